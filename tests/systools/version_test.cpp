@@ -1,0 +1,94 @@
+// Parsing and comparing four-part version numbers.
+#include "systools/version.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace deruz::systools {
+namespace {
+
+struct TParseCase {
+    const wchar_t* Text;
+    bool Valid;
+    TFileVersionRec Expected;  // checked only for valid texts
+};
+
+TEST(ParseVersionStr, AcceptsOnlyFourNumbersInRange) {
+    const TParseCase cases[] = {
+        {L"1.2.3.4", true, {1, 2, 3, 4}},
+        {L"1,2,3,4", true, {1, 2, 3, 4}},
+        {L" 1. 2. 3. 4", true, {1, 2, 3, 4}},
+        {L"1..2.3.4", true, {1, 2, 3, 4}},
+        {L"1\r\n2.3.4", true, {1, 2, 3, 4}},
+        {L"1.2.3.$A", true, {1, 2, 3, 10}},
+        {L"0x10.X1f.x0.+7", true, {16, 31, 0, 7}},
+        {L"3.0.1.0582", true, {3, 0, 1, 582}},
+        {L"2147483647.0.0.$7FFFFFFF", true, {2147483647, 0, 0, 2147483647}},
+        {L"1.2.3.-0", true, {1, 2, 3, 0}},
+        {L"1.2.3", false, {}},
+        {L"1.2.3.4.5", false, {}},
+        {L"1.2.3.4 ", false, {}},
+        {L"1.2 .3.4", false, {}},
+        {L"", false, {}},
+        {L"1.2.3.-1", false, {}},
+        {L"1.2.3.2147483648", false, {}},
+        {L"1.2.3.$80000000", false, {}},
+        {L"1.2.3.99999999999999999999", false, {}},
+        {L"1.2.3.a", false, {}},
+        {L"1.2.3.$", false, {}},
+        {L"1.2.3.0x", false, {}},
+        {L"1.2.3.+", false, {}},
+        {L"1.2.3.\t4", false, {}},
+        {L"'1.2'.3.4", false, {}},    // a quoted stretch does not split: three pieces
+        {L"1.2.3.\"4\"", false, {}},  // the quotes stay part of the piece
+    };
+    for (const TParseCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "text: \"" << c.Text << "\"");
+        TFileVersionRec rec;
+        ASSERT_EQ(ParseVersionStr(c.Text, rec), c.Valid);
+        if (!c.Valid) continue;
+        EXPECT_EQ(rec.MajorVersion, c.Expected.MajorVersion);
+        EXPECT_EQ(rec.MinorVersion, c.Expected.MinorVersion);
+        EXPECT_EQ(rec.ReleaseNumber, c.Expected.ReleaseNumber);
+        EXPECT_EQ(rec.BuildNumber, c.Expected.BuildNumber);
+    }
+}
+
+TEST(CompareFileVersions, FirstDifferingFieldDecidesAsUnsignedNumber) {
+    struct TCase {
+        TFileVersionRec A, B;
+        int Expected;
+    };
+    const TCase cases[] = {
+        {{2, 10, 0, 0}, {2, 9, 0, 0}, 1},          {{1, 2, 3, 4}, {1, 2, 3, 5}, -1},
+        {{1, 3, 0, 0}, {1, 2, 9, 9}, 1},           {{1, 2, 3, 4}, {1, 2, 4, 0}, -1},
+        {{0, 0, 0, 0}, {1, 0, 0, 0}, -1},          {{3, 0, 1, 582}, {3, 0, 1, 582}, 0},
+        {{0x80000000u, 0, 0, 0}, {1, 0, 0, 0}, 1},
+    };
+    for (const TCase& c : cases) {
+        EXPECT_EQ(CompareFileVersions(c.A, c.B), c.Expected);
+        EXPECT_EQ(CompareFileVersions(c.B, c.A), -c.Expected);
+    }
+}
+
+TEST(CompareFileVersionStrs, InvalidTextRanksAboveEveryValidOne) {
+    struct TCase {
+        const wchar_t* A;
+        const wchar_t* B;
+        int Expected;
+    };
+    const TCase cases[] = {
+        {L"", L"3.0.1.582", 1},           {L"3.0.1.582", L"", -1},
+        {L"3.0.1.581", L"3.0.1.582", -1}, {L"3.0.1.583", L"3.0.1.582", 1},
+        {L"3.0.1.0582", L"3.0.1.582", 0}, {L"3, 0, 1, 582", L"3.0.1.582", 0},
+        {L"", L"not a version", 0},
+    };
+    for (const TCase& c : cases) {
+        EXPECT_EQ(CompareFileVersionStrs(c.A, c.B), c.Expected)
+            << "\"" << c.A << "\" vs \"" << c.B << "\"";
+    }
+}
+
+}  // namespace
+}  // namespace deruz::systools

@@ -1,0 +1,275 @@
+// ondahost: loads DeRuz64.dll (or any library with its exports) by path and calls the
+// exports from its arguments or a script, printing every result. See README.md.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/ondahost/script.h"
+
+namespace {
+
+using namespace deruz::ondahost;
+
+using TInit = std::int32_t(WINAPI*)(void*);
+using TInitI = std::int32_t(WINAPI*)(const char*, void*, HWND);
+using TCommand = std::int32_t(WINAPI*)(const char*);
+using TNoArgs = std::int32_t(WINAPI*)();
+using TGetStr = const char*(WINAPI*)();
+using TGetStrBuf = std::int32_t(WINAPI*)(char*, std::int32_t);
+
+std::string Utf8(const std::wstring& w) {
+    if (w.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string s(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
+                        nullptr);
+    return s;
+}
+
+std::string Ansi(const std::wstring& w) {
+    if (w.empty()) return {};
+    const int n = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string s(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
+                        nullptr);
+    return s;
+}
+
+// --- Message-box recorder -------------------------------------------------------------
+// A CBT hook on this thread sees each message box: it is dismissed as soon as it is
+// activated, and its caption, text and style are read when it is destroyed (Wine sets the
+// caption and text only after activation).
+
+HHOOK gHook = nullptr;
+
+std::uint32_t IconStyle(HWND box) {
+    struct TIcon {
+        LPCWSTR Id;
+        std::uint32_t Style;
+    };
+    static const TIcon kIcons[] = {{IDI_HAND, MB_ICONERROR},
+                                   {IDI_QUESTION, MB_ICONQUESTION},
+                                   {IDI_EXCLAMATION, MB_ICONWARNING},
+                                   {IDI_ASTERISK, MB_ICONINFORMATION}};
+    std::uint32_t style = 0;
+    EnumChildWindows(
+        box,
+        [](HWND child, LPARAM param) -> BOOL {
+            const auto icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+            if (icon == nullptr) return TRUE;
+            for (const auto& k : kIcons) {
+                if (LoadIconW(nullptr, k.Id) == icon) {
+                    *reinterpret_cast<std::uint32_t*>(param) = k.Style;
+                    return FALSE;
+                }
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&style));
+    return style;
+}
+
+bool IsMessageBox(HWND wnd) {
+    wchar_t cls[16] = {};
+    GetClassNameW(wnd, cls, 16);
+    return lstrcmpW(cls, L"#32770") == 0 && GetDlgItem(wnd, 0xFFFF) != nullptr;
+}
+
+LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
+    const auto wnd = reinterpret_cast<HWND>(wParam);
+    if (code == HCBT_ACTIVATE && IsMessageBox(wnd)) {
+        PostMessageW(wnd, WM_COMMAND, IDOK, 0);
+    } else if (code == HCBT_DESTROYWND && IsMessageBox(wnd)) {
+        wchar_t caption[512] = {};
+        GetWindowTextW(wnd, caption, 512);
+        const HWND textWnd = GetDlgItem(wnd, 0xFFFF);
+        std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(textWnd)) + 1, L'\0');
+        text.resize(static_cast<std::size_t>(
+            GetWindowTextW(textWnd, text.data(), static_cast<int>(text.size()))));
+        std::uint32_t style = IconStyle(wnd);
+        if (GetWindowLongW(wnd, GWL_EXSTYLE) & WS_EX_TOPMOST) style |= MB_SYSTEMMODAL;
+        std::printf("box: style=0x%04X caption=\"%s\" text=\"%s\"\n", style,
+                    Escape(Utf8(caption)).c_str(), Escape(Utf8(text)).c_str());
+        std::fflush(stdout);
+    }
+    return CallNextHookEx(gHook, code, wParam, lParam);
+}
+
+// --- Calls ------------------------------------------------------------------------------
+
+class THost {
+  public:
+    explicit THost(std::wstring path) : FPath(std::move(path)) {}
+    ~THost() {
+        if (FLib != nullptr) FreeLibrary(FLib);
+    }
+
+    // Runs one call; returns false when the library or the export could not be loaded.
+    bool Run(const TCall& call) {
+        const std::string verb = Utf8(call.Verb);
+        if (call.Verb == L"unload") {
+            if (FLib != nullptr) FreeLibrary(FLib);
+            FLib = nullptr;
+            std::printf("unload\n");
+            return true;
+        }
+        if (call.Verb == L"box") {
+            const int r =
+                MessageBoxW(nullptr, call.Args[1].c_str(), L"ondahost",
+                            static_cast<UINT>(std::wcstoul(call.Args[0].c_str(), nullptr, 0)));
+            std::printf("box -> %d\n", r);
+            return true;
+        }
+        if (!Load()) return false;
+        if (call.Verb == L"getver") return Print(verb, Call<TNoArgs>("ONDA_GETVER"));
+        if (call.Verb == L"exit") return Print(verb, Call<TNoArgs>("ONDA_EXIT"));
+        if (call.Verb == L"init") return Print(verb, Call<TInit>("ONDA_INIT", nullptr));
+        if (call.Verb == L"initi" || call.Verb == L"init2w") {
+            const std::string dir = call.Args[0] == L"-" ? std::string() : Ansi(call.Args[0]);
+            const HWND wnd = call.Args.size() > 1
+                                 ? reinterpret_cast<HWND>(static_cast<std::uintptr_t>(
+                                       std::wcstoull(call.Args[1].c_str(), nullptr, 0)))
+                                 : nullptr;
+            const char* name = call.Verb == L"initi" ? "ONDA_INITI" : "ONDA_INIT2W";
+            return Print(verb, Call<TInitI>(name, call.Args[0] == L"-" ? nullptr : dir.c_str(),
+                                            nullptr, wnd));
+        }
+        if (call.Verb == L"command") {
+            const std::string text = Ansi(call.Args.empty() ? L"" : call.Args[0]);
+            return Print(verb, Call<TCommand>("ONDA_COMMAND", text.c_str()));
+        }
+        if (call.Verb == L"geterrorstr") {
+            auto fn = Export<TGetStr>("ONDA_GETERRORSTR");
+            if (fn == nullptr) return false;
+            const char* text = fn();
+            if (text == nullptr) {
+                std::printf("geterrorstr -> null\n");
+            } else {
+                std::printf("geterrorstr -> \"%s\"\n", Escape(text).c_str());
+            }
+            return true;
+        }
+        if (call.Verb == L"geterrorstrbuf") {
+            auto fn = Export<TGetStrBuf>("ONDA_GETERRORSTRBUF");
+            if (fn == nullptr) return false;
+            const long n = std::wcstol(call.Args[0].c_str(), nullptr, 0);
+            std::vector<char> buf(static_cast<std::size_t>(n > 0 ? n + 1 : 1), '\x7F');
+            const std::int32_t r = fn(buf.data(), static_cast<std::int32_t>(n));
+            std::printf("geterrorstrbuf -> %d \"%s\"\n", r, Escape(buf.data()).c_str());
+            return true;
+        }
+        return false;
+    }
+
+  private:
+    bool Load() {
+        if (FLib != nullptr) return true;
+        FLib = LoadLibraryW(FPath.c_str());
+        if (FLib == nullptr) {
+            std::fprintf(stderr, "ondahost: cannot load %s (error %lu)\n", Utf8(FPath).c_str(),
+                         GetLastError());
+        }
+        return FLib != nullptr;
+    }
+
+    template <typename F>
+    F Export(const char* name) {
+        auto fn = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(FLib, name)));
+        if (fn == nullptr) std::fprintf(stderr, "ondahost: no export %s\n", name);
+        return fn;
+    }
+
+    template <typename F, typename... A>
+    std::optional<std::int32_t> Call(const char* name, A... args) {
+        auto fn = Export<F>(name);
+        if (fn == nullptr) return std::nullopt;
+        return fn(args...);
+    }
+
+    static bool Print(const std::string& verb, std::optional<std::int32_t> result) {
+        if (!result) return false;
+        std::printf("%s -> %d\n", verb.c_str(), *result);
+        std::fflush(stdout);
+        return true;
+    }
+
+    std::wstring FPath;
+    HMODULE FLib = nullptr;
+};
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: ondahost [--boxes] [--script FILE] DLLPATH [CALL ...]\n"
+                 "calls: getver | init | initi DIR [HWND] | init2w DIR [HWND] | command TEXT |\n"
+                 "       geterrorstr | geterrorstrbuf N | exit | unload | box STYLE TEXT\n"
+                 "DIR \"-\" passes no folder. --boxes prints and dismisses message boxes.\n");
+    return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    bool boxes = false;
+    std::wstring script;
+    std::wstring dll;
+    std::vector<std::wstring> lines;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring a = argv[i];
+        if (a == L"--help" || a == L"-h") {
+            Usage();
+            return 0;
+        }
+        if (a == L"--boxes") {
+            boxes = true;
+        } else if (a == L"--script" && i + 1 < argc) {
+            script = argv[++i];
+        } else if (dll.empty()) {
+            dll = a;
+        } else {
+            lines.push_back(a);
+        }
+    }
+    if (dll.empty()) return Usage();
+    if (!script.empty()) {
+        std::wifstream in(Utf8(script));
+        if (!in) {
+            std::fprintf(stderr, "ondahost: cannot read %s\n", Utf8(script).c_str());
+            return 2;
+        }
+        std::wstring line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == L'\r') line.pop_back();
+            lines.push_back(line);
+        }
+    }
+    if (boxes) gHook = SetWindowsHookExW(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());
+
+    int status = 0;
+    {
+        THost host(dll);
+        for (const auto& line : lines) {
+            try {
+                const auto call = ParseCall(line);
+                if (call && !host.Run(*call)) {
+                    status = 2;
+                    break;
+                }
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "ondahost: %s\n", e.what());
+                status = 2;
+                break;
+            }
+        }
+    }
+    if (gHook != nullptr) UnhookWindowsHookEx(gHook);
+    return status;
+}
