@@ -59,10 +59,10 @@ class TScriptedSteps final : public TLinkSteps {
 class LinkTest : public ::testing::Test {
   protected:
     LinkTest() : link(platform.Services(), &steps) { link.Load(); }
+    std::vector<std::string> serverCalls;  // outlives the link, whose connection logs here
     TFakePlatform platform;
     TScriptedSteps steps;
     TLink link;
-    std::vector<std::string> serverCalls;
 };
 
 TEST_F(LinkTest, LoadRecordsLibraryAndInitialisesComOnce) {
@@ -245,11 +245,14 @@ TEST(LinkUnload, AtProcessExitNothingCallsTheServerOrCom) {
     std::vector<std::string> calls;
     TLink link(platform.Services());
     link.Load();
-    link.State().Ox3 = std::make_unique<TRecordingServer>(calls);
+    auto* server = new TRecordingServer(calls);
+    link.State().Ox3.reset(server);
     link.Unload(/*comAllowed=*/false);
     EXPECT_TRUE(calls.empty());  // not terminated, not even freed: abandoned
+    EXPECT_EQ(link.State().Ox3, nullptr);
     EXPECT_EQ(platform.Com.Uninitialized, 0);
     EXPECT_EQ(link.State().UserNames, nullptr);
+    delete server;  // the process would end here
 }
 
 TEST(LinkWithoutSteps, InitialisationStopsAfterRecordingTheWindow) {
