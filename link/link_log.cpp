@@ -1,15 +1,49 @@
 #include "link/link_log.h"
 
-// The logging library is not wired in yet: until its sessions exist these calls write
-// nothing, exactly as the link behaves when no log viewer listens.
+#include "logging/si_auto.h"
+#include "logging/viewer_context.h"
+
 namespace deruz::link::linklog {
 
-void Start() {}
+namespace {
 
-void Message(std::string_view) {}
+using namespace deruz::logging;
 
-TMethodTrack::TMethodTrack(std::string_view name) : FName(name) {}
+// Neither is ever freed by the link: they live as long as the process logger.
+TSiSession* gSiLog = nullptr;
+TSiInspectorViewerContext* gLContext = nullptr;
 
-TMethodTrack::~TMethodTrack() = default;
+}  // namespace
+
+void Start() {
+    try {
+        Si->SetConnections("pipe()");
+    } catch (const std::exception&) {
+        // The logger is left without a destination; the link works the same.
+    }
+    gLContext = new TSiInspectorViewerContext();
+    gLContext->StartGroup("FindOptions");
+    gLContext->AppendKeyValue("Regex", true);
+    gLContext->AppendKeyValue("WholeWord", false);
+    gLContext->AppendKeyValue("CaseSensitive", true);
+    gLContext->AppendKeyValue("Title", "Foobar");
+
+    gSiLog = Si->AddSession("DeRuz64.dll", false);
+    gSiLog->SetName("DeRuz64");
+    gSiLog->SetColor(0x008000);
+
+    // Connects the pipe; with no viewer listening the connect fails once, quietly.
+    Si->SetEnabled(true);
+    SiMain->LogCustomContext("Custom Data", ltText, gLContext);
+}
+
+void Message(std::string_view text) {
+    if (gSiLog != nullptr) gSiLog->LogMessage(text);
+}
+
+TMethodTrack::TMethodTrack(std::string_view name)
+    : FTracker(gSiLog != nullptr ? gSiLog->TrackMethod(name) : logging::ISiMethodTracker()) {}
+
+logging::TSiSession* SiLog() { return gSiLog; }
 
 }  // namespace deruz::link::linklog
