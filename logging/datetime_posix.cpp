@@ -7,11 +7,23 @@ namespace deruz::logging {
 
 namespace {
 
-TSiDateTimeParts ReadClock(struct tm* (*AConvert)(const time_t*, struct tm*)) noexcept {
+// Converting seconds to calendar fields (above all to local time, which consults the time
+// zone) costs far more than reading the clock, so each thread keeps the fields of the last
+// second it converted.
+struct TSecondCache {
+    time_t Second = -1;
+    struct tm Fields {};
+};
+
+TSiDateTimeParts ReadClock(struct tm* (*AConvert)(const time_t*, struct tm*),
+                           TSecondCache& ACache) noexcept {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    struct tm fields {};
-    AConvert(&now.tv_sec, &fields);
+    if (now.tv_sec != ACache.Second) {
+        AConvert(&now.tv_sec, &ACache.Fields);
+        ACache.Second = now.tv_sec;
+    }
+    const struct tm& fields = ACache.Fields;
     TSiDateTimeParts parts;
     parts.Year = fields.tm_year + 1900;
     parts.Month = fields.tm_mon + 1;
@@ -27,11 +39,13 @@ TSiDateTimeParts ReadClock(struct tm* (*AConvert)(const time_t*, struct tm*)) no
 }  // namespace
 
 TSiDateTimeParts SiLocalTimeParts() noexcept {
-    return ReadClock(&localtime_r);
+    thread_local TSecondCache cache;
+    return ReadClock(&localtime_r, cache);
 }
 
 TSiDateTimeParts SiUtcTimeParts() noexcept {
-    return ReadClock(&gmtime_r);
+    thread_local TSecondCache cache;
+    return ReadClock(&gmtime_r, cache);
 }
 
 }  // namespace deruz::logging

@@ -587,10 +587,6 @@ TSiProtocolRegistry& Registry() {
 
 }  // namespace
 
-void SiRegisterDefaultProtocols() {
-    // The concrete protocols register here, in name order, as they are added.
-}
-
 void TSiProtocolFactory::RegisterProtocol(const std::string& AName, TSiProtocolClass AImpl) {
     const std::string LName = SiLowerCase(SiTrim(AName));
     if (LName.empty() || !AImpl) {

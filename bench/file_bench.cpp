@@ -1,0 +1,234 @@
+// File logging throughput: 1,000,000 log entries "message %d" per iteration into a log file.
+//
+// - Buffered: the binary file protocol with "buffer" set (64 KB), through a logger core and a
+//   session (the whole cost of a LogMessage call) and with log entries built directly and
+//   written to the protocol (the protocol's own cost), against spdlog's basic file sink with a
+//   text pattern that carries what a binary entry carries (time, session, level, process,
+//   thread, message).
+// - Flushed: the file protocol without "buffer", which writes every packet to the system,
+//   against a loop that formats "message %d" and calls write(2) once per message, with the
+//   text line alone and padded to the size of the binary packet.
+// - Encrypted: the buffered protocol with "encrypt" against the same without it.
+//
+// After the runs the program prints the ratios of the pairs. Files go to the system's
+// temporary folder and are removed afterwards.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spdlog/logger.h>
+#include <spdlog/sinks/basic_file_sink.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "logging/binary_formatter.h"
+#include "logging/file_protocol.h"
+#include "logging/logger.h"
+#include "logging/session.h"
+
+namespace {
+
+using namespace deruz::logging;
+namespace fs = std::filesystem;
+
+constexpr int kEntries = 1'000'000;
+// Bytes of an entry's binary packet besides its title: packet header, entry header, session
+// and application name.
+constexpr int kPacketOverhead = 6 + 48 + 4 + 10;
+
+std::string FilePath(const char* AName) {
+    return (fs::temp_directory_path() / AName).string();
+}
+
+// Through the logger core and a session, as application code logs.
+void LogThroughSession(benchmark::State& AState, const std::string& AOptions) {
+    const std::string LPath = FilePath("file_bench_session.sil");
+    for (auto _ : AState) {
+        TSiLogger LLogger("file_bench");
+        LLogger.SetConnections("file(filename=\"" + LPath + "\", " + AOptions + ")");
+        LLogger.SetEnabled(true);
+        TSiSession* LSession = LLogger.AddSession("Main");
+        for (int LIndex = 0; LIndex < kEntries; ++LIndex) {
+            LSession->LogMessage("message %d", {LIndex});
+        }
+        LLogger.SetEnabled(false);
+    }
+    AState.SetItemsProcessed(AState.iterations() * kEntries);
+    fs::remove(LPath);
+}
+
+// A log entry "message <AIndex>" filled as the logger core fills one.
+TSiPacketPtr MakeEntry(int AIndex) {
+    char LTitle[32] = "message ";
+    const auto LEnd = std::to_chars(LTitle + 8, LTitle + sizeof LTitle, AIndex).ptr;
+    const auto LEntry = SiMakeRef<TSiLogEntry>(ltMessage, viTitle);
+    LEntry->Title.assign(LTitle, LEnd);
+    LEntry->Timestamp = TSiClock::Now(crStandard);
+    LEntry->SessionName = "Main";
+    LEntry->AppName = "file_bench";
+    return LEntry;
+}
+
+// Log entries built one by one and written straight to the protocol.
+void LogDirect(benchmark::State& AState, const std::string& AOptions) {
+    const std::string LPath = FilePath("file_bench_direct.sil");
+    for (auto _ : AState) {
+        TSiFileProtocol LProtocol;
+        LProtocol.Initialize("filename=\"" + LPath + "\", " + AOptions);
+        LProtocol.Connect();
+        for (int LIndex = 0; LIndex < kEntries; ++LIndex) {
+            LProtocol.WritePacket(*MakeEntry(LIndex));
+        }
+        LProtocol.Disconnect();
+    }
+    AState.SetItemsProcessed(AState.iterations() * kEntries);
+    fs::remove(LPath);
+}
+
+// The protocol's own cost: the entries are built beforehand, in chunks, outside the timing.
+void LogPrebuilt(benchmark::State& AState, const std::string& AOptions) {
+    constexpr int kChunk = 10'000;
+    const std::string LPath = FilePath("file_bench_prebuilt.sil");
+    std::vector<TSiPacketPtr> LChunk(kChunk);
+    for (auto _ : AState) {
+        TSiFileProtocol LProtocol;
+        LProtocol.Initialize("filename=\"" + LPath + "\", " + AOptions);
+        LProtocol.Connect();
+        for (int LBase = 0; LBase < kEntries; LBase += kChunk) {
+            AState.PauseTiming();
+            for (int LIndex = 0; LIndex < kChunk; ++LIndex) {
+                LChunk[LIndex] = MakeEntry(LBase + LIndex);
+            }
+            AState.ResumeTiming();
+            for (const TSiPacketPtr& LEntry : LChunk) {
+                LProtocol.WritePacket(*LEntry);
+            }
+        }
+        LProtocol.Disconnect();
+    }
+    AState.SetItemsProcessed(AState.iterations() * kEntries);
+    fs::remove(LPath);
+}
+
+void BM_SpdlogBasicFileSink(benchmark::State& AState) {
+    const std::string LPath = FilePath("file_bench_spdlog.txt");
+    for (auto _ : AState) {
+        auto LSink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(LPath, true);
+        spdlog::logger LLogger("Main", LSink);
+        LLogger.set_pattern("[%Y-%m-%d %H:%M:%S.%e] [%n] [%l] [%P:%t] %v");
+        for (int LIndex = 0; LIndex < kEntries; ++LIndex) {
+            LLogger.info("message {}", LIndex);
+        }
+        LLogger.flush();
+    }
+    AState.SetItemsProcessed(AState.iterations() * kEntries);
+    fs::remove(LPath);
+}
+
+// One write(2) per message of "message %d" and a line break, padded with APadding spaces:
+// 0 for the plain text line, kPacketOverhead for a record as large as the binary packet.
+void WritePerMessage(benchmark::State& AState, int APadding) {
+    const std::string LPath = FilePath("file_bench_write.txt");
+    for (auto _ : AState) {
+        const int LFile = ::open(LPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        char LLine[128];
+        std::memset(LLine, ' ', sizeof LLine);
+        for (int LIndex = 0; LIndex < kEntries; ++LIndex) {
+            const auto LEnd = std::to_chars(LLine + 8, LLine + 32, LIndex).ptr;
+            std::memcpy(LLine, "message ", 8);
+            const auto LLength = static_cast<std::size_t>(LEnd - LLine + APadding + 1);
+            LLine[LLength - 1] = '\n';
+            const bool LWritten = ::write(LFile, LLine, LLength) == static_cast<ssize_t>(LLength);
+            LLine[LLength - 1] = ' ';
+            if (!LWritten) {
+                AState.SkipWithError("write failed");
+                break;
+            }
+        }
+        ::close(LFile);
+    }
+    AState.SetItemsProcessed(AState.iterations() * kEntries);
+    fs::remove(LPath);
+}
+
+const std::string kBuffered = "buffer=64";
+const std::string kFlushed = "buffer=0";
+const std::string kEncrypted = "buffer=64, encrypt=true, key=\"0123456789abcdef\"";
+
+BENCHMARK_CAPTURE(LogThroughSession, buffered, kBuffered)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(LogDirect, buffered, kBuffered)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(LogPrebuilt, buffered, kBuffered)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SpdlogBasicFileSink)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(LogThroughSession, flushed, kFlushed)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(LogDirect, flushed, kFlushed)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(LogPrebuilt, flushed, kFlushed)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(WritePerMessage, text_line, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(WritePerMessage, packet_sized, kPacketOverhead)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(LogThroughSession, encrypted, kEncrypted)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(LogDirect, encrypted, kEncrypted)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(LogPrebuilt, encrypted, kEncrypted)->Unit(benchmark::kMillisecond);
+
+// Keeps the real and CPU time per iteration of every run for the ratios.
+class TRatioReporter final : public benchmark::ConsoleReporter {
+  public:
+    struct TTimes {
+        double Real = 0;
+        double Cpu = 0;
+    };
+    void ReportRuns(const std::vector<Run>& ARuns) override {
+        for (const Run& LRun : ARuns) {
+            if (!LRun.error_occurred) {
+                Times[LRun.benchmark_name()] = {LRun.GetAdjustedRealTime(),
+                                                LRun.GetAdjustedCPUTime()};
+            }
+        }
+        ConsoleReporter::ReportRuns(ARuns);
+    }
+    std::map<std::string, TTimes> Times;
+};
+
+void PrintRatio(const TRatioReporter& AReporter, const std::string& AOurs, const std::string& APeer,
+                double AGoal) {
+    const auto LOurs = AReporter.Times.find(AOurs);
+    const auto LPeer = AReporter.Times.find(APeer);
+    if (LOurs == AReporter.Times.end() || LPeer == AReporter.Times.end()) {
+        return;
+    }
+    const double LCpu = LOurs->second.Cpu / LPeer->second.Cpu;
+    const double LReal = LOurs->second.Real / LPeer->second.Real;
+    std::printf("%-28s / %-26s  cpu %5.2f  real %5.2f  (goal <= %.1f)\n", AOurs.c_str(),
+                APeer.c_str(), LCpu, LReal, AGoal);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    TSiProtocolFactory::RegisterProtocol("file",
+                                         [] { return std::make_unique<TSiFileProtocol>(); });
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    std::printf("binary packet of \"message 123456\": %zu bytes, padded write: %d bytes\n",
+                SiFormatBinary(*MakeEntry(123456)).size(), kPacketOverhead + 15);
+    TRatioReporter LReporter;
+    benchmark::RunSpecifiedBenchmarks(&LReporter);
+    benchmark::Shutdown();
+    std::printf(
+        "\nRatios of the time per iteration (CPU time: user and system time of the process;\n"
+        "real time suffers most from other load on the machine):\n");
+    for (const char* LPath : {"LogThroughSession", "LogDirect", "LogPrebuilt"}) {
+        const std::string LOurs(LPath);
+        PrintRatio(LReporter, LOurs + "/buffered", "BM_SpdlogBasicFileSink", 0.4);
+        PrintRatio(LReporter, LOurs + "/flushed", "WritePerMessage/text_line", 1.1);
+        PrintRatio(LReporter, LOurs + "/flushed", "WritePerMessage/packet_sized", 1.1);
+        PrintRatio(LReporter, LOurs + "/encrypted", LOurs + "/buffered", 1.2);
+    }
+    return 0;
+}

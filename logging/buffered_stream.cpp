@@ -1,0 +1,52 @@
+// The write buffer in front of pipes, sockets and files.
+#include "logging/buffered_stream.h"
+
+#include <cstring>
+
+namespace deruz::logging {
+
+TSiBufferedStream::TSiBufferedStream(TSiStream& AStream, std::size_t ACapacity)
+    : FStream(AStream),
+      FBuffer(std::make_unique_for_overwrite<std::uint8_t[]>(ACapacity)),
+      FCapacity(ACapacity) {}
+
+TSiBufferedStream::~TSiBufferedStream() {
+    try {
+        Flush();
+    } catch (...) {
+        // A destructor cannot report; owners that care flush before releasing the buffer.
+    }
+}
+
+std::size_t TSiBufferedStream::Write(const void* ABuffer, std::size_t ACount) {
+    if (ACount >= FCapacity) {
+        Flush();
+        return FStream.Write(ABuffer, ACount);
+    }
+    if (ACount > FCapacity - FCount) {
+        Flush();
+    }
+    std::memcpy(FBuffer.get() + FCount, ABuffer, ACount);
+    FCount += ACount;
+    return ACount;
+}
+
+std::size_t TSiBufferedStream::Read(void* ABuffer, std::size_t ACount) {
+    return FStream.Read(ABuffer, ACount);
+}
+
+std::int64_t TSiBufferedStream::Seek(std::int64_t AOffset, TSiSeekOrigin AOrigin) {
+    Flush();
+    return FStream.Seek(AOffset, AOrigin);
+}
+
+void TSiBufferedStream::Flush() {
+    if (FCount == 0) {
+        return;
+    }
+    const std::size_t LCount = FCount;
+    FCount = 0;
+    FStream.WriteBuffer(FBuffer.get(), LCount);
+}
+
+}  // namespace deruz::logging

@@ -1,0 +1,56 @@
+// The client end of the local viewer pipe, as the system provides it.
+//
+// On Windows this is a named pipe "\\.\pipe\<name>" opened with CreateFileW. Elsewhere a
+// Unix-domain stream socket stands in for it, at the path SiPipeSocketPath gives; log viewers
+// (TSiViewerServer, the silog tool) listen on that same path.
+//
+// Thread safety: the functions keep no state; one handle is used by one thread at a time.
+// Ownership: TSiPipeHandle owns the handle and closes it on destruction.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace deruz::logging {
+
+// Where the pipe called AName lives. On Windows "\\.\pipe\" + AName. Elsewhere
+// "$XDG_RUNTIME_DIR/silog/<name>", or "/tmp/silog-<uid>/<name>" when XDG_RUNTIME_DIR is unset
+// or not absolute. The name is lower-cased (pipe names ignore case on Windows), and every byte
+// other than a-z, 0-9, '-', '_' and a '.' that does not lead the name is written as "%XX", so any
+// name maps to exactly one file in that folder.
+std::string SiPipeSocketPath(const std::string& AName);
+
+// One open client connection to a viewer's pipe. Move-only.
+class TSiPipeHandle {
+  public:
+    TSiPipeHandle() = default;
+    TSiPipeHandle(TSiPipeHandle&& AOther) noexcept : FNative(AOther.FNative) {
+        AOther.FNative = kInvalid;
+    }
+    TSiPipeHandle& operator=(TSiPipeHandle&& AOther) noexcept;
+    TSiPipeHandle(const TSiPipeHandle&) = delete;
+    TSiPipeHandle& operator=(const TSiPipeHandle&) = delete;
+    ~TSiPipeHandle() { Close(); }
+
+    // Opens the pipe called AName for reading and writing. On failure the handle stays closed
+    // and the result is the system's error code (ERROR_FILE_NOT_FOUND or ENOENT when no viewer
+    // serves the name); 0 on success.
+    std::uint32_t Open(const std::string& AName);
+
+    bool IsOpen() const noexcept { return FNative != kInvalid; }
+
+    // Reads up to ACount bytes; 0 when the viewer closed the pipe or the read failed.
+    std::size_t Read(void* ABuffer, std::size_t ACount) noexcept;
+    // Writes up to ACount bytes; returns how many were written, 0 on failure (a viewer that
+    // has gone raises no signal).
+    std::size_t Write(const void* ABuffer, std::size_t ACount) noexcept;
+
+    void Close() noexcept;
+
+  private:
+    static constexpr std::intptr_t kInvalid = -1;
+    std::intptr_t FNative = kInvalid;
+};
+
+}  // namespace deruz::logging

@@ -1,0 +1,73 @@
+// The viewer pipe on Windows: a named pipe in the local pipe namespace.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "logging/pipe_transport.h"
+#include "logging/strings.h"
+
+namespace deruz::logging {
+
+namespace {
+
+HANDLE Handle(std::intptr_t ANative) {
+    return reinterpret_cast<HANDLE>(ANative);
+}
+
+// ReadFile and WriteFile count in 32 bits.
+constexpr std::size_t kMaxChunk = 1u << 30;
+
+}  // namespace
+
+std::string SiPipeSocketPath(const std::string& AName) {
+    return "\\\\.\\pipe\\" + AName;
+}
+
+TSiPipeHandle& TSiPipeHandle::operator=(TSiPipeHandle&& AOther) noexcept {
+    if (this != &AOther) {
+        Close();
+        FNative = AOther.FNative;
+        AOther.FNative = kInvalid;
+    }
+    return *this;
+}
+
+std::uint32_t TSiPipeHandle::Open(const std::string& AName) {
+    Close();
+    const std::u16string LPath = SiUtf8ToUtf16(SiPipeSocketPath(AName));
+    const HANDLE LHandle =
+        CreateFileW(reinterpret_cast<const wchar_t*>(LPath.c_str()), GENERIC_READ | GENERIC_WRITE,
+                    0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (LHandle == INVALID_HANDLE_VALUE) {
+        return GetLastError();
+    }
+    FNative = reinterpret_cast<std::intptr_t>(LHandle);
+    return 0;
+}
+
+std::size_t TSiPipeHandle::Read(void* ABuffer, std::size_t ACount) noexcept {
+    DWORD LRead = 0;
+    if (!ReadFile(Handle(FNative), ABuffer, static_cast<DWORD>(std::min(ACount, kMaxChunk)), &LRead,
+                  nullptr)) {
+        return 0;
+    }
+    return LRead;
+}
+
+std::size_t TSiPipeHandle::Write(const void* ABuffer, std::size_t ACount) noexcept {
+    DWORD LWritten = 0;
+    if (!WriteFile(Handle(FNative), ABuffer, static_cast<DWORD>(std::min(ACount, kMaxChunk)),
+                   &LWritten, nullptr)) {
+        return 0;
+    }
+    return LWritten;
+}
+
+void TSiPipeHandle::Close() noexcept {
+    if (FNative != kInvalid) {
+        CloseHandle(Handle(FNative));
+        FNative = kInvalid;
+    }
+}
+
+}  // namespace deruz::logging

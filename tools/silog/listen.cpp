@@ -1,0 +1,123 @@
+// silog listen: serves a pipe name and/or a TCP port as a log viewer does and prints every
+// packet that arrives.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <mutex>
+#include <ostream>
+#include <thread>
+
+#include "logging/text_formatter.h"
+#include "logging/viewer_server.h"
+#include "tools/silog/commands.h"
+#include "tools/silog/packet_printer.h"
+
+namespace deruz::silog {
+
+namespace {
+
+using namespace deruz::logging;
+
+constexpr const char* kHelp =
+    "usage: silog listen [--pipe NAME] [--tcp PORT] [--format text|json] [--pattern PATTERN]\n"
+    "                    [--count N]\n"
+    "\n"
+    "Serves as a log viewer: accepts one client after another on the pipe NAME (default\n"
+    "\"silog\", the pipe protocol's default) and/or the TCP port PORT, and prints one line per\n"
+    "packet to standard output (log entries through PATTERN, default\n"
+    "\"[%timestamp%] %level%: %title%\"; JSON objects with --format json). Connections and\n"
+    "their errors are reported on standard error. Runs until interrupted, or until N packets\n"
+    "were printed.\n";
+
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void OnInterrupt(int) { gInterrupted.store(true); }
+
+}  // namespace
+
+int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
+    const TArgs args(AArgs, {"--pipe", "--tcp", "--format", "--pattern", "--count"}, {"--help"});
+    if (args.Flag("--help")) {
+        AIo.Out << kHelp;
+        return 0;
+    }
+    const std::string format = args.Value("--format").value_or("text");
+    std::string usage;
+    if (!args.Ok()) {
+        usage = args.Error();
+    } else if (!args.Positional().empty()) {
+        usage = "unexpected argument '" + args.Positional()[0] + "'";
+    } else if (format != "text" && format != "json") {
+        usage = "unknown format '" + format + "'";
+    }
+    TSiViewerServerOptions options;
+    std::uint64_t count = 0;
+    try {
+        if (const auto port = args.Value("--tcp")) {
+            const unsigned long value = std::stoul(*port);
+            if (value > 65535) throw std::out_of_range("port");
+            options.Tcp = true;
+            options.TcpPort = static_cast<std::uint16_t>(value);
+        }
+        if (const auto n = args.Value("--count")) count = std::stoull(*n);
+    } catch (const std::exception&) {
+        usage = "--tcp takes a port from 0 to 65535 and --count a number";
+    }
+    if (!usage.empty()) {
+        AIo.Err << "silog listen: " << usage << "\n" << kHelp;
+        return 2;
+    }
+    options.PipeName = args.Value("--pipe").value_or(options.Tcp ? "" : "silog");
+
+    std::mutex outputLock;
+    TPacketPrinter printer(AIo.Out, format == "json" ? TOutputFormat::Json : TOutputFormat::Text,
+                           args.Value("--pattern").value_or(std::string(CSiDefaultPattern)));
+    std::atomic<std::uint64_t> printed{0};
+    TSiViewerServer server(options);
+    auto name = [](const TSiViewerConnection& c) {
+        return std::string(c.Transport == TSiViewerTransport::vtPipe ? "pipe" : "tcp") +
+               " client " + std::to_string(c.Number);
+    };
+    server.OnConnect = [&](const TSiViewerConnection& c) {
+        std::lock_guard lock(outputLock);
+        AIo.Err << "silog: " << name(c) << " connected: " << c.ClientBanner << std::endl;
+    };
+    server.OnDisconnect = [&](const TSiViewerConnection& c, const std::string& error) {
+        std::lock_guard lock(outputLock);
+        AIo.Err << "silog: " << name(c) << " disconnected" << (error.empty() ? "" : ": ")
+                << error << std::endl;
+    };
+    server.OnListenError = [&](TSiViewerTransport, const std::string& error) {
+        std::lock_guard lock(outputLock);
+        AIo.Err << "silog: " << error << std::endl;
+    };
+    server.OnPacket = [&](const TSiViewerConnection&, TSiPacket& packet) {
+        std::lock_guard lock(outputLock);
+        if (count != 0 && printed.load() >= count) return;
+        printer.Print(packet);
+        if (++printed == count) server.RequestStop();
+    };
+    try {
+        server.Start();
+    } catch (const std::exception& e) {
+        AIo.Err << "silog listen: " << e.what() << "\n";
+        return 1;
+    }
+    if (options.Tcp) {
+        std::lock_guard lock(outputLock);
+        AIo.Err << "silog: listening on TCP port " << server.TcpPort() << std::endl;
+    }
+    if (!options.PipeName.empty()) {
+        std::lock_guard lock(outputLock);
+        AIo.Err << "silog: listening on pipe " << options.PipeName << std::endl;
+    }
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    while (!gInterrupted.load() && (count == 0 || printed.load() < count)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    server.Stop();
+    return 0;
+}
+
+}  // namespace deruz::silog

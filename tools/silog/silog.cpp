@@ -1,0 +1,49 @@
+#include "tools/silog/silog.h"
+
+#include <istream>
+#include <map>
+#include <ostream>
+
+#include "tools/silog/commands.h"
+
+namespace deruz::silog {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: silog COMMAND [OPTIONS]\n"
+    "\n"
+    "commands:\n"
+    "  check   parse a connections string or configuration file and print its protocols\n"
+    "  dump    print the packets of log files and memory dumps\n"
+    "  listen  serve as a log viewer on a pipe and/or TCP port and print every packet\n"
+    "  send    log messages through a connections string or configuration file\n"
+    "\n"
+    "silog COMMAND --help shows the options of a command.\n";
+
+}  // namespace
+
+int SilogMain(const std::vector<std::string>& AArgs, std::istream& AIn, std::ostream& AOut,
+              std::ostream& AErr) {
+    if (AArgs.empty() || AArgs[0] == "--help" || AArgs[0] == "-h" || AArgs[0] == "help") {
+        (AArgs.empty() ? AErr : AOut) << kUsage;
+        return AArgs.empty() ? 2 : 0;
+    }
+    const std::vector<std::string> rest(AArgs.begin() + 1, AArgs.end());
+    TCommandIo io{AIn, AOut, AErr};
+    static const std::map<std::string, int (*)(const std::vector<std::string>&, TCommandIo&)>
+        kCommands = {{"check", RunCheck}, {"dump", RunDump}, {"listen", RunListen}, {"send", RunSend}};
+    const auto it = kCommands.find(AArgs[0]);
+    if (it == kCommands.end()) {
+        AErr << "silog: unknown command '" << AArgs[0] << "'\n" << kUsage;
+        return 2;
+    }
+    try {
+        return it->second(rest, io);
+    } catch (const std::exception& e) {
+        AErr << "silog: " << e.what() << "\n";
+        return 1;
+    }
+}
+
+}  // namespace deruz::silog
