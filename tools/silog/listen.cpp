@@ -20,14 +20,14 @@ using namespace deruz::logging;
 
 constexpr const char* kHelp =
     "usage: silog listen [--pipe NAME] [--tcp PORT] [--format text|json] [--pattern PATTERN]\n"
-    "                    [--count N]\n"
+    "                    [--count N] [--once]\n"
     "\n"
     "Serves as a log viewer: accepts one client after another on the pipe NAME (default\n"
     "\"silog\", the pipe protocol's default) and/or the TCP port PORT, and prints one line per\n"
     "packet to standard output (log entries through PATTERN, default\n"
     "\"[%timestamp%] %level%: %title%\"; JSON objects with --format json). Connections and\n"
-    "their errors are reported on standard error. Runs until interrupted, or until N packets\n"
-    "were printed.\n";
+    "their errors are reported on standard error. Runs until interrupted, until N packets\n"
+    "were printed, or (--once) until the first client disconnects.\n";
 
 std::atomic<bool> gInterrupted{false};
 
@@ -36,7 +36,10 @@ extern "C" void OnInterrupt(int) { gInterrupted.store(true); }
 }  // namespace
 
 int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
-    const TArgs args(AArgs, {"--pipe", "--tcp", "--format", "--pattern", "--count"}, {"--help"});
+    const TArgs args(AArgs, {"--pipe", "--tcp", "--format", "--pattern", "--count"},
+                     {"--help", "--once"});
+    const bool once = args.Flag("--once");
+    std::atomic<bool> clientGone{false};
     if (args.Flag("--help")) {
         AIo.Out << kHelp;
         return 0;
@@ -86,6 +89,7 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
         std::lock_guard lock(outputLock);
         AIo.Err << "silog: " << name(c) << " disconnected" << (error.empty() ? "" : ": ")
                 << error << std::endl;
+        if (once) clientGone.store(true);
     };
     server.OnListenError = [&](TSiViewerTransport, const std::string& error) {
         std::lock_guard lock(outputLock);
@@ -113,7 +117,7 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
     }
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
-    while (!gInterrupted.load() && (count == 0 || printed.load() < count)) {
+    while (!gInterrupted.load() && !clientGone.load() && (count == 0 || printed.load() < count)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     server.Stop();
