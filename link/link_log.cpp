@@ -21,12 +21,15 @@ void Start() {
     } catch (const std::exception&) {
         // The logger is left without a destination; the link works the same.
     }
-    gLContext = new TSiInspectorViewerContext();
-    gLContext->StartGroup("FindOptions");
-    gLContext->AppendKeyValue("Regex", true);
-    gLContext->AppendKeyValue("WholeWord", false);
-    gLContext->AppendKeyValue("CaseSensitive", true);
-    gLContext->AppendKeyValue("Title", "Foobar");
+    // The context is static data: built once, even if the library is loaded again.
+    if (gLContext == nullptr) {
+        gLContext = new TSiInspectorViewerContext();
+        gLContext->StartGroup("FindOptions");
+        gLContext->AppendKeyValue("Regex", true);
+        gLContext->AppendKeyValue("WholeWord", false);
+        gLContext->AppendKeyValue("CaseSensitive", true);
+        gLContext->AppendKeyValue("Title", "Foobar");
+    }
 
     gSiLog = Si->AddSession("DeRuz64.dll", false);
     gSiLog->SetName("DeRuz64");
