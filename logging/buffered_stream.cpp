@@ -7,6 +7,7 @@ namespace deruz::logging {
 
 TSiBufferedStream::TSiBufferedStream(TSiStream& AStream, std::size_t ACapacity)
     : FStream(AStream),
+      FGather(dynamic_cast<TSiGatherStream*>(&AStream)),
       FBuffer(std::make_unique_for_overwrite<std::uint8_t[]>(ACapacity)),
       FCapacity(ACapacity) {}
 
@@ -20,6 +21,9 @@ TSiBufferedStream::~TSiBufferedStream() {
 
 std::size_t TSiBufferedStream::Write(const void* ABuffer, std::size_t ACount) {
     if (ACount >= FCapacity) {
+        if (FGather != nullptr && FCount > 0) {
+            return WriteThrough(ABuffer, ACount);
+        }
         Flush();
         return FStream.Write(ABuffer, ACount);
     }
@@ -38,6 +42,21 @@ std::size_t TSiBufferedStream::Read(void* ABuffer, std::size_t ACount) {
 std::int64_t TSiBufferedStream::Seek(std::int64_t AOffset, TSiSeekOrigin AOrigin) {
     Flush();
     return FStream.Seek(AOffset, AOrigin);
+}
+
+std::size_t TSiBufferedStream::WriteThrough(const void* ABuffer, std::size_t ACount) {
+    const std::size_t LHeld = FCount;
+    FCount = 0;
+    const std::size_t LWritten = FGather->WritePair(FBuffer.get(), LHeld, ABuffer, ACount);
+    if (LWritten > LHeld) {
+        return LWritten - LHeld;
+    }
+    // The system took no more than the held bytes: finish them, then write as usual.
+    if (LWritten == 0) {
+        throw ESiStreamError("Stream write error");
+    }
+    FStream.WriteBuffer(FBuffer.get() + LWritten, LHeld - LWritten);
+    return FStream.Write(ABuffer, ACount);
 }
 
 void TSiBufferedStream::Flush() {

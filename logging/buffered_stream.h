@@ -3,7 +3,8 @@
 //
 // Writes smaller than the capacity are gathered in the buffer; a write that would overflow it
 // first sends what is held; a write of at least the capacity flushes and then goes straight to
-// the underlying stream. Reads pass through unchanged.
+// the underlying stream. Where the underlying stream can gather (TSiGatherStream), the held
+// bytes and such a large write leave in one system call. Reads pass through unchanged.
 //
 // Thread safety: none; the owning protocol serialises access under its own lock.
 // Ownership: the buffer owns its memory block, never the underlying stream, which must outlive
@@ -17,6 +18,19 @@
 #include "logging/stream.h"
 
 namespace deruz::logging {
+
+// A stream that can write two pieces with one system call (a gathering write), so that a
+// packet's header and a large body are not sent separately.
+class TSiGatherStream {
+  public:
+    // Writes AFirst and then ASecond; returns how many bytes of both were written together,
+    // which may be fewer (0 on failure).
+    virtual std::size_t WritePair(const void* AFirst, std::size_t AFirstCount, const void* ASecond,
+                                  std::size_t ASecondCount) = 0;
+
+  protected:
+    ~TSiGatherStream() = default;
+};
 
 class TSiBufferedStream final : public TSiStream {
   public:
@@ -44,7 +58,11 @@ class TSiBufferedStream final : public TSiStream {
     std::size_t Count() const noexcept { return FCount; }
 
   private:
+    // The held bytes and a write that bypasses the buffer, in one gathering write.
+    std::size_t WriteThrough(const void* ABuffer, std::size_t ACount);
+
     TSiStream& FStream;
+    TSiGatherStream* FGather;
     std::unique_ptr<std::uint8_t[]> FBuffer;
     std::size_t FCapacity;
     std::size_t FCount = 0;

@@ -35,7 +35,7 @@ inline constexpr std::string_view SiClientBanner = "SiLog Library v3.3.2.49";
 inline constexpr std::size_t kSiViewerBufferSize = 8192;
 
 // A stream that reads and writes an open pipe handle; it does not own the handle.
-class TSiPipeStream final : public TSiStream {
+class TSiPipeStream final : public TSiStream, public TSiGatherStream {
   public:
     explicit TSiPipeStream(TSiPipeHandle& AHandle) : FHandle(AHandle) {}
     std::size_t Read(void* ABuffer, std::size_t ACount) override {
@@ -43,6 +43,10 @@ class TSiPipeStream final : public TSiStream {
     }
     std::size_t Write(const void* ABuffer, std::size_t ACount) override {
         return FHandle.Write(ABuffer, ACount);
+    }
+    std::size_t WritePair(const void* AFirst, std::size_t AFirstCount, const void* ASecond,
+                          std::size_t ASecondCount) override {
+        return FHandle.WritePair(AFirst, AFirstCount, ASecond, ASecondCount);
     }
 
   private:

@@ -45,6 +45,10 @@ class TSiPipeHandle {
     // Writes up to ACount bytes; returns how many were written, 0 on failure (a viewer that
     // has gone raises no signal).
     std::size_t Write(const void* ABuffer, std::size_t ACount) noexcept;
+    // Writes AFirst and then ASecond, with one system call where the system can gather;
+    // returns how many bytes of both were written, 0 on failure.
+    std::size_t WritePair(const void* AFirst, std::size_t AFirstCount, const void* ASecond,
+                          std::size_t ASecondCount) noexcept;
 
     void Close() noexcept;
 

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -130,6 +131,24 @@ std::size_t TSiPipeHandle::Read(void* ABuffer, std::size_t ACount) noexcept {
 std::size_t TSiPipeHandle::Write(const void* ABuffer, std::size_t ACount) noexcept {
     for (;;) {
         const ssize_t LWritten = ::send(static_cast<int>(FNative), ABuffer, ACount, MSG_NOSIGNAL);
+        if (LWritten >= 0) {
+            return static_cast<std::size_t>(LWritten);
+        }
+        if (errno != EINTR) {
+            return 0;
+        }
+    }
+}
+
+std::size_t TSiPipeHandle::WritePair(const void* AFirst, std::size_t AFirstCount,
+                                     const void* ASecond, std::size_t ASecondCount) noexcept {
+    iovec LPieces[2] = {{const_cast<void*>(AFirst), AFirstCount},
+                        {const_cast<void*>(ASecond), ASecondCount}};
+    msghdr LMessage{};
+    LMessage.msg_iov = LPieces;
+    LMessage.msg_iovlen = 2;
+    for (;;) {
+        const ssize_t LWritten = ::sendmsg(static_cast<int>(FNative), &LMessage, MSG_NOSIGNAL);
         if (LWritten >= 0) {
             return static_cast<std::size_t>(LWritten);
         }

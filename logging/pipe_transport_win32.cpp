@@ -63,6 +63,16 @@ std::size_t TSiPipeHandle::Write(const void* ABuffer, std::size_t ACount) noexce
     return LWritten;
 }
 
+std::size_t TSiPipeHandle::WritePair(const void* AFirst, std::size_t AFirstCount,
+                                     const void* ASecond, std::size_t ASecondCount) noexcept {
+    // Pipes have no gathering write: two writes, the second only after all of the first.
+    const std::size_t LFirst = Write(AFirst, AFirstCount);
+    if (LFirst < AFirstCount) {
+        return LFirst;
+    }
+    return LFirst + Write(ASecond, ASecondCount);
+}
+
 void TSiPipeHandle::Close() noexcept {
     if (FNative != kInvalid) {
         CloseHandle(Handle(FNative));

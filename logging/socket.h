@@ -60,6 +60,9 @@ int SiSocketPendingError(TSiSocket ASocket) noexcept;
 // Sends or receives up to ACount bytes; the count transferred (0 from Receive: the peer closed
 // the connection) or kSiSocketError. A timeout gives the system's timeout error.
 std::ptrdiff_t SiSocketSend(TSiSocket ASocket, const void* ABuffer, std::size_t ACount) noexcept;
+// Sends AFirst and then ASecond with one call; the count of both transferred.
+std::ptrdiff_t SiSocketSendPair(TSiSocket ASocket, const void* AFirst, std::size_t AFirstCount,
+                                const void* ASecond, std::size_t ASecondCount) noexcept;
 std::ptrdiff_t SiSocketReceive(TSiSocket ASocket, void* ABuffer, std::size_t ACount) noexcept;
 
 // Shuts down the sending direction and closes the socket.

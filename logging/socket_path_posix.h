@@ -1,6 +1,8 @@
 // Shared by the POSIX pipe client and the POSIX viewer listener: the folder that holds the
 // sockets standing in for named pipes must belong to the user and be closed to everyone else,
 // or another user could stand in for the viewer and read the log.
+//
+// Thread safety: the functions keep no state.
 #pragma once
 
 #include <string>

@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -166,6 +167,24 @@ int SiSocketPendingError(TSiSocket ASocket) noexcept {
 std::ptrdiff_t SiSocketSend(TSiSocket ASocket, const void* ABuffer, std::size_t ACount) noexcept {
     for (;;) {
         const ssize_t LSent = ::send(Native(ASocket), ABuffer, ACount, MSG_NOSIGNAL);
+        if (LSent >= 0) {
+            return LSent;
+        }
+        if (errno != EINTR) {
+            return FailTransfer();
+        }
+    }
+}
+
+std::ptrdiff_t SiSocketSendPair(TSiSocket ASocket, const void* AFirst, std::size_t AFirstCount,
+                                const void* ASecond, std::size_t ASecondCount) noexcept {
+    iovec LPieces[2] = {{const_cast<void*>(AFirst), AFirstCount},
+                        {const_cast<void*>(ASecond), ASecondCount}};
+    msghdr LMessage{};
+    LMessage.msg_iov = LPieces;
+    LMessage.msg_iovlen = 2;
+    for (;;) {
+        const ssize_t LSent = ::sendmsg(Native(ASocket), &LMessage, MSG_NOSIGNAL);
         if (LSent >= 0) {
             return LSent;
         }

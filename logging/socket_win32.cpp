@@ -162,6 +162,18 @@ std::ptrdiff_t SiSocketSend(TSiSocket ASocket, const void* ABuffer, std::size_t 
     return LSent == SOCKET_ERROR ? kSiSocketError : LSent;
 }
 
+std::ptrdiff_t SiSocketSendPair(TSiSocket ASocket, const void* AFirst, std::size_t AFirstCount,
+                                const void* ASecond, std::size_t ASecondCount) noexcept {
+    WSABUF LPieces[2] = {
+        {static_cast<ULONG>(Chunk(AFirstCount)), static_cast<char*>(const_cast<void*>(AFirst))},
+        {static_cast<ULONG>(Chunk(ASecondCount)), static_cast<char*>(const_cast<void*>(ASecond))}};
+    DWORD LSent = 0;
+    if (WSASend(Native(ASocket), LPieces, 2, &LSent, 0, nullptr, nullptr) == SOCKET_ERROR) {
+        return kSiSocketError;
+    }
+    return static_cast<std::ptrdiff_t>(LSent);
+}
+
 std::ptrdiff_t SiSocketReceive(TSiSocket ASocket, void* ABuffer, std::size_t ACount) noexcept {
     const int LReceived = recv(Native(ASocket), static_cast<char*>(ABuffer), Chunk(ACount), 0);
     return LReceived == SOCKET_ERROR ? kSiSocketError : LReceived;

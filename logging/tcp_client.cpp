@@ -128,6 +128,27 @@ std::size_t TSiTcpClient::Send(const void* ABuffer, std::size_t ACount) {
     return LSent;
 }
 
+std::size_t TSiTcpClient::SendPair(const void* AFirst, std::size_t AFirstCount, const void* ASecond,
+                                   std::size_t ASecondCount) {
+    RequireConnection();
+    const std::ptrdiff_t LResult =
+        SiSocketSendPair(FSocket, AFirst, AFirstCount, ASecond, ASecondCount);
+    if (LResult == kSiSocketError) {
+        RaiseLastSocketError();
+    }
+    // The rest of whichever piece the system did not take completely.
+    auto LSent = static_cast<std::size_t>(LResult);
+    if (LSent < AFirstCount) {
+        LSent += Send(static_cast<const std::uint8_t*>(AFirst) + LSent, AFirstCount - LSent);
+        if (LSent < AFirstCount) {
+            return LSent;
+        }
+    }
+    const std::size_t LSecondSent = LSent - AFirstCount;
+    return LSent + Send(static_cast<const std::uint8_t*>(ASecond) + LSecondSent,
+                        ASecondCount - LSecondSent);
+}
+
 std::size_t TSiTcpClient::Receive(void* ABuffer, std::size_t ACount) {
     RequireConnection();
     auto* LData = static_cast<std::uint8_t*>(ABuffer);

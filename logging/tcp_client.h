@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "logging/buffered_stream.h"
 #include "logging/socket.h"
 #include "logging/stream.h"
 
@@ -38,6 +39,10 @@ class TSiTcpClient {
 
     // Sends all ACount bytes; returns ACount.
     std::size_t Send(const void* ABuffer, std::size_t ACount);
+    // Sends all of AFirst and then all of ASecond, gathered into one call where they fit;
+    // returns the count of both.
+    std::size_t SendPair(const void* AFirst, std::size_t AFirstCount, const void* ASecond,
+                         std::size_t ASecondCount);
     // Receives until ACount bytes have arrived or the peer closes the connection; returns the
     // count received.
     std::size_t Receive(void* ABuffer, std::size_t ACount);
@@ -77,7 +82,7 @@ class TSiTcpClient {
 };
 
 // Reads and writes through a connected TSiTcpClient; seeking is not supported.
-class TSiTcpClientStream final : public TSiStream {
+class TSiTcpClientStream final : public TSiStream, public TSiGatherStream {
   public:
     explicit TSiTcpClientStream(TSiTcpClient& AClient) : FTcpClient(AClient) {}
 
@@ -86,6 +91,10 @@ class TSiTcpClientStream final : public TSiStream {
     }
     std::size_t Write(const void* ABuffer, std::size_t ACount) override {
         return FTcpClient.Send(ABuffer, ACount);
+    }
+    std::size_t WritePair(const void* AFirst, std::size_t AFirstCount, const void* ASecond,
+                          std::size_t ASecondCount) override {
+        return FTcpClient.SendPair(AFirst, AFirstCount, ASecond, ASecondCount);
     }
     std::string ReadLn() { return FTcpClient.ReceiveLn(); }
     void WriteLn(const std::string& ALine) { FTcpClient.SendLn(ALine); }

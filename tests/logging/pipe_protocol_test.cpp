@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,45 @@ TEST(PipeBufferedStreamTest, GathersSmallWritesAndPassesLargeOnes) {
     EXPECT_EQ(LTarget.Bytes, LSmall + LAlmost + LFull);
 }
 
+// Where the target can gather, the held bytes leave together with a large write; a target
+// that takes only part of them gets the rest before anything else.
+TEST(PipeBufferedStreamTest, HeldBytesAndALargeWriteGoOutTogether) {
+    class TGatherStream final : public TSiStream, public TSiGatherStream {
+      public:
+        std::size_t Read(void*, std::size_t) override { return 0; }
+        std::size_t Write(const void* ABuffer, std::size_t ACount) override {
+            Calls.push_back("write " + std::to_string(ACount));
+            Bytes.append(static_cast<const char*>(ABuffer), ACount);
+            return ACount;
+        }
+        std::size_t WritePair(const void* AFirst, std::size_t AFirstCount, const void* ASecond,
+                              std::size_t ASecondCount) override {
+            Calls.push_back("pair " + std::to_string(AFirstCount) + "+" +
+                            std::to_string(ASecondCount));
+            const std::size_t LFirst = std::min(AFirstCount, Limit);
+            Bytes.append(static_cast<const char*>(AFirst), LFirst);
+            const std::size_t LSecond = std::min(ASecondCount, Limit - LFirst);
+            Bytes.append(static_cast<const char*>(ASecond), LSecond);
+            return LFirst + LSecond;
+        }
+        std::size_t Limit = SIZE_MAX;
+        std::vector<std::string> Calls;
+        std::string Bytes;
+    };
+    const std::string LHeader = "header";
+    const std::string LBody(10000, 'b');
+    for (const std::size_t LLimit : {SIZE_MAX, std::size_t{100}, std::size_t{4}}) {
+        SCOPED_TRACE(LLimit);
+        TGatherStream LTarget;
+        LTarget.Limit = LLimit;
+        TSiBufferedStream LBuffer(LTarget, 8192);
+        LBuffer.WriteBuffer(LHeader.data(), LHeader.size());
+        LBuffer.WriteBuffer(LBody.data(), LBody.size());
+        EXPECT_EQ(LTarget.Bytes, LHeader + LBody);
+        EXPECT_EQ(LTarget.Calls.front(), "pair 6+10000");
+    }
+}
+
 TEST(PipeBufferedStreamTest, FailedFlushGivesUpTheHeldBytes) {
     TRecordingStream LTarget;
     {
@@ -94,6 +135,7 @@ TEST(PipeProtocolTest, DefaultPipeName) {
 // Whatever the viewer's banner line holds (a CR, nothing at all), the client reads it to its
 // LF and the viewer receives exactly the client banner, the log header and the packets.
 TEST(PipeProtocolTest, ViewerReceivesBannerHeaderAndPacketsInOrder) {
+    const std::string LLarge(20000, 'x');
     for (const char* LBanner : {"OK", "A\rB\r", ""}) {
         SCOPED_TRACE(::testing::PrintToString(std::string(LBanner)));
         const std::string LName = UniquePipeName();
@@ -105,14 +147,16 @@ TEST(PipeProtocolTest, ViewerReceivesBannerHeaderAndPacketsInOrder) {
         auto LProtocol = MakeProtocol("pipe", "pipename=\"" + LName + "\"");
         LProtocol->Connect();
         Write(*LProtocol, "first");
-        Write(*LProtocol, "second");
+        // Larger than the write buffer: header and body leave together, bypassing it.
+        Write(*LProtocol, LLarge);
+        Write(*LProtocol, "last");
         LProtocol->Disconnect();
 
         ASSERT_TRUE(LViewer.WaitDisconnects(1));
-        EXPECT_EQ(LViewer.Bytes(1), ExpectedStream({"first", "second"}));
+        EXPECT_EQ(LViewer.Bytes(1), ExpectedStream({"first", LLarge, "last"}));
         EXPECT_EQ(LViewer.Events(),
                   (Events{"connect:" + std::string(SiClientBanner), "header:app@host",
-                          "entry:first", "entry:second", "disconnect:"}));
+                          "entry:first", "entry:" + LLarge, "entry:last", "disconnect:"}));
     }
 }
 
