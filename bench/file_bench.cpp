@@ -1,10 +1,12 @@
 // File logging throughput: 1,000,000 log entries "message %d" per iteration into a log file.
 //
+// - Text: the text protocol with its default pattern and "buffer" set, through a logger core
+//   and a session, against spdlog's basic file sink writing the same line.
 // - Buffered: the binary file protocol with "buffer" set (64 KB), through a logger core and a
 //   session (the whole cost of a LogMessage call) and with log entries built directly and
-//   written to the protocol (the protocol's own cost), against spdlog's basic file sink with a
-//   text pattern that carries what a binary entry carries (time, session, level, process,
-//   thread, message).
+//   written to the protocol (the protocol's own cost), against spdlog's basic file sink with
+//   the text protocol's line and with a pattern that carries what a binary entry carries
+//   (time, session, level, process, thread, message).
 // - Flushed: the file protocol without "buffer", which writes every packet to the system,
 //   against a loop that formats "message %d" and calls write(2) once per message, with the
 //   text line alone and padded to the size of the binary packet.
@@ -116,12 +118,29 @@ void LogPrebuilt(benchmark::State& AState, const std::string& AOptions) {
     fs::remove(LPath);
 }
 
-void BM_SpdlogBasicFileSink(benchmark::State& AState) {
+// The text protocol with its default pattern "[%timestamp%] %level%: %title%".
+void LogTextThroughSession(benchmark::State& AState) {
+    const std::string LPath = FilePath("file_bench_text.log");
+    for (auto _ : AState) {
+        TSiLogger LLogger("file_bench");
+        LLogger.SetConnections("text(filename=\"" + LPath + "\", buffer=64)");
+        LLogger.SetEnabled(true);
+        TSiSession* LSession = LLogger.AddSession("Main");
+        for (int LIndex = 0; LIndex < kEntries; ++LIndex) {
+            LSession->LogMessage("message %d", {LIndex});
+        }
+        LLogger.SetEnabled(false);
+    }
+    AState.SetItemsProcessed(AState.iterations() * kEntries);
+    fs::remove(LPath);
+}
+
+void SpdlogBasicFileSink(benchmark::State& AState, const std::string& APattern) {
     const std::string LPath = FilePath("file_bench_spdlog.txt");
     for (auto _ : AState) {
         auto LSink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(LPath, true);
         spdlog::logger LLogger("Main", LSink);
-        LLogger.set_pattern("[%Y-%m-%d %H:%M:%S.%e] [%n] [%l] [%P:%t] %v");
+        LLogger.set_pattern(APattern);
         for (int LIndex = 0; LIndex < kEntries; ++LIndex) {
             LLogger.info("message {}", LIndex);
         }
@@ -161,10 +180,19 @@ const std::string kBuffered = "buffer=64";
 const std::string kFlushed = "buffer=0";
 const std::string kEncrypted = "buffer=64, encrypt=true, key=\"0123456789abcdef\"";
 
+// What a binary entry carries: time, session, level, process, thread, message.
+const std::string kSpdlogBinaryFields = "[%Y-%m-%d %H:%M:%S.%e] [%n] [%l] [%P:%t] %v";
+// The text protocol's default line: "[2026-12-10 09:15:02.123] Message: message 1".
+const std::string kSpdlogDefaultLine = "[%Y-%m-%d %H:%M:%S.%e] %l: %v";
+
+BENCHMARK(LogTextThroughSession)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SpdlogBasicFileSink, text_line, kSpdlogDefaultLine)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(LogThroughSession, buffered, kBuffered)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(LogDirect, buffered, kBuffered)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(LogPrebuilt, buffered, kBuffered)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SpdlogBasicFileSink)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SpdlogBasicFileSink, binary_fields, kSpdlogBinaryFields)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(LogThroughSession, flushed, kFlushed)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(LogDirect, flushed, kFlushed)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(LogPrebuilt, flushed, kFlushed)->Unit(benchmark::kMillisecond);
@@ -209,8 +237,7 @@ void PrintRatio(const TRatioReporter& AReporter, const std::string& AOurs, const
 }  // namespace
 
 int main(int argc, char** argv) {
-    TSiProtocolFactory::RegisterProtocol("file",
-                                         [] { return std::make_unique<TSiFileProtocol>(); });
+    SiRegisterDefaultProtocols();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
@@ -223,9 +250,11 @@ int main(int argc, char** argv) {
     std::printf(
         "\nRatios of the time per iteration (CPU time: user and system time of the process;\n"
         "real time suffers most from other load on the machine):\n");
+    PrintRatio(LReporter, "LogTextThroughSession", "SpdlogBasicFileSink/text_line", 0.8);
     for (const char* LPath : {"LogThroughSession", "LogDirect", "LogPrebuilt"}) {
         const std::string LOurs(LPath);
-        PrintRatio(LReporter, LOurs + "/buffered", "BM_SpdlogBasicFileSink", 0.4);
+        PrintRatio(LReporter, LOurs + "/buffered", "SpdlogBasicFileSink/text_line", 0.4);
+        PrintRatio(LReporter, LOurs + "/buffered", "SpdlogBasicFileSink/binary_fields", 0.4);
         PrintRatio(LReporter, LOurs + "/flushed", "WritePerMessage/text_line", 1.1);
         PrintRatio(LReporter, LOurs + "/flushed", "WritePerMessage/packet_sized", 1.1);
         PrintRatio(LReporter, LOurs + "/encrypted", LOurs + "/buffered", 1.2);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -18,36 +19,40 @@ constexpr std::int64_t kGiveBackThreshold = 1'048'576;
 // The body reaches the output in pieces of at most this size.
 constexpr std::size_t kWriteChunkSize = 1'048'576;
 
-// Fills a fixed header field by field, little-endian whatever the host's byte order.
-template <std::size_t N>
-class THeaderBytes {
+// Writes little-endian fields and byte runs into memory that Compile has sized for them.
+// The cursor lives in a register: storing through a uint8_t pointer kept in a member would
+// make the compiler reload it after every byte, since such stores may alias anything.
+class TByteWriter {
   public:
-    void Int32(std::int32_t AValue) noexcept { UInt32(static_cast<std::uint32_t>(AValue)); }
+    explicit TByteWriter(std::uint8_t* AOut) noexcept : FOut(AOut) {}
 
-    void UInt32(std::uint32_t AValue) noexcept {
-        for (int shift = 0; shift < 32; shift += 8) {
-            FBytes[FCount++] = static_cast<std::uint8_t>(AValue >> shift);
+    void Int32(std::int32_t AValue) noexcept { Put(static_cast<std::uint32_t>(AValue)); }
+    void UInt32(std::uint32_t AValue) noexcept { Put(AValue); }
+    void UInt16(std::uint16_t AValue) noexcept { Put(AValue); }
+    void Double(double AValue) noexcept { Put(std::bit_cast<std::uint64_t>(AValue)); }
+
+    void Bytes(const void* ABytes, std::size_t ACount) noexcept {
+        if (ACount > 0) {
+            std::memcpy(FOut, ABytes, ACount);
+            FOut += ACount;
         }
     }
-
-    void UInt16(std::uint16_t AValue) noexcept {
-        FBytes[FCount++] = static_cast<std::uint8_t>(AValue);
-        FBytes[FCount++] = static_cast<std::uint8_t>(AValue >> 8);
-    }
-
-    void Double(double AValue) noexcept {
-        const auto bits = std::bit_cast<std::uint64_t>(AValue);
-        for (int shift = 0; shift < 64; shift += 8) {
-            FBytes[FCount++] = static_cast<std::uint8_t>(bits >> shift);
-        }
-    }
-
-    // Writes the header in one piece; every field must have been filled.
-    void WriteTo(TSiStream& AStream) const { AStream.WriteBuffer(FBytes.data(), FCount); }
+    void Text(std::string_view AText) noexcept { Bytes(AText.data(), AText.size()); }
 
   private:
-    std::array<std::uint8_t, N> FBytes{};
-    std::size_t FCount = 0;
+    template <class T>
+    void Put(T AValue) noexcept {
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(FOut, &AValue, sizeof AValue);
+            FOut += sizeof AValue;
+        } else {
+            for (std::size_t shift = 0; shift < 8 * sizeof AValue; shift += 8) {
+                *FOut++ = static_cast<std::uint8_t>(AValue >> shift);
+            }
+        }
+    }
+
+    std::uint8_t* FOut;
 };
 
 // The wire length of a text or data block. The format counts in int32; Compile has already
@@ -63,18 +68,14 @@ void CheckBodySize(std::uint64_t ASize) {
     }
 }
 
-void WriteText(TSiStream& AStream, std::string_view AText) {
-    AStream.WriteBuffer(AText.data(), AText.size());
-}
-
 // Copies a packet's whole data stream and rewinds it, so that the next protocol formatting
 // the same packet reads it again from the start.
-void WriteData(TSiStream& AStream, TSiMemoryStream* AData) {
+void WriteData(TByteWriter& AWriter, TSiMemoryStream* AData) {
     if (AData == nullptr) {
         return;
     }
     const auto bytes = AData->Bytes();
-    AStream.WriteBuffer(bytes.data(), bytes.size());
+    AWriter.Bytes(bytes.data(), bytes.size());
     AData->SetPosition(0);
 }
 
@@ -90,151 +91,151 @@ constexpr std::string_view kLineBreak = "\r\n";
 
 std::int32_t TSiBinaryFormatter::Compile(TSiPacket& APacket) {
     if (FSize > kGiveBackThreshold) {
-        FStream.Clear();
-    } else {
-        FStream.SetPosition(0);
+        std::vector<std::uint8_t>().swap(FBuffer);
     }
     FSize = 0;
-    FPacketCode = SiPacketTypeCode(APacket.GetPacketType());
 
     // Only the five final packet classes derive from TSiPacket, so the kind names the class.
+    std::size_t size = 0;
     switch (APacket.GetPacketType()) {
         case ptLogEntry:
-            CompileLogEntry(static_cast<TSiLogEntry&>(APacket));
+            size = CompileLogEntry(static_cast<TSiLogEntry&>(APacket));
             break;
         case ptControlCommand:
-            CompileControlCommand(static_cast<TSiControlCommand&>(APacket));
+            size = CompileControlCommand(static_cast<TSiControlCommand&>(APacket));
             break;
         case ptWatch:
-            CompileWatch(static_cast<const TSiWatch&>(APacket));
+            size = CompileWatch(static_cast<const TSiWatch&>(APacket));
             break;
         case ptProcessFlow:
-            CompileProcessFlow(static_cast<const TSiProcessFlow&>(APacket));
+            size = CompileProcessFlow(static_cast<const TSiProcessFlow&>(APacket));
             break;
         case ptLogHeader:
-            CompileLogHeader(static_cast<const TSiLogHeader&>(APacket));
+            size = CompileLogHeader(static_cast<const TSiLogHeader&>(APacket));
             break;
     }
-    FSize = static_cast<std::int32_t>(FStream.GetPosition());
+    TByteWriter header(FBuffer.data());
+    header.UInt16(SiPacketTypeCode(APacket.GetPacketType()));
+    header.Int32(Length(size));
+    FSize = static_cast<std::int32_t>(size);
     return FSize + static_cast<std::int32_t>(kSiPacketHeaderSize);
 }
 
-void TSiBinaryFormatter::CompileLogEntry(TSiLogEntry& ALogEntry) {
-    const std::size_t dataSize = ALogEntry.HasData() ? DataSize(ALogEntry.GetData()) : 0;
-    CheckBodySize(static_cast<std::uint64_t>(kSiLogEntryHeaderSize) + ALogEntry.AppName.size() +
-                  ALogEntry.SessionName.size() + ALogEntry.Title.size() +
-                  ALogEntry.HostName.size() + dataSize);
-
-    THeaderBytes<kSiLogEntryHeaderSize> header;
-    header.Int32(SiLogEntryTypeCode(ALogEntry.LogEntryType));
-    header.Int32(SiViewerIdCode(ALogEntry.ViewerId));
-    header.Int32(Length(ALogEntry.AppName.size()));
-    header.Int32(Length(ALogEntry.SessionName.size()));
-    header.Int32(Length(ALogEntry.Title.size()));
-    header.Int32(Length(ALogEntry.HostName.size()));
-    header.Int32(Length(dataSize));
-    header.UInt32(ALogEntry.ProcessId);
-    header.UInt32(ALogEntry.ThreadId);
-    header.Double(ALogEntry.Timestamp);
-    header.Int32(ALogEntry.Color);
-    header.WriteTo(FStream);
-
-    WriteText(FStream, ALogEntry.AppName);
-    WriteText(FStream, ALogEntry.SessionName);
-    WriteText(FStream, ALogEntry.Title);
-    WriteText(FStream, ALogEntry.HostName);
-    if (dataSize > 0) {
-        WriteData(FStream, ALogEntry.GetData());
+std::uint8_t* TSiBinaryFormatter::Reserve(std::uint64_t ABodySize) {
+    CheckBodySize(ABodySize);
+    const std::size_t total = kSiPacketHeaderSize + static_cast<std::size_t>(ABodySize);
+    if (FBuffer.size() < total) {
+        FBuffer.resize(total);
     }
+    return FBuffer.data() + kSiPacketHeaderSize;
 }
 
-void TSiBinaryFormatter::CompileControlCommand(TSiControlCommand& AControlCommand) {
+std::size_t TSiBinaryFormatter::CompileLogEntry(TSiLogEntry& ALogEntry) {
+    const std::size_t dataSize = ALogEntry.HasData() ? DataSize(ALogEntry.GetData()) : 0;
+    const std::uint64_t size = static_cast<std::uint64_t>(kSiLogEntryHeaderSize) +
+                               ALogEntry.AppName.size() + ALogEntry.SessionName.size() +
+                               ALogEntry.Title.size() + ALogEntry.HostName.size() + dataSize;
+    TByteWriter body(Reserve(size));
+    body.Int32(SiLogEntryTypeCode(ALogEntry.LogEntryType));
+    body.Int32(SiViewerIdCode(ALogEntry.ViewerId));
+    body.Int32(Length(ALogEntry.AppName.size()));
+    body.Int32(Length(ALogEntry.SessionName.size()));
+    body.Int32(Length(ALogEntry.Title.size()));
+    body.Int32(Length(ALogEntry.HostName.size()));
+    body.Int32(Length(dataSize));
+    body.UInt32(ALogEntry.ProcessId);
+    body.UInt32(ALogEntry.ThreadId);
+    body.Double(ALogEntry.Timestamp);
+    body.Int32(ALogEntry.Color);
+    body.Text(ALogEntry.AppName);
+    body.Text(ALogEntry.SessionName);
+    body.Text(ALogEntry.Title);
+    body.Text(ALogEntry.HostName);
+    if (dataSize > 0) {
+        WriteData(body, ALogEntry.GetData());
+    }
+    return static_cast<std::size_t>(size);
+}
+
+std::size_t TSiBinaryFormatter::CompileControlCommand(TSiControlCommand& AControlCommand) {
     const std::size_t dataSize =
         AControlCommand.HasData() ? DataSize(AControlCommand.GetData()) : 0;
-    CheckBodySize(static_cast<std::uint64_t>(kSiControlCommandHeaderSize) + dataSize);
-
-    THeaderBytes<kSiControlCommandHeaderSize> header;
-    header.Int32(AControlCommand.ControlCommandType);
-    header.Int32(Length(dataSize));
-    header.WriteTo(FStream);
-
+    const std::uint64_t size = static_cast<std::uint64_t>(kSiControlCommandHeaderSize) + dataSize;
+    TByteWriter body(Reserve(size));
+    body.Int32(AControlCommand.ControlCommandType);
+    body.Int32(Length(dataSize));
     if (dataSize > 0) {
-        WriteData(FStream, AControlCommand.GetData());
+        WriteData(body, AControlCommand.GetData());
     }
+    return static_cast<std::size_t>(size);
 }
 
-void TSiBinaryFormatter::CompileWatch(const TSiWatch& AWatch) {
-    CheckBodySize(static_cast<std::uint64_t>(kSiWatchHeaderSize) + AWatch.Name.size() +
-                  AWatch.Value.size());
-
-    THeaderBytes<kSiWatchHeaderSize> header;
-    header.Int32(Length(AWatch.Name.size()));
-    header.Int32(Length(AWatch.Value.size()));
-    header.Int32(AWatch.WatchType);
-    header.Double(AWatch.Timestamp);
-    header.WriteTo(FStream);
-
-    WriteText(FStream, AWatch.Name);
-    WriteText(FStream, AWatch.Value);
+std::size_t TSiBinaryFormatter::CompileWatch(const TSiWatch& AWatch) {
+    const std::uint64_t size = static_cast<std::uint64_t>(kSiWatchHeaderSize) +
+                               AWatch.Name.size() + AWatch.Value.size();
+    TByteWriter body(Reserve(size));
+    body.Int32(Length(AWatch.Name.size()));
+    body.Int32(Length(AWatch.Value.size()));
+    body.Int32(AWatch.WatchType);
+    body.Double(AWatch.Timestamp);
+    body.Text(AWatch.Name);
+    body.Text(AWatch.Value);
+    return static_cast<std::size_t>(size);
 }
 
-void TSiBinaryFormatter::CompileProcessFlow(const TSiProcessFlow& AProcessFlow) {
-    CheckBodySize(static_cast<std::uint64_t>(kSiProcessFlowHeaderSize) + AProcessFlow.Title.size() +
-                  AProcessFlow.HostName.size());
-
-    THeaderBytes<kSiProcessFlowHeaderSize> header;
-    header.Int32(AProcessFlow.ProcessFlowType);
-    header.Int32(Length(AProcessFlow.Title.size()));
-    header.Int32(Length(AProcessFlow.HostName.size()));
-    header.UInt32(AProcessFlow.ProcessId);
-    header.UInt32(AProcessFlow.ThreadId);
-    header.Double(AProcessFlow.Timestamp);
-    header.WriteTo(FStream);
-
-    WriteText(FStream, AProcessFlow.Title);
-    WriteText(FStream, AProcessFlow.HostName);
+std::size_t TSiBinaryFormatter::CompileProcessFlow(const TSiProcessFlow& AProcessFlow) {
+    const std::uint64_t size = static_cast<std::uint64_t>(kSiProcessFlowHeaderSize) +
+                               AProcessFlow.Title.size() + AProcessFlow.HostName.size();
+    TByteWriter body(Reserve(size));
+    body.Int32(AProcessFlow.ProcessFlowType);
+    body.Int32(Length(AProcessFlow.Title.size()));
+    body.Int32(Length(AProcessFlow.HostName.size()));
+    body.UInt32(AProcessFlow.ProcessId);
+    body.UInt32(AProcessFlow.ThreadId);
+    body.Double(AProcessFlow.Timestamp);
+    body.Text(AProcessFlow.Title);
+    body.Text(AProcessFlow.HostName);
+    return static_cast<std::size_t>(size);
 }
 
-void TSiBinaryFormatter::CompileLogHeader(const TSiLogHeader& ALogHeader) {
+std::size_t TSiBinaryFormatter::CompileLogHeader(const TSiLogHeader& ALogHeader) {
     // The content is written in its pieces rather than built as one text first.
     const std::uint64_t contentSize = kHostNamePrefix.size() + ALogHeader.HostName.size() +
                                       kLineBreak.size() + kAppNamePrefix.size() +
                                       ALogHeader.AppName.size() + kLineBreak.size();
-    CheckBodySize(kSiLogHeaderHeaderSize + contentSize);
-
-    THeaderBytes<kSiLogHeaderHeaderSize> header;
-    header.Int32(Length(contentSize));
-    header.WriteTo(FStream);
-
-    WriteText(FStream, kHostNamePrefix);
-    WriteText(FStream, ALogHeader.HostName);
-    WriteText(FStream, kLineBreak);
-    WriteText(FStream, kAppNamePrefix);
-    WriteText(FStream, ALogHeader.AppName);
-    WriteText(FStream, kLineBreak);
+    const std::uint64_t size = kSiLogHeaderHeaderSize + contentSize;
+    TByteWriter body(Reserve(size));
+    body.Int32(Length(contentSize));
+    body.Text(kHostNamePrefix);
+    body.Text(ALogHeader.HostName);
+    body.Text(kLineBreak);
+    body.Text(kAppNamePrefix);
+    body.Text(ALogHeader.AppName);
+    body.Text(kLineBreak);
+    return static_cast<std::size_t>(size);
 }
 
 void TSiBinaryFormatter::Write(TSiStream& AStream) {
     if (FSize <= 0) {
         return;
     }
-    THeaderBytes<kSiPacketHeaderSize> header;
-    header.UInt16(FPacketCode);
-    header.Int32(FSize);
-    header.WriteTo(AStream);
-
-    const std::uint8_t* body = FStream.Bytes().data();
-    std::size_t remaining = static_cast<std::size_t>(FSize);
+    // Header and body leave in one piece, large bodies in chunks.
+    const std::uint8_t* bytes = FBuffer.data();
+    std::size_t remaining = kSiPacketHeaderSize + static_cast<std::size_t>(FSize);
     while (remaining > 0) {
         const std::size_t chunk = std::min(remaining, kWriteChunkSize);
-        AStream.WriteBuffer(body, chunk);
-        body += chunk;
+        AStream.WriteBuffer(bytes, chunk);
+        bytes += chunk;
         remaining -= chunk;
     }
 }
 
 std::span<const std::uint8_t> TSiBinaryFormatter::Body() const noexcept {
-    return FStream.Bytes().first(static_cast<std::size_t>(FSize));
+    if (FSize <= 0) {
+        return {};
+    }
+    return std::span<const std::uint8_t>(FBuffer).subspan(kSiPacketHeaderSize,
+                                                          static_cast<std::size_t>(FSize));
 }
 
 std::vector<std::uint8_t> SiFormatBinary(TSiPacket& APacket) {

@@ -32,22 +32,26 @@ class TSiBinaryFormatter final : public TSiFormatter {
     std::span<const std::uint8_t> Body() const noexcept;
 
     // Memory held by the work buffer (for checking that large buffers are given back).
-    std::size_t WorkBufferCapacity() const noexcept { return FStream.Capacity(); }
+    std::size_t WorkBufferCapacity() const noexcept { return FBuffer.capacity(); }
 
   private:
-    void CompileLogEntry(TSiLogEntry& ALogEntry);
-    void CompileControlCommand(TSiControlCommand& AControlCommand);
-    void CompileWatch(const TSiWatch& AWatch);
-    void CompileProcessFlow(const TSiProcessFlow& AProcessFlow);
-    void CompileLogHeader(const TSiLogHeader& ALogHeader);
+    // Each writes the body of its kind after the header's room and returns the body size.
+    std::size_t CompileLogEntry(TSiLogEntry& ALogEntry);
+    std::size_t CompileControlCommand(TSiControlCommand& AControlCommand);
+    std::size_t CompileWatch(const TSiWatch& AWatch);
+    std::size_t CompileProcessFlow(const TSiProcessFlow& AProcessFlow);
+    std::size_t CompileLogHeader(const TSiLogHeader& ALogHeader);
+
+    // Checks a body size against the format's limit and makes room for header and body;
+    // returns where the body starts.
+    std::uint8_t* Reserve(std::uint64_t ABodySize);
 
     // Body size of the packet compiled last; 0 before the first and after a failed Compile.
     std::int32_t FSize = 0;
-    // The work buffer, reused for every packet; its bytes beyond FSize are stale.
-    TSiMemoryStream FStream;
-    // Wire code of the packet compiled last. Keeping the code rather than the packet lets
-    // Write run safely even when the packet was released after Compile.
-    std::uint16_t FPacketCode = 0;
+    // The work buffer, reused for every packet: the packet header, then the body. Bytes beyond
+    // them are stale. Holding the finished bytes rather than the packet lets Write run safely
+    // even when the packet was released after Compile.
+    std::vector<std::uint8_t> FBuffer;
 };
 
 // The complete bytes (header and body) of one packet, for tools and tests.

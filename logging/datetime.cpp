@@ -51,24 +51,34 @@ TDateTime SiEncodeDateTime(const TSiDateTimeParts& AParts) noexcept {
     return days >= 0 ? days + time : days - time;
 }
 
-TSiDateTimeParts SiDecodeDateTime(TDateTime AValue) noexcept {
+TSiDayTime SiSplitDateTime(TDateTime AValue) noexcept {
     double whole = 0;
     const double fraction = std::fabs(std::modf(AValue, &whole));
-    auto days = static_cast<std::int64_t>(whole);
-    auto milliseconds = static_cast<std::int64_t>(
+    TSiDayTime result;
+    result.Day = static_cast<std::int64_t>(whole);
+    result.Millisecond = static_cast<std::int64_t>(
         std::llround(fraction * static_cast<double>(kMillisecondsPerDay)));
-    if (milliseconds >= kMillisecondsPerDay) {
+    if (result.Millisecond >= kMillisecondsPerDay) {
         // Rounded up to midnight: that is the start of the following day.
-        milliseconds -= kMillisecondsPerDay;
-        days += 1;
+        result.Millisecond -= kMillisecondsPerDay;
+        result.Day += 1;
     }
+    return result;
+}
+
+TSiDateTimeParts SiDayTimeParts(const TSiDayTime& ADayTime) noexcept {
     TSiDateTimeParts parts;
-    CivilFromDays(days - kUnixToDelphiDays, parts);
+    CivilFromDays(ADayTime.Day - kUnixToDelphiDays, parts);
+    const std::int64_t milliseconds = ADayTime.Millisecond;
     parts.Millisecond = static_cast<int>(milliseconds % 1000);
     parts.Second = static_cast<int>(milliseconds / 1000 % 60);
     parts.Minute = static_cast<int>(milliseconds / 60'000 % 60);
     parts.Hour = static_cast<int>(milliseconds / 3'600'000);
     return parts;
+}
+
+TSiDateTimeParts SiDecodeDateTime(TDateTime AValue) noexcept {
+    return SiDayTimeParts(SiSplitDateTime(AValue));
 }
 
 }  // namespace deruz::logging

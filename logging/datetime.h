@@ -32,6 +32,16 @@ TDateTime SiEncodeDateTime(const TSiDateTimeParts& AParts) noexcept;
 // The calendar date and time of a TDateTime, rounded to the nearest millisecond.
 TSiDateTimeParts SiDecodeDateTime(TDateTime AValue) noexcept;
 
+// A TDateTime as whole days and the millisecond of the day (0 to 86,399,999), rounded as
+// SiDecodeDateTime rounds; SiDayTimeParts turns it into the same fields. Formatters use the
+// pair to see cheaply whether a value falls into a second they have already converted.
+struct TSiDayTime {
+    std::int64_t Day = 0;
+    std::int64_t Millisecond = 0;
+};
+TSiDayTime SiSplitDateTime(TDateTime AValue) noexcept;
+TSiDateTimeParts SiDayTimeParts(const TSiDayTime& ADayTime) noexcept;
+
 // The system's current date and time, in local time and in UTC, to the millisecond.
 TSiDateTimeParts SiLocalTimeParts() noexcept;
 TSiDateTimeParts SiUtcTimeParts() noexcept;

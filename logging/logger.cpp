@@ -401,39 +401,27 @@ void TSiLogger::ReportError(const std::exception& AException) { DoError(AExcepti
 
 // --- Events --------------------------------------------------------------------------------
 
-template <class F>
-static F CopyHandler(std::recursive_mutex& ALock, const F& AHandler) {
-    std::lock_guard lock(ALock);
-    return AHandler;
-}
-
-template <class F>
-static void SetHandler(std::recursive_mutex& ALock, F& AHandler, F AValue) {
-    std::lock_guard lock(ALock);
-    AHandler = std::move(AValue);
-}
-
 void TSiLogger::SetOnFilter(TSiFilterEvent AValue) {
-    SetHandler(FEventLock, FOnFilter, std::move(AValue));
+    FOnFilter.Set(FEventLock, std::move(AValue));
 }
 void TSiLogger::SetOnError(TSiErrorEvent AValue) {
-    SetHandler(FEventLock, FOnError, std::move(AValue));
+    FOnError.Set(FEventLock, std::move(AValue));
 }
 void TSiLogger::SetOnLogEntry(TSiLogEntryEvent AValue) {
-    SetHandler(FEventLock, FOnLogEntry, std::move(AValue));
+    FOnLogEntry.Set(FEventLock, std::move(AValue));
 }
 void TSiLogger::SetOnWatch(TSiWatchEvent AValue) {
-    SetHandler(FEventLock, FOnWatch, std::move(AValue));
+    FOnWatch.Set(FEventLock, std::move(AValue));
 }
 void TSiLogger::SetOnProcessFlow(TSiProcessFlowEvent AValue) {
-    SetHandler(FEventLock, FOnProcessFlow, std::move(AValue));
+    FOnProcessFlow.Set(FEventLock, std::move(AValue));
 }
 void TSiLogger::SetOnControlCommand(TSiControlCommandEvent AValue) {
-    SetHandler(FEventLock, FOnControlCommand, std::move(AValue));
+    FOnControlCommand.Set(FEventLock, std::move(AValue));
 }
 
 bool TSiLogger::DoFilter(TSiPacket& APacket) {
-    const auto handler = CopyHandler(FEventLock, FOnFilter);
+    const auto handler = FOnFilter.Get(FEventLock);
     bool cancel = false;
     if (handler) handler(*this, APacket, cancel);
     return cancel;
@@ -441,27 +429,27 @@ bool TSiLogger::DoFilter(TSiPacket& APacket) {
 
 // An exception from the error handler itself is not caught: it is the handler's own.
 void TSiLogger::DoError(const std::exception& AException) {
-    const auto handler = CopyHandler(FEventLock, FOnError);
+    const auto handler = FOnError.Get(FEventLock);
     if (handler) handler(*this, AException);
 }
 
 void TSiLogger::DoProcessFlow(TSiProcessFlow& AProcessFlow) {
-    const auto handler = CopyHandler(FEventLock, FOnProcessFlow);
+    const auto handler = FOnProcessFlow.Get(FEventLock);
     if (handler) handler(*this, AProcessFlow);
 }
 
 void TSiLogger::DoWatch(TSiWatch& AWatch) {
-    const auto handler = CopyHandler(FEventLock, FOnWatch);
+    const auto handler = FOnWatch.Get(FEventLock);
     if (handler) handler(*this, AWatch);
 }
 
 void TSiLogger::DoLogEntry(TSiLogEntry& ALogEntry) {
-    const auto handler = CopyHandler(FEventLock, FOnLogEntry);
+    const auto handler = FOnLogEntry.Get(FEventLock);
     if (handler) handler(*this, ALogEntry);
 }
 
 void TSiLogger::DoControlCommand(TSiControlCommand& AControlCommand) {
-    const auto handler = CopyHandler(FEventLock, FOnControlCommand);
+    const auto handler = FOnControlCommand.Get(FEventLock);
     if (handler) handler(*this, AControlCommand);
 }
 

@@ -100,6 +100,27 @@ private:
     TSiSessionDefaults FDefaults;
 };
 
+// An event handler of the core, set and copied under the event lock. Its flag lets every
+// packet skip the lock and the copy while no handler is set, which is the usual case.
+template <class F>
+class TSiHandlerSlot {
+public:
+    void Set(std::recursive_mutex& ALock, F AValue) {
+        std::lock_guard lock(ALock);
+        FIsSet.store(static_cast<bool>(AValue), std::memory_order_release);
+        FHandler = std::move(AValue);
+    }
+    F Get(std::recursive_mutex& ALock) const {
+        if (!FIsSet.load(std::memory_order_acquire)) return F();
+        std::lock_guard lock(ALock);
+        return FHandler;
+    }
+
+private:
+    F FHandler;
+    std::atomic<bool> FIsSet{false};
+};
+
 class TSiLogger {
 public:
     explicit TSiLogger(std::string AAppName = std::string());
@@ -218,12 +239,12 @@ private:
     std::atomic<bool> FEnabled{false};
     std::string FAppName;
     std::string FHostname;
-    TSiControlCommandEvent FOnControlCommand;
-    TSiLogEntryEvent FOnLogEntry;
-    TSiWatchEvent FOnWatch;
-    TSiErrorEvent FOnError;
-    TSiProcessFlowEvent FOnProcessFlow;
-    TSiFilterEvent FOnFilter;
+    TSiHandlerSlot<TSiControlCommandEvent> FOnControlCommand;
+    TSiHandlerSlot<TSiLogEntryEvent> FOnLogEntry;
+    TSiHandlerSlot<TSiWatchEvent> FOnWatch;
+    TSiHandlerSlot<TSiErrorEvent> FOnError;
+    TSiHandlerSlot<TSiProcessFlowEvent> FOnProcessFlow;
+    TSiHandlerSlot<TSiFilterEvent> FOnFilter;
     std::atomic<TSiLevel> FDefaultLevel{lvMessage};
     std::atomic<TSiLevel> FLevel{lvDebug};
     std::atomic<TSiClockResolution> FResolution{crStandard};

@@ -222,6 +222,7 @@ bool TSiTimestampFormat::Compile(std::string_view AFormat) {
     }
     FItems = std::move(LItems);
     FTwelveHour = LTwelveHour;
+    FLastSecond.Second = -1;
     return true;
 }
 
@@ -230,8 +231,30 @@ void TSiTimestampFormat::AppendTo(std::string& AOut, TDateTime AValue) const {
         AOut += SiFloatToStr(AValue, FSettings);
         return;
     }
-    const TSiDateTimeParts LParts = SiDecodeDateTime(AValue);
-    int LHour = LParts.Hour;
+    const TSiDayTime LTime = SiSplitDateTime(AValue);
+    const std::int64_t LSecond = LTime.Millisecond / 1000;
+    TSecondText& LCache = FLastSecond;
+    if (LTime.Day != LCache.Day || LSecond != LCache.Second) {
+        LCache.Second = -1;  // stays invalid if rendering throws
+        LCache.Text.clear();
+        LCache.Millis.clear();
+        Render(LCache.Text, SiDayTimeParts({LTime.Day, LSecond * 1000}), &LCache.Millis);
+        LCache.Day = LTime.Day;
+        LCache.Second = LSecond;
+    }
+    const int LMillisecond = static_cast<int>(LTime.Millisecond % 1000);
+    std::size_t LDone = 0;
+    for (const TMilliField& LField : LCache.Millis) {
+        AOut.append(LCache.Text, LDone, LField.Offset - LDone);
+        AppendNumber(AOut, LMillisecond, LField.Digits);
+        LDone = LField.Offset;
+    }
+    AOut.append(LCache.Text, LDone, std::string::npos);
+}
+
+void TSiTimestampFormat::Render(std::string& AOut, const TSiDateTimeParts& AParts,
+                                std::vector<TMilliField>* AMillis) const {
+    int LHour = AParts.Hour;
     if (FTwelveHour) {
         LHour = LHour % 12 == 0 ? 12 : LHour % 12;
     }
@@ -241,30 +264,30 @@ void TSiTimestampFormat::AppendTo(std::string& AOut, TDateTime AValue) const {
                 AOut += LItem.Text;
                 break;
             case fkYear2:
-                AppendNumber(AOut, LParts.Year % 100, 2);
+                AppendNumber(AOut, AParts.Year % 100, 2);
                 break;
             case fkYear4:
-                AppendNumber(AOut, LParts.Year, 4);
+                AppendNumber(AOut, AParts.Year, 4);
                 break;
             case fkMonth:
             case fkMonth2:
-                AppendNumber(AOut, LParts.Month, LItem.Kind == fkMonth ? 1 : 2);
+                AppendNumber(AOut, AParts.Month, LItem.Kind == fkMonth ? 1 : 2);
                 break;
             case fkMonthShort:
-                AOut += FSettings.ShortMonthNames[LParts.Month - 1];
+                AOut += FSettings.ShortMonthNames[AParts.Month - 1];
                 break;
             case fkMonthLong:
-                AOut += FSettings.LongMonthNames[LParts.Month - 1];
+                AOut += FSettings.LongMonthNames[AParts.Month - 1];
                 break;
             case fkDay:
             case fkDay2:
-                AppendNumber(AOut, LParts.Day, LItem.Kind == fkDay ? 1 : 2);
+                AppendNumber(AOut, AParts.Day, LItem.Kind == fkDay ? 1 : 2);
                 break;
             case fkDayShort:
-                AOut += FSettings.ShortDayNames[DayOfWeek(LParts)];
+                AOut += FSettings.ShortDayNames[DayOfWeek(AParts)];
                 break;
             case fkDayLong:
-                AOut += FSettings.LongDayNames[DayOfWeek(LParts)];
+                AOut += FSettings.LongDayNames[DayOfWeek(AParts)];
                 break;
             case fkHour:
             case fkHour2:
@@ -272,18 +295,22 @@ void TSiTimestampFormat::AppendTo(std::string& AOut, TDateTime AValue) const {
                 break;
             case fkMinute:
             case fkMinute2:
-                AppendNumber(AOut, LParts.Minute, LItem.Kind == fkMinute ? 1 : 2);
+                AppendNumber(AOut, AParts.Minute, LItem.Kind == fkMinute ? 1 : 2);
                 break;
             case fkSecond:
             case fkSecond2:
-                AppendNumber(AOut, LParts.Second, LItem.Kind == fkSecond ? 1 : 2);
+                AppendNumber(AOut, AParts.Second, LItem.Kind == fkSecond ? 1 : 2);
                 break;
             case fkMilli:
             case fkMilli3:
-                AppendNumber(AOut, LParts.Millisecond, LItem.Kind == fkMilli ? 1 : 3);
+                if (AMillis != nullptr) {
+                    AMillis->push_back({AOut.size(), LItem.Kind == fkMilli ? 1 : 3});
+                } else {
+                    AppendNumber(AOut, AParts.Millisecond, LItem.Kind == fkMilli ? 1 : 3);
+                }
                 break;
             case fkDesignator:
-                AOut += LParts.Hour < 12 ? LItem.Text : LItem.Text2;
+                AOut += AParts.Hour < 12 ? LItem.Text : LItem.Text2;
                 break;
         }
     }

@@ -66,7 +66,8 @@ class TSiTimestampFormat {
     bool Compile(std::string_view AFormat);
 
     // Appends the text of AValue. A value outside the years 1 to 9999 (or not finite) has no
-    // calendar date and is written as a number.
+    // calendar date and is written as a number. Like a formatter, a format serves one thread
+    // at a time: it keeps the text of the last second it wrote.
     void AppendTo(std::string& AOut, TDateTime AValue) const;
     std::string Format(TDateTime AValue) const;
 
@@ -100,7 +101,26 @@ class TSiTimestampFormat {
         std::string Text2;
     };
 
+    // Where a millisecond field goes in the text of a second, and its least number of digits.
+    struct TMilliField {
+        std::size_t Offset;
+        int Digits;
+    };
+    // The text of the last second formatted, without its millisecond fields. Log entries
+    // come many to a second, so most values only need their milliseconds filled in.
+    struct TSecondText {
+        std::int64_t Day = 0;
+        std::int64_t Second = -1;
+        std::string Text;
+        std::vector<TMilliField> Millis;
+    };
+
+    // Appends the text of AParts; with AMillis, millisecond fields are recorded there instead.
+    void Render(std::string& AOut, const TSiDateTimeParts& AParts,
+                std::vector<TMilliField>* AMillis) const;
+
     std::vector<TItem> FItems;
+    mutable TSecondText FLastSecond;
     bool FTwelveHour = false;
     TSiFormatSettings FSettings;
     std::string FDateSeparator;

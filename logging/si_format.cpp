@@ -250,7 +250,6 @@ class TFormatRun {
         : FSettings(ASettings), FFormat(AFormat), FArgs(AArgs) {}
 
     std::string Run() {
-        FOut.reserve(FFormat.size() + 16);
         std::size_t LStart = 0;
         while (LStart < FFormat.size()) {
             const std::size_t LPercent = FFormat.find('%', LStart);
@@ -376,6 +375,10 @@ class TFormatRun {
     }
 
     void Pad(const std::string& AText, std::int64_t AWidth, bool ALeft) {
+        if (AWidth <= 0) {
+            FOut += AText;
+            return;
+        }
         const auto LLength = static_cast<std::int64_t>(SiUtf16Length(AText));
         const std::size_t LFill = AWidth > LLength ? static_cast<std::size_t>(AWidth - LLength) : 0;
         if (!ALeft) {
@@ -448,20 +451,27 @@ class TFormatRun {
                 Fail(fInvalid);
         }
         char LBuffer[24];
-        const auto LEnd = std::to_chars(LBuffer, LBuffer + sizeof LBuffer, LMagnitude, ABase).ptr;
-        std::string LDigits(LBuffer, LEnd);
+        char* const LEnd =
+            std::to_chars(LBuffer, LBuffer + sizeof LBuffer, LMagnitude, ABase).ptr;
+        const auto LCount = static_cast<std::size_t>(LEnd - LBuffer);
         if (ABase == 16) {
-            for (char& LChar : LDigits) {
-                if (LChar >= 'a') {
-                    LChar = static_cast<char>(LChar - 'a' + 'A');
+            for (char* LChar = LBuffer; LChar != LEnd; ++LChar) {
+                if (*LChar >= 'a') {
+                    *LChar = static_cast<char>(*LChar - 'a' + 'A');
                 }
             }
         }
-        std::string LOut = LNegative ? "-" : "";
-        if (APrecision > static_cast<std::int64_t>(LDigits.size())) {
-            LOut.append(static_cast<std::size_t>(APrecision) - LDigits.size(), '0');
+        const std::size_t LZeros = APrecision > static_cast<std::int64_t>(LCount)
+                                        ? static_cast<std::size_t>(APrecision) - LCount
+                                        : 0;
+        std::string LOut;
+        LOut.reserve((LNegative ? 1 : 0) + LZeros + LCount);
+        if (LNegative) {
+            LOut += '-';
         }
-        return LOut + LDigits;
+        LOut.append(LZeros, '0');
+        LOut.append(LBuffer, LCount);
+        return LOut;
     }
 
     std::string Float(char AType, std::int64_t APrecision) {

@@ -248,13 +248,13 @@ TEST(BinaryFormatter, GivesBackABufferThatGrewPastOneMebibyte) {
     EXPECT_EQ(Bytes(sink.Bytes().begin(), sink.Bytes().end()), SiFormatBinary(*small));
 }
 
-TEST(BinaryFormatter, CopiesTheBodyInPiecesOfAtMostOneMebibyte) {
+TEST(BinaryFormatter, CopiesThePacketInPiecesOfAtMostOneMebibyte) {
     const std::size_t dataSize = 2'621'440 - 8;  // a body of 2.5 MiB
     auto command = CommandWithData(dataSize);
     TSiBinaryFormatter formatter;
     TRecordingStream output;
     formatter.Format(*command, output);
-    EXPECT_EQ(output.WriteSizes, (std::vector<std::size_t>{6, 1'048'576, 1'048'576, 524'288}));
+    EXPECT_EQ(output.WriteSizes, (std::vector<std::size_t>{1'048'576, 1'048'576, 524'294}));
     EXPECT_EQ(output.Written.size(), 6 + 2'621'440u);
 }
 

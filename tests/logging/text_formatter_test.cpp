@@ -185,6 +185,26 @@ TEST(TextFormatterTest, TimestampFormatLanguage) {
         EXPECT_EQ(LFormat.Format(LCase.Value), LCase.Expected) << LCase.Format;
     }
 
+    // One format writing a run of values (as a text protocol does) gives each the text that
+    // a fresh format gives: within a second, across seconds and days, with milliseconds
+    // anywhere in the format, and after a new format was compiled.
+    const TDateTime kMs = 1.0 / 86'400'000;
+    const std::vector<TDateTime> LRun = {
+        SampleTime(13, 45, 5),       SampleTime(13, 45, 5) + 7 * kMs,
+        SampleTime(13, 45, 5) + 999 * kMs, SampleTime(13, 45, 6),
+        SampleTime(13, 45, 5) + 1 + 42 * kMs, 3000000.0,
+        SiEncodeDateTime({2024, 5, 1, 23, 59, 59, 999}) + 0.6 * kMs,  // rounds to midnight
+        SampleTime(13, 45, 5) + 1, SampleTime(13, 45, 5)};
+    TSiTimestampFormat LRunning(LSettings);
+    for (const char* LPattern : {"yyyy-mm-dd hh:nn:ss.zzz", "z|ss|zzz|dddd", "hh"}) {
+        ASSERT_TRUE(LRunning.Compile(LPattern));
+        for (const TDateTime LValue : LRun) {
+            TSiTimestampFormat LFresh(LSettings);
+            ASSERT_TRUE(LFresh.Compile(LPattern));
+            EXPECT_EQ(LRunning.Format(LValue), LFresh.Format(LValue)) << LPattern;
+        }
+    }
+
     // Unclosed quotes make a format invalid; the one compiled before stays.
     TSiTimestampFormat LFormat(LSettings);
     ASSERT_TRUE(LFormat.Compile("hh"));
