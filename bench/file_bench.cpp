@@ -223,8 +223,13 @@ class TRatioReporter final : public benchmark::ConsoleReporter {
 
 void PrintRatio(const TRatioReporter& AReporter, const std::string& AOurs, const std::string& APeer,
                 double AGoal) {
-    const auto LOurs = AReporter.Times.find(AOurs);
-    const auto LPeer = AReporter.Times.find(APeer);
+    // With repetitions the medians count, as they suffer least from other load.
+    const auto LFind = [&AReporter](const std::string& AName) {
+        const auto LMedian = AReporter.Times.find(AName + "_median");
+        return LMedian != AReporter.Times.end() ? LMedian : AReporter.Times.find(AName);
+    };
+    const auto LOurs = LFind(AOurs);
+    const auto LPeer = LFind(APeer);
     if (LOurs == AReporter.Times.end() || LPeer == AReporter.Times.end()) {
         return;
     }

@@ -247,15 +247,17 @@ void TSiFileProtocol::InternalWritePacket(TSiPacket& APacket) {
         }
     }
 
-    LFormatter.Write(*FBuffer);
-
     if (FIOBuffer > 0) {
+        LFormatter.Write(*FBuffer);
         FIOBufferCounter += LSize;
         if (FIOBufferCounter > FIOBuffer) {
             FIOBufferCounter = 0;
             FlushBuffers();
         }
     } else {
+        // Every packet goes out at once: the write buffer stays empty, and the formatter's
+        // bytes go straight to the stream behind it.
+        LFormatter.Write(*FStream);
         FlushBuffers();
     }
 }
