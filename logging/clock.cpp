@@ -2,7 +2,6 @@
 
 #include <array>
 #include <atomic>
-#include <cstdint>
 
 #include "logging/system_info.h"
 
@@ -12,32 +11,7 @@ namespace {
 
 constexpr double kMicrosecondsPerDay = 86400000000.0;
 
-// Encoding a reading costs more than taking it, and successive readings mostly fall into the
-// same second, so each thread keeps the encoded start of the last second it saw. The sum is
-// the one SiEncodeDateTime makes, so the values are the same to the last bit.
-TDateTime LocalNow() {
-    struct TSecond {
-        TSiDateTimeParts Parts;
-        TDateTime Day = -1;
-        std::int64_t Milliseconds = 0;
-    };
-    thread_local TSecond last;
-    TSiDateTimeParts parts = SiLocalTimeParts();
-    const int millisecond = parts.Millisecond;
-    parts.Millisecond = 0;
-    if (!(parts == last.Parts)) {
-        last.Parts = parts;
-        last.Day = SiEncodeDateTime({parts.Year, parts.Month, parts.Day, 0, 0, 0, 0});
-        last.Milliseconds =
-            ((static_cast<std::int64_t>(parts.Hour) * 60 + parts.Minute) * 60 + parts.Second) *
-            1000;
-    }
-    if (last.Day < 0) {
-        parts.Millisecond = millisecond;
-        return SiEncodeDateTime(parts);
-    }
-    return last.Day + static_cast<double>(last.Milliseconds + millisecond) / 86400000.0;
-}
+TDateTime LocalNow() { return SiLocalNow(); }
 
 // The high-resolution clock's state, set once at first use.
 struct TClockState {

@@ -46,4 +46,8 @@ TSiDateTimeParts SiDayTimeParts(const TSiDayTime& ADayTime) noexcept;
 TSiDateTimeParts SiLocalTimeParts() noexcept;
 TSiDateTimeParts SiUtcTimeParts() noexcept;
 
+// The local time now as a TDateTime: SiEncodeDateTime(SiLocalTimeParts()), made cheaply, as
+// every log entry takes one.
+TDateTime SiLocalNow() noexcept;
+
 }  // namespace deruz::logging

@@ -1,6 +1,8 @@
 // System clock readings for POSIX systems.
 #include <time.h>
 
+#include <cstdint>
+
 #include "logging/datetime.h"
 
 namespace deruz::logging {
@@ -15,6 +17,19 @@ struct TSecondCache {
     struct tm Fields {};
 };
 
+TSiDateTimeParts PartsOf(const struct tm& AFields, int AMillisecond) noexcept {
+    TSiDateTimeParts parts;
+    parts.Year = AFields.tm_year + 1900;
+    parts.Month = AFields.tm_mon + 1;
+    parts.Day = AFields.tm_mday;
+    parts.Hour = AFields.tm_hour;
+    parts.Minute = AFields.tm_min;
+    // A leap second (60) is shown as the last second of its minute.
+    parts.Second = AFields.tm_sec > 59 ? 59 : AFields.tm_sec;
+    parts.Millisecond = AMillisecond;
+    return parts;
+}
+
 TSiDateTimeParts ReadClock(struct tm* (*AConvert)(const time_t*, struct tm*),
                            TSecondCache& ACache) noexcept {
     timespec now{};
@@ -23,17 +38,7 @@ TSiDateTimeParts ReadClock(struct tm* (*AConvert)(const time_t*, struct tm*),
         AConvert(&now.tv_sec, &ACache.Fields);
         ACache.Second = now.tv_sec;
     }
-    const struct tm& fields = ACache.Fields;
-    TSiDateTimeParts parts;
-    parts.Year = fields.tm_year + 1900;
-    parts.Month = fields.tm_mon + 1;
-    parts.Day = fields.tm_mday;
-    parts.Hour = fields.tm_hour;
-    parts.Minute = fields.tm_min;
-    // A leap second (60) is shown as the last second of its minute.
-    parts.Second = fields.tm_sec > 59 ? 59 : fields.tm_sec;
-    parts.Millisecond = static_cast<int>(now.tv_nsec / 1'000'000);
-    return parts;
+    return PartsOf(ACache.Fields, static_cast<int>(now.tv_nsec / 1'000'000));
 }
 
 }  // namespace
@@ -41,6 +46,38 @@ TSiDateTimeParts ReadClock(struct tm* (*AConvert)(const time_t*, struct tm*),
 TSiDateTimeParts SiLocalTimeParts() noexcept {
     thread_local TSecondCache cache;
     return ReadClock(&localtime_r, cache);
+}
+
+TDateTime SiLocalNow() noexcept {
+    // The start of the last second read, encoded; the sum below is the one SiEncodeDateTime
+    // makes, so the value is the same to the last bit.
+    struct TSecond {
+        time_t Second = -1;
+        TSiDateTimeParts Parts;
+        TDateTime Day = 0;
+        std::int64_t Milliseconds = 0;
+    };
+    thread_local TSecond last;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const int millisecond = static_cast<int>(now.tv_nsec / 1'000'000);
+    if (now.tv_sec != last.Second) {
+        struct tm fields {};
+        localtime_r(&now.tv_sec, &fields);
+        last.Parts = PartsOf(fields, 0);
+        last.Day = SiEncodeDateTime({last.Parts.Year, last.Parts.Month, last.Parts.Day, 0, 0, 0, 0});
+        last.Milliseconds =
+            ((static_cast<std::int64_t>(last.Parts.Hour) * 60 + last.Parts.Minute) * 60 +
+             last.Parts.Second) *
+            1000;
+        last.Second = now.tv_sec;
+    }
+    if (last.Day < 0) {
+        TSiDateTimeParts parts = last.Parts;
+        parts.Millisecond = millisecond;
+        return SiEncodeDateTime(parts);
+    }
+    return last.Day + static_cast<double>(last.Milliseconds + millisecond) / 86'400'000.0;
 }
 
 TSiDateTimeParts SiUtcTimeParts() noexcept {

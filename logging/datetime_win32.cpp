@@ -27,6 +27,10 @@ TSiDateTimeParts SiLocalTimeParts() noexcept {
     return FromSystemTime(now);
 }
 
+TDateTime SiLocalNow() noexcept {
+    return SiEncodeDateTime(SiLocalTimeParts());
+}
+
 TSiDateTimeParts SiUtcTimeParts() noexcept {
     SYSTEMTIME now;
     GetSystemTime(&now);

@@ -39,22 +39,27 @@ void TSiSessionManager::Delete(TSiSession* ASession) {
     if (ASession == nullptr) return;
     std::lock_guard lock(FCriticalSection);
     const std::string name = ASession->Name();
-    if (FSessionTable.Get(name) == ASession) FSessionTable.Remove(name);
+    if (Stored(name) == ASession) FSessionTable.Remove(name);
     auto it = std::find_if(FSessionList.begin(), FSessionList.end(),
                            [&](const auto& s) { return s.get() == ASession; });
     if (it != FSessionList.end()) FSessionList.erase(it);
 }
 
+TSiSession* TSiSessionManager::Stored(std::string_view AName) const noexcept {
+    TSiSession* const* session = FSessionTable.Find(AName);
+    return session != nullptr ? *session : nullptr;
+}
+
 TSiSession* TSiSessionManager::Get(std::string_view AName) {
     std::lock_guard lock(FCriticalSection);
-    return FSessionTable.Get(AName);
+    return Stored(AName);
 }
 
 void TSiSessionManager::Update(TSiSession* ASession, const std::string& ATo,
                                const std::string& AFrom) {
     if (ASession == nullptr) return;
     std::lock_guard lock(FCriticalSection);
-    if (FSessionTable.Get(AFrom) == ASession) FSessionTable.Remove(AFrom);
+    if (Stored(AFrom) == ASession) FSessionTable.Remove(AFrom);
     Configure(*ASession, ATo);
     FSessionTable.Put(ATo, ASession);
 }
@@ -118,7 +123,7 @@ void TSiSessionManager::LoadInfos(const TSiConfiguration& AConfig) {
         info->Color = AConfig.ReadColor(base + ".color", clWindow);
         TSiSessionInfo* stored = info.release();
         FSessionInfos.Put(name, stored);
-        if (TSiSession* session = FSessionTable.Get(name)) Assign(*session, *stored);
+        if (TSiSession* session = Stored(name)) Assign(*session, *stored);
     }
 }
 
@@ -330,16 +335,20 @@ void TSiLogger::UpdateSession(TSiSession* ASession, const std::string& ATo,
 }
 
 // The path of every packet: made thread-safe when a protocol runs on a worker, completed,
-// offered to the filter, written to every protocol, then announced. Errors end in the error
-// event.
+// offered to the filter, written to every protocol, then announced. Completing, filtering
+// and writing happen under one hold of the core's lock (re-entrant, so a filter handler may
+// log); the announcement comes after it. Errors end in the error event.
 template <class TPacket, class TComplete>
 void TSiLogger::Send(TPacket& APacket, TComplete AComplete,
                      void (TSiLogger::*ANotify)(TPacket&)) {
     try {
         if (FIsMultiThreaded.load(std::memory_order_relaxed)) APacket.SetThreadSafe(true);
-        AComplete(APacket);
-        if (DoFilter(APacket)) return;
-        ProcessPacket(APacket);
+        {
+            std::lock_guard lock(FCriticalSection);
+            AComplete(APacket);
+            if (DoFilter(APacket)) return;
+            ProcessPacket(APacket);
+        }
         (this->*ANotify)(APacket);
     } catch (const std::exception& e) {
         DoError(e);
@@ -350,7 +359,7 @@ void TSiLogger::SendLogEntry(TSiLogEntry& ALogEntry) {
     Send(
         ALogEntry,
         [this](TSiLogEntry& AEntry) {
-            AEntry.AppName = AppName();
+            AEntry.AppName = FAppName;
             AEntry.HostName = FHostname;
         },
         &TSiLogger::DoLogEntry);
@@ -370,8 +379,8 @@ void TSiLogger::SendWatch(TSiWatch& AWatch) {
     Send(AWatch, [](TSiWatch&) {}, &TSiLogger::DoWatch);
 }
 
+// Under the core's lock (held by Send).
 void TSiLogger::ProcessPacket(TSiPacket& APacket) {
-    std::lock_guard lock(FCriticalSection);
     for (auto& protocol : FProtocols) {
         try {
             protocol->WritePacket(APacket);

@@ -89,13 +89,15 @@ public:
 
 private:
     void Configure(TSiSession& ASession, std::string_view AName);
+    TSiSession* Stored(std::string_view AName) const noexcept;
     static void Assign(TSiSession& ASession, const TSiSessionInfo& AInfo);
     void LoadInfos(const TSiConfiguration& AConfig);
     void LoadDefaults(const TSiConfiguration& AConfig);
 
     std::recursive_mutex FCriticalSection;
     std::vector<std::unique_ptr<TSiSession>> FSessionList;
-    TSiObjectHash<TSiSession> FSessionTable{false};
+    // Names of the stored sessions (not owned: FSessionList owns them).
+    TSiHash<TSiSession*> FSessionTable;
     TSiObjectHash<TSiSessionInfo> FSessionInfos{true};
     TSiSessionDefaults FDefaults;
 };

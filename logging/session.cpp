@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 #include "logging/system_info.h"
 
@@ -60,10 +61,16 @@ std::string TSiSession::Name() const {
     return FName;
 }
 
+// The core's session table is updated after the session's own lock is let go: the core
+// takes its lock first and a session's second (when it reads names), so holding them the
+// other way round could deadlock against a concurrent Add or Delete.
 void TSiSession::SetName(const std::string& AValue) {
-    std::lock_guard LLock(FCriticalSection);
-    if (FIsStored) FParent->UpdateSession(this, AValue, FName);
-    FName = AValue;
+    std::string LFrom;
+    {
+        std::lock_guard LLock(FCriticalSection);
+        LFrom = std::exchange(FName, AValue);
+    }
+    if (FIsStored) FParent->UpdateSession(this, AValue, LFrom);
 }
 
 // --- Titles ----------------------------------------------------------------------------------
@@ -171,17 +178,48 @@ void TSiSession::SendLogEntry(TSiLevel ALevel, std::string_view ATitle,
                               TSiStream* AData) {
     try {
         auto LEntry = SiMakeRef<TSiLogEntry>(ALogEntryType, AViewerId);
-        LEntry->Timestamp = FParent->Now();
-        LEntry->Level = ALevel;
         LEntry->Title = ATitle;
-        LEntry->Color = ResolveColor(AColor);
-        LEntry->SessionName = Name();
         if (AData != nullptr) LEntry->SetData(AData);
-        FParent->SendLogEntry(*LEntry);
+        CompleteAndSend(*LEntry, ALevel, AColor);
     } catch (const std::exception& LError) {
         ReportToCore(LError);
     } catch (...) {
     }
+}
+
+void TSiSession::SendFormatted(std::string_view AMethod, TSiLevel ALevel,
+                               TSiLogEntryType ALogEntryType, std::string_view AFmt,
+                               std::initializer_list<TSiFormatArg> AArgs) noexcept {
+    TSiRef<TSiLogEntry> LEntry;
+    try {
+        LEntry = SiMakeRef<TSiLogEntry>(ALogEntryType, viTitle);
+    } catch (const std::exception& LError) {
+        ReportToCore(LError);
+        return;
+    }
+    try {
+        SiFormatTo(LEntry->Title, AFmt, AArgs);
+    } catch (const std::exception& LError) {
+        ReportInternalError(AMethod, LError.what());
+        return;
+    } catch (...) {
+        ReportInternalError(AMethod, "unknown error");
+        return;
+    }
+    try {
+        CompleteAndSend(*LEntry, ALevel, Color());
+    } catch (const std::exception& LError) {
+        ReportToCore(LError);
+    } catch (...) {
+    }
+}
+
+void TSiSession::CompleteAndSend(TSiLogEntry& AEntry, TSiLevel ALevel, TSiColor AColor) {
+    AEntry.Timestamp = FParent->Now();
+    AEntry.Level = ALevel;
+    AEntry.Color = ResolveColor(AColor);
+    AEntry.SessionName = Name();
+    FParent->SendLogEntry(AEntry);
 }
 
 void TSiSession::SendProcessFlow(TSiLevel ALevel, std::string_view ATitle,

@@ -1346,12 +1346,16 @@ class TSiSession {
     }
     void LogFixed(std::string_view AMethod, TSiLevel ALevel, TSiLogEntryType ALogEntryType,
                   std::string_view AFmt, std::initializer_list<TSiFormatArg> AArgs) {
-        if (!IsOn(ALevel)) return;
-        if (auto LTitle = TryFormat(AMethod, AFmt, AArgs))
-            SendLogEntry(ALevel, *LTitle, ALogEntryType, viTitle);
+        if (IsOn(ALevel)) SendFormatted(AMethod, ALevel, ALogEntryType, AFmt, AArgs);
     }
 
     // Workers behind a passed level test; none of them raises.
+    // A log entry whose title is formatted straight into the packet; a format error becomes
+    // an internal-error entry "<AMethod>: <message>".
+    void SendFormatted(std::string_view AMethod, TSiLevel ALevel, TSiLogEntryType ALogEntryType,
+                       std::string_view AFmt, std::initializer_list<TSiFormatArg> AArgs) noexcept;
+    // Stamps a filled log entry with time, level, colour and session name and sends it.
+    void CompleteAndSend(TSiLogEntry& AEntry, TSiLevel ALevel, TSiColor AColor);
     void SendMethodFlow(TSiLevel ALevel, std::string_view ATitle, bool AEnter) noexcept;
     ISiMethodTracker NewTracker(TSiLevel ALevel, std::string_view AMethodName) noexcept;
     void SendProcess(TSiLevel ALevel, std::optional<std::string_view> AProcessName,

@@ -245,11 +245,12 @@ std::string MoneyText(double AValue, int ADecimals, const TSiFormatSettings& ASe
 // One run of the format language over its arguments.
 class TFormatRun {
   public:
+    // Appends to AOut; on an error AOut may hold part of the text.
     TFormatRun(const TSiFormatSettings& ASettings, std::string_view AFormat,
-               std::span<const TSiFormatArg> AArgs)
-        : FSettings(ASettings), FFormat(AFormat), FArgs(AArgs) {}
+               std::span<const TSiFormatArg> AArgs, std::string& AOut)
+        : FSettings(ASettings), FFormat(AFormat), FArgs(AArgs), FOut(AOut) {}
 
-    std::string Run() {
+    void Run() {
         std::size_t LStart = 0;
         while (LStart < FFormat.size()) {
             const std::size_t LPercent = FFormat.find('%', LStart);
@@ -262,7 +263,6 @@ class TFormatRun {
             Specifier();
             LStart = FPos;
         }
-        return std::move(FOut);
     }
 
   private:
@@ -370,15 +370,17 @@ class TFormatRun {
             Fail(fInvalid);
         }
         const char LType = FFormat[FPos++];
-        const std::string LText = Convert(LType, LPrecision < 0 ? -1 : LPrecision);
+        if (LWidth <= 0) {
+            // Nothing to pad: the text goes straight to the output.
+            ConvertTo(FOut, LType, LPrecision < 0 ? -1 : LPrecision);
+            return;
+        }
+        std::string LText;
+        ConvertTo(LText, LType, LPrecision < 0 ? -1 : LPrecision);
         Pad(LText, LWidth, LLeft);
     }
 
     void Pad(const std::string& AText, std::int64_t AWidth, bool ALeft) {
-        if (AWidth <= 0) {
-            FOut += AText;
-            return;
-        }
         const auto LLength = static_cast<std::int64_t>(SiUtf16Length(AText));
         const std::size_t LFill = AWidth > LLength ? static_cast<std::size_t>(AWidth - LLength) : 0;
         if (!ALeft) {
@@ -390,17 +392,20 @@ class TFormatRun {
         }
     }
 
-    std::string Convert(char AType, std::int64_t APrecision) {
+    void ConvertTo(std::string& AOut, char AType, std::int64_t APrecision) {
         switch (AType) {
             case 'd':
             case 'D':
-                return Integer(APrecision, false, 10);
+                IntegerTo(AOut, APrecision, false, 10);
+                return;
             case 'u':
             case 'U':
-                return Integer(APrecision, true, 10);
+                IntegerTo(AOut, APrecision, true, 10);
+                return;
             case 'x':
             case 'X':
-                return Integer(APrecision, true, 16);
+                IntegerTo(AOut, APrecision, true, 16);
+                return;
             case 'e':
             case 'E':
             case 'f':
@@ -411,20 +416,23 @@ class TFormatRun {
             case 'N':
             case 'm':
             case 'M':
-                return Float(AType | 0x20, APrecision);
+                AOut += Float(AType | 0x20, APrecision);
+                return;
             case 'p':
             case 'P':
-                return Pointer();
+                AOut += Pointer();
+                return;
             case 's':
             case 'S':
-                return Text(APrecision);
+                TextTo(AOut, APrecision);
+                return;
             default:
                 Fail(fInvalid);
         }
     }
 
     // AUnsigned shows negative values in two's complement at the argument's width.
-    std::string Integer(std::int64_t APrecision, bool AUnsigned, int ABase) {
+    void IntegerTo(std::string& AOut, std::int64_t APrecision, bool AUnsigned, int ABase) {
         const TSiFormatArg& LArg = NextArg();
         bool LNegative = false;
         std::uint64_t LMagnitude = 0;
@@ -464,14 +472,13 @@ class TFormatRun {
         const std::size_t LZeros = APrecision > static_cast<std::int64_t>(LCount)
                                         ? static_cast<std::size_t>(APrecision) - LCount
                                         : 0;
-        std::string LOut;
-        LOut.reserve((LNegative ? 1 : 0) + LZeros + LCount);
         if (LNegative) {
-            LOut += '-';
+            AOut += '-';
         }
-        LOut.append(LZeros, '0');
-        LOut.append(LBuffer, LCount);
-        return LOut;
+        if (LZeros > 0) {
+            AOut.append(LZeros, '0');
+        }
+        AOut.append(LBuffer, LCount);
     }
 
     std::string Float(char AType, std::int64_t APrecision) {
@@ -530,35 +537,38 @@ class TFormatRun {
         return LOut;
     }
 
-    std::string Text(std::int64_t APrecision) {
+    void TextTo(std::string& AOut, std::int64_t APrecision) {
         const TSiFormatArg& LArg = NextArg();
-        std::string LText;
+        const std::size_t LStart = AOut.size();
         switch (LArg.Kind()) {
             case TSiFormatArg::akString:
-                LText = LArg.AsString();
+                AOut += LArg.AsString();
                 break;
             case TSiFormatArg::akChar: {
                 const char LChar = static_cast<char>(LArg.AsUInt64());
-                LText = LArg.AsUInt64() < 0x80 ? std::string(1, LChar)
-                                               : SiAnsiToUtf8(std::string_view(&LChar, 1));
+                if (LArg.AsUInt64() < 0x80) {
+                    AOut += LChar;
+                } else {
+                    AOut += SiAnsiToUtf8(std::string_view(&LChar, 1));
+                }
                 break;
             }
             case TSiFormatArg::akBool:
-                LText = LArg.AsUInt64() != 0 ? "True" : "False";
+                AOut += LArg.AsUInt64() != 0 ? "True" : "False";
                 break;
             default:
                 Fail(fInvalid);
         }
         if (APrecision >= 0) {
-            LText.resize(TruncateUtf16(LText, static_cast<std::size_t>(APrecision)).size());
+            const std::string_view LText = std::string_view(AOut).substr(LStart);
+            AOut.resize(LStart + TruncateUtf16(LText, static_cast<std::size_t>(APrecision)).size());
         }
-        return LText;
     }
 
     const TSiFormatSettings& FSettings;
     std::string_view FFormat;
     std::span<const TSiFormatArg> FArgs;
-    std::string FOut;
+    std::string& FOut;
     std::size_t FPos = 0;
     std::size_t FArgIndex = 0;
 };
@@ -678,21 +688,28 @@ void AppendPicture(std::string& AOut, std::string_view APicture, const TSiDateTi
 }  // namespace
 
 std::string SiFormat(std::string_view AFormat, std::initializer_list<TSiFormatArg> AArgs) {
-    return TFormatRun(SiThreadFormatSettings(), AFormat, AArgs).Run();
+    return SiFormat(SiThreadFormatSettings(), AFormat, std::span<const TSiFormatArg>(AArgs));
 }
 
 std::string SiFormat(std::string_view AFormat, std::span<const TSiFormatArg> AArgs) {
-    return TFormatRun(SiThreadFormatSettings(), AFormat, AArgs).Run();
+    return SiFormat(SiThreadFormatSettings(), AFormat, AArgs);
 }
 
 std::string SiFormat(const TSiFormatSettings& ASettings, std::string_view AFormat,
                      std::initializer_list<TSiFormatArg> AArgs) {
-    return TFormatRun(ASettings, AFormat, AArgs).Run();
+    return SiFormat(ASettings, AFormat, std::span<const TSiFormatArg>(AArgs));
 }
 
 std::string SiFormat(const TSiFormatSettings& ASettings, std::string_view AFormat,
                      std::span<const TSiFormatArg> AArgs) {
-    return TFormatRun(ASettings, AFormat, AArgs).Run();
+    std::string LOut;
+    TFormatRun(ASettings, AFormat, AArgs, LOut).Run();
+    return LOut;
+}
+
+void SiFormatTo(std::string& AOut, std::string_view AFormat,
+                std::initializer_list<TSiFormatArg> AArgs) {
+    TFormatRun(SiThreadFormatSettings(), AFormat, AArgs, AOut).Run();
 }
 
 std::string SiFloatToStr(double AValue, const TSiFormatSettings& ASettings) {

@@ -182,6 +182,10 @@ std::string SiFormat(const TSiFormatSettings& ASettings, std::string_view AForma
                      std::initializer_list<TSiFormatArg> AArgs);
 std::string SiFormat(const TSiFormatSettings& ASettings, std::string_view AFormat,
                      std::span<const TSiFormatArg> AArgs);
+// Appends the text to AOut, with the calling thread's settings; after an error AOut may hold
+// part of it. Log titles are formatted this way, straight into their packets.
+void SiFormatTo(std::string& AOut, std::string_view AFormat,
+                std::initializer_list<TSiFormatArg> AArgs);
 
 // The shortest general text of a number with up to 15 significant digits ("1.5", "1E20",
 // "1.5E-7"), with the settings' decimal separator.

@@ -429,5 +429,21 @@ TEST(DateTime, SystemClockGivesACalendarTime) {
     EXPECT_LT(std::fabs(SiEncodeDateTime(local) - SiEncodeDateTime(utc)), 1.1);
 }
 
+// The cheap reading of log entries is bit for bit the encoded calendar reading, in the same
+// millisecond, again and again (each second it converts afresh).
+TEST(DateTime, LocalNowIsTheEncodedLocalTime) {
+    int compared = 0;
+    for (int attempt = 0; attempt < 100'000 && compared < 200; ++attempt) {
+        const TSiDateTimeParts before = SiLocalTimeParts();
+        const TDateTime now = SiLocalNow();
+        const TSiDateTimeParts after = SiLocalTimeParts();
+        if (before == after) {
+            ASSERT_EQ(now, SiEncodeDateTime(before));
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 200);
+}
+
 }  // namespace
 }  // namespace deruz::logging
