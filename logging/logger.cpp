@@ -1,9 +1,11 @@
 #include "logging/logger.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "logging/configuration.h"
 #include "logging/protocol.h"
+#include "logging/scheduler.h"
 #include "logging/session.h"
 #include "logging/strings.h"
 #include "logging/system_info.h"
@@ -344,7 +346,8 @@ void TSiLogger::Send(TPacket& APacket, TComplete AComplete,
     try {
         if (FIsMultiThreaded.load(std::memory_order_relaxed)) APacket.SetThreadSafe(true);
         {
-            std::lock_guard lock(FCriticalSection);
+            const auto lock = LockForPacket();
+            if (!lock) return;
             AComplete(APacket);
             if (DoFilter(APacket)) return;
             ProcessPacket(APacket);
@@ -377,6 +380,22 @@ void TSiLogger::SendProcessFlow(TSiProcessFlow& AProcessFlow) {
 
 void TSiLogger::SendWatch(TSiWatch& AWatch) {
     Send(AWatch, [](TSiWatch&) {}, &TSiLogger::DoWatch);
+}
+
+// On a protocol's worker thread, that is inside its error handler, the lock may be held by a
+// thread that waits for this very worker to end (replacing the connections, for one). So the
+// worker never blocks on it: it retries while the lock is taken and gives up, dropping the
+// packet, once its protocol is being stopped.
+std::unique_lock<std::recursive_mutex> TSiLogger::LockForPacket() {
+    TSiScheduler* worker = TSiScheduler::Current();
+    if (worker == nullptr) return std::unique_lock(FCriticalSection);
+    std::unique_lock lock(FCriticalSection, std::try_to_lock);
+    while (!lock.owns_lock()) {
+        if (worker->Stopping()) return {};
+        std::this_thread::yield();
+        lock.try_lock();
+    }
+    return lock;
 }
 
 // Under the core's lock (held by Send).

@@ -229,6 +229,7 @@ private:
     void Disconnect();
     template <class TPacket, class TComplete>
     void Send(TPacket& APacket, TComplete AComplete, void (TSiLogger::*ANotify)(TPacket&));
+    std::unique_lock<std::recursive_mutex> LockForPacket();
     void ProcessPacket(TSiPacket& APacket);
     void ProtocolError(const std::exception& AException) { DoError(AException); }
 

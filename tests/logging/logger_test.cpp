@@ -3,8 +3,13 @@
 // configuration, and the default instances.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +20,7 @@
 #include "logging/session.h"
 #include "logging/si_auto.h"
 #include "logging/system_info.h"
+#include "tests/logging/recording_protocol.h"
 
 namespace deruz::logging {
 namespace {
@@ -312,6 +318,41 @@ TEST_F(LoggerTest, EntryColours) {
     EXPECT_EQ(colours, (std::vector<TSiColor>{
                            clWindow, 0x008000, 0x345678,
                            static_cast<TSiColor>(SiGetSysColor(8) & 0xFFFFFF)}));
+}
+
+// An error handler that logs, run on an asynchronous protocol's worker while another thread
+// replaces the connections of the enabled core: that thread holds the core's lock and waits
+// for the worker to end, so the handler's entry must not wait for the lock. It is dropped;
+// the replacement completes.
+TEST(LoggerWorkerErrors, HandlerThatLogsDoesNotBlockReplacingConnections) {
+    const auto recorder = std::make_shared<testing::TRecorder>();
+    TSiProtocolFactory::RegisterProtocol("asyncrec", [recorder] {
+        return std::make_unique<testing::TRecordingProtocol>(recorder);
+    });
+    TSiLogger logger("app");
+    TSiSession* session = logger.AddSession("S");
+    std::atomic<int> errors{0};
+    logger.SetOnError([&](TSiLogger&, const std::exception&) {
+        ++errors;
+        session->LogMessage("error seen");
+    });
+    logger.SetConnections("asyncrec(async.enabled=true)");
+    logger.SetEnabled(true);
+    session->LogMessage("before");
+    recorder->FailDisconnect = true;
+
+    auto replaced = std::async(std::launch::async, [&] { logger.SetConnections(""); });
+    if (replaced.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        // A deadlock cannot be undone from here; end the run loudly rather than hang it.
+        std::fprintf(stderr, "SetConnections deadlocked with the worker's error handler\n");
+        std::abort();
+    }
+    replaced.get();
+    EXPECT_EQ(logger.ProtocolCount(), 0u);
+    EXPECT_EQ(errors, 1);
+    const std::vector<std::string> calls = recorder->Calls();
+    EXPECT_EQ(calls.back(), "disconnect");
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "write:before"), calls.end());
 }
 
 TEST(DefaultInstances, ExistWithTheirDefaults) {
