@@ -75,6 +75,20 @@ TSiLogEntry::TSiLogEntry(TSiLogEntryType ALogEntryType, TSiViewerId AViewerId)
       ThreadId(SiCurrentThreadId()),
       ProcessId(SiCurrentProcessId()) {}
 
+void TSiLogEntry::Renew(TSiLogEntryType ALogEntryType, TSiViewerId AViewerId) {
+    Level = lvMessage;
+    Timestamp = 0;
+    ViewerId = AViewerId;
+    LogEntryType = ALogEntryType;
+    AppName.clear();
+    HostName.clear();
+    SessionName.clear();
+    Title.clear();
+    Color = clWindow;
+    ThreadId = SiCurrentThreadId();
+    ProcessId = SiCurrentProcessId();
+}
+
 std::int64_t TSiLogEntry::GetSize() const {
     return kSiLogEntryHeaderSize + Utf16Units(SessionName) + Utf16Units(Title) +
            Utf16Units(AppName) + Utf16Units(HostName) + DataSize(FData);

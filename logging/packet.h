@@ -97,6 +97,10 @@ class TSiLogEntry final : public TSiPacket {
     std::int64_t GetSize() const override;
     TSiPacketType GetPacketType() const override { return ptLogEntry; }
 
+    // Makes a sent entry that nobody else holds as the constructor makes a new one, keeping
+    // the memory of its texts, so that a session can send it again. Its data must be unset.
+    void Renew(TSiLogEntryType ALogEntryType, TSiViewerId AViewerId);
+
     // Replaces the data with a copy of the whole of AStream, read from its first byte (AStream
     // is left at its end); with no stream, empties existing data and keeps the stream.
     void SetData(TSiStream* AStream);

@@ -54,7 +54,9 @@ TSiSession::TSiSession(TSiLogger* AParent, std::string ASessionName)
     if (AParent == nullptr) throw ESiError("AParent argument is not assigned");
 }
 
-TSiSession::~TSiSession() = default;
+TSiSession::~TSiSession() {
+    if (TSiLogEntry* LSpare = FSpareEntry.exchange(nullptr)) LSpare->Release();
+}
 
 std::string TSiSession::Name() const {
     std::lock_guard LLock(FCriticalSection);
@@ -177,10 +179,11 @@ void TSiSession::SendLogEntry(TSiLevel ALevel, std::string_view ATitle,
                               TSiLogEntryType ALogEntryType, TSiViewerId AViewerId, TSiColor AColor,
                               TSiStream* AData) {
     try {
-        auto LEntry = SiMakeRef<TSiLogEntry>(ALogEntryType, AViewerId);
+        auto LEntry = NewLogEntry(ALogEntryType, AViewerId);
         LEntry->Title = ATitle;
         if (AData != nullptr) LEntry->SetData(AData);
         CompleteAndSend(*LEntry, ALevel, AColor);
+        KeepSpare(LEntry);
     } catch (const std::exception& LError) {
         ReportToCore(LError);
     } catch (...) {
@@ -192,7 +195,7 @@ void TSiSession::SendFormatted(std::string_view AMethod, TSiLevel ALevel,
                                std::initializer_list<TSiFormatArg> AArgs) noexcept {
     TSiRef<TSiLogEntry> LEntry;
     try {
-        LEntry = SiMakeRef<TSiLogEntry>(ALogEntryType, viTitle);
+        LEntry = NewLogEntry(ALogEntryType, viTitle);
     } catch (const std::exception& LError) {
         ReportToCore(LError);
         return;
@@ -208,9 +211,39 @@ void TSiSession::SendFormatted(std::string_view AMethod, TSiLevel ALevel,
     }
     try {
         CompleteAndSend(*LEntry, ALevel, Color());
+        KeepSpare(LEntry);
     } catch (const std::exception& LError) {
         ReportToCore(LError);
     } catch (...) {
+    }
+}
+
+// A spare whose texts grew beyond this is let go, so that one long title does not pin its
+// memory for the life of the session.
+constexpr std::size_t kSpareTextCapacity = 1024;
+
+TSiRef<TSiLogEntry> TSiSession::NewLogEntry(TSiLogEntryType ALogEntryType,
+                                            TSiViewerId AViewerId) {
+    if (TSiLogEntry* LSpare = FSpareEntry.exchange(nullptr, std::memory_order_acquire)) {
+        auto LEntry = TSiRef<TSiLogEntry>::Adopt(LSpare);
+        LEntry->Renew(ALogEntryType, AViewerId);
+        return LEntry;
+    }
+    return SiMakeRef<TSiLogEntry>(ALogEntryType, AViewerId);
+}
+
+void TSiSession::KeepSpare(TSiRef<TSiLogEntry>& AEntry) noexcept {
+    // A count of 1 is our own reference: no queue, store or handler kept the entry, and none
+    // can take it any more.
+    if (!AEntry || AEntry->RefCount() != 1 || AEntry->GetData() != nullptr ||
+        AEntry->Title.capacity() > kSpareTextCapacity) {
+        return;
+    }
+    TSiLogEntry* LEntry = AEntry.Detach();
+    TSiLogEntry* LEmpty = nullptr;
+    if (!FSpareEntry.compare_exchange_strong(LEmpty, LEntry, std::memory_order_release,
+                                             std::memory_order_relaxed)) {
+        LEntry->Release();  // another thread kept its entry first
     }
 }
 

@@ -1356,6 +1356,11 @@ class TSiSession {
                        std::string_view AFmt, std::initializer_list<TSiFormatArg> AArgs) noexcept;
     // Stamps a filled log entry with time, level, colour and session name and sends it.
     void CompleteAndSend(TSiLogEntry& AEntry, TSiLevel ALevel, TSiColor AColor);
+    // A log entry for sending: the spare one when there is one, otherwise a new one.
+    TSiRef<TSiLogEntry> NewLogEntry(TSiLogEntryType ALogEntryType, TSiViewerId AViewerId);
+    // Keeps a sent entry as the spare when nothing else holds it any more (the usual case
+    // with synchronous protocols); otherwise lets it go.
+    void KeepSpare(TSiRef<TSiLogEntry>& AEntry) noexcept;
     void SendMethodFlow(TSiLevel ALevel, std::string_view ATitle, bool AEnter) noexcept;
     ISiMethodTracker NewTracker(TSiLevel ALevel, std::string_view AMethodName) noexcept;
     void SendProcess(TSiLevel ALevel, std::optional<std::string_view> AProcessName,
@@ -1410,6 +1415,8 @@ class TSiSession {
     std::atomic<bool> FActive{true};
     bool FIsStored = false;
     std::atomic<TSiLevel> FLevel{lvDebug};
+    // One sent log entry kept for the next, so that most entries need no allocation.
+    std::atomic<TSiLogEntry*> FSpareEntry{nullptr};
 };
 
 }  // namespace deruz::logging

@@ -355,6 +355,34 @@ TEST(LoggerWorkerErrors, HandlerThatLogsDoesNotBlockReplacingConnections) {
     EXPECT_NE(std::find(calls.begin(), calls.end(), "write:before"), calls.end());
 }
 
+// A session reuses a sent entry only when nobody holds it: entries kept by a handler stay as
+// they were sent, while the next entries carry their own fields.
+TEST_F(LoggerTest, SentEntriesStayAsSentWhileHeld) {
+    logger.SetConnections("corerec()");
+    logger.SetEnabled(true);
+    std::vector<TSiRef<TSiLogEntry>> kept;
+    logger.SetOnLogEntry([&](TSiLogger&, TSiLogEntry& e) {
+        if (e.Title != "not kept") kept.push_back(TSiRef<TSiLogEntry>::Share(&e));
+    });
+    TSiSession* s = logger.AddSession("S");
+    s->LogMessage("not kept");
+    s->LogWarning("w %d", {1});
+    s->LogMessage("not kept");
+    s->EnterMethod("m");
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_NE(kept[0].Get(), kept[1].Get());
+    EXPECT_EQ(kept[0]->Title, "w 1");
+    EXPECT_EQ(kept[0]->LogEntryType, ltWarning);
+    EXPECT_EQ(kept[0]->Level, lvWarning);
+    EXPECT_EQ(kept[1]->Title, "m");
+    EXPECT_EQ(kept[1]->LogEntryType, ltEnterMethod);
+    EXPECT_EQ(kept[1]->Level, lvMessage);
+    EXPECT_EQ(kept[1]->SessionName, "S");
+    EXPECT_EQ(Journal(), (std::vector<std::string>{"corerec:connect", "corerec:write:not kept",
+                                                   "corerec:write:w 1", "corerec:write:not kept",
+                                                   "corerec:write:m", "corerec:write:flow:m"}));
+}
+
 TEST(DefaultInstances, ExistWithTheirDefaults) {
     EXPECT_FALSE(Si->Enabled());
     EXPECT_EQ(SiMain->Name(), "Main");
