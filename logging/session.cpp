@@ -251,7 +251,10 @@ void TSiSession::CompleteAndSend(TSiLogEntry& AEntry, TSiLevel ALevel, TSiColor 
     AEntry.Timestamp = FParent->Now();
     AEntry.Level = ALevel;
     AEntry.Color = ResolveColor(AColor);
-    AEntry.SessionName = Name();
+    {
+        std::lock_guard LLock(FCriticalSection);
+        AEntry.SessionName = FName;  // into the entry's own memory, without a temporary
+    }
     FParent->SendLogEntry(AEntry);
 }
 
