@@ -48,12 +48,14 @@ std::string FilePath(const char* AName) {
     return (fs::temp_directory_path() / AName).string();
 }
 
-// Through the logger core and a session, as application code logs.
-void LogThroughSession(benchmark::State& AState, const std::string& AOptions) {
-    const std::string LPath = FilePath("file_bench_session.sil");
+// Through the logger core and a session, as application code logs: AProtocol writing to the
+// temporary file AFileName with AOptions.
+void LogWithSession(benchmark::State& AState, const std::string& AProtocol, const char* AFileName,
+                    const std::string& AOptions) {
+    const std::string LPath = FilePath(AFileName);
     for (auto _ : AState) {
         TSiLogger LLogger("file_bench");
-        LLogger.SetConnections("file(filename=\"" + LPath + "\", " + AOptions + ")");
+        LLogger.SetConnections(AProtocol + "(filename=\"" + LPath + "\", " + AOptions + ")");
         LLogger.SetEnabled(true);
         TSiSession* LSession = LLogger.AddSession("Main");
         for (int LIndex = 0; LIndex < kEntries; ++LIndex) {
@@ -63,6 +65,11 @@ void LogThroughSession(benchmark::State& AState, const std::string& AOptions) {
     }
     AState.SetItemsProcessed(AState.iterations() * kEntries);
     fs::remove(LPath);
+}
+
+// The binary file protocol.
+void LogThroughSession(benchmark::State& AState, const std::string& AOptions) {
+    LogWithSession(AState, "file", "file_bench_session.sil", AOptions);
 }
 
 // A log entry "message <AIndex>" filled as the logger core fills one.
@@ -120,19 +127,7 @@ void LogPrebuilt(benchmark::State& AState, const std::string& AOptions) {
 
 // The text protocol with its default pattern "[%timestamp%] %level%: %title%".
 void LogTextThroughSession(benchmark::State& AState) {
-    const std::string LPath = FilePath("file_bench_text.log");
-    for (auto _ : AState) {
-        TSiLogger LLogger("file_bench");
-        LLogger.SetConnections("text(filename=\"" + LPath + "\", buffer=64)");
-        LLogger.SetEnabled(true);
-        TSiSession* LSession = LLogger.AddSession("Main");
-        for (int LIndex = 0; LIndex < kEntries; ++LIndex) {
-            LSession->LogMessage("message %d", {LIndex});
-        }
-        LLogger.SetEnabled(false);
-    }
-    AState.SetItemsProcessed(AState.iterations() * kEntries);
-    fs::remove(LPath);
+    LogWithSession(AState, "text", "file_bench_text.log", "buffer=64");
 }
 
 void SpdlogBasicFileSink(benchmark::State& AState, const std::string& APattern) {
