@@ -4,52 +4,10 @@
 // must be 0.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <string>
 
+#include "bench/alloc_counter.h"
 #include "logging/binary_formatter.h"
-
-namespace {
-
-std::atomic<std::uint64_t> GAllocations{0};
-
-void* CountedAllocate(std::size_t ASize) {
-    GAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* memory = std::malloc(ASize == 0 ? 1 : ASize)) {
-        return memory;
-    }
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t ASize) {
-    return CountedAllocate(ASize);
-}
-void* operator new[](std::size_t ASize) {
-    return CountedAllocate(ASize);
-}
-void* operator new(std::size_t ASize, const std::nothrow_t&) noexcept {
-    GAllocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(ASize == 0 ? 1 : ASize);
-}
-void* operator new[](std::size_t ASize, const std::nothrow_t& ATag) noexcept {
-    return operator new(ASize, ATag);
-}
-void operator delete(void* AMemory) noexcept {
-    std::free(AMemory);
-}
-void operator delete[](void* AMemory) noexcept {
-    std::free(AMemory);
-}
-void operator delete(void* AMemory, std::size_t) noexcept {
-    std::free(AMemory);
-}
-void operator delete[](void* AMemory, std::size_t) noexcept {
-    std::free(AMemory);
-}
 
 namespace {
 
@@ -68,14 +26,14 @@ void BM_FormatLogEntry(benchmark::State& AState) {
     TSiMemoryStream output;
     formatter.Format(*entry, output);  // warm-up: the buffers reach their working size
 
-    const std::uint64_t before = GAllocations.load();
+    const std::uint64_t before = BenchAllocations();
     for (auto _ : AState) {
         output.SetPosition(0);
         formatter.Format(*entry, output);
         benchmark::DoNotOptimize(output.Bytes().data());
         benchmark::ClobberMemory();
     }
-    const std::uint64_t allocations = GAllocations.load() - before;
+    const std::uint64_t allocations = BenchAllocations() - before;
 
     AState.counters["allocs_per_packet"] =
         static_cast<double>(allocations) / static_cast<double>(AState.iterations());

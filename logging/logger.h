@@ -6,10 +6,15 @@
 // that logged; only an invalid connections string raises to the code that sets it.
 //
 // Thread-safety: any thread may log. The core lock (re-entrant) serialises applying
-// connections, enabling, writing one packet to all protocols, dispatching, the application
-// name and applying a configuration; a second re-entrant lock guards the event handlers,
-// which are called outside it. Enabled, Level and DefaultLevel are atomics read by the
-// sessions' level tests without a lock. Lock order: core lock, then a protocol's own lock.
+// connections, enabling, completing, filtering and writing one packet to all protocols,
+// dispatching, the application name and applying a configuration. The filter handler thus
+// runs under the core lock (it may log again on its thread); the other handlers run outside
+// it. A second lock guards setting and copying the handlers, skipped while none is set.
+// On an asynchronous protocol's worker (its error handler), packets never wait for the core
+// lock once that protocol is being stopped: they are dropped, so that a thread stopping the
+// protocol under the core lock cannot deadlock with it. Enabled, Level and DefaultLevel are
+// atomics read by the sessions' level tests without a lock. Lock order: core lock, then a
+// session's lock or a protocol's own lock.
 #pragma once
 
 #include <atomic>

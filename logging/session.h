@@ -3,7 +3,9 @@
 //
 // Every log method first makes the level test (IsOn: a few relaxed atomic loads, no lock, no
 // allocation), inline in this header; only a call that passes it formats a title and builds
-// packets, which go to the core. No log method raises to its caller: failures become
+// packets, which go to the core. The title is formatted straight into the log entry, and a
+// sent entry that nothing holds any more is kept for the next, so that steady logging to
+// synchronous protocols allocates nothing. No log method raises to its caller: failures become
 // internal-error entries ("<Method>: <message>") or go to the core's error event.
 //
 // Forms of the methods, as overloads:
