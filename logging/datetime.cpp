@@ -52,12 +52,26 @@ TDateTime SiEncodeDateTime(const TSiDateTimeParts& AParts) noexcept {
 }
 
 TSiDayTime SiSplitDateTime(TDateTime AValue) noexcept {
-    double whole = 0;
-    const double fraction = std::fabs(std::modf(AValue, &whole));
     TSiDayTime result;
-    result.Day = static_cast<std::int64_t>(whole);
-    result.Millisecond = static_cast<std::int64_t>(
-        std::llround(fraction * static_cast<double>(kMillisecondsPerDay)));
+    double fraction = 0;
+    if (std::fabs(AValue) < 9.0e15) {
+        // The values of every calendar date, without calls into the maths library (log
+        // entries take this path): truncation and the difference are exact, and the rounding
+        // below rounds halves away from zero as llround does.
+        result.Day = static_cast<std::int64_t>(AValue);
+        fraction = std::fabs(AValue - static_cast<double>(result.Day));
+        const double scaled = fraction * static_cast<double>(kMillisecondsPerDay);
+        result.Millisecond = static_cast<std::int64_t>(scaled);
+        if (scaled - static_cast<double>(result.Millisecond) >= 0.5) {
+            ++result.Millisecond;
+        }
+    } else {
+        double whole = 0;
+        fraction = std::fabs(std::modf(AValue, &whole));
+        result.Day = static_cast<std::int64_t>(whole);
+        result.Millisecond = static_cast<std::int64_t>(
+            std::llround(fraction * static_cast<double>(kMillisecondsPerDay)));
+    }
     if (result.Millisecond >= kMillisecondsPerDay) {
         // Rounded up to midnight: that is the start of the following day.
         result.Millisecond -= kMillisecondsPerDay;

@@ -56,6 +56,9 @@ TDateTime SiLocalNow() noexcept {
         TSiDateTimeParts Parts;
         TDateTime Day = 0;
         std::int64_t Milliseconds = 0;
+        // The value of the last millisecond read within that second: entries come in bursts.
+        int Millisecond = -1;
+        TDateTime Value = 0;
     };
     thread_local TSecond last;
     timespec now{};
@@ -71,13 +74,19 @@ TDateTime SiLocalNow() noexcept {
              last.Parts.Second) *
             1000;
         last.Second = now.tv_sec;
+        last.Millisecond = -1;
+    } else if (millisecond == last.Millisecond) {
+        return last.Value;
     }
     if (last.Day < 0) {
         TSiDateTimeParts parts = last.Parts;
         parts.Millisecond = millisecond;
-        return SiEncodeDateTime(parts);
+        last.Value = SiEncodeDateTime(parts);
+    } else {
+        last.Value = last.Day + static_cast<double>(last.Milliseconds + millisecond) / 86'400'000.0;
     }
-    return last.Day + static_cast<double>(last.Milliseconds + millisecond) / 86'400'000.0;
+    last.Millisecond = millisecond;
+    return last.Value;
 }
 
 TSiDateTimeParts SiUtcTimeParts() noexcept {

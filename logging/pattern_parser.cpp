@@ -594,7 +594,9 @@ void TSiPatternParser::ExpandTo(const TSiLogEntry& ALogEntry, std::string& AOut)
         }
         const std::size_t LStart = AOut.size();
         LToken->AppendTo(ALogEntry, AOut);
-        Pad(AOut, LStart, LToken->Width());
+        if (LToken->Width() != 0) {
+            Pad(AOut, LStart, LToken->Width());
+        }
     }
     if (ALogEntry.LogEntryType == ltEnterMethod &&
         FIndentLevel < std::numeric_limits<std::int32_t>::max()) {

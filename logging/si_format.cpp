@@ -328,9 +328,16 @@ class TFormatRun {
     }
 
     void Specifier() {
-        if (Peek() == '%') {
+        const char LFirst = Peek();
+        if (LFirst == '%') {
             ++FPos;
             FOut += '%';
+            return;
+        }
+        if ((LFirst | 0x20) >= 'a' && (LFirst | 0x20) <= 'z') {
+            // No index, width or precision (the usual "%d" or "%s"): straight to the type.
+            ++FPos;
+            ConvertTo(FOut, LFirst, -1);
             return;
         }
         bool LLeft = false;

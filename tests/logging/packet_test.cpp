@@ -415,6 +415,36 @@ TEST(DateTime, EncodesAndDecodesDaysSinceTheEpochDay) {
     EXPECT_EQ(SiDecodeDateTime(almostMidnight), (TSiDateTimeParts{2025, 1, 1}));
 }
 
+// Splitting into day and millisecond rounds to the nearest millisecond, halves away from zero,
+// as llround does, for dates after and before the epoch day and for the halves themselves.
+TEST(DateTime, SplitRoundsToTheNearestMillisecond) {
+    const auto Reference = [](TDateTime AValue) {
+        double whole = 0;
+        const double fraction = std::fabs(std::modf(AValue, &whole));
+        TSiDayTime result{static_cast<std::int64_t>(whole),
+                          static_cast<std::int64_t>(std::llround(fraction * 86'400'000.0))};
+        if (result.Millisecond >= 86'400'000) {
+            result.Millisecond -= 86'400'000;
+            result.Day += 1;
+        }
+        return result;
+    };
+    std::vector<TDateTime> values = {0.0, 0.5, -0.5, 1.0 / 86'400'000 / 2, 46'000.999'999'999,
+                                     -693'593.25, 2'958'465.999'999'999'9, 1e16, -1e16};
+    for (int ms = 0; ms < 86'400'000; ms += 1'234'567) {
+        for (const double offset : {0.0, 0.5, 0.499'999, 0.500'001}) {
+            values.push_back(46'000 + (ms + offset) / 86'400'000.0);
+            values.push_back(-46'000 - (ms + offset) / 86'400'000.0);
+        }
+    }
+    for (const TDateTime value : values) {
+        const TSiDayTime split = SiSplitDateTime(value);
+        const TSiDayTime expected = Reference(value);
+        EXPECT_EQ(split.Day, expected.Day) << value;
+        EXPECT_EQ(split.Millisecond, expected.Millisecond) << value;
+    }
+}
+
 TEST(DateTime, SystemClockGivesACalendarTime) {
     const TSiDateTimeParts utc = SiUtcTimeParts();
     const TSiDateTimeParts local = SiLocalTimeParts();
