@@ -171,8 +171,8 @@ std::size_t TSiBinaryFormatter::CompileControlCommand(TSiControlCommand& AContro
 }
 
 std::size_t TSiBinaryFormatter::CompileWatch(const TSiWatch& AWatch) {
-    const std::uint64_t size = static_cast<std::uint64_t>(kSiWatchHeaderSize) +
-                               AWatch.Name.size() + AWatch.Value.size();
+    const std::uint64_t size =
+        static_cast<std::uint64_t>(kSiWatchHeaderSize) + AWatch.Name.size() + AWatch.Value.size();
     TByteWriter body(Reserve(size));
     body.Int32(Length(AWatch.Name.size()));
     body.Int32(Length(AWatch.Value.size()));

@@ -68,7 +68,8 @@ TDateTime SiLocalNow() noexcept {
         struct tm fields {};
         localtime_r(&now.tv_sec, &fields);
         last.Parts = PartsOf(fields, 0);
-        last.Day = SiEncodeDateTime({last.Parts.Year, last.Parts.Month, last.Parts.Day, 0, 0, 0, 0});
+        last.Day =
+            SiEncodeDateTime({last.Parts.Year, last.Parts.Month, last.Parts.Day, 0, 0, 0, 0});
         last.Milliseconds =
             ((static_cast<std::int64_t>(last.Parts.Hour) * 60 + last.Parts.Minute) * 60 +
              last.Parts.Second) *

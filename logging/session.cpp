@@ -63,9 +63,9 @@ std::string TSiSession::Name() const {
     return FName;
 }
 
-// The core's session table is updated after the session's own lock is let go: the core
-// takes its lock first and a session's second (when it reads names), so holding them the
-// other way round could deadlock against a concurrent Add or Delete.
+// The core's session table is updated after the session's own lock is let go: the session
+// manager takes its lock first and a session's second (when it reads names), so holding them
+// the other way round could deadlock against a concurrent Add or Delete.
 void TSiSession::SetName(const std::string& AValue) {
     std::string LFrom;
     {
@@ -222,8 +222,7 @@ void TSiSession::SendFormatted(std::string_view AMethod, TSiLevel ALevel,
 // memory for the life of the session.
 constexpr std::size_t kSpareTextCapacity = 1024;
 
-TSiRef<TSiLogEntry> TSiSession::NewLogEntry(TSiLogEntryType ALogEntryType,
-                                            TSiViewerId AViewerId) {
+TSiRef<TSiLogEntry> TSiSession::NewLogEntry(TSiLogEntryType ALogEntryType, TSiViewerId AViewerId) {
     if (TSiLogEntry* LSpare = FSpareEntry.exchange(nullptr, std::memory_order_acquire)) {
         auto LEntry = TSiRef<TSiLogEntry>::Adopt(LSpare);
         LEntry->Renew(ALogEntryType, AViewerId);

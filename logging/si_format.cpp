@@ -466,8 +466,7 @@ class TFormatRun {
                 Fail(fInvalid);
         }
         char LBuffer[24];
-        char* const LEnd =
-            std::to_chars(LBuffer, LBuffer + sizeof LBuffer, LMagnitude, ABase).ptr;
+        char* const LEnd = std::to_chars(LBuffer, LBuffer + sizeof LBuffer, LMagnitude, ABase).ptr;
         const auto LCount = static_cast<std::size_t>(LEnd - LBuffer);
         if (ABase == 16) {
             for (char* LChar = LBuffer; LChar != LEnd; ++LChar) {
@@ -477,8 +476,8 @@ class TFormatRun {
             }
         }
         const std::size_t LZeros = APrecision > static_cast<std::int64_t>(LCount)
-                                        ? static_cast<std::size_t>(APrecision) - LCount
-                                        : 0;
+                                       ? static_cast<std::size_t>(APrecision) - LCount
+                                       : 0;
         if (LNegative) {
             AOut += '-';
         }

@@ -429,8 +429,15 @@ TEST(DateTime, SplitRoundsToTheNearestMillisecond) {
         }
         return result;
     };
-    std::vector<TDateTime> values = {0.0, 0.5, -0.5, 1.0 / 86'400'000 / 2, 46'000.999'999'999,
-                                     -693'593.25, 2'958'465.999'999'999'9, 1e16, -1e16};
+    std::vector<TDateTime> values = {0.0,
+                                     0.5,
+                                     -0.5,
+                                     1.0 / 86'400'000 / 2,
+                                     46'000.999'999'999,
+                                     -693'593.25,
+                                     2'958'465.999'999'999'9,
+                                     1e16,
+                                     -1e16};
     for (int ms = 0; ms < 86'400'000; ms += 1'234'567) {
         for (const double offset : {0.0, 0.5, 0.499'999, 0.500'001}) {
             values.push_back(46'000 + (ms + offset) / 86'400'000.0);

@@ -5,12 +5,11 @@
 // a viewer machine that has stopped answering.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -51,12 +50,10 @@ TEST(TcpProtocolTest, ConnectTimesOutWhenTheViewerNeverAnswers) {
     TFd LListener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     ASSERT_GE(LListener.Get(), 0);
     sockaddr_in LAddress = Loopback(0);
-    ASSERT_EQ(::bind(LListener.Get(), reinterpret_cast<sockaddr*>(&LAddress), sizeof LAddress),
-              0);
+    ASSERT_EQ(::bind(LListener.Get(), reinterpret_cast<sockaddr*>(&LAddress), sizeof LAddress), 0);
     ASSERT_EQ(::listen(LListener.Get(), 0), 0);
     socklen_t LLength = sizeof LAddress;
-    ASSERT_EQ(::getsockname(LListener.Get(), reinterpret_cast<sockaddr*>(&LAddress), &LLength),
-              0);
+    ASSERT_EQ(::getsockname(LListener.Get(), reinterpret_cast<sockaddr*>(&LAddress), &LLength), 0);
     const std::uint16_t LPort = ntohs(LAddress.sin_port);
 
     // Fill the accept queue (nobody accepts): the first request completes and waits there.

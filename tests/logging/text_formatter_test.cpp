@@ -190,11 +190,15 @@ TEST(TextFormatterTest, TimestampFormatLanguage) {
     // anywhere in the format, and after a new format was compiled.
     const TDateTime kMs = 1.0 / 86'400'000;
     const std::vector<TDateTime> LRun = {
-        SampleTime(13, 45, 5),       SampleTime(13, 45, 5) + 7 * kMs,
-        SampleTime(13, 45, 5) + 999 * kMs, SampleTime(13, 45, 6),
-        SampleTime(13, 45, 5) + 1 + 42 * kMs, 3000000.0,
+        SampleTime(13, 45, 5),
+        SampleTime(13, 45, 5) + 7 * kMs,
+        SampleTime(13, 45, 5) + 999 * kMs,
+        SampleTime(13, 45, 6),
+        SampleTime(13, 45, 5) + 1 + 42 * kMs,
+        3000000.0,
         SiEncodeDateTime({2024, 5, 1, 23, 59, 59, 999}) + 0.6 * kMs,  // rounds to midnight
-        SampleTime(13, 45, 5) + 1, SampleTime(13, 45, 5)};
+        SampleTime(13, 45, 5) + 1,
+        SampleTime(13, 45, 5)};
     TSiTimestampFormat LRunning(LSettings);
     for (const char* LPattern : {"yyyy-mm-dd hh:nn:ss.zzz", "z|ss|zzz|dddd", "hh"}) {
         ASSERT_TRUE(LRunning.Compile(LPattern));
