@@ -15,6 +15,7 @@
 #include "logging/errors.h"
 #include "logging/file_helper.h"
 #include "logging/string_list.h"
+#include "tests/logging/temp_dir.h"
 
 namespace deruz::logging {
 namespace {
@@ -26,35 +27,11 @@ TDateTime At(int AYear, int AMonth, int ADay, int AHour = 0, int AMinute = 0, in
     return SiEncodeDateTime({AYear, AMonth, ADay, AHour, AMinute, ASecond, AMillisecond});
 }
 
-// A fresh directory under the system's temporary folder, removed afterwards.
-class TempDir {
+// A test directory where files are created with the content "x".
+class TRotaterDir : public testing::TTempDir {
   public:
-    TempDir() {
-        static int LCounter = 0;
-        FPath = fs::temp_directory_path() /
-                ("silog_rotater_" +
-                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" +
-                 std::to_string(++LCounter));
-        fs::create_directories(FPath);
-    }
-    ~TempDir() {
-        std::error_code LIgnored;
-        fs::remove_all(FPath, LIgnored);
-    }
-    // The directory with a final "/", which both platforms accept.
-    std::string Dir() const { return FPath.generic_string() + "/"; }
-    void Touch(const std::string& AName) const { std::ofstream(FPath / AName) << "x"; }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> LNames;
-        for (const auto& LEntry : fs::directory_iterator(FPath)) {
-            LNames.push_back(LEntry.path().filename().string());
-        }
-        std::sort(LNames.begin(), LNames.end());
-        return LNames;
-    }
-
-  private:
-    fs::path FPath;
+    TRotaterDir() : TTempDir("silog_rotater_") {}
+    void Touch(const std::string& AName) const { Write(AName, "x"); }
 };
 
 // --- Periods ----------------------------------------------------------------------------------
@@ -178,7 +155,7 @@ TEST(FileHelperTest, RecognisesRotatedFilesOfTheBaseName) {
 }
 
 TEST(FileHelperTest, NewNamesGetTheUtcStampAndAsManyASuffixesAsNeeded) {
-    TempDir LDir;
+    TRotaterDir LDir;
     const TDateTime LNow = At(2024, 5, 1, 9, 8, 7, 600);
     const std::string LBase = LDir.Dir() + "app.sil";
     EXPECT_EQ(TSiFileHelper::ExpandFileName(LBase, LNow),
@@ -203,7 +180,7 @@ TEST(FileHelperTest, NewNamesGetTheUtcStampAndAsManyASuffixesAsNeeded) {
 }
 
 TEST(FileHelperTest, ListsRotatedFilesOldestFirstAndDeletesOnlyThose) {
-    TempDir LDir;
+    TRotaterDir LDir;
     const std::vector<std::string> LRotated = {
         "log-2024-05-01-10-00-00.sil", "log-2024-05-01-10-00-00a.sil",
         "log-2024-05-01-10-00-00aa.sil", "log-2024-05-02-00-00-00.sil"};

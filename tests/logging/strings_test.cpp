@@ -13,44 +13,14 @@
 
 #include "logging/errors.h"
 #include "logging/string_list.h"
+#include "tests/logging/temp_dir.h"
 
 namespace deruz::logging {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh directory under the system's temporary folder, removed afterwards. Paths are handed
-// to the library as UTF-8.
-class TempDir {
-  public:
-    TempDir() {
-        static int LCounter = 0;
-        FPath = fs::temp_directory_path() /
-                ("silog_strings_" +
-                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" +
-                 std::to_string(++LCounter));
-        fs::create_directories(FPath);
-    }
-    ~TempDir() {
-        std::error_code LIgnored;
-        fs::remove_all(FPath, LIgnored);
-    }
-    std::string File(const std::string& AName) const { return Utf8(FPath / AName); }
-    std::string Dir() const { return Utf8(FPath) + Separator(); }
-    static std::string Utf8(const fs::path& APath) {
-        const std::u8string LText = APath.u8string();
-        return std::string(LText.begin(), LText.end());
-    }
-    static std::string Separator() { return Utf8(fs::path("a") / "b").substr(1, 1); }
-    void MakeDir(const std::string& AName) const { fs::create_directories(FPath / AName); }
-    void Write(const std::string& AName, std::string_view ABytes) const {
-        std::ofstream LOut(FPath / AName, std::ios::binary);
-        LOut.write(ABytes.data(), static_cast<std::streamsize>(ABytes.size()));
-    }
-
-  private:
-    fs::path FPath;
-};
+using testing::TTempDir;
 
 TEST(SiUtfTest, ConversionsRoundTripAndReplaceInvalidBytes) {
     const std::string LText = "a\xE2\x82\xAC\xF0\x9F\x98\x80";  // a, euro sign, U+1F600
@@ -212,7 +182,7 @@ TEST(SiUtcNowTest, AgreesWithTheSystemClock) {
 }
 
 TEST(SiFileTest, CreateWriteReadAndDelete) {
-    TempDir LDir;
+    TTempDir LDir;
     const std::string LName = LDir.File("a.txt");
     EXPECT_FALSE(SiFileOrDirExists(LName));
     std::uint32_t LError = 1;
@@ -235,7 +205,7 @@ TEST(SiFileTest, CreateWriteReadAndDelete) {
         EXPECT_TRUE(LMoved.IsOpen());
     }
     EXPECT_TRUE(SiFileOrDirExists(LName));
-    EXPECT_TRUE(SiFileOrDirExists(LDir.Dir()));
+    EXPECT_TRUE(SiFileOrDirExists(LDir.NativeDir()));
     EXPECT_EQ(SiReadFile(LName), "hello world");
     {
         TSiFileHandle LFile = SiCreateFile(LName, faWrite, fsRead, fcCreateAlways, LError);
@@ -248,7 +218,7 @@ TEST(SiFileTest, CreateWriteReadAndDelete) {
 }
 
 TEST(SiFileTest, MissingFilesReportTheSystemError) {
-    TempDir LDir;
+    TTempDir LDir;
     const std::string LName = LDir.File("missing.txt");
     std::uint32_t LError = 0;
     const TSiFileHandle LFile = SiCreateFile(LName, faRead, fsReadWrite, fcOpenExisting, LError);
@@ -267,7 +237,7 @@ TEST(SiFileTest, MissingFilesReportTheSystemError) {
 }
 
 TEST(SiFileTest, AWriterThatSharesOnlyReadingKeepsOtherWritersOut) {
-    TempDir LDir;
+    TTempDir LDir;
     const std::string LName = LDir.File("shared.sil");
     std::uint32_t LError = 0;
     TSiFileHandle LWriter = SiCreateFile(LName, faWrite, fsRead, fcCreateAlways, LError);
@@ -287,7 +257,7 @@ TEST(SiFileTest, AWriterThatSharesOnlyReadingKeepsOtherWritersOut) {
 }
 
 TEST(SiGetFilesTest, ListsMatchingFilesWithTheirDirectory) {
-    TempDir LDir;
+    TTempDir LDir;
     LDir.Write("log-1.sil", "x");
     LDir.Write("log-2.sil", "x");
     LDir.Write("log.sil", "x");
@@ -296,20 +266,20 @@ TEST(SiGetFilesTest, ListsMatchingFilesWithTheirDirectory) {
 
     TSiStringList LFiles;
     LFiles.Add("kept");
-    SiGetFiles(LDir.Dir() + "log-*.sil", LFiles);
+    SiGetFiles(LDir.NativeDir() + "log-*.sil", LFiles);
     LFiles.Sort();
-    EXPECT_EQ(LFiles.Items(), (std::vector<std::string>{LDir.Dir() + "log-1.sil",
-                                                        LDir.Dir() + "log-2.sil", "kept"}));
+    EXPECT_EQ(LFiles.Items(), (std::vector<std::string>{LDir.NativeDir() + "log-1.sil",
+                                                        LDir.NativeDir() + "log-2.sil", "kept"}));
 
     TSiStringList LNone;
-    SiGetFiles(LDir.Dir() + "*.none", LNone);
-    SiGetFiles(LDir.File("no-such-dir") + TempDir::Separator() + "*", LNone);
+    SiGetFiles(LDir.NativeDir() + "*.none", LNone);
+    SiGetFiles(LDir.File("no-such-dir") + TTempDir::Separator() + "*", LNone);
     EXPECT_EQ(LNone.Count(), 0u);
 }
 
 TEST(SiNamesTest, UserAndCurrentDirectory) {
     EXPECT_FALSE(SiGetUserName().empty());
-    EXPECT_EQ(SiGetCurrentDirectory(), TempDir::Utf8(fs::current_path()));
+    EXPECT_EQ(SiGetCurrentDirectory(), TTempDir::Utf8(fs::current_path()));
 }
 
 }  // namespace
