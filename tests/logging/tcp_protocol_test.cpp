@@ -74,7 +74,6 @@ TEST(TcpProtocolTest, Port70000ConnectsTo4464) {
 // The viewer receives the client banner, the log header and the packets; every packet,
 // the header included, is acknowledged before the next one goes out. The host may be a name.
 TEST(TcpProtocolTest, ViewerReceivesBannerHeaderAndPacketsInOrder) {
-    const std::string LLarge(20000, 'x');
     for (const char* LHost : {"127.0.0.1", "localhost"}) {
         SCOPED_TRACE(LHost);
         auto LOptions = TcpViewer();
@@ -84,18 +83,7 @@ TEST(TcpProtocolTest, ViewerReceivesBannerHeaderAndPacketsInOrder) {
 
         auto LProtocol =
             MakeProtocol("tcp", Options(LViewer.Server(), "host=\"" + std::string(LHost) + "\""));
-        LProtocol->Connect();
-        Write(*LProtocol, "first");
-        // Larger than the write buffer: header and body leave together, bypassing it.
-        Write(*LProtocol, LLarge);
-        Write(*LProtocol, "last");
-        LProtocol->Disconnect();
-
-        ASSERT_TRUE(LViewer.WaitDisconnects(1));
-        EXPECT_EQ(LViewer.Bytes(1), ExpectedStream({"first", LLarge, "last"}));
-        EXPECT_EQ(LViewer.Events(),
-                  (Events{"connect:" + std::string(SiClientBanner), "header:app@host",
-                          "entry:first", "entry:" + LLarge, "entry:last", "disconnect:"}));
+        ExpectFirstLargeLast(*LProtocol, LViewer);
     }
 }
 

@@ -3,6 +3,8 @@
 // and a tick count the test sets.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -158,6 +160,25 @@ inline std::unique_ptr<TSiProtocol> MakeProtocol(const std::string& AName,
 // Writes a log entry with the title ATitle.
 inline void Write(TSiProtocol& AProtocol, const std::string& ATitle) {
     AProtocol.WritePacket(*Entry(ATitle));
+}
+
+// Connects AProtocol, writes "first", a title larger than any write buffer (header and body
+// then leave together, bypassing the buffer) and "last", disconnects, and checks that AViewer
+// received exactly the banner, the log header and the three packets, in order.
+inline void ExpectFirstLargeLast(TSiProtocol& AProtocol, TViewerRecord& AViewer) {
+    const std::string LLarge(20000, 'x');
+    AProtocol.Connect();
+    Write(AProtocol, "first");
+    Write(AProtocol, LLarge);
+    Write(AProtocol, "last");
+    AProtocol.Disconnect();
+
+    ASSERT_TRUE(AViewer.WaitDisconnects(1));
+    EXPECT_EQ(AViewer.Bytes(1), ExpectedStream({"first", LLarge, "last"}));
+    EXPECT_EQ(
+        AViewer.Events(),
+        (std::vector<std::string>{"connect:" + std::string(SiClientBanner), "header:app@host",
+                                  "entry:first", "entry:" + LLarge, "entry:last", "disconnect:"}));
 }
 
 // The message of the ESiProtocolError that AAction raises, or "" when it raises nothing.
