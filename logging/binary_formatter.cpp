@@ -32,10 +32,19 @@ class TByteWriter {
     void Double(double AValue) noexcept { Put(std::bit_cast<std::uint64_t>(AValue)); }
 
     void Bytes(const void* ABytes, std::size_t ACount) noexcept {
-        if (ACount > 0) {
-            std::memcpy(FOut, ABytes, ACount);
-            FOut += ACount;
+        const auto* source = static_cast<const std::uint8_t*>(ABytes);
+        // Names and short titles are copied inline, with two overlapping fixed-size moves,
+        // rather than through a call: most texts of a log entry are this short.
+        if (ACount >= 8 && ACount <= 16) {
+            std::memcpy(FOut, source, 8);
+            std::memcpy(FOut + ACount - 8, source + ACount - 8, 8);
+        } else if (ACount >= 4 && ACount < 8) {
+            std::memcpy(FOut, source, 4);
+            std::memcpy(FOut + ACount - 4, source + ACount - 4, 4);
+        } else if (ACount > 0) {
+            std::memcpy(FOut, source, ACount);
         }
+        FOut += ACount;
     }
     void Text(std::string_view AText) noexcept { Bytes(AText.data(), AText.size()); }
 
@@ -96,8 +105,9 @@ std::int32_t TSiBinaryFormatter::Compile(TSiPacket& APacket) {
     FSize = 0;
 
     // Only the five final packet classes derive from TSiPacket, so the kind names the class.
+    const TSiPacketType type = APacket.GetPacketType();
     std::size_t size = 0;
-    switch (APacket.GetPacketType()) {
+    switch (type) {
         case ptLogEntry:
             size = CompileLogEntry(static_cast<TSiLogEntry&>(APacket));
             break;
@@ -115,7 +125,7 @@ std::int32_t TSiBinaryFormatter::Compile(TSiPacket& APacket) {
             break;
     }
     TByteWriter header(FBuffer.data());
-    header.UInt16(SiPacketTypeCode(APacket.GetPacketType()));
+    header.UInt16(SiPacketTypeCode(type));
     header.Int32(Length(size));
     FSize = static_cast<std::int32_t>(size);
     return FSize + static_cast<std::int32_t>(kSiPacketHeaderSize);
@@ -131,7 +141,7 @@ std::uint8_t* TSiBinaryFormatter::Reserve(std::uint64_t ABodySize) {
 }
 
 std::size_t TSiBinaryFormatter::CompileLogEntry(TSiLogEntry& ALogEntry) {
-    const std::size_t dataSize = ALogEntry.HasData() ? DataSize(ALogEntry.GetData()) : 0;
+    const std::size_t dataSize = DataSize(ALogEntry.GetData());
     const std::uint64_t size = static_cast<std::uint64_t>(kSiLogEntryHeaderSize) +
                                ALogEntry.AppName.size() + ALogEntry.SessionName.size() +
                                ALogEntry.Title.size() + ALogEntry.HostName.size() + dataSize;
@@ -158,8 +168,7 @@ std::size_t TSiBinaryFormatter::CompileLogEntry(TSiLogEntry& ALogEntry) {
 }
 
 std::size_t TSiBinaryFormatter::CompileControlCommand(TSiControlCommand& AControlCommand) {
-    const std::size_t dataSize =
-        AControlCommand.HasData() ? DataSize(AControlCommand.GetData()) : 0;
+    const std::size_t dataSize = DataSize(AControlCommand.GetData());
     const std::uint64_t size = static_cast<std::uint64_t>(kSiControlCommandHeaderSize) + dataSize;
     TByteWriter body(Reserve(size));
     body.Int32(AControlCommand.ControlCommandType);

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "logging/packet_reader.h"
+
 namespace deruz::logging {
 namespace {
 
@@ -179,6 +181,28 @@ TEST(BinaryFormatter, TextLengthsCountUtf8BytesWhileSizeCountsCharacters) {
     ASSERT_EQ(bytes.size(), 6u + 48 + 10);
     EXPECT_EQ(Bytes(bytes.begin() + 6 + 16, bytes.begin() + 6 + 20), Hex("0A 00 00 00"));
     EXPECT_EQ(Bytes(bytes.end() - 10, bytes.end()), Ascii(entry->Title));
+}
+
+// Every text length, around the sizes the formatter copies in different ways, reads back
+// unchanged, with neighbouring fields intact.
+TEST(BinaryFormatter, TextsOfEveryShortLengthReadBack) {
+    const std::string LAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMN";
+    for (std::size_t LLength = 0; LLength <= 40; ++LLength) {
+        auto LEntry = SiMakeRef<TSiLogEntry>(ltMessage, viTitle);
+        LEntry->AppName = LAlphabet.substr(LLength % 7, LLength / 2);
+        LEntry->SessionName = LAlphabet.substr(1, LLength);
+        LEntry->Title = LAlphabet.substr(2, LLength);
+        LEntry->HostName = LAlphabet.substr(3, (LLength * 3) % 17);
+        const std::vector<std::uint8_t> LBytes = SiFormatBinary(*LEntry);
+        TSiBinaryPacketReader LReader(LBytes);
+        const TSiPacketPtr LPacket = LReader.ReadPacket();
+        ASSERT_TRUE(LReader.AtEnd()) << LLength;
+        const auto& LRead = static_cast<const TSiLogEntry&>(*LPacket);
+        EXPECT_EQ(LRead.AppName, LEntry->AppName) << LLength;
+        EXPECT_EQ(LRead.SessionName, LEntry->SessionName) << LLength;
+        EXPECT_EQ(LRead.Title, LEntry->Title) << LLength;
+        EXPECT_EQ(LRead.HostName, LEntry->HostName) << LLength;
+    }
 }
 
 TEST(BinaryFormatter, EmptyDataStreamWritesNoData) {
