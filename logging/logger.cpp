@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <typeinfo>
 
 #include "logging/configuration.h"
 #include "logging/protocol.h"
@@ -336,26 +337,39 @@ void TSiLogger::UpdateSession(TSiSession* ASession, const std::string& ATo,
     FSessions.Update(ASession, ATo, AFrom);
 }
 
-// The path of every packet: made thread-safe when a protocol runs on a worker, completed,
-// offered to the filter, written to every protocol, then announced. Completing, filtering
-// and writing happen under one hold of the core's lock (re-entrant, so a filter handler may
-// log); the announcement comes after it. Errors end in the error event.
+// The path of every packet: made thread-safe when a protocol runs on a worker, completed
+// under the core lock, offered to the filter outside it, written to every protocol under it,
+// then announced. When no filter can run (no handler, DoFilter not overridden), completing
+// and writing share one hold of the lock. Errors end in the error event.
 template <class TPacket, class TComplete>
 void TSiLogger::Send(TPacket& APacket, TComplete AComplete,
                      void (TSiLogger::*ANotify)(TPacket&)) {
     try {
         if (FIsMultiThreaded.load(std::memory_order_relaxed)) APacket.SetThreadSafe(true);
-        {
+        if (NoFilterCanRun()) {
             const auto lock = LockForPacket();
             if (!lock) return;
             AComplete(APacket);
+            ProcessPacket(APacket);
+        } else {
+            {
+                const auto lock = LockForPacket();
+                if (!lock) return;
+                AComplete(APacket);
+            }
             if (DoFilter(APacket)) return;
+            const auto lock = LockForPacket();
+            if (!lock) return;
             ProcessPacket(APacket);
         }
         (this->*ANotify)(APacket);
     } catch (const std::exception& e) {
         DoError(e);
     }
+}
+
+bool TSiLogger::NoFilterCanRun() const noexcept {
+    return !FOnFilter.IsSet() && typeid(*this) == typeid(TSiLogger);
 }
 
 void TSiLogger::SendLogEntry(TSiLogEntry& ALogEntry) {

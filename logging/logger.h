@@ -6,10 +6,9 @@
 // that logged; only an invalid connections string raises to the code that sets it.
 //
 // Thread-safety: any thread may log. The core lock (re-entrant) serialises applying
-// connections, enabling, completing, filtering and writing one packet to all protocols,
-// dispatching, the application name and applying a configuration. The filter handler thus
-// runs under the core lock (it may log again on its thread); the other handlers run outside
-// it. A second lock guards setting and copying the handlers, skipped while none is set.
+// connections, enabling, completing a packet and writing it to all protocols, dispatching,
+// the application name and applying a configuration. Event handlers, the filter included,
+// run outside it; a second lock guards setting and copying them, skipped while none is set.
 // On an asynchronous protocol's worker (its error handler), packets never wait for the core
 // lock once that protocol is being stopped: they are dropped, so that a thread stopping the
 // protocol under the core lock cannot deadlock with it. Enabled, Level and DefaultLevel are
@@ -117,6 +116,7 @@ public:
         FIsSet.store(static_cast<bool>(AValue), std::memory_order_release);
         FHandler = std::move(AValue);
     }
+    bool IsSet() const noexcept { return FIsSet.load(std::memory_order_acquire); }
     F Get(std::recursive_mutex& ALock) const {
         if (!FIsSet.load(std::memory_order_acquire)) return F();
         std::lock_guard lock(ALock);
@@ -235,6 +235,8 @@ private:
     template <class TPacket, class TComplete>
     void Send(TPacket& APacket, TComplete AComplete, void (TSiLogger::*ANotify)(TPacket&));
     std::unique_lock<std::recursive_mutex> LockForPacket();
+    // No filter handler is set and DoFilter is this class's own: nothing can cancel a packet.
+    bool NoFilterCanRun() const noexcept;
     void ProcessPacket(TSiPacket& APacket);
     void ProtocolError(const std::exception& AException) { DoError(AException); }
 

@@ -12,6 +12,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "logging/configuration.h"
@@ -163,6 +164,25 @@ TEST_F(LoggerTest, FilterCancelStopsThePacketAndItsEvent) {
     session->LogMessage("public");
     EXPECT_EQ(Journal(), (std::vector<std::string>{"corerec:write:public"}));
     EXPECT_EQ(logEntries, 1);
+}
+
+// The filter handler runs outside the core lock: it may wait for another thread that logs.
+TEST_F(LoggerTest, FilterHandlerRunsOutsideTheCoreLock) {
+    logger.SetConnections("corerec()");
+    logger.SetEnabled(true);
+    TSiSession* session = logger.AddSession("S");
+    logger.SetOnFilter([&](TSiLogger&, TSiPacket& p, bool&) {
+        if (static_cast<TSiLogEntry&>(p).Title == "outer") {
+            std::thread([&] { session->LogMessage("inner"); }).join();
+        }
+    });
+    auto logged = std::async(std::launch::async, [&] { session->LogMessage("outer"); });
+    if (logged.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        std::fprintf(stderr, "logging from the filter handler's helper thread deadlocked\n");
+        std::abort();
+    }
+    EXPECT_EQ(Journal(), (std::vector<std::string>{"corerec:connect", "corerec:write:inner",
+                                                   "corerec:write:outer"}));
 }
 
 TEST_F(LoggerTest, DispatchByCaption) {
