@@ -30,7 +30,7 @@ void TSiSessionManager::Add(TSiSession* ASession, bool AStore) {
     std::unique_ptr<TSiSession> owned(ASession);
     FDefaults.Assign(*ASession);
     FSessionList.push_back(std::move(owned));
-    const std::string name = ASession->Name();
+    const std::string name = ASession->NameUnshared();
     if (AStore) {
         FSessionTable.Put(name, ASession);
         ASession->SetStored(true);
@@ -41,7 +41,7 @@ void TSiSessionManager::Add(TSiSession* ASession, bool AStore) {
 void TSiSessionManager::Delete(TSiSession* ASession) {
     if (ASession == nullptr) return;
     std::lock_guard lock(FCriticalSection);
-    const std::string name = ASession->Name();
+    const std::string name = ASession->NameUnshared();
     if (Stored(name) == ASession) FSessionTable.Remove(name);
     auto it = std::find_if(FSessionList.begin(), FSessionList.end(),
                            [&](const auto& s) { return s.get() == ASession; });

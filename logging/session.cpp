@@ -63,16 +63,13 @@ std::string TSiSession::Name() const {
     return FName;
 }
 
-// The core's session table is updated after the session's own lock is let go: the session
-// manager takes its lock first and a session's second (when it reads names), so holding them
-// the other way round could deadlock against a concurrent Add or Delete.
+// Under the session lock, so that renames of one session follow each other: the table is
+// re-keyed (and the new name's settings applied) before the name changes. Lock order: the
+// session's lock, then the manager's; the manager reads names without the session lock.
 void TSiSession::SetName(const std::string& AValue) {
-    std::string LFrom;
-    {
-        std::lock_guard LLock(FCriticalSection);
-        LFrom = std::exchange(FName, AValue);
-    }
-    if (FIsStored) FParent->UpdateSession(this, AValue, LFrom);
+    std::lock_guard LLock(FCriticalSection);
+    if (FIsStored) FParent->UpdateSession(this, AValue, FName);
+    FName = AValue;
 }
 
 // --- Titles ----------------------------------------------------------------------------------

@@ -1406,6 +1406,11 @@ class TSiSession {
 
     void ReportToCore(const std::exception& AException) noexcept;
     void SetStored(bool AValue) noexcept { FIsStored = AValue; }
+    // The name without the session lock, for the session manager only: it reads it while
+    // adding a session that no other thread uses yet and while deleting one that no other
+    // thread may use any more. Taking the session lock there, under the manager's lock, would
+    // invert the order that renaming takes (session, then manager).
+    const std::string& NameUnshared() const noexcept { return FName; }
 
     TSiIntegerHash FCounter;
     TSiIntegerHash FCheckpoints;
