@@ -2,7 +2,6 @@
 #include "logging/binary_formatter.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
 #include <limits>

@@ -11,8 +11,6 @@ namespace {
 
 constexpr double kMicrosecondsPerDay = 86400000000.0;
 
-TDateTime LocalNow() { return SiLocalNow(); }
-
 // The high-resolution clock's state, set once at first use.
 struct TClockState {
     bool Supported = false;
@@ -32,10 +30,10 @@ struct TClockState {
         if (const auto c = SiPerformanceCounter()) {
             return static_cast<double>(*c) / TicksPerMicrosecond / kMicrosecondsPerDay;
         }
-        return LocalNow() - Offset.load();
+        return SiLocalNow() - Offset.load();
     }
 
-    TDateTime GetOffset() const { return LocalNow() - GetTicks(); }
+    TDateTime GetOffset() const { return SiLocalNow() - GetTicks(); }
 };
 
 TClockState& State() {
@@ -50,7 +48,7 @@ TDateTime TSiClock::Now(TSiClockResolution AResolution) {
         TClockState& s = State();
         if (s.Supported) return s.GetTicks() + s.Offset.load();
     }
-    return LocalNow();
+    return SiLocalNow();
 }
 
 bool TSiClock::Supported() { return State().Supported; }
@@ -60,8 +58,8 @@ void TSiClock::Calibrate() {
     if (!s.Supported) return;
     std::array<TDateTime, 5> samples{};
     for (auto& sample : samples) {
-        const TDateTime start = LocalNow();
-        while (LocalNow() == start) {
+        const TDateTime start = SiLocalNow();
+        while (SiLocalNow() == start) {
         }
         sample = s.GetOffset();
     }

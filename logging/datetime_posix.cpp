@@ -55,7 +55,7 @@ TDateTime SiLocalNow() noexcept {
         time_t Second = -1;
         TSiDateTimeParts Parts;
         TDateTime Day = 0;
-        std::int64_t Milliseconds = 0;
+        std::int64_t SecondStart = 0;  // milliseconds of the day at the start of the second
         // The value of the last millisecond read within that second: entries come in bursts.
         int Millisecond = -1;
         TDateTime Value = 0;
@@ -70,7 +70,7 @@ TDateTime SiLocalNow() noexcept {
         last.Parts = PartsOf(fields, 0);
         last.Day =
             SiEncodeDateTime({last.Parts.Year, last.Parts.Month, last.Parts.Day, 0, 0, 0, 0});
-        last.Milliseconds =
+        last.SecondStart =
             ((static_cast<std::int64_t>(last.Parts.Hour) * 60 + last.Parts.Minute) * 60 +
              last.Parts.Second) *
             1000;
@@ -84,7 +84,7 @@ TDateTime SiLocalNow() noexcept {
         parts.Millisecond = millisecond;
         last.Value = SiEncodeDateTime(parts);
     } else {
-        last.Value = last.Day + static_cast<double>(last.Milliseconds + millisecond) / 86'400'000.0;
+        last.Value = last.Day + static_cast<double>(last.SecondStart + millisecond) / 86'400'000.0;
     }
     last.Millisecond = millisecond;
     return last.Value;

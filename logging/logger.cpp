@@ -346,22 +346,17 @@ void TSiLogger::Send(TPacket& APacket, TComplete AComplete,
                      void (TSiLogger::*ANotify)(TPacket&)) {
     try {
         if (FIsMultiThreaded.load(std::memory_order_relaxed)) APacket.SetThreadSafe(true);
-        if (NoFilterCanRun()) {
-            const auto lock = LockForPacket();
-            if (!lock) return;
-            AComplete(APacket);
-            ProcessPacket(APacket);
-        } else {
-            {
-                const auto lock = LockForPacket();
-                if (!lock) return;
-                AComplete(APacket);
-            }
+        auto lock = LockForPacket();
+        if (!lock) return;
+        AComplete(APacket);
+        if (!NoFilterCanRun()) {
+            lock.unlock();
             if (DoFilter(APacket)) return;
-            const auto lock = LockForPacket();
+            lock = LockForPacket();
             if (!lock) return;
-            ProcessPacket(APacket);
         }
+        ProcessPacket(APacket);
+        lock.unlock();
         (this->*ANotify)(APacket);
     } catch (const std::exception& e) {
         DoError(e);

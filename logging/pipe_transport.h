@@ -28,7 +28,14 @@ class TSiPipeHandle {
     TSiPipeHandle(TSiPipeHandle&& AOther) noexcept : FNative(AOther.FNative) {
         AOther.FNative = kInvalid;
     }
-    TSiPipeHandle& operator=(TSiPipeHandle&& AOther) noexcept;
+    TSiPipeHandle& operator=(TSiPipeHandle&& AOther) noexcept {
+        if (this != &AOther) {
+            Close();
+            FNative = AOther.FNative;
+            AOther.FNative = kInvalid;
+        }
+        return *this;
+    }
     TSiPipeHandle(const TSiPipeHandle&) = delete;
     TSiPipeHandle& operator=(const TSiPipeHandle&) = delete;
     ~TSiPipeHandle() { Close(); }

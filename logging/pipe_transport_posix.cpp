@@ -82,15 +82,6 @@ std::string SiPipeSocketPath(const std::string& AName) {
     return LFolder + "/" + LName;
 }
 
-TSiPipeHandle& TSiPipeHandle::operator=(TSiPipeHandle&& AOther) noexcept {
-    if (this != &AOther) {
-        Close();
-        FNative = AOther.FNative;
-        AOther.FNative = kInvalid;
-    }
-    return *this;
-}
-
 std::uint32_t TSiPipeHandle::Open(const std::string& AName) {
     Close();
     const std::string LPath = SiPipeSocketPath(AName);

@@ -23,15 +23,6 @@ std::string SiPipeSocketPath(const std::string& AName) {
     return "\\\\.\\pipe\\" + AName;
 }
 
-TSiPipeHandle& TSiPipeHandle::operator=(TSiPipeHandle&& AOther) noexcept {
-    if (this != &AOther) {
-        Close();
-        FNative = AOther.FNative;
-        AOther.FNative = kInvalid;
-    }
-    return *this;
-}
-
 std::uint32_t TSiPipeHandle::Open(const std::string& AName) {
     Close();
     const std::u16string LPath = SiUtf8ToUtf16(SiPipeSocketPath(AName));
