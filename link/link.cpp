@@ -1,13 +1,20 @@
 #include "link/link.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
+#include "link/link_config.h"
 #include "link/link_errors.h"
 #include "link/link_log.h"
-#include "link/wide_text.h"
+#include "link/msg_handler.h"
+#include "systools/wide_text.h"
 
 namespace deruz::link {
+
+using systools::LowerCase;
+using systools::Utf8FromWide;
 
 namespace {
 
@@ -28,24 +35,30 @@ constexpr std::size_t kMaxDllFn = 256;
 
 }  // namespace
 
-std::wstring ExceptionMessage(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const ELinkError& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        return WideFromUtf8(e.what());
-    } catch (...) {
-        return L"Unknown error";
-    }
-}
-
 std::wstring MkYesNo(bool b) {
     return b ? L"yes" : L"no";
 }
 
 TLink::TLink(const TLinkPlatform& platform, TLinkSteps* steps)
-    : FPlatform(platform), FSteps(steps) {}
+    : FPlatform(platform),
+      FSteps(steps != nullptr ? steps : &FOwnSteps),
+      FControl(FState, FPlatform.Control, *this) {}
+
+void TOndarixSteps::ResolveConfiguration(TLink& Link, const std::wstring& IniP) {
+    link::ResolveConfiguration(Link.State(), IniP, Link.Platform().Control, Link);
+}
+
+void TOndarixSteps::ShowConfigInfo(TLink& Link) {
+    Link.ShowConfigInfo(L"");
+}
+
+bool TOndarixSteps::StartOrFind(TLink& Link) {
+    return Link.Control().DoStartOndarix();
+}
+
+bool TOndarixSteps::Connect(TLink& Link) {
+    return Link.Control().ConnectOndarix();
+}
 
 void TLink::Load() {
     if (FLoaded) return;
@@ -88,6 +101,7 @@ void TLink::Unload(bool comAllowed) {
         // could hang the exit: the connection is abandoned, the imaging application sees
         // its client go away.
         (void)FState.Ox3.release();
+        (void)FState.MsgHandler.release();
     }
     FState.ReturnText.clear();
     FState.ReturnTextAnsi.clear();
@@ -107,7 +121,7 @@ std::int32_t TLink::OndaInit(TProcMsgs Pm) {
         linklog::Message("OndaInit");
         return OndaInitI(nullptr, Pm, FPlatform.Windows->ActiveWindow());
     } catch (...) {
-        HandleInitError(ExceptionMessage(std::current_exception()));
+        HandleExportError(ExceptionMessage(std::current_exception()));
         return dde_Error;
     }
 }
@@ -115,10 +129,12 @@ std::int32_t TLink::OndaInit(TProcMsgs Pm) {
 std::int32_t TLink::OndaInit2W(const char* IniP, TProcMsgs2w Pm, TWindowHandle PrevWnd) {
     try {
         linklog::Message("OndaInit2W");
+        // A refused (re-entrant) call changes nothing, not even the stored procedure.
+        if (FState.ExecutingCmd) return dde_Error;
         FState.ProcMsgs2w = Pm;
         return OndaInitI(IniP, nullptr, PrevWnd);
     } catch (...) {
-        HandleInitError(ExceptionMessage(std::current_exception()));
+        HandleExportError(ExceptionMessage(std::current_exception()));
         return dde_Error;
     }
 }
@@ -132,25 +148,24 @@ std::int32_t TLink::OndaInitI(const char* IniP, TProcMsgs /*Pm*/, TWindowHandle 
     try {
         return InitI(IniP, PrevWnd);
     } catch (...) {
-        HandleInitError(ExceptionMessage(std::current_exception()));
+        HandleExportError(ExceptionMessage(std::current_exception()));
         return dde_Error;
     }
 }
 
-std::int32_t TLink::InitI(const char* /*IniP*/, TWindowHandle PrevWnd) {
+std::int32_t TLink::InitI(const char* IniP, TWindowHandle PrevWnd) {
     FState.AppPrevWnd = PrevWnd;
     if (FState.Ox3) return dde_Ok;
-    if (FSteps == nullptr) return dde_Ok;
-    FSteps->ResolveConfiguration(FState);
+    FSteps->ResolveConfiguration(*this, FPlatform.Ansi->ToWide(IniP));
     if (!FState.DetectOndarix) {
-        FSteps->ShowConfigInfo(FState);
+        FSteps->ShowConfigInfo(*this);
         return dde_Ok;
     }
-    if (!FSteps->StartOrFind(FState)) return dde_NoConnect;
-    return FSteps->Connect(FState) ? dde_Ok : dde_NoConnect;
+    if (!FSteps->StartOrFind(*this)) return dde_NoConnect;
+    return FSteps->Connect(*this) ? dde_Ok : dde_NoConnect;
 }
 
-void TLink::HandleInitError(const std::wstring& message) {
+void TLink::HandleExportError(const std::wstring& message) {
     FState.ReturnText = message;
     try {
         ErrMsg(message);
@@ -158,13 +173,110 @@ void TLink::HandleInitError(const std::wstring& message) {
     }
 }
 
-std::int32_t TLink::OndaCommand(const char* /*c*/) {
+std::int32_t TLink::OndaCommand(const char* c) {
     linklog::TMethodTrack track("OndaCommand");
     if (FState.ExecutingCmd) return dde_Error;
     TExecutingGuard guard(FState.ExecutingCmd);
+    try {
+        return Command(c);
+    } catch (...) {
+        // An error outside the server call (the restart check's range errors, an
+        // unreadable registry value) is reported as the initialisation reports its errors.
+        HandleExportError(ExceptionMessage(std::current_exception()));
+        return dde_Error;
+    }
+}
+
+std::wstring StampCommand(const std::wstring& c, const std::wstring& ForceExtRoleID,
+                          std::int32_t ForceDentistID) {
+    std::wstring s;
+    if (ForceDentistID != 0 || !ForceExtRoleID.empty()) {
+        // Lines end at CR, LF or CR LF; only the first is stamped.
+        std::vector<std::wstring> lines;
+        std::size_t i = 0;
+        while (i < c.size()) {
+            const std::size_t end = c.find_first_of(L"\r\n", i);
+            if (end == std::wstring::npos) {
+                lines.push_back(c.substr(i));
+                break;
+            }
+            lines.push_back(c.substr(i, end - i));
+            i = end + 1;
+            if (c[end] == L'\r' && i < c.size() && c[i] == L'\n') ++i;
+        }
+        if (!lines.empty()) {
+            if (!ForceExtRoleID.empty()) lines[0] += L"|40~" + ForceExtRoleID;
+            if (ForceDentistID != 0) lines[0] += L"|50~" + std::to_wstring(ForceDentistID);
+        }
+        for (const auto& line : lines) s += line + L"\r\n";
+    } else {
+        s = c;
+    }
+    std::erase(s, L'\r');
+    std::erase(s, L'\n');
+    return s;
+}
+
+std::int32_t TLink::Command(const char* c) {
     FState.ReturnText.clear();
-    // Delivery needs a live server connection; without one the command fails.
-    return dde_Error;
+    std::wstring s =
+        StampCommand(FPlatform.Ansi->ToWide(c), FState.ForceExtRoleID, FState.ForceDentistID);
+    FControl.CheckRestartOndarix();
+    return Deliver(std::move(s));
+}
+
+std::int32_t TLink::Deliver(std::wstring s) {
+    switch (FState.LinkMode) {
+        case lmNormal: {
+            if (!FState.Ox3) return dde_Error;
+            try {
+                if (FState.Debug == 1) Msg(L"Sending AdminCommand to Ondarix:\r\n\r\n" + s);
+                std::wstring text;
+                const std::int32_t result = FState.Ox3->AdminCommand(s, text);
+                if (FState.Debug == 1) {
+                    Msg(L"AdminCommand Result: (" + std::to_wstring(result) + L", " + text + L")");
+                }
+                FState.ReturnText = text;
+                return result;
+            } catch (...) {
+                ErrMsg(L"Exception occured while sending AdminCommand: \r\n\r\n" +
+                       ExceptionMessage(std::current_exception()));
+                return dde_Error;
+            }
+        }
+        case lmClipboard: {
+            const bool setsReturnWnd = LowerCase(s).find(L"setreturnwnd") != std::wstring::npos;
+            if (FPlatform.Control.System->IsRemoteSession() && setsReturnWnd) {
+                FState.ReturnText.clear();
+                return dde_Ok;
+            }
+            if (FState.SetActiveWnd && !setsReturnWnd) {
+                if (FState.AppPrevWnd == 0) FState.AppPrevWnd = FPlatform.Windows->ActiveWindow();
+                s = L"%OXCMD%=setreturnwnd|11~" +
+                    std::to_wstring(static_cast<std::int64_t>(FState.AppPrevWnd)) + L"\r\n" + s;
+            }
+            if (FState.Debug == 1) Msg(L"Sending clipboard to Ondarix:\r\n\r\n" + s);
+            if (SendClip(s)) {
+                FState.ReturnText.clear();
+                return dde_Ok;
+            }
+            FState.ReturnText = L"Clipboard could not be opened.";
+            return dde_Error;
+        }
+        default:
+            FState.ReturnText =
+                L"Invalid linkmode " + std::to_wstring(static_cast<int>(FState.LinkMode));
+            return dde_Error;
+    }
+}
+
+bool TLink::SendClip(const std::wstring& s) {
+    linklog::Message("SendClip");
+    try {
+        return FPlatform.Clipboard->SetText(s);
+    } catch (...) {
+        return false;
+    }
 }
 
 std::int32_t TLink::OndaExit() {
@@ -185,6 +297,7 @@ std::int32_t TLink::OndaExit() {
     } catch (...) {
     }
     FState.Ox3.reset();
+    FState.MsgHandler.reset();
     return dde_Ok;
 }
 
@@ -219,6 +332,56 @@ std::wstring TLink::BoxText(const std::wstring& Msg) const {
 void TLink::ErrMsg(const std::wstring& Msg) {
     linklog::Message("ErrMsg: " + Utf8FromWide(Msg));
     FPlatform.Boxes->Show(kBoxCaption, BoxText(Msg), kErrorBoxStyle);
+}
+
+void TLink::ShowConfigInfo(const std::wstring& OxCmdLine) {
+    if (FState.Debug != 1) return;
+    Msg(ConfigInfoText(FState, OxCmdLine));
+}
+
+std::unique_ptr<control::TServerEvents> TLink::NewMsgHandler() {
+    return std::make_unique<TMsgHandler>(*this);
+}
+
+logging::TSiSession* TLink::Log() {
+    return linklog::SiLog();
+}
+
+std::wstring ConfigInfoText(const TLinkState& State, const std::wstring& OxCmdLine) {
+    auto entries = [](const systools::TStringList* list) {
+        std::wstring text;
+        for (int i = 0; list != nullptr && i < list->Count(); ++i) text += (*list)[i] + L"\r\n";
+        return text;
+    };
+    std::wstring mode;
+    switch (State.LinkMode) {
+        case lmNormal: mode = L"Normal"; break;
+        case lmClipboard: mode = L"Clipboard"; break;
+        case lmMsVirtualChannel: mode = L"Microsoft Virtual Channel"; break;
+        default: mode = std::to_wstring(static_cast<int>(State.LinkMode)); break;
+    }
+    wchar_t wnd[32];
+    std::swprintf(wnd, 32, L"%.8llX", static_cast<unsigned long long>(State.AppPrevWnd));
+
+    std::vector<std::wstring> lines;
+    lines.push_back(L"Inifile: " + State.IniFn);
+    lines.push_back(L"Program name: " + State.OxApp);
+    lines.push_back(L"Working dir: " + State.OxDir);
+    if (!OxCmdLine.empty()) lines.push_back(L"Start command: " + OxCmdLine);
+    lines.push_back(L"Wait Time: " + std::to_wstring(control::WaitTime) + L" ms");
+    lines.push_back(L"Startup delay: " + std::to_wstring(State.StartUpDelay) + L" ms");
+    lines.push_back(std::wstring(L"AppWnd: ") + wnd);
+    lines.push_back(L"Use Mutex: " + MkYesNo(State.UseMutex));
+    lines.push_back(L"Link mode: " + mode);
+    lines.push_back(L"Use PID: " + MkYesNo(!State.LinkPID.empty()) + L" (PID=" + State.LinkPID +
+                    L")");
+    lines.push_back(L"DetectOndarix: " + MkYesNo(State.DetectOndarix));
+    lines.push_back(L"Seperate user profiles: " + entries(State.UserNames.get()));
+    lines.push_back(L"Seperate computer profiles: " + entries(State.ComputerNames.get()));
+    lines.push_back(L"Seperate client profiles: " + entries(State.ClientNames.get()));
+    std::wstring text;
+    for (std::size_t i = 0; i < lines.size(); ++i) text += (i ? L"\r\n" : L"") + lines[i];
+    return text;
 }
 
 void TLink::Msg(const std::wstring& Msg) {

@@ -1,39 +1,53 @@
 // The link: the global state and the logic behind the eight exported functions, with the
-// library's load and unload steps. The Windows DLL owns one instance and forwards each
-// export to it; tests create their own with fake platform services.
+// library's load and unload steps, its user messages, the command channel and the event
+// relay. The Windows DLL owns one instance and forwards each export to it; tests create
+// their own with fake platform services.
 //
-// Thread-safety: none; see link_state.h. No method lets an exception escape.
+// Thread-safety: none; see link_state.h. No export method lets an exception escape.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "control/ondarix_control.h"
 #include "link/link_platform.h"
 #include "link/link_state.h"
 #include "link/link_types.h"
 
 namespace deruz::link {
 
+class TLink;
+
 // The work that configuration and the imaging-application control do inside the
-// initialisation. Absent (null) until those subsystems are wired in: the initialisation
-// then ends after recording the return window.
+// initialisation. The link uses its own (the real steps) unless a test supplies others.
 class TLinkSteps {
   public:
     virtual ~TLinkSteps() = default;
-    // Resolves the configuration file, the profile and every setting.
-    virtual void ResolveConfiguration(TLinkState& state) = 0;
+    // Resolves the configuration file, the profile and every setting; IniP is the folder
+    // the host named (may be empty).
+    virtual void ResolveConfiguration(TLink& Link, const std::wstring& IniP) = 0;
     // Shows the configuration summary with no start command (detection off).
-    virtual void ShowConfigInfo(TLinkState& state) = 0;
+    virtual void ShowConfigInfo(TLink& Link) = 0;
     // Finds or starts the imaging application; false when that failed (already shown).
-    virtual bool StartOrFind(TLinkState& state) = 0;
+    virtual bool StartOrFind(TLink& Link) = 0;
     // Connects to its automation server; false when that failed (already shown).
-    virtual bool Connect(TLinkState& state) = 0;
+    virtual bool Connect(TLink& Link) = 0;
 };
 
-class TLink {
+// The real steps: the configuration file and the imaging-application control.
+class TOndarixSteps final : public TLinkSteps {
+  public:
+    void ResolveConfiguration(TLink& Link, const std::wstring& IniP) override;
+    void ShowConfigInfo(TLink& Link) override;
+    bool StartOrFind(TLink& Link) override;
+    bool Connect(TLink& Link) override;
+};
+
+class TLink final : public control::TControlHost {
   public:
     explicit TLink(const TLinkPlatform& platform, TLinkSteps* steps = nullptr);
-    ~TLink() = default;
+    ~TLink() override = default;
     TLink(const TLink&) = delete;
     TLink& operator=(const TLink&) = delete;
 
@@ -55,26 +69,47 @@ class TLink {
 
     // User messages: an error box (always shown) and an information box (the caller
     // decides by Debug). Both also go to the link's log.
-    void ErrMsg(const std::wstring& Msg);
-    void Msg(const std::wstring& Msg);
+    void ErrMsg(const std::wstring& Msg) override;
+    void Msg(const std::wstring& Msg) override;
+    // The configuration summary, shown only when Debug is exactly 1.
+    void ShowConfigInfo(const std::wstring& OxCmdLine) override;
+    std::unique_ptr<control::TServerEvents> NewMsgHandler() override;
+    logging::TSiSession* Log() override;
+
     // The text of either box: library path and version, a blank line, then the message.
     std::wstring BoxText(const std::wstring& Msg) const;
+    // Puts a command on the clipboard; false when the clipboard could not take it.
+    bool SendClip(const std::wstring& s);
 
     TLinkState& State() { return FState; }
     const TLinkState& State() const { return FState; }
+    const TLinkPlatform& Platform() const { return FPlatform; }
+    control::TOndarixControl& Control() { return FControl; }
 
   private:
     std::int32_t InitI(const char* IniP, TWindowHandle PrevWnd);
-    void HandleInitError(const std::wstring& message);
+    std::int32_t Command(const char* c);
+    std::int32_t Deliver(std::wstring s);
+    void HandleExportError(const std::wstring& message);
 
     TLinkPlatform FPlatform;
+    TOndarixSteps FOwnSteps;
     TLinkSteps* FSteps;
     TLinkState FState;
+    control::TOndarixControl FControl;
     bool FLoaded = false;
 };
 
 // "yes" or "no".
 std::wstring MkYesNo(bool b);
+
+// The configuration summary's text for the start command line OxCmdLine (may be empty).
+std::wstring ConfigInfoText(const TLinkState& State, const std::wstring& OxCmdLine);
+
+// The command text after the forced role and dentist ids are stamped on its first line and
+// every line break is removed.
+std::wstring StampCommand(const std::wstring& c, const std::wstring& ForceExtRoleID,
+                          std::int32_t ForceDentistID);
 
 // Caption of every box the link shows.
 inline constexpr wchar_t kBoxCaption[] = L"Ondarix V3 Link library";

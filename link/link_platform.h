@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "control/control_platform.h"
 #include "link/link_types.h"
 
 namespace deruz::link {
@@ -33,6 +34,17 @@ class TThreadWindows {
   public:
     virtual ~TThreadWindows() = default;
     virtual TWindowHandle ActiveWindow() = 0;
+    // Brings a window to the foreground (the wake-up event).
+    virtual void SetForegroundWindow(TWindowHandle Wnd) = 0;
+};
+
+// The clipboard, for the clipboard link mode.
+class TClipboard {
+  public:
+    virtual ~TClipboard() = default;
+    // Opens, empties, puts Text on as Unicode text and closes the clipboard (also when a
+    // step fails); false when any step failed.
+    virtual bool SetText(const std::wstring& Text) = 0;
 };
 
 // COM apartment of the thread that loads the library.
@@ -61,6 +73,8 @@ struct TLinkPlatform {
     TThreadWindows* Windows = nullptr;
     TComApartment* Com = nullptr;
     TModuleInfo* Module = nullptr;
+    TClipboard* Clipboard = nullptr;
+    control::TControlPlatform Control;  // configuration and the imaging application
 };
 
 }  // namespace deruz::link

@@ -1,5 +1,8 @@
 #include "link/link_platform_win32.h"
 
+#include <cstring>
+
+#include "control/control_platform_win32.h"
 #include "link/win32_api.h"
 #include "systools/version.h"
 
@@ -43,6 +46,37 @@ class TWinThreadWindows final : public TThreadWindows {
     TWindowHandle ActiveWindow() override {
         return reinterpret_cast<TWindowHandle>(GetActiveWindow());
     }
+    void SetForegroundWindow(TWindowHandle Wnd) override {
+        ::SetForegroundWindow(reinterpret_cast<HWND>(Wnd));
+    }
+};
+
+// The clipboard is closed again on every way out once it was opened; the memory handed to
+// it belongs to the clipboard, else it is freed here.
+class TWinClipboard final : public TClipboard {
+  public:
+    bool SetText(const std::wstring& Text) override {
+        if (!OpenClipboard(nullptr)) return false;
+        struct TCloser {
+            ~TCloser() { CloseClipboard(); }
+        } closer;
+        if (!EmptyClipboard()) return false;
+        const std::size_t bytes = (Text.size() + 1) * sizeof(wchar_t);
+        HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+        if (memory == nullptr) return false;
+        void* target = GlobalLock(memory);
+        if (target == nullptr) {
+            GlobalFree(memory);
+            return false;
+        }
+        std::memcpy(target, Text.c_str(), bytes);
+        GlobalUnlock(memory);
+        if (SetClipboardData(CF_UNICODETEXT, memory) == nullptr) {
+            GlobalFree(memory);
+            return false;
+        }
+        return true;
+    }
 };
 
 class TWinComApartment final : public TComApartment {
@@ -76,7 +110,9 @@ TLinkPlatform WindowsLinkPlatform(void* module) {
     static TWinThreadWindows windows;
     static TWinComApartment com;
     static TWinModuleInfo info(static_cast<HMODULE>(module));
-    return TLinkPlatform{&ansi, &boxes, &windows, &com, &info};
+    static TWinClipboard clipboard;
+    return TLinkPlatform{&ansi,      &boxes, &windows, &com, &info,
+                         &clipboard, control::WindowsControlPlatform()};
 }
 
 }  // namespace deruz::link

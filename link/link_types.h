@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "control/control_types.h"
+
 namespace deruz::link {
 
 // Results of the exported functions (signed 32-bit, as the host sees them).
@@ -18,15 +20,11 @@ constexpr std::int32_t dde_BadResNumber = -1005;
 // Interface version answered by ONDA_GETVER.
 constexpr std::int32_t DefDrvVersion = 262;
 
-// How commands reach the imaging application.
-enum TLinkMode : std::uint8_t {
-    lmNormal = 0,            // the server's automation interface
-    lmClipboard = 1,         // the clipboard
-    lmMsVirtualChannel = 2,  // configurable, but there is no transport for it
-};
-
-// A window handle as the host passes it (pointer-sized).
-using TWindowHandle = std::uintptr_t;
+using control::lmClipboard;
+using control::lmMsVirtualChannel;
+using control::lmNormal;
+using control::TLinkMode;
+using control::TWindowHandle;
 
 // Host-supplied procedures; the link stores the one of ONDA_INIT2W and never calls either.
 using TProcMsgs = void (*)();

@@ -1,11 +1,16 @@
 // Fake platform services for the link's native tests: they record what the link asked for.
+// The configuration and imaging-application services are the control's fakes.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "link/link.h"
 #include "link/link_platform.h"
+#include "tests/control/control_fakes.h"
 
 namespace deruz::link::testing {
 
@@ -42,10 +47,36 @@ class TFakeBoxes final : public TMessageBoxes {
     std::function<void()> WhileShown;  // runs while the box is up (re-entry happens here)
 };
 
+// The text of a box after the library path and version ("Link-DLL: ... [1.2.3.4]" and a
+// blank line), or the whole text when it has no such head.
+inline std::wstring Body(const TShownBox& box) {
+    const std::size_t end = box.Text.find(L"]\r\n\r\n");
+    return end == std::wstring::npos ? box.Text : box.Text.substr(end + 5);
+}
+
 class TFakeWindows final : public TThreadWindows {
   public:
     TWindowHandle ActiveWindow() override { return Active; }
+    void SetForegroundWindow(TWindowHandle Wnd) override {
+        Foreground.push_back(Wnd);
+        if (OnForeground) OnForeground();
+    }
     TWindowHandle Active = 0x1234;
+    std::vector<TWindowHandle> Foreground;
+    std::function<void()> OnForeground;  // runs inside the call (host code may run there)
+};
+
+class TFakeClipboard final : public TClipboard {
+  public:
+    bool SetText(const std::wstring& Text) override {
+        ++Calls;
+        if (Fail) return false;
+        Texts.push_back(Text);
+        return true;
+    }
+    bool Fail = false;
+    int Calls = 0;
+    std::vector<std::wstring> Texts;
 };
 
 class TFakeCom final : public TComApartment {
@@ -76,7 +107,50 @@ struct TFakePlatform {
     TFakeWindows Windows;
     TFakeCom Com;
     TFakeModule Module;
-    TLinkPlatform Services() { return {&Ansi, &Boxes, &Windows, &Com, &Module}; }
+    TFakeClipboard Clipboard;
+    control::testing::TFakeControlPlatform Control;
+    TLinkPlatform Services() {
+        return {&Ansi, &Boxes, &Windows, &Com, &Module, &Clipboard, Control.Platform()};
+    }
+    // Every box text after its head, in order.
+    std::vector<std::wstring> Bodies() const {
+        std::vector<std::wstring> out;
+        for (const auto& box : Boxes.Shown) out.push_back(Body(box));
+        return out;
+    }
+};
+
+inline constexpr wchar_t kMainIni[] = L"C:\\Link\\deruz64.ini";
+
+// A loaded link over fresh fakes; its library lies at C:\Link\DeRuz64.dll, version 1.2.3.4.
+struct TLinkRig {
+    TFakePlatform platform;
+    TLink link{platform.Services()};
+
+    TLinkRig() { link.Load(); }
+    TLinkState& State() { return link.State(); }
+    // Sets a key of the main configuration file beside the library.
+    void Main(const std::wstring& Key, const std::wstring& Value,
+              const std::wstring& Section = L"OndarixDDE") {
+        platform.Control.Files.Set(kMainIni, Section, Key, Value);
+    }
+    control::testing::TFakeServerAccess& Server() { return platform.Control.Server; }
+    std::vector<std::wstring>& ServerCalls() { return platform.Control.Server.Calls(); }
+    // An instance of the imaging application is running from the default path.
+    void RunningInstance() {
+        platform.Control.Desktop.Windows.push_back(
+            {0x100, L"TOxWindow", 77, L"C:\\Ondarix\\Ondarix.exe"});
+    }
+    // Initialises against the running instance and forgets what that showed and called.
+    void InitConnected(TWindowHandle PrevWnd = 42, TProcMsgs2w Proc = nullptr) {
+        RunningInstance();
+        const std::int32_t result = Proc != nullptr ? link.OndaInit2W(nullptr, Proc, PrevWnd)
+                                                    : link.OndaInitI(nullptr, nullptr, PrevWnd);
+        ASSERT_EQ(result, dde_Ok);
+        ASSERT_NE(State().Ox3, nullptr);
+        platform.Boxes.Shown.clear();
+        ServerCalls().clear();
+    }
 };
 
 }  // namespace deruz::link::testing

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 
 #include "link/link_errors.h"
@@ -14,42 +15,28 @@ namespace deruz::link {
 namespace {
 
 using testing::TFakePlatform;
-
-// A server connection that records the calls made on it.
-class TRecordingServer final : public TServerConnection {
-  public:
-    explicit TRecordingServer(std::vector<std::string>& calls, bool failTerminate = false)
-        : FCalls(calls), FFailTerminate(failTerminate) {}
-    ~TRecordingServer() override { FCalls.push_back("freed"); }
-    void Terminate() override {
-        FCalls.push_back("Terminate");
-        if (FFailTerminate) throw std::runtime_error("server gone");
-    }
-    void Disconnect() override { FCalls.push_back("Disconnect"); }
-
-  private:
-    std::vector<std::string>& FCalls;
-    bool FFailTerminate;
-};
+using TCalls = std::vector<std::wstring>;
 
 // Initialisation steps whose behaviour each test chooses.
 class TScriptedSteps final : public TLinkSteps {
   public:
-    void ResolveConfiguration(TLinkState& state) override {
+    void ResolveConfiguration(TLink& link, const std::wstring& IniP) override {
         Calls.push_back("ResolveConfiguration");
+        IniPs.push_back(IniP);
         if (DuringConfiguration) DuringConfiguration();
-        state.DetectOndarix = Detect;
+        link.State().DetectOndarix = Detect;
     }
-    void ShowConfigInfo(TLinkState&) override { Calls.push_back("ShowConfigInfo"); }
-    bool StartOrFind(TLinkState&) override {
+    void ShowConfigInfo(TLink&) override { Calls.push_back("ShowConfigInfo"); }
+    bool StartOrFind(TLink&) override {
         Calls.push_back("StartOrFind");
         return Started;
     }
-    bool Connect(TLinkState&) override {
+    bool Connect(TLink&) override {
         Calls.push_back("Connect");
         return Connected;
     }
     std::vector<std::string> Calls;
+    std::vector<std::wstring> IniPs;
     std::function<void()> DuringConfiguration;
     bool Detect = true;
     bool Started = true;
@@ -59,7 +46,11 @@ class TScriptedSteps final : public TLinkSteps {
 class LinkTest : public ::testing::Test {
   protected:
     LinkTest() : link(platform.Services(), &steps) { link.Load(); }
-    std::vector<std::string> serverCalls;  // outlives the link, whose connection logs here
+    void Connected() {
+        link.State().Ox3 = platform.Control.Server.NewProxy();
+        serverCalls().clear();
+    }
+    TCalls& serverCalls() { return platform.Control.Server.Calls(); }
     TFakePlatform platform;
     TScriptedSteps steps;
     TLink link;
@@ -85,6 +76,8 @@ TEST_F(LinkTest, VersionIsServedBeforeDuringAndAfterInitialisation) {
     EXPECT_EQ(link.OndaGetVersion(), 262);
 }
 
+void RefusedProc() {}
+
 TEST_F(LinkTest, ReentrantCallsGetTheirFixedAnswers) {
     link.State().ReturnText = L"previous";
     std::int32_t init = 0, initI = 0, init2W = 0, command = 0, exitResult = -1;
@@ -92,10 +85,10 @@ TEST_F(LinkTest, ReentrantCallsGetTheirFixedAnswers) {
     char buf[32];
     std::int32_t bufResult = -1;
     steps.DuringConfiguration = [&] {
-        link.State().Ox3 = std::make_unique<TRecordingServer>(serverCalls);
+        Connected();
         init = link.OndaInit(nullptr);
         initI = link.OndaInitI(nullptr, nullptr, 1);
-        init2W = link.OndaInit2W(nullptr, nullptr, 1);
+        init2W = link.OndaInit2W(nullptr, &RefusedProc, 1);
         command = link.OndaCommand("openpatient");
         exitResult = link.OndaExit();
         text = link.OndaGetErrorStr();
@@ -109,12 +102,13 @@ TEST_F(LinkTest, ReentrantCallsGetTheirFixedAnswers) {
     EXPECT_EQ(init2W, dde_Error);
     EXPECT_EQ(command, dde_Error);
     EXPECT_EQ(exitResult, dde_Ok);
-    EXPECT_EQ(serverCalls, (std::vector<std::string>{"freed"}));  // exit closed nothing
+    EXPECT_EQ(serverCalls(), TCalls{L"freed"});  // exit closed nothing
     EXPECT_EQ(text, "previous");
     EXPECT_EQ(bufResult, 8);
     EXPECT_STREQ(buf, "previous");
     EXPECT_EQ(link.State().ReturnText, L"previous");
     EXPECT_EQ(link.State().AppPrevWnd, 7u);  // re-entrant calls changed nothing
+    EXPECT_EQ(link.State().ProcMsgs2w, nullptr);
     EXPECT_FALSE(link.State().ExecutingCmd);
 }
 
@@ -144,13 +138,14 @@ TEST_F(LinkTest, InitialisationResultsFollowTheSteps) {
         steps.Connected = c.Connected;
         EXPECT_EQ(link.OndaInitI("C:\\cfg", nullptr, 42), c.Result);
         EXPECT_EQ(steps.Calls, c.Calls);
+        EXPECT_EQ(steps.IniPs.back(), L"C:\\cfg");
         EXPECT_EQ(link.State().AppPrevWnd, 42u);
         EXPECT_FALSE(link.State().ExecutingCmd);
     }
 }
 
 TEST_F(LinkTest, RepeatedInitialisationWhileConnectedOnlyUpdatesTheReturnWindow) {
-    link.State().Ox3 = std::make_unique<TRecordingServer>(serverCalls);
+    Connected();
     EXPECT_EQ(link.OndaInitI(nullptr, nullptr, 99), dde_Ok);
     EXPECT_TRUE(steps.Calls.empty());
     EXPECT_EQ(link.State().AppPrevWnd, 99u);
@@ -190,6 +185,7 @@ TEST_F(LinkTest, ForeignExceptionsBecomeTheirMessage) {
 
 TEST_F(LinkTest, CommandClearsTheResultTextAndFailsWithoutAConnection) {
     link.State().ReturnText = L"old";
+    platform.Control.Desktop.StartError = 2;  // the restart check cannot start the application
     EXPECT_EQ(link.OndaCommand("openpatient|1~5"), dde_Error);
     EXPECT_EQ(link.State().ReturnText, L"");
     EXPECT_STREQ(link.OndaGetErrorStr(), "");
@@ -197,10 +193,13 @@ TEST_F(LinkTest, CommandClearsTheResultTextAndFailsWithoutAConnection) {
 
 TEST_F(LinkTest, ExitTerminatesThenDisconnectsAndIgnoresErrors) {
     EXPECT_EQ(link.OndaExit(), dde_Ok);  // no connection
-    link.State().Ox3 = std::make_unique<TRecordingServer>(serverCalls, /*failTerminate=*/true);
+    Connected();
+    platform.Control.Server.Log->Fail = {L"Terminate", L"Disconnect"};
+    link.State().MsgHandler = link.NewMsgHandler();
     link.State().Debug = 2;
     EXPECT_EQ(link.OndaExit(), dde_Ok);
-    EXPECT_EQ(serverCalls, (std::vector<std::string>{"Terminate", "Disconnect", "freed"}));
+    EXPECT_EQ(serverCalls(), (TCalls{L"Terminate", L"Disconnect", L"freed"}));
+    EXPECT_EQ(link.State().MsgHandler, nullptr);
     EXPECT_EQ(link.State().Ox3, nullptr);
     ASSERT_EQ(platform.Boxes.Shown.size(), 1u);
     EXPECT_EQ(platform.Boxes.Shown[0].Style, 0x1040u);
@@ -209,17 +208,17 @@ TEST_F(LinkTest, ExitTerminatesThenDisconnectsAndIgnoresErrors) {
 }
 
 TEST_F(LinkTest, ExitShowsNoBoxAtDebugZero) {
-    link.State().Ox3 = std::make_unique<TRecordingServer>(serverCalls);
+    Connected();
     EXPECT_EQ(link.OndaExit(), dde_Ok);
     EXPECT_TRUE(platform.Boxes.Shown.empty());
 }
 
 TEST_F(LinkTest, UnloadClosesTheConnectionAndUninitialisesCom) {
-    link.State().Ox3 = std::make_unique<TRecordingServer>(serverCalls);
+    Connected();
     link.State().ReturnText = L"x";
     link.State().OxApp = L"C:\\Ondarix\\ox.exe";
     link.Unload(/*comAllowed=*/true);
-    EXPECT_EQ(serverCalls, (std::vector<std::string>{"Terminate", "Disconnect", "freed"}));
+    EXPECT_EQ(serverCalls(), (TCalls{L"Terminate", L"Disconnect", L"freed"}));
     EXPECT_EQ(platform.Com.Uninitialized, 1);
     EXPECT_EQ(link.State().UserNames, nullptr);
     EXPECT_EQ(link.State().ReturnText, L"");
@@ -242,25 +241,70 @@ TEST(LinkUnload, ComIsUninitialisedOnlyAfterASuccessfulInitialisation) {
 
 TEST(LinkUnload, AtProcessExitNothingCallsTheServerOrCom) {
     TFakePlatform platform;
-    std::vector<std::string> calls;
     TLink link(platform.Services());
     link.Load();
-    auto* server = new TRecordingServer(calls);
-    link.State().Ox3.reset(server);
+    auto proxy = platform.Control.Server.NewProxy();
+    auto* server = proxy.get();
+    link.State().Ox3 = std::move(proxy);
+    platform.Control.Server.Calls().clear();
     link.Unload(/*comAllowed=*/false);
-    EXPECT_TRUE(calls.empty());  // not terminated, not even freed: abandoned
+    EXPECT_TRUE(platform.Control.Server.Calls().empty());  // not terminated, not even freed
     EXPECT_EQ(link.State().Ox3, nullptr);
     EXPECT_EQ(platform.Com.Uninitialized, 0);
     EXPECT_EQ(link.State().UserNames, nullptr);
     delete server;  // the process would end here
 }
 
-TEST(LinkWithoutSteps, InitialisationStopsAfterRecordingTheWindow) {
-    TFakePlatform platform;
-    TLink link(platform.Services());
-    link.Load();
-    EXPECT_EQ(link.OndaInitI("C:\\nowhere", nullptr, 5), dde_Ok);
-    EXPECT_EQ(link.State().AppPrevWnd, 5u);
+// With the real steps: a start or connection that fails shows its own box once and the
+// initialisation answers dde_NoConnect, leaving the result text alone.
+TEST(LinkWithRealSteps, FailedStartOrConnectionGivesNoConnect) {
+    struct TCase {
+        const char* Name;
+        std::function<void(testing::TLinkRig&)> Arrange;
+        std::wstring Box;
+    };
+    const TCase cases[] = {
+        {"process cannot be created",
+         [](testing::TLinkRig& r) {
+             r.platform.Control.Desktop.StartError = 5;
+             r.platform.Control.System.ErrorTexts[5] = L"Access is denied.";
+         },
+         L"Could not run \"C:\\Ondarix\\Ondarix.exe -dde\", working directory "
+         L"\"C:\\Ondarix\"\r\n\r\n"
+         L"Access is denied."},
+        {"window never shown",
+         [](testing::TLinkRig& r) { r.platform.Control.Desktop.WindowAfter.reset(); },
+         L"Could not find Ondarix window class TOxWindow"},
+        {"hand-over fails",
+         [](testing::TLinkRig& r) {
+             r.RunningInstance();
+             r.Server().FetchError = L"Error: shared memory does not contain data";
+         },
+         L"Exception communicating with IOx3Server server:\r\n\r\nError: shared memory does not "
+         L"contain data"},
+        {"connect fails",
+         [](testing::TLinkRig& r) {
+             r.RunningInstance();
+             r.Main(L"UseMarshalling", L"0");
+             r.Server().Log->Fail = {L"Connect"};
+         },
+         L"Exception communicating with IOx3Server server:\r\n\r\nThe RPC server is unavailable."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        testing::TLinkRig rig;
+        rig.Main(L"UseMutex", L"0");
+        c.Arrange(rig);
+        rig.State().ReturnText = L"previous";
+        EXPECT_EQ(rig.link.OndaInitI(nullptr, nullptr, 42), dde_NoConnect);
+        ASSERT_EQ(rig.platform.Boxes.Shown.size(), 1u);
+        EXPECT_EQ(testing::Body(rig.platform.Boxes.Shown[0]), c.Box);
+        EXPECT_EQ(rig.platform.Boxes.Shown[0].Style, 0x1010u);
+        EXPECT_EQ(rig.State().ReturnText, L"previous");
+        EXPECT_EQ(rig.State().Ox3, nullptr);
+        EXPECT_EQ(rig.State().MsgHandler, nullptr);
+        EXPECT_FALSE(rig.State().ExecutingCmd);
+    }
 }
 
 TEST_F(LinkTest, ErrorTextBufferCopiesAtMostBufLenBytes) {

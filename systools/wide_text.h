@@ -5,11 +5,11 @@
 #include <string>
 #include <string_view>
 
-namespace deruz::link {
+namespace deruz::systools {
 
 std::string Utf8FromWide(std::wstring_view text);
 std::wstring WideFromUtf8(std::string_view text);
 // Lower case of the whole text (as the system lowers file names).
 std::wstring LowerCase(std::wstring_view text);
 
-}  // namespace deruz::link
+}  // namespace deruz::systools

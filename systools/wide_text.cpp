@@ -1,8 +1,8 @@
-#include "link/wide_text.h"
+#include "systools/wide_text.h"
 
 #include <cwctype>
 
-namespace deruz::link {
+namespace deruz::systools {
 
 namespace {
 
@@ -105,4 +105,4 @@ std::wstring LowerCase(std::wstring_view text) {
     return out;
 }
 
-}  // namespace deruz::link
+}  // namespace deruz::systools

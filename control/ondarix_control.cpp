@@ -1,0 +1,258 @@
+#include "control/ondarix_control.h"
+
+#include <cstdio>
+
+#include "logging/session.h"
+#include "systools/version.h"
+#include "systools/wide_text.h"
+
+namespace deruz::control {
+
+namespace {
+
+constexpr wchar_t kSection[] = L"OndarixDDE";
+
+// Ends a pushed cursor on every way out.
+class TWaitCursor {
+  public:
+    explicit TWaitCursor(TDesktop& Desktop) : FDesktop(Desktop) { FDesktop.PushWaitCursor(); }
+    ~TWaitCursor() {
+        try {
+            FDesktop.PopCursor();
+        } catch (...) {
+        }
+    }
+    TWaitCursor(const TWaitCursor&) = delete;
+    TWaitCursor& operator=(const TWaitCursor&) = delete;
+
+  private:
+    TDesktop& FDesktop;
+};
+
+// The folder part of a path without its trailing delimiter ("D:\Img\Bin" of
+// "D:\Img\Bin\Ondarix.exe"); a drive's root keeps its delimiter ("C:\" of "C:\x.exe").
+std::wstring ExtractFileDir(const std::wstring& Path) {
+    const auto i = Path.find_last_of(L"\\:");
+    if (i == std::wstring::npos) return {};
+    std::size_t n = i + 1;
+    if (i > 0 && Path[i] == L'\\' && Path[i - 1] != L'\\' && Path[i - 1] != L':') n = i;
+    return Path.substr(0, n);
+}
+
+std::wstring FormatFixed1(const wchar_t* Format, double Value) {
+    wchar_t text[160];
+    std::swprintf(text, sizeof text / sizeof text[0], Format, Value);
+    return text;
+}
+
+logging::ISiMethodTracker Track(TControlHost& Host, std::string_view Name) {
+    auto* log = Host.Log();
+    return log != nullptr ? log->TrackMethod(Name) : logging::ISiMethodTracker();
+}
+
+void LogMessage(TControlHost& Host, std::string_view Text) {
+    if (auto* log = Host.Log()) log->LogMessage(Text);
+}
+
+}  // namespace
+
+TOndarixControl::TOndarixControl(TControlState& State, const TControlPlatform& Platform,
+                                 TControlHost& Host)
+    : FState(State), FPlatform(Platform), FHost(Host) {}
+
+void TOndarixControl::GetOndarixPath(std::wstring& App, std::wstring& Dir) {
+    const std::wstring text =
+        FPlatform.Registry->ReadText(TRegistryRoot::ClassesRoot, OxTypeLibKey, L"")
+            .value_or(L"");
+    if (FState.Debug >= 1) FHost.Msg(L"Getting Ondarix path from registry:\r\nApp: " + text);
+    if (text.empty()) {
+        App = DefaultOxApp;
+        Dir = DefaultOxDir;
+    } else {
+        App = text;
+        Dir = ExtractFileDir(App);
+    }
+}
+
+void TOndarixControl::ResolveOndarixPaths() {
+    if (FState.OxApp.empty()) {
+        GetOndarixPath(FState.OxApp, FState.OxDir);
+        return;
+    }
+    FState.OxDir = FPlatform.Ini->ReadString(FState.IniFn, kSection, L"oxworkingdir", L"", 256);
+    if (FState.OxDir.empty()) {
+        FState.OxDir = FPlatform.Registry
+                           ->ReadText(TRegistryRoot::CurrentUser, OxParametersKey, L"OxWorkingDir")
+                           .value_or(L"");
+    }
+    if (FState.OxDir.empty()) FState.OxDir = DefaultOxDir;
+}
+
+std::wstring TOndarixControl::ReadOxProgram() {
+    return systools::LowerCase(
+        FPlatform.Ini->ReadString(FState.IniFn, kSection, L"oxprogram", L"", 512));
+}
+
+bool TOndarixControl::DoStartOndarix() {
+    auto track = Track(FHost, "DoStartOndarix");
+    ResolveOndarixPaths();
+    std::wstring commandLine = FState.OxApp + L" -dde";
+
+    FState.MarshalInterface = false;
+    if (FState.UseMarshalling) {
+        try {
+            FState.OxVersion = FPlatform.Files->FileVersion(FState.OxApp);
+            FState.MarshalInterface =
+                systools::CompareFileVersionStrs(FState.OxVersion, MarshalVersion) >= 0;
+        } catch (...) {
+            FState.MarshalInterface = false;
+        }
+    }
+    if (FState.Debug >= 1) {
+        FHost.Msg(FState.MarshalInterface ? L"Marshal interface enabled"
+                                          : L"Marshal interface disabled");
+    }
+
+    FState.LinkPID =
+        FState.UsePid ? std::to_wstring(FPlatform.System->CurrentProcessId()) : std::wstring();
+    const std::wstring windowClass = L"TOxWindow" + FState.LinkPID;
+
+    std::uint32_t foundPid = 0;
+    FState.OxWnd =
+        FPlatform.Desktop->FindWindowByClassAndPath(windowClass, FState.OxApp, foundPid);
+    if (FState.OxWnd == 0 && !FState.LinkPID.empty()) commandLine += L" -pid:" + FState.LinkPID;
+    FHost.ShowConfigInfo(commandLine);
+    if (FState.OxWnd != 0) return true;
+
+    if (FState.Debug == 1) FHost.Msg(L"No Ondarix, trying to start it");
+
+    const std::int32_t monitorNumber =
+        FPlatform.Ini->ReadInteger(FState.IniFn, L"StartUp", L"MonitorNumber", 1);
+    if (monitorNumber < 0) throw RangeCheckError();
+    const auto monitors = FPlatform.Desktop->Monitors();
+    std::int64_t index = static_cast<std::int64_t>(monitorNumber) - 1;
+    if (index < 0 || index >= static_cast<std::int64_t>(monitors.size())) index = 0;
+    const TMonitorOrigin origin =
+        monitors.empty() ? TMonitorOrigin{} : monitors[static_cast<std::size_t>(index)];
+
+    std::uint32_t error = 0;
+    const auto process = FPlatform.Desktop->StartProcess(commandLine, FState.OxDir, origin.Left,
+                                                         origin.Top, error);
+    if (!process) {
+        FHost.ErrMsg(L"Could not run \"" + commandLine + L"\", working directory \"" +
+                     FState.OxDir + L"\"\r\n\r\n" + FPlatform.System->ErrorText(error));
+        return false;
+    }
+    if (FState.Debug == 1) FHost.Msg(L"Ondarix process is created");
+    {
+        TWaitCursor cursor(*FPlatform.Desktop);
+        process->WaitForInputIdle(WaitTime);
+        WaitUntilReady(*process);
+    }
+
+    LogMessage(FHost, "Looking for Ondarix window class using PID");
+    FState.OxWnd = FPlatform.Desktop->FindWindowOfProcess(process->ProcessId(), windowClass);
+    if (FState.OxWnd != 0) return true;
+    FHost.ErrMsg(L"Could not find Ondarix window class " + windowClass);
+    return false;
+}
+
+void TOndarixControl::WaitUntilReady(TStartedProcess& /*Process*/) {
+    TDesktop& desktop = *FPlatform.Desktop;
+    // Deadlines are kept as elapsed ticks since the start, so a tick count that wraps at
+    // 32 bits (every 49.7 days of uptime) neither ends the wait early nor fails it.
+    if (FState.UseMutex) {
+        if (FState.Debug == 1) {
+            FHost.Msg(FormatFixed1(L"Using mutex to see if Ondarix is ready, waiting %0.1fs",
+                                   WaitTime / 1000.0));
+        }
+        LogMessage(FHost, systools::Utf8FromWide(
+                              FormatFixed1(L"Waiting %0.1fs for mutex", WaitTime / 1000.0)));
+        const std::wstring atom = L"OXReadyForLink" + FState.LinkPID;
+        const std::uint32_t start = desktop.TickCount();
+        bool found = false;
+        do {
+            desktop.ProcessOneMessage();
+            desktop.Sleep(ReadyPollInterval);
+            if (desktop.GlobalAtomExists(atom)) {
+                if (FState.Debug == 1) FHost.Msg(L"Found Mutex Atom");
+                found = true;
+                break;
+            }
+        } while (static_cast<std::uint32_t>(desktop.TickCount() - start) < WaitTime);
+        if (!found && FState.Debug == 1) FHost.Msg(L"Did not find Mutex Atom");
+    } else {
+        if (FState.Debug == 1) {
+            FHost.Msg(L"Not using mutex to see if Ondarix is ready (just waiting " +
+                      std::to_wstring(FState.StartUpDelay) + L"ms)");
+        }
+        // A delay of 2^31 ms or more (a negative value in the file) cannot be meant: it would
+        // hold the host for weeks. It fails as the overflow it is.
+        if (FState.StartUpDelay > 0x7FFFFFFFu) throw EControlError(L"Integer overflow");
+        const std::uint32_t start = desktop.TickCount();
+        while (static_cast<std::uint32_t>(desktop.TickCount() - start) < FState.StartUpDelay) {
+            desktop.ProcessOneMessage();
+        }
+    }
+}
+
+bool TOndarixControl::ConnectOndarix() {
+    auto track = Track(FHost, "ConnectOndarix");
+    if (FState.LinkMode != lmNormal) return true;
+    if (FState.Ox3) return true;
+    FState.MsgHandler = FHost.NewMsgHandler();
+    try {
+        FetchAndConnect();
+    } catch (...) {
+        const std::wstring reason = ExceptionMessage(std::current_exception());
+        try {
+            FHost.ErrMsg(L"Exception communicating with IOx3Server server:\r\n\r\n" + reason);
+        } catch (...) {
+        }
+        FState.Ox3.reset();
+        FState.MsgHandler.reset();
+    }
+    return FState.Ox3 != nullptr;
+}
+
+void TOndarixControl::FetchAndConnect() {
+    std::unique_ptr<TServerInterface> intf;
+    if (FState.MarshalInterface) {
+        if (FState.Debug == 1) FHost.Msg(L"Marshalling Ondarix interface...");
+        intf = FPlatform.Server->FetchMarshalled(FState.OxWnd,
+                                                 FPlatform.System->CurrentProcessId());
+    }
+    if (FState.Debug == 1) FHost.Msg(L"Creating IOx3Server server object...");
+    FState.Ox3 = FPlatform.Server->NewProxy();
+    if (FState.Debug == 1) FHost.Msg(L"Connecting to IOx3Server server object...");
+    if (intf) {
+        FState.Ox3->ConnectTo(std::move(intf));
+    } else {
+        FState.Ox3->Connect();
+    }
+    FState.Ox3->SetEvents(FState.MsgHandler.get());
+    if (FState.AppPrevWnd > 0x7FFFFFFF) throw RangeCheckError();
+    FState.Ox3->SetAppReturnWnd(static_cast<std::int32_t>(FState.AppPrevWnd));
+    try {
+        FState.Ox3->SetLastAdminLinkDLLPath(systools::LowerCase(FState.DllFn.substr(0, 256)));
+    } catch (...) {
+        // A server without this property still serves the link.
+    }
+}
+
+void TOndarixControl::CheckRestartOndarix() {
+    auto track = Track(FHost, "CheckRestartOndarix");
+    if (FState.LinkMode != lmNormal) return;
+    if (FState.Ox3) {
+        try {
+            FState.Ox3->Version();
+        } catch (...) {
+            if (FState.Debug == 1) FHost.Msg(L"Freeing IOx3Server server object...");
+            FState.Ox3.reset();
+            FState.OxApp = ReadOxProgram();
+        }
+    }
+    if (!FState.Ox3 && DoStartOndarix()) ConnectOndarix();
+}
+
+}  // namespace deruz::control

@@ -1,0 +1,251 @@
+// The command channel: stamping the forced ids, delivery to the server or the clipboard,
+// the result code and result text in every mode, and what a command does when the link is
+// not connected.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "link/link.h"
+#include "tests/link/fakes.h"
+
+namespace deruz::link {
+namespace {
+
+using testing::Body;
+using testing::TLinkRig;
+using TTexts = std::vector<std::wstring>;
+
+TEST(Stamp, ForcedIdsGoOnTheFirstLineAndLineBreaksAreRemoved) {
+    struct TCase {
+        std::wstring Command, RoleID;
+        std::int32_t DentistID;
+        std::wstring Sent;
+    };
+    const TCase cases[] = {
+        {L"openpatient|1~5", L"R7", 12, L"openpatient|1~5|40~R7|50~12"},
+        {L"first\r\nsecond", L"R7", 12, L"first|40~R7|50~12second"},
+        {L"first\nsecond\rthird", L"R7", 12, L"first|40~R7|50~12secondthird"},
+        {L"first\r\n", L"R7", 12, L"first|40~R7|50~12"},
+        {L"\r\nsecond", L"", 5, L"|50~5second"},  // an empty first line is still the first
+        {L"", L"R7", 12, L""},
+        {L"cmd", L"R7", 0, L"cmd|40~R7"},
+        {L"cmd", L"", 12, L"cmd|50~12"},
+        {L"a\r\nb\nc\rd", L"", 0, L"abcd"},  // nothing forced: line breaks still go
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(StampCommand(c.Command, c.RoleID, c.DentistID), c.Sent) << c.Command;
+    }
+}
+
+TEST(Command, StampedCommandReachesTheServerAfterTheProbe) {
+    TLinkRig rig;
+    rig.Main(L"ForceExtRoleID", L"R7");
+    rig.Main(L"ForceDentistID", L"12");
+    rig.InitConnected();
+    rig.link.OndaCommand("openpatient|1~5\r\nmore");
+    EXPECT_EQ(rig.ServerCalls(),
+              (TTexts{L"Version", L"AdminCommand(openpatient|1~5|40~R7|50~12more)"}));
+}
+
+TEST(Command, ServerResultAndTextGoToTheHost) {
+    struct TCase {
+        std::int32_t Result;
+        std::wstring Text;
+        const char* Ansi;
+    };
+    for (const auto& c : {TCase{5, L"done", "done"}, TCase{-7, L"", ""},
+                          TCase{2147483647, L"Gr\u00fc\u00dfe",
+                                "Gr\xfc\xdf"
+                                "e"}}) {
+        SCOPED_TRACE(c.Result);
+        TLinkRig rig;
+        rig.InitConnected();
+        rig.State().ReturnText = L"old";
+        rig.Server().Log->AdminResult = c.Result;
+        rig.Server().Log->AdminText = c.Text;
+        EXPECT_EQ(rig.link.OndaCommand("openpatient"), c.Result);
+        EXPECT_EQ(rig.State().ReturnText, c.Text);
+        EXPECT_STREQ(rig.link.OndaGetErrorStr(), c.Ansi);
+        EXPECT_TRUE(rig.platform.Boxes.Shown.empty());
+    }
+}
+
+TEST(Command, ServerErrorShowsOneBoxAndKeepsTheConnection) {
+    TLinkRig rig;
+    rig.InitConnected();
+    rig.State().ReturnText = L"old";
+    rig.Server().Log->Fail = {L"AdminCommand"};
+    rig.Server().Log->FailText = L"Catastrophic failure";
+    const TServerConnection* proxy = rig.State().Ox3.get();
+    EXPECT_EQ(rig.link.OndaCommand("openpatient"), dde_Error);
+    EXPECT_EQ(rig.State().ReturnText, L"");
+    ASSERT_EQ(rig.platform.Boxes.Shown.size(), 1u);
+    EXPECT_EQ(rig.platform.Boxes.Shown[0].Style, 0x1010u);
+    EXPECT_EQ(Body(rig.platform.Boxes.Shown[0]),
+              L"Exception occured while sending AdminCommand: \r\n\r\nCatastrophic failure");
+    EXPECT_EQ(rig.State().Ox3.get(), proxy);
+    EXPECT_EQ(rig.ServerCalls(), (TTexts{L"Version", L"AdminCommand(openpatient)"}));
+}
+
+TEST(Command, WithoutConnectionAfterTheRestartCheckTheResultIsAnErrorWithEmptyText) {
+    TLinkRig rig;
+    rig.platform.Control.Desktop.StartError = 2;
+    rig.platform.Control.System.ErrorTexts[2] = L"File not found.";
+    rig.State().ReturnText = L"old";
+    EXPECT_EQ(rig.link.OndaCommand("openpatient"), dde_Error);
+    EXPECT_EQ(rig.State().ReturnText, L"");
+    // Only the box of the failed start: the command itself adds none.
+    EXPECT_EQ(rig.platform.Bodies(),
+              (TTexts{L"Could not run \"C:\\Ondarix\\Ondarix.exe -dde\", working directory "
+                      L"\"C:\\Ondarix\"\r\n\r\nFile not found."}));
+    EXPECT_TRUE(rig.ServerCalls().empty());
+}
+
+TEST(Command, ServerCallIsShownAtDebugOneOnly) {
+    for (const std::int32_t debug : {1, 2}) {
+        SCOPED_TRACE(debug);
+        TLinkRig rig;
+        rig.Main(L"Debug", std::to_wstring(debug));
+        rig.InitConnected();
+        rig.Server().Log->AdminResult = 5;
+        rig.Server().Log->AdminText = L"done";
+        EXPECT_EQ(rig.link.OndaCommand("openpatient"), 5);
+        const TTexts shown = debug == 1
+                                 ? TTexts{L"Sending AdminCommand to Ondarix:\r\n\r\nopenpatient",
+                                          L"AdminCommand Result: (5, done)"}
+                                 : TTexts{};
+        EXPECT_EQ(rig.platform.Bodies(), shown);
+    }
+}
+
+TEST(Command, ClipboardDelivery) {
+    struct TCase {
+        const char* Name;
+        bool SetActiveWindow;
+        bool Remote;
+        TWindowHandle PrevWnd;
+        const char* Command;
+        std::vector<std::wstring> Clipboard;  // what was placed, if anything
+        TWindowHandle PrevWndAfter;
+    };
+    const TCase cases[] = {
+        {"plain", false, false, 0, "openpatient|1~5", {L"openpatient|1~5"}, 0},
+        {"return window taken from the active window",
+         true,
+         false,
+         0,
+         "openpatient\r\n|1~5",
+         {L"%OXCMD%=setreturnwnd|11~4660\r\nopenpatient|1~5"},
+         0x1234},
+        {"known return window", true, false, 99, "x", {L"%OXCMD%=setreturnwnd|11~99\r\nx"}, 99},
+        {"handle beyond 32 bits in decimal",
+         true,
+         false,
+         0x100000001,
+         "x",
+         {L"%OXCMD%=setreturnwnd|11~4294967297\r\nx"},
+         0x100000001},
+        {"command sets the return window itself",
+         true,
+         false,
+         99,
+         "SetReturnWnd|11~5",
+         {L"SetReturnWnd|11~5"},
+         99},
+        {"remote session, plain command",
+         true,
+         true,
+         99,
+         "x",
+         {L"%OXCMD%=setreturnwnd|11~99\r\nx"},
+         99},
+        {"remote session, command with setreturnwnd", true, true, 99, "a|xSETRETURNWNDx", {}, 99},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TLinkRig rig;
+        rig.Main(L"UseClipboard", L"1");
+        rig.Main(L"DetectOndarix", L"0");
+        rig.Main(L"SetActiveWindow", c.SetActiveWindow ? L"1" : L"0");
+        rig.platform.Control.System.Remote = c.Remote;
+        ASSERT_EQ(rig.link.OndaInitI(nullptr, nullptr, c.PrevWnd), dde_Ok);
+        rig.State().ReturnText = L"old";
+        EXPECT_EQ(rig.link.OndaCommand(c.Command), dde_Ok);
+        EXPECT_EQ(rig.State().ReturnText, L"");
+        EXPECT_EQ(rig.platform.Clipboard.Texts, c.Clipboard);
+        EXPECT_EQ(rig.platform.Clipboard.Calls, static_cast<int>(c.Clipboard.size()));
+        EXPECT_EQ(rig.State().AppPrevWnd, c.PrevWndAfter);
+        // Clipboard mode neither probes nor starts anything.
+        EXPECT_TRUE(rig.platform.Control.Desktop.Events.empty());
+        EXPECT_TRUE(rig.ServerCalls().empty());
+    }
+}
+
+TEST(Command, ClipboardFailureAndItsDebugMessage) {
+    TLinkRig rig;
+    rig.Main(L"Debug", L"1");
+    rig.Main(L"UseClipboard", L"1");
+    rig.Main(L"DetectOndarix", L"0");
+    rig.Main(L"SetActiveWindow", L"1");
+    ASSERT_EQ(rig.link.OndaInitI(nullptr, nullptr, 42), dde_Ok);
+    rig.platform.Boxes.Shown.clear();
+    rig.platform.Clipboard.Fail = true;
+    EXPECT_EQ(rig.link.OndaCommand("x"), dde_Error);
+    EXPECT_EQ(rig.State().ReturnText, L"Clipboard could not be opened.");
+    EXPECT_EQ(rig.platform.Bodies(),
+              TTexts{L"Sending clipboard to Ondarix:\r\n\r\n%OXCMD%=setreturnwnd|11~42\r\nx"});
+}
+
+TEST(Command, VirtualChannelFailsEveryCommand) {
+    TLinkRig rig;
+    rig.Main(L"UseMsVirtualChannel", L"1");
+    ASSERT_EQ(rig.link.OndaInitI(nullptr, nullptr, 42), dde_Ok);
+    rig.platform.Control.Desktop.Events.clear();
+    EXPECT_EQ(rig.link.OndaCommand("x"), dde_Error);
+    EXPECT_STREQ(rig.link.OndaGetErrorStr(), "Invalid linkmode 2");
+    EXPECT_TRUE(rig.platform.Control.Desktop.Events.empty());
+    EXPECT_EQ(rig.platform.Clipboard.Calls, 0);
+    EXPECT_TRUE(rig.ServerCalls().empty());
+}
+
+TEST(Command, ErrorOfTheRestartCheckIsReportedLikeAnInitialisationError) {
+    TLinkRig rig;
+    rig.Main(L"DetectOndarix", L"0");
+    rig.Main(L"MonitorNumber", L"-1", L"StartUp");
+    ASSERT_EQ(rig.link.OndaInitI(nullptr, nullptr, 42), dde_Ok);
+    EXPECT_EQ(rig.link.OndaCommand("x"), dde_Error);
+    EXPECT_EQ(rig.State().ReturnText, L"Range check error");
+    ASSERT_EQ(rig.platform.Boxes.Shown.size(), 1u);
+    EXPECT_EQ(rig.platform.Boxes.Shown[0].Style, 0x1010u);
+    EXPECT_EQ(Body(rig.platform.Boxes.Shown[0]), L"Range check error");
+    EXPECT_TRUE(rig.platform.Control.Desktop.Starts.empty());
+    EXPECT_FALSE(rig.State().ExecutingCmd);
+}
+
+TEST(Command, WithDetectionOffTheFirstCommandStartsAndConnectsAndSoDoesOneAfterExit) {
+    TLinkRig rig;
+    rig.Main(L"DetectOndarix", L"0");
+    rig.Server().Log->AdminResult = 5;
+    ASSERT_EQ(rig.link.OndaInitI(nullptr, nullptr, 42), dde_Ok);
+    EXPECT_TRUE(rig.platform.Control.Desktop.Starts.empty());
+    EXPECT_TRUE(rig.ServerCalls().empty());
+
+    EXPECT_EQ(rig.link.OndaCommand("first"), 5);
+    EXPECT_EQ(rig.platform.Control.Desktop.Starts.size(), 1u);
+    const std::wstring path = L"SetLastAdminLinkDLLPath(c:\\link\\deruz64.dll)";
+    EXPECT_EQ(rig.ServerCalls(), (TTexts{L"NewProxy", L"ConnectTo(#1)", L"SetEvents",
+                                         L"SetAppReturnWnd(42)", path, L"AdminCommand(first)"}));
+
+    rig.ServerCalls().clear();
+    EXPECT_EQ(rig.link.OndaExit(), dde_Ok);
+    EXPECT_EQ(rig.link.OndaCommand("second"), 5);
+    EXPECT_EQ(rig.ServerCalls(),
+              (TTexts{L"Terminate", L"Disconnect", L"freed", L"NewProxy", L"ConnectTo(#2)",
+                      L"SetEvents", L"SetAppReturnWnd(42)", path, L"AdminCommand(second)"}));
+    // The instance started for the first command is found again, not started twice.
+    EXPECT_EQ(rig.platform.Control.Desktop.Starts.size(), 1u);
+}
+
+}  // namespace
+}  // namespace deruz::link
