@@ -6,16 +6,12 @@
 #include <cstring>
 
 #include "tests/wine/dll_harness_win32.h"
+#include "tests/wine/link_e2e_win32.h"
 
 namespace deruz::testing {
 namespace {
 
-using TNoArgs = std::int32_t(WINAPI*)();
 using TInit = std::int32_t(WINAPI*)(void*);
-using TInitI = std::int32_t(WINAPI*)(const char*, void*, HWND);
-using TCommand = std::int32_t(WINAPI*)(const char*);
-using TGetStr = const char*(WINAPI*)();
-using TGetStrBuf = std::int32_t(WINAPI*)(char*, std::int32_t);
 using TGetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
 
 TEST(DllExports, EveryExportResolvesByItsExactName) {
@@ -33,26 +29,32 @@ TEST(DllExports, EveryExportResolvesByItsExactName) {
 }
 
 TEST(DllExports, EarlyResultsOfALinkWithoutServer) {
-    TLoadedDll dll;
-    auto getver = dll.Export<TNoArgs>("ONDA_GETVER");
-    auto exitLink = dll.Export<TNoArgs>("ONDA_EXIT");
-    auto initi = dll.Export<TInitI>("ONDA_INITI");
-    auto init2w = dll.Export<TInitI>("ONDA_INIT2W");
-    auto init = dll.Export<TInit>("ONDA_INIT");
-    auto command = dll.Export<TCommand>("ONDA_COMMAND");
-    auto getstr = dll.Export<TGetStr>("ONDA_GETERRORSTR");
+    // A copy of the library whose configuration turns detection off: nothing is started
+    // during the initialisations, and a command finds no imaging application to start.
+    TTempFolder folder;
+    const std::wstring dll = folder.File(L"DeRuz64.dll");
+    ASSERT_TRUE(CopyFileW(BesideTestProgram(L"DeRuz64.dll").c_str(), dll.c_str(), FALSE));
+    WriteTextFile(folder.File(L"deruz64.ini"),
+                  "[OndarixDDE]\r\nDetectOndarix=0\r\noxprogram=Z:\\no\\such\\app.exe\r\n");
+    TLinkHost link(dll);
+    auto getver = link.Export<TNoArgs>("ONDA_GETVER");
+    auto init = link.Export<TInit>("ONDA_INIT");
 
     EXPECT_EQ(getver(), 262);
-    EXPECT_EQ(exitLink(), 0);  // nothing to close
-    EXPECT_EQ(initi("C:\\", nullptr, reinterpret_cast<HWND>(0x1234)), 0);
-    EXPECT_EQ(init2w(nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(link.Exit(), 0);  // nothing to close
+    EXPECT_EQ(link.InitI(L"C:\\", reinterpret_cast<HWND>(0x1234)), 0);
+    EXPECT_EQ(link.Init2W(L"", nullptr), 0);
     EXPECT_EQ(init(nullptr), 0);
     EXPECT_EQ(getver(), 262);
-    EXPECT_EQ(command("openpatient|1~5"), -1001);  // no server connection
-    const char* text = getstr();
-    ASSERT_NE(text, nullptr);
-    EXPECT_STREQ(text, "");
-    EXPECT_EQ(exitLink(), 0);
+    EXPECT_TRUE(link.Boxes.empty());
+    // The first command tries to start the application; its failure is shown and the
+    // command gets no connection.
+    EXPECT_EQ(link.Command("openpatient|1~5"), -1001);
+    EXPECT_EQ(link.ErrorStr(), "");
+    ASSERT_EQ(link.Boxes.size(), 1u);
+    EXPECT_EQ(link.BoxMessages()[0].rfind(L"Could not run \"z:\\no\\such\\app.exe -dde\"", 0), 0u)
+        << Utf8(link.BoxMessages()[0]);
+    EXPECT_EQ(link.Exit(), 0);
 }
 
 TEST(DllExports, ErrorTextBufferWritesOnlyTheTerminatorForAnEmptyText) {

@@ -16,6 +16,10 @@ TLoadedDll::TLoadedDll() : FModule(LoadLibraryW(BesideTestProgram(L"DeRuz64.dll"
     if (FModule == nullptr) throw std::runtime_error("DeRuz64.dll did not load");
 }
 
+TLoadedDll::TLoadedDll(const std::wstring& Path) : FModule(LoadLibraryW(Path.c_str())) {
+    if (FModule == nullptr) throw std::runtime_error("DeRuz64.dll did not load from its copy");
+}
+
 TLoadedDll::~TLoadedDll() {
     FreeLibrary(FModule);
 }

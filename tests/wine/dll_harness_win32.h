@@ -16,6 +16,8 @@ std::wstring BesideTestProgram(const std::wstring& name);
 class TLoadedDll {
   public:
     TLoadedDll();
+    // The library at Path (a copy elsewhere: its folder then holds the profile files).
+    explicit TLoadedDll(const std::wstring& Path);
     ~TLoadedDll();
     HMODULE Handle() const { return FModule; }
     template <typename F>

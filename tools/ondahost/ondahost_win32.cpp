@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/ondahost/box_recorder_win32.h"
 #include "tools/ondahost/script.h"
 
 namespace {
@@ -44,66 +45,6 @@ std::string Ansi(const std::wstring& w) {
     return s;
 }
 
-// --- Message-box recorder -------------------------------------------------------------
-// A CBT hook on this thread sees each message box: it is dismissed as soon as it is
-// activated, and its caption, text and style are read when it is destroyed (Wine sets the
-// caption and text only after activation).
-
-HHOOK gHook = nullptr;
-
-std::uint32_t IconStyle(HWND box) {
-    struct TIcon {
-        LPCWSTR Id;
-        std::uint32_t Style;
-    };
-    static const TIcon kIcons[] = {{IDI_HAND, MB_ICONERROR},
-                                   {IDI_QUESTION, MB_ICONQUESTION},
-                                   {IDI_EXCLAMATION, MB_ICONWARNING},
-                                   {IDI_ASTERISK, MB_ICONINFORMATION}};
-    std::uint32_t style = 0;
-    EnumChildWindows(
-        box,
-        [](HWND child, LPARAM param) -> BOOL {
-            const auto icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
-            if (icon == nullptr) return TRUE;
-            for (const auto& k : kIcons) {
-                if (LoadIconW(nullptr, k.Id) == icon) {
-                    *reinterpret_cast<std::uint32_t*>(param) = k.Style;
-                    return FALSE;
-                }
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&style));
-    return style;
-}
-
-bool IsMessageBox(HWND wnd) {
-    wchar_t cls[16] = {};
-    GetClassNameW(wnd, cls, 16);
-    return lstrcmpW(cls, L"#32770") == 0 && GetDlgItem(wnd, 0xFFFF) != nullptr;
-}
-
-LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
-    const auto wnd = reinterpret_cast<HWND>(wParam);
-    if (code == HCBT_ACTIVATE && IsMessageBox(wnd)) {
-        PostMessageW(wnd, WM_COMMAND, IDOK, 0);
-    } else if (code == HCBT_DESTROYWND && IsMessageBox(wnd)) {
-        wchar_t caption[512] = {};
-        GetWindowTextW(wnd, caption, 512);
-        const HWND textWnd = GetDlgItem(wnd, 0xFFFF);
-        std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(textWnd)) + 1, L'\0');
-        text.resize(static_cast<std::size_t>(
-            GetWindowTextW(textWnd, text.data(), static_cast<int>(text.size()))));
-        std::uint32_t style = IconStyle(wnd);
-        if (GetWindowLongW(wnd, GWL_EXSTYLE) & WS_EX_TOPMOST) style |= MB_SYSTEMMODAL;
-        std::printf("box: style=0x%04X caption=\"%s\" text=\"%s\"\n", style,
-                    Escape(Utf8(caption)).c_str(), Escape(Utf8(text)).c_str());
-        std::fflush(stdout);
-    }
-    return CallNextHookEx(gHook, code, wParam, lParam);
-}
-
 // --- Calls ------------------------------------------------------------------------------
 
 class THost {
@@ -122,6 +63,26 @@ class THost {
             std::printf("unload\n");
             return true;
         }
+        if (call.Verb == L"window") {
+            // The host's own main window, passed as "window" to initi/init2w and brought to
+            // the front by the link on the imaging application's wake-up event.
+            if (FWindow == nullptr) FWindow = CreateHostWindow();
+            std::printf("window -> 0x%llX\n", static_cast<unsigned long long>(
+                                                   reinterpret_cast<std::uintptr_t>(FWindow)));
+            return FWindow != nullptr;
+        }
+        if (call.Verb == L"pump") {
+            // Dispatches this thread's messages (the imaging application's posted events
+            // arrive here) for the given number of milliseconds.
+            const DWORD until = GetTickCount() + std::wcstoul(call.Args[0].c_str(), nullptr, 0);
+            while (static_cast<std::int32_t>(until - GetTickCount()) > 0) {
+                MSG msg;
+                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+                Sleep(10);
+            }
+            std::printf("pump\n");
+            return true;
+        }
         if (call.Verb == L"box") {
             const int r =
                 MessageBoxW(nullptr, call.Args[1].c_str(), L"ondahost",
@@ -135,10 +96,13 @@ class THost {
         if (call.Verb == L"init") return Print(verb, Call<TInit>("ONDA_INIT", nullptr));
         if (call.Verb == L"initi" || call.Verb == L"init2w") {
             const std::string dir = call.Args[0] == L"-" ? std::string() : Ansi(call.Args[0]);
-            const HWND wnd = call.Args.size() > 1
-                                 ? reinterpret_cast<HWND>(static_cast<std::uintptr_t>(
-                                       std::wcstoull(call.Args[1].c_str(), nullptr, 0)))
-                                 : nullptr;
+            HWND wnd = nullptr;
+            if (call.Args.size() > 1 && call.Args[1] == L"window") {
+                wnd = FWindow;
+            } else if (call.Args.size() > 1) {
+                wnd = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(
+                    std::wcstoull(call.Args[1].c_str(), nullptr, 0)));
+            }
             const char* name = call.Verb == L"initi" ? "ONDA_INITI" : "ONDA_INIT2W";
             return Print(verb, Call<TInitI>(name, call.Args[0] == L"-" ? nullptr : dir.c_str(),
                                             nullptr, wnd));
@@ -202,15 +166,28 @@ class THost {
         return true;
     }
 
+    static HWND CreateHostWindow() {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"OndaHostWindow";
+        RegisterClassW(&wc);
+        return CreateWindowExW(0, wc.lpszClassName, L"ondahost", WS_OVERLAPPEDWINDOW, 0, 0, 400,
+                               300, nullptr, nullptr, wc.hInstance, nullptr);
+    }
+
     std::wstring FPath;
     HMODULE FLib = nullptr;
+    HWND FWindow = nullptr;
 };
 
 int Usage() {
     std::fprintf(stderr,
                  "usage: ondahost [--boxes] [--script FILE] DLLPATH [CALL ...]\n"
                  "calls: getver | init | initi DIR [HWND] | init2w DIR [HWND] | command TEXT |\n"
-                 "       geterrorstr | geterrorstrbuf N | exit | unload | box STYLE TEXT\n"
+                 "       geterrorstr | geterrorstrbuf N | exit | unload | box STYLE TEXT |\n"
+                 "       window | pump MS\n"
+                 "HWND \"window\" passes the window made by the call \"window\".\n"
                  "DIR \"-\" passes no folder. --boxes prints and dismisses message boxes.\n");
     return 2;
 }
@@ -251,7 +228,14 @@ int wmain(int argc, wchar_t** argv) {
             lines.push_back(line);
         }
     }
-    if (boxes) gHook = SetWindowsHookExW(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());
+    std::optional<TBoxRecorder> recorder;
+    if (boxes) {
+        recorder.emplace([](const TRecordedBox& box) {
+            std::printf("box: style=0x%04X caption=\"%s\" text=\"%s\"\n", box.Style,
+                        Escape(Utf8(box.Caption)).c_str(), Escape(Utf8(box.Text)).c_str());
+            std::fflush(stdout);
+        });
+    }
 
     int status = 0;
     {
@@ -270,6 +254,5 @@ int wmain(int argc, wchar_t** argv) {
             }
         }
     }
-    if (gHook != nullptr) UnhookWindowsHookEx(gHook);
     return status;
 }

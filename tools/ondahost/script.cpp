@@ -16,7 +16,7 @@ struct TVerb {
 constexpr TVerb kVerbs[] = {
     {L"getver", 0, 0},  {L"init", 0, 0},        {L"initi", 1, 2},          {L"init2w", 1, 2},
     {L"command", 0, 1}, {L"geterrorstr", 0, 0}, {L"geterrorstrbuf", 1, 1}, {L"exit", 0, 0},
-    {L"unload", 0, 0},  {L"box", 2, 2},
+    {L"unload", 0, 0},  {L"box", 2, 2},         {L"window", 0, 0},         {L"pump", 1, 1},
 };
 
 std::string Narrow(const std::wstring& w) {
