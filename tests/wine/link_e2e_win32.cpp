@@ -97,12 +97,32 @@ void CloseImagingSims() {
 }
 
 void KillImagingSims() {
+    std::vector<std::wstring> suffixes;
+    EnumWindows(
+        [](HWND wnd, LPARAM param) -> BOOL {
+            wchar_t cls[64] = {};
+            GetClassNameW(wnd, cls, 64);
+            const std::wstring name = cls;
+            if (name.rfind(L"TOxWindow", 0) == 0) {
+                reinterpret_cast<std::vector<std::wstring>*>(param)->push_back(name.substr(9));
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&suffixes));
     for (DWORD pid : RunningImagingSims()) {
         const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
         if (process == nullptr) continue;
         TerminateProcess(process, 1);
         WaitForSingleObject(process, 5000);
         CloseHandle(process);
+    }
+    // A killed application leaves its readiness atom behind (global atoms outlive their
+    // process); later starts would find it at once.
+    for (const auto& suffix : suffixes) {
+        const std::wstring atom = L"OXReadyForLink" + suffix;
+        for (ATOM a; (a = GlobalFindAtomW(atom.c_str())) != 0;) {
+            if (GlobalDeleteAtom(a) != 0) break;
+        }
     }
 }
 

@@ -407,8 +407,31 @@ class TSimServer final : public Iox3server,
             return Fail(LRest);
         } else if (LVerb == L"exit") {
             RequestExit();
+        } else if (LVerb == L"openpatient") {
+            FPatient = Field(LRest, L"1");
+            Text = L"patient " + FPatient + L" opened";
+        } else if (LVerb == L"takeimage") {
+            // The image arrives a moment later, as a photo event after the call.
+            const std::wstring LImage = L"IMG" + std::to_wstring(++FImages);
+            std::wstring LDentist = Field(LRest, L"50");
+            if (LDentist.empty()) LDentist = L"0";
+            auto* LSpec = new std::wstring(L"photo|1|" + LDentist + L"|" + FPatient + L"|" +
+                                           LImage + L"|1|6");
+            if (!PostMessageW(MainWindow(), WM_SIM_POSTED_EVENT, 0,
+                              reinterpret_cast<LPARAM>(LSpec))) {
+                delete LSpec;
+            }
+            Text = L"image " + LImage + L" taken for patient " + FPatient;
         }
         return S_OK;
+    }
+
+    // The value of the field "Key~value" among the "|"-separated fields of Fields.
+    static std::wstring Field(const std::wstring& Fields, const std::wstring& Key) {
+        for (const auto& LField : Split(Fields, 64)) {
+            if (LField.rfind(Key + L"~", 0) == 0) return LField.substr(Key.size() + 1);
+        }
+        return {};
     }
 
     // fail|HRESULT[|DESCRIPTION[|SOURCE[|HELPFILE[|HELPCONTEXT]]]]: without a description field
@@ -442,6 +465,8 @@ class TSimServer final : public Iox3server,
     ITypeInfo* FTypeInfo;
     std::vector<TSink> FSinks;
     DWORD FLastCookie = 0;
+    std::wstring FPatient;  // the patient opened last
+    int FImages = 0;
 };
 
 namespace {

@@ -45,6 +45,9 @@ std::string Ansi(const std::wstring& w) {
     return s;
 }
 
+// The host's message procedure handed to ONDA_INIT2W.
+void WINAPI HostProcMsgs() {}
+
 // --- Calls ------------------------------------------------------------------------------
 
 class THost {
@@ -103,9 +106,14 @@ class THost {
                 wnd = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(
                     std::wcstoull(call.Args[1].c_str(), nullptr, 0)));
             }
-            const char* name = call.Verb == L"initi" ? "ONDA_INITI" : "ONDA_INIT2W";
-            return Print(verb, Call<TInitI>(name, call.Args[0] == L"-" ? nullptr : dir.c_str(),
-                                            nullptr, wnd));
+            // ONDA_INIT2W gets a procedure, as a host that wants the event texts passes one
+            // (the link never calls it; its presence switches the texts on).
+            const bool init2w = call.Verb == L"init2w";
+            return Print(verb, Call<TInitI>(init2w ? "ONDA_INIT2W" : "ONDA_INITI",
+                                            call.Args[0] == L"-" ? nullptr : dir.c_str(),
+                                            init2w ? reinterpret_cast<void*>(&HostProcMsgs)
+                                                   : nullptr,
+                                            wnd));
         }
         if (call.Verb == L"command") {
             const std::string text = Ansi(call.Args.empty() ? L"" : call.Args[0]);
