@@ -95,8 +95,7 @@ class TDesktop {
                                                    const std::wstring& Path,
                                                    std::uint32_t& Pid) = 0;
     // The first top-level window of the process whose class equals ClassName (0: none).
-    virtual TWindowHandle FindWindowOfProcess(std::uint32_t Pid,
-                                              const std::wstring& ClassName) = 0;
+    virtual TWindowHandle FindWindowOfProcess(std::uint32_t Pid, const std::wstring& ClassName) = 0;
     // The left and top corners of the monitors, in the system's enumeration order.
     virtual std::vector<TMonitorOrigin> Monitors() = 0;
     // Starts CommandLine in Folder with the window placed at X, Y. Null when the process

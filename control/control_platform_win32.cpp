@@ -1,11 +1,12 @@
 // The control's system services on Windows: private-profile INI reading, the registry,
 // files, names, the session, windows, processes, atoms, monitors, the tick count and the
 // thread's message queue.
+#include "control/control_platform_win32.h"
+
 #include <windows.h>
 
 #include <vector>
 
-#include "control/control_platform_win32.h"
 #include "systools/cursor.h"
 #include "systools/lookup.h"
 #include "systools/version.h"
@@ -20,16 +21,16 @@ class TWinIniReader final : public TIniReader {
                              const std::wstring& Key, std::int32_t Default) override {
         // The system reads "-5" as the unsigned value of -5; taken back as signed, a minus
         // sign is honoured.
-        return static_cast<std::int32_t>(GetPrivateProfileIntW(
-            Section.c_str(), Key.c_str(), Default, File.c_str()));
+        return static_cast<std::int32_t>(
+            GetPrivateProfileIntW(Section.c_str(), Key.c_str(), Default, File.c_str()));
     }
     std::wstring ReadString(const std::wstring& File, const std::wstring& Section,
                             const std::wstring& Key, const std::wstring& Default,
                             std::size_t MaxChars) override {
         std::vector<wchar_t> buffer(MaxChars + 1, L'\0');
-        const DWORD n = GetPrivateProfileStringW(Section.c_str(), Key.c_str(), Default.c_str(),
-                                                 buffer.data(), static_cast<DWORD>(buffer.size()),
-                                                 File.c_str());
+        const DWORD n =
+            GetPrivateProfileStringW(Section.c_str(), Key.c_str(), Default.c_str(), buffer.data(),
+                                     static_cast<DWORD>(buffer.size()), File.c_str());
         return std::wstring(buffer.data(), n > MaxChars ? MaxChars : n);
     }
 };
@@ -90,8 +91,8 @@ class TWinSystemInfo final : public TSystemInfo {
   public:
     std::wstring Environment(const std::wstring& Name, std::size_t MaxChars) override {
         std::vector<wchar_t> buffer(MaxChars + 1, L'\0');
-        const DWORD n = GetEnvironmentVariableW(Name.c_str(), buffer.data(),
-                                                static_cast<DWORD>(buffer.size()));
+        const DWORD n =
+            GetEnvironmentVariableW(Name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0 || n >= buffer.size()) {
             // Missing, or longer than the buffer: then the value is read whole and cut.
             if (n == 0) return {};
@@ -117,10 +118,10 @@ class TWinSystemInfo final : public TSystemInfo {
     std::uint32_t CurrentProcessId() override { return GetCurrentProcessId(); }
     std::wstring ErrorText(std::uint32_t Code) override {
         wchar_t* text = nullptr;
-        const DWORD n = FormatMessageW(
-            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-            nullptr, Code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+        const DWORD n =
+            FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                               FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                           nullptr, Code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
         std::wstring result = n > 0 && text != nullptr ? std::wstring(text, n) : std::wstring();
         if (text != nullptr) LocalFree(text);
         // The system's texts end in a line break and often a full stop.
@@ -151,8 +152,7 @@ class TWinStartedProcess final : public TStartedProcess {
 
 class TWinDesktop final : public TDesktop {
   public:
-    TWindowHandle FindWindowByClassAndPath(const std::wstring& ClassName,
-                                           const std::wstring& Path,
+    TWindowHandle FindWindowByClassAndPath(const std::wstring& ClassName, const std::wstring& Path,
                                            std::uint32_t& Pid) override {
         return systools::GetWindowByClassNameAndPath(ClassName, Path, Pid);
     }

@@ -62,8 +62,7 @@ TOndarixControl::TOndarixControl(TControlState& State, const TControlPlatform& P
 
 void TOndarixControl::GetOndarixPath(std::wstring& App, std::wstring& Dir) {
     const std::wstring text =
-        FPlatform.Registry->ReadText(TRegistryRoot::ClassesRoot, OxTypeLibKey, L"")
-            .value_or(L"");
+        FPlatform.Registry->ReadText(TRegistryRoot::ClassesRoot, OxTypeLibKey, L"").value_or(L"");
     if (FState.Debug >= 1) FHost.Msg(L"Getting Ondarix path from registry:\r\nApp: " + text);
     if (text.empty()) {
         App = DefaultOxApp;
@@ -118,8 +117,7 @@ bool TOndarixControl::DoStartOndarix() {
     const std::wstring windowClass = L"TOxWindow" + FState.LinkPID;
 
     std::uint32_t foundPid = 0;
-    FState.OxWnd =
-        FPlatform.Desktop->FindWindowByClassAndPath(windowClass, FState.OxApp, foundPid);
+    FState.OxWnd = FPlatform.Desktop->FindWindowByClassAndPath(windowClass, FState.OxApp, foundPid);
     if (FState.OxWnd == 0 && !FState.LinkPID.empty()) commandLine += L" -pid:" + FState.LinkPID;
     FHost.ShowConfigInfo(commandLine);
     if (FState.OxWnd != 0) return true;
@@ -136,8 +134,8 @@ bool TOndarixControl::DoStartOndarix() {
         monitors.empty() ? TMonitorOrigin{} : monitors[static_cast<std::size_t>(index)];
 
     std::uint32_t error = 0;
-    const auto process = FPlatform.Desktop->StartProcess(commandLine, FState.OxDir, origin.Left,
-                                                         origin.Top, error);
+    const auto process =
+        FPlatform.Desktop->StartProcess(commandLine, FState.OxDir, origin.Left, origin.Top, error);
     if (!process) {
         FHost.ErrMsg(L"Could not run \"" + commandLine + L"\", working directory \"" +
                      FState.OxDir + L"\"\r\n\r\n" + FPlatform.System->ErrorText(error));
@@ -219,8 +217,8 @@ void TOndarixControl::FetchAndConnect() {
     std::unique_ptr<TServerInterface> intf;
     if (FState.MarshalInterface) {
         if (FState.Debug == 1) FHost.Msg(L"Marshalling Ondarix interface...");
-        intf = FPlatform.Server->FetchMarshalled(FState.OxWnd,
-                                                 FPlatform.System->CurrentProcessId());
+        intf =
+            FPlatform.Server->FetchMarshalled(FState.OxWnd, FPlatform.System->CurrentProcessId());
     }
     if (FState.Debug == 1) FHost.Msg(L"Creating IOx3Server server object...");
     FState.Ox3 = FPlatform.Server->NewProxy();

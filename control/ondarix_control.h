@@ -38,7 +38,7 @@ class TControlHost {
 
 // Fixed waits, the version from which the application hands over its server through shared
 // memory, the hand-over message and the shared-memory block.
-inline constexpr std::uint32_t WaitTime = 30000;  // ms
+inline constexpr std::uint32_t WaitTime = 30000;         // ms
 inline constexpr std::uint32_t ReadyPollInterval = 100;  // ms
 inline constexpr wchar_t MarshalVersion[] = L"3.0.1.582";
 inline constexpr std::uint32_t WM_GETOX3SERVER = 0x8007;

@@ -1,7 +1,7 @@
 // Reaching the imaging application's automation server on Windows: the shared-memory
 // hand-over of the server interface, and the COM proxy behind the control's connection.
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 #include <wrl/client.h>
 
 #include <cstring>
@@ -32,9 +32,9 @@ struct TGlobalFree {
 
 std::wstring SystemText(DWORD Code) {
     wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, Code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, Code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring result = n > 0 && text != nullptr ? std::wstring(text, n) : std::wstring();
     if (text != nullptr) LocalFree(text);
     while (!result.empty() && (result.back() <= L' ' || result.back() == L'.')) result.pop_back();
@@ -88,8 +88,7 @@ class TOx3Connection final : public TServerConnection {
                                            std::int32_t DentistID, const std::wstring& PatientID,
                                            const std::wstring& PhotoID, std::int32_t Quadrant,
                                            std::int32_t Element) {
-            Handler->OnNewPhoto(*this, PhotoType, DentistID, PatientID, PhotoID, Quadrant,
-                                Element);
+            Handler->OnNewPhoto(*this, PhotoType, DentistID, PatientID, PhotoID, Quadrant, Element);
         };
         proxy.OnRequest = [this, Handler](server::Tox3server&, const std::wstring& Cmd) {
             Handler->OnRequest(*this, Cmd);
@@ -119,8 +118,7 @@ class TWinServerAccess final : public TServerAccess {
         if (block == nullptr) throw EControlError(L"Failed to create shared memory");
         THandleCloser closeBlock{block};
 
-        const LRESULT answer =
-            SendMessageW(reinterpret_cast<HWND>(OxWnd), WM_GETOX3SERVER, Pid, 0);
+        const LRESULT answer = SendMessageW(reinterpret_cast<HWND>(OxWnd), WM_GETOX3SERVER, Pid, 0);
         if (answer < INT32_MIN || answer > INT32_MAX) throw RangeCheckError();
         if (answer < 0) {
             throw EControlError(L"Ondarix returned error " +

@@ -355,10 +355,18 @@ std::wstring ConfigInfoText(const TLinkState& State, const std::wstring& OxCmdLi
     };
     std::wstring mode;
     switch (State.LinkMode) {
-        case lmNormal: mode = L"Normal"; break;
-        case lmClipboard: mode = L"Clipboard"; break;
-        case lmMsVirtualChannel: mode = L"Microsoft Virtual Channel"; break;
-        default: mode = std::to_wstring(static_cast<int>(State.LinkMode)); break;
+        case lmNormal:
+            mode = L"Normal";
+            break;
+        case lmClipboard:
+            mode = L"Clipboard";
+            break;
+        case lmMsVirtualChannel:
+            mode = L"Microsoft Virtual Channel";
+            break;
+        default:
+            mode = std::to_wstring(static_cast<int>(State.LinkMode));
+            break;
     }
     wchar_t wnd[32];
     std::swprintf(wnd, 32, L"%.8llX", static_cast<unsigned long long>(State.AppPrevWnd));

@@ -60,8 +60,7 @@ std::wstring CreateCustomIniFn(const std::wstring& MainIniFn, const std::wstring
 }
 
 void ResolveConfiguration(TLinkState& State, const std::wstring& IniP,
-                          const control::TControlPlatform& Platform,
-                          control::TControlHost& Host) {
+                          const control::TControlPlatform& Platform, control::TControlHost& Host) {
     control::TIniReader& ini = *Platform.Ini;
     control::TFileSystem& files = *Platform.Files;
     control::TSystemInfo& system = *Platform.System;
@@ -121,7 +120,8 @@ void ResolveConfiguration(TLinkState& State, const std::wstring& IniP,
     }
 
     const std::wstring& f = State.IniFn;
-    State.StartUpDelay = static_cast<std::uint32_t>(ini.ReadInteger(f, kSection, L"StartUpDelay", 400));
+    State.StartUpDelay =
+        static_cast<std::uint32_t>(ini.ReadInteger(f, kSection, L"StartUpDelay", 400));
     State.UseMutex = ini.ReadInteger(f, kSection, L"UseMutex", 1) != 0;
     if (ini.ReadInteger(f, kSection, L"UseClipboard", 0) != 0) {
         State.LinkMode = lmClipboard;

@@ -111,8 +111,8 @@ TLinkPlatform WindowsLinkPlatform(void* module) {
     static TWinComApartment com;
     static TWinModuleInfo info(static_cast<HMODULE>(module));
     static TWinClipboard clipboard;
-    return TLinkPlatform{&ansi,      &boxes, &windows, &com, &info,
-                         &clipboard, control::WindowsControlPlatform()};
+    return TLinkPlatform{
+        &ansi, &boxes, &windows, &com, &info, &clipboard, control::WindowsControlPlatform()};
 }
 
 }  // namespace deruz::link

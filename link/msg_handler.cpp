@@ -9,16 +9,15 @@ std::wstring PhotoAddedText(std::int32_t PhotoType, std::int32_t DentistID,
                             const std::wstring& PatientID, const std::wstring& PhotoID,
                             std::int32_t Quadrant, std::int32_t Element) {
     // The quadrant and element run together: quadrant 1, element 6 give "16".
-    return L"photoadded|" + std::to_wstring(PhotoType) + L"|" + std::to_wstring(DentistID) +
-           L"|" + PatientID + L"|" + PhotoID + L"|" + std::to_wstring(Quadrant) +
-           std::to_wstring(Element);
+    return L"photoadded|" + std::to_wstring(PhotoType) + L"|" + std::to_wstring(DentistID) + L"|" +
+           PatientID + L"|" + PhotoID + L"|" + std::to_wstring(Quadrant) + std::to_wstring(Element);
 }
 
 std::wstring AdminNotesText(std::int32_t DentistID, const std::wstring& PatientID,
                             const std::wstring& ToothPosition, const std::wstring& Code,
                             const std::wstring& Notes) {
-    return L"adminnotes|" + std::to_wstring(DentistID) + L"|" + PatientID + L"|" +
-           ToothPosition + L"|" + Code + L"|" + Notes;
+    return L"adminnotes|" + std::to_wstring(DentistID) + L"|" + PatientID + L"|" + ToothPosition +
+           L"|" + Code + L"|" + Notes;
 }
 
 void TMsgHandler::OnWakeup(control::TServerConnection&) {

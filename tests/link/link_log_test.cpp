@@ -1,11 +1,12 @@
 // What the link writes to its log: the load steps, the entry of each export and the unload.
+#include "link/link_log.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "link/link.h"
-#include "link/link_log.h"
 #include "logging/si_auto.h"
 #include "tests/link/fakes.h"
 
@@ -16,7 +17,7 @@ using namespace deruz::logging;
 
 // Every entry and flow of the process logger, as "session|kind|title".
 class LinkLogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Si->SetOnLogEntry([this](TSiLogger&, TSiLogEntry& e) {
             seen.push_back(e.SessionName + "|" + std::to_string(e.LogEntryType) + "|" + e.Title);
@@ -102,7 +103,9 @@ TEST_F(LinkLogTest, BoxesAreLoggedWithTheirPrefix) {
     link.ErrMsg(L"boom");
     link.Msg(L"Gr\u00fc\u00dfe");
     EXPECT_EQ(seen, (std::vector<std::string>{Entry(ltMessage, "ErrMsg: boom"),
-                                              Entry(ltMessage, "Msg: Gr\xc3\xbc\xc3\x9f" "e")}));
+                                              Entry(ltMessage,
+                                                    "Msg: Gr\xc3\xbc\xc3\x9f"
+                                                    "e")}));
 }
 
 }  // namespace

@@ -142,8 +142,8 @@ TLinkHost::TLinkHost(const std::wstring& DllPath) {
     GetModuleFileNameW(FDll->Handle(), path, MAX_PATH);
     std::wstring lower = path;
     CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
-    FBoxPrefix = L"Link-DLL: " + lower + L" [" + systools::GetFileVersionFromFile(path) +
-                 L"]\r\n\r\n";
+    FBoxPrefix =
+        L"Link-DLL: " + lower + L" [" + systools::GetFileVersionFromFile(path) + L"]\r\n\r\n";
 }
 
 TLinkHost::~TLinkHost() {
@@ -157,8 +157,7 @@ void TLinkHost::Unload() {
 
 std::int32_t TLinkHost::InitI(const std::wstring& folder, HWND wnd) {
     const std::string dir = Utf8(folder);
-    return FDll->Export<TInitI>("ONDA_INITI")(folder.empty() ? nullptr : dir.c_str(), nullptr,
-                                               wnd);
+    return FDll->Export<TInitI>("ONDA_INITI")(folder.empty() ? nullptr : dir.c_str(), nullptr, wnd);
 }
 
 namespace {
@@ -168,7 +167,7 @@ void NoOp() {}
 std::int32_t TLinkHost::Init2W(const std::wstring& folder, HWND wnd) {
     const std::string dir = Utf8(folder);
     return FDll->Export<TInitI>("ONDA_INIT2W")(folder.empty() ? nullptr : dir.c_str(),
-                                                reinterpret_cast<void*>(&NoOp), wnd);
+                                               reinterpret_cast<void*>(&NoOp), wnd);
 }
 
 std::int32_t TLinkHost::Command(const std::string& text) {
@@ -201,7 +200,7 @@ std::vector<std::wstring> TLinkHost::BoxMessages() const {
     std::vector<std::wstring> messages;
     for (const auto& box : Boxes) {
         messages.push_back(box.Text.rfind(FBoxPrefix, 0) == 0 ? box.Text.substr(FBoxPrefix.size())
-                                                               : L"<unprefixed> " + box.Text);
+                                                              : L"<unprefixed> " + box.Text);
     }
     return messages;
 }

@@ -11,9 +11,10 @@ namespace deruz::testing {
 namespace {
 
 TEST_F(LinkE2E, SummaryAtDebugOneWithDetectionOffAndNothingAtDebugZero) {
-    WriteIni("Debug=1\r\nDetectOndarix=0\r\nStartUpDelay=250\r\nUseClipboard=1\r\n"
-             "oxprogram=C:\\Apps\\Img.EXE",
-             "Users=alice, bob\r\nComputers=\r\n");
+    WriteIni(
+        "Debug=1\r\nDetectOndarix=0\r\nStartUpDelay=250\r\nUseClipboard=1\r\n"
+        "oxprogram=C:\\Apps\\Img.EXE",
+        "Users=alice, bob\r\nComputers=\r\n");
     ASSERT_EQ(Host().InitI(folder.Path(), reinterpret_cast<HWND>(0x1234)), 0);
     ASSERT_EQ(Host().Boxes.size(), 1u);
     const std::wstring expected =
@@ -34,7 +35,8 @@ TEST_F(LinkE2E, SummaryAtDebugOneWithDetectionOffAndNothingAtDebugZero) {
 }
 
 TEST_F(LinkE2E, NegativeDebugOrDentistIdIsARangeError) {
-    for (const char* keys : {"Debug=-1\r\nDetectOndarix=0", "ForceDentistID=-3\r\nDetectOndarix=0"}) {
+    for (const char* keys :
+         {"Debug=-1\r\nDetectOndarix=0", "ForceDentistID=-3\r\nDetectOndarix=0"}) {
         host.reset();
         WriteIni(keys);
         EXPECT_EQ(Host().InitI(folder.Path(), nullptr), -1001) << keys;
@@ -59,10 +61,9 @@ TEST_F(LinkE2E, UserProfileIsCopiedBesideTheLibraryAndUsed) {
         TLinkHost link(dll);
         ASSERT_EQ(link.InitI(folder.Path(), nullptr), 0);
         ASSERT_EQ(link.BoxMessages().size(), 2u);
-        EXPECT_EQ(link.BoxMessages()[0], L"using username=" + folder.Path() + L"deruz64_" +
-                                             user + L".ini");
-        EXPECT_NE(link.BoxMessages()[1].find(L"Inifile: " + profile + L"\r\n"),
-                  std::wstring::npos);
+        EXPECT_EQ(link.BoxMessages()[0],
+                  L"using username=" + folder.Path() + L"deruz64_" + user + L".ini");
+        EXPECT_NE(link.BoxMessages()[1].find(L"Inifile: " + profile + L"\r\n"), std::wstring::npos);
         EXPECT_NE(link.BoxMessages()[1].find(L"Startup delay: 777 ms"), std::wstring::npos);
     }
     // The profile is a byte copy of the main file and is kept as it is afterwards.
@@ -118,7 +119,8 @@ TEST_F(LinkE2E, RegistryLocatesTheApplicationAndStartFailureIsShown) {
     EXPECT_EQ(Host().InitI(folder.Path(), nullptr), -1000);
     const auto messages = Host().BoxMessages();
     ASSERT_EQ(messages.size(), 5u);
-    EXPECT_EQ(messages[0], L"Getting Ondarix path from registry:\r\nApp: Z:\\no\\such\\Img\\Ondarix.exe");
+    EXPECT_EQ(messages[0],
+              L"Getting Ondarix path from registry:\r\nApp: Z:\\no\\such\\Img\\Ondarix.exe");
     // The file has no readable version, which ranks above the threshold.
     EXPECT_EQ(messages[1], L"Marshal interface enabled");
     // The registration's folder, not the current-user value, is the working folder.
@@ -207,9 +209,9 @@ TEST_F(LinkE2E, OlderApplicationOrMarshallingOffConnectsThroughActivation) {
         const char* Keys;
         const wchar_t* Decision;
     };
-    for (const TCase& c : {TCase{true, "Debug=2\r\n", L"Marshal interface disabled"},
-                           TCase{false, "Debug=2\r\nUseMarshalling=0\r\n",
-                                 L"Marshal interface disabled"}}) {
+    for (const TCase& c :
+         {TCase{true, "Debug=2\r\n", L"Marshal interface disabled"},
+          TCase{false, "Debug=2\r\nUseMarshalling=0\r\n", L"Marshal interface disabled"}}) {
         host.reset();
         CloseImagingSims();
         DeleteFileW(SimLogPath().c_str());
@@ -293,7 +295,9 @@ TEST_F(LinkE2E, EachHandOverFailureHasItsBoxAndNoConnection) {
     }
     // The system's text for the code follows the prefix.
     EXPECT_GT(Host().BoxMessages()[0].size(),
-              std::wstring(L"Exception communicating with IOx3Server server:\r\n\r\nOndarix returned error ").size());
+              std::wstring(
+                  L"Exception communicating with IOx3Server server:\r\n\r\nOndarix returned error ")
+                  .size());
 }
 
 TEST_F(LinkE2E, KilledApplicationIsRestartedBeforeTheNextCommand) {

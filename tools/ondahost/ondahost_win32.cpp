@@ -70,8 +70,8 @@ class THost {
             // The host's own main window, passed as "window" to initi/init2w and brought to
             // the front by the link on the imaging application's wake-up event.
             if (FWindow == nullptr) FWindow = CreateHostWindow();
-            std::printf("window -> 0x%llX\n", static_cast<unsigned long long>(
-                                                   reinterpret_cast<std::uintptr_t>(FWindow)));
+            std::printf("window -> 0x%llX\n",
+                        static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(FWindow)));
             return FWindow != nullptr;
         }
         if (call.Verb == L"pump") {
@@ -103,17 +103,16 @@ class THost {
             if (call.Args.size() > 1 && call.Args[1] == L"window") {
                 wnd = FWindow;
             } else if (call.Args.size() > 1) {
-                wnd = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(
-                    std::wcstoull(call.Args[1].c_str(), nullptr, 0)));
+                wnd = reinterpret_cast<HWND>(
+                    static_cast<std::uintptr_t>(std::wcstoull(call.Args[1].c_str(), nullptr, 0)));
             }
             // ONDA_INIT2W gets a procedure, as a host that wants the event texts passes one
             // (the link never calls it; its presence switches the texts on).
             const bool init2w = call.Verb == L"init2w";
-            return Print(verb, Call<TInitI>(init2w ? "ONDA_INIT2W" : "ONDA_INITI",
-                                            call.Args[0] == L"-" ? nullptr : dir.c_str(),
-                                            init2w ? reinterpret_cast<void*>(&HostProcMsgs)
-                                                   : nullptr,
-                                            wnd));
+            return Print(
+                verb, Call<TInitI>(init2w ? "ONDA_INIT2W" : "ONDA_INITI",
+                                   call.Args[0] == L"-" ? nullptr : dir.c_str(),
+                                   init2w ? reinterpret_cast<void*>(&HostProcMsgs) : nullptr, wnd));
         }
         if (call.Verb == L"command") {
             const std::string text = Ansi(call.Args.empty() ? L"" : call.Args[0]);
