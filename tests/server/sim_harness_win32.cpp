@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "systools/wide_text.h"
 #include "tools/imaging-sim/error_info_hook_win32.h"
 
 namespace deruz::testing {
@@ -47,13 +48,7 @@ std::wstring BesideTestProgram(const std::wstring& Name) {
 }
 
 std::string Utf8(const std::wstring& Text) {
-    if (Text.empty()) return {};
-    const int LSize = WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()),
-                                          nullptr, 0, nullptr, nullptr);
-    std::string LResult(static_cast<std::size_t>(LSize), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), LResult.data(),
-                        LSize, nullptr, nullptr);
-    return LResult;
+    return systools::Utf8FromWide(Text);
 }
 
 bool PumpUntil(const std::function<bool()>& Done, DWORD TimeoutMs) {

@@ -3,18 +3,13 @@
 #include <fstream>
 
 #include "systools/version.h"
+#include "systools/wide_text.h"
 #include "tools/imaging-sim/error_info_hook_win32.h"
 
 namespace deruz::testing {
 
 std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
+    return systools::Utf8FromWide(text);
 }
 
 TTempFolder::TTempFolder() {
@@ -55,40 +50,48 @@ std::vector<std::string> ReadLines(const std::wstring& path) {
     return lines;
 }
 
-std::vector<DWORD> RunningImagingSims() {
-    std::vector<DWORD> pids;
+namespace {
+
+// A main window of imaging-sim: its handle, its process and the id after "TOxWindow".
+struct TSimWindow {
+    HWND Wnd;
+    DWORD Pid;
+    std::wstring Suffix;
+};
+
+std::vector<TSimWindow> SimWindows() {
+    std::vector<TSimWindow> windows;
     EnumWindows(
         [](HWND wnd, LPARAM param) -> BOOL {
             wchar_t cls[64] = {};
             GetClassNameW(wnd, cls, 64);
-            if (std::wstring(cls).rfind(L"TOxWindow", 0) == 0) {
+            const std::wstring name = cls;
+            if (name.rfind(L"TOxWindow", 0) == 0) {
                 DWORD pid = 0;
                 GetWindowThreadProcessId(wnd, &pid);
-                reinterpret_cast<std::vector<DWORD>*>(param)->push_back(pid);
+                reinterpret_cast<std::vector<TSimWindow>*>(param)->push_back(
+                    {wnd, pid, name.substr(9)});
             }
             return TRUE;
         },
-        reinterpret_cast<LPARAM>(&pids));
+        reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+}  // namespace
+
+std::vector<DWORD> RunningImagingSims() {
+    std::vector<DWORD> pids;
+    for (const auto& w : SimWindows()) pids.push_back(w.Pid);
     return pids;
 }
 
 void CloseImagingSims() {
     std::vector<HANDLE> processes;
-    EnumWindows(
-        [](HWND wnd, LPARAM param) -> BOOL {
-            wchar_t cls[64] = {};
-            GetClassNameW(wnd, cls, 64);
-            if (std::wstring(cls).rfind(L"TOxWindow", 0) == 0) {
-                DWORD pid = 0;
-                GetWindowThreadProcessId(wnd, &pid);
-                if (HANDLE p = OpenProcess(SYNCHRONIZE, FALSE, pid)) {
-                    reinterpret_cast<std::vector<HANDLE>*>(param)->push_back(p);
-                }
-                PostMessageW(wnd, WM_CLOSE, 0, 0);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&processes));
+    for (const auto& w : SimWindows()) {
+        if (HANDLE p = OpenProcess(SYNCHRONIZE, FALSE, w.Pid)) processes.push_back(p);
+        PostMessageW(w.Wnd, WM_CLOSE, 0, 0);
+    }
     for (HANDLE p : processes) {
         WaitForSingleObject(p, 5000);
         CloseHandle(p);
@@ -97,20 +100,9 @@ void CloseImagingSims() {
 }
 
 void KillImagingSims() {
-    std::vector<std::wstring> suffixes;
-    EnumWindows(
-        [](HWND wnd, LPARAM param) -> BOOL {
-            wchar_t cls[64] = {};
-            GetClassNameW(wnd, cls, 64);
-            const std::wstring name = cls;
-            if (name.rfind(L"TOxWindow", 0) == 0) {
-                reinterpret_cast<std::vector<std::wstring>*>(param)->push_back(name.substr(9));
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&suffixes));
-    for (DWORD pid : RunningImagingSims()) {
-        const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    const auto windows = SimWindows();
+    for (const auto& w : windows) {
+        const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, w.Pid);
         if (process == nullptr) continue;
         TerminateProcess(process, 1);
         WaitForSingleObject(process, 5000);
@@ -118,8 +110,8 @@ void KillImagingSims() {
     }
     // A killed application leaves its readiness atom behind (global atoms outlive their
     // process); later starts would find it at once.
-    for (const auto& suffix : suffixes) {
-        const std::wstring atom = L"OXReadyForLink" + suffix;
+    for (const auto& w : windows) {
+        const std::wstring atom = L"OXReadyForLink" + w.Suffix;
         for (ATOM a; (a = GlobalFindAtomW(atom.c_str())) != 0;) {
             if (GlobalDeleteAtom(a) != 0) break;
         }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "systools/wide_text.h"
 #include "tools/imaging-sim/error_info_hook_win32.h"
 #include "tools/imaging-sim/sim_win32.h"
 
@@ -32,13 +33,7 @@ std::wstring gPid;  // the "-pid:" value, empty without one
 ATOM gReadyAtom = 0;
 
 std::string Utf8(const std::wstring& Text) {
-    if (Text.empty()) return {};
-    const int LSize = WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()),
-                                          nullptr, 0, nullptr, nullptr);
-    std::string LResult(static_cast<std::size_t>(LSize), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), LResult.data(),
-                        LSize, nullptr, nullptr);
-    return LResult;
+    return systools::Utf8FromWide(Text);
 }
 
 std::wstring Environment(const wchar_t* Name) {
