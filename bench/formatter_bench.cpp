@@ -7,7 +7,7 @@
 #include <string>
 
 #include "bench/alloc_counter.h"
-#include "logging/binary_formatter.h"
+#include "logging/format/binary_formatter.h"
 
 namespace {
 

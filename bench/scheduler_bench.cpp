@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string>
 
-#include "logging/packet.h"
-#include "logging/protocol.h"
+#include "logging/packets/packet.h"
+#include "logging/protocols/protocol.h"
 
 namespace {
 

@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "logging/binary_formatter.h"
-#include "logging/packet.h"
-#include "logging/pipe_protocol.h"
-#include "logging/pipe_transport.h"
-#include "logging/tcp_protocol.h"
-#include "logging/viewer_server.h"
+#include "logging/format/binary_formatter.h"
+#include "logging/packets/packet.h"
+#include "logging/protocols/pipe_protocol.h"
+#include "logging/system/pipe_transport.h"
+#include "logging/protocols/tcp_protocol.h"
+#include "logging/viewer/viewer_server.h"
 
 namespace {
 

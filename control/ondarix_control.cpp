@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "logging/session.h"
+#include "logging/core/session.h"
 #include "systools/version.h"
 #include "systools/wide_text.h"
 

@@ -1,7 +1,7 @@
 #include "link/link_log.h"
 
-#include "logging/si_auto.h"
-#include "logging/viewer_context.h"
+#include "logging/core/si_auto.h"
+#include "logging/packets/viewer_context.h"
 
 namespace deruz::link::linklog {
 

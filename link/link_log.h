@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "logging/session.h"
+#include "logging/core/session.h"
 
 namespace deruz::link::linklog {
 

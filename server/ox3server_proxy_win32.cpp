@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "logging/si_auto.h"
+#include "logging/core/si_auto.h"
 
 namespace deruz::server {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "link/link.h"
-#include "logging/si_auto.h"
+#include "logging/core/si_auto.h"
 #include "tests/link/fakes.h"
 
 namespace deruz::link {

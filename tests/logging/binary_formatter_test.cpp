@@ -1,6 +1,6 @@
 // The binary packet format: byte-exact output for every packet kind, the reused work buffer,
 // data stream handling and the way the output reaches its stream.
-#include "logging/binary_formatter.h"
+#include "logging/format/binary_formatter.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "logging/packet_reader.h"
+#include "logging/viewer/packet_reader.h"
 
 namespace deruz::logging {
 namespace {

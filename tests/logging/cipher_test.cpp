@@ -5,7 +5,7 @@
 //
 // OpenSSL is used as an independent reference through the `openssl` program; the tests that
 // need it are skipped where it cannot be started (under Wine).
-#include "logging/cipher.h"
+#include "logging/crypto/cipher.h"
 
 #include <gtest/gtest.h>
 
@@ -25,9 +25,9 @@
 #include <string>
 #include <vector>
 
-#include "logging/encrypt_stream.h"
-#include "logging/md5.h"
-#include "logging/stream.h"
+#include "logging/crypto/encrypt_stream.h"
+#include "logging/crypto/md5.h"
+#include "logging/base/stream.h"
 
 namespace deruz::logging {
 namespace {

@@ -1,5 +1,5 @@
 // TSiConfiguration: line rules, key order and spelling, reading typed values, loading files.
-#include "logging/configuration.h"
+#include "logging/config/configuration.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "logging/errors.h"
+#include "logging/base/errors.h"
 
 namespace deruz::logging {
 namespace {

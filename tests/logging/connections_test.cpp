@@ -1,6 +1,6 @@
 // Connection strings: variables, the connections and options parsers with their exact errors,
 // and the builder.
-#include "logging/connections.h"
+#include "logging/config/connections.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "logging/errors.h"
+#include "logging/base/errors.h"
 
 namespace deruz::logging {
 namespace {

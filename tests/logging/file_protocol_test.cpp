@@ -1,7 +1,7 @@
 // The "file" protocol: file layout and appending, options, buffering, sharing, errors, the size
 // limit and time rotation under a clock the tests set, and encrypted files checked against an
 // independent decryption (OpenSSL, where it is installed) and the portable AES code.
-#include "logging/file_protocol.h"
+#include "logging/protocols/file_protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "logging/binary_formatter.h"
-#include "logging/cipher.h"
-#include "logging/errors.h"
-#include "logging/md5.h"
-#include "logging/packet_reader.h"
-#include "logging/strings.h"
+#include "logging/format/binary_formatter.h"
+#include "logging/crypto/cipher.h"
+#include "logging/base/errors.h"
+#include "logging/crypto/md5.h"
+#include "logging/viewer/packet_reader.h"
+#include "logging/base/strings.h"
 #include "tests/logging/recording_protocol.h"
 
 namespace deruz::logging {

@@ -1,7 +1,7 @@
 // Rotation periods and the names of rotated log files: which period a time falls in, how new
 // names are stamped, which files of a directory count as a base name's rotated files, their
 // order, and which of them are deleted.
-#include "logging/file_rotater.h"
+#include "logging/io/file_rotater.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "logging/errors.h"
-#include "logging/file_helper.h"
-#include "logging/string_list.h"
+#include "logging/base/errors.h"
+#include "logging/io/file_helper.h"
+#include "logging/base/string_list.h"
 #include "tests/logging/temp_dir.h"
 
 namespace deruz::logging {

@@ -1,6 +1,6 @@
 // The TSiHash maps: key hash, case-insensitive keys, iteration order and growth, and the value
 // rules of the three kinds of maps.
-#include "logging/hash.h"
+#include "logging/base/hash.h"
 
 #include <gtest/gtest.h>
 

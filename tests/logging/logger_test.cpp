@@ -15,12 +15,12 @@
 #include <thread>
 #include <vector>
 
-#include "logging/configuration.h"
-#include "logging/logger.h"
-#include "logging/protocol.h"
-#include "logging/session.h"
-#include "logging/si_auto.h"
-#include "logging/system_info.h"
+#include "logging/config/configuration.h"
+#include "logging/core/logger.h"
+#include "logging/protocols/protocol.h"
+#include "logging/core/session.h"
+#include "logging/core/si_auto.h"
+#include "logging/system/system_info.h"
 #include "tests/logging/recording_protocol.h"
 
 namespace deruz::logging {

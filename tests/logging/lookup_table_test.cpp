@@ -1,5 +1,5 @@
 // TSiLookupTable: storage and every typed getter's conversion rules.
-#include "logging/lookup_table.h"
+#include "logging/config/lookup_table.h"
 
 #include <gtest/gtest.h>
 

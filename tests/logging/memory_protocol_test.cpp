@@ -1,7 +1,7 @@
 // The memory protocol: its options, the byte-budgeted store, binary and text dumps to a stream,
 // dumps to another protocol through the logger core, held packets given out once, and dumps
 // that fail part-way.
-#include "logging/memory_protocol.h"
+#include "logging/protocols/memory_protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "logging/binary_formatter.h"
-#include "logging/logger.h"
-#include "logging/packet_reader.h"
-#include "logging/text_formatter.h"
+#include "logging/format/binary_formatter.h"
+#include "logging/core/logger.h"
+#include "logging/viewer/packet_reader.h"
+#include "logging/format/text_formatter.h"
 #include "tests/logging/recording_protocol.h"
 
 namespace deruz::logging {

@@ -1,6 +1,6 @@
 // The byte-bounded packet queue: order, the 24-byte item overhead, trimming of the oldest
 // packets, and that every discarded packet is reported and released.
-#include "logging/packet_queue.h"
+#include "logging/packets/packet_queue.h"
 
 #include <gtest/gtest.h>
 

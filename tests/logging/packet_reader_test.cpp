@@ -1,7 +1,7 @@
 // Decoding the binary packet format: round trips of every packet kind, and truncated or
 // corrupt input, which must be rejected with the fault and its offset and never read beyond
 // the bytes given.
-#include "logging/packet_reader.h"
+#include "logging/viewer/packet_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "logging/binary_formatter.h"
+#include "logging/format/binary_formatter.h"
 
 namespace deruz::logging {
 namespace {

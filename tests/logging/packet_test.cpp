@@ -1,6 +1,6 @@
 // Packets: sizes, constructors, data streams, reference counting and the optional lock;
 // the enumeration lookups; TDateTime conversions.
-#include "logging/packet.h"
+#include "logging/packets/packet.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "logging/datetime.h"
-#include "logging/enums.h"
-#include "logging/system_ids.h"
+#include "logging/base/datetime.h"
+#include "logging/base/enums.h"
+#include "logging/system/system_ids.h"
 
 namespace deruz::logging {
 namespace {

@@ -1,6 +1,6 @@
 // The "pipe" protocol against an in-process viewer: the bytes on the wire, the failure texts,
 // reconnecting with an interval; and the write buffer in front of it.
-#include "logging/pipe_protocol.h"
+#include "logging/protocols/pipe_protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "logging/buffered_stream.h"
-#include "logging/strings.h"
+#include "logging/io/buffered_stream.h"
+#include "logging/base/strings.h"
 #include "tests/logging/viewer_peer.h"
 
 namespace deruz::logging {

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "logging/pipe_transport.h"
-#include "logging/viewer_server.h"
+#include "logging/system/pipe_transport.h"
+#include "logging/viewer/viewer_server.h"
 #include "tests/logging/viewer_peer.h"
 
 namespace deruz::logging {

@@ -1,6 +1,6 @@
 // The protocol framework in synchronous mode: options and their aliases, the options text, the
 // registry, and the connection state machine with backlog, reconnect interval and errors.
-#include "logging/protocol.h"
+#include "logging/protocols/protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "logging/lookup_table.h"
-#include "logging/tick_count.h"
+#include "logging/config/lookup_table.h"
+#include "logging/system/tick_count.h"
 #include "tests/logging/recording_protocol.h"
 
 namespace deruz::logging {

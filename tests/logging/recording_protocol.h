@@ -15,9 +15,9 @@
 #include <utility>
 #include <vector>
 
-#include "logging/errors.h"
-#include "logging/packet.h"
-#include "logging/protocol.h"
+#include "logging/base/errors.h"
+#include "logging/packets/packet.h"
+#include "logging/protocols/protocol.h"
 
 namespace deruz::logging::testing {
 

@@ -1,6 +1,6 @@
 // The asynchronous mode: the command queue and its trimming, the worker thread, throttling and
 // dropping, draining and clearing on disconnect, and errors reported on the worker.
-#include "logging/scheduler.h"
+#include "logging/protocols/scheduler.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "logging/logger.h"
-#include "logging/session.h"
-#include "logging/strings.h"
+#include "logging/core/logger.h"
+#include "logging/core/session.h"
+#include "logging/base/strings.h"
 
 namespace deruz::logging {
 namespace {

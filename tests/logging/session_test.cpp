@@ -2,7 +2,7 @@
 // titles, data), the level test in front of every method, the format and instance forms with
 // their internal errors, counters and checkpoints, data entries, exceptions, control commands
 // and the information entries.
-#include "logging/session.h"
+#include "logging/core/session.h"
 
 #include <gtest/gtest.h>
 
@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
-#include "logging/logger.h"
-#include "logging/si_format.h"
-#include "logging/string_list.h"
-#include "logging/strings.h"
+#include "logging/core/logger.h"
+#include "logging/base/si_format.h"
+#include "logging/base/string_list.h"
+#include "logging/base/strings.h"
 
 // Types for the instance forms, in a named namespace so that their demangled names are plain.
 namespace deruz::logging::session_test {

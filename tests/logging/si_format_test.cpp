@@ -1,7 +1,7 @@
 // SiFormat's format language, its errors, and the float and date-time texts. The cases use
 // explicit settings so that they hold on every platform; the thread locale is tested on
 // Windows in si_format_test_win32.cpp.
-#include "logging/si_format.h"
+#include "logging/base/si_format.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "logging/datetime.h"
-#include "logging/enums.h"
-#include "logging/errors.h"
+#include "logging/base/datetime.h"
+#include "logging/base/enums.h"
+#include "logging/base/errors.h"
 
 namespace deruz::logging {
 namespace {

@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "logging/datetime.h"
-#include "logging/si_format.h"
-#include "logging/strings.h"
+#include "logging/base/datetime.h"
+#include "logging/base/si_format.h"
+#include "logging/base/strings.h"
 
 namespace deruz::logging {
 namespace {

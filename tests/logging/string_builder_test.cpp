@@ -1,5 +1,5 @@
 // TSiStringBuilder: growth and the return to a small buffer after a huge text.
-#include "logging/string_builder.h"
+#include "logging/base/string_builder.h"
 
 #include <gtest/gtest.h>
 

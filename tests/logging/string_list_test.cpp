@@ -1,5 +1,5 @@
 // TSiStringList: bounds, line splitting, sorting and loading in every encoding.
-#include "logging/string_list.h"
+#include "logging/base/string_list.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "logging/errors.h"
+#include "logging/base/errors.h"
 
 namespace deruz::logging {
 namespace {

@@ -1,5 +1,5 @@
 // Shared text, file-name, time and file-system functions.
-#include "logging/strings.h"
+#include "logging/base/strings.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "logging/errors.h"
-#include "logging/string_list.h"
+#include "logging/base/errors.h"
+#include "logging/base/string_list.h"
 #include "tests/logging/temp_dir.h"
 
 namespace deruz::logging {

@@ -1,13 +1,13 @@
 // The "tcp" protocol against an in-process viewer: the bytes on the wire, the acknowledgements,
 // the options, the failure texts, and the timeouts of a new socket.
-#include "logging/tcp_protocol.h"
+#include "logging/protocols/tcp_protocol.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "logging/socket.h"
+#include "logging/system/socket.h"
 #include "tests/logging/viewer_peer.h"
 
 namespace deruz::logging {

@@ -1,7 +1,7 @@
 // The pattern language of text lines: the token grammar (widths, options, unknown and short
 // variables), the eleven variables, the timestamp format with its fallback, indentation by method
 // depth, and the formatter's output for each packet kind.
-#include "logging/text_formatter.h"
+#include "logging/format/text_formatter.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "logging/pattern_parser.h"
+#include "logging/format/pattern_parser.h"
 
 namespace deruz::logging {
 namespace {

@@ -7,8 +7,8 @@
 #include <sstream>
 #include <string>
 
-#include "logging/protocol.h"
-#include "logging/text_protocol.h"
+#include "logging/protocols/protocol.h"
+#include "logging/protocols/text_protocol.h"
 
 namespace deruz::logging {
 namespace {

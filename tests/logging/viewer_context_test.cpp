@@ -1,6 +1,6 @@
 // Viewer contexts: the exact bytes each kind produces, the escaping rules, loading from
 // streams and files, and the argument errors.
-#include "logging/viewer_context.h"
+#include "logging/packets/viewer_context.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "logging/datetime.h"
-#include "logging/errors.h"
-#include "logging/packet.h"
-#include "logging/si_format.h"
+#include "logging/base/datetime.h"
+#include "logging/base/errors.h"
+#include "logging/packets/packet.h"
+#include "logging/base/si_format.h"
 
 namespace deruz::logging {
 namespace {

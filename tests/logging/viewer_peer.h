@@ -15,13 +15,13 @@
 #include <utility>
 #include <vector>
 
-#include "logging/binary_formatter.h"
-#include "logging/packet.h"
-#include "logging/pipe_protocol.h"
-#include "logging/protocol.h"
-#include "logging/tcp_protocol.h"
-#include "logging/tick_count.h"
-#include "logging/viewer_server.h"
+#include "logging/format/binary_formatter.h"
+#include "logging/packets/packet.h"
+#include "logging/protocols/pipe_protocol.h"
+#include "logging/protocols/protocol.h"
+#include "logging/protocols/tcp_protocol.h"
+#include "logging/system/tick_count.h"
+#include "logging/viewer/viewer_server.h"
 #include "tests/logging/recording_protocol.h"
 
 namespace deruz::logging::testing {

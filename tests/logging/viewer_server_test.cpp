@@ -1,14 +1,14 @@
 // The viewer server: what it makes of malformed clients, serving clients one after another on
 // a pipe and TCP at once, stopping, and a pipe name that another viewer already serves.
-#include "logging/viewer_server.h"
+#include "logging/viewer/viewer_server.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "logging/binary_formatter.h"
-#include "logging/pipe_transport.h"
+#include "logging/format/binary_formatter.h"
+#include "logging/system/pipe_transport.h"
 #include "tests/logging/viewer_peer.h"
 
 namespace deruz::logging {

@@ -1,9 +1,9 @@
 // silog check: what a connections string (or the one in a configuration file) turns into.
 #include <ostream>
 
-#include "logging/configuration.h"
-#include "logging/connections.h"
-#include "logging/protocol.h"
+#include "logging/config/configuration.h"
+#include "logging/config/connections.h"
+#include "logging/protocols/protocol.h"
 #include "tools/silog/commands.h"
 
 namespace deruz::silog {

@@ -4,9 +4,9 @@
 #include <iterator>
 #include <ostream>
 
-#include "logging/lookup_table.h"
-#include "logging/packet_reader.h"
-#include "logging/text_formatter.h"
+#include "logging/config/lookup_table.h"
+#include "logging/viewer/packet_reader.h"
+#include "logging/format/text_formatter.h"
 #include "tools/silog/aes_decrypt.h"
 #include "tools/silog/commands.h"
 #include "tools/silog/packet_printer.h"

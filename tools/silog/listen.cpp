@@ -7,8 +7,8 @@
 #include <ostream>
 #include <thread>
 
-#include "logging/text_formatter.h"
-#include "logging/viewer_server.h"
+#include "logging/format/text_formatter.h"
+#include "logging/viewer/viewer_server.h"
 #include "tools/silog/commands.h"
 #include "tools/silog/packet_printer.h"
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <ostream>
 
-#include "logging/enums.h"
-#include "logging/strings.h"
+#include "logging/base/enums.h"
+#include "logging/base/strings.h"
 
 namespace deruz::silog {
 

@@ -6,8 +6,8 @@
 #include <iosfwd>
 #include <string>
 
-#include "logging/packet.h"
-#include "logging/text_formatter.h"
+#include "logging/packets/packet.h"
+#include "logging/format/text_formatter.h"
 
 namespace deruz::silog {
 

@@ -2,9 +2,9 @@
 #include <istream>
 #include <ostream>
 
-#include "logging/logger.h"
-#include "logging/lookup_table.h"
-#include "logging/session.h"
+#include "logging/core/logger.h"
+#include "logging/config/lookup_table.h"
+#include "logging/core/session.h"
 #include "tools/silog/commands.h"
 
 namespace deruz::silog {

@@ -1,0 +1,493 @@
+#include "logging/core/logger.h"
+
+#include <algorithm>
+#include <thread>
+#include <typeinfo>
+
+#include "logging/config/configuration.h"
+#include "logging/protocols/protocol.h"
+#include "logging/protocols/scheduler.h"
+#include "logging/core/session.h"
+#include "logging/base/strings.h"
+#include "logging/system/system_info.h"
+
+namespace deruz::logging {
+
+// --- Session defaults and manager ------------------------------------------------------------
+
+void TSiSessionDefaults::Assign(TSiSession& ASession) const {
+    ASession.SetActive(Active);
+    ASession.SetColor(Color);
+    ASession.SetLevel(Level);
+}
+
+TSiSessionManager::TSiSessionManager() = default;
+TSiSessionManager::~TSiSessionManager() = default;
+
+void TSiSessionManager::Add(TSiSession* ASession, bool AStore) {
+    if (ASession == nullptr) return;
+    std::lock_guard lock(FCriticalSection);
+    std::unique_ptr<TSiSession> owned(ASession);
+    FDefaults.Assign(*ASession);
+    FSessionList.push_back(std::move(owned));
+    const std::string name = ASession->NameUnshared();
+    if (AStore) {
+        FSessionTable.Put(name, ASession);
+        ASession->SetStored(true);
+    }
+    Configure(*ASession, name);
+}
+
+void TSiSessionManager::Delete(TSiSession* ASession) {
+    if (ASession == nullptr) return;
+    std::lock_guard lock(FCriticalSection);
+    const std::string name = ASession->NameUnshared();
+    if (Stored(name) == ASession) FSessionTable.Remove(name);
+    auto it = std::find_if(FSessionList.begin(), FSessionList.end(),
+                           [&](const auto& s) { return s.get() == ASession; });
+    if (it != FSessionList.end()) FSessionList.erase(it);
+}
+
+TSiSession* TSiSessionManager::Stored(std::string_view AName) const noexcept {
+    TSiSession* const* session = FSessionTable.Find(AName);
+    return session != nullptr ? *session : nullptr;
+}
+
+TSiSession* TSiSessionManager::Get(std::string_view AName) {
+    std::lock_guard lock(FCriticalSection);
+    return Stored(AName);
+}
+
+void TSiSessionManager::Update(TSiSession* ASession, const std::string& ATo,
+                               const std::string& AFrom) {
+    if (ASession == nullptr) return;
+    std::lock_guard lock(FCriticalSection);
+    if (Stored(AFrom) == ASession) FSessionTable.Remove(AFrom);
+    Configure(*ASession, ATo);
+    FSessionTable.Put(ATo, ASession);
+}
+
+TSiSessionDefaults TSiSessionManager::Defaults() {
+    std::lock_guard lock(FCriticalSection);
+    return FDefaults;
+}
+
+void TSiSessionManager::SetDefaults(const TSiSessionDefaults& ADefaults) {
+    std::lock_guard lock(FCriticalSection);
+    FDefaults = ADefaults;
+}
+
+void TSiSessionManager::Configure(TSiSession& ASession, std::string_view AName) {
+    if (const TSiSessionInfo* info = FSessionInfos.Get(AName)) Assign(ASession, *info);
+}
+
+void TSiSessionManager::Assign(TSiSession& ASession, const TSiSessionInfo& AInfo) {
+    // A session is never switched on before its other settings change, and is switched
+    // off before they do.
+    if (AInfo.Active) {
+        if (AInfo.HasColor) ASession.SetColor(AInfo.Color);
+        if (AInfo.HasLevel) ASession.SetLevel(AInfo.Level);
+        if (AInfo.HasActive) ASession.SetActive(AInfo.Active);
+    } else {
+        if (AInfo.HasActive) ASession.SetActive(AInfo.Active);
+        if (AInfo.HasLevel) ASession.SetLevel(AInfo.Level);
+        if (AInfo.HasColor) ASession.SetColor(AInfo.Color);
+    }
+}
+
+void TSiSessionManager::LoadConfiguration(const TSiConfiguration& AConfig) {
+    std::lock_guard lock(FCriticalSection);
+    FSessionInfos.Clear();
+    LoadInfos(AConfig);
+    LoadDefaults(AConfig);
+}
+
+void TSiSessionManager::LoadInfos(const TSiConfiguration& AConfig) {
+    constexpr std::string_view kPrefix = "session.";
+    for (std::size_t i = 0; i < AConfig.Count(); ++i) {
+        const std::string& key = AConfig.ReadKey(i);
+        if (key.size() < kPrefix.size() || !SiSameText(key.substr(0, kPrefix.size()), kPrefix)) {
+            continue;
+        }
+        const std::string rest = key.substr(kPrefix.size());
+        const std::size_t dot = rest.rfind('.');
+        if (dot == std::string::npos) continue;
+        const std::string name = rest.substr(0, dot);
+        if (FSessionInfos.Contains(name)) continue;
+
+        auto info = std::make_unique<TSiSessionInfo>();
+        const std::string base = "session." + name;
+        info->Name = name;
+        info->HasActive = AConfig.Contains(base + ".active");
+        info->Active = AConfig.ReadBoolean(base + ".active", true);
+        info->HasLevel = AConfig.Contains(base + ".level");
+        info->Level = AConfig.ReadLevel(base + ".level", lvDebug);
+        info->HasColor = AConfig.Contains(base + ".color");
+        info->Color = AConfig.ReadColor(base + ".color", clWindow);
+        TSiSessionInfo* stored = info.release();
+        FSessionInfos.Put(name, stored);
+        if (TSiSession* session = Stored(name)) Assign(*session, *stored);
+    }
+}
+
+void TSiSessionManager::LoadDefaults(const TSiConfiguration& AConfig) {
+    FDefaults.Active = AConfig.ReadBoolean("sessiondefaults.active", FDefaults.Active);
+    FDefaults.Level = AConfig.ReadLevel("sessiondefaults.level", FDefaults.Level);
+    FDefaults.Color = AConfig.ReadColor("sessiondefaults.color", FDefaults.Color);
+}
+
+// --- Logger core ---------------------------------------------------------------------------
+
+TSiLogger::TSiLogger(std::string AAppName)
+    : FAppName(std::move(AAppName)), FHostname(SiGetComputerName()) {}
+
+TSiLogger::~TSiLogger() {
+    try {
+        std::lock_guard lock(FCriticalSection);
+        RemoveConnections();
+    } catch (...) {
+    }
+}
+
+void TSiLogger::SetEnabled(bool AValue) {
+    std::lock_guard lock(FCriticalSection);
+    if (AValue == Enabled()) return;
+    FEnabled.store(AValue, std::memory_order_relaxed);
+    if (AValue) {
+        Connect();
+    } else {
+        Disconnect();
+    }
+}
+
+std::string TSiLogger::AppName() {
+    std::lock_guard lock(FCriticalSection);
+    return FAppName;
+}
+
+void TSiLogger::SetAppName(const std::string& AValue) {
+    std::lock_guard lock(FCriticalSection);
+    FAppName = AValue;
+    for (auto& protocol : FProtocols) {
+        protocol->SetAppName(FAppName);
+        protocol->SetHostName(FHostname);
+    }
+}
+
+std::string TSiLogger::Connections() {
+    std::lock_guard lock(FCriticalSection);
+    return FConnections;
+}
+
+void TSiLogger::SetConnections(const std::string& AValue) {
+    std::lock_guard lock(FCriticalSection);
+    ApplyConnections(AValue);
+}
+
+bool TSiLogger::TryConnections(const std::string& AConnections) {
+    if (AConnections.empty()) return false;
+    std::lock_guard lock(FCriticalSection);
+    try {
+        ApplyConnections(AConnections);
+        return true;
+    } catch (const std::exception& e) {
+        DoError(e);
+        return false;
+    }
+}
+
+void TSiLogger::ApplyConnections(const std::string& AValue) {
+    RemoveConnections();
+    CreateConnections(AValue);
+    FConnections = AValue;
+    if (Enabled()) Connect();
+}
+
+void TSiLogger::CreateConnections(const std::string& AValue) {
+    FIsMultiThreaded.store(false, std::memory_order_relaxed);
+    try {
+        const std::string expanded = FVariables.Expand(AValue);
+        for (const TSiConnectionEntry& entry : SiParseConnections(expanded)) {
+            std::unique_ptr<TSiProtocol> protocol =
+                TSiProtocolFactory::GetProtocol(entry.Protocol, entry.Options);
+            protocol->SetOnError([this](TSiProtocol&, const ESiProtocolError& AException) {
+                ProtocolError(AException);
+            });
+            if (protocol->Asynchronous()) FIsMultiThreaded.store(true, std::memory_order_relaxed);
+            protocol->SetAppName(FAppName);
+            protocol->SetHostName(FHostname);
+            FProtocols.push_back(std::move(protocol));
+        }
+    } catch (const std::exception& e) {
+        RemoveConnections();
+        throw ESiInvalidConnectionsError(e.what());
+    }
+}
+
+void TSiLogger::RemoveConnections() {
+    Disconnect();
+    FIsMultiThreaded.store(false, std::memory_order_relaxed);
+    FProtocols.clear();
+    FConnections.clear();
+}
+
+void TSiLogger::Connect() {
+    for (auto& protocol : FProtocols) {
+        try {
+            protocol->Connect();
+        } catch (const std::exception& e) {
+            DoError(e);
+        }
+    }
+}
+
+void TSiLogger::Disconnect() {
+    for (auto& protocol : FProtocols) {
+        try {
+            protocol->Disconnect();
+        } catch (const std::exception& e) {
+            DoError(e);
+        }
+    }
+}
+
+std::size_t TSiLogger::ProtocolCount() {
+    std::lock_guard lock(FCriticalSection);
+    return FProtocols.size();
+}
+
+void TSiLogger::LoadConnections(const std::string& AFileName, bool ADoNotEnable) {
+    std::string connections;
+    try {
+        TSiConfiguration config;
+        config.LoadFromFile(AFileName);
+        if (!config.Contains("connections")) {
+            throw ESiError("A connections string doesn't exist in the supplied file");
+        }
+        connections = config.ReadString("connections", "");
+    } catch (const std::exception& e) {
+        DoError(ESiLoadConnectionsError(e.what(), AFileName));
+        return;
+    }
+    std::lock_guard lock(FCriticalSection);
+    if (TryConnections(connections) && !ADoNotEnable) SetEnabled(true);
+}
+
+void TSiLogger::LoadConfiguration(const std::string& AFileName) {
+    TSiConfiguration config;
+    try {
+        config.LoadFromFile(AFileName);
+    } catch (const std::exception& e) {
+        DoError(ESiLoadConfigurationError(e.what(), AFileName));
+        return;
+    }
+    ApplyConfiguration(config);
+}
+
+void TSiLogger::ApplyConfiguration(const TSiConfiguration& AConfig) {
+    {
+        std::lock_guard lock(FCriticalSection);
+        if (AConfig.Contains("appname")) {
+            // Protocols keep their copy until connections are applied again.
+            FAppName = AConfig.ReadString("appname", "");
+        }
+        const std::string connections = AConfig.ReadString("connections", "");
+        if (!AConfig.Contains("enabled")) {
+            TryConnections(connections);
+        } else if (AConfig.ReadBoolean("enabled", false)) {
+            TryConnections(connections);
+            SetEnabled(true);
+        } else {
+            // Disabled first, so the new protocols are never connected.
+            SetEnabled(false);
+            TryConnections(connections);
+        }
+        if (AConfig.Contains("level")) SetLevel(AConfig.ReadLevel("level", Level()));
+        if (AConfig.Contains("defaultlevel")) {
+            SetDefaultLevel(AConfig.ReadLevel("defaultlevel", DefaultLevel()));
+        }
+    }
+    FSessions.LoadConfiguration(AConfig);
+}
+
+void TSiLogger::SetVariable(std::string_view AKey, std::string_view AValue) {
+    FVariables.Put(AKey, AValue);
+}
+
+std::string TSiLogger::GetVariable(std::string_view AKey) { return FVariables.Get(AKey); }
+
+void TSiLogger::UnsetVariable(std::string_view AKey) { FVariables.Remove(AKey); }
+
+TSiSession* TSiLogger::AddSession(const std::string& ASessionName, bool AStore) {
+    auto* session = new TSiSession(this, ASessionName);
+    FSessions.Add(session, AStore);
+    return session;
+}
+
+void TSiLogger::AddSession(TSiSession* ASession) { FSessions.Add(ASession, true); }
+
+TSiSession* TSiLogger::GetSession(std::string_view ASessionName) {
+    return FSessions.Get(ASessionName);
+}
+
+void TSiLogger::DeleteSession(TSiSession* ASession) { FSessions.Delete(ASession); }
+
+void TSiLogger::UpdateSession(TSiSession* ASession, const std::string& ATo,
+                              const std::string& AFrom) {
+    FSessions.Update(ASession, ATo, AFrom);
+}
+
+// The path of every packet: made thread-safe when a protocol runs on a worker, completed
+// under the core lock, offered to the filter outside it, written to every protocol under it,
+// then announced. When no filter can run (no handler, DoFilter not overridden), completing
+// and writing share one hold of the lock. Errors end in the error event.
+template <class TPacket, class TComplete>
+void TSiLogger::Send(TPacket& APacket, TComplete AComplete,
+                     void (TSiLogger::*ANotify)(TPacket&)) {
+    try {
+        if (FIsMultiThreaded.load(std::memory_order_relaxed)) APacket.SetThreadSafe(true);
+        auto lock = LockForPacket();
+        if (!lock) return;
+        AComplete(APacket);
+        if (!NoFilterCanRun()) {
+            lock.unlock();
+            if (DoFilter(APacket)) return;
+            lock = LockForPacket();
+            if (!lock) return;
+        }
+        ProcessPacket(APacket);
+        lock.unlock();
+        (this->*ANotify)(APacket);
+    } catch (const std::exception& e) {
+        DoError(e);
+    }
+}
+
+bool TSiLogger::NoFilterCanRun() const noexcept {
+    return !FOnFilter.IsSet() && typeid(*this) == typeid(TSiLogger);
+}
+
+void TSiLogger::SendLogEntry(TSiLogEntry& ALogEntry) {
+    Send(
+        ALogEntry,
+        [this](TSiLogEntry& AEntry) {
+            AEntry.AppName = FAppName;
+            AEntry.HostName = FHostname;
+        },
+        &TSiLogger::DoLogEntry);
+}
+
+void TSiLogger::SendControlCommand(TSiControlCommand& AControlCommand) {
+    Send(AControlCommand, [](TSiControlCommand&) {}, &TSiLogger::DoControlCommand);
+}
+
+void TSiLogger::SendProcessFlow(TSiProcessFlow& AProcessFlow) {
+    Send(
+        AProcessFlow, [this](TSiProcessFlow& AFlow) { AFlow.HostName = FHostname; },
+        &TSiLogger::DoProcessFlow);
+}
+
+void TSiLogger::SendWatch(TSiWatch& AWatch) {
+    Send(AWatch, [](TSiWatch&) {}, &TSiLogger::DoWatch);
+}
+
+// On a protocol's worker thread, that is inside its error handler, the lock may be held by a
+// thread that waits for this very worker to end (replacing the connections, for one). So the
+// worker never blocks on it: it retries while the lock is taken and gives up, dropping the
+// packet, once its protocol is being stopped.
+std::unique_lock<std::recursive_mutex> TSiLogger::LockForPacket() {
+    TSiScheduler* worker = TSiScheduler::Current();
+    if (worker == nullptr) return std::unique_lock(FCriticalSection);
+    std::unique_lock lock(FCriticalSection, std::try_to_lock);
+    while (!lock.owns_lock()) {
+        if (worker->Stopping()) return {};
+        std::this_thread::yield();
+        lock.try_lock();
+    }
+    return lock;
+}
+
+// Under the core's lock (held by Send).
+void TSiLogger::ProcessPacket(TSiPacket& APacket) {
+    for (auto& protocol : FProtocols) {
+        try {
+            protocol->WritePacket(APacket);
+        } catch (const std::exception& e) {
+            DoError(e);
+        }
+    }
+}
+
+void TSiLogger::Dispatch(std::string_view ACaption, std::int32_t AAction, void* AState) {
+    try {
+        std::lock_guard lock(FCriticalSection);
+        for (auto& protocol : FProtocols) {
+            if (SiSameText(protocol->Caption(), ACaption)) {
+                auto command = SiMakeRef<TSiProtocolCommand>(AAction, AState);
+                protocol->Dispatch(*command);
+                return;
+            }
+        }
+        throw ESiError("No protocol found with the specified caption");
+    } catch (const std::exception& e) {
+        DoError(e);
+    }
+}
+
+void TSiLogger::ReportError(const std::exception& AException) { DoError(AException); }
+
+// --- Events --------------------------------------------------------------------------------
+
+void TSiLogger::SetOnFilter(TSiFilterEvent AValue) {
+    FOnFilter.Set(FEventLock, std::move(AValue));
+}
+void TSiLogger::SetOnError(TSiErrorEvent AValue) {
+    FOnError.Set(FEventLock, std::move(AValue));
+}
+void TSiLogger::SetOnLogEntry(TSiLogEntryEvent AValue) {
+    FOnLogEntry.Set(FEventLock, std::move(AValue));
+}
+void TSiLogger::SetOnWatch(TSiWatchEvent AValue) {
+    FOnWatch.Set(FEventLock, std::move(AValue));
+}
+void TSiLogger::SetOnProcessFlow(TSiProcessFlowEvent AValue) {
+    FOnProcessFlow.Set(FEventLock, std::move(AValue));
+}
+void TSiLogger::SetOnControlCommand(TSiControlCommandEvent AValue) {
+    FOnControlCommand.Set(FEventLock, std::move(AValue));
+}
+
+bool TSiLogger::DoFilter(TSiPacket& APacket) {
+    const auto handler = FOnFilter.Get(FEventLock);
+    bool cancel = false;
+    if (handler) handler(*this, APacket, cancel);
+    return cancel;
+}
+
+// An exception from the error handler itself is not caught: it is the handler's own.
+void TSiLogger::DoError(const std::exception& AException) {
+    const auto handler = FOnError.Get(FEventLock);
+    if (handler) handler(*this, AException);
+}
+
+void TSiLogger::DoProcessFlow(TSiProcessFlow& AProcessFlow) {
+    const auto handler = FOnProcessFlow.Get(FEventLock);
+    if (handler) handler(*this, AProcessFlow);
+}
+
+void TSiLogger::DoWatch(TSiWatch& AWatch) {
+    const auto handler = FOnWatch.Get(FEventLock);
+    if (handler) handler(*this, AWatch);
+}
+
+void TSiLogger::DoLogEntry(TSiLogEntry& ALogEntry) {
+    const auto handler = FOnLogEntry.Get(FEventLock);
+    if (handler) handler(*this, ALogEntry);
+}
+
+void TSiLogger::DoControlCommand(TSiControlCommand& AControlCommand) {
+    const auto handler = FOnControlCommand.Get(FEventLock);
+    if (handler) handler(*this, AControlCommand);
+}
+
+}  // namespace deruz::logging

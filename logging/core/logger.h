@@ -1,0 +1,264 @@
+// TSiLogger: the logger core through which all logging of a process flows. It owns the
+// protocols created from its connections string and the sessions added to it, holds the
+// level thresholds, the application and host names and the enabled switch, completes the
+// packets that sessions build, offers them to a filter event, writes each to every protocol
+// and raises a notification event. Failures end in the error event and never reach the code
+// that logged; only an invalid connections string raises to the code that sets it.
+//
+// Thread-safety: any thread may log. The core lock (re-entrant) serialises applying
+// connections, enabling, completing a packet and writing it to all protocols, dispatching,
+// the application name and applying a configuration. Event handlers, the filter included,
+// run outside it; a second lock guards setting and copying them, skipped while none is set.
+// On an asynchronous protocol's worker (its error handler), packets never wait for the core
+// lock once that protocol is being stopped: they are dropped, so that a thread stopping the
+// protocol under the core lock cannot deadlock with it. Enabled, Level and DefaultLevel are
+// atomics read by the sessions' level tests without a lock. Lock order: core lock, then a
+// session's lock or a protocol's own lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "logging/core/clock.h"
+#include "logging/config/connections.h"
+#include "logging/base/enums.h"
+#include "logging/base/errors.h"
+#include "logging/base/hash.h"
+#include "logging/packets/packet.h"
+
+namespace deruz::logging {
+
+class TSiConfiguration;
+class TSiLogger;
+class TSiProtocol;
+class TSiSession;
+
+using TSiFilterEvent = std::function<void(TSiLogger& ASender, TSiPacket& APacket, bool& ACancel)>;
+using TSiErrorEvent = std::function<void(TSiLogger& ASender, const std::exception& AException)>;
+using TSiLogEntryEvent = std::function<void(TSiLogger& ASender, TSiLogEntry& ALogEntry)>;
+using TSiWatchEvent = std::function<void(TSiLogger& ASender, TSiWatch& AWatch)>;
+using TSiProcessFlowEvent =
+    std::function<void(TSiLogger& ASender, TSiProcessFlow& AProcessFlow)>;
+using TSiControlCommandEvent =
+    std::function<void(TSiLogger& ASender, TSiControlCommand& AControlCommand)>;
+
+// Settings every new session starts with.
+struct TSiSessionDefaults {
+    TSiLevel Level = lvDebug;
+    bool Active = true;
+    TSiColor Color = clWindow;
+
+    // Copies Active, Color and Level into a session.
+    void Assign(TSiSession& ASession) const;
+};
+
+// Per-session settings from a configuration file; the Has flags tell which it gave.
+struct TSiSessionInfo {
+    TSiLevel Level = lvDebug;
+    TSiColor Color = clWindow;
+    bool Active = true;
+    std::string Name;
+    bool HasLevel = false;
+    bool HasColor = false;
+    bool HasActive = false;
+};
+
+// The sessions of one core: all of them in order of adding (owned), a name table of the
+// stored ones, and the settings a configuration file gave per session name. Names match
+// without regard to ASCII letter case. Thread-safe (its own re-entrant lock).
+class TSiSessionManager {
+public:
+    TSiSessionManager();
+    ~TSiSessionManager();
+
+    // Takes ownership. Applies the defaults, then any configured settings for its name.
+    void Add(TSiSession* ASession, bool AStore);
+    // Removes and frees the session.
+    void Delete(TSiSession* ASession);
+    TSiSession* Get(std::string_view AName);
+    // A stored session is renamed from AFrom to ATo.
+    void Update(TSiSession* ASession, const std::string& ATo, const std::string& AFrom);
+    // Reads the "session.<name>.<setting>" and "sessiondefaults.<setting>" keys.
+    void LoadConfiguration(const TSiConfiguration& AConfig);
+
+    TSiSessionDefaults Defaults();
+    void SetDefaults(const TSiSessionDefaults& ADefaults);
+
+private:
+    void Configure(TSiSession& ASession, std::string_view AName);
+    TSiSession* Stored(std::string_view AName) const noexcept;
+    static void Assign(TSiSession& ASession, const TSiSessionInfo& AInfo);
+    void LoadInfos(const TSiConfiguration& AConfig);
+    void LoadDefaults(const TSiConfiguration& AConfig);
+
+    std::recursive_mutex FCriticalSection;
+    std::vector<std::unique_ptr<TSiSession>> FSessionList;
+    // Names of the stored sessions (not owned: FSessionList owns them).
+    TSiHash<TSiSession*> FSessionTable;
+    TSiObjectHash<TSiSessionInfo> FSessionInfos{true};
+    TSiSessionDefaults FDefaults;
+};
+
+// An event handler of the core, set and copied under the event lock. Its flag lets every
+// packet skip the lock and the copy while no handler is set, which is the usual case.
+template <class F>
+class TSiHandlerSlot {
+public:
+    void Set(std::recursive_mutex& ALock, F AValue) {
+        std::lock_guard lock(ALock);
+        FIsSet.store(static_cast<bool>(AValue), std::memory_order_release);
+        FHandler = std::move(AValue);
+    }
+    bool IsSet() const noexcept { return FIsSet.load(std::memory_order_acquire); }
+    F Get(std::recursive_mutex& ALock) const {
+        if (!FIsSet.load(std::memory_order_acquire)) return F();
+        std::lock_guard lock(ALock);
+        return FHandler;
+    }
+
+private:
+    F FHandler;
+    std::atomic<bool> FIsSet{false};
+};
+
+class TSiLogger {
+public:
+    explicit TSiLogger(std::string AAppName = std::string());
+    TSiLogger(const TSiLogger&) = delete;
+    TSiLogger& operator=(const TSiLogger&) = delete;
+    virtual ~TSiLogger();
+
+    static std::string Version() { return "3.3.2.49"; }
+
+    // --- Switch, thresholds, names --------------------------------------------------------
+    bool Enabled() const noexcept { return FEnabled.load(std::memory_order_relaxed); }
+    // Enabling connects the protocols; disabling disconnects them and keeps them.
+    void SetEnabled(bool AValue);
+    TSiLevel Level() const noexcept { return FLevel.load(std::memory_order_relaxed); }
+    void SetLevel(TSiLevel AValue) noexcept { FLevel.store(AValue, std::memory_order_relaxed); }
+    TSiLevel DefaultLevel() const noexcept {
+        return FDefaultLevel.load(std::memory_order_relaxed);
+    }
+    void SetDefaultLevel(TSiLevel AValue) noexcept {
+        FDefaultLevel.store(AValue, std::memory_order_relaxed);
+    }
+    TSiClockResolution Resolution() const noexcept {
+        return FResolution.load(std::memory_order_relaxed);
+    }
+    void SetResolution(TSiClockResolution AValue) noexcept {
+        FResolution.store(AValue, std::memory_order_relaxed);
+    }
+    std::string AppName();
+    void SetAppName(const std::string& AValue);
+    const std::string& HostName() const noexcept { return FHostname; }
+
+    // --- Connections ----------------------------------------------------------------------
+    std::string Connections();
+    // Replaces the protocols by those of AValue (variables expanded first). Raises
+    // ESiInvalidConnectionsError when AValue does not parse, names an unknown protocol or
+    // has an invalid option; the core is then left without protocols.
+    void SetConnections(const std::string& AValue);
+    // As SetConnections, but errors go to the error event; false for "" or on error.
+    bool TryConnections(const std::string& AConnections);
+    // Reads the key "connections" of a configuration file and applies it; enables the core
+    // unless ADoNotEnable. Errors go to the error event.
+    void LoadConnections(const std::string& AFileName, bool ADoNotEnable = false);
+    // Applies a configuration file to the core and its sessions. Errors go to the error event.
+    void LoadConfiguration(const std::string& AFileName);
+    // Applies an already loaded configuration.
+    void ApplyConfiguration(const TSiConfiguration& AConfig);
+
+    // Connection-string variables; they take effect at the next SetConnections.
+    void SetVariable(std::string_view AKey, std::string_view AValue);
+    std::string GetVariable(std::string_view AKey);
+    void UnsetVariable(std::string_view AKey);
+
+    // --- Sessions ---------------------------------------------------------------------------
+    // Creates, adds and returns a session owned by this core.
+    TSiSession* AddSession(const std::string& ASessionName, bool AStore = true);
+    // Adds an existing session (ownership passes to the core), always stored.
+    void AddSession(TSiSession* ASession);
+    TSiSession* GetSession(std::string_view ASessionName);
+    void DeleteSession(TSiSession* ASession);
+    void UpdateSession(TSiSession* ASession, const std::string& ATo, const std::string& AFrom);
+    TSiSessionDefaults SessionDefaults() { return FSessions.Defaults(); }
+    void SetSessionDefaults(const TSiSessionDefaults& AValue) { FSessions.SetDefaults(AValue); }
+
+    // --- Packets ------------------------------------------------------------------------------
+    void SendLogEntry(TSiLogEntry& ALogEntry);
+    void SendControlCommand(TSiControlCommand& AControlCommand);
+    void SendProcessFlow(TSiProcessFlow& AProcessFlow);
+    void SendWatch(TSiWatch& AWatch);
+    // Sends a custom action to the protocol whose caption is ACaption.
+    void Dispatch(std::string_view ACaption, std::int32_t AAction, void* AState);
+
+    // Passes an error met while logging to the error event (sessions use it for failures
+    // outside the core).
+    void ReportError(const std::exception& AException);
+
+    // The timestamp for new packets.
+    virtual TDateTime Now() { return TSiClock::Now(Resolution()); }
+
+    // --- Events (set and read under the event lock, called outside it) -----------------------
+    void SetOnFilter(TSiFilterEvent AValue);
+    void SetOnError(TSiErrorEvent AValue);
+    void SetOnLogEntry(TSiLogEntryEvent AValue);
+    void SetOnWatch(TSiWatchEvent AValue);
+    void SetOnProcessFlow(TSiProcessFlowEvent AValue);
+    void SetOnControlCommand(TSiControlCommandEvent AValue);
+
+    // The protocols now in force, for inspection (under the caller's care: they live until
+    // the connections change).
+    std::size_t ProtocolCount();
+
+protected:
+    virtual bool DoFilter(TSiPacket& APacket);
+    virtual void DoError(const std::exception& AException);
+    virtual void DoProcessFlow(TSiProcessFlow& AProcessFlow);
+    virtual void DoWatch(TSiWatch& AWatch);
+    virtual void DoLogEntry(TSiLogEntry& ALogEntry);
+    virtual void DoControlCommand(TSiControlCommand& AControlCommand);
+
+private:
+    void ApplyConnections(const std::string& AValue);
+    void CreateConnections(const std::string& AValue);
+    void RemoveConnections();
+    void Connect();
+    void Disconnect();
+    template <class TPacket, class TComplete>
+    void Send(TPacket& APacket, TComplete AComplete, void (TSiLogger::*ANotify)(TPacket&));
+    std::unique_lock<std::recursive_mutex> LockForPacket();
+    // No filter handler is set and DoFilter is this class's own: nothing can cancel a packet.
+    bool NoFilterCanRun() const noexcept;
+    void ProcessPacket(TSiPacket& APacket);
+    void ProtocolError(const std::exception& AException) { DoError(AException); }
+
+    std::atomic<bool> FIsMultiThreaded{false};
+    std::vector<std::unique_ptr<TSiProtocol>> FProtocols;
+    TSiSessionManager FSessions;
+    std::recursive_mutex FCriticalSection;
+    std::recursive_mutex FEventLock;
+    std::string FConnections;
+    std::atomic<bool> FEnabled{false};
+    std::string FAppName;
+    std::string FHostname;
+    TSiHandlerSlot<TSiControlCommandEvent> FOnControlCommand;
+    TSiHandlerSlot<TSiLogEntryEvent> FOnLogEntry;
+    TSiHandlerSlot<TSiWatchEvent> FOnWatch;
+    TSiHandlerSlot<TSiErrorEvent> FOnError;
+    TSiHandlerSlot<TSiProcessFlowEvent> FOnProcessFlow;
+    TSiHandlerSlot<TSiFilterEvent> FOnFilter;
+    std::atomic<TSiLevel> FDefaultLevel{lvMessage};
+    std::atomic<TSiLevel> FLevel{lvDebug};
+    std::atomic<TSiClockResolution> FResolution{crStandard};
+    TSiProtocolVariables FVariables;
+};
+
+}  // namespace deruz::logging

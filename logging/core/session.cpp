@@ -1,0 +1,323 @@
+// The session core: settings, the titles of the format and instance forms, method, thread and
+// process flow, and the packet builders every log method ends in.
+#include "logging/core/session.h"
+
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <memory>
+#include <utility>
+
+#include "logging/system/system_info.h"
+
+namespace deruz::logging {
+
+namespace {
+
+// The colour an entry carries: the viewer's default (clWindow) as it is, any other system
+// colour resolved to its RGB value, everything masked to 0x00BBGGRR.
+TSiColor ResolveColor(TSiColor AColor) {
+    if (AColor == clWindow) return AColor;
+    std::uint32_t LRgb = static_cast<std::uint32_t>(AColor);
+    if (AColor < 0) LRgb = SiGetSysColor(static_cast<int>(LRgb & 0xFF));
+    return static_cast<TSiColor>(LRgb & 0xFFFFFF);
+}
+
+constexpr std::string_view kMainThread = "Main Thread";
+
+}  // namespace
+
+std::string SiClassName(const std::type_info& AType) {
+    int LStatus = 0;
+    const std::unique_ptr<char, void (*)(void*)> LName(
+        abi::__cxa_demangle(AType.name(), nullptr, nullptr, &LStatus), std::free);
+    return LStatus == 0 && LName ? std::string(LName.get()) : std::string(AType.name());
+}
+
+// --- Method tracker --------------------------------------------------------------------------
+
+TSiMethodTracker::TSiMethodTracker(TSiSession& ASession, TSiLevel ALevel, std::string AMethodName)
+    : FLevel(ALevel), FMethodName(std::move(AMethodName)), FSession(ASession) {
+    FSession.EnterMethod(FLevel, FMethodName);
+}
+
+// The leave makes its own level test now: it is not logged if logging was switched off
+// meanwhile.
+TSiMethodTracker::~TSiMethodTracker() {
+    FSession.LeaveMethod(FLevel, FMethodName);
+}
+
+// --- Session ---------------------------------------------------------------------------------
+
+TSiSession::TSiSession(TSiLogger* AParent, std::string ASessionName)
+    : FName(std::move(ASessionName)), FParent(AParent) {
+    if (AParent == nullptr) throw ESiError("AParent argument is not assigned");
+}
+
+TSiSession::~TSiSession() {
+    if (TSiLogEntry* LSpare = FSpareEntry.exchange(nullptr)) LSpare->Release();
+}
+
+std::string TSiSession::Name() const {
+    std::lock_guard LLock(FCriticalSection);
+    return FName;
+}
+
+// Under the session lock, so that renames of one session follow each other: the table is
+// re-keyed (and the new name's settings applied) before the name changes. Lock order: the
+// session's lock, then the manager's; the manager reads names without the session lock.
+void TSiSession::SetName(const std::string& AValue) {
+    std::lock_guard LLock(FCriticalSection);
+    if (FIsStored) FParent->UpdateSession(this, AValue, FName);
+    FName = AValue;
+}
+
+// --- Titles ----------------------------------------------------------------------------------
+
+void TSiSession::ReportInternalError(std::string_view AMethod, std::string_view AMessage) noexcept {
+    try {
+        std::string LTitle;
+        LTitle.reserve(AMethod.size() + 2 + AMessage.size());
+        LTitle.append(AMethod).append(": ").append(AMessage);
+        LogInternalError(LTitle);
+    } catch (...) {
+        // Out of memory for the message itself: nothing is left to report it with.
+    }
+}
+
+std::optional<std::string> TSiSession::TryFormat(
+    std::string_view AMethod, std::string_view AFmt,
+    std::initializer_list<TSiFormatArg> AArgs) noexcept {
+    try {
+        return SiFormat(AFmt, AArgs);
+    } catch (const std::exception& LError) {
+        ReportInternalError(AMethod, LError.what());
+    } catch (...) {
+        ReportInternalError(AMethod, "unknown error");
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> TSiSession::InstanceTitle(std::string_view AMethod,
+                                                     const std::type_info* AType,
+                                                     std::string_view AMethodName) noexcept {
+    if (AType == nullptr) {
+        ReportInternalError(AMethod, "AInstance argument is not assigned");
+        return std::nullopt;
+    }
+    try {
+        return SiClassName(*AType).append(".").append(AMethodName);
+    } catch (const std::exception& LError) {
+        ReportInternalError(AMethod, LError.what());
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> TSiSession::InstanceTitle(
+    std::string_view AMethod, const std::type_info* AType, std::string_view AFmt,
+    std::initializer_list<TSiFormatArg> AArgs) noexcept {
+    if (AType == nullptr) {
+        ReportInternalError(AMethod, "AInstance argument is not assigned");
+        return std::nullopt;
+    }
+    const std::optional<std::string> LName = TryFormat(AMethod, AFmt, AArgs);
+    return LName ? InstanceTitle(AMethod, AType, *LName) : std::nullopt;
+}
+
+// --- Flow ------------------------------------------------------------------------------------
+
+void TSiSession::SendMethodFlow(TSiLevel ALevel, std::string_view ATitle, bool AEnter) noexcept {
+    SendLogEntry(ALevel, ATitle, AEnter ? ltEnterMethod : ltLeaveMethod, viTitle);
+    SendProcessFlow(ALevel, ATitle, AEnter ? pfEnterMethod : pfLeaveMethod);
+}
+
+ISiMethodTracker TSiSession::NewTracker(TSiLevel ALevel, std::string_view AMethodName) noexcept {
+    try {
+        return ISiMethodTracker::Adopt(
+            new TSiMethodTracker(*this, ALevel, std::string(AMethodName)));
+    } catch (const std::exception& LError) {
+        ReportInternalError("TrackMethod", LError.what());
+    }
+    return {};
+}
+
+void TSiSession::SendProcess(TSiLevel ALevel, std::optional<std::string_view> AProcessName,
+                             bool AEnter) noexcept {
+    try {
+        const std::string LName = AProcessName ? std::string(*AProcessName) : FParent->AppName();
+        if (AEnter) {
+            SendProcessFlow(ALevel, LName, pfEnterProcess);
+            SendProcessFlow(ALevel, kMainThread, pfEnterThread);
+        } else {
+            SendProcessFlow(ALevel, kMainThread, pfLeaveThread);
+            SendProcessFlow(ALevel, LName, pfLeaveProcess);
+        }
+    } catch (const std::exception& LError) {
+        ReportToCore(LError);
+    }
+}
+
+void TSiSession::SendAssigned(std::string_view ATitle, bool AAssigned) noexcept {
+    try {
+        LogMessage(std::string(ATitle).append(AAssigned ? ": Assigned" : ": Not assigned"));
+    } catch (const std::exception& LError) {
+        ReportToCore(LError);
+    }
+}
+
+// --- Packet builders -------------------------------------------------------------------------
+
+void TSiSession::SendLogEntry(TSiLevel ALevel, std::string_view ATitle,
+                              TSiLogEntryType ALogEntryType, TSiViewerId AViewerId) {
+    SendLogEntry(ALevel, ATitle, ALogEntryType, AViewerId, Color(), nullptr);
+}
+
+void TSiSession::SendLogEntry(TSiLevel ALevel, std::string_view ATitle,
+                              TSiLogEntryType ALogEntryType, TSiViewerId AViewerId, TSiColor AColor,
+                              TSiStream* AData) {
+    try {
+        auto LEntry = NewLogEntry(ALogEntryType, AViewerId);
+        LEntry->Title = ATitle;
+        if (AData != nullptr) LEntry->SetData(AData);
+        CompleteAndSend(*LEntry, ALevel, AColor);
+        KeepSpare(LEntry);
+    } catch (const std::exception& LError) {
+        ReportToCore(LError);
+    } catch (...) {
+    }
+}
+
+void TSiSession::SendFormatted(std::string_view AMethod, TSiLevel ALevel,
+                               TSiLogEntryType ALogEntryType, std::string_view AFmt,
+                               std::initializer_list<TSiFormatArg> AArgs) noexcept {
+    TSiRef<TSiLogEntry> LEntry;
+    try {
+        LEntry = NewLogEntry(ALogEntryType, viTitle);
+    } catch (const std::exception& LError) {
+        ReportToCore(LError);
+        return;
+    }
+    try {
+        SiFormatTo(LEntry->Title, AFmt, AArgs);
+    } catch (const std::exception& LError) {
+        ReportInternalError(AMethod, LError.what());
+        return;
+    } catch (...) {
+        ReportInternalError(AMethod, "unknown error");
+        return;
+    }
+    try {
+        CompleteAndSend(*LEntry, ALevel, Color());
+        KeepSpare(LEntry);
+    } catch (const std::exception& LError) {
+        ReportToCore(LError);
+    } catch (...) {
+    }
+}
+
+// A spare whose texts grew beyond this is let go, so that one long title does not pin its
+// memory for the life of the session.
+constexpr std::size_t kSpareTextCapacity = 1024;
+
+TSiRef<TSiLogEntry> TSiSession::NewLogEntry(TSiLogEntryType ALogEntryType, TSiViewerId AViewerId) {
+    if (TSiLogEntry* LSpare = FSpareEntry.exchange(nullptr, std::memory_order_acquire)) {
+        auto LEntry = TSiRef<TSiLogEntry>::Adopt(LSpare);
+        LEntry->Renew(ALogEntryType, AViewerId);
+        return LEntry;
+    }
+    return SiMakeRef<TSiLogEntry>(ALogEntryType, AViewerId);
+}
+
+void TSiSession::KeepSpare(TSiRef<TSiLogEntry>& AEntry) noexcept {
+    // A count of 1 is our own reference: no queue, store or handler kept the entry, and none
+    // can take it any more.
+    if (!AEntry || AEntry->RefCount() != 1 || AEntry->GetData() != nullptr ||
+        AEntry->Title.capacity() > kSpareTextCapacity) {
+        return;
+    }
+    TSiLogEntry* LEntry = AEntry.Detach();
+    TSiLogEntry* LEmpty = nullptr;
+    if (!FSpareEntry.compare_exchange_strong(LEmpty, LEntry, std::memory_order_release,
+                                             std::memory_order_relaxed)) {
+        LEntry->Release();  // another thread kept its entry first
+    }
+}
+
+void TSiSession::CompleteAndSend(TSiLogEntry& AEntry, TSiLevel ALevel, TSiColor AColor) {
+    AEntry.Timestamp = FParent->Now();
+    AEntry.Level = ALevel;
+    AEntry.Color = ResolveColor(AColor);
+    {
+        std::lock_guard LLock(FCriticalSection);
+        AEntry.SessionName = FName;  // into the entry's own memory, without a temporary
+    }
+    FParent->SendLogEntry(AEntry);
+}
+
+void TSiSession::SendProcessFlow(TSiLevel ALevel, std::string_view ATitle,
+                                 TSiProcessFlowType AProcessFlowType) {
+    try {
+        auto LFlow = SiMakeRef<TSiProcessFlow>(AProcessFlowType);
+        LFlow->Timestamp = FParent->Now();
+        LFlow->Level = ALevel;
+        LFlow->Title = ATitle;
+        FParent->SendProcessFlow(*LFlow);
+    } catch (const std::exception& LError) {
+        ReportToCore(LError);
+    } catch (...) {
+    }
+}
+
+void TSiSession::SendWatch(TSiLevel ALevel, std::string_view AName, std::string_view AValue,
+                           TSiWatchType AWatchType) {
+    try {
+        auto LWatch = SiMakeRef<TSiWatch>(AWatchType);
+        LWatch->Timestamp = FParent->Now();
+        LWatch->Level = ALevel;
+        LWatch->Name = AName;
+        LWatch->Value = AValue;
+        FParent->SendWatch(*LWatch);
+    } catch (const std::exception& LError) {
+        ReportToCore(LError);
+    } catch (...) {
+    }
+}
+
+void TSiSession::SendControlCommand(TSiControlCommandType AControlCommandType, TSiStream* AData) {
+    try {
+        auto LCommand = SiMakeRef<TSiControlCommand>(AControlCommandType);
+        if (AData != nullptr) LCommand->SetData(AData);
+        FParent->SendControlCommand(*LCommand);
+    } catch (const std::exception& LError) {
+        ReportToCore(LError);
+    } catch (...) {
+    }
+}
+
+void TSiSession::SendContext(TSiLevel ALevel, std::string_view ATitle,
+                             TSiLogEntryType ALogEntryType, TSiViewerContext& AContext) {
+    try {
+        auto LEntry = SiMakeRef<TSiLogEntry>(ALogEntryType, AContext.ViewerId());
+        LEntry->Timestamp = FParent->Now();
+        LEntry->Level = ALevel;
+        LEntry->Title = ATitle;
+        LEntry->Color = ResolveColor(Color());
+        LEntry->SessionName = Name();
+        AContext.CopyToLogEntry(*LEntry);
+        FParent->SendLogEntry(*LEntry);
+    } catch (const std::exception& LError) {
+        ReportToCore(LError);
+    } catch (...) {
+    }
+}
+
+// Failures outside the core (a packet that could not be built) go to the core's error
+// event; an error handler that raises is dropped here, so nothing reaches the caller.
+void TSiSession::ReportToCore(const std::exception& AException) noexcept {
+    try {
+        FParent->ReportError(AException);
+    } catch (...) {
+    }
+}
+
+}  // namespace deruz::logging

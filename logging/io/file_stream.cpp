@@ -1,0 +1,41 @@
+// The stream over a log file.
+#include "logging/io/file_stream.h"
+
+namespace deruz::logging {
+
+TSiFileStream::TSiFileStream(const std::string& AFileName, TSiFileAccess AAccess,
+                             TSiFileCreation ACreation, TSiFileShare AShare)
+    : FFileName(AFileName) {
+    std::uint32_t LError = 0;
+    FHandle = SiCreateFile(AFileName, AAccess, AShare, ACreation, LError);
+    if (!FHandle.IsOpen()) {
+        throw ESiFileError(SiSystemErrorText(LError), LError);
+    }
+}
+
+std::size_t TSiFileStream::Read(void* ABuffer, std::size_t ACount) {
+    std::size_t LRead = 0;
+    return FHandle.Read(ABuffer, ACount, LRead) ? LRead : 0;
+}
+
+std::size_t TSiFileStream::Write(const void* ABuffer, std::size_t ACount) {
+    return FHandle.Write(ABuffer, ACount) ? ACount : 0;
+}
+
+std::int64_t TSiFileStream::Seek(std::int64_t AOffset, TSiSeekOrigin AOrigin) {
+    const std::int64_t LPosition = SiSeekFile(FHandle, AOffset, AOrigin);
+    if (LPosition < 0) {
+        throw ESiStreamError("Stream seek error");
+    }
+    return LPosition;
+}
+
+std::int64_t TSiFileStream::GetSize() {
+    const std::int64_t LSize = FHandle.Size();
+    if (LSize < 0) {
+        throw ESiStreamError("Stream size error");
+    }
+    return LSize;
+}
+
+}  // namespace deruz::logging

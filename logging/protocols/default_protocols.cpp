@@ -1,0 +1,27 @@
+// The protocols every process has: registered, in name order, before the registry's first
+// use. Explicit registration (rather than self-registering objects in each protocol's file)
+// keeps them from being dropped by the linker from a static library.
+#include <memory>
+
+#include "logging/protocols/file_protocol.h"
+#include "logging/protocols/memory_protocol.h"
+#include "logging/protocols/pipe_protocol.h"
+#include "logging/protocols/protocol.h"
+#include "logging/protocols/tcp_protocol.h"
+#include "logging/protocols/text_protocol.h"
+
+namespace deruz::logging {
+
+void SiRegisterDefaultProtocols() {
+    TSiProtocolFactory::RegisterProtocol("file",
+                                         [] { return std::make_unique<TSiFileProtocol>(); });
+    TSiProtocolFactory::RegisterProtocol("mem",
+                                         [] { return std::make_unique<TSiMemoryProtocol>(); });
+    TSiProtocolFactory::RegisterProtocol("pipe",
+                                         [] { return std::make_unique<TSiPipeProtocol>(); });
+    TSiProtocolFactory::RegisterProtocol("tcp", [] { return std::make_unique<TSiTcpProtocol>(); });
+    TSiProtocolFactory::RegisterProtocol("text",
+                                         [] { return std::make_unique<TSiTextProtocol>(); });
+}
+
+}  // namespace deruz::logging

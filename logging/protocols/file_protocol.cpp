@@ -1,0 +1,292 @@
+// The "file" protocol: binary log files with size limits, time rotation and encryption.
+#include "logging/protocols/file_protocol.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <exception>
+#include <string_view>
+#include <utility>
+
+#include "logging/format/binary_formatter.h"
+#include "logging/io/file_helper.h"
+#include "logging/crypto/md5.h"
+#include "logging/base/strings.h"
+
+namespace deruz::logging {
+
+namespace {
+
+// The write buffer when "buffer" is 0 (every packet is flushed anyway).
+constexpr std::int64_t kDefaultBufferSize = 8192;
+// The key of an encrypted file: AES-128.
+constexpr std::size_t kKeySize = 16;
+
+constexpr std::array<std::string_view, 8> kFileOptions = {
+    "filename", "append", "buffer", "maxsize", "maxparts", "rotate", "encrypt", "key"};
+
+class TSiSystemFileClock final : public TSiFileClock {
+  public:
+    TDateTime UtcNow() override { return SiUtcNow(); }
+    TDateTime LocalNow() override { return SiEncodeDateTime(SiLocalTimeParts()); }
+};
+
+}  // namespace
+
+std::shared_ptr<TSiFileClock> SiSystemFileClock() {
+    static const std::shared_ptr<TSiFileClock> LClock = std::make_shared<TSiSystemFileClock>();
+    return LClock;
+}
+
+TSiFileProtocol::TSiFileProtocol(std::shared_ptr<TSiFileClock> AClock)
+    : FClock(AClock ? std::move(AClock) : SiSystemFileClock()) {}
+
+TSiFileProtocol::~TSiFileProtocol() {
+    Shutdown();
+    ProtectClear(FKey.data(), FKey.size());
+}
+
+std::string TSiFileProtocol::GetName() const {
+    return "file";
+}
+
+// --- Options ----------------------------------------------------------------------------------
+
+bool TSiFileProtocol::IsValidOption(const std::string& AKey) const {
+    return std::find(kFileOptions.begin(), kFileOptions.end(), AKey) != kFileOptions.end() ||
+           TSiProtocol::IsValidOption(AKey);
+}
+
+void TSiFileProtocol::LoadOptions() {
+    TSiProtocol::LoadOptions();
+    FFileName = GetStringOption("filename", GetDefaultFileName());
+    FAppend = GetBooleanOption("append", false);
+    FIOBuffer = GetSizeOption("buffer", 0);
+    FMaxSize = GetSizeOption("maxsize", 0);
+    FRotate = GetRotateOption("rotate", frNone);
+    FMaxParts = GetIntegerOption("maxparts", FMaxSize > 0 && FRotate == frNone ? 2 : 0);
+    ProtectClear(FKey.data(), FKey.size());
+    FKey = GetBytesOption("key", kKeySize, {});
+    FEncrypt = GetBooleanOption("encrypt", false);
+    if (FEncrypt) {
+        // An encrypted file cannot be continued: its cipher chain and padding end with it.
+        FAppend = false;
+    }
+    FRotater.SetMode(FRotate);
+}
+
+void TSiFileProtocol::BuildOptions(TSiConnectionsBuilder& ABuilder) {
+    TSiProtocol::BuildOptions(ABuilder);
+    ABuilder.AddOption("append", FAppend);
+    ABuilder.AddOption("buffer", FIOBuffer / 1024);
+    ABuilder.AddOption("filename", FFileName);
+    ABuilder.AddOption("maxsize", FMaxSize / 1024);
+    ABuilder.AddOption("maxparts", FMaxParts);
+    ABuilder.AddOption("rotate", FRotate);
+    // "encrypt" and "key" stay out: the options text appears in error reports.
+}
+
+// --- Hooks ------------------------------------------------------------------------------------
+
+TSiFormatter& TSiFileProtocol::GetFormatter() {
+    if (!FFormatter) {
+        FFormatter = std::make_unique<TSiBinaryFormatter>();
+    }
+    return *FFormatter;
+}
+
+std::string TSiFileProtocol::GetDefaultFileName() const {
+    return "log.sil";
+}
+
+std::unique_ptr<TSiStream> TSiFileProtocol::GetStream(TSiStream&) {
+    return nullptr;
+}
+
+std::int64_t TSiFileProtocol::WriteHeader(TSiStream& AStream, std::int64_t ASize) {
+    if (ASize != 0) {
+        return ASize;
+    }
+    AStream.WriteBuffer(SiSILF.data(), SiSILF.size());
+    return static_cast<std::int64_t>(SiSILF.size());
+}
+
+void TSiFileProtocol::WriteFooter(TSiStream&) {}
+
+// --- Connection -------------------------------------------------------------------------------
+
+void TSiFileProtocol::InternalConnect() {
+    InternalDoConnect(FAppend);
+}
+
+void TSiFileProtocol::InternalBeforeConnect() {
+    if (!FEncrypt) {
+        return;
+    }
+    if (FKey.empty()) {
+        RaiseException("No encryption key");
+    }
+    if (FKey.size() != kKeySize) {
+        RaiseException("Invalid encryption key size");
+    }
+}
+
+void TSiFileProtocol::InternalDoConnect(bool AAppend) {
+    InternalBeforeConnect();
+    const std::string LFileName =
+        IsRotating() ? TSiFileHelper::GetFileName(FFileName, AAppend, Clock().UtcNow()) : FFileName;
+
+    FFileStream = std::make_unique<TSiFileStream>(LFileName, faWrite,
+                                                  AAppend ? fcOpenAlways : fcCreateAlways);
+    FFileSize = FFileStream->GetSize();
+    FFileStream->Seek(0, soEnd);
+
+    const auto LCapacity = static_cast<std::size_t>(FIOBuffer > 0 ? FIOBuffer : kDefaultBufferSize);
+    TSiStream* LTarget = FFileStream.get();
+    if (FEncrypt) {
+        const std::array<std::uint8_t, 16> LIV = GetIVector();
+        FFileStream->WriteBuffer(SiSILE.data(), SiSILE.size());
+        FFileStream->WriteBuffer(LIV.data(), LIV.size());
+        FCipher = std::make_unique<TRijndael>(FKey.data(), static_cast<int>(FKey.size()));
+        FCipher->SetMode(cmCBC);
+        FCipher->SetIVector(LIV);
+        // Room for a flushed write buffer plus the block the cipher stream held back.
+        FCipherBuffer = std::make_unique<TSiBufferedStream>(
+            *FFileStream, LCapacity + static_cast<std::size_t>(FCipher->BlockSize()));
+        FCipherStream = std::make_unique<TEncryptStream>(*FCipherBuffer, *FCipher);
+        LTarget = FCipherStream.get();
+    }
+
+    FOwnStream = GetStream(*LTarget);
+    FStream = FOwnStream ? FOwnStream.get() : LTarget;
+    FFileSize = WriteHeader(*FStream, FFileSize);
+
+    FBuffer = std::make_unique<TSiBufferedStream>(*FStream, LCapacity);
+    FIOBufferCounter = 0;
+
+    InternalAfterConnect(LFileName);
+}
+
+void TSiFileProtocol::InternalAfterConnect(const std::string& AFileName) {
+    if (!IsRotating()) {
+        return;
+    }
+    if (FRotate != frNone) {
+        TDateTime LDate = 0;
+        if (!TSiFileHelper::TryGetFileDate(FFileName, AFileName, LDate)) {
+            RaiseException("Invalid filename");
+        }
+        FRotater.Initialize(LDate);
+    }
+    if (FMaxParts > 0) {
+        TSiFileHelper::DeleteFiles(FFileName, static_cast<std::size_t>(FMaxParts), AFileName);
+    }
+}
+
+void TSiFileProtocol::InternalDisconnect() {
+    // Everything is released whatever fails on the way, so that the file is always closed; the
+    // first error is reported afterwards.
+    std::exception_ptr LError;
+    const auto LAttempt = [&LError](auto&& AStep) {
+        try {
+            AStep();
+        } catch (...) {
+            if (!LError) {
+                LError = std::current_exception();
+            }
+        }
+    };
+    if (FBuffer) {
+        LAttempt([this] {
+            WriteFooter(*FBuffer);
+            FBuffer->Flush();
+        });
+        FBuffer.reset();
+    }
+    FStream = nullptr;
+    FOwnStream.reset();
+    if (FCipherStream) {
+        // Padded even after an error above: whatever reached the file stays decryptable.
+        LAttempt([this] {
+            FCipherStream->Done();
+            FCipherBuffer->Flush();
+        });
+        FCipherStream.reset();
+    }
+    FCipherBuffer.reset();
+    FCipher.reset();
+    FFileStream.reset();
+    if (LError) {
+        std::rethrow_exception(LError);
+    }
+}
+
+void TSiFileProtocol::Rotate() {
+    InternalDisconnect();
+    InternalDoConnect(false);
+}
+
+// --- Writing ----------------------------------------------------------------------------------
+
+void TSiFileProtocol::InternalWritePacket(TSiPacket& APacket) {
+    TSiFormatter& LFormatter = GetFormatter();
+    const std::int64_t LSize = LFormatter.Compile(APacket);
+
+    if (FRotate != frNone && FRotater.Update(Clock().UtcNow())) {
+        Rotate();
+    }
+    if (FMaxSize > 0) {
+        FFileSize += LSize;
+        if (FFileSize > FMaxSize) {
+            Rotate();
+            if (LSize > FMaxSize) {
+                // It would not fit even an empty file.
+                return;
+            }
+            FFileSize += LSize;
+        }
+    }
+
+    if (FIOBuffer > 0) {
+        LFormatter.Write(*FBuffer);
+        FIOBufferCounter += LSize;
+        if (FIOBufferCounter > FIOBuffer) {
+            FIOBufferCounter = 0;
+            FlushBuffers();
+        }
+    } else {
+        // Every packet goes out at once: the write buffer stays empty, and the formatter's
+        // bytes go straight to the stream behind it.
+        LFormatter.Write(*FStream);
+        FlushBuffers();
+    }
+}
+
+void TSiFileProtocol::FlushBuffers() {
+    FBuffer->Flush();
+    if (FCipherBuffer) {
+        FCipherBuffer->Flush();
+    }
+}
+
+// --- Encryption -------------------------------------------------------------------------------
+
+std::array<std::uint8_t, 16> TSiFileProtocol::GetIVector() {
+    // The TDateTime's IEEE-754 bytes in little-endian order, whatever the processor's order.
+    const auto LBits = std::bit_cast<std::uint64_t>(Clock().LocalNow());
+    std::array<std::uint8_t, 8> LBytes{};
+    for (std::size_t LIndex = 0; LIndex < LBytes.size(); ++LIndex) {
+        LBytes[LIndex] = static_cast<std::uint8_t>(LBits >> (8 * LIndex));
+    }
+    TMD5 LHash(LBytes.data(), LBytes.size());
+    const auto LDigest = LHash.GetDigest();
+    std::array<std::uint8_t, 16> LResult{};
+    std::copy_n(LDigest.begin(), LResult.size(), LResult.begin());
+    return LResult;
+}
+
+void TSiFileProtocol::RaiseException(const std::string& AMessage) const {
+    throw ESiProtocolError(AMessage, GetName(), std::string());
+}
+
+}  // namespace deruz::logging

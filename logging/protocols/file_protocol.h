@@ -1,0 +1,147 @@
+// TSiFileProtocol, the "file" protocol: writes the binary packets into a log file that a log
+// viewer can open later. A new file starts with the magic "SILF"; an appended file continues
+// without a second one. The protocol can buffer its writes ("buffer"), limit the file size
+// ("maxsize"), start a new file every hour, day, week or month in UTC ("rotate"), keep only the
+// newest files ("maxparts") and encrypt the file with AES-128-CBC ("encrypt", "key"): then the
+// file holds "SILE", the 16-byte IV in clear, and the encrypted form of what a plain file would
+// hold, padded with PKCS#7 when the file is closed.
+//
+// A rotating protocol ("rotate" set or "maxsize" above 0) names its files after the base name
+// with the UTC creation time (see TSiFileHelper). The file is opened for writing with read
+// sharing only: a viewer can read it while it is written, a second writer cannot open it.
+//
+// The text protocol derives from this class and replaces the formatter, the default file name
+// and the header and footer (the protected virtual hooks below).
+//
+// Thread safety: as every protocol, serialised by the framework's lock; in asynchronous mode
+// all file work runs on the protocol's worker thread. The clock may be shared between
+// protocols and must then be thread-safe (the system clock is).
+// Ownership: the protocol owns its file, streams, formatter and cipher; the clock is shared.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "logging/io/buffered_stream.h"
+#include "logging/crypto/cipher.h"
+#include "logging/base/datetime.h"
+#include "logging/crypto/encrypt_stream.h"
+#include "logging/io/file_rotater.h"
+#include "logging/io/file_stream.h"
+#include "logging/format/formatter.h"
+#include "logging/protocols/protocol.h"
+
+namespace deruz::logging {
+
+// The magic at the start of a binary log file, and of an encrypted one.
+inline constexpr std::array<std::uint8_t, 4> SiSILF = {'S', 'I', 'L', 'F'};
+inline constexpr std::array<std::uint8_t, 4> SiSILE = {'S', 'I', 'L', 'E'};
+
+// The times a file protocol works with: UTC for rotation periods and file names, local time
+// for the IV of an encrypted file. Tests substitute their own.
+class TSiFileClock {
+  public:
+    TSiFileClock() = default;
+    TSiFileClock(const TSiFileClock&) = delete;
+    TSiFileClock& operator=(const TSiFileClock&) = delete;
+    virtual ~TSiFileClock() = default;
+
+    virtual TDateTime UtcNow() = 0;
+    virtual TDateTime LocalNow() = 0;
+};
+
+// The system's clock (SiUtcNow and the local time), shared by every protocol that is given no
+// clock of its own.
+std::shared_ptr<TSiFileClock> SiSystemFileClock();
+
+class TSiFileProtocol : public TSiProtocol {
+  public:
+    // Without a clock, the system's.
+    explicit TSiFileProtocol(std::shared_ptr<TSiFileClock> AClock = nullptr);
+    ~TSiFileProtocol() override;
+
+    std::string GetName() const override;
+
+  protected:
+    void BuildOptions(TSiConnectionsBuilder& ABuilder) override;
+    void LoadOptions() override;
+    bool IsValidOption(const std::string& AKey) const override;
+    void InternalConnect() override;
+    void InternalDisconnect() override;
+    void InternalWritePacket(TSiPacket& APacket) override;
+
+    // The formatter that turns packets into file content, created on first use: binary here.
+    virtual TSiFormatter& GetFormatter();
+    // The "filename" default: "log.sil".
+    virtual std::string GetDefaultFileName() const;
+    // A stream to put between the file (or cipher) stream and the write buffer; the protocol
+    // owns it and releases it when the file is closed. Nothing here: the stream is used as is.
+    virtual std::unique_ptr<TSiStream> GetStream(TSiStream& AStream);
+    // Writes the file's header when ASize (the bytes the file holds so far) is 0 and returns the
+    // new size: "SILF" and 4 here; an appended file gets nothing.
+    virtual std::int64_t WriteHeader(TSiStream& AStream, std::int64_t ASize);
+    // Writes what ends a file, before it is closed: nothing here.
+    virtual void WriteFooter(TSiStream& AStream);
+
+    // Opens the file (a new rotated name unless AAppend finds one to continue) and prepares
+    // the streams; on failure what was opened is closed by the framework's disconnect.
+    void InternalDoConnect(bool AAppend);
+    // With "encrypt", checks the key before any file is touched.
+    void InternalBeforeConnect();
+    // For a rotating protocol: the rotation period of the opened file and the "maxparts" limit.
+    void InternalAfterConnect(const std::string& AFileName);
+    bool IsRotating() const noexcept { return FRotate != frNone || FMaxSize > 0; }
+    // Closes the current file and starts a new one.
+    void Rotate();
+    // The IV of a new encrypted file: MD5 of the local time's 8 TDateTime bytes.
+    std::array<std::uint8_t, 16> GetIVector();
+    // Raises ESiProtocolError with AMessage (the framework adds name and options when it
+    // reports it).
+    [[noreturn]] void RaiseException(const std::string& AMessage) const;
+
+    TSiFileClock& Clock() const noexcept { return *FClock; }
+
+  private:
+    // Sends the write buffer, and with encryption the gathered ciphertext, to the system.
+    void FlushBuffers();
+
+    std::shared_ptr<TSiFileClock> FClock;
+
+    // Present only while an encrypted file is open.
+    std::unique_ptr<TRijndael> FCipher;
+    std::unique_ptr<TEncryptStream> FCipherStream;
+    // Gathers the cipher stream's output, which comes in small pieces, into one system write
+    // per flush.
+    std::unique_ptr<TSiBufferedStream> FCipherBuffer;
+
+    TSiFileRotate FRotate = frNone;
+    TSiFileRotater FRotater;
+
+    std::unique_ptr<TSiFormatter> FFormatter;
+    // The stream the write buffer writes to: the file stream, the cipher stream, or the stream
+    // from GetStream (then also held in FOwnStream).
+    TSiStream* FStream = nullptr;
+    std::unique_ptr<TSiStream> FOwnStream;
+    std::unique_ptr<TSiFileStream> FFileStream;
+    std::unique_ptr<TSiBufferedStream> FBuffer;
+
+    std::int64_t FIOBuffer = 0;
+    std::int64_t FIOBufferCounter = 0;
+
+    // Bytes in the current file as counted for "maxsize": the size it had when opened, its
+    // header and every packet's formatted size (plaintext, without the encrypted prefix).
+    std::int64_t FFileSize = 0;
+    std::int64_t FMaxSize = 0;
+    std::int32_t FMaxParts = 0;
+
+    bool FAppend = false;
+    std::string FFileName;
+
+    std::vector<std::uint8_t> FKey;
+    bool FEncrypt = false;
+};
+
+}  // namespace deruz::logging

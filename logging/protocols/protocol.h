@@ -1,0 +1,261 @@
+// The protocol framework: what every destination of the log (viewer pipe or TCP port, log file,
+// text file, memory store) shares.
+//
+// - TSiProtocol, the abstract base of the protocols: its twelve common options and their older
+//   aliases, the synchronous state machine (connect, write, reconnect with a minimum interval,
+//   reset), the backlog that holds packets back and writes them in bursts, error reporting, and
+//   the asynchronous mode in which a worker thread (TSiScheduler) does all the work.
+// - TSiProtocolCommand, a custom action that the logger core passes to one protocol by caption.
+// - TSiProtocolFactory, the process-wide registry of protocol classes by name.
+//
+// Errors: in synchronous mode Connect, Disconnect, WritePacket and Dispatch raise
+// ESiProtocolError (errors.h) for a failing connection, write or dispatch, and leave the protocol
+// failed with an empty backlog. In asynchronous mode nothing reaches the calling thread: errors
+// arrive through OnError on the worker thread, and a command that the worker's queue refuses is
+// dropped without a report. Initialize and the factory raise ESiError for invalid options and
+// unknown names (and the options parser's syntax errors).
+//
+// Thread safety: Connect, Disconnect, WritePacket, Dispatch, Initialize and GetOptions are
+// serialised by the protocol's own re-entrant lock and may be called from any thread. Caption,
+// Asynchronous and the option fields are fixed by Initialize, which must finish before the
+// protocol is shared. Failed may be read at any time. AppName, HostName and OnError have locks
+// of their own, so the logger core may change them while a worker runs. Lock order: the
+// protocol's lock, then its scheduler's lock; the worker thread takes the protocol's lock only
+// when an OnError handler calls the protocol that reports (writes to it, disconnects it), and
+// skips such a call rather than wait for a Disconnect on another thread that holds the lock. An
+// asynchronous Disconnect waits for the worker, so its caller must not hold a lock that the
+// OnError handler takes.
+//
+// Ownership: the factory's caller owns the protocol. Queues take their own references on
+// packets and commands; callers keep theirs.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "logging/config/connections.h"
+#include "logging/base/errors.h"
+#include "logging/base/intrusive_ptr.h"
+#include "logging/base/level.h"
+#include "logging/config/lookup_table.h"
+#include "logging/packets/packet.h"
+#include "logging/packets/packet_queue.h"
+
+namespace deruz::logging {
+
+class TSiProtocol;
+class TSiScheduler;
+class TSiSchedulerCommand;
+
+// Receives the errors of an asynchronous protocol, on its worker thread.
+using TSiProtocolErrorEvent =
+    std::function<void(TSiProtocol& ASender, const ESiProtocolError& AException)>;
+
+// A custom action for one protocol (the memory protocol's dumps). The state is not owned: it
+// must stay valid until the command has run, also when the protocol runs it later on its worker.
+class TSiProtocolCommand : public TSiRefCounted {
+  public:
+    TSiProtocolCommand(std::int32_t AAction, void* AState) : FState(AState), FAction(AAction) {}
+
+    std::int32_t Action() const noexcept { return FAction; }
+    void* State() const noexcept { return FState; }
+
+  private:
+    ~TSiProtocolCommand() override = default;
+
+    void* FState;
+    std::int32_t FAction;
+};
+
+using TSiProtocolCommandPtr = TSiRef<TSiProtocolCommand>;
+
+class TSiProtocol {
+  public:
+    virtual ~TSiProtocol();
+    TSiProtocol(const TSiProtocol&) = delete;
+    TSiProtocol& operator=(const TSiProtocol&) = delete;
+
+    // Parses the options text ("key=value, ...") once; later calls do nothing. Raises ESiError
+    // for a key that the protocol does not accept (and the parser's syntax errors); the stored
+    // options are then removed and the protocol stays uninitialised.
+    void Initialize(const std::string& AOptions);
+
+    // Opens the connection (synchronous) or starts the worker thread (asynchronous).
+    void Connect();
+    // Closes the connection; asynchronously, waits until the worker has run what was queued.
+    void Disconnect();
+    // Writes APacket unless its level is below the "level" option. Takes its own reference
+    // when it keeps the packet (backlog, worker queue).
+    void WritePacket(TSiPacket& APacket);
+    // Runs a custom action while connected; likewise takes its own reference when queueing.
+    void Dispatch(TSiProtocolCommand& ACommand);
+
+    // The options as the connections builder writes them, without name and parentheses; reading
+    // the text back gives the same settings.
+    std::string GetOptions();
+
+    // The name under which the logger core finds the protocol for Dispatch: the "caption"
+    // option, by default the protocol's name.
+    std::string Caption() const;
+    bool Failed() const noexcept { return FFailed.load(std::memory_order_acquire); }
+    bool Asynchronous() const noexcept { return FAsyncEnabled; }
+
+    // Names for the log header, set by the logger core.
+    std::string AppName() const;
+    void SetAppName(const std::string& AValue);
+    std::string HostName() const;
+    void SetHostName(const std::string& AValue);
+
+    TSiProtocolErrorEvent GetOnError() const;
+    void SetOnError(TSiProtocolErrorEvent AValue);
+
+    // The protocol's registered name ("pipe", "tcp", "file", "text", "mem").
+    virtual std::string GetName() const = 0;
+
+  protected:
+    // Every option field starts at its default; Initialize reads the options.
+    TSiProtocol();
+
+    // Writes the options in the order of GetOptions; a protocol appends its own after calling
+    // the base.
+    virtual void BuildOptions(TSiConnectionsBuilder& ABuilder);
+    // Reads the options into fields; a protocol reads its own after calling the base.
+    virtual void LoadOptions();
+    // Whether AKey (lower-cased) is an option of this protocol; a protocol tests its own keys
+    // and then asks the base.
+    virtual bool IsValidOption(const std::string& AKey) const;
+
+    // Opens the connection; raises on failure. Connection-oriented protocols call
+    // InternalWriteLogHeader once it is established.
+    virtual void InternalConnect() = 0;
+    // Opens the connection again after a loss; false when the peer is simply not there. Errors
+    // are swallowed by the caller. By default InternalConnect, then true.
+    virtual bool InternalReconnect();
+    // Closes the connection; must also cope with a half-open or already closed one.
+    virtual void InternalDisconnect() = 0;
+    // Writes one packet; the packet's lock is held.
+    virtual void InternalWritePacket(TSiPacket& APacket) = 0;
+    // Runs a custom action; does nothing by default.
+    virtual void InternalDispatch(TSiProtocolCommand& ACommand);
+
+    // Typed option readers; defaults in the option kind's bare unit (kilobytes for sizes,
+    // seconds for time spans).
+    std::string GetStringOption(const std::string& AKey, const std::string& ADefault) const;
+    bool GetBooleanOption(const std::string& AKey, bool ADefault) const;
+    std::int32_t GetIntegerOption(const std::string& AKey, std::int32_t ADefault) const;
+    TSiLevel GetLevelOption(const std::string& AKey, TSiLevel ADefault) const;
+    std::int64_t GetSizeOption(const std::string& AKey, std::int64_t ADefault) const;
+    std::uint32_t GetTimespanOption(const std::string& AKey, std::int64_t ADefault) const;
+    TSiFileRotate GetRotateOption(const std::string& AKey, TSiFileRotate ADefault) const;
+    std::vector<std::uint8_t> GetBytesOption(const std::string& AKey, std::size_t ASize,
+                                             const std::vector<std::uint8_t>& ADefault) const;
+
+    // Writes a log header with the application and host names straight through
+    // InternalWritePacket (no level filter, no backlog).
+    void InternalWriteLogHeader();
+
+    // Marks the protocol failed and reports AMessage as an ESiProtocolError: raised to the
+    // caller in synchronous mode, passed to OnError in asynchronous mode (and then returns).
+    void HandleException(const std::string& AMessage);
+
+    // Disconnects, swallowing any error. Every concrete protocol calls it first in its
+    // destructor: from the base destructor the overrides can no longer be reached, and a worker
+    // thread must not outlive the protocol's own parts.
+    void Shutdown() noexcept;
+
+  private:
+    friend class TSiScheduler;
+
+    // Handles the older option keys; true when AKey was one of them.
+    bool MapOption(const std::string& AKey, const std::string& AValue);
+    // The options parser's callback: aliases, validity check, then store.
+    void AddOption(const std::string& AKey, const std::string& AValue);
+    std::string BuildOptionsText();
+
+    void ImplConnect();
+    void ImplDisconnect();
+    void ImplWritePacket(TSiPacket& APacket);
+    void ImplDispatch(TSiProtocolCommand& ACommand);
+    void ForwardPacket(TSiPacket& APacket, bool ADisconnect);
+    void Reconnect();
+    void Reset();
+    void ResetQuietly() noexcept;
+
+    // Takes FCriticalSection for a public operation; empty (not locked) when the caller is this
+    // protocol's worker and the worker is being stopped.
+    std::unique_lock<std::recursive_mutex> LockOperations();
+    // Runs one command on the worker thread; never raises.
+    void RunSchedulerCommand(TSiSchedulerCommand& ACommand) noexcept;
+    // Stops and frees a scheduler retired by a Disconnect on its own worker thread, unless the
+    // caller is that worker. False when the caller is that worker.
+    bool ReapRetiredScheduler();
+
+    bool FReconnect = false;
+    std::uint32_t FReconnectInterval = 0;
+    std::uint32_t FReconnectTickCount = 0;
+    // Whether FReconnectTickCount holds a reset's time: before the first reset no interval is
+    // waited for, whatever the counter reads.
+    bool FReconnectTickValid = false;
+
+    TSiLevel FLevel = lvDebug;
+    std::string FCaption;
+
+    bool FBacklogEnabled = false;
+    std::int64_t FBacklogQueue = 2048 * 1024;
+    TSiLevel FBacklogFlushOn = lvError;
+    bool FBacklogKeepOpen = false;
+
+    bool FAsyncEnabled = false;
+    bool FAsyncThrottle = true;
+    bool FAsyncClearOnDisconnect = false;
+    std::int64_t FAsyncQueue = 2048 * 1024;
+
+    bool FKeepOpen = true;
+    std::atomic<bool> FFailed{false};
+    bool FConnected = false;
+    bool FInitialized = false;
+
+    std::recursive_mutex FCriticalSection;
+    mutable std::mutex FEventLock;
+    mutable std::mutex FNamesLock;
+
+    TSiLookupTable FOptions;
+    TSiPacketQueue FQueue{2048 * 1024};
+    std::unique_ptr<TSiScheduler> FScheduler;
+    std::unique_ptr<TSiScheduler> FRetiredScheduler;
+
+    TSiProtocolErrorEvent FOnError;
+    std::string FHostName;
+    std::string FAppName;
+};
+
+// Creates a new, uninitialised protocol of one class.
+using TSiProtocolClass = std::function<std::unique_ptr<TSiProtocol>()>;
+
+// The registry of protocol classes. Thread-safe. The concrete protocols of this library are
+// registered before the first use (SiRegisterDefaultProtocols).
+class TSiProtocolFactory {
+  public:
+    // Registers AImpl under AName (lower-cased, trimmed), replacing a class registered under
+    // the same name. An empty name or class is ignored.
+    static void RegisterProtocol(const std::string& AName, TSiProtocolClass AImpl);
+    // A new protocol of the class registered under AName (lower-cased, trimmed), initialised
+    // with AOptions; the caller owns it. Raises ESiError "Protocol "<AName>" not found" for an
+    // unknown name and passes on the errors of Initialize.
+    static std::unique_ptr<TSiProtocol> GetProtocol(const std::string& AName,
+                                                    const std::string& AOptions);
+};
+
+// Registers the library's concrete protocols; runs once, before the registry is first used.
+void SiRegisterDefaultProtocols();
+
+// The text under which a time span of AMilliseconds is written into an options text, so that
+// the options reader gives back the same number: whole seconds with the suffix "s".
+std::string SiTimespanOptionText(std::uint32_t AMilliseconds);
+
+}  // namespace deruz::logging

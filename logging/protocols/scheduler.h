@@ -1,0 +1,159 @@
+// The worker of an asynchronous protocol: application threads only queue commands (connect,
+// write a packet, disconnect, dispatch), and one thread per connected protocol runs them in
+// order, so that logging never waits for a slow pipe, socket or file.
+//
+// - TSiSchedulerCommand: one queued command with the packet or protocol command it carries.
+// - TSiSchedulerQueue: the byte-bounded queue of commands (a write costs its packet's size plus
+//   24 bytes, any other command 24 bytes).
+// - TSiScheduler: the queue, its lock and the worker thread. When the queue is full a writer
+//   either waits for room (throttling) or the oldest queued writes are dropped; connect,
+//   disconnect and dispatch commands are never dropped. Once the protocol has failed, writers
+//   never wait.
+//
+// Thread safety: Schedule, Clear, Start, Stop and the property setters may be called from any
+// thread; the worker takes only the scheduler's lock, packet locks and the protocol's event and
+// name locks. Ownership: the queue owns the queued commands, and each command holds a reference
+// on what it carries; the scheduler does not own its protocol, which owns it.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "logging/base/intrusive_ptr.h"
+#include "logging/packets/packet.h"
+#include "logging/protocols/protocol.h"
+
+namespace deruz::logging {
+
+enum TSiSchedulerAction : std::uint8_t {
+    saConnect,
+    saWritePacket,
+    saDisconnect,
+    saDispatch,
+};
+
+// A command is owned by exactly one holder at a time (the caller, the queue, then the worker), so
+// it is a movable value rather than a shared object; what it carries is reference-counted.
+class TSiSchedulerCommand {
+  public:
+    // A command without state: saConnect or saDisconnect.
+    explicit TSiSchedulerCommand(TSiSchedulerAction AAction) : FAction(AAction) {}
+    // saWritePacket; takes a reference on APacket.
+    explicit TSiSchedulerCommand(TSiPacket& APacket)
+        : FPacket(TSiPacketPtr::Share(&APacket)),
+          FAction(saWritePacket),
+          FSize(APacket.GetSize()) {}
+    // saDispatch; takes a reference on ACommand.
+    explicit TSiSchedulerCommand(TSiProtocolCommand& ACommand)
+        : FCommand(TSiProtocolCommandPtr::Share(&ACommand)), FAction(saDispatch) {}
+
+    TSiSchedulerAction Action() const noexcept { return FAction; }
+    TSiPacket* Packet() const noexcept { return FPacket.Get(); }
+    TSiProtocolCommand* ProtocolCommand() const noexcept { return FCommand.Get(); }
+    // The carried packet's size for a write (taken once, when the command was made), else 0.
+    std::int64_t Size() const noexcept { return FSize; }
+
+  private:
+    TSiPacketPtr FPacket;
+    TSiProtocolCommandPtr FCommand;
+    TSiSchedulerAction FAction;
+    std::int64_t FSize = 0;
+};
+
+// First in, first out; not synchronised (the scheduler uses it under its lock).
+class TSiSchedulerQueue {
+  public:
+    static constexpr std::int64_t kItemOverhead = 24;
+
+    void Push(TSiSchedulerCommand ACommand);
+    // Removes the oldest command; nothing when empty.
+    std::optional<TSiSchedulerCommand> Pop();
+    // Drops queued writes from the oldest on, skipping every other command, until at least
+    // ABytes (each write counted with its 24 bytes) are freed or the end is reached. Returns
+    // the bytes freed.
+    std::int64_t Trim(std::int64_t ABytes);
+    void Clear();
+
+    std::int32_t Count() const noexcept { return static_cast<std::int32_t>(FItems.size()); }
+    std::int64_t Size() const noexcept { return FSize; }
+
+  private:
+    std::deque<TSiSchedulerCommand> FItems;
+    std::int64_t FSize = 0;
+};
+
+class TSiScheduler {
+  public:
+    // The most commands the worker takes per acquisition of the lock.
+    static constexpr std::size_t kBatchSize = 16;
+
+    // Created stopped; AProtocol runs the commands and must outlive the scheduler.
+    explicit TSiScheduler(TSiProtocol& AProtocol);
+    // Stops the worker (draining the queue unless the protocol has failed).
+    ~TSiScheduler();
+    TSiScheduler(const TSiScheduler&) = delete;
+    TSiScheduler& operator=(const TSiScheduler&) = delete;
+
+    // Starts the worker thread; does nothing once started.
+    void Start();
+    // Refuses further commands and waits until the worker has run what is queued and ended.
+    // On the worker thread itself it only refuses further commands (the thread ends once the
+    // queue is empty, and is joined later by the destructor on another thread).
+    void Stop();
+
+    // Queues ACommand and returns true; false (the command is then dropped, with the reference
+    // it holds) when not started, stopped, or when the command alone exceeds the threshold. On a
+    // full queue, waits for room when throttling and the protocol has not failed, else drops the
+    // oldest queued writes.
+    bool Schedule(TSiSchedulerCommand ACommand);
+    // Drops every queued command.
+    void Clear();
+    // Wakes a writer waiting for room so that it reads the protocol's Failed state again.
+    void WakeWriters();
+
+    std::int64_t Threshold() const;
+    void SetThreshold(std::int64_t AValue);
+    bool Throttle() const;
+    void SetThrottle(bool AValue);
+
+    // Whether the caller runs on this scheduler's worker thread.
+    bool IsWorkerThread() const;
+    // The scheduler whose worker is the calling thread, or null.
+    static TSiScheduler* Current() noexcept;
+    TSiProtocol& Protocol() const noexcept { return FProtocol; }
+    // Whether Stop has been called.
+    bool Stopping() const noexcept { return FStopped.load(std::memory_order_acquire); }
+
+  private:
+    void Run() noexcept;
+    std::size_t Dequeue();
+    bool RunCommands(std::size_t ACount);
+
+    mutable std::mutex FLock;
+    // The two events of the queue, as condition variables on FLock. The waiter counts let the
+    // other side skip the notification (a system call) when nobody waits.
+    std::condition_variable FNotFull;
+    std::condition_variable FNotEmpty;
+    int FNotFullWaiters = 0;
+    int FNotEmptyWaiters = 0;
+    // Touched by the worker only.
+    std::array<std::optional<TSiSchedulerCommand>, kBatchSize> FBuffer;
+    TSiSchedulerQueue FQueue;
+    bool FThrottle = true;
+    std::int64_t FThreshold = 2048 * 1024;
+    bool FStarted = false;
+    // Written under FLock; read without it by the worker before each command.
+    std::atomic<bool> FStopped{false};
+    TSiProtocol& FProtocol;
+    std::thread FThread;
+    std::thread::id FWorkerId;
+};
+
+}  // namespace deruz::logging

@@ -1,0 +1,74 @@
+// The viewer pipe on Windows: a named pipe in the local pipe namespace.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "logging/system/pipe_transport.h"
+#include "logging/base/strings.h"
+
+namespace deruz::logging {
+
+namespace {
+
+HANDLE Handle(std::intptr_t ANative) {
+    return reinterpret_cast<HANDLE>(ANative);
+}
+
+// ReadFile and WriteFile count in 32 bits.
+constexpr std::size_t kMaxChunk = 1u << 30;
+
+}  // namespace
+
+std::string SiPipeSocketPath(const std::string& AName) {
+    return "\\\\.\\pipe\\" + AName;
+}
+
+std::uint32_t TSiPipeHandle::Open(const std::string& AName) {
+    Close();
+    const std::u16string LPath = SiUtf8ToUtf16(SiPipeSocketPath(AName));
+    const HANDLE LHandle =
+        CreateFileW(reinterpret_cast<const wchar_t*>(LPath.c_str()), GENERIC_READ | GENERIC_WRITE,
+                    0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (LHandle == INVALID_HANDLE_VALUE) {
+        return GetLastError();
+    }
+    FNative = reinterpret_cast<std::intptr_t>(LHandle);
+    return 0;
+}
+
+std::size_t TSiPipeHandle::Read(void* ABuffer, std::size_t ACount) noexcept {
+    DWORD LRead = 0;
+    if (!ReadFile(Handle(FNative), ABuffer, static_cast<DWORD>(std::min(ACount, kMaxChunk)), &LRead,
+                  nullptr)) {
+        return 0;
+    }
+    return LRead;
+}
+
+std::size_t TSiPipeHandle::Write(const void* ABuffer, std::size_t ACount) noexcept {
+    DWORD LWritten = 0;
+    if (!WriteFile(Handle(FNative), ABuffer, static_cast<DWORD>(std::min(ACount, kMaxChunk)),
+                   &LWritten, nullptr)) {
+        return 0;
+    }
+    return LWritten;
+}
+
+std::size_t TSiPipeHandle::WritePair(const void* AFirst, std::size_t AFirstCount,
+                                     const void* ASecond, std::size_t ASecondCount) noexcept {
+    // Pipes have no gathering write: two writes, the second only after all of the first.
+    const std::size_t LFirst = Write(AFirst, AFirstCount);
+    if (LFirst < AFirstCount) {
+        return LFirst;
+    }
+    return LFirst + Write(ASecond, ASecondCount);
+}
+
+void TSiPipeHandle::Close() noexcept {
+    if (FNative != kInvalid) {
+        CloseHandle(Handle(FNative));
+        FNative = kInvalid;
+    }
+}
+
+}  // namespace deruz::logging

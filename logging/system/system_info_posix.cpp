@@ -1,0 +1,45 @@
+#include <limits.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <array>
+
+#include "logging/system/system_info.h"
+
+namespace deruz::logging {
+
+std::string SiGetComputerName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return {};
+    std::string result(name);
+    return result.substr(0, result.find('.'));
+}
+
+std::string SiGetExecutableName() {
+    char path[PATH_MAX] = {};
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return {};
+    std::string result(path, static_cast<std::size_t>(n));
+    return result.substr(result.find_last_of('/') + 1);
+}
+
+std::uint32_t SiGetSysColor(int AIndex) {
+    // The classic Windows defaults, as 0x00BBGGRR.
+    static constexpr std::array<std::uint32_t, 31> kColors = {
+        0xC8C8C8, 0x000000, 0xD1B499, 0xDBCDBF, 0xF0F0F0, 0xFFFFFF, 0x646464, 0x000000,
+        0x000000, 0x000000, 0xB4B4B4, 0xFCF7F4, 0xABABAB, 0xD77800, 0xFFFFFF, 0xF0F0F0,
+        0xA0A0A0, 0x6D6D6D, 0x000000, 0x000000, 0xFFFFFF, 0x696969, 0xE3E3E3, 0x000000,
+        0xE1FFFF, 0x000000, 0xCC6600, 0xEAD1B9, 0xF2E4D7, 0xFF9933, 0xF0F0F0};
+    if (AIndex < 0 || AIndex >= static_cast<int>(kColors.size())) return 0;
+    return kColors[static_cast<std::size_t>(AIndex)];
+}
+
+std::optional<std::int64_t> SiPerformanceFrequency() { return 1000000000; }
+
+std::optional<std::int64_t> SiPerformanceCounter() {
+    timespec ts{};
+    if (clock_gettime(CLOCK_MONOTONIC, &ts) != 0) return std::nullopt;
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+}  // namespace deruz::logging
