@@ -2,7 +2,9 @@
 // (winsock2.h before windows.h). Only *_win32.cpp files include this header.
 #pragma once
 
+// clang-format off
+#include <winsock2.h>
+#include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
-#include <windows.h>
-#include <winsock2.h>
+// clang-format on
