@@ -3,6 +3,7 @@
 #include "logging/format/pattern_parser.h"
 
 #include <array>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -222,8 +223,27 @@ bool TSiTimestampFormat::Compile(std::string_view AFormat) {
     }
     FItems = std::move(LItems);
     FTwelveHour = LTwelveHour;
-    FLastSecond.Second = -1;
+    static std::atomic<std::uint64_t> GNextId{0};
+    FId = ++GNextId;
     return true;
+}
+
+TSiTimestampFormat::TSecondText& TSiTimestampFormat::SecondCache() const {
+    // A few slots, so that a thread writing to several text protocols in turn does not
+    // render every second again; the oldest slot gives way.
+    constexpr std::size_t kSlots = 4;
+    thread_local std::array<TSecondText, kSlots> LSlots;
+    thread_local std::size_t LNext = 0;
+    for (TSecondText& LSlot : LSlots) {
+        if (LSlot.Owner == FId) {
+            return LSlot;
+        }
+    }
+    TSecondText& LSlot = LSlots[LNext];
+    LNext = (LNext + 1) % kSlots;
+    LSlot.Owner = FId;
+    LSlot.Second = -1;
+    return LSlot;
 }
 
 void TSiTimestampFormat::AppendTo(std::string& AOut, TDateTime AValue) const {
@@ -233,7 +253,7 @@ void TSiTimestampFormat::AppendTo(std::string& AOut, TDateTime AValue) const {
     }
     const TSiDayTime LTime = SiSplitDateTime(AValue);
     const std::int64_t LSecond = LTime.Millisecond / 1000;
-    TSecondText& LCache = FLastSecond;
+    TSecondText& LCache = SecondCache();
     if (LTime.Day != LCache.Day || LSecond != LCache.Second) {
         LCache.Second = -1;  // stays invalid if rendering throws
         LCache.Text.clear();

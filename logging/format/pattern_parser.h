@@ -29,8 +29,8 @@
 #include <vector>
 
 #include "logging/base/datetime.h"
-#include "logging/packets/packet.h"
 #include "logging/base/si_format.h"
+#include "logging/packets/packet.h"
 
 namespace deruz::logging {
 
@@ -66,8 +66,9 @@ class TSiTimestampFormat {
     bool Compile(std::string_view AFormat);
 
     // Appends the text of AValue. A value outside the years 1 to 9999 (or not finite) has no
-    // calendar date and is written as a number. Like a formatter, a format serves one thread
-    // at a time: it keeps the text of the last second it wrote.
+    // calendar date and is written as a number. Formatting does not change the format, so
+    // one format may serve several threads at once: each thread keeps the text of the last
+    // second it wrote with each of the few formats it used last.
     void AppendTo(std::string& AOut, TDateTime AValue) const;
     std::string Format(TDateTime AValue) const;
 
@@ -107,20 +108,25 @@ class TSiTimestampFormat {
         int Digits;
     };
     // The text of the last second formatted, without its millisecond fields. Log entries
-    // come many to a second, so most values only need their milliseconds filled in.
+    // come many to a second, so most values only need their milliseconds filled in. Kept per
+    // thread and per compiled format (Owner: the format's FId).
     struct TSecondText {
+        std::uint64_t Owner = 0;
         std::int64_t Day = 0;
         std::int64_t Second = -1;
         std::string Text;
         std::vector<TMilliField> Millis;
     };
+    // This thread's text of the last second for this compiled format.
+    TSecondText& SecondCache() const;
 
     // Appends the text of AParts; with AMillis, millisecond fields are recorded there instead.
     void Render(std::string& AOut, const TSiDateTimeParts& AParts,
                 std::vector<TMilliField>* AMillis) const;
 
     std::vector<TItem> FItems;
-    mutable TSecondText FLastSecond;
+    // Names this compiled state for the per-thread caches; never reused, renewed by Compile.
+    std::uint64_t FId = 0;
     bool FTwelveHour = false;
     TSiFormatSettings FSettings;
     std::string FDateSeparator;

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "logging/format/pattern_parser.h"
@@ -215,6 +216,37 @@ TEST(TextFormatterTest, TimestampFormatLanguage) {
     EXPECT_FALSE(LFormat.Compile("hh 'x"));
     EXPECT_FALSE(LFormat.Compile("\"x"));
     EXPECT_EQ(LFormat.Format(SampleTime()), "13");
+}
+
+TEST(TextFormatterTest, OneFormatServesSeveralThreadsAtOnce) {
+    // Each thread writes values of its own second; a shared last-second text would hand one
+    // thread the other's date.
+    TSiFormatSettings LSettings;
+    TSiTimestampFormat LFormat(LSettings);
+    ASSERT_TRUE(LFormat.Compile("yyyy-mm-dd hh:nn:ss.zzz"));
+    constexpr TDateTime kSecond = 1.0 / 86'400;
+    struct TWriter {
+        TDateTime Value;
+        std::string Expected;
+        int Wrong = 0;
+    };
+    TWriter LWriters[] = {{SampleTime(13, 45, 12), "2024-05-01 13:45:07.012"},
+                          {SampleTime(9, 30, 8) + 1, "2024-05-02 09:30:07.008"}};
+    std::vector<std::thread> LThreads;
+    for (TWriter& LWriter : LWriters) {
+        LThreads.emplace_back([&LFormat, &LWriter] {
+            for (int I = 0; I < 20000; ++I) {
+                // Alternating with the other thread's second forces renewed texts.
+                if (LFormat.Format(LWriter.Value + (I % 2) * kSecond).substr(0, 10) !=
+                    LWriter.Expected.substr(0, 10)) {
+                    ++LWriter.Wrong;
+                }
+                if (LFormat.Format(LWriter.Value) != LWriter.Expected) ++LWriter.Wrong;
+            }
+        });
+    }
+    for (auto& LThread : LThreads) LThread.join();
+    for (const TWriter& LWriter : LWriters) EXPECT_EQ(LWriter.Wrong, 0) << LWriter.Expected;
 }
 
 TEST(TextFormatterTest, IndentationFollowsMethodDepth) {
