@@ -25,7 +25,19 @@ inline char AsciiUpper(char AChar) noexcept {
     return (AChar >= 'a' && AChar <= 'z') ? static_cast<char>(AChar - ('a' - 'A')) : AChar;
 }
 
-void AppendUtf8(std::string& AOut, char32_t ACode) {
+// The first UTF-16 code unit of a code point, for ordinal comparison.
+inline std::uint32_t FirstUnit(char32_t ACode) noexcept {
+    return ACode >= 0x10000 ? 0xD800 + ((ACode - 0x10000) >> 10) : ACode;
+}
+
+std::size_t LastDelimiter(std::string_view ADelimiters, std::string_view AText) noexcept {
+    const std::size_t LPos = AText.find_last_of(ADelimiters);
+    return LPos == std::string_view::npos ? 0 : LPos + 1;
+}
+
+}  // namespace
+
+void SiAppendUtf8(std::string& AOut, char32_t ACode) {
     if (ACode < 0x80) {
         AOut.push_back(static_cast<char>(ACode));
     } else if (ACode < 0x800) {
@@ -42,18 +54,6 @@ void AppendUtf8(std::string& AOut, char32_t ACode) {
         AOut.push_back(static_cast<char>(0x80 | (ACode & 0x3F)));
     }
 }
-
-// The first UTF-16 code unit of a code point, for ordinal comparison.
-inline std::uint32_t FirstUnit(char32_t ACode) noexcept {
-    return ACode >= 0x10000 ? 0xD800 + ((ACode - 0x10000) >> 10) : ACode;
-}
-
-std::size_t LastDelimiter(std::string_view ADelimiters, std::string_view AText) noexcept {
-    const std::size_t LPos = AText.find_last_of(ADelimiters);
-    return LPos == std::string_view::npos ? 0 : LPos + 1;
-}
-
-}  // namespace
 
 char32_t SiDecodeUtf8(std::string_view AText, std::size_t& AIndex) noexcept {
     const auto LLead = static_cast<unsigned char>(AText[AIndex]);
@@ -125,12 +125,12 @@ std::string SiUtf16ToUtf8(std::u16string_view AText) {
             AText[I + 1] <= 0xDFFF) {
             const char32_t LCode =
                 0x10000 + ((static_cast<char32_t>(LUnit) - 0xD800) << 10) + (AText[I + 1] - 0xDC00);
-            AppendUtf8(LResult, LCode);
+            SiAppendUtf8(LResult, LCode);
             ++I;
         } else if (LUnit >= 0xD800 && LUnit <= 0xDFFF) {
-            AppendUtf8(LResult, kReplacement);
+            SiAppendUtf8(LResult, kReplacement);
         } else {
-            AppendUtf8(LResult, LUnit);
+            SiAppendUtf8(LResult, LUnit);
         }
     }
     return LResult;

@@ -25,6 +25,8 @@ class TSiStringList;
 // not start a valid sequence (truncated, overlong, surrogate, above U+10FFFF) gives U+FFFD and
 // advances by one byte. AIndex must be below AText.size().
 char32_t SiDecodeUtf8(std::string_view AText, std::size_t& AIndex) noexcept;
+// Appends the UTF-8 form of ACode (a Unicode scalar value) to AOut.
+void SiAppendUtf8(std::string& AOut, char32_t ACode);
 // Converts UTF-8 to UTF-16; every byte that does not belong to a valid sequence becomes
 // U+FFFD, so arbitrary bytes convert without failing.
 std::u16string SiUtf8ToUtf16(std::string_view AText);
