@@ -112,9 +112,18 @@ TEST_F(SimEventTest, PostedEventsArriveWhileMessagesArePumped) {
         SCOPED_TRACE(Utf8(LCase.Spec));
         FRecorder.Clear();
         EXPECT_EQ(Command(std::wstring(L"post|") + LCase.Spec), 0);
-        EXPECT_TRUE(FRecorder.Events.empty());  // fired after the call has returned
+        // The server fires it after answering; it usually arrives while the caller pumps, but
+        // may already be dispatched while COM takes the answer in (the caller then is still
+        // inside the call): either way it arrives once, with its arguments.
         EXPECT_TRUE(PumpUntil([&] { return !FRecorder.Events.empty(); }));
-        EXPECT_EQ(FRecorder.Events, std::vector<std::string>{LCase.Event});
+        ASSERT_EQ(FRecorder.Events.size(), 1u);
+        std::string LEvent = FRecorder.Events[0];
+        const std::string kInCall = " [in call]";
+        if (LEvent.size() > kInCall.size() &&
+            LEvent.compare(LEvent.size() - kInCall.size(), kInCall.size(), kInCall) == 0) {
+            LEvent.resize(LEvent.size() - kInCall.size());
+        }
+        EXPECT_EQ(LEvent, LCase.Event);
     }
 }
 

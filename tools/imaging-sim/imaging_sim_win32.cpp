@@ -4,6 +4,8 @@
 // switches make it misbehave on purpose. See README.md.
 
 #include <cwchar>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,10 @@ constexpr UINT_PTR kReadyTimer = 1;
 // After Terminate: the longest the program waits for its clients to unadvise.
 constexpr UINT_PTR kTerminateTimer = 2;
 bool gTerminating = false;
+// Events posted by a call wait this long, each on a timer of its own.
+constexpr UINT kPostDelayMs = 50;
+constexpr UINT_PTR kFirstPostTimer = 100;
+std::map<UINT_PTR, std::wstring*> gPosted;
 constexpr UINT kTerminateGraceMs = 2000;
 constexpr wchar_t kLibId[] = L"{56D73100-E9A8-108B-A830-CD14D0517F8A}";
 constexpr wchar_t kClsId[] = L"{56D7310D-E9A8-108B-A830-CD14D0517F8A}";
@@ -216,17 +222,25 @@ LRESULT CALLBACK WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LPa
         case WM_GETOX3SERVER:
             return Handover(WParam, LParam);
         case WM_SIM_POSTED_EVENT: {
-            auto* LSpec = reinterpret_cast<std::wstring*>(LParam);
-            if (gServer != nullptr && !FireEventSpec(gServer, *LSpec)) {
-                LogLine(L"post unknown event " + *LSpec);
-            }
-            delete LSpec;
+            // Fired a little later, so that the caller has surely taken the answer of the call
+            // that asked for it before the event arrives.
+            static UINT_PTR LNextTimer = kFirstPostTimer;
+            const UINT_PTR LTimer = LNextTimer++;
+            gPosted[LTimer] = reinterpret_cast<std::wstring*>(LParam);
+            SetTimer(Window, LTimer, kPostDelayMs, nullptr);
             return 0;
         }
         case WM_TIMER:
             if (WParam == kReadyTimer) {
                 KillTimer(Window, kReadyTimer);
                 AddReadyAtom();
+            } else if (const auto LPosted = gPosted.find(WParam); LPosted != gPosted.end()) {
+                KillTimer(Window, WParam);
+                std::unique_ptr<std::wstring> LSpec(LPosted->second);
+                gPosted.erase(LPosted);
+                if (gServer != nullptr && !FireEventSpec(gServer, *LSpec)) {
+                    LogLine(L"post unknown event " + *LSpec);
+                }
             } else if (WParam == kTerminateTimer) {
                 KillTimer(Window, kTerminateTimer);
                 LogLine(L"terminate grace over");
