@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "logging/base/errors.h"
-#include "logging/base/string_list.h"
 
 namespace deruz::logging {
 
@@ -233,7 +232,8 @@ std::size_t SiLastPos(char AChar, std::string_view AText) noexcept {
     return LPos == std::string_view::npos ? 0 : LPos + 1;
 }
 
-void SiSplit(std::string_view AText, std::string_view ADelimiters, TSiStringList& AList) {
+void SiSplit(std::string_view AText, std::string_view ADelimiters,
+             std::vector<std::string>& AList) {
     if (AText.empty()) {
         return;
     }
@@ -241,10 +241,10 @@ void SiSplit(std::string_view AText, std::string_view ADelimiters, TSiStringList
     for (;;) {
         const std::size_t LPos = AText.find_first_of(ADelimiters, LStart);
         if (LPos == std::string_view::npos) {
-            AList.Add(std::string(AText.substr(LStart)));
+            AList.emplace_back(std::string(AText.substr(LStart)));
             return;
         }
-        AList.Add(std::string(AText.substr(LStart, LPos - LStart)));
+        AList.emplace_back(std::string(AText.substr(LStart, LPos - LStart)));
         LStart = LPos + 1;
     }
 }

@@ -12,12 +12,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "logging/base/datetime.h"
 
 namespace deruz::logging {
-
-class TSiStringList;
 
 // --- Text -----------------------------------------------------------------------------------
 
@@ -57,7 +56,7 @@ std::string SiStringReplace(std::string_view AText, std::string_view ASearch,
 std::size_t SiLastPos(char AChar, std::string_view AText) noexcept;
 // Appends to AList the pieces of AText between any of the characters of ADelimiters, the last
 // piece always (also when empty). An empty AText appends nothing.
-void SiSplit(std::string_view AText, std::string_view ADelimiters, TSiStringList& AList);
+void SiSplit(std::string_view AText, std::string_view ADelimiters, std::vector<std::string>& AList);
 
 // --- File names -----------------------------------------------------------------------------
 // "." marks the extension; the backslash, the slash and ":" delimit the path on every platform,
@@ -79,7 +78,7 @@ bool SiMatchesWildcard(std::string_view APattern, std::string_view AName);
 // Appends to AList, for each file (not directory) that matches the wildcard pattern in the last
 // component of APattern, the pattern's directory part followed by the file's name; a pattern
 // without a directory gives bare names. The order is the system's listing order.
-void SiGetFiles(const std::string& APattern, TSiStringList& AList);
+void SiGetFiles(const std::string& APattern, std::vector<std::string>& AList);
 
 // --- Time -----------------------------------------------------------------------------------
 

@@ -12,7 +12,6 @@
 #include <system_error>
 #include <vector>
 
-#include "logging/base/string_list.h"
 #include "logging/base/strings.h"
 
 namespace deruz::logging {
@@ -178,7 +177,7 @@ std::string SiSystemErrorText(std::uint32_t AError) {
     return LText;
 }
 
-void SiGetFiles(const std::string& APattern, TSiStringList& AList) {
+void SiGetFiles(const std::string& APattern, std::vector<std::string>& AList) {
     const std::string LPath = SiExtractFilePath(APattern);
     const std::string LNamePattern = APattern.substr(LPath.size());
     std::unique_ptr<DIR, TDirCloser> LDir(::opendir(LPath.empty() ? "." : LPath.c_str()));
@@ -195,7 +194,7 @@ void SiGetFiles(const std::string& APattern, TSiStringList& AList) {
             S_ISDIR(LStat.st_mode)) {
             continue;
         }
-        AList.Add(LPath + std::string(LName));
+        AList.push_back(LPath + std::string(LName));
     }
 }
 

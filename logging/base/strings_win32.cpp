@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "logging/base/string_list.h"
 #include "logging/base/strings.h"
 
 namespace deruz::logging {
@@ -169,7 +168,7 @@ std::string SiSystemErrorText(std::uint32_t AError) {
     return Narrow(LBuffer, LLength);
 }
 
-void SiGetFiles(const std::string& APattern, TSiStringList& AList) {
+void SiGetFiles(const std::string& APattern, std::vector<std::string>& AList) {
     const std::string LPath = SiExtractFilePath(APattern);
     WIN32_FIND_DATAW LData;
     const TFindHandle LFind(FindFirstFileW(Wide(APattern).c_str(), &LData));
@@ -178,7 +177,7 @@ void SiGetFiles(const std::string& APattern, TSiStringList& AList) {
     }
     do {
         if ((LData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            AList.Add(LPath + Narrow(LData.cFileName, wcslen(LData.cFileName)));
+            AList.push_back(LPath + Narrow(LData.cFileName, wcslen(LData.cFileName)));
         }
     } while (FindNextFileW(LFind.Get(), &LData));
 }

@@ -69,10 +69,10 @@ std::string TSiFileHelper::ExpandFileName(const std::string& ABaseName, TDateTim
     // reusing the shorter name would make the newest file look like the oldest one, the next
     // cleanup would pick it (the file being written) and appending would continue the other.
     const std::string LStampName = SiExtractFileName(LStem);
-    TSiStringList LSameStamp;
+    std::vector<std::string> LSameStamp;
     SiGetFiles(LStem + "*" + LParts.Extension, LSameStamp);
     std::size_t LSuffix = 0;
-    for (const std::string& LPath : LSameStamp.Items()) {
+    for (const std::string& LPath : LSameStamp) {
         const std::string LName = SiExtractFileName(LPath);
         if (LName.size() < LStampName.size() + LParts.Extension.size() ||
             !LName.starts_with(LStampName) || !LName.ends_with(LParts.Extension)) {
@@ -113,7 +113,9 @@ std::string TSiFileHelper::FindFileName(const std::string& ABaseName) {
 void TSiFileHelper::GetFiles(const std::string& ABaseName, TSiStringList& AList) {
     const TBaseParts LParts = SplitBaseName(ABaseName);
     TSiStringList LFound;
-    SiGetFiles(LParts.Directory + LParts.Name + "-*" + LParts.Extension, LFound);
+    std::vector<std::string> LPaths;
+    SiGetFiles(LParts.Directory + LParts.Name + "-*" + LParts.Extension, LPaths);
+    for (std::string& LPath : LPaths) LFound.Add(std::move(LPath));
     LFound.Sort();
     AList.Clear();
     for (const std::string& LPath : LFound.Items()) {

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -102,12 +103,11 @@ TEST(SiTextTest, LastPosAndSplit) {
         {",", {"", ""}}, {"a;", {"a", ""}},
     };
     for (const Case& LCase : LCases) {
-        TSiStringList LList;
-        LList.Add("before");
+        std::vector<std::string> LList{"before"};
         SiSplit(LCase.Text, ",;", LList);
         std::vector<std::string> LExpected{"before"};
         LExpected.insert(LExpected.end(), LCase.Pieces.begin(), LCase.Pieces.end());
-        EXPECT_EQ(LList.Items(), LExpected) << LCase.Text;
+        EXPECT_EQ(LList, LExpected) << LCase.Text;
     }
 }
 
@@ -264,17 +264,16 @@ TEST(SiGetFilesTest, ListsMatchingFilesWithTheirDirectory) {
     LDir.Write("other.txt", "x");
     LDir.MakeDir("log-dir.sil");
 
-    TSiStringList LFiles;
-    LFiles.Add("kept");
+    std::vector<std::string> LFiles{"kept"};
     SiGetFiles(LDir.NativeDir() + "log-*.sil", LFiles);
-    LFiles.Sort();
-    EXPECT_EQ(LFiles.Items(), (std::vector<std::string>{LDir.NativeDir() + "log-1.sil",
-                                                        LDir.NativeDir() + "log-2.sil", "kept"}));
+    std::sort(LFiles.begin(), LFiles.end());
+    EXPECT_EQ(LFiles, (std::vector<std::string>{LDir.NativeDir() + "log-1.sil",
+                                                LDir.NativeDir() + "log-2.sil", "kept"}));
 
-    TSiStringList LNone;
+    std::vector<std::string> LNone;
     SiGetFiles(LDir.NativeDir() + "*.none", LNone);
     SiGetFiles(LDir.File("no-such-dir") + TTempDir::Separator() + "*", LNone);
-    EXPECT_EQ(LNone.Count(), 0u);
+    EXPECT_TRUE(LNone.empty());
 }
 
 TEST(SiNamesTest, UserAndCurrentDirectory) {
