@@ -7,9 +7,11 @@
 
 #include <vector>
 
+#include "logging/base/strings.h"
 #include "systools/cursor.h"
 #include "systools/lookup.h"
 #include "systools/version.h"
+#include "systools/wide_text.h"
 
 namespace deruz::control {
 
@@ -117,18 +119,7 @@ class TWinSystemInfo final : public TSystemInfo {
     bool IsRemoteSession() override { return systools::IsRemoteSession(); }
     std::uint32_t CurrentProcessId() override { return GetCurrentProcessId(); }
     std::wstring ErrorText(std::uint32_t Code) override {
-        wchar_t* text = nullptr;
-        const DWORD n =
-            FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                           nullptr, Code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-        std::wstring result = n > 0 && text != nullptr ? std::wstring(text, n) : std::wstring();
-        if (text != nullptr) LocalFree(text);
-        // The system's texts end in a line break and often a full stop.
-        while (!result.empty() && (result.back() <= L' ' || result.back() == L'.')) {
-            result.pop_back();
-        }
-        return result;
+        return systools::WideFromUtf8(logging::SiSystemErrorText(Code));
     }
 };
 

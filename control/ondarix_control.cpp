@@ -145,7 +145,7 @@ bool TOndarixControl::DoStartOndarix() {
     {
         TWaitCursor cursor(*FPlatform.Desktop);
         process->WaitForInputIdle(WaitTime);
-        WaitUntilReady(*process);
+        WaitUntilReady();
     }
 
     LogMessage(FHost, "Looking for Ondarix window class using PID");
@@ -155,7 +155,7 @@ bool TOndarixControl::DoStartOndarix() {
     return false;
 }
 
-void TOndarixControl::WaitUntilReady(TStartedProcess& /*Process*/) {
+void TOndarixControl::WaitUntilReady() {
     TDesktop& desktop = *FPlatform.Desktop;
     // Deadlines are kept as elapsed ticks since the start, so a tick count that wraps at
     // 32 bits (every 49.7 days of uptime) neither ends the wait early nor fails it.

@@ -72,7 +72,7 @@ class TOndarixControl {
 
   private:
     // Waits until the started application is ready (its atom, or the fixed delay).
-    void WaitUntilReady(TStartedProcess& Process);
+    void WaitUntilReady();
     void FetchAndConnect();
 
     TControlState& FState;

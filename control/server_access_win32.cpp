@@ -8,7 +8,9 @@
 
 #include "control/control_platform.h"
 #include "control/ondarix_control.h"
+#include "logging/base/strings.h"
 #include "server/ox3server_proxy_win32.h"
+#include "systools/wide_text.h"
 
 namespace deruz::control {
 
@@ -31,14 +33,7 @@ struct TGlobalFree {
 };
 
 std::wstring SystemText(DWORD Code) {
-    wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, Code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring result = n > 0 && text != nullptr ? std::wstring(text, n) : std::wstring();
-    if (text != nullptr) LocalFree(text);
-    while (!result.empty() && (result.back() <= L' ' || result.back() == L'.')) result.pop_back();
-    return result;
+    return systools::WideFromUtf8(logging::SiSystemErrorText(Code));
 }
 
 // An interface reference unmarshalled from the block.
@@ -50,12 +45,6 @@ class TWinServerInterface final : public TServerInterface {
 // The connection over the COM proxy. Events are forwarded with this connection as sender.
 class TOx3Connection final : public TServerConnection {
   public:
-    ~TOx3Connection() override {
-        try {
-            FProxy.reset();
-        } catch (...) {
-        }
-    }
     void Connect() override { FProxy->Connect(); }
     void ConnectTo(std::unique_ptr<TServerInterface> Intf) override {
         auto* handed = dynamic_cast<TWinServerInterface*>(Intf.get());

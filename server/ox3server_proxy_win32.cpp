@@ -7,7 +7,9 @@
 #include <new>
 #include <vector>
 
+#include "logging/base/strings.h"
 #include "logging/core/si_auto.h"
+#include "systools/wide_text.h"
 
 namespace deruz::server {
 
@@ -42,11 +44,7 @@ std::wstring TrimPunctuation(std::wstring Text) {
 // The system's message text for a status code, trimmed like an error description; empty when
 // the system has none.
 std::wstring SystemMessage(HRESULT Code) {
-    wchar_t LBuffer[1024];
-    const DWORD LLength = FormatMessageW(
-        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-        nullptr, static_cast<DWORD>(Code), 0, LBuffer, 1024, nullptr);
-    return TrimPunctuation(std::wstring(LBuffer, LLength));
+    return systools::WideFromUtf8(logging::SiSystemErrorText(static_cast<std::uint32_t>(Code)));
 }
 
 std::wstring OleErrorText(HRESULT Code) {

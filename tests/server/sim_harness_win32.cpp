@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "logging/base/strings.h"
 #include "systools/wide_text.h"
 #include "tools/imaging-sim/error_info_hook_win32.h"
 
@@ -197,11 +198,7 @@ TSimEnvironment::~TSimEnvironment() {
 // --- Hand-over ------------------------------------------------------------------------------
 
 std::string SystemText(HRESULT Code) {
-    wchar_t LBuffer[1024];
-    DWORD LLength = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(Code), 0, LBuffer, 1024, nullptr);
-    while (LLength > 0 && (LBuffer[LLength - 1] <= 32 || LBuffer[LLength - 1] == L'.')) --LLength;
-    return Utf8(std::wstring(LBuffer, LLength));
+    return logging::SiSystemErrorText(static_cast<std::uint32_t>(Code));
 }
 
 THandover RequestHandover(HWND Window) {
