@@ -2,6 +2,7 @@
 #include "logging/base/strings.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "logging/base/errors.h"
 
@@ -144,6 +145,21 @@ std::size_t SiUtf16Length(std::string_view AText) {
     return LCount;
 }
 
+std::string_view SiTruncateUtf16(std::string_view AText, std::size_t AUnits) noexcept {
+    std::size_t LIndex = 0;
+    std::size_t LUnits = 0;
+    while (LIndex < AText.size()) {
+        std::size_t LNext = LIndex;
+        const std::size_t LWidth = SiDecodeUtf8(AText, LNext) >= 0x10000 ? 2 : 1;
+        if (LUnits + LWidth > AUnits) {
+            break;
+        }
+        LUnits += LWidth;
+        LIndex = LNext;
+    }
+    return AText.substr(0, LIndex);
+}
+
 std::string_view SiTrim(std::string_view AText) noexcept {
     std::size_t LBegin = 0;
     std::size_t LEnd = AText.size();
@@ -249,6 +265,21 @@ void SiSplit(std::string_view AText, std::string_view ADelimiters,
     }
 }
 
+void SiAppendDecimal(std::string& AOut, std::int64_t AValue, int AMinDigits) {
+    const std::uint64_t LMagnitude =
+        AValue < 0 ? 0 - static_cast<std::uint64_t>(AValue) : static_cast<std::uint64_t>(AValue);
+    char LBuffer[24];
+    const char* const LEnd = std::to_chars(LBuffer, LBuffer + sizeof LBuffer, LMagnitude).ptr;
+    const auto LLength = static_cast<int>(LEnd - LBuffer);
+    if (AValue < 0) {
+        AOut += '-';
+    }
+    if (LLength < AMinDigits) {
+        AOut.append(static_cast<std::size_t>(AMinDigits - LLength), '0');
+    }
+    AOut.append(LBuffer, static_cast<std::size_t>(LLength));
+}
+
 std::string SiExtractFileExt(std::string_view AFileName) {
     const std::size_t LPos = LastDelimiter(".\\/:", AFileName);
     if (LPos > 0 && AFileName[LPos - 1] == '.') {
@@ -304,14 +335,6 @@ bool SiMatchesWildcard(std::string_view APattern, std::string_view AName) {
 
 TDateTime SiUtcNow() {
     return SiEncodeDateTime(SiUtcTimeParts());
-}
-
-TSiFileHandle& TSiFileHandle::operator=(TSiFileHandle&& AOther) noexcept {
-    if (this != &AOther) {
-        Close();
-        FNative = AOther.Release();
-    }
-    return *this;
 }
 
 std::string SiReadFile(const std::string& AFileName) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "logging/base/datetime.h"
+#include "logging/base/unique_handle.h"
 
 namespace deruz::logging {
 
@@ -33,6 +34,10 @@ std::u16string SiUtf8ToUtf16(std::string_view AText);
 std::string SiUtf16ToUtf8(std::u16string_view AText);
 // The number of UTF-16 code units that AText converts to.
 std::size_t SiUtf16Length(std::string_view AText);
+// The longest start of AText that converts to at most AUnits UTF-16 code units. A character
+// that needs two units (a surrogate pair) is left out whole rather than cut in half, so the
+// result always ends on a character boundary.
+std::string_view SiTruncateUtf16(std::string_view AText, std::size_t AUnits) noexcept;
 // Converts text in the system's 8-bit code page to UTF-8. Where the system has no such code
 // page (POSIX), Windows-1252 stands in for it.
 std::string SiAnsiToUtf8(std::string_view AText);
@@ -57,6 +62,10 @@ std::size_t SiLastPos(char AChar, std::string_view AText) noexcept;
 // Appends to AList the pieces of AText between any of the characters of ADelimiters, the last
 // piece always (also when empty). An empty AText appends nothing.
 void SiSplit(std::string_view AText, std::string_view ADelimiters, std::vector<std::string>& AList);
+
+// Appends AValue in decimal with at least AMinDigits digits, zero-filled on the left (after
+// the minus sign of a negative value), as the date, time and exponent texts need.
+void SiAppendDecimal(std::string& AOut, std::int64_t AValue, int AMinDigits = 1);
 
 // --- File names -----------------------------------------------------------------------------
 // "." marks the extension; the backslash, the slash and ":" delimit the path on every platform,
@@ -103,15 +112,10 @@ class TSiFileHandle {
   public:
     TSiFileHandle() = default;
     explicit TSiFileHandle(std::intptr_t ANative) : FNative(ANative) {}
-    TSiFileHandle(TSiFileHandle&& AOther) noexcept : FNative(AOther.Release()) {}
-    TSiFileHandle& operator=(TSiFileHandle&& AOther) noexcept;
-    TSiFileHandle(const TSiFileHandle&) = delete;
-    TSiFileHandle& operator=(const TSiFileHandle&) = delete;
-    ~TSiFileHandle() { Close(); }
 
-    bool IsOpen() const noexcept { return FNative != kInvalid; }
+    bool IsOpen() const noexcept { return static_cast<bool>(FNative); }
     // The system's handle (a file descriptor on POSIX), still owned by this object.
-    std::intptr_t Native() const noexcept { return FNative; }
+    std::intptr_t Native() const noexcept { return FNative.Get(); }
     // Reads up to ACount bytes; ARead is 0 at the end of the file. False on a read error.
     bool Read(void* ABuffer, std::size_t ACount, std::size_t& ARead) noexcept;
     // Writes all ACount bytes; false on a write error.
@@ -120,16 +124,10 @@ class TSiFileHandle {
     std::int64_t Size() const noexcept;
     // Positions the file at its end; false on failure.
     bool SeekToEnd() noexcept;
-    void Close() noexcept;
+    void Close() noexcept { FNative.Reset(); }
 
   private:
-    static constexpr std::intptr_t kInvalid = -1;
-    std::intptr_t Release() noexcept {
-        std::intptr_t LNative = FNative;
-        FNative = kInvalid;
-        return LNative;
-    }
-    std::intptr_t FNative = kInvalid;
+    TSiUniqueNative FNative;
 };
 
 // Opens or creates a file. On failure the handle is closed and AError holds the system's

@@ -8,11 +8,11 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <memory>
 #include <system_error>
 #include <vector>
 
 #include "logging/base/strings.h"
+#include "logging/base/unique_handle.h"
 
 namespace deruz::logging {
 
@@ -28,9 +28,13 @@ inline int Descriptor(std::intptr_t ANative) {
     return static_cast<int>(ANative);
 }
 
-struct TDirCloser {
-    void operator()(DIR* ADir) const noexcept { closedir(ADir); }
+// A directory listing from opendir; null when there is none.
+struct TDirTraits {
+    using TValue = DIR*;
+    static TValue Invalid() noexcept { return nullptr; }
+    static void Close(TValue AValue) noexcept { ::closedir(AValue); }
 };
+using TUniqueDir = TSiUniqueAny<TDirTraits>;
 
 }  // namespace
 
@@ -47,7 +51,7 @@ std::string SiAnsiToUtf8(std::string_view AText) {
 bool TSiFileHandle::Read(void* ABuffer, std::size_t ACount, std::size_t& ARead) noexcept {
     ARead = 0;
     for (;;) {
-        const ssize_t LResult = ::read(Descriptor(FNative), ABuffer, ACount);
+        const ssize_t LResult = ::read(Descriptor(Native()), ABuffer, ACount);
         if (LResult >= 0) {
             ARead = static_cast<std::size_t>(LResult);
             return true;
@@ -61,7 +65,7 @@ bool TSiFileHandle::Read(void* ABuffer, std::size_t ACount, std::size_t& ARead) 
 bool TSiFileHandle::Write(const void* AData, std::size_t ACount) noexcept {
     const char* LData = static_cast<const char*>(AData);
     while (ACount > 0) {
-        const ssize_t LResult = ::write(Descriptor(FNative), LData, ACount);
+        const ssize_t LResult = ::write(Descriptor(Native()), LData, ACount);
         if (LResult < 0) {
             if (errno == EINTR) {
                 continue;
@@ -76,20 +80,14 @@ bool TSiFileHandle::Write(const void* AData, std::size_t ACount) noexcept {
 
 std::int64_t TSiFileHandle::Size() const noexcept {
     struct stat LStat {};
-    if (::fstat(Descriptor(FNative), &LStat) != 0) {
+    if (::fstat(Descriptor(Native()), &LStat) != 0) {
         return -1;
     }
     return static_cast<std::int64_t>(LStat.st_size);
 }
 
 bool TSiFileHandle::SeekToEnd() noexcept {
-    return ::lseek(Descriptor(FNative), 0, SEEK_END) >= 0;
-}
-
-void TSiFileHandle::Close() noexcept {
-    if (IsOpen()) {
-        ::close(Descriptor(Release()));
-    }
+    return ::lseek(Descriptor(Native()), 0, SEEK_END) >= 0;
 }
 
 TSiFileHandle SiCreateFile(const std::string& AFileName, TSiFileAccess AAccess, TSiFileShare AShare,
@@ -180,17 +178,17 @@ std::string SiSystemErrorText(std::uint32_t AError) {
 void SiGetFiles(const std::string& APattern, std::vector<std::string>& AList) {
     const std::string LPath = SiExtractFilePath(APattern);
     const std::string LNamePattern = APattern.substr(LPath.size());
-    std::unique_ptr<DIR, TDirCloser> LDir(::opendir(LPath.empty() ? "." : LPath.c_str()));
+    const TUniqueDir LDir(::opendir(LPath.empty() ? "." : LPath.c_str()));
     if (!LDir) {
         return;
     }
-    while (const dirent* LEntry = ::readdir(LDir.get())) {
+    while (const dirent* LEntry = ::readdir(LDir.Get())) {
         const std::string_view LName(LEntry->d_name);
         if (LName == "." || LName == ".." || !SiMatchesWildcard(LNamePattern, LName)) {
             continue;
         }
         struct stat LStat {};
-        if (::fstatat(::dirfd(LDir.get()), LEntry->d_name, &LStat, 0) != 0 ||
+        if (::fstatat(::dirfd(LDir.Get()), LEntry->d_name, &LStat, 0) != 0 ||
             S_ISDIR(LStat.st_mode)) {
             continue;
         }

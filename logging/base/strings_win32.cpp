@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "logging/base/strings.h"
+#include "logging/base/unique_handle.h"
 
 namespace deruz::logging {
 
@@ -23,22 +24,13 @@ inline HANDLE Handle(std::intptr_t ANative) {
     return reinterpret_cast<HANDLE>(ANative);
 }
 
-// Closes a FindFirstFileW search on every way out.
-class TFindHandle {
-  public:
-    explicit TFindHandle(HANDLE AHandle) : FHandle(AHandle) {}
-    TFindHandle(const TFindHandle&) = delete;
-    TFindHandle& operator=(const TFindHandle&) = delete;
-    ~TFindHandle() {
-        if (FHandle != INVALID_HANDLE_VALUE) {
-            FindClose(FHandle);
-        }
-    }
-    HANDLE Get() const { return FHandle; }
-
-  private:
-    HANDLE FHandle;
+// A FindFirstFileW search: INVALID_HANDLE_VALUE when there is none, ended with FindClose.
+struct TFindTraits {
+    using TValue = HANDLE;
+    static TValue Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(TValue AValue) noexcept { FindClose(AValue); }
 };
+using TUniqueFind = TSiUniqueAny<TFindTraits>;
 
 }  // namespace
 
@@ -61,7 +53,7 @@ bool TSiFileHandle::Read(void* ABuffer, std::size_t ACount, std::size_t& ARead) 
     ARead = 0;
     const DWORD LCount = ACount > 0x40000000 ? 0x40000000 : static_cast<DWORD>(ACount);
     DWORD LRead = 0;
-    if (!ReadFile(Handle(FNative), ABuffer, LCount, &LRead, nullptr)) {
+    if (!ReadFile(Handle(Native()), ABuffer, LCount, &LRead, nullptr)) {
         return false;
     }
     ARead = LRead;
@@ -73,7 +65,7 @@ bool TSiFileHandle::Write(const void* AData, std::size_t ACount) noexcept {
     while (ACount > 0) {
         const DWORD LCount = ACount > 0x40000000 ? 0x40000000 : static_cast<DWORD>(ACount);
         DWORD LWritten = 0;
-        if (!WriteFile(Handle(FNative), LData, LCount, &LWritten, nullptr) || LWritten == 0) {
+        if (!WriteFile(Handle(Native()), LData, LCount, &LWritten, nullptr) || LWritten == 0) {
             return false;
         }
         LData += LWritten;
@@ -84,7 +76,7 @@ bool TSiFileHandle::Write(const void* AData, std::size_t ACount) noexcept {
 
 std::int64_t TSiFileHandle::Size() const noexcept {
     LARGE_INTEGER LSize{};
-    if (!GetFileSizeEx(Handle(FNative), &LSize)) {
+    if (!GetFileSizeEx(Handle(Native()), &LSize)) {
         return -1;
     }
     return LSize.QuadPart;
@@ -92,13 +84,7 @@ std::int64_t TSiFileHandle::Size() const noexcept {
 
 bool TSiFileHandle::SeekToEnd() noexcept {
     LARGE_INTEGER LZero{};
-    return SetFilePointerEx(Handle(FNative), LZero, nullptr, FILE_END) != 0;
-}
-
-void TSiFileHandle::Close() noexcept {
-    if (IsOpen()) {
-        CloseHandle(Handle(Release()));
-    }
+    return SetFilePointerEx(Handle(Native()), LZero, nullptr, FILE_END) != 0;
 }
 
 TSiFileHandle SiCreateFile(const std::string& AFileName, TSiFileAccess AAccess, TSiFileShare AShare,
@@ -171,8 +157,8 @@ std::string SiSystemErrorText(std::uint32_t AError) {
 void SiGetFiles(const std::string& APattern, std::vector<std::string>& AList) {
     const std::string LPath = SiExtractFilePath(APattern);
     WIN32_FIND_DATAW LData;
-    const TFindHandle LFind(FindFirstFileW(Wide(APattern).c_str(), &LData));
-    if (LFind.Get() == INVALID_HANDLE_VALUE) {
+    const TUniqueFind LFind(FindFirstFileW(Wide(APattern).c_str(), &LData));
+    if (!LFind) {
         return;
     }
     do {

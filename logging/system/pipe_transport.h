@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 
+#include "logging/base/unique_handle.h"
+
 namespace deruz::logging {
 
 // Where the pipe called AName lives. On Windows "\\.\pipe\" + AName. Elsewhere
@@ -24,28 +26,12 @@ std::string SiPipeSocketPath(const std::string& AName);
 // One open client connection to a viewer's pipe. Move-only.
 class TSiPipeHandle {
   public:
-    TSiPipeHandle() = default;
-    TSiPipeHandle(TSiPipeHandle&& AOther) noexcept : FNative(AOther.FNative) {
-        AOther.FNative = kInvalid;
-    }
-    TSiPipeHandle& operator=(TSiPipeHandle&& AOther) noexcept {
-        if (this != &AOther) {
-            Close();
-            FNative = AOther.FNative;
-            AOther.FNative = kInvalid;
-        }
-        return *this;
-    }
-    TSiPipeHandle(const TSiPipeHandle&) = delete;
-    TSiPipeHandle& operator=(const TSiPipeHandle&) = delete;
-    ~TSiPipeHandle() { Close(); }
-
     // Opens the pipe called AName for reading and writing. On failure the handle stays closed
     // and the result is the system's error code (ERROR_FILE_NOT_FOUND or ENOENT when no viewer
     // serves the name); 0 on success.
     std::uint32_t Open(const std::string& AName);
 
-    bool IsOpen() const noexcept { return FNative != kInvalid; }
+    bool IsOpen() const noexcept { return static_cast<bool>(FNative); }
 
     // Reads up to ACount bytes; 0 when the viewer closed the pipe or the read failed.
     std::size_t Read(void* ABuffer, std::size_t ACount) noexcept;
@@ -57,11 +43,10 @@ class TSiPipeHandle {
     std::size_t WritePair(const void* AFirst, std::size_t AFirstCount, const void* ASecond,
                           std::size_t ASecondCount) noexcept;
 
-    void Close() noexcept;
+    void Close() noexcept { FNative.Reset(); }
 
   private:
-    static constexpr std::intptr_t kInvalid = -1;
-    std::intptr_t FNative = kInvalid;
+    TSiUniqueNative FNative;
 };
 
 }  // namespace deruz::logging

@@ -4,12 +4,13 @@
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <utility>
 
+#include "logging/system/gather_write_posix.h"
 #include "logging/system/pipe_transport.h"
 #include "logging/system/socket_path_posix.h"
 
@@ -94,22 +95,21 @@ std::uint32_t TSiPipeHandle::Open(const std::string& AName) {
         return static_cast<std::uint32_t>(LError);
     }
     LPath.copy(LAddress.sun_path, LPath.size());
-    const int LSocket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (LSocket < 0) {
+    TSiUniqueNative LSocket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!LSocket) {
         return static_cast<std::uint32_t>(errno);
     }
-    if (::connect(LSocket, reinterpret_cast<const sockaddr*>(&LAddress), sizeof LAddress) != 0) {
-        const int LError = errno;
-        ::close(LSocket);
-        return static_cast<std::uint32_t>(LError);
+    if (::connect(static_cast<int>(LSocket.Get()), reinterpret_cast<const sockaddr*>(&LAddress),
+                  sizeof LAddress) != 0) {
+        return static_cast<std::uint32_t>(errno);
     }
-    FNative = LSocket;
+    FNative = std::move(LSocket);
     return 0;
 }
 
 std::size_t TSiPipeHandle::Read(void* ABuffer, std::size_t ACount) noexcept {
     for (;;) {
-        const ssize_t LRead = ::recv(static_cast<int>(FNative), ABuffer, ACount, 0);
+        const ssize_t LRead = ::recv(static_cast<int>(FNative.Get()), ABuffer, ACount, 0);
         if (LRead >= 0) {
             return static_cast<std::size_t>(LRead);
         }
@@ -121,7 +121,8 @@ std::size_t TSiPipeHandle::Read(void* ABuffer, std::size_t ACount) noexcept {
 
 std::size_t TSiPipeHandle::Write(const void* ABuffer, std::size_t ACount) noexcept {
     for (;;) {
-        const ssize_t LWritten = ::send(static_cast<int>(FNative), ABuffer, ACount, MSG_NOSIGNAL);
+        const ssize_t LWritten =
+            ::send(static_cast<int>(FNative.Get()), ABuffer, ACount, MSG_NOSIGNAL);
         if (LWritten >= 0) {
             return static_cast<std::size_t>(LWritten);
         }
@@ -133,27 +134,9 @@ std::size_t TSiPipeHandle::Write(const void* ABuffer, std::size_t ACount) noexce
 
 std::size_t TSiPipeHandle::WritePair(const void* AFirst, std::size_t AFirstCount,
                                      const void* ASecond, std::size_t ASecondCount) noexcept {
-    iovec LPieces[2] = {{const_cast<void*>(AFirst), AFirstCount},
-                        {const_cast<void*>(ASecond), ASecondCount}};
-    msghdr LMessage{};
-    LMessage.msg_iov = LPieces;
-    LMessage.msg_iovlen = 2;
-    for (;;) {
-        const ssize_t LWritten = ::sendmsg(static_cast<int>(FNative), &LMessage, MSG_NOSIGNAL);
-        if (LWritten >= 0) {
-            return static_cast<std::size_t>(LWritten);
-        }
-        if (errno != EINTR) {
-            return 0;
-        }
-    }
-}
-
-void TSiPipeHandle::Close() noexcept {
-    if (FNative != kInvalid) {
-        ::close(static_cast<int>(FNative));
-        FNative = kInvalid;
-    }
+    const std::ptrdiff_t LWritten = posix::SiGatherSend(static_cast<int>(FNative.Get()), AFirst,
+                                                        AFirstCount, ASecond, ASecondCount);
+    return LWritten < 0 ? 0 : static_cast<std::size_t>(LWritten);
 }
 
 }  // namespace deruz::logging

@@ -3,15 +3,15 @@
 
 #include <algorithm>
 
-#include "logging/system/pipe_transport.h"
 #include "logging/base/strings.h"
+#include "logging/system/pipe_transport.h"
 
 namespace deruz::logging {
 
 namespace {
 
-HANDLE Handle(std::intptr_t ANative) {
-    return reinterpret_cast<HANDLE>(ANative);
+HANDLE Handle(const TSiUniqueNative& ANative) {
+    return reinterpret_cast<HANDLE>(ANative.Get());
 }
 
 // ReadFile and WriteFile count in 32 bits.
@@ -32,7 +32,7 @@ std::uint32_t TSiPipeHandle::Open(const std::string& AName) {
     if (LHandle == INVALID_HANDLE_VALUE) {
         return GetLastError();
     }
-    FNative = reinterpret_cast<std::intptr_t>(LHandle);
+    FNative.Reset(reinterpret_cast<std::intptr_t>(LHandle));
     return 0;
 }
 
@@ -62,13 +62,6 @@ std::size_t TSiPipeHandle::WritePair(const void* AFirst, std::size_t AFirstCount
         return LFirst;
     }
     return LFirst + Write(ASecond, ASecondCount);
-}
-
-void TSiPipeHandle::Close() noexcept {
-    if (FNative != kInvalid) {
-        CloseHandle(Handle(FNative));
-        FNative = kInvalid;
-    }
 }
 
 }  // namespace deruz::logging

@@ -7,15 +7,16 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "logging/system/socket.h"
 #include "logging/base/strings.h"
+#include "logging/base/unique_handle_posix.h"
+#include "logging/system/gather_write_posix.h"
+#include "logging/system/socket.h"
 
 namespace deruz::logging {
 
@@ -178,20 +179,9 @@ std::ptrdiff_t SiSocketSend(TSiSocket ASocket, const void* ABuffer, std::size_t 
 
 std::ptrdiff_t SiSocketSendPair(TSiSocket ASocket, const void* AFirst, std::size_t AFirstCount,
                                 const void* ASecond, std::size_t ASecondCount) noexcept {
-    iovec LPieces[2] = {{const_cast<void*>(AFirst), AFirstCount},
-                        {const_cast<void*>(ASecond), ASecondCount}};
-    msghdr LMessage{};
-    LMessage.msg_iov = LPieces;
-    LMessage.msg_iovlen = 2;
-    for (;;) {
-        const ssize_t LSent = ::sendmsg(Native(ASocket), &LMessage, MSG_NOSIGNAL);
-        if (LSent >= 0) {
-            return LSent;
-        }
-        if (errno != EINTR) {
-            return FailTransfer();
-        }
-    }
+    const std::ptrdiff_t LSent =
+        posix::SiGatherSend(Native(ASocket), AFirst, AFirstCount, ASecond, ASecondCount);
+    return LSent >= 0 ? LSent : FailTransfer();
 }
 
 std::ptrdiff_t SiSocketReceive(TSiSocket ASocket, void* ABuffer, std::size_t ACount) noexcept {
@@ -208,7 +198,7 @@ std::ptrdiff_t SiSocketReceive(TSiSocket ASocket, void* ABuffer, std::size_t ACo
 
 void SiSocketClose(TSiSocket ASocket) noexcept {
     ::shutdown(Native(ASocket), SHUT_WR);
-    ::close(Native(ASocket));
+    TSiFdTraits::Close(Native(ASocket));
 }
 
 }  // namespace deruz::logging

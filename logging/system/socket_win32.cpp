@@ -6,8 +6,9 @@
 #include <algorithm>
 #include <climits>
 
-#include "logging/system/socket.h"
 #include "logging/base/strings.h"
+#include "logging/system/socket.h"
+#include "logging/system/system_handles_win32.h"
 
 namespace deruz::logging {
 
@@ -181,7 +182,7 @@ std::ptrdiff_t SiSocketReceive(TSiSocket ASocket, void* ABuffer, std::size_t ACo
 
 void SiSocketClose(TSiSocket ASocket) noexcept {
     shutdown(Native(ASocket), SD_SEND);
-    closesocket(Native(ASocket));
+    TSiSocketTraits::Close(Native(ASocket));
 }
 
 }  // namespace deruz::logging

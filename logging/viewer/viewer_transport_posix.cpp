@@ -13,11 +13,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <utility>
 
 #include "logging/base/errors.h"
+#include "logging/base/strings.h"
+#include "logging/base/unique_handle_posix.h"
 #include "logging/system/pipe_transport.h"
 #include "logging/system/socket_path_posix.h"
-#include "logging/base/strings.h"
 #include "logging/viewer/viewer_transport.h"
 
 namespace deruz::logging {
@@ -28,41 +30,23 @@ std::string ErrorText(int AError) {
     return SiSystemErrorText(static_cast<std::uint32_t>(AError));
 }
 
-// Closes a file descriptor on destruction.
-class TDescriptor {
-  public:
-    explicit TDescriptor(int ADescriptor = -1) : FDescriptor(ADescriptor) {}
-    TDescriptor(const TDescriptor&) = delete;
-    TDescriptor& operator=(const TDescriptor&) = delete;
-    ~TDescriptor() {
-        if (FDescriptor >= 0) {
-            ::close(FDescriptor);
-        }
-    }
-    int Get() const noexcept { return FDescriptor; }
-
-  private:
-    int FDescriptor;
-};
-
 // A pipe that becomes readable, for good, once Signal was called.
 class TWake {
   public:
     TWake() {
-        if (::pipe2(FPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        int LPipe[2];
+        if (::pipe2(LPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
             throw ESiError(ErrorText(errno));
         }
+        FReadEnd.Reset(LPipe[0]);
+        FWriteEnd.Reset(LPipe[1]);
     }
     TWake(const TWake&) = delete;
     TWake& operator=(const TWake&) = delete;
-    ~TWake() {
-        ::close(FPipe[0]);
-        ::close(FPipe[1]);
-    }
     void Signal() noexcept {
         if (!FSignalled.exchange(true)) {
             const char LByte = 0;
-            [[maybe_unused]] const ssize_t LWritten = ::write(FPipe[1], &LByte, 1);
+            [[maybe_unused]] const ssize_t LWritten = ::write(FWriteEnd.Get(), &LByte, 1);
         }
     }
     bool Signalled() const noexcept { return FSignalled.load(); }
@@ -73,7 +57,7 @@ class TWake {
             if (Signalled()) {
                 return false;
             }
-            pollfd LPoll[2] = {{ADescriptor, AEvents, 0}, {FPipe[0], POLLIN, 0}};
+            pollfd LPoll[2] = {{ADescriptor, AEvents, 0}, {FReadEnd.Get(), POLLIN, 0}};
             const int LResult = ::poll(LPoll, 2, -1);
             if (LResult < 0 && errno == EINTR) {
                 continue;
@@ -89,7 +73,8 @@ class TWake {
     }
 
   private:
-    int FPipe[2] = {-1, -1};
+    TSiUniqueFd FReadEnd;
+    TSiUniqueFd FWriteEnd;
     std::atomic<bool> FSignalled{false};
 };
 
@@ -100,7 +85,8 @@ bool SetNonBlocking(int ADescriptor) {
 
 class TPosixChannel final : public TSiViewerChannel {
   public:
-    TPosixChannel(int ASocket, const TWake& AWake) : FSocket(ASocket), FWake(AWake) {}
+    TPosixChannel(TSiUniqueFd ASocket, const TWake& AWake)
+        : FSocket(std::move(ASocket)), FWake(AWake) {}
 
     std::size_t Read(void* ABuffer, std::size_t ACount) override {
         for (;;) {
@@ -142,15 +128,15 @@ class TPosixChannel final : public TSiViewerChannel {
     }
 
   private:
-    TDescriptor FSocket;
+    TSiUniqueFd FSocket;
     const TWake& FWake;
 };
 
 class TPosixListener final : public TSiViewerListener {
   public:
     // Takes over a bound, listening socket.
-    TPosixListener(int ASocket, bool ATcp, std::uint16_t APort, std::string APath)
-        : FSocket(ASocket), FTcp(ATcp), FPort(APort), FPath(std::move(APath)) {
+    TPosixListener(TSiUniqueFd ASocket, bool ATcp, std::uint16_t APort, std::string APath)
+        : FSocket(std::move(ASocket)), FTcp(ATcp), FPort(APort), FPath(std::move(APath)) {
         struct stat LStat {};
         if (!FPath.empty() && ::stat(FPath.c_str(), &LStat) == 0) {
             FDevice = LStat.st_dev;
@@ -172,14 +158,14 @@ class TPosixListener final : public TSiViewerListener {
             if (FWake.Signalled()) {
                 return nullptr;
             }
-            const int LClient =
-                ::accept4(FSocket.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (LClient >= 0) {
+            TSiUniqueFd LClient(
+                ::accept4(FSocket.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+            if (LClient) {
                 if (FTcp) {
                     const int LOn = 1;
-                    ::setsockopt(LClient, IPPROTO_TCP, TCP_NODELAY, &LOn, sizeof LOn);
+                    ::setsockopt(LClient.Get(), IPPROTO_TCP, TCP_NODELAY, &LOn, sizeof LOn);
                 }
-                return std::make_unique<TPosixChannel>(LClient, FWake);
+                return std::make_unique<TPosixChannel>(std::move(LClient), FWake);
             }
             const int LError = errno;
             if (LError == EINTR || LError == ECONNABORTED) {
@@ -198,7 +184,7 @@ class TPosixListener final : public TSiViewerListener {
     std::uint16_t Port() const noexcept override { return FPort; }
 
   private:
-    TDescriptor FSocket;
+    TSiUniqueFd FSocket;
     bool FTcp;
     std::uint16_t FPort;
     std::string FPath;
@@ -223,8 +209,8 @@ int BindUnix(int ASocket, const std::string& APath) {
     if (errno != EADDRINUSE) {
         return errno;
     }
-    const TDescriptor LProbe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (LProbe.Get() < 0) {
+    const TSiUniqueFd LProbe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!LProbe) {
         return errno;
     }
     if (::connect(LProbe.Get(), LRaw, sizeof LAddress) == 0 || errno != ECONNREFUSED) {
@@ -245,20 +231,19 @@ std::unique_ptr<TSiViewerListener> SiListenPipe(const std::string& AName) {
     if (const int LError = posix::SiPrepareSocketFolder(LPath); LError != 0) {
         return LFail(LError);
     }
-    const int LSocket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (LSocket < 0) {
+    TSiUniqueFd LSocket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!LSocket) {
         return LFail(errno);
     }
-    int LError = BindUnix(LSocket, LPath);
-    if (LError == 0 && (::listen(LSocket, 16) != 0 || !SetNonBlocking(LSocket))) {
+    int LError = BindUnix(LSocket.Get(), LPath);
+    if (LError == 0 && (::listen(LSocket.Get(), 16) != 0 || !SetNonBlocking(LSocket.Get()))) {
         LError = errno;
         ::unlink(LPath.c_str());
     }
     if (LError != 0) {
-        ::close(LSocket);
         return LFail(LError);
     }
-    return std::make_unique<TPosixListener>(LSocket, false, 0, LPath);
+    return std::make_unique<TPosixListener>(std::move(LSocket), false, 0, LPath);
 }
 
 std::unique_ptr<TSiViewerListener> SiListenTcp(const std::string& AAddress, std::uint16_t APort) {
@@ -272,21 +257,19 @@ std::unique_ptr<TSiViewerListener> SiListenTcp(const std::string& AAddress, std:
     if (::inet_pton(AF_INET, AAddress.c_str(), &LAddress.sin_addr) != 1) {
         return LFail(EINVAL);
     }
-    const int LSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (LSocket < 0) {
+    TSiUniqueFd LSocket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+    if (!LSocket) {
         return LFail(errno);
     }
     const int LOn = 1;
-    ::setsockopt(LSocket, SOL_SOCKET, SO_REUSEADDR, &LOn, sizeof LOn);
+    ::setsockopt(LSocket.Get(), SOL_SOCKET, SO_REUSEADDR, &LOn, sizeof LOn);
     socklen_t LLength = sizeof LAddress;
-    if (::bind(LSocket, reinterpret_cast<const sockaddr*>(&LAddress), sizeof LAddress) != 0 ||
-        ::listen(LSocket, 16) != 0 || !SetNonBlocking(LSocket) ||
-        ::getsockname(LSocket, reinterpret_cast<sockaddr*>(&LAddress), &LLength) != 0) {
-        const int LError = errno;
-        ::close(LSocket);
-        return LFail(LError);
+    if (::bind(LSocket.Get(), reinterpret_cast<const sockaddr*>(&LAddress), sizeof LAddress) != 0 ||
+        ::listen(LSocket.Get(), 16) != 0 || !SetNonBlocking(LSocket.Get()) ||
+        ::getsockname(LSocket.Get(), reinterpret_cast<sockaddr*>(&LAddress), &LLength) != 0) {
+        return LFail(errno);
     }
-    return std::make_unique<TPosixListener>(LSocket, true, ntohs(LAddress.sin_port), "");
+    return std::make_unique<TPosixListener>(std::move(LSocket), true, ntohs(LAddress.sin_port), "");
 }
 
 }  // namespace deruz::logging

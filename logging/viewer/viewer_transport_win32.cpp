@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <utility>
 
 #include "logging/base/errors.h"
-#include "logging/system/socket.h"
 #include "logging/base/strings.h"
+#include "logging/system/socket.h"
+#include "logging/system/system_handles_win32.h"
 #include "logging/viewer/viewer_transport.h"
 
 namespace deruz::logging {
@@ -23,31 +25,6 @@ constexpr std::size_t kMaxChunk = 1u << 30;
 std::string ErrorText(DWORD AError) {
     return SiSystemErrorText(AError);
 }
-
-// Closes a kernel handle on destruction.
-class THandle {
-  public:
-    explicit THandle(HANDLE AHandle = nullptr) : FHandle(AHandle) {}
-    THandle(const THandle&) = delete;
-    THandle& operator=(const THandle&) = delete;
-    ~THandle() { Reset(); }
-    HANDLE Get() const noexcept { return FHandle; }
-    bool Valid() const noexcept { return FHandle != nullptr && FHandle != INVALID_HANDLE_VALUE; }
-    HANDLE Release() noexcept {
-        HANDLE LHandle = FHandle;
-        FHandle = nullptr;
-        return LHandle;
-    }
-    void Reset(HANDLE AHandle = nullptr) noexcept {
-        if (Valid()) {
-            CloseHandle(FHandle);
-        }
-        FHandle = AHandle;
-    }
-
-  private:
-    HANDLE FHandle;
-};
 
 HANDLE NewEvent(BOOL AManualReset) {
     const HANDLE LEvent = CreateEventW(nullptr, AManualReset, FALSE, nullptr);
@@ -85,7 +62,8 @@ TIoResult FinishIo(HANDLE APipe, OVERLAPPED& AOverlapped, BOOL AStarted, HANDLE 
 
 class TPipeChannel final : public TSiViewerChannel {
   public:
-    TPipeChannel(HANDLE APipe, HANDLE AStop) : FPipe(APipe), FStop(AStop), FEvent(NewEvent(TRUE)) {}
+    TPipeChannel(TSiUniqueHFile APipe, HANDLE AStop)
+        : FPipe(std::move(APipe)), FStop(AStop), FEvent(NewEvent(TRUE)) {}
 
     std::size_t Read(void* ABuffer, std::size_t ACount) override {
         for (;;) {
@@ -138,9 +116,9 @@ class TPipeChannel final : public TSiViewerChannel {
     }
 
   private:
-    THandle FPipe;
+    TSiUniqueHFile FPipe;
     HANDLE FStop;
-    THandle FEvent;
+    TSiUniqueHandle FEvent;
 };
 
 class TPipeListener final : public TSiViewerListener {
@@ -167,7 +145,7 @@ class TPipeListener final : public TSiViewerListener {
             if (WaitForSingleObject(FStop.Get(), 0) == WAIT_OBJECT_0) {
                 return nullptr;
             }
-            if (!FNext.Valid()) {
+            if (!FNext) {
                 const HANDLE LInstance = CreateInstance(false);
                 if (LInstance == INVALID_HANDLE_VALUE) {
                     throw ESiError(ErrorText(GetLastError()));
@@ -197,7 +175,7 @@ class TPipeListener final : public TSiViewerListener {
                 }
                 throw ESiError(ErrorText(LError));
             }
-            auto LChannel = std::make_unique<TPipeChannel>(FNext.Release(), FStop.Get());
+            auto LChannel = std::make_unique<TPipeChannel>(std::move(FNext), FStop.Get());
             // The next instance exists at once, so that a client arriving while this one is
             // served waits its turn instead of finding no pipe at all.
             const HANDLE LNext = CreateInstance(false);
@@ -220,9 +198,9 @@ class TPipeListener final : public TSiViewerListener {
     }
 
     std::wstring FPath;
-    THandle FStop;
-    THandle FConnectEvent;
-    THandle FNext;
+    TSiUniqueHandle FStop;
+    TSiUniqueHandle FConnectEvent;
+    TSiUniqueHFile FNext;
 };
 
 // Waits until ASocket is readable; false once AStopped is set.
@@ -247,15 +225,14 @@ bool WaitReadable(SOCKET ASocket, const std::atomic<bool>& AStopped) {
 
 class TTcpChannel final : public TSiViewerChannel {
   public:
-    TTcpChannel(SOCKET ASocket, const std::atomic<bool>& AStopped)
-        : FSocket(ASocket), FStopped(AStopped) {}
-    ~TTcpChannel() override { closesocket(FSocket); }
+    TTcpChannel(TSiUniqueSocket ASocket, const std::atomic<bool>& AStopped)
+        : FSocket(std::move(ASocket)), FStopped(AStopped) {}
 
     std::size_t Read(void* ABuffer, std::size_t ACount) override {
-        if (!WaitReadable(FSocket, FStopped)) {
+        if (!WaitReadable(FSocket.Get(), FStopped)) {
             return 0;
         }
-        const int LRead = recv(FSocket, static_cast<char*>(ABuffer),
+        const int LRead = recv(FSocket.Get(), static_cast<char*>(ABuffer),
                                static_cast<int>(std::min<std::size_t>(ACount, INT_MAX)), 0);
         if (LRead == SOCKET_ERROR) {
             throw ESiError(ErrorText(WSAGetLastError()));
@@ -269,8 +246,8 @@ class TTcpChannel final : public TSiViewerChannel {
             if (FStopped.load()) {
                 throw ESiError("The viewer was stopped");
             }
-            const int LSent =
-                send(FSocket, LData, static_cast<int>(std::min<std::size_t>(ACount, INT_MAX)), 0);
+            const int LSent = send(FSocket.Get(), LData,
+                                   static_cast<int>(std::min<std::size_t>(ACount, INT_MAX)), 0);
             if (LSent == SOCKET_ERROR) {
                 throw ESiError(ErrorText(WSAGetLastError()));
             }
@@ -280,33 +257,33 @@ class TTcpChannel final : public TSiViewerChannel {
     }
 
   private:
-    SOCKET FSocket;
+    TSiUniqueSocket FSocket;
     const std::atomic<bool>& FStopped;
 };
 
 class TTcpListener final : public TSiViewerListener {
   public:
-    TTcpListener(SOCKET ASocket, std::uint16_t APort) : FSocket(ASocket), FPort(APort) {}
-    ~TTcpListener() override { closesocket(FSocket); }
+    TTcpListener(TSiUniqueSocket ASocket, std::uint16_t APort)
+        : FSocket(std::move(ASocket)), FPort(APort) {}
 
     std::unique_ptr<TSiViewerChannel> Accept() override {
         for (;;) {
-            if (!WaitReadable(FSocket, FStopped)) {
+            if (!WaitReadable(FSocket.Get(), FStopped)) {
                 return nullptr;
             }
-            const SOCKET LClient = accept(FSocket, nullptr, nullptr);
-            if (LClient == INVALID_SOCKET) {
+            TSiUniqueSocket LClient(accept(FSocket.Get(), nullptr, nullptr));
+            if (!LClient) {
                 const int LError = WSAGetLastError();
                 if (LError == WSAEWOULDBLOCK || LError == WSAECONNRESET) {
                     continue;
                 }
                 throw ESiError(ErrorText(LError));
             }
-            SetHandleInformation(reinterpret_cast<HANDLE>(LClient), HANDLE_FLAG_INHERIT, 0);
+            SetHandleInformation(reinterpret_cast<HANDLE>(LClient.Get()), HANDLE_FLAG_INHERIT, 0);
             const BOOL LOn = TRUE;
-            setsockopt(LClient, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&LOn),
+            setsockopt(LClient.Get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&LOn),
                        sizeof LOn);
-            return std::make_unique<TTcpChannel>(LClient, FStopped);
+            return std::make_unique<TTcpChannel>(std::move(LClient), FStopped);
         }
     }
 
@@ -314,7 +291,7 @@ class TTcpListener final : public TSiViewerListener {
     std::uint16_t Port() const noexcept override { return FPort; }
 
   private:
-    SOCKET FSocket;
+    TSiUniqueSocket FSocket;
     std::uint16_t FPort;
     std::atomic<bool> FStopped{false};
 };
@@ -340,25 +317,23 @@ std::unique_ptr<TSiViewerListener> SiListenTcp(const std::string& AAddress, std:
     if (inet_pton(AF_INET, AAddress.c_str(), &LAddress.sin_addr) != 1) {
         return LFail(WSAEINVAL);
     }
-    const SOCKET LSocket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (LSocket == INVALID_SOCKET) {
+    TSiUniqueSocket LSocket(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!LSocket) {
         return LFail(WSAGetLastError());
     }
-    SetHandleInformation(reinterpret_cast<HANDLE>(LSocket), HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(reinterpret_cast<HANDLE>(LSocket.Get()), HANDLE_FLAG_INHERIT, 0);
     // Only this viewer may take the port (no SO_REUSEADDR, which on Windows would let a second
     // listener steal it).
     const BOOL LExclusive = TRUE;
-    setsockopt(LSocket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&LExclusive),
-               sizeof LExclusive);
+    setsockopt(LSocket.Get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+               reinterpret_cast<const char*>(&LExclusive), sizeof LExclusive);
     int LLength = sizeof LAddress;
-    if (bind(LSocket, reinterpret_cast<const sockaddr*>(&LAddress), sizeof LAddress) != 0 ||
-        listen(LSocket, 16) != 0 ||
-        getsockname(LSocket, reinterpret_cast<sockaddr*>(&LAddress), &LLength) != 0) {
-        const int LError = WSAGetLastError();
-        closesocket(LSocket);
-        return LFail(LError);
+    if (bind(LSocket.Get(), reinterpret_cast<const sockaddr*>(&LAddress), sizeof LAddress) != 0 ||
+        listen(LSocket.Get(), 16) != 0 ||
+        getsockname(LSocket.Get(), reinterpret_cast<sockaddr*>(&LAddress), &LLength) != 0) {
+        return LFail(WSAGetLastError());
     }
-    return std::make_unique<TTcpListener>(LSocket, ntohs(LAddress.sin_port));
+    return std::make_unique<TTcpListener>(std::move(LSocket), ntohs(LAddress.sin_port));
 }
 
 }  // namespace deruz::logging

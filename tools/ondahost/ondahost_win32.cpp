@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "logging/system/system_handles_win32.h"
 #include "tools/ondahost/box_recorder_win32.h"
 #include "tools/ondahost/script.h"
 
@@ -53,16 +54,12 @@ void WINAPI HostProcMsgs() {}
 class THost {
   public:
     explicit THost(std::wstring path) : FPath(std::move(path)) {}
-    ~THost() {
-        if (FLib != nullptr) FreeLibrary(FLib);
-    }
 
     // Runs one call; returns false when the library or the export could not be loaded.
     bool Run(const TCall& call) {
         const std::string verb = Utf8(call.Verb);
         if (call.Verb == L"unload") {
-            if (FLib != nullptr) FreeLibrary(FLib);
-            FLib = nullptr;
+            FLib.Reset();
             std::printf("unload\n");
             return true;
         }
@@ -143,18 +140,20 @@ class THost {
 
   private:
     bool Load() {
-        if (FLib != nullptr) return true;
-        FLib = LoadLibraryW(FPath.c_str());
-        if (FLib == nullptr) {
+        if (FLib) return true;
+        const HMODULE lib = LoadLibraryW(FPath.c_str());
+        if (lib == nullptr) {
             std::fprintf(stderr, "ondahost: cannot load %s (error %lu)\n", Utf8(FPath).c_str(),
                          GetLastError());
+            return false;
         }
-        return FLib != nullptr;
+        FLib.Reset(lib);
+        return true;
     }
 
     template <typename F>
     F Export(const char* name) {
-        auto fn = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(FLib, name)));
+        auto fn = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(FLib.Get(), name)));
         if (fn == nullptr) std::fprintf(stderr, "ondahost: no export %s\n", name);
         return fn;
     }
@@ -184,7 +183,8 @@ class THost {
     }
 
     std::wstring FPath;
-    HMODULE FLib = nullptr;
+    // Unloaded by the "unload" call or when the host ends.
+    deruz::logging::TSiUniqueHModule FLib;
     HWND FWindow = nullptr;
 };
 
