@@ -51,6 +51,18 @@ TDateTime SiEncodeDateTime(const TSiDateTimeParts& AParts) noexcept {
     return days >= 0 ? days + time : days - time;
 }
 
+bool SiIsCalendarDate(TDateTime AValue) noexcept {
+    constexpr double kFirstDay = -693'593.0;  // 0001-01-01
+    constexpr double kEndDay = 2'958'466.0;   // 10000-01-01
+    return std::isfinite(AValue) && AValue > kFirstDay - 1 && AValue < kEndDay;
+}
+
+int SiDayOfWeek(int AYear, int AMonth, int ADay) noexcept {
+    // 1970-01-01 was a Thursday (4); the remainder of a negative count is negative.
+    const std::int64_t weekday = (DaysFromCivil(AYear, AMonth, ADay) + 4) % 7;
+    return static_cast<int>(weekday < 0 ? weekday + 7 : weekday);
+}
+
 TSiDayTime SiSplitDateTime(TDateTime AValue) noexcept {
     TSiDayTime result;
     double fraction = 0;

@@ -32,6 +32,14 @@ TDateTime SiEncodeDateTime(const TSiDateTimeParts& AParts) noexcept;
 // The calendar date and time of a TDateTime, rounded to the nearest millisecond.
 TSiDateTimeParts SiDecodeDateTime(TDateTime AValue) noexcept;
 
+// Whether AValue falls within the years 1 to 9999, the dates that date and time texts can
+// show; the formatters show any other value (and NaN or infinity) as a number.
+bool SiIsCalendarDate(TDateTime AValue) noexcept;
+
+// The day of the week of a date of the proleptic Gregorian calendar, 0 for Sunday to 6 for
+// Saturday: the index into the day names of TSiFormatSettings.
+int SiDayOfWeek(int AYear, int AMonth, int ADay) noexcept;
+
 // A TDateTime as whole days and the millisecond of the day (0 to 86,399,999), rounded as
 // SiDecodeDateTime rounds; SiDayTimeParts turns it into the same fields. Formatters use the
 // pair to see cheaply whether a value falls into a second they have already converted.

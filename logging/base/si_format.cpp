@@ -15,24 +15,6 @@ namespace {
 constexpr int kMaxFloatDigits = 18;
 constexpr int kDefaultFloatDigits = 15;
 
-// The first code points of AText that fit into AUnits UTF-16 code units; a character that
-// needs two units is left out whole rather than cut in half.
-std::string_view TruncateUtf16(std::string_view AText, std::size_t AUnits) {
-    std::size_t LIndex = 0;
-    std::size_t LUnits = 0;
-    while (LIndex < AText.size()) {
-        std::size_t LNext = LIndex;
-        const char32_t LCode = SiDecodeUtf8(AText, LNext);
-        const std::size_t LWidth = LCode >= 0x10000 ? 2 : 1;
-        if (LUnits + LWidth > AUnits) {
-            break;
-        }
-        LUnits += LWidth;
-        LIndex = LNext;
-    }
-    return AText.substr(0, LIndex);
-}
-
 // A finite, non-negative number as a decimal digit string: value = 0.D1D2...Dn x 10^Exponent.
 // Zero has no digits. Trailing zero digits are dropped.
 struct TDecimal {
@@ -118,11 +100,7 @@ void AppendExponent(std::string& AOut, int AExponent, bool APlusSign, int AMinDi
     } else if (APlusSign) {
         AOut += '+';
     }
-    const std::string LDigits = std::to_string(AExponent);
-    if (static_cast<int>(LDigits.size()) < AMinDigits) {
-        AOut.append(static_cast<std::size_t>(AMinDigits) - LDigits.size(), '0');
-    }
-    AOut += LDigits;
+    SiAppendDecimal(AOut, AExponent, AMinDigits);
 }
 
 // Fixed notation with ADecimals decimals, optionally grouping the integer digits by three.
@@ -269,7 +247,7 @@ class TFormatRun {
     enum TFailure { fInvalid, fMissing };
 
     [[noreturn]] void Fail(TFailure AFailure) const {
-        const std::string LFormat(TruncateUtf16(FFormat, 31));
+        const std::string LFormat(SiTruncateUtf16(FFormat, 31));
         if (AFailure == fMissing) {
             throw ESiConvertError("No argument for format '" + LFormat + "'");
         }
@@ -567,7 +545,8 @@ class TFormatRun {
         }
         if (APrecision >= 0) {
             const std::string_view LText = std::string_view(AOut).substr(LStart);
-            AOut.resize(LStart + TruncateUtf16(LText, static_cast<std::size_t>(APrecision)).size());
+            AOut.resize(LStart +
+                        SiTruncateUtf16(LText, static_cast<std::size_t>(APrecision)).size());
         }
     }
 
@@ -578,21 +557,6 @@ class TFormatRun {
     std::size_t FPos = 0;
     std::size_t FArgIndex = 0;
 };
-
-// Day of the week, 0 for Sunday, of a date of the Gregorian calendar.
-int DayOfWeek(int AYear, int AMonth, int ADay) {
-    static constexpr int kOffsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-    const int LYear = AMonth < 3 ? AYear - 1 : AYear;
-    return (LYear + LYear / 4 - LYear / 100 + LYear / 400 + kOffsets[AMonth - 1] + ADay) % 7;
-}
-
-void AppendNumber(std::string& AOut, int AValue, int AMinDigits) {
-    const std::string LDigits = std::to_string(AValue);
-    if (static_cast<int>(LDigits.size()) < AMinDigits) {
-        AOut.append(static_cast<std::size_t>(AMinDigits) - LDigits.size(), '0');
-    }
-    AOut += LDigits;
-}
 
 // The first character (code point) of AText.
 std::string_view FirstCharacter(std::string_view AText) {
@@ -640,16 +604,16 @@ void AppendPicture(std::string& AOut, std::string_view APicture, const TSiDateTi
         switch (LChar) {
             case 'd':
                 if (LCount <= 2) {
-                    AppendNumber(AOut, AParts.Day, LCount);
+                    SiAppendDecimal(AOut, AParts.Day, LCount);
                 } else {
-                    const int LDay = DayOfWeek(AParts.Year, AParts.Month, AParts.Day);
+                    const int LDay = SiDayOfWeek(AParts.Year, AParts.Month, AParts.Day);
                     AOut +=
                         LCount == 3 ? ASettings.ShortDayNames[LDay] : ASettings.LongDayNames[LDay];
                 }
                 break;
             case 'M':
                 if (LCount <= 2) {
-                    AppendNumber(AOut, AParts.Month, LCount);
+                    SiAppendDecimal(AOut, AParts.Month, LCount);
                 } else {
                     AOut += LCount == 3 ? ASettings.ShortMonthNames[AParts.Month - 1]
                                         : ASettings.LongMonthNames[AParts.Month - 1];
@@ -657,25 +621,25 @@ void AppendPicture(std::string& AOut, std::string_view APicture, const TSiDateTi
                 break;
             case 'y':
                 if (LCount <= 2) {
-                    AppendNumber(AOut, AParts.Year % 100, LCount);
+                    SiAppendDecimal(AOut, AParts.Year % 100, LCount);
                 } else {
-                    AppendNumber(AOut, AParts.Year, 4);
+                    SiAppendDecimal(AOut, AParts.Year, 4);
                 }
                 break;
             case 'g':
                 break;
             case 'h':
-                AppendNumber(AOut, AParts.Hour % 12 == 0 ? 12 : AParts.Hour % 12,
-                             LCount >= 2 ? 2 : 1);
+                SiAppendDecimal(AOut, AParts.Hour % 12 == 0 ? 12 : AParts.Hour % 12,
+                                LCount >= 2 ? 2 : 1);
                 break;
             case 'H':
-                AppendNumber(AOut, AParts.Hour, LCount >= 2 ? 2 : 1);
+                SiAppendDecimal(AOut, AParts.Hour, LCount >= 2 ? 2 : 1);
                 break;
             case 'm':
-                AppendNumber(AOut, AParts.Minute, LCount >= 2 ? 2 : 1);
+                SiAppendDecimal(AOut, AParts.Minute, LCount >= 2 ? 2 : 1);
                 break;
             case 's':
-                AppendNumber(AOut, AParts.Second, LCount >= 2 ? 2 : 1);
+                SiAppendDecimal(AOut, AParts.Second, LCount >= 2 ? 2 : 1);
                 break;
             case 't': {
                 const std::string& LMarker =
@@ -725,20 +689,9 @@ std::string SiFloatToStr(double AValue, const TSiFormatSettings& ASettings) {
     return GeneralText(AValue, kDefaultFloatDigits, 0, ASettings);
 }
 
-namespace {
-
-// Whether AValue lies within the years 1 to 9999 that a picture can show.
-bool IsCalendarDate(TDateTime AValue) {
-    constexpr double kFirstDay = -693593.0;  // 0001-01-01
-    constexpr double kEndDay = 2958466.0;    // 10000-01-01
-    return std::isfinite(AValue) && AValue > kFirstDay - 1 && AValue < kEndDay;
-}
-
-}  // namespace
-
 std::string SiFormatDateTime(std::string_view APicture, TDateTime AValue,
                              const TSiFormatSettings& ASettings) {
-    if (!IsCalendarDate(AValue)) {
+    if (!SiIsCalendarDate(AValue)) {
         return SiFloatToStr(AValue, ASettings);
     }
     std::string LOut;
@@ -748,7 +701,7 @@ std::string SiFormatDateTime(std::string_view APicture, TDateTime AValue,
 
 std::string SiDateTimeToStr(TDateTime AValue, const TSiFormatSettings& ASettings) {
     // Beyond the calendar there is no date to show; the number is the most honest text.
-    if (!IsCalendarDate(AValue)) {
+    if (!SiIsCalendarDate(AValue)) {
         return SiFloatToStr(AValue, ASettings);
     }
     const TSiDateTimeParts LParts = SiDecodeDateTime(AValue);

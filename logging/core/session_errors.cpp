@@ -23,21 +23,6 @@ std::string OneLine(std::string_view AText) {
     return LText;
 }
 
-// AText cut after AMaxUnits UTF-16 code units, never inside a character.
-std::string_view CutToUnits(std::string_view AText, std::size_t AMaxUnits) {
-    std::size_t LUnits = 0;
-    std::size_t LIndex = 0;
-    while (LIndex < AText.size()) {
-        std::size_t LNext = LIndex;
-        const char32_t LCode = SiDecodeUtf8(AText, LNext);
-        const std::size_t LWidth = LCode > 0xFFFF ? 2 : 1;
-        if (LUnits + LWidth > AMaxUnits) break;
-        LUnits += LWidth;
-        LIndex = LNext;
-    }
-    return AText.substr(0, LIndex);
-}
-
 }  // namespace
 
 void TSiSession::SendExceptionText(std::string_view ATitle, std::string AText,
@@ -88,7 +73,7 @@ void TSiSession::SendCurrentException(std::string_view ATitle) noexcept {
             LDescription = LType != nullptr ? SiClassName(*LType) : "unknown exception";
         }
         // The exception object stays alive through LCurrent while it is described.
-        SendExceptionText(ATitle, OneLine(SiTrim(CutToUnits(LDescription, kMaxDescription))),
+        SendExceptionText(ATitle, OneLine(SiTrim(SiTruncateUtf16(LDescription, kMaxDescription))),
                           LStackTrace);
     } catch (const std::exception& LError) {
         ReportToCore(LError);

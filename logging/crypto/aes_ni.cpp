@@ -1,12 +1,14 @@
-// AES encryption with the AES-NI instructions. This unit alone is compiled with -maes and
-// -msse4.1; when those flags are missing it builds the fallback at the end, which reports the
-// instructions as unavailable.
+// AES encryption and decryption with the AES-NI instructions. This unit alone is compiled with
+// -maes and -msse4.1; when those flags are missing it builds the fallback at the end, which
+// reports the instructions as unavailable.
 #include "logging/crypto/aes_ni.h"
 
 #if defined(__AES__) && defined(__SSE4_1__)
 
 #include <cpuid.h>
 #include <wmmintrin.h>
+
+#include <type_traits>
 
 namespace deruz::logging {
 
@@ -25,8 +27,9 @@ bool QueryProcessor() noexcept {
 }
 
 // The round count is a template parameter so that the round loops unroll and every round key
-// stays in a register for the whole run (at most 15 of the 16 vector registers).
-template <int Rounds>
+// stays in a register for the whole run (at most 15 of the 16 vector registers). ADecrypt picks
+// the inverse rounds, which take the schedule of the equivalent inverse cipher.
+template <int Rounds, bool ADecrypt>
 struct TRoundKeys {
     __m128i K[Rounds + 1];
 
@@ -36,53 +39,117 @@ struct TRoundKeys {
         }
     }
 
-    __m128i Encrypt(__m128i ABlock) const noexcept {
+    static __m128i Round(__m128i ABlock, __m128i AKey) noexcept {
+        return ADecrypt ? _mm_aesdec_si128(ABlock, AKey) : _mm_aesenc_si128(ABlock, AKey);
+    }
+
+    static __m128i LastRound(__m128i ABlock, __m128i AKey) noexcept {
+        return ADecrypt ? _mm_aesdeclast_si128(ABlock, AKey) : _mm_aesenclast_si128(ABlock, AKey);
+    }
+
+    __m128i Block(__m128i ABlock) const noexcept {
         ABlock = _mm_xor_si128(ABlock, K[0]);
         for (int i = 1; i < Rounds; ++i) {
-            ABlock = _mm_aesenc_si128(ABlock, K[i]);
+            ABlock = Round(ABlock, K[i]);
         }
-        return _mm_aesenclast_si128(ABlock, K[Rounds]);
+        return LastRound(ABlock, K[Rounds]);
+    }
+
+    // Four independent blocks at once, so that they go through the pipeline together.
+    void Blocks4(__m128i* ABlocks) const noexcept {
+        for (int b = 0; b < 4; ++b) {
+            ABlocks[b] = _mm_xor_si128(ABlocks[b], K[0]);
+        }
+        for (int r = 1; r < Rounds; ++r) {
+            for (int b = 0; b < 4; ++b) {
+                ABlocks[b] = Round(ABlocks[b], K[r]);
+            }
+        }
+        for (int b = 0; b < 4; ++b) {
+            ABlocks[b] = LastRound(ABlocks[b], K[Rounds]);
+        }
     }
 };
 
-template <int Rounds>
-void EncryptECB(const std::uint8_t* ARoundKeys, std::uint8_t* AData, std::size_t ABlocks) {
-    const TRoundKeys<Rounds> keys(ARoundKeys);
+template <int Rounds, bool ADecrypt>
+void CryptECB(const std::uint8_t* ARoundKeys, std::uint8_t* AData, std::size_t ABlocks) {
+    const TRoundKeys<Rounds, ADecrypt> keys(ARoundKeys);
     auto* data = reinterpret_cast<__m128i*>(AData);
     std::size_t i = 0;
-    // Blocks are independent, so four go through the pipeline at once.
     for (; i + 4 <= ABlocks; i += 4) {
-        __m128i b0 = _mm_xor_si128(_mm_loadu_si128(data + i), keys.K[0]);
-        __m128i b1 = _mm_xor_si128(_mm_loadu_si128(data + i + 1), keys.K[0]);
-        __m128i b2 = _mm_xor_si128(_mm_loadu_si128(data + i + 2), keys.K[0]);
-        __m128i b3 = _mm_xor_si128(_mm_loadu_si128(data + i + 3), keys.K[0]);
-        for (int r = 1; r < Rounds; ++r) {
-            b0 = _mm_aesenc_si128(b0, keys.K[r]);
-            b1 = _mm_aesenc_si128(b1, keys.K[r]);
-            b2 = _mm_aesenc_si128(b2, keys.K[r]);
-            b3 = _mm_aesenc_si128(b3, keys.K[r]);
+        __m128i blocks[4];
+        for (int b = 0; b < 4; ++b) {
+            blocks[b] = _mm_loadu_si128(data + i + b);
         }
-        _mm_storeu_si128(data + i, _mm_aesenclast_si128(b0, keys.K[Rounds]));
-        _mm_storeu_si128(data + i + 1, _mm_aesenclast_si128(b1, keys.K[Rounds]));
-        _mm_storeu_si128(data + i + 2, _mm_aesenclast_si128(b2, keys.K[Rounds]));
-        _mm_storeu_si128(data + i + 3, _mm_aesenclast_si128(b3, keys.K[Rounds]));
+        keys.Blocks4(blocks);
+        for (int b = 0; b < 4; ++b) {
+            _mm_storeu_si128(data + i + b, blocks[b]);
+        }
     }
     for (; i < ABlocks; ++i) {
-        _mm_storeu_si128(data + i, keys.Encrypt(_mm_loadu_si128(data + i)));
+        _mm_storeu_si128(data + i, keys.Block(_mm_loadu_si128(data + i)));
     }
 }
 
+// Encryption chains each block to the one before, so it goes one block at a time.
 template <int Rounds>
 void EncryptCBC(const std::uint8_t* ARoundKeys, std::uint8_t* AIV, std::uint8_t* AData,
                 std::size_t ABlocks) {
-    const TRoundKeys<Rounds> keys(ARoundKeys);
+    const TRoundKeys<Rounds, false> keys(ARoundKeys);
     auto* data = reinterpret_cast<__m128i*>(AData);
     __m128i chain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(AIV));
     for (std::size_t i = 0; i < ABlocks; ++i) {
-        chain = keys.Encrypt(_mm_xor_si128(_mm_loadu_si128(data + i), chain));
+        chain = keys.Block(_mm_xor_si128(_mm_loadu_si128(data + i), chain));
         _mm_storeu_si128(data + i, chain);
     }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(AIV), chain);
+}
+
+// Decryption needs only ciphertext for the chain, so four blocks go at once.
+template <int Rounds>
+void DecryptCBC(const std::uint8_t* ARoundKeys, std::uint8_t* AIV, std::uint8_t* AData,
+                std::size_t ABlocks) {
+    const TRoundKeys<Rounds, true> keys(ARoundKeys);
+    auto* data = reinterpret_cast<__m128i*>(AData);
+    __m128i chain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(AIV));
+    std::size_t i = 0;
+    for (; i + 4 <= ABlocks; i += 4) {
+        __m128i cipher[4];
+        __m128i blocks[4];
+        for (int b = 0; b < 4; ++b) {
+            cipher[b] = blocks[b] = _mm_loadu_si128(data + i + b);
+        }
+        keys.Blocks4(blocks);
+        _mm_storeu_si128(data + i, _mm_xor_si128(blocks[0], chain));
+        for (int b = 1; b < 4; ++b) {
+            _mm_storeu_si128(data + i + b, _mm_xor_si128(blocks[b], cipher[b - 1]));
+        }
+        chain = cipher[3];
+    }
+    for (; i < ABlocks; ++i) {
+        const __m128i cipher = _mm_loadu_si128(data + i);
+        _mm_storeu_si128(data + i, _mm_xor_si128(keys.Block(cipher), chain));
+        chain = cipher;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(AIV), chain);
+}
+
+// Calls AFunction with the round count as a compile-time constant; other counts do nothing.
+template <class F>
+void WithRounds(int ARounds, F&& AFunction) {
+    switch (ARounds) {
+        case 10:
+            AFunction(std::integral_constant<int, 10>{});
+            break;
+        case 12:
+            AFunction(std::integral_constant<int, 12>{});
+            break;
+        case 14:
+            AFunction(std::integral_constant<int, 14>{});
+            break;
+        default:
+            break;
+    }
 }
 
 }  // namespace
@@ -94,36 +161,30 @@ bool SiAesNiAvailable() noexcept {
 
 void SiAesNiEncryptECB(const std::uint8_t* ARoundKeys, int ARounds, std::uint8_t* AData,
                        std::size_t ABlocks) noexcept {
-    switch (ARounds) {
-        case 10:
-            EncryptECB<10>(ARoundKeys, AData, ABlocks);
-            break;
-        case 12:
-            EncryptECB<12>(ARoundKeys, AData, ABlocks);
-            break;
-        case 14:
-            EncryptECB<14>(ARoundKeys, AData, ABlocks);
-            break;
-        default:
-            break;
-    }
+    WithRounds(ARounds, [&](auto ARoundCount) {
+        CryptECB<decltype(ARoundCount)::value, false>(ARoundKeys, AData, ABlocks);
+    });
 }
 
 void SiAesNiEncryptCBC(const std::uint8_t* ARoundKeys, int ARounds, std::uint8_t* AIV,
                        std::uint8_t* AData, std::size_t ABlocks) noexcept {
-    switch (ARounds) {
-        case 10:
-            EncryptCBC<10>(ARoundKeys, AIV, AData, ABlocks);
-            break;
-        case 12:
-            EncryptCBC<12>(ARoundKeys, AIV, AData, ABlocks);
-            break;
-        case 14:
-            EncryptCBC<14>(ARoundKeys, AIV, AData, ABlocks);
-            break;
-        default:
-            break;
-    }
+    WithRounds(ARounds, [&](auto ARoundCount) {
+        EncryptCBC<decltype(ARoundCount)::value>(ARoundKeys, AIV, AData, ABlocks);
+    });
+}
+
+void SiAesNiDecryptECB(const std::uint8_t* ARoundKeys, int ARounds, std::uint8_t* AData,
+                       std::size_t ABlocks) noexcept {
+    WithRounds(ARounds, [&](auto ARoundCount) {
+        CryptECB<decltype(ARoundCount)::value, true>(ARoundKeys, AData, ABlocks);
+    });
+}
+
+void SiAesNiDecryptCBC(const std::uint8_t* ARoundKeys, int ARounds, std::uint8_t* AIV,
+                       std::uint8_t* AData, std::size_t ABlocks) noexcept {
+    WithRounds(ARounds, [&](auto ARoundCount) {
+        DecryptCBC<decltype(ARoundCount)::value>(ARoundKeys, AIV, AData, ABlocks);
+    });
 }
 
 }  // namespace deruz::logging
@@ -140,6 +201,11 @@ bool SiAesNiAvailable() noexcept {
 void SiAesNiEncryptECB(const std::uint8_t*, int, std::uint8_t*, std::size_t) noexcept {}
 
 void SiAesNiEncryptCBC(const std::uint8_t*, int, std::uint8_t*, std::uint8_t*,
+                       std::size_t) noexcept {}
+
+void SiAesNiDecryptECB(const std::uint8_t*, int, std::uint8_t*, std::size_t) noexcept {}
+
+void SiAesNiDecryptCBC(const std::uint8_t*, int, std::uint8_t*, std::uint8_t*,
                        std::size_t) noexcept {}
 
 }  // namespace deruz::logging

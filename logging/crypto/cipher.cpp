@@ -1,4 +1,4 @@
-// The chaining modes of TBlockCipher and the AES key schedule and table code of TRijndael.
+// The chaining modes of TBlockCipher and the AES key schedules and table code of TRijndael.
 #include "logging/crypto/cipher.h"
 
 #include <algorithm>
@@ -76,6 +76,33 @@ constexpr std::array<std::array<std::uint32_t, 256>, 4> MakeTe() noexcept {
 
 constexpr auto Te = MakeTe();
 
+constexpr std::array<std::uint8_t, 256> MakeInvSBox() noexcept {
+    std::array<std::uint8_t, 256> box{};
+    for (int x = 0; x < 256; ++x) {
+        box[SBox[x]] = static_cast<std::uint8_t>(x);
+    }
+    return box;
+}
+
+constexpr std::array<std::uint8_t, 256> InvSBox = MakeInvSBox();
+
+// Td[n][x]: InvSubBytes and InvMixColumns of byte x in row n, as a big-endian column word.
+constexpr std::array<std::array<std::uint32_t, 256>, 4> MakeTd() noexcept {
+    std::array<std::array<std::uint32_t, 256>, 4> td{};
+    for (int x = 0; x < 256; ++x) {
+        const std::uint8_t s = InvSBox[x];
+        const std::uint32_t column =
+            (std::uint32_t{GfMul(s, 14)} << 24) | (std::uint32_t{GfMul(s, 9)} << 16) |
+            (std::uint32_t{GfMul(s, 13)} << 8) | std::uint32_t{GfMul(s, 11)};
+        for (int n = 0; n < 4; ++n) {
+            td[n][x] = n == 0 ? column : RotateRight32(column, 8 * n);
+        }
+    }
+    return td;
+}
+
+constexpr auto Td = MakeTd();
+
 constexpr std::uint32_t LoadBigEndian(const std::uint8_t* ABytes) noexcept {
     return (std::uint32_t{ABytes[0]} << 24) | (std::uint32_t{ABytes[1]} << 16) |
            (std::uint32_t{ABytes[2]} << 8) | std::uint32_t{ABytes[3]};
@@ -86,6 +113,22 @@ void StoreBigEndian(std::uint32_t AValue, std::uint8_t* ABytes) noexcept {
     ABytes[1] = static_cast<std::uint8_t>(AValue >> 16);
     ABytes[2] = static_cast<std::uint8_t>(AValue >> 8);
     ABytes[3] = static_cast<std::uint8_t>(AValue);
+}
+
+// InvMixColumns of one column word: Td undoes the S-box that it includes through SBox.
+std::uint32_t InvMixColumn(std::uint32_t AWord) noexcept {
+    return Td[0][SBox[AWord >> 24]] ^ Td[1][SBox[(AWord >> 16) & 0xFF]] ^
+           Td[2][SBox[(AWord >> 8) & 0xFF]] ^ Td[3][SBox[AWord & 0xFF]];
+}
+
+// The last round of either direction: ABox applied to one byte of each of four state words
+// (the row shift is in the choice of words), then the round key.
+std::uint32_t LastRoundWord(const std::array<std::uint8_t, 256>& ABox, std::uint32_t A,
+                            std::uint32_t B, std::uint32_t C, std::uint32_t D,
+                            std::uint32_t AKey) noexcept {
+    return ((std::uint32_t{ABox[A >> 24]} << 24) | (std::uint32_t{ABox[(B >> 16) & 0xFF]} << 16) |
+            (std::uint32_t{ABox[(C >> 8) & 0xFF]} << 8) | std::uint32_t{ABox[D & 0xFF]}) ^
+           AKey;
 }
 
 std::uint32_t SubWord(std::uint32_t AWord) noexcept {
@@ -156,6 +199,14 @@ void TBlockCipher::SetIVector(std::span<const std::uint8_t> AVector) {
 }
 
 void TBlockCipher::Encrypt(void* ABuffer, std::size_t ACount) {
+    Crypt(ABuffer, ACount, false);
+}
+
+void TBlockCipher::Decrypt(void* ABuffer, std::size_t ACount) {
+    Crypt(ABuffer, ACount, true);
+}
+
+void TBlockCipher::Crypt(void* ABuffer, std::size_t ACount, bool ADecrypt) {
     CheckMode(FMode);
     auto* data = static_cast<std::uint8_t*>(ABuffer);
     const auto blockSize = static_cast<std::size_t>(BlockSize());
@@ -166,8 +217,12 @@ void TBlockCipher::Encrypt(void* ABuffer, std::size_t ACount) {
                 throw ECipherError("Data size is not a multiple of the block size - " +
                                    std::to_string(ACount));
             }
-            if (FMode == cmECB) {
+            if (FMode == cmECB && ADecrypt) {
+                DecryptECB(data, ACount / blockSize);
+            } else if (FMode == cmECB) {
                 EncryptECB(data, ACount / blockSize);
+            } else if (ADecrypt) {
+                DecryptCBC(data, ACount / blockSize);
             } else {
                 EncryptCBC(data, ACount / blockSize);
             }
@@ -175,7 +230,7 @@ void TBlockCipher::Encrypt(void* ABuffer, std::size_t ACount) {
         case cmCFB:
         case cmOFB:
         case cmCTR:
-            EncryptStream(data, ACount);
+            CryptStream(data, ACount, ADecrypt);
             break;
         default:
             throw std::logic_error("Cipher mode not supported");
@@ -191,10 +246,22 @@ void TBlockCipher::EncryptCBC(std::uint8_t* AData, std::size_t ABlocks) {
     }
 }
 
-// The three stream modes share one loop: at the start of each key stream block the next block
-// is produced (CFB and OFB encrypt FIV in place; CTR encrypts the counter into FKeyStream and
-// counts up), then bytes are XORed with it. CFB feeds the ciphertext back into FIV.
-void TBlockCipher::EncryptStream(std::uint8_t* AData, std::size_t ACount) {
+void TBlockCipher::DecryptCBC(std::uint8_t* AData, std::size_t ABlocks) {
+    const auto blockSize = static_cast<std::size_t>(BlockSize());
+    std::array<std::uint8_t, kMaxBlockSize> cipher{};
+    for (std::size_t i = 0; i < ABlocks; ++i, AData += blockSize) {
+        std::memcpy(cipher.data(), AData, blockSize);
+        DecryptECB(AData, 1);
+        XorBlock(AData, FIV.data(), blockSize);
+        std::memcpy(FIV.data(), cipher.data(), blockSize);
+    }
+}
+
+// The three stream modes share one loop for both directions: at the start of each key stream
+// block the next block is produced (CFB and OFB encrypt FIV in place; CTR encrypts the counter
+// into FKeyStream and counts up), then bytes are XORed with it. CFB feeds the ciphertext back
+// into FIV: the output when encrypting, the input when decrypting.
+void TBlockCipher::CryptStream(std::uint8_t* AData, std::size_t ACount, bool ADecrypt) {
     const auto blockSize = static_cast<std::size_t>(BlockSize());
     for (std::size_t i = 0; i < ACount; ++i) {
         if (FFBIndex == 0) {
@@ -216,8 +283,9 @@ void TBlockCipher::EncryptStream(std::uint8_t* AData, std::size_t ACount) {
         } else if (FMode == cmOFB) {
             AData[i] ^= FIV[index];
         } else {
+            const std::uint8_t input = AData[i];
             AData[i] ^= FIV[index];
-            FIV[index] = AData[i];
+            FIV[index] = ADecrypt ? input : AData[i];
         }
         FFBIndex = static_cast<std::int32_t>((index + 1) % blockSize);
     }
@@ -253,20 +321,33 @@ TRijndael::TRijndael(const void* AKey, int ACount, TAesEngine AEngine) {
         rk[i] = rk[i - keyWords] ^ temp;
     }
 
+    // The equivalent inverse cipher (FIPS-197 5.3.5) runs its rounds in the same order as
+    // encryption, table lookups and all, with the round keys reversed and the middle ones
+    // passed through InvMixColumns.
+    for (int round = 0; round <= numrounds; ++round) {
+        for (int n = 0; n < 4; ++n) {
+            const std::uint32_t word = rk[4 * (numrounds - round) + n];
+            dk[4 * round + n] = round == 0 || round == numrounds ? word : InvMixColumn(word);
+        }
+    }
+
     FUseAesNi = AEngine == aeAuto && SiAesNiAvailable();
     if (FUseAesNi) {
         // The instructions take each round key as the 16 bytes in their natural order.
         std::array<std::uint8_t, sizeof(rk)> bytes{};
         const TWipeGuard bytesGuard(bytes.data(), bytes.size());
-        for (int i = 0; i < totalWords; ++i) {
-            StoreBigEndian(rk[i], bytes.data() + 4 * i);
+        for (auto* schedule : {&rk, &dk}) {
+            for (int i = 0; i < totalWords; ++i) {
+                StoreBigEndian((*schedule)[i], bytes.data() + 4 * i);
+            }
+            std::memcpy(schedule->data(), bytes.data(), bytes.size());
         }
-        std::memcpy(rk.data(), bytes.data(), bytes.size());
     }
 }
 
 TRijndael::~TRijndael() {
     ProtectClear(rk.data(), sizeof(rk));
+    ProtectClear(dk.data(), sizeof(dk));
     numrounds = 0;
 }
 
@@ -322,17 +403,66 @@ void TRijndael::EncryptBlockPortable(std::uint8_t* ABlock) const noexcept {
         s3 = t3;
     }
     key += 4;
-    const auto last = [](std::uint32_t A, std::uint32_t B, std::uint32_t C, std::uint32_t D,
-                         std::uint32_t AKey) noexcept {
-        return ((std::uint32_t{SBox[A >> 24]} << 24) |
-                (std::uint32_t{SBox[(B >> 16) & 0xFF]} << 16) |
-                (std::uint32_t{SBox[(C >> 8) & 0xFF]} << 8) | std::uint32_t{SBox[D & 0xFF]}) ^
-               AKey;
-    };
-    StoreBigEndian(last(s0, s1, s2, s3, key[0]), ABlock);
-    StoreBigEndian(last(s1, s2, s3, s0, key[1]), ABlock + 4);
-    StoreBigEndian(last(s2, s3, s0, s1, key[2]), ABlock + 8);
-    StoreBigEndian(last(s3, s0, s1, s2, key[3]), ABlock + 12);
+    StoreBigEndian(LastRoundWord(SBox, s0, s1, s2, s3, key[0]), ABlock);
+    StoreBigEndian(LastRoundWord(SBox, s1, s2, s3, s0, key[1]), ABlock + 4);
+    StoreBigEndian(LastRoundWord(SBox, s2, s3, s0, s1, key[2]), ABlock + 8);
+    StoreBigEndian(LastRoundWord(SBox, s3, s0, s1, s2, key[3]), ABlock + 12);
+}
+
+void TRijndael::DecryptECB(std::uint8_t* AData, std::size_t ABlocks) {
+    if (FUseAesNi) {
+        SiAesNiDecryptECB(reinterpret_cast<const std::uint8_t*>(dk.data()), numrounds, AData,
+                          ABlocks);
+        return;
+    }
+    for (std::size_t i = 0; i < ABlocks; ++i) {
+        DecryptBlockPortable(AData + 16 * i);
+    }
+}
+
+void TRijndael::DecryptCBC(std::uint8_t* AData, std::size_t ABlocks) {
+    if (FUseAesNi) {
+        SiAesNiDecryptCBC(reinterpret_cast<const std::uint8_t*>(dk.data()), numrounds, FIV.data(),
+                          AData, ABlocks);
+        return;
+    }
+    std::uint8_t cipher[16];
+    for (std::size_t i = 0; i < ABlocks; ++i, AData += 16) {
+        std::memcpy(cipher, AData, 16);
+        DecryptBlockPortable(AData);
+        XorBlock(AData, FIV.data(), 16);
+        std::memcpy(FIV.data(), cipher, 16);
+    }
+}
+
+// The mirror of EncryptBlockPortable: the inverse row shift takes each column's bytes from the
+// columns to its right instead of its left.
+void TRijndael::DecryptBlockPortable(std::uint8_t* ABlock) const noexcept {
+    const std::uint32_t* key = dk.data();
+    std::uint32_t s0 = LoadBigEndian(ABlock) ^ key[0];
+    std::uint32_t s1 = LoadBigEndian(ABlock + 4) ^ key[1];
+    std::uint32_t s2 = LoadBigEndian(ABlock + 8) ^ key[2];
+    std::uint32_t s3 = LoadBigEndian(ABlock + 12) ^ key[3];
+    for (int round = 1; round < numrounds; ++round) {
+        key += 4;
+        const std::uint32_t t0 = Td[0][s0 >> 24] ^ Td[1][(s3 >> 16) & 0xFF] ^
+                                 Td[2][(s2 >> 8) & 0xFF] ^ Td[3][s1 & 0xFF] ^ key[0];
+        const std::uint32_t t1 = Td[0][s1 >> 24] ^ Td[1][(s0 >> 16) & 0xFF] ^
+                                 Td[2][(s3 >> 8) & 0xFF] ^ Td[3][s2 & 0xFF] ^ key[1];
+        const std::uint32_t t2 = Td[0][s2 >> 24] ^ Td[1][(s1 >> 16) & 0xFF] ^
+                                 Td[2][(s0 >> 8) & 0xFF] ^ Td[3][s3 & 0xFF] ^ key[2];
+        const std::uint32_t t3 = Td[0][s3 >> 24] ^ Td[1][(s2 >> 16) & 0xFF] ^
+                                 Td[2][(s1 >> 8) & 0xFF] ^ Td[3][s0 & 0xFF] ^ key[3];
+        s0 = t0;
+        s1 = t1;
+        s2 = t2;
+        s3 = t3;
+    }
+    key += 4;
+    StoreBigEndian(LastRoundWord(InvSBox, s0, s3, s2, s1, key[0]), ABlock);
+    StoreBigEndian(LastRoundWord(InvSBox, s1, s0, s3, s2, key[1]), ABlock + 4);
+    StoreBigEndian(LastRoundWord(InvSBox, s2, s1, s0, s3, key[2]), ABlock + 8);
+    StoreBigEndian(LastRoundWord(InvSBox, s3, s2, s1, s0, key[3]), ABlock + 12);
 }
 
 }  // namespace deruz::logging

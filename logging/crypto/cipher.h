@@ -34,7 +34,7 @@ void ProtectClear(void* ABuffer, std::size_t ACount) noexcept;
 // std::logic_error "Cipher mode not supported" for it, as for any value outside the list.
 enum TCipherMode : std::uint8_t { cmECB, cmCFB, cmCBC, cmOFB, cmABC, cmCTR };
 
-// An abstract cipher that encrypts in place in its current mode.
+// An abstract cipher that encrypts and decrypts in place in its current mode.
 class TCipher {
   public:
     TCipher(const TCipher&) = delete;
@@ -49,8 +49,8 @@ class TCipher {
     // Raises std::logic_error "Cipher mode not supported" for a value outside TCipherMode.
     void SetMode(TCipherMode AMode);
 
-    // The chaining vector: the IV before the first Encrypt, afterwards the state that the
-    // next Encrypt continues from.
+    // The chaining vector: the IV before the first Encrypt or Decrypt, afterwards the state
+    // that the next call continues from.
     virtual std::span<const std::uint8_t> IVector() const noexcept = 0;
     // Sets the chaining vector; AVector must hold exactly one block (ECipherError otherwise).
     virtual void SetIVector(std::span<const std::uint8_t> AVector) = 0;
@@ -58,6 +58,10 @@ class TCipher {
     // Encrypts ACount bytes in place in the current mode, continuing the chain of the
     // previous call.
     virtual void Encrypt(void* ABuffer, std::size_t ACount) = 0;
+    // Decrypts ACount bytes in place in the current mode, continuing the chain of the previous
+    // call: the inverse of Encrypt with the same key, mode and initial vector, however either
+    // side splits the data into calls.
+    virtual void Decrypt(void* ABuffer, std::size_t ACount) = 0;
 
   protected:
     TCipher() = default;
@@ -65,14 +69,15 @@ class TCipher {
     TCipherMode FMode = cmECB;
 };
 
-// A cipher over fixed-size blocks, with the chaining modes built on its block encryption.
+// A cipher over fixed-size blocks, with the chaining modes built on its block functions.
 //
 // ECB and CBC take whole blocks only: a count that is not a multiple of the block size raises
 // ECipherError and leaves the data and the chain untouched (encrypting all but the tail would
 // leave plaintext in the caller's buffer). CFB, OFB and CTR are the full-block feedback
 // variants and accept any count: FFBIndex keeps the position within the current key stream
 // block, so the output does not depend on how the data is split into calls. CTR counts the
-// whole vector as one big-endian number.
+// whole vector as one big-endian number. The stream modes only ever run the block encryption,
+// also when they decrypt.
 class TBlockCipher : public TCipher {
   public:
     // The largest block any cipher of this family uses.
@@ -86,6 +91,7 @@ class TBlockCipher : public TCipher {
     std::span<const std::uint8_t> IVector() const noexcept override;
     void SetIVector(std::span<const std::uint8_t> AVector) override;
     void Encrypt(void* ABuffer, std::size_t ACount) override;
+    void Decrypt(void* ABuffer, std::size_t ACount) override;
 
   protected:
     TBlockCipher() = default;
@@ -96,6 +102,10 @@ class TBlockCipher : public TCipher {
     // the last ciphertext block in FIV. The default goes block by block through EncryptECB;
     // ciphers override it when they can keep the chain in registers.
     virtual void EncryptCBC(std::uint8_t* AData, std::size_t ABlocks);
+    // The inverses of EncryptECB and EncryptCBC; DecryptCBC leaves the last ciphertext block
+    // in FIV as well.
+    virtual void DecryptECB(std::uint8_t* AData, std::size_t ABlocks) = 0;
+    virtual void DecryptCBC(std::uint8_t* AData, std::size_t ABlocks);
 
     // The chaining vector (first BlockSize bytes).
     std::array<std::uint8_t, kMaxBlockSize> FIV{};
@@ -105,7 +115,8 @@ class TBlockCipher : public TCipher {
     std::array<std::uint8_t, kMaxBlockSize> FKeyStream{};
 
   private:
-    void EncryptStream(std::uint8_t* AData, std::size_t ACount);
+    void Crypt(void* ABuffer, std::size_t ACount, bool ADecrypt);
+    void CryptStream(std::uint8_t* AData, std::size_t ACount, bool ADecrypt);
 };
 
 // How a TRijndael encrypts: aeAuto uses the AES instructions when the processor has them;
@@ -115,7 +126,7 @@ enum TAesEngine : std::uint8_t { aeAuto, aePortable };
 // AES with a 128-bit block. A key of 1 to 16 bytes is zero-filled to 16 (AES-128, 10 rounds),
 // 17 to 24 bytes to 24 (AES-192, 12 rounds), 25 to 32 bytes to 32 (AES-256, 14 rounds). A
 // count of 0 or less, or above 32, raises ECipherError "Rijndael: Invalid key size - %d".
-// Only encryption is provided.
+// Both key schedules are expanded on construction, so decryption costs no set-up of its own.
 class TRijndael final : public TBlockCipher {
   public:
     TRijndael(const void* AKey, int ACount, TAesEngine AEngine = aeAuto);
@@ -135,15 +146,22 @@ class TRijndael final : public TBlockCipher {
   protected:
     void EncryptECB(std::uint8_t* AData, std::size_t ABlocks) override;
     void EncryptCBC(std::uint8_t* AData, std::size_t ABlocks) override;
+    void DecryptECB(std::uint8_t* AData, std::size_t ABlocks) override;
+    void DecryptCBC(std::uint8_t* AData, std::size_t ABlocks) override;
 
   private:
     void EncryptBlockPortable(std::uint8_t* ABlock) const noexcept;
+    void DecryptBlockPortable(std::uint8_t* ABlock) const noexcept;
 
     std::int32_t numrounds = 0;
     // Encryption round keys, 4 words per round plus one: native 32-bit words (each the
     // big-endian reading of four key bytes) for the table code, or the plain key bytes in
     // order for the AES instructions, which take them as 16-byte vectors.
     alignas(16) std::array<std::uint32_t, 60> rk{};
+    // Decryption round keys of the equivalent inverse cipher (the encryption round keys in
+    // reverse order, InvMixColumns applied to all but the first and the last), in the same
+    // layout as rk.
+    alignas(16) std::array<std::uint32_t, 60> dk{};
     bool FUseAesNi = false;
 };
 

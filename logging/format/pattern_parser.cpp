@@ -5,7 +5,6 @@
 #include <array>
 #include <atomic>
 #include <charconv>
-#include <cmath>
 #include <limits>
 
 #include "logging/base/enums.h"
@@ -42,41 +41,6 @@ std::string SeparatorOf(std::string_view APicture, std::string_view AFallback) {
         }
     }
     return std::string(AFallback);
-}
-
-// Appends AValue in decimal with at least ADigits digits.
-void AppendNumber(std::string& AOut, int AValue, int ADigits) {
-    char LBuffer[16];
-    const auto LResult = std::to_chars(LBuffer, LBuffer + sizeof LBuffer, AValue);
-    const auto LLength = static_cast<int>(LResult.ptr - LBuffer);
-    if (LLength < ADigits) {
-        AOut.append(static_cast<std::size_t>(ADigits - LLength), '0');
-    }
-    AOut.append(LBuffer, LResult.ptr);
-}
-
-// Whether AValue lies within the years 1 to 9999 that a date format can show.
-bool IsCalendarDate(TDateTime AValue) {
-    constexpr double kFirstDay = -693593.0;  // 0001-01-01
-    constexpr double kEndDay = 2958466.0;    // 10000-01-01
-    return std::isfinite(AValue) && AValue > kFirstDay - 1 && AValue < kEndDay;
-}
-
-// Day of the week of a calendar date, Sunday being 0.
-int DayOfWeek(const TSiDateTimeParts& AParts) {
-    TSiDateTimeParts LDate;
-    LDate.Year = AParts.Year;
-    LDate.Month = AParts.Month;
-    LDate.Day = AParts.Day;
-    // Day 0, 1899-12-30, was a Saturday.
-    const auto LDays = static_cast<long long>(std::floor(SiEncodeDateTime(LDate)));
-    return static_cast<int>(((LDays % 7) + 7 + 6) % 7);
-}
-
-void AppendDigits(std::string& AOut, std::uint32_t AValue) {
-    char LBuffer[16];
-    const auto LResult = std::to_chars(LBuffer, LBuffer + sizeof LBuffer, AValue);
-    AOut.append(LBuffer, LResult.ptr);
 }
 
 // Pads the text that AOut holds from AStart to |AWidth| characters (at most CSiMaxTokenWidth):
@@ -247,7 +211,7 @@ TSiTimestampFormat::TSecondText& TSiTimestampFormat::SecondCache() const {
 }
 
 void TSiTimestampFormat::AppendTo(std::string& AOut, TDateTime AValue) const {
-    if (!IsCalendarDate(AValue)) {
+    if (!SiIsCalendarDate(AValue)) {
         AOut += SiFloatToStr(AValue, FSettings);
         return;
     }
@@ -266,7 +230,7 @@ void TSiTimestampFormat::AppendTo(std::string& AOut, TDateTime AValue) const {
     std::size_t LDone = 0;
     for (const TMilliField& LField : LCache.Millis) {
         AOut.append(LCache.Text, LDone, LField.Offset - LDone);
-        AppendNumber(AOut, LMillisecond, LField.Digits);
+        SiAppendDecimal(AOut, LMillisecond, LField.Digits);
         LDone = LField.Offset;
     }
     AOut.append(LCache.Text, LDone, std::string::npos);
@@ -284,14 +248,14 @@ void TSiTimestampFormat::Render(std::string& AOut, const TSiDateTimeParts& APart
                 AOut += LItem.Text;
                 break;
             case fkYear2:
-                AppendNumber(AOut, AParts.Year % 100, 2);
+                SiAppendDecimal(AOut, AParts.Year % 100, 2);
                 break;
             case fkYear4:
-                AppendNumber(AOut, AParts.Year, 4);
+                SiAppendDecimal(AOut, AParts.Year, 4);
                 break;
             case fkMonth:
             case fkMonth2:
-                AppendNumber(AOut, AParts.Month, LItem.Kind == fkMonth ? 1 : 2);
+                SiAppendDecimal(AOut, AParts.Month, LItem.Kind == fkMonth ? 1 : 2);
                 break;
             case fkMonthShort:
                 AOut += FSettings.ShortMonthNames[AParts.Month - 1];
@@ -301,32 +265,32 @@ void TSiTimestampFormat::Render(std::string& AOut, const TSiDateTimeParts& APart
                 break;
             case fkDay:
             case fkDay2:
-                AppendNumber(AOut, AParts.Day, LItem.Kind == fkDay ? 1 : 2);
+                SiAppendDecimal(AOut, AParts.Day, LItem.Kind == fkDay ? 1 : 2);
                 break;
             case fkDayShort:
-                AOut += FSettings.ShortDayNames[DayOfWeek(AParts)];
+                AOut += FSettings.ShortDayNames[SiDayOfWeek(AParts.Year, AParts.Month, AParts.Day)];
                 break;
             case fkDayLong:
-                AOut += FSettings.LongDayNames[DayOfWeek(AParts)];
+                AOut += FSettings.LongDayNames[SiDayOfWeek(AParts.Year, AParts.Month, AParts.Day)];
                 break;
             case fkHour:
             case fkHour2:
-                AppendNumber(AOut, LHour, LItem.Kind == fkHour ? 1 : 2);
+                SiAppendDecimal(AOut, LHour, LItem.Kind == fkHour ? 1 : 2);
                 break;
             case fkMinute:
             case fkMinute2:
-                AppendNumber(AOut, AParts.Minute, LItem.Kind == fkMinute ? 1 : 2);
+                SiAppendDecimal(AOut, AParts.Minute, LItem.Kind == fkMinute ? 1 : 2);
                 break;
             case fkSecond:
             case fkSecond2:
-                AppendNumber(AOut, AParts.Second, LItem.Kind == fkSecond ? 1 : 2);
+                SiAppendDecimal(AOut, AParts.Second, LItem.Kind == fkSecond ? 1 : 2);
                 break;
             case fkMilli:
             case fkMilli3:
                 if (AMillis != nullptr) {
                     AMillis->push_back({AOut.size(), LItem.Kind == fkMilli ? 1 : 3});
                 } else {
-                    AppendNumber(AOut, AParts.Millisecond, LItem.Kind == fkMilli ? 1 : 3);
+                    SiAppendDecimal(AOut, AParts.Millisecond, LItem.Kind == fkMilli ? 1 : 3);
                 }
                 break;
             case fkDesignator:
@@ -399,11 +363,11 @@ void TSiColorToken::AppendTo(const TSiLogEntry& ALogEntry, std::string& AOut) co
 }
 
 void TSiThreadIdToken::AppendTo(const TSiLogEntry& ALogEntry, std::string& AOut) const {
-    AppendDigits(AOut, ALogEntry.ThreadId);
+    SiAppendDecimal(AOut, ALogEntry.ThreadId);
 }
 
 void TSiProcessIdToken::AppendTo(const TSiLogEntry& ALogEntry, std::string& AOut) const {
-    AppendDigits(AOut, ALogEntry.ProcessId);
+    SiAppendDecimal(AOut, ALogEntry.ProcessId);
 }
 
 TSiTimestampToken::TSiTimestampToken(std::string AOptions, std::string AValue, std::int32_t AWidth,

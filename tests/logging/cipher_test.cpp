@@ -1,7 +1,7 @@
-// The log-file cipher: AES (both engines) against the FIPS-197 and SP 800-38A vectors and
-// against each other, the chaining modes against OpenSSL, MD5 against RFC 1321 and OpenSSL,
-// the encrypting stream (split independence, padding, decryption by OpenSSL) and the wiping
-// of key material.
+// The log-file cipher: AES (both engines, both directions) against the FIPS-197 and SP 800-38A
+// vectors and against each other, the chaining modes against OpenSSL and as round trips, MD5
+// against RFC 1321 and OpenSSL, the encrypting stream (split independence, padding, decryption
+// by OpenSSL) and the wiping of key material.
 //
 // OpenSSL is used as an independent reference through the `openssl` program; the tests that
 // need it are skipped where it cannot be started (under Wine).
@@ -74,6 +74,11 @@ std::vector<TAesEngine> Engines() {
 
 Bytes EncryptWith(TRijndael& ACipher, Bytes AData) {
     ACipher.Encrypt(AData.data(), AData.size());
+    return AData;
+}
+
+Bytes DecryptWith(TRijndael& ACipher, Bytes AData) {
+    ACipher.Decrypt(AData.data(), AData.size());
     return AData;
 }
 
@@ -222,7 +227,7 @@ struct TAesVector {
     const char* Cipher;
 };
 
-// FIPS-197 appendix C (AES-128, -192, -256) and appendix B.
+// FIPS-197 appendix C (AES-128, -192, -256, each with its inverse cipher) and appendix B.
 constexpr TAesVector kFipsVectors[] = {
     {"000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff",
      "69c4e0d86a7b0430d8cdb78070b4c55a"},
@@ -243,12 +248,15 @@ TEST(Rijndael, FipsVectorsOnEveryEngine) {
             EXPECT_EQ(cipher.UsesAesNi(), engine == aeAuto);
             EXPECT_EQ(cipher.Rounds(), static_cast<int>(key.size()) / 4 + 6);
             EXPECT_EQ(ToHex(EncryptWith(cipher, Hex(v.Plain))), v.Cipher);
+            EXPECT_EQ(ToHex(DecryptWith(cipher, Hex(v.Cipher))), v.Plain);
         }
     }
 }
 
-// SP 800-38A F.2.1: four blocks of CBC-AES128, encrypted in one call and split over calls
-// (the chain continues), leaving the last ciphertext block as the vector.
+// SP 800-38A F.2.1 and F.2.2: four blocks of CBC-AES128, encrypted and decrypted in one call
+// and split over calls (the chain continues; the AES instructions take four blocks at once
+// when decrypting, so splits decide which blocks go that way), leaving the last ciphertext
+// block as the vector.
 TEST(Rijndael, CbcContinuesTheChainAcrossCalls) {
     const Bytes key = Hex("2b7e151628aed2a6abf7158809cf4f3c");
     const Bytes iv = Hex("000102030405060708090a0b0c0d0e0f");
@@ -269,6 +277,14 @@ TEST(Rijndael, CbcContinuesTheChainAcrossCalls) {
             cipher.Encrypt(data.data() + split, data.size() - split);
             EXPECT_EQ(ToHex(data), expected);
             EXPECT_EQ(ToHex(cipher.IVector()), expected.substr(96));
+
+            TRijndael decipher(key.data(), 16, engine);
+            decipher.SetMode(cmCBC);
+            decipher.SetIVector(iv);
+            decipher.Decrypt(data.data(), split);
+            decipher.Decrypt(data.data() + split, data.size() - split);
+            EXPECT_EQ(data, plain);
+            EXPECT_EQ(ToHex(decipher.IVector()), expected.substr(96));
         }
     }
 }
@@ -323,6 +339,7 @@ TEST(Rijndael, Errors) {
     Bytes data = Random(20, 3);
     const Bytes original = data;
     EXPECT_THROW(cipher.Encrypt(data.data(), data.size()), ECipherError);
+    EXPECT_THROW(cipher.Decrypt(data.data(), data.size()), ECipherError);
     EXPECT_EQ(data, original);
     EXPECT_EQ(cipher.IVector()[0], 0x11);
 
@@ -331,6 +348,61 @@ TEST(Rijndael, Errors) {
     cipher.SetMode(cmABC);
     EXPECT_EQ(ErrorOf<std::logic_error>([&] { cipher.Encrypt(data.data(), 16); }),
               "Cipher mode not supported");
+    EXPECT_EQ(ErrorOf<std::logic_error>([&] { cipher.Decrypt(data.data(), 16); }),
+              "Cipher mode not supported");
+}
+
+// Decrypt undoes Encrypt in every mode, key size and engine, however either side splits the
+// data (the stream modes at any byte, the block modes at block multiples), and both sides end
+// with the same chaining state. The data length leaves a tail after groups of four blocks.
+TEST(Rijndael, DecryptInvertsEncryptInEveryMode) {
+    const struct {
+        TCipherMode Mode;
+        std::size_t Size;
+        std::vector<std::size_t> EncryptSplits;
+        std::vector<std::size_t> DecryptSplits;
+    } cases[] = {
+        {cmECB, 16 * 67, {16 * 5}, {16, 16 * 64}},
+        {cmCBC, 16 * 67, {16 * 5}, {16, 16 * 64}},
+        {cmCFB, 16 * 67 + 5, {5, 100}, {1, 17, 33}},
+        {cmOFB, 16 * 67 + 5, {5, 100}, {1, 17, 33}},
+        {cmCTR, 16 * 67 + 5, {5, 100}, {1, 17, 33}},
+    };
+    const auto Run = [](TRijndael& ACipher, Bytes& AData, const std::vector<std::size_t>& ASplits,
+                        bool ADecrypt) {
+        std::size_t at = 0;
+        for (const std::size_t piece : ASplits) {
+            ADecrypt ? ACipher.Decrypt(AData.data() + at, piece)
+                     : ACipher.Encrypt(AData.data() + at, piece);
+            at += piece;
+        }
+        ADecrypt ? ACipher.Decrypt(AData.data() + at, AData.size() - at)
+                 : ACipher.Encrypt(AData.data() + at, AData.size() - at);
+    };
+    std::uint32_t seed = 300;
+    for (const TAesEngine engine : Engines()) {
+        for (const int keySize : {16, 24, 32}) {
+            for (const auto& c : cases) {
+                SCOPED_TRACE(std::to_string(keySize) + " mode " + std::to_string(int{c.Mode}) +
+                             (engine == aePortable ? " portable" : " AES-NI"));
+                const Bytes key = Random(static_cast<std::size_t>(keySize), ++seed);
+                const Bytes iv = Random(16, ++seed);
+                const Bytes plain = Random(c.Size, ++seed);
+                TRijndael encipher(key.data(), keySize, engine);
+                TRijndael decipher(key.data(), keySize, engine);
+                for (TRijndael* cipher : {&encipher, &decipher}) {
+                    cipher->SetMode(c.Mode);
+                    cipher->SetIVector(iv);
+                }
+                Bytes data = plain;
+                Run(encipher, data, c.EncryptSplits, false);
+                ASSERT_NE(data, plain);
+                Run(decipher, data, c.DecryptSplits, true);
+                EXPECT_EQ(data, plain);
+                EXPECT_EQ(ToHex(decipher.IVector()), ToHex(encipher.IVector()));
+            }
+        }
+    }
 }
 
 // The AES instructions and the table code must agree on random keys and data, in the block
@@ -354,12 +426,15 @@ TEST(Rijndael, AesNiAgreesWithPortable) {
             }
             EXPECT_EQ(EncryptWith(fast, data), EncryptWith(portable, data));
             EXPECT_EQ(ToHex(fast.IVector()), ToHex(portable.IVector()));
+            EXPECT_EQ(DecryptWith(fast, data), DecryptWith(portable, data));
+            EXPECT_EQ(ToHex(fast.IVector()), ToHex(portable.IVector()));
         }
     }
 }
 
 // Every mode against `openssl enc`, with the data split over calls at awkward places (block
-// multiples for the block modes, anywhere for the stream modes).
+// multiples for the block modes, anywhere for the stream modes); OpenSSL's ciphertext decrypts
+// back to the plaintext in one call.
 TEST(Rijndael, ModesMatchOpenSsl) {
     REQUIRE_OPENSSL();
     const struct {
@@ -393,7 +468,14 @@ TEST(Rijndael, ModesMatchOpenSsl) {
                     at += piece;
                 }
                 cipher.Encrypt(data.data() + at, data.size() - at);
-                EXPECT_EQ(data, OpenSslEnc(name, key, c.Mode == cmECB ? Bytes{} : iv, plain));
+                const Bytes reference =
+                    OpenSslEnc(name, key, c.Mode == cmECB ? Bytes{} : iv, plain);
+                EXPECT_EQ(data, reference);
+
+                TRijndael decipher(key.data(), keySize, engine);
+                decipher.SetMode(c.Mode);
+                decipher.SetIVector(iv);
+                EXPECT_EQ(DecryptWith(decipher, reference), plain);
             }
         }
     }
@@ -425,7 +507,9 @@ TEST(ProtectClear, LeavesZeros) {
 }
 
 // Objects are built in storage that outlives them, so what their destructors leave behind can
-// be inspected: neither the round keys nor the chaining vector nor pending plaintext.
+// be inspected: neither the round keys (the key itself is the first encryption round key and
+// the last decryption round key, so its image stays until both schedules are wiped) nor the
+// chaining vector nor pending plaintext.
 TEST(ProtectClear, DestructorsWipeKeyVectorAndPendingPlaintext) {
     const Bytes key = Random(16, 10);
     const Bytes iv = Random(16, 11);

@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,54 @@ TEST(SiUtfTest, ConversionsRoundTripAndReplaceInvalidBytes) {
     }
     EXPECT_EQ(SiUtf16ToUtf8(u"x\xD800y"), "x\xEF\xBF\xBDy");  // unpaired surrogate
     EXPECT_EQ(SiUtf16ToUtf8(u"\xDC00"), "\xEF\xBF\xBD");
+}
+
+// Cuts count UTF-16 code units and fall on character boundaries: a character that needs two
+// units stays out whole when only one is left, and an invalid byte counts as one unit.
+TEST(SiUtfTest, TruncateUtf16KeepsWholeCharacters) {
+    const std::string LText = "a\xE2\x82\xAC\xF0\x9F\x98\x80z";  // a, euro sign, U+1F600, z
+    struct Case {
+        std::string Text;
+        std::size_t Units;
+        std::string Expected;
+    };
+    const Case LCases[] = {
+        {LText, 0, ""},
+        {LText, 1, "a"},
+        {LText, 2, "a\xE2\x82\xAC"},
+        {LText, 3, "a\xE2\x82\xAC"},  // the pair needs units 3 and 4
+        {LText, 4, "a\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {LText, 5, LText},
+        {LText, 100, LText},
+        {"\xFFx", 1, "\xFF"},
+        {"", 3, ""},
+    };
+    for (const Case& LCase : LCases) {
+        EXPECT_EQ(SiTruncateUtf16(LCase.Text, LCase.Units), LCase.Expected) << LCase.Units;
+    }
+}
+
+TEST(SiTextTest, AppendDecimalPadsWithZeros) {
+    struct Case {
+        std::int64_t Value;
+        int MinDigits;
+        std::string Expected;
+    };
+    const Case LCases[] = {
+        {0, 1, "0"},
+        {7, 2, "07"},
+        {7, 0, "7"},
+        {123, 2, "123"},
+        {45, 4, "0045"},
+        {-5, 3, "-005"},
+        {4294967295, 1, "4294967295"},
+        {std::numeric_limits<std::int64_t>::min(), 1, "-9223372036854775808"},
+    };
+    for (const Case& LCase : LCases) {
+        std::string LOut = "x";
+        SiAppendDecimal(LOut, LCase.Value, LCase.MinDigits);
+        EXPECT_EQ(LOut, "x" + LCase.Expected);
+    }
 }
 
 TEST(SiTextTest, TrimCaseAndOrdinalComparison) {

@@ -1,7 +1,7 @@
-// The POSIX error codes that the viewer protocol tests expect texts for.
+// The POSIX error codes that the tests expect texts for, and errno as the last error.
 #include <errno.h>
 
-#include "tests/logging/viewer_peer.h"
+#include "tests/logging/system_codes.h"
 
 namespace deruz::logging::testing {
 
@@ -13,6 +13,10 @@ int TestConnectionRefusedCode() {
 }
 int TestTimedOutCode() {
     return ETIMEDOUT;
+}
+
+void TestSetLastError(int ACode) {
+    errno = ACode;
 }
 
 }  // namespace deruz::logging::testing

@@ -1,8 +1,9 @@
-// The Windows error codes that the viewer protocol tests expect texts for.
+// The Windows error codes that the tests expect texts for, and SetLastError as the last
+// error.
 #include <windows.h>
 #include <winsock2.h>
 
-#include "tests/logging/viewer_peer.h"
+#include "tests/logging/system_codes.h"
 
 namespace deruz::logging::testing {
 
@@ -14,6 +15,10 @@ int TestConnectionRefusedCode() {
 }
 int TestTimedOutCode() {
     return WSAETIMEDOUT;
+}
+
+void TestSetLastError(int ACode) {
+    SetLastError(static_cast<DWORD>(ACode));
 }
 
 }  // namespace deruz::logging::testing

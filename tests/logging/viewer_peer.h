@@ -23,6 +23,7 @@
 #include "logging/system/tick_count.h"
 #include "logging/viewer/viewer_server.h"
 #include "tests/logging/recording_protocol.h"
+#include "tests/logging/system_codes.h"
 
 namespace deruz::logging::testing {
 
@@ -209,10 +210,5 @@ class TFakeTicks {
     static inline std::atomic<std::uint32_t> GNow{0};
     TSiTickCountSource FPrevious;
 };
-
-// System error codes whose texts the tests expect (system_codes_posix.cpp, _win32.cpp).
-int TestFileNotFoundCode();
-int TestConnectionRefusedCode();
-int TestTimedOutCode();
 
 }  // namespace deruz::logging::testing

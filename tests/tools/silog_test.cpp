@@ -8,7 +8,6 @@
 #include <sstream>
 #include <thread>
 
-#include "tools/silog/aes_decrypt.h"
 #include "tools/silog/silog.h"
 
 namespace deruz::silog {
@@ -148,15 +147,6 @@ TEST(SilogListen, ReceivesWhatSendWrites) {
     EXPECT_EQ(listened.Status, 0) << listened.Err;
     EXPECT_EQ(listened.Out.substr(0, 7), "header ");
     EXPECT_EQ(Titles(listened.Out).back(), "b");
-}
-
-TEST(SilogAes, DecryptsTheStandardVector) {
-    std::array<std::uint8_t, 16> key;
-    for (int i = 0; i < 16; ++i) key[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
-    std::uint8_t block[16] = {0x69, 0xc4, 0xe0, 0xd8, 0x6a, 0x7b, 0x04, 0x30,
-                              0xd8, 0xcd, 0xb7, 0x80, 0x70, 0xb4, 0xc5, 0x5a};
-    TAes128Decryptor(key).DecryptBlock(block);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(block[i], static_cast<std::uint8_t>(i * 0x11)) << i;
 }
 
 }  // namespace

@@ -1,13 +1,14 @@
 // silog dump: prints the packets of binary log files (plain or encrypted) and memory dumps.
 #include <algorithm>
+#include <array>
 #include <fstream>
 #include <iterator>
 #include <ostream>
 
 #include "logging/config/lookup_table.h"
-#include "logging/viewer/packet_reader.h"
+#include "logging/crypto/cipher.h"
 #include "logging/format/text_formatter.h"
-#include "tools/silog/aes_decrypt.h"
+#include "logging/viewer/packet_reader.h"
 #include "tools/silog/commands.h"
 #include "tools/silog/packet_printer.h"
 
@@ -52,8 +53,11 @@ std::string Decrypt(const std::vector<std::uint8_t>& AFile, const std::vector<st
         ATruncation = "partial cipher block at offset " + std::to_string(kPrefix + cipherBytes);
     }
     APlain.assign(AFile.begin() + kPrefix, AFile.begin() + static_cast<long>(kPrefix + cipherBytes));
-    TAes128Decryptor aes(std::span<const std::uint8_t, 16>(AKey.data(), 16));
-    aes.DecryptCbc(APlain, iv);
+    // The file protocol's cipher: AES-128 (the key option is always 16 bytes) in CBC mode.
+    TRijndael aes(AKey.data(), static_cast<int>(AKey.size()));
+    aes.SetMode(cmCBC);
+    aes.SetIVector(iv);
+    aes.Decrypt(APlain.data(), APlain.size());
     if (!StartsWith(APlain, kPlainMagic)) {
         APlain.clear();
         return "wrong key or not a log file: the decrypted data does not start with \"SILF\" "
