@@ -49,7 +49,8 @@ TSiPacketPtr SmallEntry() {
 // or write one packet over and over (the framework's own cost: queueing, the worker's hand-over
 // and the packet lock).
 void BM_AsyncWrite(benchmark::State& AState, const char* AOptions, bool ANewPackets) {
-    TDiscardProtocol LProtocol;
+    const auto LOwner = SiMakeProtocol<TDiscardProtocol>();
+    TDiscardProtocol& LProtocol = *LOwner;
     LProtocol.Initialize(AOptions);
     LProtocol.Connect();
     const TSiPacketPtr LShared = SmallEntry();

@@ -208,7 +208,7 @@ void TSiLogger::CreateConnections(const std::string& AValue) {
     try {
         const std::string expanded = FVariables.Expand(AValue);
         for (const TSiConnectionEntry& entry : SiParseConnections(expanded)) {
-            std::unique_ptr<TSiProtocol> protocol =
+            TSiProtocolPtr protocol =
                 TSiProtocolFactory::GetProtocol(entry.Protocol, entry.Options);
             protocol->SetOnError([this](TSiProtocol&, const ESiProtocolError& AException) {
                 ProtocolError(AException);

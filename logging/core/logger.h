@@ -32,12 +32,12 @@
 #include "logging/base/errors.h"
 #include "logging/base/hash.h"
 #include "logging/packets/packet.h"
+#include "logging/protocols/protocol.h"
 
 namespace deruz::logging {
 
 class TSiConfiguration;
 class TSiLogger;
-class TSiProtocol;
 class TSiSession;
 
 using TSiFilterEvent = std::function<void(TSiLogger& ASender, TSiPacket& APacket, bool& ACancel)>;
@@ -241,7 +241,7 @@ private:
     void ProtocolError(const std::exception& AException) { DoError(AException); }
 
     std::atomic<bool> FIsMultiThreaded{false};
-    std::vector<std::unique_ptr<TSiProtocol>> FProtocols;
+    std::vector<TSiProtocolPtr> FProtocols;
     TSiSessionManager FSessions;
     std::recursive_mutex FCriticalSection;
     std::recursive_mutex FEventLock;

@@ -2,6 +2,7 @@
 #include "logging/protocols/protocol.h"
 
 #include <algorithm>
+#include <cassert>
 #include <array>
 #include <exception>
 #include <string_view>
@@ -50,15 +51,23 @@ std::string SiTimespanOptionText(std::uint32_t AMilliseconds) {
 TSiProtocol::TSiProtocol() = default;
 
 TSiProtocol::~TSiProtocol() {
-    // A concrete protocol has normally disconnected in its own destructor (Shutdown). If one did
-    // not, its worker must at least run nothing more: queued commands would reach overrides
-    // that no longer exist.
+    // The owner has disconnected (TSiProtocolDeleter). A protocol freed any other way, say one
+    // built on the stack, may still have a worker: that one must at least run nothing more, as
+    // queued commands would reach overrides that no longer exist.
+    assert(!FScheduler && !FConnected && "a protocol must be freed by its TSiProtocolPtr");
     if (FScheduler) {
         FScheduler->Clear();
         FScheduler.reset();
     }
     FRetiredScheduler.reset();
     FOptions.Clear();
+}
+
+void TSiProtocolDeleter::operator()(TSiProtocol* AProtocol) const noexcept {
+    if (AProtocol != nullptr) {
+        AProtocol->Shutdown();
+        delete AProtocol;
+    }
 }
 
 void TSiProtocol::Initialize(const std::string& AOptions) {
@@ -603,8 +612,8 @@ void TSiProtocolFactory::RegisterProtocol(const std::string& AName, TSiProtocolC
     LRegistry.GSiProtocols.emplace_back(LName, std::move(AImpl));
 }
 
-std::unique_ptr<TSiProtocol> TSiProtocolFactory::GetProtocol(const std::string& AName,
-                                                             const std::string& AOptions) {
+TSiProtocolPtr TSiProtocolFactory::GetProtocol(const std::string& AName,
+                                               const std::string& AOptions) {
     const std::string LName = SiLowerCase(SiTrim(AName));
     TSiProtocolClass LImpl;
     {
@@ -617,7 +626,7 @@ std::unique_ptr<TSiProtocol> TSiProtocolFactory::GetProtocol(const std::string& 
             }
         }
     }
-    std::unique_ptr<TSiProtocol> LProtocol = LImpl ? LImpl() : nullptr;
+    TSiProtocolPtr LProtocol = LImpl ? LImpl() : nullptr;
     if (!LProtocol) {
         throw ESiError("Protocol \"" + AName + "\" not found");
     }

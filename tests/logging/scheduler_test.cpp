@@ -81,7 +81,8 @@ TEST(SchedulerQueueTest, TrimDropsOnlyWritesFromTheOldest) {
 }
 
 TEST(SchedulerTest, RefusesWhenNotRunningOrTooLarge) {
-    TRecordingProtocol LProtocol;
+    const auto LOwner = SiMakeProtocol<TRecordingProtocol>();
+    TRecordingProtocol& LProtocol = *LOwner;
     TSiScheduler LScheduler(LProtocol);
     EXPECT_FALSE(LScheduler.Schedule(TSiSchedulerCommand(saConnect)));  // not started
 
