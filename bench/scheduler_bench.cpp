@@ -21,7 +21,6 @@ using namespace deruz::logging;
 // Accepts everything and keeps nothing.
 class TDiscardProtocol final : public TSiProtocol {
   public:
-    ~TDiscardProtocol() override { Shutdown(); }
     std::string GetName() const override { return "discard"; }
     std::uint64_t Written() const { return FWritten.load(std::memory_order_relaxed); }
 

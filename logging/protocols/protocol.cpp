@@ -9,7 +9,6 @@
 #include <thread>
 #include <utility>
 
-#include "logging/protocols/scheduler.h"
 #include "logging/base/strings.h"
 #include "logging/system/tick_count.h"
 
@@ -262,7 +261,7 @@ void TSiProtocol::Connect() {
         return;
     }
     try {
-        auto LScheduler = std::make_unique<TSiScheduler>(*this);
+        auto LScheduler = std::make_unique<TSiScheduler>(static_cast<TSiSchedulerTarget&>(*this));
         LScheduler->SetThreshold(FAsyncQueue);
         LScheduler->SetThrottle(FAsyncThrottle);
         LScheduler->Start();
@@ -337,7 +336,7 @@ void TSiProtocol::Dispatch(TSiProtocolCommand& ACommand) {
 
 std::unique_lock<std::recursive_mutex> TSiProtocol::LockOperations() {
     TSiScheduler* LCurrent = TSiScheduler::Current();
-    if (LCurrent == nullptr || &LCurrent->Protocol() != this) {
+    if (!IsOwnWorker(*this, LCurrent)) {
         return std::unique_lock(FCriticalSection);
     }
     // On this protocol's own worker, that is inside an error handler. The lock may be held by a
@@ -364,6 +363,10 @@ void TSiProtocol::Shutdown() noexcept {
     }
     std::lock_guard LGuard(FCriticalSection);
     ReapRetiredScheduler();
+}
+
+bool TSiProtocol::IsOwnWorker(const TSiSchedulerTarget& ATarget, const TSiScheduler* ACurrent) {
+    return ACurrent != nullptr && &ACurrent->Target() == &ATarget;
 }
 
 bool TSiProtocol::ReapRetiredScheduler() {
@@ -530,8 +533,7 @@ void TSiProtocol::HandleException(const std::string& AMessage) {
     // A writer that waits for room holds the protocol's lock, and the error handler may need
     // the logger core's lock that the writer also holds: now that the protocol has failed the
     // writer need not wait, so it is woken before the handler runs.
-    if (TSiScheduler* LCurrent = TSiScheduler::Current();
-        LCurrent != nullptr && &LCurrent->Protocol() == this) {
+    if (TSiScheduler* LCurrent = TSiScheduler::Current(); IsOwnWorker(*this, LCurrent)) {
         LCurrent->WakeWriters();
     }
     if (const TSiProtocolErrorEvent LHandler = GetOnError()) {

@@ -48,12 +48,12 @@
 #include "logging/config/lookup_table.h"
 #include "logging/packets/packet.h"
 #include "logging/packets/packet_queue.h"
+#include "logging/protocols/protocol_command.h"
+#include "logging/protocols/scheduler.h"
 
 namespace deruz::logging {
 
 class TSiProtocol;
-class TSiScheduler;
-class TSiSchedulerCommand;
 
 // Disconnects a protocol (swallowing any error, joining its worker) and then frees it.
 struct TSiProtocolDeleter {
@@ -69,25 +69,8 @@ using TSiProtocolPtr = TSiProtocolOf<TSiProtocol>;
 using TSiProtocolErrorEvent =
     std::function<void(TSiProtocol& ASender, const ESiProtocolError& AException)>;
 
-// A custom action for one protocol (the memory protocol's dumps). The state is not owned: it
-// must stay valid until the command has run, also when the protocol runs it later on its worker.
-class TSiProtocolCommand : public TSiRefCounted {
-  public:
-    TSiProtocolCommand(std::int32_t AAction, void* AState) : FState(AState), FAction(AAction) {}
 
-    std::int32_t Action() const noexcept { return FAction; }
-    void* State() const noexcept { return FState; }
-
-  private:
-    ~TSiProtocolCommand() override = default;
-
-    void* FState;
-    std::int32_t FAction;
-};
-
-using TSiProtocolCommandPtr = TSiRef<TSiProtocolCommand>;
-
-class TSiProtocol {
+class TSiProtocol : private TSiSchedulerTarget {
   public:
     // Expects the protocol disconnected by its owner (TSiProtocolDeleter); see Shutdown.
     virtual ~TSiProtocol();
@@ -178,7 +161,6 @@ class TSiProtocol {
     void HandleException(const std::string& AMessage);
 
   private:
-    friend class TSiScheduler;
     friend struct TSiProtocolDeleter;
 
     // Disconnects, swallowing any error, and joins a retired worker: the owner's teardown, run
@@ -204,8 +186,12 @@ class TSiProtocol {
     // Takes FCriticalSection for a public operation; empty (not locked) when the caller is this
     // protocol's worker and the worker is being stopped.
     std::unique_lock<std::recursive_mutex> LockOperations();
-    // Runs one command on the worker thread; never raises.
-    void RunSchedulerCommand(TSiSchedulerCommand& ACommand) noexcept;
+    // The worker's side (TSiSchedulerTarget): runs one command on the worker thread, never
+    // raising; and the failed state that decides whether writers wait for room.
+    void RunSchedulerCommand(TSiSchedulerCommand& ACommand) noexcept override;
+    bool SchedulerTargetFailed() const noexcept override { return Failed(); }
+    // Whether the calling thread is the worker of this protocol's scheduler.
+    static bool IsOwnWorker(const TSiSchedulerTarget& ATarget, const TSiScheduler* ACurrent);
     // Stops and frees a scheduler retired by a Disconnect on its own worker thread, unless the
     // caller is that worker. False when the caller is that worker.
     bool ReapRetiredScheduler();
