@@ -152,7 +152,7 @@ TSiLogger::~TSiLogger() {
 void TSiLogger::SetEnabled(bool AValue) {
     std::lock_guard lock(FCriticalSection);
     if (AValue == Enabled()) return;
-    FEnabled.store(AValue, std::memory_order_relaxed);
+    FGate.SetEnabled(AValue);
     if (AValue) {
         Connect();
     } else {

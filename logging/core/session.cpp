@@ -2,6 +2,8 @@
 // process flow, and the packet builders every log method ends in.
 #include "logging/core/session.h"
 
+#include "logging/core/logger.h"
+
 #include <cxxabi.h>
 
 #include <cstdlib>
@@ -50,7 +52,9 @@ TSiMethodTracker::~TSiMethodTracker() {
 // --- Session ---------------------------------------------------------------------------------
 
 TSiSession::TSiSession(TSiLogger* AParent, std::string ASessionName)
-    : FName(std::move(ASessionName)), FParent(AParent) {
+    : FName(std::move(ASessionName)),
+      FParent(AParent),
+      FGate(AParent != nullptr ? &AParent->Gate() : nullptr) {
     if (AParent == nullptr) throw ESiError("AParent argument is not assigned");
 }
 

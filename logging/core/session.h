@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "logging/base/datetime.h"
+#include "logging/core/level_gate.h"
 #include "logging/base/enums.h"
 #include "logging/base/hash.h"
 #include "logging/base/intrusive_ptr.h"
@@ -1419,6 +1420,8 @@ class TSiSession {
     std::atomic<TSiColor> FColor{clWindow};
     std::atomic<std::int32_t> FCheckpointCounter{0};
     TSiLogger* FParent;
+    // The parent's switch and thresholds, for the inline level tests.
+    const TSiLevelGate* FGate;
     std::atomic<bool> FActive{true};
     bool FIsStored = false;
     std::atomic<TSiLevel> FLevel{lvDebug};
@@ -1426,22 +1429,16 @@ class TSiSession {
     std::atomic<TSiLogEntry*> FSpareEntry{nullptr};
 };
 
-}  // namespace deruz::logging
-
-#include "logging/core/logger.h"
-
-namespace deruz::logging {
-
 inline bool TSiSession::IsOn(TSiLevel ALevel) const noexcept {
-    return FParent->Enabled() && Active() && ALevel >= Level() && ALevel >= FParent->Level();
+    return FGate->Enabled() && Active() && ALevel >= Level() && ALevel >= FGate->Level();
 }
 
 inline bool TSiSession::IsOn() const noexcept {
-    return FParent->Enabled() && Active();
+    return FGate->Enabled() && Active();
 }
 
 inline TSiLevel TSiSession::DefaultLevel() const noexcept {
-    return FParent->DefaultLevel();
+    return FGate->DefaultLevel();
 }
 
 }  // namespace deruz::logging

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "logging/core/session.h"
+
+#include "logging/core/logger.h"
 #include "logging/base/string_list.h"
 #include "logging/base/strings.h"
 

@@ -11,6 +11,8 @@
 
 #include "logging/base/errors.h"
 #include "logging/core/session.h"
+
+#include "logging/core/logger.h"
 #include "logging/base/strings.h"
 
 namespace deruz::logging {

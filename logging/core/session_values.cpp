@@ -3,6 +3,8 @@
 #include <string>
 
 #include "logging/core/session.h"
+
+#include "logging/core/logger.h"
 #include "logging/base/strings.h"
 
 namespace deruz::logging {
