@@ -48,6 +48,7 @@
 #include "logging/base/si_format.h"
 #include "logging/base/stream.h"
 #include "logging/packets/viewer_context.h"
+#include "logging/system/system_info.h"
 
 namespace deruz::logging {
 
@@ -131,31 +132,6 @@ class ISiDataSet {
   protected:
     virtual ~ISiDataSet() = default;
 };
-
-// --- System facts for LogSystem, LogMemoryStatistic and LogLastError ---------------------
-
-// The operating system's name ("Windows", "Linux") and version text.
-struct TSiOsVersion {
-    std::string Name;
-    std::string Version;
-};
-TSiOsVersion SiGetOsVersion();
-
-// The system's memory figures in bytes, and the memory load in percent.
-struct TSiMemoryStatus {
-    std::uint32_t MemoryLoad = 0;
-    std::uint64_t TotalPhysical = 0;
-    std::uint64_t FreePhysical = 0;
-    std::uint64_t TotalPageFile = 0;
-    std::uint64_t FreePageFile = 0;
-    std::uint64_t TotalVirtual = 0;
-    std::uint64_t FreeVirtual = 0;
-};
-// Raises ESiError with the system's text when the figures cannot be read.
-TSiMemoryStatus SiGetMemoryStatus();
-
-// The calling thread's last system error code (Windows GetLastError, POSIX errno).
-std::uint32_t SiGetLastError() noexcept;
 
 // --- Method tracking -------------------------------------------------------------------------
 
