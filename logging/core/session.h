@@ -37,6 +37,7 @@
 #include <string_view>
 #include <type_traits>
 #include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include "logging/base/datetime.h"
@@ -1319,6 +1320,34 @@ class TSiSession {
                                              std::initializer_list<TSiFormatArg> AArgs) noexcept;
     // LogInternalError("<AMethod>: <AMessage>"), never raising.
     void ReportInternalError(std::string_view AMethod, std::string_view AMessage) noexcept;
+
+    // The one rule for a failure inside a log method: ABody runs, and what it raises never
+    // reaches the caller. Guard sends it as the internal error "<AMethod>: <message>" (a
+    // caller's argument or format could not be logged); GuardToCore passes it to the core's
+    // error event (the packet could not be built or sent). A thrown value that is no standard
+    // exception counts as the message "unknown error". False when ABody raised.
+    template <class F>
+    bool Guard(std::string_view AMethod, F&& ABody) noexcept {
+        try {
+            std::forward<F>(ABody)();
+            return true;
+        } catch (...) {
+            ReportCurrentFailure(&AMethod);
+        }
+        return false;
+    }
+    template <class F>
+    bool GuardToCore(F&& ABody) noexcept {
+        try {
+            std::forward<F>(ABody)();
+            return true;
+        } catch (...) {
+            ReportCurrentFailure(nullptr);
+        }
+        return false;
+    }
+    // Reports the exception being handled as Guard (AMethod) or GuardToCore (null) says.
+    void ReportCurrentFailure(const std::string_view* AMethod) noexcept;
 
     void LogFixed(TSiLevel ALevel, TSiLogEntryType ALogEntryType, std::string_view ATitle) {
         if (IsOn(ALevel)) SendLogEntry(ALevel, ATitle, ALogEntryType, viTitle);
