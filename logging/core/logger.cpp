@@ -1,7 +1,6 @@
 #include "logging/core/logger.h"
 
 #include <algorithm>
-#include <thread>
 #include <typeinfo>
 
 #include "logging/config/configuration.h"
@@ -398,13 +397,7 @@ void TSiLogger::SendWatch(TSiWatch& AWatch) {
 std::unique_lock<std::recursive_mutex> TSiLogger::LockForPacket() {
     TSiScheduler* worker = TSiScheduler::Current();
     if (worker == nullptr) return std::unique_lock(FCriticalSection);
-    std::unique_lock lock(FCriticalSection, std::try_to_lock);
-    while (!lock.owns_lock()) {
-        if (worker->Stopping()) return {};
-        std::this_thread::yield();
-        lock.try_lock();
-    }
-    return lock;
+    return worker->LockUnlessStopping(FCriticalSection);
 }
 
 // Under the core's lock (held by Send).

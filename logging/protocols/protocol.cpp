@@ -6,7 +6,6 @@
 #include <array>
 #include <exception>
 #include <string_view>
-#include <thread>
 #include <utility>
 
 #include "logging/base/strings.h"
@@ -344,15 +343,7 @@ std::unique_lock<std::recursive_mutex> TSiProtocol::LockOperations() {
     // is being stopped, the operation is skipped (what it would queue would be refused anyway).
     // Any other holder only queues a command, or waits for room and has been woken because the
     // protocol failed, and lets go soon.
-    std::unique_lock LGuard(FCriticalSection, std::try_to_lock);
-    while (!LGuard.owns_lock()) {
-        if (LCurrent->Stopping()) {
-            return {};
-        }
-        std::this_thread::yield();
-        LGuard.try_lock();
-    }
-    return LGuard;
+    return LCurrent->LockUnlessStopping(FCriticalSection);
 }
 
 void TSiProtocol::Shutdown() noexcept {

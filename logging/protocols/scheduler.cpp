@@ -171,6 +171,19 @@ bool TSiScheduler::IsWorkerThread() const {
     return FStarted && std::this_thread::get_id() == FWorkerId;
 }
 
+std::unique_lock<std::recursive_mutex> TSiScheduler::LockUnlessStopping(
+    std::recursive_mutex& ALock) const {
+    std::unique_lock LGuard(ALock, std::try_to_lock);
+    while (!LGuard.owns_lock()) {
+        if (Stopping()) {
+            return {};
+        }
+        std::this_thread::yield();
+        LGuard.try_lock();
+    }
+    return LGuard;
+}
+
 void TSiScheduler::Run() noexcept {
     GCurrentScheduler = this;
     for (;;) {

@@ -149,6 +149,11 @@ class TSiScheduler {
     // Whether Stop has been called.
     bool Stopping() const noexcept { return FStopped.load(std::memory_order_acquire); }
 
+    // Takes ALock for a worker thread that must never block on it: the lock may be held by a
+    // thread that waits for this worker to end. Retries while the lock is taken and gives up
+    // (an empty lock) once this scheduler is being stopped.
+    std::unique_lock<std::recursive_mutex> LockUnlessStopping(std::recursive_mutex& ALock) const;
+
   private:
     void Run() noexcept;
     std::size_t Dequeue();
