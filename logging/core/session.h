@@ -511,49 +511,49 @@ class TSiSession {
     }
     void LogInteger(TSiLevel ALevel, std::string_view AName, std::int32_t AValue,
                     bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, AIncludeHex ? vfHex8 : vfInteger);
+        SendNumber<false>(ALevel, AName, AValue, AIncludeHex);
     }
     void LogCardinal(std::string_view AName, std::uint32_t AValue, bool AIncludeHex = false) {
         LogCardinal(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void LogCardinal(TSiLevel ALevel, std::string_view AName, std::uint32_t AValue,
                      bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, AIncludeHex ? vfHex8 : vfInteger);
+        SendNumber<false>(ALevel, AName, AValue, AIncludeHex);
     }
     void LogShortint(std::string_view AName, std::int8_t AValue, bool AIncludeHex = false) {
         LogShortint(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void LogShortint(TSiLevel ALevel, std::string_view AName, std::int8_t AValue,
                      bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, AIncludeHex ? vfHex2 : vfInteger);
+        SendNumber<false>(ALevel, AName, AValue, AIncludeHex);
     }
     void LogSmallint(std::string_view AName, std::int16_t AValue, bool AIncludeHex = false) {
         LogSmallint(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void LogSmallint(TSiLevel ALevel, std::string_view AName, std::int16_t AValue,
                      bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, AIncludeHex ? vfHex4 : vfInteger);
+        SendNumber<false>(ALevel, AName, AValue, AIncludeHex);
     }
     void LogByte(std::string_view AName, std::uint8_t AValue, bool AIncludeHex = false) {
         LogByte(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void LogByte(TSiLevel ALevel, std::string_view AName, std::uint8_t AValue,
                  bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, AIncludeHex ? vfHex2 : vfInteger);
+        SendNumber<false>(ALevel, AName, AValue, AIncludeHex);
     }
     void LogWord(std::string_view AName, std::uint16_t AValue, bool AIncludeHex = false) {
         LogWord(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void LogWord(TSiLevel ALevel, std::string_view AName, std::uint16_t AValue,
                  bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, AIncludeHex ? vfHex4 : vfInteger);
+        SendNumber<false>(ALevel, AName, AValue, AIncludeHex);
     }
     void LogInt64(std::string_view AName, std::int64_t AValue, bool AIncludeHex = false) {
         LogInt64(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void LogInt64(TSiLevel ALevel, std::string_view AName, std::int64_t AValue,
                   bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, AIncludeHex ? vfHex16 : vfInteger);
+        SendNumber<false>(ALevel, AName, AValue, AIncludeHex);
     }
     // Floating-point numbers in the shortest general form (up to 15 significant digits) with
     // the thread locale's decimal separator.
@@ -561,25 +561,25 @@ class TSiSession {
         LogSingle(DefaultLevel(), AName, AValue);
     }
     void LogSingle(TSiLevel ALevel, std::string_view AName, float AValue) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, vfFloat);
+        SendNumber<false>(ALevel, AName, AValue);
     }
     void LogDouble(std::string_view AName, double AValue) {
         LogDouble(DefaultLevel(), AName, AValue);
     }
     void LogDouble(TSiLevel ALevel, std::string_view AName, double AValue) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, vfFloat);
+        SendNumber<false>(ALevel, AName, AValue);
     }
     void LogExtended(std::string_view AName, long double AValue) {
         LogExtended(DefaultLevel(), AName, AValue);
     }
     void LogExtended(TSiLevel ALevel, std::string_view AName, long double AValue) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, vfFloat);
+        SendNumber<false>(ALevel, AName, AValue);
     }
     void LogCurrency(std::string_view AName, TSiCurrency AValue) {
         LogCurrency(DefaultLevel(), AName, AValue);
     }
     void LogCurrency(TSiLevel ALevel, std::string_view AName, TSiCurrency AValue) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, CurrencyValue(AValue), vfFloat);
+        SendNumber<false>(ALevel, AName, CurrencyValue(AValue));
     }
     // The thread locale's default date-time text (short date, long time unless midnight).
     void LogDateTime(std::string_view AName, TDateTime AValue) {
@@ -597,45 +597,17 @@ class TSiSession {
     }
 
     // LogValue: the value member for the argument's type (integers by width and signedness).
-    template <TSiContextInteger T>
+    template <class T>
+        requires TSiContextInteger<T> || std::floating_point<T>
     void LogValue(std::string_view AName, T AValue) {
         LogValue(DefaultLevel(), AName, AValue);
     }
-    template <TSiContextInteger T>
+    template <class T>
+        requires TSiContextInteger<T> || std::floating_point<T>
     void LogValue(TSiLevel ALevel, std::string_view AName, T AValue) {
-        static_assert(sizeof(T) <= 4 || (std::is_signed_v<T> && sizeof(T) == 8),
+        static_assert(sizeof(T) <= 4 || std::is_signed_v<T> || std::floating_point<T>,
                       "no value member for this integer type");
-        if constexpr (std::is_signed_v<T>) {
-            if constexpr (sizeof(T) == 1) {
-                LogShortint(ALevel, AName, AValue);
-            } else if constexpr (sizeof(T) == 2) {
-                LogSmallint(ALevel, AName, AValue);
-            } else if constexpr (sizeof(T) == 4) {
-                LogInteger(ALevel, AName, AValue);
-            } else {
-                LogInt64(ALevel, AName, AValue);
-            }
-        } else if constexpr (sizeof(T) == 1) {
-            LogByte(ALevel, AName, AValue);
-        } else if constexpr (sizeof(T) == 2) {
-            LogWord(ALevel, AName, AValue);
-        } else {
-            LogCardinal(ALevel, AName, AValue);
-        }
-    }
-    template <std::floating_point T>
-    void LogValue(std::string_view AName, T AValue) {
-        LogValue(DefaultLevel(), AName, AValue);
-    }
-    template <std::floating_point T>
-    void LogValue(TSiLevel ALevel, std::string_view AName, T AValue) {
-        if constexpr (std::is_same_v<T, float>) {
-            LogSingle(ALevel, AName, AValue);
-        } else if constexpr (std::is_same_v<T, double>) {
-            LogDouble(ALevel, AName, AValue);
-        } else {
-            LogExtended(ALevel, AName, AValue);
-        }
+        SendNumber<false>(ALevel, AName, AValue);
     }
     void LogValue(std::string_view AName, bool AValue) { LogBoolean(AName, AValue); }
     void LogValue(TSiLevel ALevel, std::string_view AName, bool AValue) {
@@ -719,73 +691,73 @@ class TSiSession {
     }
     void WatchInteger(TSiLevel ALevel, std::string_view AName, std::int32_t AValue,
                       bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, AIncludeHex ? vfHex8 : vfInteger);
+        SendNumber<true>(ALevel, AName, AValue, AIncludeHex);
     }
     void WatchCardinal(std::string_view AName, std::uint32_t AValue, bool AIncludeHex = false) {
         WatchCardinal(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void WatchCardinal(TSiLevel ALevel, std::string_view AName, std::uint32_t AValue,
                        bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, AIncludeHex ? vfHex8 : vfInteger);
+        SendNumber<true>(ALevel, AName, AValue, AIncludeHex);
     }
     void WatchShortint(std::string_view AName, std::int8_t AValue, bool AIncludeHex = false) {
         WatchShortint(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void WatchShortint(TSiLevel ALevel, std::string_view AName, std::int8_t AValue,
                        bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, AIncludeHex ? vfHex2 : vfInteger);
+        SendNumber<true>(ALevel, AName, AValue, AIncludeHex);
     }
     void WatchSmallint(std::string_view AName, std::int16_t AValue, bool AIncludeHex = false) {
         WatchSmallint(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void WatchSmallint(TSiLevel ALevel, std::string_view AName, std::int16_t AValue,
                        bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, AIncludeHex ? vfHex4 : vfInteger);
+        SendNumber<true>(ALevel, AName, AValue, AIncludeHex);
     }
     void WatchByte(std::string_view AName, std::uint8_t AValue, bool AIncludeHex = false) {
         WatchByte(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void WatchByte(TSiLevel ALevel, std::string_view AName, std::uint8_t AValue,
                    bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, AIncludeHex ? vfHex2 : vfInteger);
+        SendNumber<true>(ALevel, AName, AValue, AIncludeHex);
     }
     void WatchWord(std::string_view AName, std::uint16_t AValue, bool AIncludeHex = false) {
         WatchWord(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void WatchWord(TSiLevel ALevel, std::string_view AName, std::uint16_t AValue,
                    bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, AIncludeHex ? vfHex4 : vfInteger);
+        SendNumber<true>(ALevel, AName, AValue, AIncludeHex);
     }
     void WatchInt64(std::string_view AName, std::int64_t AValue, bool AIncludeHex = false) {
         WatchInt64(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void WatchInt64(TSiLevel ALevel, std::string_view AName, std::int64_t AValue,
                     bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, AIncludeHex ? vfHex16 : vfInteger);
+        SendNumber<true>(ALevel, AName, AValue, AIncludeHex);
     }
     void WatchSingle(std::string_view AName, float AValue) {
         WatchSingle(DefaultLevel(), AName, AValue);
     }
     void WatchSingle(TSiLevel ALevel, std::string_view AName, float AValue) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, vfFloat);
+        SendNumber<true>(ALevel, AName, AValue);
     }
     void WatchDouble(std::string_view AName, double AValue) {
         WatchDouble(DefaultLevel(), AName, AValue);
     }
     void WatchDouble(TSiLevel ALevel, std::string_view AName, double AValue) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, vfFloat);
+        SendNumber<true>(ALevel, AName, AValue);
     }
     void WatchExtended(std::string_view AName, long double AValue) {
         WatchExtended(DefaultLevel(), AName, AValue);
     }
     void WatchExtended(TSiLevel ALevel, std::string_view AName, long double AValue) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, vfFloat);
+        SendNumber<true>(ALevel, AName, AValue);
     }
     void WatchCurrency(std::string_view AName, TSiCurrency AValue) {
         WatchCurrency(DefaultLevel(), AName, AValue);
     }
     void WatchCurrency(TSiLevel ALevel, std::string_view AName, TSiCurrency AValue) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, CurrencyValue(AValue), vfFloat);
+        SendNumber<true>(ALevel, AName, CurrencyValue(AValue));
     }
     void WatchDateTime(std::string_view AName, TDateTime AValue) {
         WatchDateTime(DefaultLevel(), AName, AValue);
@@ -801,45 +773,17 @@ class TSiSession {
     }
 
     // Watch: the watch member for the argument's type, as LogValue.
-    template <TSiContextInteger T>
+    template <class T>
+        requires TSiContextInteger<T> || std::floating_point<T>
     void Watch(std::string_view AName, T AValue) {
         Watch(DefaultLevel(), AName, AValue);
     }
-    template <TSiContextInteger T>
+    template <class T>
+        requires TSiContextInteger<T> || std::floating_point<T>
     void Watch(TSiLevel ALevel, std::string_view AName, T AValue) {
-        static_assert(sizeof(T) <= 4 || (std::is_signed_v<T> && sizeof(T) == 8),
+        static_assert(sizeof(T) <= 4 || std::is_signed_v<T> || std::floating_point<T>,
                       "no watch member for this integer type");
-        if constexpr (std::is_signed_v<T>) {
-            if constexpr (sizeof(T) == 1) {
-                WatchShortint(ALevel, AName, AValue);
-            } else if constexpr (sizeof(T) == 2) {
-                WatchSmallint(ALevel, AName, AValue);
-            } else if constexpr (sizeof(T) == 4) {
-                WatchInteger(ALevel, AName, AValue);
-            } else {
-                WatchInt64(ALevel, AName, AValue);
-            }
-        } else if constexpr (sizeof(T) == 1) {
-            WatchByte(ALevel, AName, AValue);
-        } else if constexpr (sizeof(T) == 2) {
-            WatchWord(ALevel, AName, AValue);
-        } else {
-            WatchCardinal(ALevel, AName, AValue);
-        }
-    }
-    template <std::floating_point T>
-    void Watch(std::string_view AName, T AValue) {
-        Watch(DefaultLevel(), AName, AValue);
-    }
-    template <std::floating_point T>
-    void Watch(TSiLevel ALevel, std::string_view AName, T AValue) {
-        if constexpr (std::is_same_v<T, float>) {
-            WatchSingle(ALevel, AName, AValue);
-        } else if constexpr (std::is_same_v<T, double>) {
-            WatchDouble(ALevel, AName, AValue);
-        } else {
-            WatchExtended(ALevel, AName, AValue);
-        }
+        SendNumber<true>(ALevel, AName, AValue);
     }
     void Watch(std::string_view AName, bool AValue) { WatchBoolean(AName, AValue); }
     void Watch(TSiLevel ALevel, std::string_view AName, bool AValue) {
@@ -1287,6 +1231,30 @@ class TSiSession {
     };
 
     TSiLevel DefaultLevel() const noexcept;
+
+    // The numeric value and watch members, and LogValue and Watch for numbers, differ only in
+    // the family (AWatch) and the form that the type gives: integers in decimal or, with
+    // AIncludeHex, also with as many hexadecimal digits as the type is wide; floating-point
+    // numbers in their general form.
+    template <class T>
+    static constexpr TSiValueForm NumberForm(bool AIncludeHex) noexcept {
+        if constexpr (std::floating_point<T>) {
+            return vfFloat;
+        } else if (!AIncludeHex) {
+            return vfInteger;
+        } else {
+            return sizeof(T) == 1 ? vfHex2 : sizeof(T) == 2 ? vfHex4 : sizeof(T) == 4 ? vfHex8 : vfHex16;
+        }
+    }
+    template <bool AWatch, class T>
+    void SendNumber(TSiLevel ALevel, std::string_view AName, T AValue, bool AIncludeHex = false) {
+        if (!IsOn(ALevel)) return;
+        if constexpr (AWatch) {
+            SendWatchValue(ALevel, AName, AValue, NumberForm<T>(AIncludeHex));
+        } else {
+            SendValue(ALevel, AName, AValue, NumberForm<T>(AIncludeHex));
+        }
+    }
 
     template <typename T>
     static const std::type_info* TypeOf(const T* AInstance) noexcept {
