@@ -96,7 +96,8 @@ TSiPacketPtr MakeEntry(int AIndex) {
 void LogDirect(benchmark::State& AState, const std::string& AOptions) {
     const std::string LPath = FilePath("file_bench_direct.sil");
     for (auto _ : AState) {
-        TSiFileProtocol LProtocol;
+        const auto LOwner = SiMakeProtocol<TSiFileProtocol>();
+        TSiFileProtocol& LProtocol = *LOwner;
         LProtocol.Initialize("filename=\"" + LPath + "\", " + AOptions);
         LProtocol.Connect();
         for (int LIndex = 0; LIndex < kEntries; ++LIndex) {
@@ -114,7 +115,8 @@ void LogPrebuilt(benchmark::State& AState, const std::string& AOptions) {
     const std::string LPath = FilePath("file_bench_prebuilt.sil");
     std::vector<TSiPacketPtr> LChunk(kChunk);
     for (auto _ : AState) {
-        TSiFileProtocol LProtocol;
+        const auto LOwner = SiMakeProtocol<TSiFileProtocol>();
+        TSiFileProtocol& LProtocol = *LOwner;
         LProtocol.Initialize("filename=\"" + LPath + "\", " + AOptions);
         LProtocol.Connect();
         for (int LBase = 0; LBase < kEntries; LBase += kChunk) {

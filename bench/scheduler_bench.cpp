@@ -21,7 +21,6 @@ using namespace deruz::logging;
 // Accepts everything and keeps nothing.
 class TDiscardProtocol final : public TSiProtocol {
   public:
-    ~TDiscardProtocol() override { Shutdown(); }
     std::string GetName() const override { return "discard"; }
     std::uint64_t Written() const { return FWritten.load(std::memory_order_relaxed); }
 
@@ -49,7 +48,8 @@ TSiPacketPtr SmallEntry() {
 // or write one packet over and over (the framework's own cost: queueing, the worker's hand-over
 // and the packet lock).
 void BM_AsyncWrite(benchmark::State& AState, const char* AOptions, bool ANewPackets) {
-    TDiscardProtocol LProtocol;
+    const auto LOwner = SiMakeProtocol<TDiscardProtocol>();
+    TDiscardProtocol& LProtocol = *LOwner;
     LProtocol.Initialize(AOptions);
     LProtocol.Connect();
     const TSiPacketPtr LShared = SmallEntry();

@@ -79,7 +79,7 @@ class TRawPipeClient {
     int FSocket = -1;
 };
 
-std::unique_ptr<TSiProtocol> Protocol(std::unique_ptr<TSiProtocol> AProtocol,
+TSiProtocolPtr Protocol(TSiProtocolPtr AProtocol,
                                       const std::string& AOptions) {
     AProtocol->Initialize(AOptions);
     AProtocol->Connect();
@@ -96,7 +96,7 @@ void BM_PipeVersusWrite(benchmark::State& AState) {
     LRawOptions.PipeName += "-floor";
     const auto LRawViewer = StartViewer(LRawOptions);
     const auto LProtocol =
-        Protocol(std::make_unique<TSiPipeProtocol>(), "pipename=\"" + LOptions.PipeName + "\"");
+        Protocol(SiMakeProtocol<TSiPipeProtocol>(), "pipename=\"" + LOptions.PipeName + "\"");
     const TSiPacketPtr LPacket = EntryOfSize(AState.range(0));
     const std::vector<std::uint8_t> LBytes = SiFormatBinary(*LPacket);
 
@@ -135,7 +135,7 @@ void BM_PipeProtocol(benchmark::State& AState) {
     LOptions.PipeName = PipeName() + "-decode";
     const auto LViewer = StartViewer(LOptions);
     const auto LProtocol =
-        Protocol(std::make_unique<TSiPipeProtocol>(), "pipename=\"" + LOptions.PipeName + "\"");
+        Protocol(SiMakeProtocol<TSiPipeProtocol>(), "pipename=\"" + LOptions.PipeName + "\"");
     const TSiPacketPtr LPacket = EntryOfSize(AState.range(0));
     for (auto _ : AState) {
         LProtocol->WritePacket(*LPacket);
@@ -151,7 +151,7 @@ void BM_TcpProtocol(benchmark::State& AState) {
     LOptions.TcpPort = 0;
     const auto LViewer = StartViewer(LOptions);
     const auto LProtocol =
-        Protocol(std::make_unique<TSiTcpProtocol>(), "port=" + std::to_string(LViewer->TcpPort()));
+        Protocol(SiMakeProtocol<TSiTcpProtocol>(), "port=" + std::to_string(LViewer->TcpPort()));
     const TSiPacketPtr LPacket = EntryOfSize(AState.range(0));
     for (auto _ : AState) {
         LProtocol->WritePacket(*LPacket);

@@ -1,7 +1,6 @@
 #include "logging/core/logger.h"
 
 #include <algorithm>
-#include <thread>
 #include <typeinfo>
 
 #include "logging/config/configuration.h"
@@ -152,7 +151,7 @@ TSiLogger::~TSiLogger() {
 void TSiLogger::SetEnabled(bool AValue) {
     std::lock_guard lock(FCriticalSection);
     if (AValue == Enabled()) return;
-    FEnabled.store(AValue, std::memory_order_relaxed);
+    FGate.SetEnabled(AValue);
     if (AValue) {
         Connect();
     } else {
@@ -208,7 +207,7 @@ void TSiLogger::CreateConnections(const std::string& AValue) {
     try {
         const std::string expanded = FVariables.Expand(AValue);
         for (const TSiConnectionEntry& entry : SiParseConnections(expanded)) {
-            std::unique_ptr<TSiProtocol> protocol =
+            TSiProtocolPtr protocol =
                 TSiProtocolFactory::GetProtocol(entry.Protocol, entry.Options);
             protocol->SetOnError([this](TSiProtocol&, const ESiProtocolError& AException) {
                 ProtocolError(AException);
@@ -398,13 +397,7 @@ void TSiLogger::SendWatch(TSiWatch& AWatch) {
 std::unique_lock<std::recursive_mutex> TSiLogger::LockForPacket() {
     TSiScheduler* worker = TSiScheduler::Current();
     if (worker == nullptr) return std::unique_lock(FCriticalSection);
-    std::unique_lock lock(FCriticalSection, std::try_to_lock);
-    while (!lock.owns_lock()) {
-        if (worker->Stopping()) return {};
-        std::this_thread::yield();
-        lock.try_lock();
-    }
-    return lock;
+    return worker->LockUnlessStopping(FCriticalSection);
 }
 
 // Under the core's lock (held by Send).

@@ -11,8 +11,8 @@
 // run outside it; a second lock guards setting and copying them, skipped while none is set.
 // On an asynchronous protocol's worker (its error handler), packets never wait for the core
 // lock once that protocol is being stopped: they are dropped, so that a thread stopping the
-// protocol under the core lock cannot deadlock with it. Enabled, Level and DefaultLevel are
-// atomics read by the sessions' level tests without a lock. Lock order: core lock, then a
+// protocol under the core lock cannot deadlock with it. Enabled, Level and DefaultLevel live
+// in the level gate (level_gate.h), read by the sessions' level tests without a lock. Lock order: core lock, then a
 // session's lock or a protocol's own lock.
 #pragma once
 
@@ -27,17 +27,18 @@
 #include <vector>
 
 #include "logging/core/clock.h"
+#include "logging/core/level_gate.h"
 #include "logging/config/connections.h"
 #include "logging/base/enums.h"
 #include "logging/base/errors.h"
 #include "logging/base/hash.h"
 #include "logging/packets/packet.h"
+#include "logging/protocols/protocol.h"
 
 namespace deruz::logging {
 
 class TSiConfiguration;
 class TSiLogger;
-class TSiProtocol;
 class TSiSession;
 
 using TSiFilterEvent = std::function<void(TSiLogger& ASender, TSiPacket& APacket, bool& ACancel)>;
@@ -138,17 +139,15 @@ public:
     static std::string Version() { return "3.3.2.49"; }
 
     // --- Switch, thresholds, names --------------------------------------------------------
-    bool Enabled() const noexcept { return FEnabled.load(std::memory_order_relaxed); }
+    bool Enabled() const noexcept { return FGate.Enabled(); }
     // Enabling connects the protocols; disabling disconnects them and keeps them.
     void SetEnabled(bool AValue);
-    TSiLevel Level() const noexcept { return FLevel.load(std::memory_order_relaxed); }
-    void SetLevel(TSiLevel AValue) noexcept { FLevel.store(AValue, std::memory_order_relaxed); }
-    TSiLevel DefaultLevel() const noexcept {
-        return FDefaultLevel.load(std::memory_order_relaxed);
-    }
-    void SetDefaultLevel(TSiLevel AValue) noexcept {
-        FDefaultLevel.store(AValue, std::memory_order_relaxed);
-    }
+    TSiLevel Level() const noexcept { return FGate.Level(); }
+    void SetLevel(TSiLevel AValue) noexcept { FGate.SetLevel(AValue); }
+    TSiLevel DefaultLevel() const noexcept { return FGate.DefaultLevel(); }
+    void SetDefaultLevel(TSiLevel AValue) noexcept { FGate.SetDefaultLevel(AValue); }
+    // The switch and thresholds that the sessions' level tests read.
+    const TSiLevelGate& Gate() const noexcept { return FGate; }
     TSiClockResolution Resolution() const noexcept {
         return FResolution.load(std::memory_order_relaxed);
     }
@@ -241,12 +240,11 @@ private:
     void ProtocolError(const std::exception& AException) { DoError(AException); }
 
     std::atomic<bool> FIsMultiThreaded{false};
-    std::vector<std::unique_ptr<TSiProtocol>> FProtocols;
+    std::vector<TSiProtocolPtr> FProtocols;
     TSiSessionManager FSessions;
     std::recursive_mutex FCriticalSection;
     std::recursive_mutex FEventLock;
     std::string FConnections;
-    std::atomic<bool> FEnabled{false};
     std::string FAppName;
     std::string FHostname;
     TSiHandlerSlot<TSiControlCommandEvent> FOnControlCommand;
@@ -255,8 +253,7 @@ private:
     TSiHandlerSlot<TSiErrorEvent> FOnError;
     TSiHandlerSlot<TSiProcessFlowEvent> FOnProcessFlow;
     TSiHandlerSlot<TSiFilterEvent> FOnFilter;
-    std::atomic<TSiLevel> FDefaultLevel{lvMessage};
-    std::atomic<TSiLevel> FLevel{lvDebug};
+    TSiLevelGate FGate;
     std::atomic<TSiClockResolution> FResolution{crStandard};
     TSiProtocolVariables FVariables;
 };

@@ -2,6 +2,8 @@
 // process flow, and the packet builders every log method ends in.
 #include "logging/core/session.h"
 
+#include "logging/core/logger.h"
+
 #include <cxxabi.h>
 
 #include <cstdlib>
@@ -50,7 +52,9 @@ TSiMethodTracker::~TSiMethodTracker() {
 // --- Session ---------------------------------------------------------------------------------
 
 TSiSession::TSiSession(TSiLogger* AParent, std::string ASessionName)
-    : FName(std::move(ASessionName)), FParent(AParent) {
+    : FName(std::move(ASessionName)),
+      FParent(AParent),
+      FGate(AParent != nullptr ? &AParent->Gate() : nullptr) {
     if (AParent == nullptr) throw ESiError("AParent argument is not assigned");
 }
 
@@ -88,14 +92,9 @@ void TSiSession::ReportInternalError(std::string_view AMethod, std::string_view 
 std::optional<std::string> TSiSession::TryFormat(
     std::string_view AMethod, std::string_view AFmt,
     std::initializer_list<TSiFormatArg> AArgs) noexcept {
-    try {
-        return SiFormat(AFmt, AArgs);
-    } catch (const std::exception& LError) {
-        ReportInternalError(AMethod, LError.what());
-    } catch (...) {
-        ReportInternalError(AMethod, "unknown error");
-    }
-    return std::nullopt;
+    std::optional<std::string> LTitle;
+    Guard(AMethod, [&] { LTitle = SiFormat(AFmt, AArgs); });
+    return LTitle;
 }
 
 std::optional<std::string> TSiSession::InstanceTitle(std::string_view AMethod,
@@ -105,12 +104,9 @@ std::optional<std::string> TSiSession::InstanceTitle(std::string_view AMethod,
         ReportInternalError(AMethod, "AInstance argument is not assigned");
         return std::nullopt;
     }
-    try {
-        return SiClassName(*AType).append(".").append(AMethodName);
-    } catch (const std::exception& LError) {
-        ReportInternalError(AMethod, LError.what());
-    }
-    return std::nullopt;
+    std::optional<std::string> LTitle;
+    Guard(AMethod, [&] { LTitle = SiClassName(*AType).append(".").append(AMethodName); });
+    return LTitle;
 }
 
 std::optional<std::string> TSiSession::InstanceTitle(
@@ -132,18 +128,17 @@ void TSiSession::SendMethodFlow(TSiLevel ALevel, std::string_view ATitle, bool A
 }
 
 ISiMethodTracker TSiSession::NewTracker(TSiLevel ALevel, std::string_view AMethodName) noexcept {
-    try {
-        return ISiMethodTracker::Adopt(
+    ISiMethodTracker LTracker;
+    Guard("TrackMethod", [&] {
+        LTracker = ISiMethodTracker::Adopt(
             new TSiMethodTracker(*this, ALevel, std::string(AMethodName)));
-    } catch (const std::exception& LError) {
-        ReportInternalError("TrackMethod", LError.what());
-    }
-    return {};
+    });
+    return LTracker;
 }
 
 void TSiSession::SendProcess(TSiLevel ALevel, std::optional<std::string_view> AProcessName,
                              bool AEnter) noexcept {
-    try {
+    GuardToCore([&] {
         const std::string LName = AProcessName ? std::string(*AProcessName) : FParent->AppName();
         if (AEnter) {
             SendProcessFlow(ALevel, LName, pfEnterProcess);
@@ -152,17 +147,13 @@ void TSiSession::SendProcess(TSiLevel ALevel, std::optional<std::string_view> AP
             SendProcessFlow(ALevel, kMainThread, pfLeaveThread);
             SendProcessFlow(ALevel, LName, pfLeaveProcess);
         }
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
-    }
+    });
 }
 
 void TSiSession::SendAssigned(std::string_view ATitle, bool AAssigned) noexcept {
-    try {
+    GuardToCore([&] {
         LogMessage(std::string(ATitle).append(AAssigned ? ": Assigned" : ": Not assigned"));
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
-    }
+    });
 }
 
 // --- Packet builders -------------------------------------------------------------------------
@@ -175,44 +166,27 @@ void TSiSession::SendLogEntry(TSiLevel ALevel, std::string_view ATitle,
 void TSiSession::SendLogEntry(TSiLevel ALevel, std::string_view ATitle,
                               TSiLogEntryType ALogEntryType, TSiViewerId AViewerId, TSiColor AColor,
                               TSiStream* AData) {
-    try {
+    GuardToCore([&] {
         auto LEntry = NewLogEntry(ALogEntryType, AViewerId);
         LEntry->Title = ATitle;
         if (AData != nullptr) LEntry->SetData(AData);
         CompleteAndSend(*LEntry, ALevel, AColor);
         KeepSpare(LEntry);
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
-    } catch (...) {
-    }
+    });
 }
 
 void TSiSession::SendFormatted(std::string_view AMethod, TSiLevel ALevel,
                                TSiLogEntryType ALogEntryType, std::string_view AFmt,
                                std::initializer_list<TSiFormatArg> AArgs) noexcept {
     TSiRef<TSiLogEntry> LEntry;
-    try {
-        LEntry = NewLogEntry(ALogEntryType, viTitle);
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
+    if (!GuardToCore([&] { LEntry = NewLogEntry(ALogEntryType, viTitle); }) ||
+        !Guard(AMethod, [&] { SiFormatTo(LEntry->Title, AFmt, AArgs); })) {
         return;
     }
-    try {
-        SiFormatTo(LEntry->Title, AFmt, AArgs);
-    } catch (const std::exception& LError) {
-        ReportInternalError(AMethod, LError.what());
-        return;
-    } catch (...) {
-        ReportInternalError(AMethod, "unknown error");
-        return;
-    }
-    try {
+    GuardToCore([&] {
         CompleteAndSend(*LEntry, ALevel, Color());
         KeepSpare(LEntry);
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
-    } catch (...) {
-    }
+    });
 }
 
 // A spare whose texts grew beyond this is let go, so that one long title does not pin its
@@ -256,47 +230,38 @@ void TSiSession::CompleteAndSend(TSiLogEntry& AEntry, TSiLevel ALevel, TSiColor 
 
 void TSiSession::SendProcessFlow(TSiLevel ALevel, std::string_view ATitle,
                                  TSiProcessFlowType AProcessFlowType) {
-    try {
+    GuardToCore([&] {
         auto LFlow = SiMakeRef<TSiProcessFlow>(AProcessFlowType);
         LFlow->Timestamp = FParent->Now();
         LFlow->Level = ALevel;
         LFlow->Title = ATitle;
         FParent->SendProcessFlow(*LFlow);
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
-    } catch (...) {
-    }
+    });
 }
 
 void TSiSession::SendWatch(TSiLevel ALevel, std::string_view AName, std::string_view AValue,
                            TSiWatchType AWatchType) {
-    try {
+    GuardToCore([&] {
         auto LWatch = SiMakeRef<TSiWatch>(AWatchType);
         LWatch->Timestamp = FParent->Now();
         LWatch->Level = ALevel;
         LWatch->Name = AName;
         LWatch->Value = AValue;
         FParent->SendWatch(*LWatch);
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
-    } catch (...) {
-    }
+    });
 }
 
 void TSiSession::SendControlCommand(TSiControlCommandType AControlCommandType, TSiStream* AData) {
-    try {
+    GuardToCore([&] {
         auto LCommand = SiMakeRef<TSiControlCommand>(AControlCommandType);
         if (AData != nullptr) LCommand->SetData(AData);
         FParent->SendControlCommand(*LCommand);
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
-    } catch (...) {
-    }
+    });
 }
 
 void TSiSession::SendContext(TSiLevel ALevel, std::string_view ATitle,
                              TSiLogEntryType ALogEntryType, TSiViewerContext& AContext) {
-    try {
+    GuardToCore([&] {
         auto LEntry = SiMakeRef<TSiLogEntry>(ALogEntryType, AContext.ViewerId());
         LEntry->Timestamp = FParent->Now();
         LEntry->Level = ALevel;
@@ -305,9 +270,28 @@ void TSiSession::SendContext(TSiLevel ALevel, std::string_view ATitle,
         LEntry->SessionName = Name();
         AContext.CopyToLogEntry(*LEntry);
         FParent->SendLogEntry(*LEntry);
+    });
+}
+
+void TSiSession::ReportCurrentFailure(const std::string_view* AMethod) noexcept {
+    try {
+        throw;
     } catch (const std::exception& LError) {
-        ReportToCore(LError);
+        if (AMethod != nullptr) {
+            ReportInternalError(*AMethod, LError.what());
+        } else {
+            ReportToCore(LError);
+        }
     } catch (...) {
+        if (AMethod != nullptr) {
+            ReportInternalError(*AMethod, "unknown error");
+            return;
+        }
+        try {
+            ReportToCore(ESiError("unknown error"));
+        } catch (...) {
+            // Out of memory for the message itself: nothing is left to report it with.
+        }
     }
 }
 

@@ -37,9 +37,11 @@
 #include <string_view>
 #include <type_traits>
 #include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include "logging/base/datetime.h"
+#include "logging/core/level_gate.h"
 #include "logging/base/enums.h"
 #include "logging/base/hash.h"
 #include "logging/base/intrusive_ptr.h"
@@ -47,6 +49,7 @@
 #include "logging/base/si_format.h"
 #include "logging/base/stream.h"
 #include "logging/packets/viewer_context.h"
+#include "logging/system/system_info.h"
 
 namespace deruz::logging {
 
@@ -130,31 +133,6 @@ class ISiDataSet {
   protected:
     virtual ~ISiDataSet() = default;
 };
-
-// --- System facts for LogSystem, LogMemoryStatistic and LogLastError ---------------------
-
-// The operating system's name ("Windows", "Linux") and version text.
-struct TSiOsVersion {
-    std::string Name;
-    std::string Version;
-};
-TSiOsVersion SiGetOsVersion();
-
-// The system's memory figures in bytes, and the memory load in percent.
-struct TSiMemoryStatus {
-    std::uint32_t MemoryLoad = 0;
-    std::uint64_t TotalPhysical = 0;
-    std::uint64_t FreePhysical = 0;
-    std::uint64_t TotalPageFile = 0;
-    std::uint64_t FreePageFile = 0;
-    std::uint64_t TotalVirtual = 0;
-    std::uint64_t FreeVirtual = 0;
-};
-// Raises ESiError with the system's text when the figures cannot be read.
-TSiMemoryStatus SiGetMemoryStatus();
-
-// The calling thread's last system error code (Windows GetLastError, POSIX errno).
-std::uint32_t SiGetLastError() noexcept;
 
 // --- Method tracking -------------------------------------------------------------------------
 
@@ -533,49 +511,49 @@ class TSiSession {
     }
     void LogInteger(TSiLevel ALevel, std::string_view AName, std::int32_t AValue,
                     bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, AIncludeHex ? vfHex8 : vfInteger);
+        SendNumber<false>(ALevel, AName, AValue, AIncludeHex);
     }
     void LogCardinal(std::string_view AName, std::uint32_t AValue, bool AIncludeHex = false) {
         LogCardinal(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void LogCardinal(TSiLevel ALevel, std::string_view AName, std::uint32_t AValue,
                      bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, AIncludeHex ? vfHex8 : vfInteger);
+        SendNumber<false>(ALevel, AName, AValue, AIncludeHex);
     }
     void LogShortint(std::string_view AName, std::int8_t AValue, bool AIncludeHex = false) {
         LogShortint(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void LogShortint(TSiLevel ALevel, std::string_view AName, std::int8_t AValue,
                      bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, AIncludeHex ? vfHex2 : vfInteger);
+        SendNumber<false>(ALevel, AName, AValue, AIncludeHex);
     }
     void LogSmallint(std::string_view AName, std::int16_t AValue, bool AIncludeHex = false) {
         LogSmallint(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void LogSmallint(TSiLevel ALevel, std::string_view AName, std::int16_t AValue,
                      bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, AIncludeHex ? vfHex4 : vfInteger);
+        SendNumber<false>(ALevel, AName, AValue, AIncludeHex);
     }
     void LogByte(std::string_view AName, std::uint8_t AValue, bool AIncludeHex = false) {
         LogByte(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void LogByte(TSiLevel ALevel, std::string_view AName, std::uint8_t AValue,
                  bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, AIncludeHex ? vfHex2 : vfInteger);
+        SendNumber<false>(ALevel, AName, AValue, AIncludeHex);
     }
     void LogWord(std::string_view AName, std::uint16_t AValue, bool AIncludeHex = false) {
         LogWord(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void LogWord(TSiLevel ALevel, std::string_view AName, std::uint16_t AValue,
                  bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, AIncludeHex ? vfHex4 : vfInteger);
+        SendNumber<false>(ALevel, AName, AValue, AIncludeHex);
     }
     void LogInt64(std::string_view AName, std::int64_t AValue, bool AIncludeHex = false) {
         LogInt64(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void LogInt64(TSiLevel ALevel, std::string_view AName, std::int64_t AValue,
                   bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, AIncludeHex ? vfHex16 : vfInteger);
+        SendNumber<false>(ALevel, AName, AValue, AIncludeHex);
     }
     // Floating-point numbers in the shortest general form (up to 15 significant digits) with
     // the thread locale's decimal separator.
@@ -583,25 +561,25 @@ class TSiSession {
         LogSingle(DefaultLevel(), AName, AValue);
     }
     void LogSingle(TSiLevel ALevel, std::string_view AName, float AValue) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, vfFloat);
+        SendNumber<false>(ALevel, AName, AValue);
     }
     void LogDouble(std::string_view AName, double AValue) {
         LogDouble(DefaultLevel(), AName, AValue);
     }
     void LogDouble(TSiLevel ALevel, std::string_view AName, double AValue) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, vfFloat);
+        SendNumber<false>(ALevel, AName, AValue);
     }
     void LogExtended(std::string_view AName, long double AValue) {
         LogExtended(DefaultLevel(), AName, AValue);
     }
     void LogExtended(TSiLevel ALevel, std::string_view AName, long double AValue) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, AValue, vfFloat);
+        SendNumber<false>(ALevel, AName, AValue);
     }
     void LogCurrency(std::string_view AName, TSiCurrency AValue) {
         LogCurrency(DefaultLevel(), AName, AValue);
     }
     void LogCurrency(TSiLevel ALevel, std::string_view AName, TSiCurrency AValue) {
-        if (IsOn(ALevel)) SendValue(ALevel, AName, CurrencyValue(AValue), vfFloat);
+        SendNumber<false>(ALevel, AName, CurrencyValue(AValue));
     }
     // The thread locale's default date-time text (short date, long time unless midnight).
     void LogDateTime(std::string_view AName, TDateTime AValue) {
@@ -619,45 +597,17 @@ class TSiSession {
     }
 
     // LogValue: the value member for the argument's type (integers by width and signedness).
-    template <TSiContextInteger T>
+    template <class T>
+        requires TSiContextInteger<T> || std::floating_point<T>
     void LogValue(std::string_view AName, T AValue) {
         LogValue(DefaultLevel(), AName, AValue);
     }
-    template <TSiContextInteger T>
+    template <class T>
+        requires TSiContextInteger<T> || std::floating_point<T>
     void LogValue(TSiLevel ALevel, std::string_view AName, T AValue) {
-        static_assert(sizeof(T) <= 4 || (std::is_signed_v<T> && sizeof(T) == 8),
+        static_assert(sizeof(T) <= 4 || std::is_signed_v<T> || std::floating_point<T>,
                       "no value member for this integer type");
-        if constexpr (std::is_signed_v<T>) {
-            if constexpr (sizeof(T) == 1) {
-                LogShortint(ALevel, AName, AValue);
-            } else if constexpr (sizeof(T) == 2) {
-                LogSmallint(ALevel, AName, AValue);
-            } else if constexpr (sizeof(T) == 4) {
-                LogInteger(ALevel, AName, AValue);
-            } else {
-                LogInt64(ALevel, AName, AValue);
-            }
-        } else if constexpr (sizeof(T) == 1) {
-            LogByte(ALevel, AName, AValue);
-        } else if constexpr (sizeof(T) == 2) {
-            LogWord(ALevel, AName, AValue);
-        } else {
-            LogCardinal(ALevel, AName, AValue);
-        }
-    }
-    template <std::floating_point T>
-    void LogValue(std::string_view AName, T AValue) {
-        LogValue(DefaultLevel(), AName, AValue);
-    }
-    template <std::floating_point T>
-    void LogValue(TSiLevel ALevel, std::string_view AName, T AValue) {
-        if constexpr (std::is_same_v<T, float>) {
-            LogSingle(ALevel, AName, AValue);
-        } else if constexpr (std::is_same_v<T, double>) {
-            LogDouble(ALevel, AName, AValue);
-        } else {
-            LogExtended(ALevel, AName, AValue);
-        }
+        SendNumber<false>(ALevel, AName, AValue);
     }
     void LogValue(std::string_view AName, bool AValue) { LogBoolean(AName, AValue); }
     void LogValue(TSiLevel ALevel, std::string_view AName, bool AValue) {
@@ -741,73 +691,73 @@ class TSiSession {
     }
     void WatchInteger(TSiLevel ALevel, std::string_view AName, std::int32_t AValue,
                       bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, AIncludeHex ? vfHex8 : vfInteger);
+        SendNumber<true>(ALevel, AName, AValue, AIncludeHex);
     }
     void WatchCardinal(std::string_view AName, std::uint32_t AValue, bool AIncludeHex = false) {
         WatchCardinal(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void WatchCardinal(TSiLevel ALevel, std::string_view AName, std::uint32_t AValue,
                        bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, AIncludeHex ? vfHex8 : vfInteger);
+        SendNumber<true>(ALevel, AName, AValue, AIncludeHex);
     }
     void WatchShortint(std::string_view AName, std::int8_t AValue, bool AIncludeHex = false) {
         WatchShortint(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void WatchShortint(TSiLevel ALevel, std::string_view AName, std::int8_t AValue,
                        bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, AIncludeHex ? vfHex2 : vfInteger);
+        SendNumber<true>(ALevel, AName, AValue, AIncludeHex);
     }
     void WatchSmallint(std::string_view AName, std::int16_t AValue, bool AIncludeHex = false) {
         WatchSmallint(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void WatchSmallint(TSiLevel ALevel, std::string_view AName, std::int16_t AValue,
                        bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, AIncludeHex ? vfHex4 : vfInteger);
+        SendNumber<true>(ALevel, AName, AValue, AIncludeHex);
     }
     void WatchByte(std::string_view AName, std::uint8_t AValue, bool AIncludeHex = false) {
         WatchByte(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void WatchByte(TSiLevel ALevel, std::string_view AName, std::uint8_t AValue,
                    bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, AIncludeHex ? vfHex2 : vfInteger);
+        SendNumber<true>(ALevel, AName, AValue, AIncludeHex);
     }
     void WatchWord(std::string_view AName, std::uint16_t AValue, bool AIncludeHex = false) {
         WatchWord(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void WatchWord(TSiLevel ALevel, std::string_view AName, std::uint16_t AValue,
                    bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, AIncludeHex ? vfHex4 : vfInteger);
+        SendNumber<true>(ALevel, AName, AValue, AIncludeHex);
     }
     void WatchInt64(std::string_view AName, std::int64_t AValue, bool AIncludeHex = false) {
         WatchInt64(DefaultLevel(), AName, AValue, AIncludeHex);
     }
     void WatchInt64(TSiLevel ALevel, std::string_view AName, std::int64_t AValue,
                     bool AIncludeHex = false) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, AIncludeHex ? vfHex16 : vfInteger);
+        SendNumber<true>(ALevel, AName, AValue, AIncludeHex);
     }
     void WatchSingle(std::string_view AName, float AValue) {
         WatchSingle(DefaultLevel(), AName, AValue);
     }
     void WatchSingle(TSiLevel ALevel, std::string_view AName, float AValue) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, vfFloat);
+        SendNumber<true>(ALevel, AName, AValue);
     }
     void WatchDouble(std::string_view AName, double AValue) {
         WatchDouble(DefaultLevel(), AName, AValue);
     }
     void WatchDouble(TSiLevel ALevel, std::string_view AName, double AValue) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, vfFloat);
+        SendNumber<true>(ALevel, AName, AValue);
     }
     void WatchExtended(std::string_view AName, long double AValue) {
         WatchExtended(DefaultLevel(), AName, AValue);
     }
     void WatchExtended(TSiLevel ALevel, std::string_view AName, long double AValue) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, AValue, vfFloat);
+        SendNumber<true>(ALevel, AName, AValue);
     }
     void WatchCurrency(std::string_view AName, TSiCurrency AValue) {
         WatchCurrency(DefaultLevel(), AName, AValue);
     }
     void WatchCurrency(TSiLevel ALevel, std::string_view AName, TSiCurrency AValue) {
-        if (IsOn(ALevel)) SendWatchValue(ALevel, AName, CurrencyValue(AValue), vfFloat);
+        SendNumber<true>(ALevel, AName, CurrencyValue(AValue));
     }
     void WatchDateTime(std::string_view AName, TDateTime AValue) {
         WatchDateTime(DefaultLevel(), AName, AValue);
@@ -823,45 +773,17 @@ class TSiSession {
     }
 
     // Watch: the watch member for the argument's type, as LogValue.
-    template <TSiContextInteger T>
+    template <class T>
+        requires TSiContextInteger<T> || std::floating_point<T>
     void Watch(std::string_view AName, T AValue) {
         Watch(DefaultLevel(), AName, AValue);
     }
-    template <TSiContextInteger T>
+    template <class T>
+        requires TSiContextInteger<T> || std::floating_point<T>
     void Watch(TSiLevel ALevel, std::string_view AName, T AValue) {
-        static_assert(sizeof(T) <= 4 || (std::is_signed_v<T> && sizeof(T) == 8),
+        static_assert(sizeof(T) <= 4 || std::is_signed_v<T> || std::floating_point<T>,
                       "no watch member for this integer type");
-        if constexpr (std::is_signed_v<T>) {
-            if constexpr (sizeof(T) == 1) {
-                WatchShortint(ALevel, AName, AValue);
-            } else if constexpr (sizeof(T) == 2) {
-                WatchSmallint(ALevel, AName, AValue);
-            } else if constexpr (sizeof(T) == 4) {
-                WatchInteger(ALevel, AName, AValue);
-            } else {
-                WatchInt64(ALevel, AName, AValue);
-            }
-        } else if constexpr (sizeof(T) == 1) {
-            WatchByte(ALevel, AName, AValue);
-        } else if constexpr (sizeof(T) == 2) {
-            WatchWord(ALevel, AName, AValue);
-        } else {
-            WatchCardinal(ALevel, AName, AValue);
-        }
-    }
-    template <std::floating_point T>
-    void Watch(std::string_view AName, T AValue) {
-        Watch(DefaultLevel(), AName, AValue);
-    }
-    template <std::floating_point T>
-    void Watch(TSiLevel ALevel, std::string_view AName, T AValue) {
-        if constexpr (std::is_same_v<T, float>) {
-            WatchSingle(ALevel, AName, AValue);
-        } else if constexpr (std::is_same_v<T, double>) {
-            WatchDouble(ALevel, AName, AValue);
-        } else {
-            WatchExtended(ALevel, AName, AValue);
-        }
+        SendNumber<true>(ALevel, AName, AValue);
     }
     void Watch(std::string_view AName, bool AValue) { WatchBoolean(AName, AValue); }
     void Watch(TSiLevel ALevel, std::string_view AName, bool AValue) {
@@ -1310,6 +1232,30 @@ class TSiSession {
 
     TSiLevel DefaultLevel() const noexcept;
 
+    // The numeric value and watch members, and LogValue and Watch for numbers, differ only in
+    // the family (AWatch) and the form that the type gives: integers in decimal or, with
+    // AIncludeHex, also with as many hexadecimal digits as the type is wide; floating-point
+    // numbers in their general form.
+    template <class T>
+    static constexpr TSiValueForm NumberForm(bool AIncludeHex) noexcept {
+        if constexpr (std::floating_point<T>) {
+            return vfFloat;
+        } else if (!AIncludeHex) {
+            return vfInteger;
+        } else {
+            return sizeof(T) == 1 ? vfHex2 : sizeof(T) == 2 ? vfHex4 : sizeof(T) == 4 ? vfHex8 : vfHex16;
+        }
+    }
+    template <bool AWatch, class T>
+    void SendNumber(TSiLevel ALevel, std::string_view AName, T AValue, bool AIncludeHex = false) {
+        if (!IsOn(ALevel)) return;
+        if constexpr (AWatch) {
+            SendWatchValue(ALevel, AName, AValue, NumberForm<T>(AIncludeHex));
+        } else {
+            SendValue(ALevel, AName, AValue, NumberForm<T>(AIncludeHex));
+        }
+    }
+
     template <typename T>
     static const std::type_info* TypeOf(const T* AInstance) noexcept {
         return AInstance != nullptr ? &typeid(*AInstance) : nullptr;
@@ -1342,6 +1288,34 @@ class TSiSession {
                                              std::initializer_list<TSiFormatArg> AArgs) noexcept;
     // LogInternalError("<AMethod>: <AMessage>"), never raising.
     void ReportInternalError(std::string_view AMethod, std::string_view AMessage) noexcept;
+
+    // The one rule for a failure inside a log method: ABody runs, and what it raises never
+    // reaches the caller. Guard sends it as the internal error "<AMethod>: <message>" (a
+    // caller's argument or format could not be logged); GuardToCore passes it to the core's
+    // error event (the packet could not be built or sent). A thrown value that is no standard
+    // exception counts as the message "unknown error". False when ABody raised.
+    template <class F>
+    bool Guard(std::string_view AMethod, F&& ABody) noexcept {
+        try {
+            std::forward<F>(ABody)();
+            return true;
+        } catch (...) {
+            ReportCurrentFailure(&AMethod);
+        }
+        return false;
+    }
+    template <class F>
+    bool GuardToCore(F&& ABody) noexcept {
+        try {
+            std::forward<F>(ABody)();
+            return true;
+        } catch (...) {
+            ReportCurrentFailure(nullptr);
+        }
+        return false;
+    }
+    // Reports the exception being handled as Guard (AMethod) or GuardToCore (null) says.
+    void ReportCurrentFailure(const std::string_view* AMethod) noexcept;
 
     void LogFixed(TSiLevel ALevel, TSiLogEntryType ALogEntryType, std::string_view ATitle) {
         if (IsOn(ALevel)) SendLogEntry(ALevel, ATitle, ALogEntryType, viTitle);
@@ -1419,6 +1393,8 @@ class TSiSession {
     std::atomic<TSiColor> FColor{clWindow};
     std::atomic<std::int32_t> FCheckpointCounter{0};
     TSiLogger* FParent;
+    // The parent's switch and thresholds, for the inline level tests.
+    const TSiLevelGate* FGate;
     std::atomic<bool> FActive{true};
     bool FIsStored = false;
     std::atomic<TSiLevel> FLevel{lvDebug};
@@ -1426,22 +1402,16 @@ class TSiSession {
     std::atomic<TSiLogEntry*> FSpareEntry{nullptr};
 };
 
-}  // namespace deruz::logging
-
-#include "logging/core/logger.h"
-
-namespace deruz::logging {
-
 inline bool TSiSession::IsOn(TSiLevel ALevel) const noexcept {
-    return FParent->Enabled() && Active() && ALevel >= Level() && ALevel >= FParent->Level();
+    return FGate->Enabled() && Active() && ALevel >= Level() && ALevel >= FGate->Level();
 }
 
 inline bool TSiSession::IsOn() const noexcept {
-    return FParent->Enabled() && Active();
+    return FGate->Enabled() && Active();
 }
 
 inline TSiLevel TSiSession::DefaultLevel() const noexcept {
-    return FParent->DefaultLevel();
+    return FGate->DefaultLevel();
 }
 
 }  // namespace deruz::logging

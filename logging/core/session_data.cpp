@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "logging/core/session.h"
+
+#include "logging/core/logger.h"
 #include "logging/base/string_list.h"
 #include "logging/base/strings.h"
 
@@ -42,47 +44,39 @@ void AppendSorted(TSiTextContext& AContext, std::vector<std::string>& ALines) {
 
 void TSiSession::SendCustomText(TSiLevel ALevel, std::string_view ATitle, std::string_view AText,
                                 TSiLogEntryType ALogEntryType, TSiViewerId AViewerId) noexcept {
-    try {
+    Guard("LogCustomText", [&] {
         TSiTextContext LContext(AViewerId);
         LContext.LoadFromText(AText);
         SendContext(ALevel, ATitle, ALogEntryType, LContext);
-    } catch (const std::exception& LError) {
-        ReportInternalError("LogCustomText", LError.what());
-    }
+    });
 }
 
 void TSiSession::SendCustomFile(TSiLevel ALevel, std::string_view ATitle,
                                 std::string_view AFileName, TSiLogEntryType ALogEntryType,
                                 TSiViewerId AViewerId) noexcept {
-    try {
+    Guard("LogCustomFile", [&] {
         TSiBinaryContext LContext(AViewerId);
         LContext.LoadFromFile(std::string(AFileName));
         SendContext(ALevel, ATitle, ALogEntryType, LContext);
-    } catch (const std::exception& LError) {
-        ReportInternalError("LogCustomFile", LError.what());
-    }
+    });
 }
 
 void TSiSession::SendCustomStream(TSiLevel ALevel, std::string_view ATitle, TSiStream* AStream,
                                   TSiLogEntryType ALogEntryType, TSiViewerId AViewerId) noexcept {
-    try {
+    Guard("LogCustomStream", [&] {
         TSiBinaryContext LContext(AViewerId);
         LContext.LoadFromStream(AStream);
         SendContext(ALevel, ATitle, ALogEntryType, LContext);
-    } catch (const std::exception& LError) {
-        ReportInternalError("LogCustomStream", LError.what());
-    }
+    });
 }
 
 void TSiSession::SendMemory(TSiLevel ALevel, std::string_view ATitle, const void* AAddress,
                             std::int32_t ASize) noexcept {
-    try {
+    Guard("LogMemory", [&] {
         TSiBinaryViewerContext LContext;
         LContext.AppendBytes(AAddress, ASize);
         SendContext(ALevel, ATitle, ltBinary, LContext);
-    } catch (const std::exception& LError) {
-        ReportInternalError("LogMemory", LError.what());
-    }
+    });
 }
 
 void TSiSession::SendStringList(TSiLevel ALevel, std::string_view ATitle,
@@ -91,13 +85,11 @@ void TSiSession::SendStringList(TSiLevel ALevel, std::string_view ATitle,
         ReportInternalError("LogStringList", "AStrings argument is not assigned");
         return;
     }
-    try {
+    Guard("LogStringList", [&] {
         TSiListViewerContext LContext;
         LContext.LoadFromText(AStrings->Text());
         SendContext(ALevel, ATitle, ltText, LContext);
-    } catch (const std::exception& LError) {
-        ReportInternalError("LogStringList", LError.what());
-    }
+    });
 }
 
 void TSiSession::LogCustomContext(TSiLevel ALevel, std::string_view ATitle,
@@ -114,7 +106,7 @@ void TSiSession::LogCustomContext(TSiLevel ALevel, std::string_view ATitle,
 
 void TSiSession::SendCustomCommand(TSiControlCommandType AControlCommandType,
                                    TSiStream* AData) noexcept {
-    try {
+    Guard("SendCustomControlCommand", [&] {
         auto LCommand = SiMakeRef<TSiControlCommand>(AControlCommandType);
         if (AData == nullptr) {
             FParent->SendControlCommand(*LCommand);
@@ -135,9 +127,7 @@ void TSiSession::SendCustomCommand(TSiControlCommandType AControlCommandType,
             throw;
         }
         AData->SetPosition(LPosition);
-    } catch (const std::exception& LError) {
-        ReportInternalError("SendCustomControlCommand", LError.what());
-    }
+    });
 }
 
 // --- Objects ---------------------------------------------------------------------------------
@@ -152,7 +142,7 @@ void TSiSession::SendObject(TSiLevel ALevel, std::string_view ATitle, bool AAssi
         ReportInternalError("LogObject", "AInstance argument has no RTTI");
         return;
     }
-    try {
+    Guard("LogObject", [&] {
         TSiInspectorViewerContext LContext;
         std::vector<std::string> LLines;
 
@@ -181,15 +171,13 @@ void TSiSession::SendObject(TSiLevel ALevel, std::string_view ATitle, bool AAssi
         AppendSorted(LContext, LLines);
 
         SendContext(ALevel, ATitle, ltObject, LContext);
-    } catch (const std::exception& LError) {
-        ReportInternalError("LogObject", LError.what());
-    }
+    });
 }
 
 // --- System and memory -----------------------------------------------------------------------
 
 void TSiSession::SendSystem(TSiLevel ALevel, std::string_view ATitle) noexcept {
-    try {
+    Guard("LogSystem", [&] {
         TSiInspectorViewerContext LContext;
         const TSiOsVersion LOs = SiGetOsVersion();
         LContext.StartGroup("Operating System");
@@ -203,13 +191,11 @@ void TSiSession::SendSystem(TSiLevel ALevel, std::string_view ATitle) noexcept {
         LContext.AppendKeyValue("C++ standard", static_cast<std::int64_t>(__cplusplus));
         LContext.AppendKeyValue("Logging library", TSiLogger::Version());
         SendContext(ALevel, ATitle, ltSystem, LContext);
-    } catch (const std::exception& LError) {
-        ReportInternalError("LogSystem", LError.what());
-    }
+    });
 }
 
 void TSiSession::SendMemoryStatistic(TSiLevel ALevel, std::string_view ATitle) noexcept {
-    try {
+    Guard("LogMemoryStatistic", [&] {
         const TSiMemoryStatus LStatus = SiGetMemoryStatus();
         TSiValueListViewerContext LContext;
         LContext.AppendKeyValue("Usage", std::to_string(LStatus.MemoryLoad) + "%");
@@ -220,9 +206,7 @@ void TSiSession::SendMemoryStatistic(TSiLevel ALevel, std::string_view ATitle) n
         LContext.AppendKeyValue("Total virtual", SizeText(LStatus.TotalVirtual));
         LContext.AppendKeyValue("Free virtual", SizeText(LStatus.FreeVirtual));
         SendContext(ALevel, ATitle, ltMemoryStatistic, LContext);
-    } catch (const std::exception& LError) {
-        ReportInternalError("LogMemoryStatistic", LError.what());
-    }
+    });
 }
 
 // --- Data sets -------------------------------------------------------------------------------
@@ -233,7 +217,7 @@ void TSiSession::SendDataSet(TSiLevel ALevel, std::string_view ATitle, ISiDataSe
         ReportInternalError("LogDataSet", "ADataSet argument is not assigned");
         return;
     }
-    try {
+    Guard("LogDataSet", [&] {
         const std::vector<TSiFieldDef> LFields = ADataSet->FieldDefs();
         if (LFields.empty()) {
             ReportInternalError("LogDataSet", "data set is empty");
@@ -272,9 +256,7 @@ void TSiSession::SendDataSet(TSiLevel ALevel, std::string_view ATitle, ISiDataSe
         }
         if (LBookmark) ADataSet->GotoBookmark(*LBookmark);
         SendContext(ALevel, ATitle, ltDatabaseResult, LContext);
-    } catch (const std::exception& LError) {
-        ReportInternalError("LogDataSet", LError.what());
-    }
+    });
 }
 
 void TSiSession::SendDataSetSchema(TSiLevel ALevel, std::string_view ATitle,
@@ -283,7 +265,7 @@ void TSiSession::SendDataSetSchema(TSiLevel ALevel, std::string_view ATitle,
         ReportInternalError("LogDataSetSchema", "ADataSet argument is not assigned");
         return;
     }
-    try {
+    Guard("LogDataSetSchema", [&] {
         const std::vector<TSiFieldDef> LFields = ADataSet->FieldDefs();
         if (LFields.empty()) {
             ReportInternalError("LogDataSetSchema", "data set is empty");
@@ -300,9 +282,7 @@ void TSiSession::SendDataSetSchema(TSiLevel ALevel, std::string_view ATitle,
             LContext.EndRow();
         }
         SendContext(ALevel, ATitle, ltDatabaseStructure, LContext);
-    } catch (const std::exception& LError) {
-        ReportInternalError("LogDataSetSchema", LError.what());
-    }
+    });
 }
 
 }  // namespace deruz::logging

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "logging/core/session.h"
+
+#include "logging/core/logger.h"
 #include "logging/base/strings.h"
 
 namespace deruz::logging {
@@ -42,14 +44,12 @@ void TSiSession::SendException(const std::exception* AException, std::string_vie
         ReportInternalError("LogException", "AException argument is not assigned");
         return;
     }
-    try {
+    GuardToCore([&] {
         SendExceptionText(
             ATitle,
             "Exception " + SiClassName(typeid(*AException)) + ": " + OneLine(AException->what()),
             dynamic_cast<const ISiStackTrace*>(AException));
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
-    }
+    });
 }
 
 // The description of the exception being handled: "<class>: <message>" for a standard
@@ -60,7 +60,7 @@ void TSiSession::SendCurrentException(std::string_view ATitle) noexcept {
         ReportInternalError("LogException", "There is no exception handled currently");
         return;
     }
-    try {
+    GuardToCore([&] {
         std::string LDescription;
         const ISiStackTrace* LStackTrace = nullptr;
         try {
@@ -75,9 +75,7 @@ void TSiSession::SendCurrentException(std::string_view ATitle) noexcept {
         // The exception object stays alive through LCurrent while it is described.
         SendExceptionText(ATitle, OneLine(SiTrim(SiTruncateUtf16(LDescription, kMaxDescription))),
                           LStackTrace);
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
-    }
+    });
 }
 
 void TSiSession::ExceptionHandler(const void* ASender, const std::exception& AException) {
@@ -89,12 +87,10 @@ void TSiSession::ExceptionHandler(const void* ASender, const std::exception& AEx
 }
 
 void TSiSession::SendSystemError(std::string_view ATitle, std::uint32_t AErrorCode) noexcept {
-    try {
+    GuardToCore([&] {
         LogError(SiFormat("%s: %s (Error Code: %d, $%.08x)",
                           {ATitle, SiSystemErrorText(AErrorCode), AErrorCode, AErrorCode}));
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
-    }
+    });
 }
 
 }  // namespace deruz::logging

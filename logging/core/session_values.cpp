@@ -3,6 +3,8 @@
 #include <string>
 
 #include "logging/core/session.h"
+
+#include "logging/core/logger.h"
 #include "logging/base/strings.h"
 
 namespace deruz::logging {
@@ -73,7 +75,7 @@ std::string TSiSession::ValueText(TSiFormatArg AValue, TSiValueForm AForm) {
 
 void TSiSession::SendValue(TSiLevel ALevel, std::string_view AName, TSiFormatArg AValue,
                            TSiValueForm AForm) noexcept {
-    try {
+    GuardToCore([&] {
         std::string LTitle(AName);
         if (AForm == vfString) {
             LTitle.append(" = '").append(AValue.AsString()).append("'");
@@ -81,9 +83,7 @@ void TSiSession::SendValue(TSiLevel ALevel, std::string_view AName, TSiFormatArg
             LTitle.append(" = ").append(ValueText(AValue, AForm));
         }
         SendLogEntry(ALevel, LTitle, ltVariableValue, viTitle);
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
-    }
+    });
 }
 
 void TSiSession::SendWatchValue(TSiLevel ALevel, std::string_view AName, TSiFormatArg AValue,
@@ -108,40 +108,34 @@ void TSiSession::SendWatchValue(TSiLevel ALevel, std::string_view AName, TSiForm
         default:
             break;
     }
-    try {
+    GuardToCore([&] {
         SendWatch(ALevel, AName, ValueText(AValue, AForm), LType);
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
-    }
+    });
 }
 
 void TSiSession::SendWideValue(TSiLevel ALevel, std::string_view AName, std::wstring_view AValue,
                                bool AWatch) noexcept {
-    try {
+    GuardToCore([&] {
         const std::string LValue = WideToUtf8(AValue);
         if (AWatch) {
             SendWatch(ALevel, AName, LValue, wtString);
         } else {
             SendValue(ALevel, AName, LValue, vfString);
         }
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
-    }
+    });
 }
 
 // --- Counters and checkpoints ----------------------------------------------------------------
 
 void TSiSession::ChangeCounter(TSiLevel ALevel, std::string_view AName, bool AIncrement) noexcept {
-    try {
+    GuardToCore([&] {
         std::int32_t LValue = 0;
         {
             std::lock_guard LLock(FCriticalSection);
             LValue = AIncrement ? FCounter.Inc(AName) : FCounter.Dec(AName);
         }
         SendWatch(ALevel, AName, std::to_string(LValue), wtInteger);
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
-    }
+    });
 }
 
 void TSiSession::ResetCounter(std::string_view AName) {
@@ -153,16 +147,14 @@ void TSiSession::SendCheckpoint(TSiLevel ALevel) noexcept {
     // The counter wraps like the named ones rather than overflowing.
     const auto LNumber =
         static_cast<std::int32_t>(static_cast<std::uint32_t>(FCheckpointCounter.fetch_add(1)) + 1u);
-    try {
+    GuardToCore([&] {
         SendLogEntry(ALevel, "Checkpoint #" + std::to_string(LNumber), ltCheckpoint, viTitle);
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
-    }
+    });
 }
 
 void TSiSession::SendNamedCheckpoint(TSiLevel ALevel, std::string_view AName,
                                      std::string_view ADetails) noexcept {
-    try {
+    GuardToCore([&] {
         std::int32_t LNumber = 0;
         {
             std::lock_guard LLock(FCriticalSection);
@@ -172,9 +164,7 @@ void TSiSession::SendNamedCheckpoint(TSiLevel ALevel, std::string_view AName,
         LTitle.append(" #").append(std::to_string(LNumber));
         if (!ADetails.empty()) LTitle.append(" (").append(ADetails).append(")");
         SendLogEntry(ALevel, LTitle, ltCheckpoint, viTitle);
-    } catch (const std::exception& LError) {
-        ReportToCore(LError);
-    }
+    });
 }
 
 void TSiSession::ResetCheckpoint(std::string_view AName) {

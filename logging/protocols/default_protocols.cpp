@@ -14,14 +14,14 @@ namespace deruz::logging {
 
 void SiRegisterDefaultProtocols() {
     TSiProtocolFactory::RegisterProtocol("file",
-                                         [] { return std::make_unique<TSiFileProtocol>(); });
+                                         [] { return SiMakeProtocol<TSiFileProtocol>(); });
     TSiProtocolFactory::RegisterProtocol("mem",
-                                         [] { return std::make_unique<TSiMemoryProtocol>(); });
+                                         [] { return SiMakeProtocol<TSiMemoryProtocol>(); });
     TSiProtocolFactory::RegisterProtocol("pipe",
-                                         [] { return std::make_unique<TSiPipeProtocol>(); });
-    TSiProtocolFactory::RegisterProtocol("tcp", [] { return std::make_unique<TSiTcpProtocol>(); });
+                                         [] { return SiMakeProtocol<TSiPipeProtocol>(); });
+    TSiProtocolFactory::RegisterProtocol("tcp", [] { return SiMakeProtocol<TSiTcpProtocol>(); });
     TSiProtocolFactory::RegisterProtocol("text",
-                                         [] { return std::make_unique<TSiTextProtocol>(); });
+                                         [] { return SiMakeProtocol<TSiTextProtocol>(); });
 }
 
 }  // namespace deruz::logging

@@ -42,7 +42,6 @@ TSiFileProtocol::TSiFileProtocol(std::shared_ptr<TSiFileClock> AClock)
     : FClock(AClock ? std::move(AClock) : SiSystemFileClock()) {}
 
 TSiFileProtocol::~TSiFileProtocol() {
-    Shutdown();
     ProtectClear(FKey.data(), FKey.size());
 }
 

@@ -49,10 +49,6 @@ TSiMemoryProtocol::TSiMemoryProtocol() : FPattern(CSiDefaultPattern) {
     InitializeFormatter();
 }
 
-TSiMemoryProtocol::~TSiMemoryProtocol() {
-    Shutdown();
-}
-
 void TSiMemoryProtocol::BuildOptions(TSiConnectionsBuilder& ABuilder) {
     TSiProtocol::BuildOptions(ABuilder);
     ABuilder.AddOption("maxsize", FMaxSize / 1024);

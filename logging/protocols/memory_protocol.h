@@ -76,7 +76,6 @@ class TSiMemoryDump {
 class TSiMemoryProtocol final : public TSiProtocol {
   public:
     TSiMemoryProtocol();
-    ~TSiMemoryProtocol() override;
 
     std::string GetName() const override { return "mem"; }
 

@@ -12,10 +12,6 @@ TSiPipeProtocol::TSiPipeProtocol() {
     LoadOptions();
 }
 
-TSiPipeProtocol::~TSiPipeProtocol() {
-    Shutdown();
-}
-
 void TSiPipeProtocol::BuildOptions(TSiConnectionsBuilder& ABuilder) {
     TSiProtocol::BuildOptions(ABuilder);
     ABuilder.AddOption("pipename", FPipeName);

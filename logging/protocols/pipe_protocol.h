@@ -56,7 +56,6 @@ class TSiPipeStream final : public TSiStream, public TSiGatherStream {
 class TSiPipeProtocol final : public TSiProtocol {
   public:
     TSiPipeProtocol();
-    ~TSiPipeProtocol() override;
 
     std::string GetName() const override { return "pipe"; }
 

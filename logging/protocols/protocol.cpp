@@ -2,13 +2,12 @@
 #include "logging/protocols/protocol.h"
 
 #include <algorithm>
+#include <cassert>
 #include <array>
 #include <exception>
 #include <string_view>
-#include <thread>
 #include <utility>
 
-#include "logging/protocols/scheduler.h"
 #include "logging/base/strings.h"
 #include "logging/system/tick_count.h"
 
@@ -50,15 +49,23 @@ std::string SiTimespanOptionText(std::uint32_t AMilliseconds) {
 TSiProtocol::TSiProtocol() = default;
 
 TSiProtocol::~TSiProtocol() {
-    // A concrete protocol has normally disconnected in its own destructor (Shutdown). If one did
-    // not, its worker must at least run nothing more: queued commands would reach overrides
-    // that no longer exist.
+    // The owner has disconnected (TSiProtocolDeleter). A protocol freed any other way, say one
+    // built on the stack, may still have a worker: that one must at least run nothing more, as
+    // queued commands would reach overrides that no longer exist.
+    assert(!FScheduler && !FConnected && "a protocol must be freed by its TSiProtocolPtr");
     if (FScheduler) {
         FScheduler->Clear();
         FScheduler.reset();
     }
     FRetiredScheduler.reset();
     FOptions.Clear();
+}
+
+void TSiProtocolDeleter::operator()(TSiProtocol* AProtocol) const noexcept {
+    if (AProtocol != nullptr) {
+        AProtocol->Shutdown();
+        delete AProtocol;
+    }
 }
 
 void TSiProtocol::Initialize(const std::string& AOptions) {
@@ -253,7 +260,7 @@ void TSiProtocol::Connect() {
         return;
     }
     try {
-        auto LScheduler = std::make_unique<TSiScheduler>(*this);
+        auto LScheduler = std::make_unique<TSiScheduler>(static_cast<TSiSchedulerTarget&>(*this));
         LScheduler->SetThreshold(FAsyncQueue);
         LScheduler->SetThrottle(FAsyncThrottle);
         LScheduler->Start();
@@ -328,7 +335,7 @@ void TSiProtocol::Dispatch(TSiProtocolCommand& ACommand) {
 
 std::unique_lock<std::recursive_mutex> TSiProtocol::LockOperations() {
     TSiScheduler* LCurrent = TSiScheduler::Current();
-    if (LCurrent == nullptr || &LCurrent->Protocol() != this) {
+    if (!IsOwnWorker(*this, LCurrent)) {
         return std::unique_lock(FCriticalSection);
     }
     // On this protocol's own worker, that is inside an error handler. The lock may be held by a
@@ -336,15 +343,7 @@ std::unique_lock<std::recursive_mutex> TSiProtocol::LockOperations() {
     // is being stopped, the operation is skipped (what it would queue would be refused anyway).
     // Any other holder only queues a command, or waits for room and has been woken because the
     // protocol failed, and lets go soon.
-    std::unique_lock LGuard(FCriticalSection, std::try_to_lock);
-    while (!LGuard.owns_lock()) {
-        if (LCurrent->Stopping()) {
-            return {};
-        }
-        std::this_thread::yield();
-        LGuard.try_lock();
-    }
-    return LGuard;
+    return LCurrent->LockUnlessStopping(FCriticalSection);
 }
 
 void TSiProtocol::Shutdown() noexcept {
@@ -355,6 +354,10 @@ void TSiProtocol::Shutdown() noexcept {
     }
     std::lock_guard LGuard(FCriticalSection);
     ReapRetiredScheduler();
+}
+
+bool TSiProtocol::IsOwnWorker(const TSiSchedulerTarget& ATarget, const TSiScheduler* ACurrent) {
+    return ACurrent != nullptr && &ACurrent->Target() == &ATarget;
 }
 
 bool TSiProtocol::ReapRetiredScheduler() {
@@ -521,8 +524,7 @@ void TSiProtocol::HandleException(const std::string& AMessage) {
     // A writer that waits for room holds the protocol's lock, and the error handler may need
     // the logger core's lock that the writer also holds: now that the protocol has failed the
     // writer need not wait, so it is woken before the handler runs.
-    if (TSiScheduler* LCurrent = TSiScheduler::Current();
-        LCurrent != nullptr && &LCurrent->Protocol() == this) {
+    if (TSiScheduler* LCurrent = TSiScheduler::Current(); IsOwnWorker(*this, LCurrent)) {
         LCurrent->WakeWriters();
     }
     if (const TSiProtocolErrorEvent LHandler = GetOnError()) {
@@ -603,8 +605,8 @@ void TSiProtocolFactory::RegisterProtocol(const std::string& AName, TSiProtocolC
     LRegistry.GSiProtocols.emplace_back(LName, std::move(AImpl));
 }
 
-std::unique_ptr<TSiProtocol> TSiProtocolFactory::GetProtocol(const std::string& AName,
-                                                             const std::string& AOptions) {
+TSiProtocolPtr TSiProtocolFactory::GetProtocol(const std::string& AName,
+                                               const std::string& AOptions) {
     const std::string LName = SiLowerCase(SiTrim(AName));
     TSiProtocolClass LImpl;
     {
@@ -617,7 +619,7 @@ std::unique_ptr<TSiProtocol> TSiProtocolFactory::GetProtocol(const std::string& 
             }
         }
     }
-    std::unique_ptr<TSiProtocol> LProtocol = LImpl ? LImpl() : nullptr;
+    TSiProtocolPtr LProtocol = LImpl ? LImpl() : nullptr;
     if (!LProtocol) {
         throw ESiError("Protocol \"" + AName + "\" not found");
     }

@@ -26,8 +26,10 @@
 // asynchronous Disconnect waits for the worker, so its caller must not hold a lock that the
 // OnError handler takes.
 //
-// Ownership: the factory's caller owns the protocol. Queues take their own references on
-// packets and commands; callers keep theirs.
+// Ownership: protocols live in a TSiProtocolPtr (SiMakeProtocol, the factory): its deleter
+// disconnects the protocol while the concrete protocol is still whole, so that no protocol has to
+// remember to do so in its destructor and no worker thread outlives the parts it calls. Queues
+// take their own references on packets and commands; callers keep theirs.
 #pragma once
 
 #include <atomic>
@@ -36,6 +38,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "logging/config/connections.h"
@@ -45,37 +48,31 @@
 #include "logging/config/lookup_table.h"
 #include "logging/packets/packet.h"
 #include "logging/packets/packet_queue.h"
+#include "logging/protocols/protocol_command.h"
+#include "logging/protocols/scheduler.h"
 
 namespace deruz::logging {
 
 class TSiProtocol;
-class TSiScheduler;
-class TSiSchedulerCommand;
+
+// Disconnects a protocol (swallowing any error, joining its worker) and then frees it.
+struct TSiProtocolDeleter {
+    void operator()(TSiProtocol* AProtocol) const noexcept;
+};
+
+// The owner of a protocol of class T, and of any protocol.
+template <class T>
+using TSiProtocolOf = std::unique_ptr<T, TSiProtocolDeleter>;
+using TSiProtocolPtr = TSiProtocolOf<TSiProtocol>;
 
 // Receives the errors of an asynchronous protocol, on its worker thread.
 using TSiProtocolErrorEvent =
     std::function<void(TSiProtocol& ASender, const ESiProtocolError& AException)>;
 
-// A custom action for one protocol (the memory protocol's dumps). The state is not owned: it
-// must stay valid until the command has run, also when the protocol runs it later on its worker.
-class TSiProtocolCommand : public TSiRefCounted {
+
+class TSiProtocol : private TSiSchedulerTarget {
   public:
-    TSiProtocolCommand(std::int32_t AAction, void* AState) : FState(AState), FAction(AAction) {}
-
-    std::int32_t Action() const noexcept { return FAction; }
-    void* State() const noexcept { return FState; }
-
-  private:
-    ~TSiProtocolCommand() override = default;
-
-    void* FState;
-    std::int32_t FAction;
-};
-
-using TSiProtocolCommandPtr = TSiRef<TSiProtocolCommand>;
-
-class TSiProtocol {
-  public:
+    // Expects the protocol disconnected by its owner (TSiProtocolDeleter); see Shutdown.
     virtual ~TSiProtocol();
     TSiProtocol(const TSiProtocol&) = delete;
     TSiProtocol& operator=(const TSiProtocol&) = delete;
@@ -163,13 +160,13 @@ class TSiProtocol {
     // caller in synchronous mode, passed to OnError in asynchronous mode (and then returns).
     void HandleException(const std::string& AMessage);
 
-    // Disconnects, swallowing any error. Every concrete protocol calls it first in its
-    // destructor: from the base destructor the overrides can no longer be reached, and a worker
-    // thread must not outlive the protocol's own parts.
-    void Shutdown() noexcept;
-
   private:
-    friend class TSiScheduler;
+    friend struct TSiProtocolDeleter;
+
+    // Disconnects, swallowing any error, and joins a retired worker: the owner's teardown, run
+    // before any destructor, since from the base destructor the overrides can no longer be
+    // reached and a worker thread must not outlive the protocol's own parts.
+    void Shutdown() noexcept;
 
     // Handles the older option keys; true when AKey was one of them.
     bool MapOption(const std::string& AKey, const std::string& AValue);
@@ -189,8 +186,12 @@ class TSiProtocol {
     // Takes FCriticalSection for a public operation; empty (not locked) when the caller is this
     // protocol's worker and the worker is being stopped.
     std::unique_lock<std::recursive_mutex> LockOperations();
-    // Runs one command on the worker thread; never raises.
-    void RunSchedulerCommand(TSiSchedulerCommand& ACommand) noexcept;
+    // The worker's side (TSiSchedulerTarget): runs one command on the worker thread, never
+    // raising; and the failed state that decides whether writers wait for room.
+    void RunSchedulerCommand(TSiSchedulerCommand& ACommand) noexcept override;
+    bool SchedulerTargetFailed() const noexcept override { return Failed(); }
+    // Whether the calling thread is the worker of this protocol's scheduler.
+    static bool IsOwnWorker(const TSiSchedulerTarget& ATarget, const TSiScheduler* ACurrent);
     // Stops and frees a scheduler retired by a Disconnect on its own worker thread, unless the
     // caller is that worker. False when the caller is that worker.
     bool ReapRetiredScheduler();
@@ -234,8 +235,14 @@ class TSiProtocol {
     std::string FAppName;
 };
 
+// A new protocol of class T in its owner.
+template <class T, class... TArgs>
+TSiProtocolOf<T> SiMakeProtocol(TArgs&&... AArgs) {
+    return TSiProtocolOf<T>(new T(std::forward<TArgs>(AArgs)...));
+}
+
 // Creates a new, uninitialised protocol of one class.
-using TSiProtocolClass = std::function<std::unique_ptr<TSiProtocol>()>;
+using TSiProtocolClass = std::function<TSiProtocolPtr()>;
 
 // The registry of protocol classes. Thread-safe. The concrete protocols of this library are
 // registered before the first use (SiRegisterDefaultProtocols).
@@ -247,8 +254,7 @@ class TSiProtocolFactory {
     // A new protocol of the class registered under AName (lower-cased, trimmed), initialised
     // with AOptions; the caller owns it. Raises ESiError "Protocol "<AName>" not found" for an
     // unknown name and passes on the errors of Initialize.
-    static std::unique_ptr<TSiProtocol> GetProtocol(const std::string& AName,
-                                                    const std::string& AOptions);
+    static TSiProtocolPtr GetProtocol(const std::string& AName, const std::string& AOptions);
 };
 
 // Registers the library's concrete protocols; runs once, before the registry is first used.

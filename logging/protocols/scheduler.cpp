@@ -56,7 +56,7 @@ TSiScheduler* TSiScheduler::Current() noexcept {
     return GCurrentScheduler;
 }
 
-TSiScheduler::TSiScheduler(TSiProtocol& AProtocol) : FProtocol(AProtocol) {}
+TSiScheduler::TSiScheduler(TSiSchedulerTarget& ATarget) : FTarget(ATarget) {}
 
 TSiScheduler::~TSiScheduler() {
     Stop();
@@ -101,7 +101,7 @@ bool TSiScheduler::Schedule(TSiSchedulerCommand ACommand) {
     while (FQueue.Size() + LSize > FThreshold) {
         // The worker must never wait for itself (an error handler that logs to the protocol it
         // reports for runs there).
-        if (!FThrottle || FProtocol.Failed() || std::this_thread::get_id() == FWorkerId) {
+        if (!FThrottle || FTarget.SchedulerTargetFailed() || std::this_thread::get_id() == FWorkerId) {
             if (LSize > 0) {
                 FQueue.Trim(LSize);
             }
@@ -171,6 +171,19 @@ bool TSiScheduler::IsWorkerThread() const {
     return FStarted && std::this_thread::get_id() == FWorkerId;
 }
 
+std::unique_lock<std::recursive_mutex> TSiScheduler::LockUnlessStopping(
+    std::recursive_mutex& ALock) const {
+    std::unique_lock LGuard(ALock, std::try_to_lock);
+    while (!LGuard.owns_lock()) {
+        if (Stopping()) {
+            return {};
+        }
+        std::this_thread::yield();
+        LGuard.try_lock();
+    }
+    return LGuard;
+}
+
 void TSiScheduler::Run() noexcept {
     GCurrentScheduler = this;
     for (;;) {
@@ -205,11 +218,11 @@ std::size_t TSiScheduler::Dequeue() {
 bool TSiScheduler::RunCommands(std::size_t ACount) {
     for (std::size_t LIndex = 0; LIndex < ACount; ++LIndex) {
         const bool LStopped = FStopped.load(std::memory_order_acquire);
-        FProtocol.RunSchedulerCommand(*FBuffer[LIndex]);
+        FTarget.RunSchedulerCommand(*FBuffer[LIndex]);
         FBuffer[LIndex].reset();
-        // Once stopping, a failed protocol gets no further work: whatever is still queued would
+        // Once stopping, a failed target gets no further work: whatever is still queued would
         // only be dropped by it, one reconnect attempt at a time.
-        if (LStopped && FProtocol.Failed()) {
+        if (LStopped && FTarget.SchedulerTargetFailed()) {
             Clear();
             for (std::size_t LRest = LIndex + 1; LRest < ACount; ++LRest) {
                 FBuffer[LRest].reset();

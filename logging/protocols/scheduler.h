@@ -7,13 +7,17 @@
 //   24 bytes, any other command 24 bytes).
 // - TSiScheduler: the queue, its lock and the worker thread. When the queue is full a writer
 //   either waits for room (throttling) or the oldest queued writes are dropped; connect,
-//   disconnect and dispatch commands are never dropped. Once the protocol has failed, writers
+//   disconnect and dispatch commands are never dropped. Once the target has failed, writers
 //   never wait.
 //
+// - TSiSchedulerTarget: what the worker runs the commands on (an asynchronous protocol). The
+//   scheduler knows nothing else of it.
+//
 // Thread safety: Schedule, Clear, Start, Stop and the property setters may be called from any
-// thread; the worker takes only the scheduler's lock, packet locks and the protocol's event and
-// name locks. Ownership: the queue owns the queued commands, and each command holds a reference
-// on what it carries; the scheduler does not own its protocol, which owns it.
+// thread; the worker takes only the scheduler's lock and packet locks itself, and whatever the
+// target takes to run a command (the protocol: its event and name locks). Ownership: the queue
+// owns the queued commands, and each command holds a reference on what it carries; the
+// scheduler does not own its target, which owns it.
 #pragma once
 
 #include <array>
@@ -28,7 +32,7 @@
 
 #include "logging/base/intrusive_ptr.h"
 #include "logging/packets/packet.h"
-#include "logging/protocols/protocol.h"
+#include "logging/protocols/protocol_command.h"
 
 namespace deruz::logging {
 
@@ -37,6 +41,20 @@ enum TSiSchedulerAction : std::uint8_t {
     saWritePacket,
     saDisconnect,
     saDispatch,
+};
+
+class TSiSchedulerCommand;
+
+// Runs the commands of one scheduler on its worker thread.
+class TSiSchedulerTarget {
+  public:
+    // Runs one command; never raises (errors go wherever the target reports them).
+    virtual void RunSchedulerCommand(TSiSchedulerCommand& ACommand) noexcept = 0;
+    // Once failed, writers no longer wait for room, and a stopping worker drops what is left.
+    virtual bool SchedulerTargetFailed() const noexcept = 0;
+
+  protected:
+    ~TSiSchedulerTarget() = default;
 };
 
 // A command is owned by exactly one holder at a time (the caller, the queue, then the worker), so
@@ -94,9 +112,9 @@ class TSiScheduler {
     // The most commands the worker takes per acquisition of the lock.
     static constexpr std::size_t kBatchSize = 16;
 
-    // Created stopped; AProtocol runs the commands and must outlive the scheduler.
-    explicit TSiScheduler(TSiProtocol& AProtocol);
-    // Stops the worker (draining the queue unless the protocol has failed).
+    // Created stopped; ATarget runs the commands and must outlive the scheduler.
+    explicit TSiScheduler(TSiSchedulerTarget& ATarget);
+    // Stops the worker (draining the queue unless the target has failed).
     ~TSiScheduler();
     TSiScheduler(const TSiScheduler&) = delete;
     TSiScheduler& operator=(const TSiScheduler&) = delete;
@@ -110,12 +128,12 @@ class TSiScheduler {
 
     // Queues ACommand and returns true; false (the command is then dropped, with the reference
     // it holds) when not started, stopped, or when the command alone exceeds the threshold. On a
-    // full queue, waits for room when throttling and the protocol has not failed, else drops the
+    // full queue, waits for room when throttling and the target has not failed, else drops the
     // oldest queued writes.
     bool Schedule(TSiSchedulerCommand ACommand);
     // Drops every queued command.
     void Clear();
-    // Wakes a writer waiting for room so that it reads the protocol's Failed state again.
+    // Wakes a writer waiting for room so that it reads the target's failed state again.
     void WakeWriters();
 
     std::int64_t Threshold() const;
@@ -127,9 +145,14 @@ class TSiScheduler {
     bool IsWorkerThread() const;
     // The scheduler whose worker is the calling thread, or null.
     static TSiScheduler* Current() noexcept;
-    TSiProtocol& Protocol() const noexcept { return FProtocol; }
+    TSiSchedulerTarget& Target() const noexcept { return FTarget; }
     // Whether Stop has been called.
     bool Stopping() const noexcept { return FStopped.load(std::memory_order_acquire); }
+
+    // Takes ALock for a worker thread that must never block on it: the lock may be held by a
+    // thread that waits for this worker to end. Retries while the lock is taken and gives up
+    // (an empty lock) once this scheduler is being stopped.
+    std::unique_lock<std::recursive_mutex> LockUnlessStopping(std::recursive_mutex& ALock) const;
 
   private:
     void Run() noexcept;
@@ -151,7 +174,7 @@ class TSiScheduler {
     bool FStarted = false;
     // Written under FLock; read without it by the worker before each command.
     std::atomic<bool> FStopped{false};
-    TSiProtocol& FProtocol;
+    TSiSchedulerTarget& FTarget;
     std::thread FThread;
     std::thread::id FWorkerId;
 };

@@ -10,10 +10,6 @@ TSiTcpProtocol::TSiTcpProtocol() {
     LoadOptions();
 }
 
-TSiTcpProtocol::~TSiTcpProtocol() {
-    Shutdown();
-}
-
 void TSiTcpProtocol::BuildOptions(TSiConnectionsBuilder& ABuilder) {
     TSiProtocol::BuildOptions(ABuilder);
     ABuilder.AddOption("host", FHost);

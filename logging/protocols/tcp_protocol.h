@@ -28,7 +28,6 @@ namespace deruz::logging {
 class TSiTcpProtocol final : public TSiProtocol {
   public:
     TSiTcpProtocol();
-    ~TSiTcpProtocol() override;
 
     std::string GetName() const override { return "tcp"; }
 

@@ -5,10 +5,6 @@ namespace deruz::logging {
 TSiTextProtocol::TSiTextProtocol(std::shared_ptr<TSiFileClock> AClock)
     : TSiFileProtocol(std::move(AClock)) {}
 
-TSiTextProtocol::~TSiTextProtocol() {
-    Shutdown();
-}
-
 void TSiTextProtocol::BuildOptions(TSiConnectionsBuilder& ABuilder) {
     TSiFileProtocol::BuildOptions(ABuilder);
     ABuilder.AddOption("indent", FIndent);

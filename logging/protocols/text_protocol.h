@@ -18,7 +18,6 @@ class TSiTextProtocol final : public TSiFileProtocol {
   public:
     // Without a clock, the system's.
     explicit TSiTextProtocol(std::shared_ptr<TSiFileClock> AClock = nullptr);
-    ~TSiTextProtocol() override;
 
     std::string GetName() const override { return "text"; }
 

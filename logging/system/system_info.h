@@ -1,6 +1,6 @@
-// Facts about the machine and the process that the logger core puts into packets, and the
-// system services behind its clock and colours. One small function per service; the
-// platform files implement them.
+// Facts about the machine and the process that the logger core puts into packets and that
+// sessions log, and the system services behind the clock and the colours. One small function
+// per service; the platform files implement them.
 #pragma once
 
 #include <cstdint>
@@ -24,5 +24,30 @@ std::uint32_t SiGetSysColor(int AIndex);
 // current value.
 std::optional<std::int64_t> SiPerformanceFrequency();
 std::optional<std::int64_t> SiPerformanceCounter();
+
+// --- The facts that sessions log (LogSystem, LogMemoryStatistic, LogLastError) ------------
+
+// The operating system's name ("Windows", "Linux") and version text.
+struct TSiOsVersion {
+    std::string Name;
+    std::string Version;
+};
+TSiOsVersion SiGetOsVersion();
+
+// The system's memory figures in bytes, and the memory load in percent.
+struct TSiMemoryStatus {
+    std::uint32_t MemoryLoad = 0;
+    std::uint64_t TotalPhysical = 0;
+    std::uint64_t FreePhysical = 0;
+    std::uint64_t TotalPageFile = 0;
+    std::uint64_t FreePageFile = 0;
+    std::uint64_t TotalVirtual = 0;
+    std::uint64_t FreeVirtual = 0;
+};
+// Raises ESiError with the system's text when the figures cannot be read.
+TSiMemoryStatus SiGetMemoryStatus();
+
+// The calling thread's last system error code (Windows GetLastError, POSIX errno).
+std::uint32_t SiGetLastError() noexcept;
 
 }  // namespace deruz::logging

@@ -144,11 +144,11 @@ class FileProtocolTest : public ::testing::Test {
         fs::create_directories(FPath);
         FClock->Set(At(2024, 5, 1, 10));
         TSiProtocolFactory::RegisterProtocol(
-            "file", [LClock = FClock] { return std::make_unique<TSiFileProtocol>(LClock); });
+            "file", [LClock = FClock] { return SiMakeProtocol<TSiFileProtocol>(LClock); });
     }
     void TearDown() override {
         TSiProtocolFactory::RegisterProtocol("file",
-                                             [] { return std::make_unique<TSiFileProtocol>(); });
+                                             [] { return SiMakeProtocol<TSiFileProtocol>(); });
         std::error_code LIgnored;
         fs::remove_all(FPath, LIgnored);
     }
@@ -167,7 +167,7 @@ class FileProtocolTest : public ::testing::Test {
     }
 
     // A connected protocol made by the factory with "filename" in the test's directory.
-    std::unique_ptr<TSiProtocol> Open(const std::string& AName, const std::string& AOptions = "") {
+    TSiProtocolPtr Open(const std::string& AName, const std::string& AOptions = "") {
         auto LProtocol = TSiProtocolFactory::GetProtocol(
             "file", "filename=\"" + Path(AName) + "\"" + (AOptions.empty() ? "" : ", ") + AOptions);
         LProtocol->Connect();
@@ -343,7 +343,6 @@ TEST_F(FileProtocolTest, AFileThatCannotBeOpenedReportsTheSystemText) {
 // A file protocol whose file stops taking bytes when the test says so (a full disk).
 class TFullDiskProtocol final : public TSiFileProtocol {
   public:
-    ~TFullDiskProtocol() override { Shutdown(); }
     std::atomic<bool> Full{false};
 
   protected:
@@ -368,7 +367,8 @@ class TFullDiskProtocol final : public TSiFileProtocol {
 };
 
 TEST_F(FileProtocolTest, AFailingWriteReportsStreamWriteErrorAndClosesTheFile) {
-    TFullDiskProtocol LProtocol;
+    const auto LOwner = SiMakeProtocol<TFullDiskProtocol>();
+    TFullDiskProtocol& LProtocol = *LOwner;
     LProtocol.Initialize("filename=\"" + Path("full.sil") + "\"");
     LProtocol.Connect();
     Write(LProtocol, "kept");

@@ -35,7 +35,6 @@ std::vector<std::string>& Journal() {
 // A protocol that records its calls; option "fail" makes its connect fail.
 class TCoreRecordingProtocol final : public TSiProtocol {
 public:
-    ~TCoreRecordingProtocol() override { Shutdown(); }
     std::string GetName() const override { return "corerec"; }
 
 protected:
@@ -75,7 +74,7 @@ class LoggerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         TSiProtocolFactory::RegisterProtocol(
-            "corerec", [] { return std::make_unique<TCoreRecordingProtocol>(); });
+            "corerec", [] { return SiMakeProtocol<TCoreRecordingProtocol>(); });
     }
     LoggerTest() {
         Journal().clear();
@@ -347,7 +346,7 @@ TEST_F(LoggerTest, EntryColours) {
 TEST(LoggerWorkerErrors, HandlerThatLogsDoesNotBlockReplacingConnections) {
     const auto recorder = std::make_shared<testing::TRecorder>();
     TSiProtocolFactory::RegisterProtocol("asyncrec", [recorder] {
-        return std::make_unique<testing::TRecordingProtocol>(recorder);
+        return SiMakeProtocol<testing::TRecordingProtocol>(recorder);
     });
     TSiLogger logger("app");
     TSiSession* session = logger.AddSession("S");

@@ -31,11 +31,11 @@ class MemoryProtocolTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         TSiProtocolFactory::RegisterProtocol("mem",
-                                             [] { return std::make_unique<TSiMemoryProtocol>(); });
+                                             [] { return SiMakeProtocol<TSiMemoryProtocol>(); });
     }
 
     // A connected memory protocol.
-    static std::unique_ptr<TSiProtocol> Connected(const std::string& AOptions) {
+    static TSiProtocolPtr Connected(const std::string& AOptions) {
         auto LProtocol = TSiProtocolFactory::GetProtocol("mem", AOptions);
         LProtocol->Connect();
         return LProtocol;

@@ -126,7 +126,8 @@ TEST(ProtocolOptionsTest, OptionsTextReadsBackToTheSameSettings) {
 }
 
 TEST(ProtocolOptionsTest, InvalidOptionLeavesNothingStored) {
-    TRecordingProtocol LProtocol;
+    const auto LOwner = SiMakeProtocol<TRecordingProtocol>();
+    TRecordingProtocol& LProtocol = *LOwner;
     EXPECT_EQ(ErrorOf([&] { LProtocol.Initialize("level=error, foo=1"); }),
               "Option \"foo\" not available for protocol \"rec\"");
     EXPECT_EQ(ErrorOf([&] { LProtocol.Initialize("level"); }), "Missing \"=\" at \"rec\" protocol");
@@ -143,7 +144,7 @@ TEST(ProtocolOptionsTest, InvalidOptionLeavesNothingStored) {
 
 TEST(ProtocolFactoryTest, LookupRegistrationAndErrors) {
     TSiProtocolFactory::RegisterProtocol(" Rec ",
-                                         [] { return std::make_unique<TRecordingProtocol>(); });
+                                         [] { return SiMakeProtocol<TRecordingProtocol>(); });
     const auto LProtocol = TSiProtocolFactory::GetProtocol("REC", "caption=Main");
     EXPECT_EQ(LProtocol->GetName(), "rec");
     EXPECT_EQ(LProtocol->Caption(), "Main");
@@ -158,7 +159,7 @@ TEST(ProtocolFactoryTest, LookupRegistrationAndErrors) {
               "Option \"foo\" not available for protocol \"rec\"");
 
     // Empty names and classes are ignored; a second registration replaces the first.
-    TSiProtocolFactory::RegisterProtocol("", [] { return std::make_unique<TRecordingProtocol>(); });
+    TSiProtocolFactory::RegisterProtocol("", [] { return SiMakeProtocol<TRecordingProtocol>(); });
     TSiProtocolFactory::RegisterProtocol("rec.none", nullptr);
     EXPECT_EQ(ErrorOf([] { TSiProtocolFactory::GetProtocol("rec.none", ""); }),
               "Protocol \"rec.none\" not found");
@@ -166,11 +167,11 @@ TEST(ProtocolFactoryTest, LookupRegistrationAndErrors) {
     int LSecond = 0;
     TSiProtocolFactory::RegisterProtocol("rec.twice", [&] {
         ++LFirst;
-        return std::make_unique<TRecordingProtocol>();
+        return SiMakeProtocol<TRecordingProtocol>();
     });
     TSiProtocolFactory::RegisterProtocol("rec.twice", [&] {
         ++LSecond;
-        return std::make_unique<TRecordingProtocol>();
+        return SiMakeProtocol<TRecordingProtocol>();
     });
     TSiProtocolFactory::GetProtocol("rec.twice", "");
     EXPECT_EQ(LFirst, 0);

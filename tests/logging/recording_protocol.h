@@ -112,7 +112,6 @@ class TRecordingProtocol final : public TSiProtocol {
   public:
     explicit TRecordingProtocol(std::shared_ptr<TRecorder> ARecorder = nullptr)
         : FRecorder(ARecorder ? std::move(ARecorder) : std::make_shared<TRecorder>()) {}
-    ~TRecordingProtocol() override { Shutdown(); }
 
     std::string GetName() const override { return "rec"; }
     TRecorder& Recorder() { return *FRecorder; }
@@ -176,8 +175,8 @@ class TRecordingProtocol final : public TSiProtocol {
 };
 
 // A protocol created and initialised as the factory does it.
-inline std::unique_ptr<TRecordingProtocol> MakeRecording(const std::string& AOptions) {
-    auto LProtocol = std::make_unique<TRecordingProtocol>();
+inline TSiProtocolOf<TRecordingProtocol> MakeRecording(const std::string& AOptions) {
+    auto LProtocol = SiMakeProtocol<TRecordingProtocol>();
     LProtocol->Initialize(AOptions);
     return LProtocol;
 }

@@ -80,9 +80,27 @@ TEST(SchedulerQueueTest, TrimDropsOnlyWritesFromTheOldest) {
     EXPECT_EQ(LCommand->RefCount(), 1);
 }
 
+// Records the actions that the worker runs on it.
+class TActionRecorder final : public TSiSchedulerTarget {
+  public:
+    void RunSchedulerCommand(TSiSchedulerCommand& ACommand) noexcept override {
+        std::lock_guard LGuard(FLock);
+        FActions.push_back(ACommand.Action());
+    }
+    bool SchedulerTargetFailed() const noexcept override { return false; }
+    std::vector<TSiSchedulerAction> Actions() {
+        std::lock_guard LGuard(FLock);
+        return FActions;
+    }
+
+  private:
+    std::mutex FLock;
+    std::vector<TSiSchedulerAction> FActions;
+};
+
 TEST(SchedulerTest, RefusesWhenNotRunningOrTooLarge) {
-    TRecordingProtocol LProtocol;
-    TSiScheduler LScheduler(LProtocol);
+    TActionRecorder LTarget;
+    TSiScheduler LScheduler(LTarget);
     EXPECT_FALSE(LScheduler.Schedule(TSiSchedulerCommand(saConnect)));  // not started
 
     LScheduler.SetThreshold(100);
@@ -96,7 +114,7 @@ TEST(SchedulerTest, RefusesWhenNotRunningOrTooLarge) {
     const TSiPacketPtr LSmall = Entry("s");
     EXPECT_FALSE(LScheduler.Schedule(TSiSchedulerCommand(*LSmall)));
     EXPECT_EQ(LSmall->RefCount(), 1);
-    EXPECT_EQ(LProtocol.Recorder().Calls(), (Calls{"connect", "header:@"}));  // drained
+    EXPECT_EQ(LTarget.Actions(), (std::vector<TSiSchedulerAction>{saConnect}));  // drained
 }
 
 // --- Asynchronous protocols -------------------------------------------------------------------

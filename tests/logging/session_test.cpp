@@ -988,6 +988,7 @@ class TFakeDataSet : public ISiDataSet {
     std::optional<std::string> FieldValue(std::size_t AIndex) const override {
         if (Fields.at(AIndex).IsBinary) throw std::logic_error("binary field read");
         if (Cursor == FailAt) throw std::runtime_error("row unreadable");
+        if (Cursor == ForeignAt) throw 7;  // as a driver written in another language might
         return Rows.at(Cursor).at(AIndex);
     }
     std::int64_t GetBookmark() const override { return static_cast<std::int64_t>(Cursor); }
@@ -999,6 +1000,7 @@ class TFakeDataSet : public ISiDataSet {
     std::vector<std::vector<std::optional<std::string>>> Rows;
     std::size_t Cursor = 0;
     std::optional<std::size_t> FailAt;
+    std::optional<std::size_t> ForeignAt;
 };
 
 TEST_F(SessionTest, LogDataSetAndItsSchema) {
@@ -1031,6 +1033,12 @@ TEST_F(SessionTest, LogDataSetAndItsSchema) {
     LData.Cursor = 1;
     session->LogDataSet("rows", &LData);
     EXPECT_EQ(LData.Cursor, 1u);
+    // So is one that raises something other than a standard exception, which never reaches
+    // the caller either.
+    LData.FailAt.reset();
+    LData.ForeignAt = 0;
+    session->LogDataSet("rows", &LData);
+    EXPECT_EQ(LData.Cursor, 1u);
     TFakeDataSet LEmpty;
     session->LogDataSet("e", &LEmpty);
     session->LogDataSetSchema("e", &LEmpty);
@@ -1038,7 +1046,8 @@ TEST_F(SessionTest, LogDataSetAndItsSchema) {
     session->LogDataSetSchema("n", nullptr);
     const std::string I = "InternalError/Title@Error ";
     EXPECT_EQ(recorder.Take(),
-              (TLines{I + "LogDataSet: row unreadable", I + "LogDataSet: data set is empty",
+              (TLines{I + "LogDataSet: row unreadable", I + "LogDataSet: unknown error",
+                      I + "LogDataSet: data set is empty",
                       I + "LogDataSetSchema: data set is empty",
                       I + "LogDataSet: ADataSet argument is not assigned",
                       I + "LogDataSetSchema: ADataSet argument is not assigned"}));

@@ -147,11 +147,11 @@ inline std::string ExpectedStream(const std::vector<std::string>& ATitles) {
 
 // A protocol made by the factory under AName ("pipe" or "tcp", registered here), with the
 // names "app" and "host" for its log header.
-inline std::unique_ptr<TSiProtocol> MakeProtocol(const std::string& AName,
+inline TSiProtocolPtr MakeProtocol(const std::string& AName,
                                                  const std::string& AOptions) {
     TSiProtocolFactory::RegisterProtocol("pipe",
-                                         [] { return std::make_unique<TSiPipeProtocol>(); });
-    TSiProtocolFactory::RegisterProtocol("tcp", [] { return std::make_unique<TSiTcpProtocol>(); });
+                                         [] { return SiMakeProtocol<TSiPipeProtocol>(); });
+    TSiProtocolFactory::RegisterProtocol("tcp", [] { return SiMakeProtocol<TSiTcpProtocol>(); });
     auto LProtocol = TSiProtocolFactory::GetProtocol(AName, AOptions);
     LProtocol->SetAppName("app");
     LProtocol->SetHostName("host");

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "logging/base/errors.h"
-#include "logging/core/session.h"
+#include "logging/system/system_info.h"
 #include "logging/base/strings.h"
 
 namespace deruz::logging {
