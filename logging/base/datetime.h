@@ -2,8 +2,8 @@
 // 1899-12-30 00:00, its fraction being the time of day. Dates before that day are negative,
 // and their fraction still counts forward from midnight (-1.25 is 1899-12-29 06:00).
 //
-// Conversions are pure functions, safe from any thread. SiLocalTimeParts and SiUtcTimeParts
-// read the system clock (implemented per platform).
+// Conversions are pure functions, safe from any thread. Reading the clock is the system layer's
+// (logging/system/clock.h).
 #pragma once
 
 #include <cstdint>
@@ -50,12 +50,5 @@ struct TSiDayTime {
 TSiDayTime SiSplitDateTime(TDateTime AValue) noexcept;
 TSiDateTimeParts SiDayTimeParts(const TSiDayTime& ADayTime) noexcept;
 
-// The system's current date and time, in local time and in UTC, to the millisecond.
-TSiDateTimeParts SiLocalTimeParts() noexcept;
-TSiDateTimeParts SiUtcTimeParts() noexcept;
-
-// The local time now as a TDateTime: SiEncodeDateTime(SiLocalTimeParts()), made cheaply, as
-// every log entry takes one.
-TDateTime SiLocalNow() noexcept;
 
 }  // namespace deruz::logging

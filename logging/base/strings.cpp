@@ -333,9 +333,6 @@ bool SiMatchesWildcard(std::string_view APattern, std::string_view AName) {
     return LP == APattern.size();
 }
 
-TDateTime SiUtcNow() {
-    return SiEncodeDateTime(SiUtcTimeParts());
-}
 
 std::string SiReadFile(const std::string& AFileName) {
     std::uint32_t LError = 0;

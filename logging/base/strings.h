@@ -91,8 +91,6 @@ void SiGetFiles(const std::string& APattern, std::vector<std::string>& AList);
 
 // --- Time -----------------------------------------------------------------------------------
 
-// The current UTC date and time, to the millisecond.
-TDateTime SiUtcNow();
 
 // --- Files and names ------------------------------------------------------------------------
 

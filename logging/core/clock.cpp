@@ -3,7 +3,7 @@
 #include <array>
 #include <atomic>
 
-#include "logging/system/system_info.h"
+#include "logging/system/clock.h"
 
 namespace deruz::logging {
 

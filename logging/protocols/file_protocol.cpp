@@ -12,6 +12,7 @@
 #include "logging/io/file_helper.h"
 #include "logging/crypto/md5.h"
 #include "logging/base/strings.h"
+#include "logging/system/clock.h"
 
 namespace deruz::logging {
 
@@ -25,21 +26,9 @@ constexpr std::size_t kKeySize = 16;
 constexpr std::array<std::string_view, 8> kFileOptions = {
     "filename", "append", "buffer", "maxsize", "maxparts", "rotate", "encrypt", "key"};
 
-class TSiSystemFileClock final : public TSiFileClock {
-  public:
-    TDateTime UtcNow() override { return SiUtcNow(); }
-    TDateTime LocalNow() override { return SiEncodeDateTime(SiLocalTimeParts()); }
-};
-
 }  // namespace
 
-std::shared_ptr<TSiFileClock> SiSystemFileClock() {
-    static const std::shared_ptr<TSiFileClock> LClock = std::make_shared<TSiSystemFileClock>();
-    return LClock;
-}
-
-TSiFileProtocol::TSiFileProtocol(std::shared_ptr<TSiFileClock> AClock)
-    : FClock(AClock ? std::move(AClock) : SiSystemFileClock()) {}
+TSiFileProtocol::TSiFileProtocol() = default;
 
 TSiFileProtocol::~TSiFileProtocol() {
     ProtectClear(FKey.data(), FKey.size());
@@ -133,7 +122,7 @@ void TSiFileProtocol::InternalBeforeConnect() {
 void TSiFileProtocol::InternalDoConnect(bool AAppend) {
     InternalBeforeConnect();
     const std::string LFileName =
-        IsRotating() ? TSiFileHelper::GetFileName(FFileName, AAppend, Clock().UtcNow()) : FFileName;
+        IsRotating() ? TSiFileHelper::GetFileName(FFileName, AAppend, SiUtcNow()) : FFileName;
 
     FFileStream = std::make_unique<TSiFileStream>(LFileName, faWrite,
                                                   AAppend ? fcOpenAlways : fcCreateAlways);
@@ -231,7 +220,7 @@ void TSiFileProtocol::InternalWritePacket(TSiPacket& APacket) {
     TSiFormatter& LFormatter = GetFormatter();
     const std::int64_t LSize = LFormatter.Compile(APacket);
 
-    if (FRotate != frNone && FRotater.Update(Clock().UtcNow())) {
+    if (FRotate != frNone && FRotater.Update(SiUtcNow())) {
         Rotate();
     }
     if (FMaxSize > 0) {
@@ -272,7 +261,7 @@ void TSiFileProtocol::FlushBuffers() {
 
 std::array<std::uint8_t, 16> TSiFileProtocol::GetIVector() {
     // The TDateTime's IEEE-754 bytes in little-endian order, whatever the processor's order.
-    const auto LBits = std::bit_cast<std::uint64_t>(Clock().LocalNow());
+    const auto LBits = std::bit_cast<std::uint64_t>(SiLocalNow());
     std::array<std::uint8_t, 8> LBytes{};
     for (std::size_t LIndex = 0; LIndex < LBytes.size(); ++LIndex) {
         LBytes[LIndex] = static_cast<std::uint8_t>(LBits >> (8 * LIndex));

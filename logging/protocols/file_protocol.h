@@ -14,9 +14,9 @@
 // and the header and footer (the protected virtual hooks below).
 //
 // Thread safety: as every protocol, serialised by the framework's lock; in asynchronous mode
-// all file work runs on the protocol's worker thread. The clock may be shared between
-// protocols and must then be thread-safe (the system clock is).
-// Ownership: the protocol owns its file, streams, formatter and cipher; the clock is shared.
+// all file work runs on the protocol's worker thread. Times come from the library's clock
+// (logging/system/clock.h): UTC for rotation and file names, local time for the IV.
+// Ownership: the protocol owns its file, streams, formatter and cipher.
 #pragma once
 
 #include <array>
@@ -40,27 +40,9 @@ namespace deruz::logging {
 inline constexpr std::array<std::uint8_t, 4> SiSILF = {'S', 'I', 'L', 'F'};
 inline constexpr std::array<std::uint8_t, 4> SiSILE = {'S', 'I', 'L', 'E'};
 
-// The times a file protocol works with: UTC for rotation periods and file names, local time
-// for the IV of an encrypted file. Tests substitute their own.
-class TSiFileClock {
-  public:
-    TSiFileClock() = default;
-    TSiFileClock(const TSiFileClock&) = delete;
-    TSiFileClock& operator=(const TSiFileClock&) = delete;
-    virtual ~TSiFileClock() = default;
-
-    virtual TDateTime UtcNow() = 0;
-    virtual TDateTime LocalNow() = 0;
-};
-
-// The system's clock (SiUtcNow and the local time), shared by every protocol that is given no
-// clock of its own.
-std::shared_ptr<TSiFileClock> SiSystemFileClock();
-
 class TSiFileProtocol : public TSiProtocol {
   public:
-    // Without a clock, the system's.
-    explicit TSiFileProtocol(std::shared_ptr<TSiFileClock> AClock = nullptr);
+    TSiFileProtocol();
     ~TSiFileProtocol() override;
 
     std::string GetName() const override;
@@ -102,13 +84,9 @@ class TSiFileProtocol : public TSiProtocol {
     // reports it).
     [[noreturn]] void RaiseException(const std::string& AMessage) const;
 
-    TSiFileClock& Clock() const noexcept { return *FClock; }
-
   private:
     // Sends the write buffer, and with encryption the gathered ciphertext, to the system.
     void FlushBuffers();
-
-    std::shared_ptr<TSiFileClock> FClock;
 
     // Present only while an encrypted file is open.
     std::unique_ptr<TRijndael> FCipher;

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "logging/base/strings.h"
-#include "logging/system/tick_count.h"
+#include "logging/system/clock.h"
 
 namespace deruz::logging {
 

@@ -2,8 +2,7 @@
 
 namespace deruz::logging {
 
-TSiTextProtocol::TSiTextProtocol(std::shared_ptr<TSiFileClock> AClock)
-    : TSiFileProtocol(std::move(AClock)) {}
+TSiTextProtocol::TSiTextProtocol() = default;
 
 void TSiTextProtocol::BuildOptions(TSiConnectionsBuilder& ABuilder) {
     TSiFileProtocol::BuildOptions(ABuilder);

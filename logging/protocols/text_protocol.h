@@ -16,8 +16,7 @@ namespace deruz::logging {
 
 class TSiTextProtocol final : public TSiFileProtocol {
   public:
-    // Without a clock, the system's.
-    explicit TSiTextProtocol(std::shared_ptr<TSiFileClock> AClock = nullptr);
+    TSiTextProtocol();
 
     std::string GetName() const override { return "text"; }
 

@@ -1,6 +1,6 @@
 // Facts about the machine and the process that the logger core puts into packets and that
-// sessions log, and the system services behind the clock and the colours. One small function
-// per service; the platform files implement them.
+// sessions log, and the system colours. One small function per service; the platform files
+// implement them. The clock has a boundary of its own (clock.h).
 #pragma once
 
 #include <cstdint>
@@ -20,10 +20,6 @@ std::string SiGetExecutableName();
 // Windows defaults stand in.
 std::uint32_t SiGetSysColor(int AIndex);
 
-// The high-resolution counter: its ticks per second (nothing when there is none) and its
-// current value.
-std::optional<std::int64_t> SiPerformanceFrequency();
-std::optional<std::int64_t> SiPerformanceCounter();
 
 // --- The facts that sessions log (LogSystem, LogMemoryStatistic, LogLastError) ------------
 

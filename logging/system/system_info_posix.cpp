@@ -34,12 +34,4 @@ std::uint32_t SiGetSysColor(int AIndex) {
     return kColors[static_cast<std::size_t>(AIndex)];
 }
 
-std::optional<std::int64_t> SiPerformanceFrequency() { return 1000000000; }
-
-std::optional<std::int64_t> SiPerformanceCounter() {
-    timespec ts{};
-    if (clock_gettime(CLOCK_MONOTONIC, &ts) != 0) return std::nullopt;
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 }  // namespace deruz::logging

@@ -22,16 +22,4 @@ std::string SiGetExecutableName() {
 
 std::uint32_t SiGetSysColor(int AIndex) { return GetSysColor(AIndex); }
 
-std::optional<std::int64_t> SiPerformanceFrequency() {
-    LARGE_INTEGER f;
-    if (!QueryPerformanceFrequency(&f) || f.QuadPart <= 0) return std::nullopt;
-    return f.QuadPart;
-}
-
-std::optional<std::int64_t> SiPerformanceCounter() {
-    LARGE_INTEGER c;
-    if (!QueryPerformanceCounter(&c)) return std::nullopt;
-    return c.QuadPart;
-}
-
 }  // namespace deruz::logging

@@ -2,6 +2,7 @@
 // limit and time rotation under a clock the tests set, and encrypted files checked against an
 // independent decryption (OpenSSL, where it is installed) and the portable AES code.
 #include "logging/protocols/file_protocol.h"
+#include "tests/logging/fake_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <map>
 #include <span>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,21 +37,7 @@ TDateTime At(int AYear, int AMonth, int ADay, int AHour = 0, int AMinute = 0, in
     return SiEncodeDateTime({AYear, AMonth, ADay, AHour, AMinute, ASecond, 0});
 }
 
-// A clock the test sets; local time runs two hours ahead of UTC unless set apart.
-class TFakeClock final : public TSiFileClock {
-  public:
-    void Set(TDateTime AUtc) {
-        FUtc = AUtc;
-        FLocal = AUtc + 2.0 / 24;
-    }
-    void SetLocal(TDateTime ALocal) { FLocal = ALocal; }
-    TDateTime UtcNow() override { return FUtc; }
-    TDateTime LocalNow() override { return FLocal; }
-
-  private:
-    std::atomic<TDateTime> FUtc{0};
-    std::atomic<TDateTime> FLocal{0};
-};
+using testing::TFakeClock;
 
 // A log entry whose binary packet takes exactly ASize bytes; its title starts with ATag.
 TSiPacketPtr EntryOfSize(const std::string& ATag, std::size_t ASize) {
@@ -133,8 +121,8 @@ std::string EncryptedFileOf(const Bytes& AKey, const Bytes& AIv, const std::stri
 
 // --- Fixture ----------------------------------------------------------------------------------
 
-// Registers "file" with a clock the test sets, in a fresh directory. Afterwards "file" is
-// registered with the system clock again, for the tests that follow.
+// Puts a clock in place that the test sets, and gives each test a fresh directory. Afterwards
+// the system's clock is back, for the tests that follow.
 class FileProtocolTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -142,13 +130,11 @@ class FileProtocolTest : public ::testing::Test {
                 ("silog_file_" +
                  std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
         fs::create_directories(FPath);
+        FClock.emplace();
         FClock->Set(At(2024, 5, 1, 10));
-        TSiProtocolFactory::RegisterProtocol(
-            "file", [LClock = FClock] { return SiMakeProtocol<TSiFileProtocol>(LClock); });
     }
     void TearDown() override {
-        TSiProtocolFactory::RegisterProtocol("file",
-                                             [] { return SiMakeProtocol<TSiFileProtocol>(); });
+        FClock.reset();
         std::error_code LIgnored;
         fs::remove_all(FPath, LIgnored);
     }
@@ -179,7 +165,7 @@ class FileProtocolTest : public ::testing::Test {
     }
 
     fs::path FPath;
-    std::shared_ptr<TFakeClock> FClock = std::make_shared<TFakeClock>();
+    std::optional<TFakeClock> FClock;
 };
 
 // The message of the error that AAction raises, or "" when it raises none.

@@ -1,5 +1,6 @@
 // Packets: sizes, constructors, data streams, reference counting and the optional lock;
 // the enumeration lookups; TDateTime conversions.
+#include "logging/system/clock.h"
 #include "logging/packets/packet.h"
 
 #include <gtest/gtest.h>

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "logging/config/lookup_table.h"
-#include "logging/system/tick_count.h"
+#include "tests/logging/fake_clock.h"
 #include "tests/logging/recording_protocol.h"
 
 namespace deruz::logging {
@@ -43,21 +43,7 @@ std::string ErrorOf(F AAction) {
     return "";
 }
 
-// Makes the tick count read a value the test sets, for the lifetime of the object.
-class FakeTicks {
-  public:
-    explicit FakeTicks(std::uint32_t AStart) {
-        GNow = AStart;
-        FPrevious = SiSetTickCountSource(&Read);
-    }
-    ~FakeTicks() { SiSetTickCountSource(FPrevious); }
-    void Set(std::uint32_t AValue) { GNow = AValue; }
-
-  private:
-    static std::uint32_t Read() { return GNow; }
-    static inline std::atomic<std::uint32_t> GNow{0};
-    TSiTickCountSource FPrevious;
-};
+using testing::TFakeTicks;
 
 // --- Options ----------------------------------------------------------------------------------
 
@@ -270,7 +256,7 @@ TEST(ProtocolTest, ReconnectWaitsForTheIntervalAcrossTheCounterWrap) {
                               Case{"reconnect=true, reconnect.interval=1", 1000}}) {
         SCOPED_TRACE(LCase.Options);
         const std::uint32_t LStart = 0xFFFFFFFFu - LCase.Interval / 2;  // wraps mid-interval
-        FakeTicks LTicks(LStart);
+        TFakeTicks LTicks(LStart);
         const auto LProtocol = MakeRecording(LCase.Options);
         auto& LRecorder = LProtocol->Recorder();
         LRecorder.FailConnect = true;
@@ -307,7 +293,7 @@ TEST(ProtocolTest, ReconnectWaitsForTheIntervalAcrossTheCounterWrap) {
 }
 
 TEST(ProtocolTest, ReconnectWaitsOnlyAfterAResetAndWithAnInterval) {
-    FakeTicks LTicks(5);  // also: no reset yet, so nothing to wait for
+    TFakeTicks LTicks(5);  // also: no reset yet, so nothing to wait for
     const auto LProtocol = MakeRecording("reconnect=true, reconnect.interval=1s");
     LProtocol->Recorder().PeerAbsent = true;
     LProtocol->WritePacket(*Entry("a"));

@@ -1,4 +1,5 @@
 // Shared text, file-name, time and file-system functions.
+#include "logging/system/clock.h"
 #include "logging/base/strings.h"
 
 #include <gmock/gmock.h>

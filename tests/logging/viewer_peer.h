@@ -20,7 +20,7 @@
 #include "logging/protocols/pipe_protocol.h"
 #include "logging/protocols/protocol.h"
 #include "logging/protocols/tcp_protocol.h"
-#include "logging/system/tick_count.h"
+#include "tests/logging/fake_clock.h"
 #include "logging/viewer/viewer_server.h"
 #include "tests/logging/recording_protocol.h"
 #include "tests/logging/system_codes.h"
@@ -193,22 +193,5 @@ std::string ProtocolErrorOf(F AAction) {
     return "";
 }
 
-// Makes the tick count read a value the test sets, for the lifetime of the object.
-class TFakeTicks {
-  public:
-    explicit TFakeTicks(std::uint32_t AStart) {
-        GNow = AStart;
-        FPrevious = SiSetTickCountSource(&Read);
-    }
-    ~TFakeTicks() { SiSetTickCountSource(FPrevious); }
-    TFakeTicks(const TFakeTicks&) = delete;
-    TFakeTicks& operator=(const TFakeTicks&) = delete;
-    void Set(std::uint32_t AValue) { GNow = AValue; }
-
-  private:
-    static std::uint32_t Read() { return GNow; }
-    static inline std::atomic<std::uint32_t> GNow{0};
-    TSiTickCountSource FPrevious;
-};
 
 }  // namespace deruz::logging::testing

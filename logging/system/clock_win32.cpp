@@ -1,7 +1,7 @@
-// System clock readings for Windows.
+// The system clock on Windows: the wall clock, GetTickCount and the performance counter.
 #include <windows.h>
 
-#include "logging/base/datetime.h"
+#include "logging/system/clock.h"
 
 namespace deruz::logging {
 
@@ -27,7 +27,7 @@ TSiDateTimeParts SiLocalTimeParts() noexcept {
     return FromSystemTime(now);
 }
 
-TDateTime SiLocalNow() noexcept {
+TDateTime SiSystemLocalNow() noexcept {
     return SiEncodeDateTime(SiLocalTimeParts());
 }
 
@@ -35,6 +35,23 @@ TSiDateTimeParts SiUtcTimeParts() noexcept {
     SYSTEMTIME now;
     GetSystemTime(&now);
     return FromSystemTime(now);
+}
+
+std::uint32_t SiSystemTickCount() noexcept {
+    // The 32-bit counter on purpose: the reconnect interval is compared modulo 2^32.
+    return GetTickCount();
+}
+
+std::optional<std::int64_t> SiPerformanceFrequency() noexcept {
+    LARGE_INTEGER LFrequency;
+    if (!QueryPerformanceFrequency(&LFrequency) || LFrequency.QuadPart <= 0) return std::nullopt;
+    return LFrequency.QuadPart;
+}
+
+std::optional<std::int64_t> SiSystemPerformanceCounter() noexcept {
+    LARGE_INTEGER LCounter;
+    if (!QueryPerformanceCounter(&LCounter)) return std::nullopt;
+    return LCounter.QuadPart;
 }
 
 }  // namespace deruz::logging

@@ -1,9 +1,9 @@
-// System clock readings for POSIX systems.
+// The system clock on POSIX systems: the wall clock, the tick count and the monotonic counter.
 #include <time.h>
 
 #include <cstdint>
 
-#include "logging/base/datetime.h"
+#include "logging/system/clock.h"
 
 namespace deruz::logging {
 
@@ -48,7 +48,7 @@ TSiDateTimeParts SiLocalTimeParts() noexcept {
     return ReadClock(&localtime_r, cache);
 }
 
-TDateTime SiLocalNow() noexcept {
+TDateTime SiSystemLocalNow() noexcept {
     // The start of the last second read, encoded; the sum below is the one SiEncodeDateTime
     // makes, so the value is the same to the last bit.
     struct TSecond {
@@ -93,6 +93,25 @@ TDateTime SiLocalNow() noexcept {
 TSiDateTimeParts SiUtcTimeParts() noexcept {
     thread_local TSecondCache cache;
     return ReadClock(&gmtime_r, cache);
+}
+
+std::uint32_t SiSystemTickCount() noexcept {
+    timespec LNow{};
+    clock_gettime(CLOCK_MONOTONIC, &LNow);
+    const auto LMilliseconds = static_cast<std::uint64_t>(LNow.tv_sec) * 1000u +
+                               static_cast<std::uint64_t>(LNow.tv_nsec) / 1'000'000u;
+    return static_cast<std::uint32_t>(LMilliseconds);
+}
+
+// The monotonic clock in nanoseconds.
+std::optional<std::int64_t> SiPerformanceFrequency() noexcept {
+    return 1000000000;
+}
+
+std::optional<std::int64_t> SiSystemPerformanceCounter() noexcept {
+    timespec LNow{};
+    if (clock_gettime(CLOCK_MONOTONIC, &LNow) != 0) return std::nullopt;
+    return static_cast<std::int64_t>(LNow.tv_sec) * 1000000000 + LNow.tv_nsec;
 }
 
 }  // namespace deruz::logging
