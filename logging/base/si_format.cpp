@@ -2,8 +2,10 @@
 // number settings. Platform files supply the settings of the calling thread's locale.
 #include "logging/base/si_format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "logging/base/strings.h"
@@ -14,6 +16,10 @@ namespace {
 
 constexpr int kMaxFloatDigits = 18;
 constexpr int kDefaultFloatDigits = 15;
+// Widths and integer precisions beyond this many characters are taken as this many, as the
+// pattern language takes its token widths: a mistyped or hostile "%1000000000d" must not make
+// one log call allocate a gigabyte.
+constexpr std::int64_t kMaxPadding = 4096;
 
 // A finite, non-negative number as a decimal digit string: value = 0.D1D2...Dn x 10^Exponent.
 // Zero has no digits. Trailing zero digits are dropped.
@@ -343,6 +349,7 @@ class TFormatRun {
             LLeft = true;
             LWidth = -LWidth;
         }
+        LWidth = std::min(LWidth, kMaxPadding);
         std::int64_t LPrecision = -1;
         if (Peek() == '.') {
             ++FPos;
@@ -453,8 +460,9 @@ class TFormatRun {
                 }
             }
         }
-        const std::size_t LZeros = APrecision > static_cast<std::int64_t>(LCount)
-                                       ? static_cast<std::size_t>(APrecision) - LCount
+        const std::int64_t LDigits = std::min(APrecision, kMaxPadding);
+        const std::size_t LZeros = LDigits > static_cast<std::int64_t>(LCount)
+                                       ? static_cast<std::size_t>(LDigits) - LCount
                                        : 0;
         if (LNegative) {
             AOut += '-';

@@ -7,7 +7,8 @@
 //   continue with the argument after it.
 // - "-": left-justify within the width (the default pads on the left).
 // - width, precision: digits, or "*" to take the value from the next argument (an integer).
-//   Padding is with spaces and counts UTF-16 code units, as log viewers do.
+//   Padding is with spaces and counts UTF-16 code units, as log viewers do. Widths, and the
+//   precisions of d, u and x, above 4096 are taken as 4096 (as in the pattern language).
 // - type, in either letter case:
 //   d  decimal integer; the precision is the minimum number of digits (zero-padded).
 //   u  unsigned decimal integer; a negative value shows its two's complement at its own

@@ -334,6 +334,51 @@ bool SiMatchesWildcard(std::string_view APattern, std::string_view AName) {
 }
 
 
+std::string SiUnknownSystemErrorText(std::uint32_t AError) {
+    return "System error " + std::to_string(AError);
+}
+
+std::string SiReadRegularFile(const std::string& AFileName, std::size_t AMaxSize) {
+    const std::string LPrefix = "Cannot open file \"" + AFileName + "\". ";
+    const auto NotRegular = [&LPrefix] { return ESiError(LPrefix + "Not a regular file"); };
+    const auto TooLarge = [&LPrefix, AMaxSize] {
+        return ESiError(LPrefix + "File larger than " + std::to_string(AMaxSize) + " bytes");
+    };
+    if (SiIsSpecialFile(AFileName)) {
+        throw NotRegular();
+    }
+    std::uint32_t LError = 0;
+    TSiFileHandle LFile = SiCreateFile(AFileName, faRead, fsReadWrite, fcOpenExisting, LError);
+    if (!LFile.IsOpen()) {
+        throw ESiError(LPrefix + SiSystemErrorText(LError));
+    }
+    // The name may have been replaced between the look and the open: the handle decides.
+    if (!LFile.IsRegular()) {
+        throw NotRegular();
+    }
+    const std::int64_t LSize = LFile.Size();
+    if (LSize > 0 && static_cast<std::uint64_t>(LSize) > AMaxSize) {
+        throw TooLarge();
+    }
+    std::string LBytes;
+    LBytes.reserve(LSize > 0 ? static_cast<std::size_t>(LSize) : 0);
+    char LBuffer[65536];
+    for (;;) {
+        std::size_t LRead = 0;
+        if (!LFile.Read(LBuffer, sizeof LBuffer, LRead)) {
+            throw ESiError("Stream read error");
+        }
+        if (LRead == 0) {
+            return LBytes;
+        }
+        // A file that grows while it is read is held to the same limit.
+        if (LRead > AMaxSize - LBytes.size()) {
+            throw TooLarge();
+        }
+        LBytes.append(LBuffer, LRead);
+    }
+}
+
 std::string SiReadFile(const std::string& AFileName) {
     std::uint32_t LError = 0;
     TSiFileHandle LFile = SiCreateFile(AFileName, faRead, fsReadWrite, fcOpenExisting, LError);

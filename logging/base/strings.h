@@ -120,6 +120,8 @@ class TSiFileHandle {
     bool Write(const void* AData, std::size_t ACount) noexcept;
     // The file's size in bytes, -1 on failure.
     std::int64_t Size() const noexcept;
+    // Whether the handle refers to a regular file (not a directory, device, pipe or socket).
+    bool IsRegular() const noexcept;
     // Positions the file at its end; false on failure.
     bool SeekToEnd() noexcept;
     void Close() noexcept { FNative.Reset(); }
@@ -136,13 +138,26 @@ TSiFileHandle SiCreateFile(const std::string& AFileName, TSiFileAccess AAccess, 
 // "Cannot open file \"<name>\". <system text>" when it cannot be opened, and
 // "Stream read error" when reading fails.
 std::string SiReadFile(const std::string& AFileName);
+// As SiReadFile, for a regular file of at most AMaxSize bytes. Anything else is refused before
+// a byte of it is read: a directory, device, pipe or socket (a pipe is not even opened, as
+// opening one may wait for a writer) with "Cannot open file \"<name>\". Not a regular file",
+// and a file that is or grows larger with
+// "Cannot open file \"<name>\". File larger than <AMaxSize> bytes".
+std::string SiReadRegularFile(const std::string& AFileName, std::size_t AMaxSize);
+// Whether AFileName exists and is not a regular file; false when it does not exist. Looks at
+// the name only, without opening it.
+bool SiIsSpecialFile(const std::string& AFileName);
 bool SiDeleteFile(const std::string& AFileName);
 bool SiFileOrDirExists(const std::string& AFileName);
 // The name of the user running the process, or empty.
 std::string SiGetUserName();
 // The process's current directory, or empty.
 std::string SiGetCurrentDirectory();
-// The system's text for an error code, without trailing blanks, line breaks or dot.
+// The system's text for an error code, without trailing blanks, line breaks or dot; where the
+// system has no text for the code (Wine has none for some socket errors), the
+// SiUnknownSystemErrorText of the code, so that a message never ends in nothing.
 std::string SiSystemErrorText(std::uint32_t AError);
+// "System error <code in decimal>", for example "System error 10060".
+std::string SiUnknownSystemErrorText(std::uint32_t AError);
 
 }  // namespace deruz::logging

@@ -86,6 +86,16 @@ std::int64_t TSiFileHandle::Size() const noexcept {
     return static_cast<std::int64_t>(LStat.st_size);
 }
 
+bool TSiFileHandle::IsRegular() const noexcept {
+    struct stat LStat {};
+    return ::fstat(Descriptor(Native()), &LStat) == 0 && S_ISREG(LStat.st_mode);
+}
+
+bool SiIsSpecialFile(const std::string& AFileName) {
+    struct stat LStat {};
+    return ::stat(AFileName.c_str(), &LStat) == 0 && !S_ISREG(LStat.st_mode);
+}
+
 bool TSiFileHandle::SeekToEnd() noexcept {
     return ::lseek(Descriptor(Native()), 0, SEEK_END) >= 0;
 }
@@ -172,7 +182,7 @@ std::string SiSystemErrorText(std::uint32_t AError) {
            (static_cast<unsigned char>(LText.back()) <= 32 || LText.back() == '.')) {
         LText.pop_back();
     }
-    return LText;
+    return LText.empty() ? SiUnknownSystemErrorText(AError) : LText;
 }
 
 void SiGetFiles(const std::string& APattern, std::vector<std::string>& AList) {

@@ -82,6 +82,23 @@ std::int64_t TSiFileHandle::Size() const noexcept {
     return LSize.QuadPart;
 }
 
+bool TSiFileHandle::IsRegular() const noexcept {
+    if (GetFileType(Handle(Native())) != FILE_TYPE_DISK) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION LInfo{};
+    return GetFileInformationByHandle(Handle(Native()), &LInfo) &&
+           (LInfo.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Devices (NUL, CON, named pipes) have no attributes or report none of their own; they are
+// caught on the open handle by IsRegular. Directories are caught here, before an open that
+// would fail with a less telling text.
+bool SiIsSpecialFile(const std::string& AFileName) {
+    const DWORD LAttributes = GetFileAttributesW(Wide(AFileName).c_str());
+    return LAttributes != INVALID_FILE_ATTRIBUTES && (LAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 bool TSiFileHandle::SeekToEnd() noexcept {
     LARGE_INTEGER LZero{};
     return SetFilePointerEx(Handle(Native()), LZero, nullptr, FILE_END) != 0;
@@ -150,6 +167,9 @@ std::string SiSystemErrorText(std::uint32_t AError) {
         nullptr, AError, 0, LBuffer, 512, nullptr);
     while (LLength > 0 && (LBuffer[LLength - 1] <= 32 || LBuffer[LLength - 1] == L'.')) {
         --LLength;
+    }
+    if (LLength == 0) {
+        return SiUnknownSystemErrorText(AError);
     }
     return Narrow(LBuffer, LLength);
 }

@@ -5,9 +5,17 @@
 
 namespace deruz::logging {
 
+namespace {
+
+// Far above any real configuration; a name that points at a device or a huge file must not
+// make the logging application read without end.
+constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
+
+}  // namespace
+
 void TSiConfiguration::LoadFromFile(const std::string& AFileName) {
     TSiStringList LLines;
-    LLines.LoadFromFile(AFileName);
+    LLines.LoadFromBytes(SiReadRegularFile(AFileName, kMaxFileSize));
     Parse(LLines);
 }
 

@@ -24,6 +24,9 @@ namespace deruz::logging {
 class TSiConfiguration {
   public:
     // Reads the file; raises ESiError when it cannot be read, leaving the content unchanged.
+    // Only regular files of at most 16 MB are read; others raise
+    // "Cannot open file \"<name>\". Not a regular file" or
+    // "Cannot open file \"<name>\". File larger than 16777216 bytes".
     void LoadFromFile(const std::string& AFileName);
     // Replaces the content by the lines of a file's bytes (encoding detected as for a file).
     void LoadFromBytes(std::string_view ABytes);

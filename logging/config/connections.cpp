@@ -106,8 +106,14 @@ void TSiConnectionsParser::Parse(std::string_view AConnections,
             throw ESiError("Missing \")\" at position " + Position(LText, I));
         }
         ++I;
-        if (I < LLength && LText[I] == ',') {
-            ++I;
+        // One comma may end the entry, with blanks before it as after it ("a() , b()"); without
+        // a comma the blanks stay and are trimmed from the next name.
+        std::size_t LComma = I;
+        while (LComma < LLength && static_cast<unsigned char>(LText[LComma]) <= 32) {
+            ++LComma;
+        }
+        if (LComma < LLength && LText[LComma] == ',') {
+            I = LComma + 1;
         }
         ACallback(LName, std::string(SiTrim(LOptions)));
     }
@@ -180,14 +186,23 @@ void TSiConnectionsBuilder::AddOption(std::string_view AKey, std::string_view AV
     if (FHasOptions) {
         FBuilder.Append(", ");
     }
-    FBuilder.Append(AKey).Append("=\"");
+    FBuilder.Append(AKey).Append('=');
+    // The options parser reads two double quotes as one wherever they stand, so the quotes
+    // around a value of nothing but double quotes (or of nothing) would merge with them: such a
+    // value is written bare, each double quote doubled, which reads back as it was.
+    const bool LQuoted = AValue.find_first_not_of('"') != std::string_view::npos;
+    if (LQuoted) {
+        FBuilder.Append('"');
+    }
     for (const char LChar : AValue) {
         if (LChar == '"') {
             FBuilder.Append('"');
         }
         FBuilder.Append(LChar);
     }
-    FBuilder.Append('"');
+    if (LQuoted) {
+        FBuilder.Append('"');
+    }
     FHasOptions = true;
 }
 

@@ -3,7 +3,8 @@
 //
 // - TSiProtocolVariables expands "$name$" references before anything is parsed.
 // - TSiConnectionsParser splits the string into protocol entries: a name, "(", an options text,
-//   ")", optionally followed by one ",". Names are trimmed and lower-cased.
+//   ")", optionally followed by one "," (blanks may stand before it). Names are trimmed and
+//   lower-cased.
 // - TSiOptionsParser splits one entry's options text into key=value pairs separated by ",".
 //   Double quotes group characters (so values may hold "," and ")"), two double quotes stand
 //   for one, and keys are trimmed and lower-cased; values are trimmed after the quotes have
@@ -96,7 +97,9 @@ std::vector<TSiConnectionEntry> SiParseConnections(std::string_view AConnections
 // Builds a connections text: BeginProtocol, AddOption for each option, EndProtocol, for each
 // protocol. Entries are separated by ", ", options by ", "; every value is written in double
 // quotes with each double quote doubled, so the parsers read it back unchanged (apart from
-// leading and trailing blanks). Not synchronised.
+// leading and trailing blanks). A value that is empty or holds only double quotes is written
+// without the enclosing quotes (key= when empty, key="" for one double quote), as quotes would
+// change how it reads back. Not synchronised.
 class TSiConnectionsBuilder {
   public:
     void BeginProtocol(std::string_view AProtocol);

@@ -2,6 +2,9 @@
 // connect and a wait, timeouts on every socket, and the error texts.
 #include "logging/protocols/tcp_client.h"
 
+#include <algorithm>
+#include <iterator>
+#include <limits>
 #include <utility>
 
 #include "logging/base/errors.h"
@@ -173,18 +176,58 @@ void TSiTcpClient::SendLn(const std::string& ALine) {
     Send(LLine.data(), LLine.size());
 }
 
-std::string TSiTcpClient::ReceiveLn() {
+std::string TSiTcpClient::ReceiveLn(TSiDeadline ADeadline) {
+    RequireConnection();
     std::string LLine;
-    char LByte = 0;
-    do {
-        if (Receive(&LByte, 1) != 1) {
+    // Bytes before the LF, a CR among them, as the viewer counts its own limit.
+    std::size_t LLength = 0;
+    char LChunk[kMaxLineLength + 1];
+    for (;;) {
+        // A peer that sends a byte now and then would renew the socket's receive timeout with
+        // each one; the deadline bounds the line as a whole.
+        if (ADeadline != TSiDeadline::max()) {
+            const auto LLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   ADeadline - std::chrono::steady_clock::now())
+                                   .count();
+            if (LLeft <= 0) {
+                Reset();
+                throw ESiError(SiSocketErrorText(SiSocketTimedOutError()));
+            }
+            const auto LWait = static_cast<std::int32_t>(
+                std::min<std::int64_t>(LLeft, std::numeric_limits<std::int32_t>::max()));
+            if (!SiSocketWaitReadable(FSocket, LWait)) {
+                RaiseLastSocketError();
+            }
+        }
+        // Whatever has arrived, at most one byte beyond the limit, is looked at without taking
+        // it; then exactly the bytes up to the LF are taken, so that nothing after the line is
+        // consumed.
+        const std::ptrdiff_t LPeeked = SiSocketPeek(FSocket, LChunk, kMaxLineLength + 1 - LLength);
+        if (LPeeked == kSiSocketError) {
+            RaiseLastSocketError();
+        }
+        if (LPeeked == 0) {
             throw ESiError("Socket connection has been unexpectedly closed");
         }
-        if (LByte != '\r' && LByte != '\n') {
-            LLine += LByte;
+        const auto LCount = static_cast<std::size_t>(LPeeked);
+        const char* const LEnd = std::find(LChunk, LChunk + LCount, '\n');
+        const bool LComplete = LEnd != LChunk + LCount;
+        const auto LTaken = static_cast<std::size_t>(LEnd - LChunk) + (LComplete ? 1 : 0);
+        if (Receive(LChunk, LTaken) != LTaken) {
+            throw ESiError("Socket connection has been unexpectedly closed");
         }
-    } while (LByte != '\n');
-    return LLine;
+        LLength += static_cast<std::size_t>(LEnd - LChunk);
+        if (LLength > kMaxLineLength) {
+            Reset();
+            throw ESiError("Viewer banner line longer than " + std::to_string(kMaxLineLength) +
+                           " bytes");
+        }
+        std::copy_if(static_cast<const char*>(LChunk), LEnd, std::back_inserter(LLine),
+                     [](char AChar) { return AChar != '\r'; });
+        if (LComplete) {
+            return LLine;
+        }
+    }
 }
 
 void TSiTcpClient::SetTimeout(std::int32_t AValue) {

@@ -3,12 +3,14 @@
 //
 // Errors are ESiError with the system's text for the failing socket call, or one of
 // "Connection already established", "Timed out while trying to connect", "No socket connection
-// established", "Invalid socket handle", "Socket connection has been unexpectedly closed".
+// established", "Invalid socket handle", "Socket connection has been unexpectedly closed",
+// "Viewer banner line longer than 4096 bytes".
 //
 // Thread safety: none; the owner serialises access. Ownership: the client owns its socket;
 // the stream does not own the client.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,10 +21,16 @@
 
 namespace deruz::logging {
 
+// A point in time by which a whole exchange must have ended; TSiDeadline::max() for none.
+using TSiDeadline = std::chrono::steady_clock::time_point;
+
 class TSiTcpClient {
   public:
     // The send and receive timeout that every new socket starts with.
     static constexpr std::int32_t kDefaultTimeout = 30000;
+    // The longest line ReceiveLn accepts before its LF, in bytes (the viewer's banner line;
+    // viewers cap the client's banner line the same way).
+    static constexpr std::size_t kMaxLineLength = 4096;
 
     // AHost is a dotted IPv4 address or a host name (UTF-8).
     TSiTcpClient(std::string AHost, std::uint16_t APort);
@@ -48,8 +56,11 @@ class TSiTcpClient {
     std::size_t Receive(void* ABuffer, std::size_t ACount);
     // Sends ALine and LF.
     void SendLn(const std::string& ALine);
-    // Receives a line up to its LF; CR and LF are left out.
-    std::string ReceiveLn();
+    // Receives a line up to its LF; CR and LF are left out. A line that grows beyond
+    // kMaxLineLength bytes raises "Viewer banner line longer than 4096 bytes"; once ADeadline
+    // has passed, the system's timeout error is raised, however steadily the bytes arrive. Both
+    // close the connection.
+    std::string ReceiveLn(TSiDeadline ADeadline = TSiDeadline::max());
 
     // The send and receive timeout last applied to the current socket.
     std::int32_t Timeout() const noexcept { return FTimeout; }
@@ -96,7 +107,9 @@ class TSiTcpClientStream final : public TSiStream, public TSiGatherStream {
                           std::size_t ASecondCount) override {
         return FTcpClient.SendPair(AFirst, AFirstCount, ASecond, ASecondCount);
     }
-    std::string ReadLn() { return FTcpClient.ReceiveLn(); }
+    std::string ReadLn(TSiDeadline ADeadline = TSiDeadline::max()) {
+        return FTcpClient.ReceiveLn(ADeadline);
+    }
     void WriteLn(const std::string& ALine) { FTcpClient.SendLn(ALine); }
 
   private:

@@ -1,6 +1,8 @@
 // The "tcp" protocol: banner exchange, log header, and an acknowledgement after every packet.
 #include "logging/protocols/tcp_protocol.h"
 
+#include <chrono>
+
 #include "logging/config/connections.h"
 #include "logging/protocols/pipe_protocol.h"
 
@@ -36,10 +38,15 @@ void TSiTcpProtocol::InitializeTcpClient() {
 }
 
 void TSiTcpProtocol::InternalConnect() {
+    // The timeout bounds the connect and the viewer's banner line together: otherwise a viewer
+    // that sends its banner a byte at a time would hold the logging thread as long as it likes.
+    const TSiDeadline LDeadline =
+        FTimeout > 0 ? std::chrono::steady_clock::now() + std::chrono::milliseconds(FTimeout)
+                     : TSiDeadline::max();
     FTcpClient->Connect(FTimeout);
     FTcpClient->SetTimeout(FTimeout);
     FStream = std::make_unique<TSiTcpClientStream>(*FTcpClient);
-    FStream->ReadLn();
+    FStream->ReadLn(LDeadline);
     FStream->WriteLn(std::string(SiClientBanner));
     FBuffer = std::make_unique<TSiBufferedStream>(*FStream, kSiViewerBufferSize);
     InternalWriteLogHeader();

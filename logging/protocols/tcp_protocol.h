@@ -4,11 +4,13 @@
 // On each connection: the viewer's banner line is read and discarded, SiClientBanner and LF are
 // sent, then the log header; each packet (the log header included) is sent completely and
 // answered with 2 bytes whose content is not examined. The "timeout" option bounds the connect
-// and every send and receive afterwards; it is applied to every new socket.
+// and the viewer's banner line together, and every send and receive afterwards; it is applied
+// to every new socket. The banner line may hold at most 4096 bytes before its LF.
 //
 // Errors (as ESiProtocolError through the framework): those of TSiTcpClient (tcp_client.h);
 // "Socket connection has been unexpectedly closed" when the viewer closes during its banner
-// line or before an acknowledgement is complete.
+// line or before an acknowledgement is complete; the system's timeout text when the banner line
+// has not ended within the timeout; "Viewer banner line longer than 4096 bytes".
 //
 // Thread safety and ownership: as every TSiProtocol (protocol.h); the protocol owns its
 // formatter, client, stream and buffer.

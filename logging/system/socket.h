@@ -26,6 +26,8 @@ int SiSocketStartup() noexcept;
 int SiSocketLastError() noexcept;
 // The system's text for a socket error code.
 std::string SiSocketErrorText(int AError);
+// The system's error code for a socket call that ran out of time (ETIMEDOUT, WSAETIMEDOUT).
+int SiSocketTimedOutError() noexcept;
 // Whether AError means that a non-blocking connect is under way.
 bool SiSocketConnectPending(int AError) noexcept;
 
@@ -53,6 +55,10 @@ enum class TSiConnectWait : std::uint8_t {
 };
 // Waits for a non-blocking connect to end, at most AMilliseconds (0 or less: no limit).
 TSiConnectWait SiSocketWaitConnect(TSiSocket ASocket, std::int32_t AMilliseconds) noexcept;
+// Waits until ASocket has bytes to read or its peer has closed, at most AMilliseconds (more
+// than 0). False when the wait fails or the time passes; after a timeout SiSocketLastError
+// holds the system's timeout error, the one a receive that ran into its timeout gives.
+bool SiSocketWaitReadable(TSiSocket ASocket, std::int32_t AMilliseconds) noexcept;
 // The outcome of the connection attempt (SO_ERROR): 0 when connected, else the error code; the
 // error of getsockopt itself when that fails.
 int SiSocketPendingError(TSiSocket ASocket) noexcept;
@@ -64,6 +70,8 @@ std::ptrdiff_t SiSocketSend(TSiSocket ASocket, const void* ABuffer, std::size_t 
 std::ptrdiff_t SiSocketSendPair(TSiSocket ASocket, const void* AFirst, std::size_t AFirstCount,
                                 const void* ASecond, std::size_t ASecondCount) noexcept;
 std::ptrdiff_t SiSocketReceive(TSiSocket ASocket, void* ABuffer, std::size_t ACount) noexcept;
+// As SiSocketReceive, but the bytes stay in the socket for the next receive.
+std::ptrdiff_t SiSocketPeek(TSiSocket ASocket, void* ABuffer, std::size_t ACount) noexcept;
 
 // Shuts down the sending direction and closes the socket.
 void SiSocketClose(TSiSocket ASocket) noexcept;

@@ -55,6 +55,10 @@ std::string SiSocketErrorText(int AError) {
     return SiSystemErrorText(static_cast<std::uint32_t>(AError));
 }
 
+int SiSocketTimedOutError() noexcept {
+    return ETIMEDOUT;
+}
+
 bool SiSocketConnectPending(int AError) noexcept {
     return AError == EINPROGRESS || AError == EWOULDBLOCK || AError == EAGAIN;
 }
@@ -156,6 +160,24 @@ TSiConnectWait SiSocketWaitConnect(TSiSocket ASocket, std::int32_t AMilliseconds
     }
 }
 
+bool SiSocketWaitReadable(TSiSocket ASocket, std::int32_t AMilliseconds) noexcept {
+    const std::int64_t LDeadline = NowMilliseconds() + AMilliseconds;
+    for (;;) {
+        pollfd LPoll{Native(ASocket), POLLIN, 0};
+        const auto LWait =
+            static_cast<int>(std::max<std::int64_t>(0, LDeadline - NowMilliseconds()));
+        const int LResult = ::poll(&LPoll, 1, LWait);
+        if (LResult < 0 && errno == EINTR) {
+            continue;
+        }
+        if (LResult == 0) {
+            errno = SiSocketTimedOutError();
+        }
+        // Hang-up and errors count as readable: the receive that follows reports them.
+        return LResult > 0;
+    }
+}
+
 int SiSocketPendingError(TSiSocket ASocket) noexcept {
     int LError = 0;
     socklen_t LLength = sizeof LError;
@@ -184,9 +206,12 @@ std::ptrdiff_t SiSocketSendPair(TSiSocket ASocket, const void* AFirst, std::size
     return LSent >= 0 ? LSent : FailTransfer();
 }
 
-std::ptrdiff_t SiSocketReceive(TSiSocket ASocket, void* ABuffer, std::size_t ACount) noexcept {
+namespace {
+
+std::ptrdiff_t ReceiveWith(TSiSocket ASocket, void* ABuffer, std::size_t ACount,
+                           int AFlags) noexcept {
     for (;;) {
-        const ssize_t LReceived = ::recv(Native(ASocket), ABuffer, ACount, 0);
+        const ssize_t LReceived = ::recv(Native(ASocket), ABuffer, ACount, AFlags);
         if (LReceived >= 0) {
             return LReceived;
         }
@@ -194,6 +219,16 @@ std::ptrdiff_t SiSocketReceive(TSiSocket ASocket, void* ABuffer, std::size_t ACo
             return FailTransfer();
         }
     }
+}
+
+}  // namespace
+
+std::ptrdiff_t SiSocketReceive(TSiSocket ASocket, void* ABuffer, std::size_t ACount) noexcept {
+    return ReceiveWith(ASocket, ABuffer, ACount, 0);
+}
+
+std::ptrdiff_t SiSocketPeek(TSiSocket ASocket, void* ABuffer, std::size_t ACount) noexcept {
+    return ReceiveWith(ASocket, ABuffer, ACount, MSG_PEEK);
 }
 
 void SiSocketClose(TSiSocket ASocket) noexcept {

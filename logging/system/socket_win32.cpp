@@ -41,6 +41,10 @@ std::string SiSocketErrorText(int AError) {
     return SiSystemErrorText(static_cast<std::uint32_t>(AError));
 }
 
+int SiSocketTimedOutError() noexcept {
+    return WSAETIMEDOUT;
+}
+
 bool SiSocketConnectPending(int AError) noexcept {
     return AError == WSAEWOULDBLOCK;
 }
@@ -148,6 +152,24 @@ TSiConnectWait SiSocketWaitConnect(TSiSocket ASocket, std::int32_t AMilliseconds
     return LSignalled ? TSiConnectWait::cwReady : TSiConnectWait::cwNotReady;
 }
 
+bool SiSocketWaitReadable(TSiSocket ASocket, std::int32_t AMilliseconds) noexcept {
+    fd_set LRead;
+    fd_set LError;
+    FD_ZERO(&LRead);
+    FD_ZERO(&LError);
+    FD_SET(Native(ASocket), &LRead);
+    FD_SET(Native(ASocket), &LError);
+    timeval LTime{};
+    LTime.tv_sec = AMilliseconds / 1000;
+    LTime.tv_usec = (AMilliseconds % 1000) * 1000;
+    const int LResult = select(0, &LRead, nullptr, &LError, &LTime);
+    if (LResult == 0) {
+        WSASetLastError(SiSocketTimedOutError());
+    }
+    // Errors count as readable: the receive that follows reports them.
+    return LResult > 0;
+}
+
 int SiSocketPendingError(TSiSocket ASocket) noexcept {
     int LError = 0;
     int LLength = sizeof LError;
@@ -177,6 +199,12 @@ std::ptrdiff_t SiSocketSendPair(TSiSocket ASocket, const void* AFirst, std::size
 
 std::ptrdiff_t SiSocketReceive(TSiSocket ASocket, void* ABuffer, std::size_t ACount) noexcept {
     const int LReceived = recv(Native(ASocket), static_cast<char*>(ABuffer), Chunk(ACount), 0);
+    return LReceived == SOCKET_ERROR ? kSiSocketError : LReceived;
+}
+
+std::ptrdiff_t SiSocketPeek(TSiSocket ASocket, void* ABuffer, std::size_t ACount) noexcept {
+    const int LReceived =
+        recv(Native(ASocket), static_cast<char*>(ABuffer), Chunk(ACount), MSG_PEEK);
     return LReceived == SOCKET_ERROR ? kSiSocketError : LReceived;
 }
 

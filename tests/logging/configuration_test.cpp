@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "logging/base/errors.h"
+#include "tests/logging/temp_dir.h"
 
 namespace deruz::logging {
 namespace {
@@ -105,6 +106,43 @@ TEST(SiConfigurationTest, LoadsEncodedFilesAndKeepsContentWhenAFileIsMissing) {
     EXPECT_THROW(LConfig.LoadFromFile(LName), ESiError);
     EXPECT_EQ(LConfig.Count(), 2u);
     EXPECT_TRUE(LConfig.ReadBoolean("enabled", false));
+}
+
+// Files above 16 MB and anything but a regular file are refused before they are read, so that a
+// name that points at a device or a huge file cannot make the application read without end.
+// The content loaded before stays.
+TEST(SiConfigurationTest, RefusesLargeAndNonRegularFiles) {
+    constexpr std::size_t kLimit = 16 * 1024 * 1024;
+    const testing::TTempDir LDir;
+    // One key, then blanks up to the size (lines are trimmed).
+    const auto Content = [](std::size_t ASize) {
+        std::string LBytes = "k=v\n";
+        LBytes.resize(ASize, ' ');
+        return LBytes;
+    };
+    LDir.Write("limit.sic", Content(kLimit));
+    LDir.Write("over.sic", Content(kLimit + 1));
+    LDir.MakeDir("dir.sic");
+
+    TSiConfiguration LConfig;
+    LConfig.LoadFromFile(LDir.File("limit.sic"));
+    EXPECT_EQ(KeysOf(LConfig), std::vector<std::string>{"k"});
+    const struct {
+        const char* Name;
+        const char* Reason;
+    } LCases[] = {{"over.sic", "File larger than 16777216 bytes"},
+                  {"dir.sic", "Not a regular file"}};
+    for (const auto& LCase : LCases) {
+        const std::string LName = LDir.File(LCase.Name);
+        try {
+            LConfig.LoadFromFile(LName);
+            ADD_FAILURE() << LCase.Name << ": loaded";
+        } catch (const ESiError& AError) {
+            EXPECT_EQ(std::string(AError.what()),
+                      "Cannot open file \"" + LName + "\". " + LCase.Reason);
+        }
+        EXPECT_EQ(KeysOf(LConfig), std::vector<std::string>{"k"}) << LCase.Name;
+    }
 }
 
 TEST(SiConfigurationTest, ClearEmptiesBoth) {

@@ -65,6 +65,10 @@ TEST(SiConnectionsParserTest, EntriesAndErrors) {
         {"pipe() file()", {{"pipe", ""}, {"file", ""}}, ""},
         {"pipe(),,file()", {{"pipe", ""}, {",file", ""}}, ""},
         {"pipe(),", {{"pipe", ""}}, ""},
+        // Blanks before the comma that ends an entry, as after it.
+        {"file(a=1) , pipe()", {{"file", "a=1"}, {"pipe", ""}}, ""},
+        {"file()\t\r\n,\tpipe() ,", {{"file", ""}, {"pipe", ""}}, ""},
+        {"pipe() ,,file()", {{"pipe", ""}, {",file", ""}}, ""},
         {"PIPE(Level=Error)", {{"pipe", "Level=Error"}}, ""},
         {"pipe( reconnect=true, reconnect.interval=1s )",
          {{"pipe", "reconnect=true, reconnect.interval=1s"}},
@@ -225,25 +229,20 @@ TEST(SiConnectionsBuilderTest, WritesQuotedOptions) {
     EXPECT_EQ(LBuilder.Connections(), "");
     LBuilder.BeginProtocol("tcp");
     LBuilder.AddOption("a", "1");
+    LBuilder.AddOption("empty", "");
+    LBuilder.AddOption("quote", "\"");
     LBuilder.EndProtocol();
-    EXPECT_EQ(LBuilder.Connections(), "tcp(a=\"1\")");
+    EXPECT_EQ(LBuilder.Connections(), "tcp(a=\"1\", empty=, quote=\"\")");
 }
 
 TEST(SiConnectionsBuilderTest, ParsersReadBuiltValuesBack) {
-    // Every value that holds anything besides double quotes reads back unchanged. A value of
-    // only double quotes (or none) does not: the options parser takes the opening and closing
-    // quotes of `""` for one escaped quote, as the options table above shows for a="".
-    const std::vector<std::string> LValues = {"plain",
-                                              "a,b",
-                                              "x)y(z",
-                                              "\"a",
-                                              "a\"",
-                                              "\"quoted\"",
-                                              "a\"\"b",
-                                              "k=v",
-                                              "$var$",
-                                              "c:\\dir\\",
-                                              "\xC3\xA9\xF0\x9F\x98\x80"};
+    // Every value reads back unchanged, also an empty one and one of nothing but double quotes,
+    // whose enclosing quotes the parser would take for an escaped quote (a="" reads as one
+    // double quote, as the options table above shows).
+    const std::vector<std::string> LValues = {
+        "",       "\"",    "\"\"",  "\"\"\"",    "plain",
+        "a,b",    "x)y(z", "\"a",   "a\"",       "\"quoted\"",
+        "a\"\"b", "k=v",   "$var$", "c:\\dir\\", "\xC3\xA9\xF0\x9F\x98\x80"};
     TSiConnectionsBuilder LBuilder;
     for (std::size_t I = 0; I < LValues.size(); ++I) {
         LBuilder.BeginProtocol("p" + std::to_string(I));

@@ -148,6 +148,36 @@ TEST(SiFormatTest, SettingsGiveSeparatorsAndCurrencyForms) {
     }
 }
 
+// Widths and the zero-padding of integers stop at 4096 characters, so that neither a typo nor
+// an argument makes one call allocate without bound; a text's own length and a text precision
+// (which only cuts) are not limited.
+TEST(SiFormatTest, PaddingStopsAt4096) {
+    const std::string LSpaces(4095, ' ');
+    const std::string LZeros(4095, '0');
+    const std::string LLong(5000, 'L');
+    const struct {
+        const char* Format;
+        std::vector<TSiFormatArg> Args;
+        std::string Expected;
+    } LCases[] = {
+        {"%1000000000d", {1}, LSpaces + "1"},
+        {"%4097x", {255}, LSpaces.substr(1) + "FF"},
+        {"%*s", {1000000000, "a"}, LSpaces + "a"},
+        {"%*s", {-2147483647, "a"}, "a" + LSpaces},
+        {"%-2147483647s", {"a"}, "a" + LSpaces},
+        {"%.1000000000d", {-1}, "-" + LZeros + "1"},
+        {"%.*u", {2147483647, 7u}, LZeros + "7"},
+        {"%1:4100.4100x", {0, 1}, LZeros + "1"},
+        {"%4096s", {LLong}, LLong},
+        {"%.4999s", {LLong}, LLong.substr(1)},
+        {"%.1000000000f", {0.5}, "0.500000000000000000"},
+    };
+    for (const auto& LCase : LCases) {
+        EXPECT_EQ(SiFormat(TSiFormatSettings(), LCase.Format, LCase.Args), LCase.Expected)
+            << LCase.Format;
+    }
+}
+
 TEST(SiFormatTest, ErrorsCarryTheClassicMessages) {
     const std::string LInvalid = "' invalid or incompatible with argument";
     const struct {
