@@ -3,16 +3,15 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <exception>
 #include <string_view>
 #include <utility>
 
 #include "logging/format/binary_formatter.h"
 #include "logging/io/file_helper.h"
-#include "logging/crypto/md5.h"
 #include "logging/base/strings.h"
 #include "logging/system/clock.h"
+#include "logging/system/random.h"
 
 namespace deruz::logging {
 
@@ -260,16 +259,15 @@ void TSiFileProtocol::FlushBuffers() {
 // --- Encryption -------------------------------------------------------------------------------
 
 std::array<std::uint8_t, 16> TSiFileProtocol::GetIVector() {
-    // The TDateTime's IEEE-754 bytes in little-endian order, whatever the processor's order.
-    const auto LBits = std::bit_cast<std::uint64_t>(SiLocalNow());
-    std::array<std::uint8_t, 8> LBytes{};
-    for (std::size_t LIndex = 0; LIndex < LBytes.size(); ++LIndex) {
-        LBytes[LIndex] = static_cast<std::uint8_t>(LBits >> (8 * LIndex));
-    }
-    TMD5 LHash(LBytes.data(), LBytes.size());
-    const auto LDigest = LHash.GetDigest();
+    // CBC needs an IV that no other file under the same key has had: two files opened within
+    // one clock tick (size rotation makes that likely) must not share it, so it comes from the
+    // system's random source rather than from the time. Readers take it from the file.
     std::array<std::uint8_t, 16> LResult{};
-    std::copy_n(LDigest.begin(), LResult.size(), LResult.begin());
+    try {
+        SiRandomBytes(LResult.data(), LResult.size());
+    } catch (const std::exception& AError) {
+        RaiseException(AError.what());
+    }
     return LResult;
 }
 

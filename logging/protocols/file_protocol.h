@@ -3,7 +3,7 @@
 // without a second one. The protocol can buffer its writes ("buffer"), limit the file size
 // ("maxsize"), start a new file every hour, day, week or month in UTC ("rotate"), keep only the
 // newest files ("maxparts") and encrypt the file with AES-128-CBC ("encrypt", "key"): then the
-// file holds "SILE", the 16-byte IV in clear, and the encrypted form of what a plain file would
+// file holds "SILE", a random 16-byte IV in clear, and the encrypted form of what a plain file would
 // hold, padded with PKCS#7 when the file is closed.
 //
 // A rotating protocol ("rotate" set or "maxsize" above 0) names its files after the base name
@@ -15,7 +15,7 @@
 //
 // Thread safety: as every protocol, serialised by the framework's lock; in asynchronous mode
 // all file work runs on the protocol's worker thread. Times come from the library's clock
-// (logging/system/clock.h): UTC for rotation and file names, local time for the IV.
+// (logging/system/clock.h): UTC for rotation and file names.
 // Ownership: the protocol owns its file, streams, formatter and cipher.
 #pragma once
 
