@@ -103,7 +103,8 @@ void TSiFileProtocol::WriteFooter(TSiStream&) {}
 // --- Connection -------------------------------------------------------------------------------
 
 void TSiFileProtocol::InternalConnect() {
-    InternalDoConnect(FAppend);
+    // An encrypted file cannot be continued; it is replaced by a new one in any case.
+    InternalDoConnect(FAppend || (FOpened && !FEncrypt));
 }
 
 void TSiFileProtocol::InternalBeforeConnect() {
@@ -147,6 +148,10 @@ void TSiFileProtocol::InternalDoConnect(bool AAppend) {
     FOwnStream = GetStream(*LTarget);
     FStream = FOwnStream ? FOwnStream.get() : LTarget;
     FFileSize = WriteHeader(*FStream, FFileSize);
+    FCommitted = FEncrypt ? -1 : FFileSize;
+    FPending = 0;
+    FTorn = false;
+    FOpened = true;
 
     FBuffer = std::make_unique<TSiBufferedStream>(*FStream, LCapacity);
     FIOBufferCounter = 0;
@@ -183,13 +188,28 @@ void TSiFileProtocol::InternalDisconnect() {
             }
         }
     };
+    bool LCutBack = FTorn;
     if (FBuffer) {
-        LAttempt([this] {
-            WriteFooter(*FBuffer);
-            FBuffer->Flush();
-        });
+        if (FTorn) {
+            // Whatever the buffer still holds belongs behind the torn packet.
+            FBuffer->Discard();
+        } else {
+            LAttempt([this, &LCutBack] {
+                try {
+                    WriteFooter(*FBuffer);
+                    FBuffer->Flush();
+                } catch (...) {
+                    LCutBack = true;
+                    throw;
+                }
+            });
+        }
         FBuffer.reset();
     }
+    if (LCutBack && FCommitted >= 0 && FFileStream) {
+        LAttempt([this] { FFileStream->Truncate(FCommitted); });
+    }
+    FTorn = false;
     FStream = nullptr;
     FOwnStream.reset();
     if (FCipherStream) {
@@ -234,18 +254,28 @@ void TSiFileProtocol::InternalWritePacket(TSiPacket& APacket) {
         }
     }
 
-    if (FIOBuffer > 0) {
-        LFormatter.Write(*FBuffer);
-        FIOBufferCounter += LSize;
-        if (FIOBufferCounter > FIOBuffer) {
-            FIOBufferCounter = 0;
+    try {
+        if (FIOBuffer > 0) {
+            LFormatter.Write(*FBuffer);
+            FPending += LSize;
+            FIOBufferCounter += LSize;
+            if (FIOBufferCounter > FIOBuffer) {
+                FIOBufferCounter = 0;
+                FlushBuffers();
+                FCommitted += FPending;
+                FPending = 0;
+            }
+        } else {
+            // Every packet goes out at once: the write buffer stays empty, and the formatter's
+            // bytes go straight to the stream behind it.
+            LFormatter.Write(*FStream);
             FlushBuffers();
+            FCommitted += LSize;
         }
-    } else {
-        // Every packet goes out at once: the write buffer stays empty, and the formatter's
-        // bytes go straight to the stream behind it.
-        LFormatter.Write(*FStream);
-        FlushBuffers();
+    } catch (...) {
+        // Part of the packet (or of the buffer) may have reached the file.
+        FTorn = true;
+        throw;
     }
 }
 

@@ -25,6 +25,7 @@
 #include "logging/viewer/packet_reader.h"
 #include "logging/base/strings.h"
 #include "tests/logging/recording_protocol.h"
+#include "tests/logging/system_codes.h"
 
 namespace deruz::logging {
 namespace {
@@ -364,20 +365,58 @@ TEST_F(FileProtocolTest, AFailingWriteReportsStreamWriteErrorAndClosesTheFile) {
     EXPECT_FALSE(LNext->Failed());
 }
 
-TEST_F(FileProtocolTest, BurstsOfTheBacklogReplaceOrContinueTheFile) {
+// A disk that fills and frees again, written unbuffered and through the write buffer: the
+// packet that did not fit is cut off (no torn bytes before the next packet), and the protocol's
+// reconnect continues its file instead of replacing what was logged before the disk filled.
+TEST_F(FileProtocolTest, FullDiskCutsTheTornPacketAndTheReconnectContinuesTheFile) {
+    for (const std::string LBuffer : {"buffer=0", "buffer=1"}) {
+        SCOPED_TRACE(LBuffer);
+        auto LProtocol = Open("full.sil", "reconnect=true, " + LBuffer);
+        Titles LExpected;
+        for (int LIndex = 0; LIndex < 10; ++LIndex) {
+            LExpected.push_back("a" + std::to_string(LIndex));
+            Write(*LProtocol, LExpected.back());
+        }
+        // Everything so far in the file: the next connect continues it.
+        LProtocol->Disconnect();
+        LProtocol->Connect();
+        const std::uintmax_t LSizeBefore = Size("full.sil");
+        if (!testing::TestLimitFileSize(static_cast<std::int64_t>(LSizeBefore) + 10)) {
+            GTEST_SKIP() << "no file-size limit on this system";
+        }
+        std::string LError;
+        for (int LIndex = 0; LIndex < 20 && LError.empty(); ++LIndex) {
+            LError = ErrorOf([&] { Write(*LProtocol, "b" + std::string(300, '.')); });
+        }
+        testing::TestUnlimitFileSize();
+        EXPECT_EQ(LError, "Stream write error");
+        EXPECT_EQ(Size("full.sil"), LSizeBefore);
+        LExpected.push_back("c");
+        Write(*LProtocol, "c");
+        LProtocol->Disconnect();
+        EXPECT_EQ(Decode(Read("full.sil")), LExpected);
+        fs::remove(FPath / "full.sil");
+    }
+}
+
+// Each burst of the backlog opens the file anew. The first one honours "append"; later ones
+// continue the file the protocol made, so that no burst replaces the one before.
+TEST_F(FileProtocolTest, BurstsOfTheBacklogContinueTheFileTheyCreated) {
     for (const bool LAppend : {false, true}) {
         SCOPED_TRACE(LAppend);
         const std::string LName = LAppend ? "append.sil" : "replace.sil";
+        Open(LName)->WritePacket(*testing::Entry("earlier"));
         auto LProtocol = Open(
             LName, std::string("backlog.enabled=true, append=") + (LAppend ? "true" : "false"));
-        // Held back: no file yet.
+        // Held back: the file is untouched.
         LProtocol->WritePacket(*testing::Entry("a", lvDebug));
-        EXPECT_TRUE(Names().empty());
+        EXPECT_EQ(Decode(Read(LName)), (Titles{"earlier"}));
         LProtocol->WritePacket(*testing::Entry("b", lvError));
         LProtocol->WritePacket(*testing::Entry("c", lvDebug));
         LProtocol->WritePacket(*testing::Entry("d", lvError));
         LProtocol->Disconnect();
-        EXPECT_EQ(Decode(Read(LName)), LAppend ? (Titles{"a", "b", "c", "d"}) : (Titles{"c", "d"}));
+        EXPECT_EQ(Decode(Read(LName)), LAppend ? (Titles{"earlier", "a", "b", "c", "d"})
+                                               : (Titles{"a", "b", "c", "d"}));
         fs::remove(FPath / LName);
     }
 }
