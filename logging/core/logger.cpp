@@ -23,18 +23,19 @@ void TSiSessionDefaults::Assign(TSiSession& ASession) const {
 TSiSessionManager::TSiSessionManager() = default;
 TSiSessionManager::~TSiSessionManager() = default;
 
-void TSiSessionManager::Add(TSiSession* ASession, bool AStore) {
-    if (ASession == nullptr) return;
+TSiSession* TSiSessionManager::Add(std::unique_ptr<TSiSession> ASession, bool AStore) {
+    if (!ASession) return nullptr;
+    TSiSession* session = ASession.get();
     std::lock_guard lock(FCriticalSection);
-    std::unique_ptr<TSiSession> owned(ASession);
-    FDefaults.Assign(*ASession);
-    FSessionList.push_back(std::move(owned));
-    const std::string name = ASession->NameUnshared();
+    FDefaults.Assign(*session);
+    FSessionList.push_back(std::move(ASession));
+    const std::string name = session->NameUnshared();
     if (AStore) {
-        FSessionTable.Put(name, ASession);
-        ASession->SetStored(true);
+        FSessionTable.Put(name, session);
+        session->SetStored(true);
     }
-    Configure(*ASession, name);
+    Configure(*session, name);
+    return session;
 }
 
 void TSiSessionManager::Delete(TSiSession* ASession) {
@@ -318,12 +319,12 @@ std::string TSiLogger::GetVariable(std::string_view AKey) { return FVariables.Ge
 void TSiLogger::UnsetVariable(std::string_view AKey) { FVariables.Remove(AKey); }
 
 TSiSession* TSiLogger::AddSession(const std::string& ASessionName, bool AStore) {
-    auto* session = new TSiSession(this, ASessionName);
-    FSessions.Add(session, AStore);
-    return session;
+    return FSessions.Add(std::make_unique<TSiSession>(this, ASessionName), AStore);
 }
 
-void TSiLogger::AddSession(TSiSession* ASession) { FSessions.Add(ASession, true); }
+TSiSession* TSiLogger::AddSession(std::unique_ptr<TSiSession> ASession) {
+    return FSessions.Add(std::move(ASession), true);
+}
 
 TSiSession* TSiLogger::GetSession(std::string_view ASessionName) {
     return FSessions.Get(ASessionName);

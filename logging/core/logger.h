@@ -79,8 +79,9 @@ public:
     TSiSessionManager();
     ~TSiSessionManager();
 
-    // Takes ownership. Applies the defaults, then any configured settings for its name.
-    void Add(TSiSession* ASession, bool AStore);
+    // Takes ownership and returns the session (null for none). Applies the defaults, then any
+    // configured settings for its name.
+    TSiSession* Add(std::unique_ptr<TSiSession> ASession, bool AStore);
     // Removes and frees the session.
     void Delete(TSiSession* ASession);
     TSiSession* Get(std::string_view AName);
@@ -182,8 +183,8 @@ public:
     // --- Sessions ---------------------------------------------------------------------------
     // Creates, adds and returns a session owned by this core.
     TSiSession* AddSession(const std::string& ASessionName, bool AStore = true);
-    // Adds an existing session (ownership passes to the core), always stored.
-    void AddSession(TSiSession* ASession);
+    // Adds an existing session, which the core owns from now on, always stored.
+    TSiSession* AddSession(std::unique_ptr<TSiSession> ASession);
     TSiSession* GetSession(std::string_view ASessionName);
     void DeleteSession(TSiSession* ASession);
     void UpdateSession(TSiSession* ASession, const std::string& ATo, const std::string& AFrom);

@@ -38,4 +38,11 @@ std::int64_t TSiFileStream::GetSize() {
     return LSize;
 }
 
+void TSiFileStream::Truncate(std::int64_t ASize) {
+    if (ASize < 0 || !SiTruncateFile(FHandle, ASize)) {
+        throw ESiStreamError("Stream truncate error");
+    }
+    Seek(ASize, soBeginning);
+}
+
 }  // namespace deruz::logging

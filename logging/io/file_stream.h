@@ -47,6 +47,9 @@ class TSiFileStream final : public TSiStream {
     std::int64_t Seek(std::int64_t AOffset, TSiSeekOrigin AOrigin) override;
     // Asks the system; raises ESiStreamError on failure.
     std::int64_t GetSize() override;
+    // Cuts the file to ASize bytes and moves the position there; raises ESiStreamError ("Stream
+    // truncate error") when the system refuses.
+    void Truncate(std::int64_t ASize);
 
     const std::string& FileName() const noexcept { return FFileName; }
 
@@ -57,5 +60,7 @@ class TSiFileStream final : public TSiStream {
 
 // Moves the position of an open file and returns the new one, or -1 on failure (per platform).
 std::int64_t SiSeekFile(TSiFileHandle& AFile, std::int64_t AOffset, TSiSeekOrigin AOrigin) noexcept;
+// Cuts an open file to ASize bytes; false on failure (per platform). The position is left alone.
+bool SiTruncateFile(TSiFileHandle& AFile, std::int64_t ASize) noexcept;
 
 }  // namespace deruz::logging

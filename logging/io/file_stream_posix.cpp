@@ -18,4 +18,8 @@ std::int64_t SiSeekFile(TSiFileHandle& AFile, std::int64_t AOffset,
     return LPosition < 0 ? -1 : static_cast<std::int64_t>(LPosition);
 }
 
+bool SiTruncateFile(TSiFileHandle& AFile, std::int64_t ASize) noexcept {
+    return ::ftruncate(static_cast<int>(AFile.Native()), static_cast<off_t>(ASize)) == 0;
+}
+
 }  // namespace deruz::logging

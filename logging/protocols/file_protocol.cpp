@@ -3,16 +3,15 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <exception>
 #include <string_view>
 #include <utility>
 
 #include "logging/format/binary_formatter.h"
 #include "logging/io/file_helper.h"
-#include "logging/crypto/md5.h"
 #include "logging/base/strings.h"
 #include "logging/system/clock.h"
+#include "logging/system/random.h"
 
 namespace deruz::logging {
 
@@ -104,7 +103,8 @@ void TSiFileProtocol::WriteFooter(TSiStream&) {}
 // --- Connection -------------------------------------------------------------------------------
 
 void TSiFileProtocol::InternalConnect() {
-    InternalDoConnect(FAppend);
+    // An encrypted file cannot be continued; it is replaced by a new one in any case.
+    InternalDoConnect(FAppend || (FOpened && !FEncrypt));
 }
 
 void TSiFileProtocol::InternalBeforeConnect() {
@@ -148,6 +148,10 @@ void TSiFileProtocol::InternalDoConnect(bool AAppend) {
     FOwnStream = GetStream(*LTarget);
     FStream = FOwnStream ? FOwnStream.get() : LTarget;
     FFileSize = WriteHeader(*FStream, FFileSize);
+    FCommitted = FEncrypt ? -1 : FFileSize;
+    FPending = 0;
+    FTorn = false;
+    FOpened = true;
 
     FBuffer = std::make_unique<TSiBufferedStream>(*FStream, LCapacity);
     FIOBufferCounter = 0;
@@ -184,13 +188,28 @@ void TSiFileProtocol::InternalDisconnect() {
             }
         }
     };
+    bool LCutBack = FTorn;
     if (FBuffer) {
-        LAttempt([this] {
-            WriteFooter(*FBuffer);
-            FBuffer->Flush();
-        });
+        if (FTorn) {
+            // Whatever the buffer still holds belongs behind the torn packet.
+            FBuffer->Discard();
+        } else {
+            LAttempt([this, &LCutBack] {
+                try {
+                    WriteFooter(*FBuffer);
+                    FBuffer->Flush();
+                } catch (...) {
+                    LCutBack = true;
+                    throw;
+                }
+            });
+        }
         FBuffer.reset();
     }
+    if (LCutBack && FCommitted >= 0 && FFileStream) {
+        LAttempt([this] { FFileStream->Truncate(FCommitted); });
+    }
+    FTorn = false;
     FStream = nullptr;
     FOwnStream.reset();
     if (FCipherStream) {
@@ -235,18 +254,28 @@ void TSiFileProtocol::InternalWritePacket(TSiPacket& APacket) {
         }
     }
 
-    if (FIOBuffer > 0) {
-        LFormatter.Write(*FBuffer);
-        FIOBufferCounter += LSize;
-        if (FIOBufferCounter > FIOBuffer) {
-            FIOBufferCounter = 0;
+    try {
+        if (FIOBuffer > 0) {
+            LFormatter.Write(*FBuffer);
+            FPending += LSize;
+            FIOBufferCounter += LSize;
+            if (FIOBufferCounter > FIOBuffer) {
+                FIOBufferCounter = 0;
+                FlushBuffers();
+                FCommitted += FPending;
+                FPending = 0;
+            }
+        } else {
+            // Every packet goes out at once: the write buffer stays empty, and the formatter's
+            // bytes go straight to the stream behind it.
+            LFormatter.Write(*FStream);
             FlushBuffers();
+            FCommitted += LSize;
         }
-    } else {
-        // Every packet goes out at once: the write buffer stays empty, and the formatter's
-        // bytes go straight to the stream behind it.
-        LFormatter.Write(*FStream);
-        FlushBuffers();
+    } catch (...) {
+        // Part of the packet (or of the buffer) may have reached the file.
+        FTorn = true;
+        throw;
     }
 }
 
@@ -260,16 +289,15 @@ void TSiFileProtocol::FlushBuffers() {
 // --- Encryption -------------------------------------------------------------------------------
 
 std::array<std::uint8_t, 16> TSiFileProtocol::GetIVector() {
-    // The TDateTime's IEEE-754 bytes in little-endian order, whatever the processor's order.
-    const auto LBits = std::bit_cast<std::uint64_t>(SiLocalNow());
-    std::array<std::uint8_t, 8> LBytes{};
-    for (std::size_t LIndex = 0; LIndex < LBytes.size(); ++LIndex) {
-        LBytes[LIndex] = static_cast<std::uint8_t>(LBits >> (8 * LIndex));
-    }
-    TMD5 LHash(LBytes.data(), LBytes.size());
-    const auto LDigest = LHash.GetDigest();
+    // CBC needs an IV that no other file under the same key has had: two files opened within
+    // one clock tick (size rotation makes that likely) must not share it, so it comes from the
+    // system's random source rather than from the time. Readers take it from the file.
     std::array<std::uint8_t, 16> LResult{};
-    std::copy_n(LDigest.begin(), LResult.size(), LResult.begin());
+    try {
+        SiRandomBytes(LResult.data(), LResult.size());
+    } catch (const std::exception& AError) {
+        RaiseException(AError.what());
+    }
     return LResult;
 }
 

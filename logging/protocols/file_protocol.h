@@ -3,11 +3,13 @@
 // without a second one. The protocol can buffer its writes ("buffer"), limit the file size
 // ("maxsize"), start a new file every hour, day, week or month in UTC ("rotate"), keep only the
 // newest files ("maxparts") and encrypt the file with AES-128-CBC ("encrypt", "key"): then the
-// file holds "SILE", the 16-byte IV in clear, and the encrypted form of what a plain file would
+// file holds "SILE", a random 16-byte IV in clear, and the encrypted form of what a plain file would
 // hold, padded with PKCS#7 when the file is closed.
 //
 // A rotating protocol ("rotate" set or "maxsize" above 0) names its files after the base name
-// with the UTC creation time (see TSiFileHelper). The file is opened for writing with read
+// with the UTC creation time (see TSiFileHelper). "append=false" replaces the file only at the
+// protocol's first connect; later connects of the same protocol continue it. After a write
+// that fails (a full disk), a plain file is cut back to its last complete packet. The file is opened for writing with read
 // sharing only: a viewer can read it while it is written, a second writer cannot open it.
 //
 // The text protocol derives from this class and replaces the formatter, the default file name
@@ -15,7 +17,7 @@
 //
 // Thread safety: as every protocol, serialised by the framework's lock; in asynchronous mode
 // all file work runs on the protocol's worker thread. Times come from the library's clock
-// (logging/system/clock.h): UTC for rotation and file names, local time for the IV.
+// (logging/system/clock.h): UTC for rotation and file names.
 // Ownership: the protocol owns its file, streams, formatter and cipher.
 #pragma once
 
@@ -117,6 +119,18 @@ class TSiFileProtocol : public TSiProtocol {
 
     bool FAppend = false;
     std::string FFileName;
+    // Set once a file was opened: every later connect (a reconnect after an error, a backlog
+    // burst, enabling again) continues that file, whatever "append" says, so that nothing
+    // written before is replaced.
+    bool FOpened = false;
+
+    // What a reader may see of a plain file: its size after the last write that completed
+    // (-1 while encrypted, where the cipher chain decides). A write that fails sets FTorn, and
+    // the disconnect that follows cuts the file back there, so no torn packet stays in it.
+    std::int64_t FCommitted = -1;
+    // Bytes of packets in the write buffer, not yet known to be in the file.
+    std::int64_t FPending = 0;
+    bool FTorn = false;
 
     std::vector<std::uint8_t> FKey;
     bool FEncrypt = false;

@@ -8,12 +8,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <bit>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <span>
 #include <optional>
 #include <string>
@@ -22,10 +22,10 @@
 #include "logging/format/binary_formatter.h"
 #include "logging/crypto/cipher.h"
 #include "logging/base/errors.h"
-#include "logging/crypto/md5.h"
 #include "logging/viewer/packet_reader.h"
 #include "logging/base/strings.h"
 #include "tests/logging/recording_protocol.h"
+#include "tests/logging/system_codes.h"
 
 namespace deruz::logging {
 namespace {
@@ -93,16 +93,9 @@ std::string Hex(std::span<const std::uint8_t> ABytes) {
     return LText;
 }
 
-// MD5 of a TDateTime's eight bytes, little-endian.
-Bytes IvOf(TDateTime ALocal) {
-    const auto LBits = std::bit_cast<std::uint64_t>(ALocal);
-    std::uint8_t LBytes[8];
-    for (int LIndex = 0; LIndex < 8; ++LIndex) {
-        LBytes[LIndex] = static_cast<std::uint8_t>(LBits >> (8 * LIndex));
-    }
-    TMD5 LHash(LBytes, 8);
-    const auto LDigest = LHash.GetDigest();
-    return Bytes(LDigest.begin(), LDigest.end());
+// The IV that an encrypted file carries after its magic (empty for a shorter file).
+Bytes IvIn(const std::string& AFile) {
+    return AFile.size() < 20 ? Bytes() : ToBytes(AFile.substr(4, 16));
 }
 
 // The encrypted file for a plain file's bytes: "SILE", the IV, and AES-128-CBC of the PKCS#7
@@ -372,20 +365,58 @@ TEST_F(FileProtocolTest, AFailingWriteReportsStreamWriteErrorAndClosesTheFile) {
     EXPECT_FALSE(LNext->Failed());
 }
 
-TEST_F(FileProtocolTest, BurstsOfTheBacklogReplaceOrContinueTheFile) {
+// A disk that fills and frees again, written unbuffered and through the write buffer: the
+// packet that did not fit is cut off (no torn bytes before the next packet), and the protocol's
+// reconnect continues its file instead of replacing what was logged before the disk filled.
+TEST_F(FileProtocolTest, FullDiskCutsTheTornPacketAndTheReconnectContinuesTheFile) {
+    for (const std::string LBuffer : {"buffer=0", "buffer=1"}) {
+        SCOPED_TRACE(LBuffer);
+        auto LProtocol = Open("full.sil", "reconnect=true, " + LBuffer);
+        Titles LExpected;
+        for (int LIndex = 0; LIndex < 10; ++LIndex) {
+            LExpected.push_back("a" + std::to_string(LIndex));
+            Write(*LProtocol, LExpected.back());
+        }
+        // Everything so far in the file: the next connect continues it.
+        LProtocol->Disconnect();
+        LProtocol->Connect();
+        const std::uintmax_t LSizeBefore = Size("full.sil");
+        if (!testing::TestLimitFileSize(static_cast<std::int64_t>(LSizeBefore) + 10)) {
+            GTEST_SKIP() << "no file-size limit on this system";
+        }
+        std::string LError;
+        for (int LIndex = 0; LIndex < 20 && LError.empty(); ++LIndex) {
+            LError = ErrorOf([&] { Write(*LProtocol, "b" + std::string(300, '.')); });
+        }
+        testing::TestUnlimitFileSize();
+        EXPECT_EQ(LError, "Stream write error");
+        EXPECT_EQ(Size("full.sil"), LSizeBefore);
+        LExpected.push_back("c");
+        Write(*LProtocol, "c");
+        LProtocol->Disconnect();
+        EXPECT_EQ(Decode(Read("full.sil")), LExpected);
+        fs::remove(FPath / "full.sil");
+    }
+}
+
+// Each burst of the backlog opens the file anew. The first one honours "append"; later ones
+// continue the file the protocol made, so that no burst replaces the one before.
+TEST_F(FileProtocolTest, BurstsOfTheBacklogContinueTheFileTheyCreated) {
     for (const bool LAppend : {false, true}) {
         SCOPED_TRACE(LAppend);
         const std::string LName = LAppend ? "append.sil" : "replace.sil";
+        Open(LName)->WritePacket(*testing::Entry("earlier"));
         auto LProtocol = Open(
             LName, std::string("backlog.enabled=true, append=") + (LAppend ? "true" : "false"));
-        // Held back: no file yet.
+        // Held back: the file is untouched.
         LProtocol->WritePacket(*testing::Entry("a", lvDebug));
-        EXPECT_TRUE(Names().empty());
+        EXPECT_EQ(Decode(Read(LName)), (Titles{"earlier"}));
         LProtocol->WritePacket(*testing::Entry("b", lvError));
         LProtocol->WritePacket(*testing::Entry("c", lvDebug));
         LProtocol->WritePacket(*testing::Entry("d", lvError));
         LProtocol->Disconnect();
-        EXPECT_EQ(Decode(Read(LName)), LAppend ? (Titles{"a", "b", "c", "d"}) : (Titles{"c", "d"}));
+        EXPECT_EQ(Decode(Read(LName)), LAppend ? (Titles{"earlier", "a", "b", "c", "d"})
+                                               : (Titles{"a", "b", "c", "d"}));
         fs::remove(FPath / LName);
     }
 }
@@ -562,12 +593,10 @@ TEST_F(FileProtocolTest, EncryptionWithoutAKeyFailsBeforeAnyFileIsCreated) {
 TEST_F(FileProtocolTest, EncryptedFileIsMagicIvAndThePaddedPlainLayout) {
     const Bytes LKey = ToBytes("0123456789abcdef");
     const std::string LOptions = "encrypt=true, key=0123456789abcdef";
-    FClock->SetLocal(At(2024, 5, 1, 12, 0, 0) + 0.123 / 86400);
-    const Bytes LIv = IvOf(FClock->LocalNow());
 
     // Closed right after opening: "SILF" and twelve bytes 0x0C in one block.
     Open("empty.sil", LOptions)->Disconnect();
-    EXPECT_EQ(Read("empty.sil"), EncryptedFileOf(LKey, LIv, "SILF"));
+    EXPECT_EQ(Read("empty.sil"), EncryptedFileOf(LKey, IvIn(Read("empty.sil")), "SILF"));
     EXPECT_EQ(Size("empty.sil"), 36u);
 
     // 32 bytes of plaintext ("SILF" and a 28-byte watch) get a whole block of padding.
@@ -583,20 +612,18 @@ TEST_F(FileProtocolTest, EncryptedFileIsMagicIvAndThePaddedPlainLayout) {
         // Every packet is flushed: the whole blocks are in the file before the close.
         EXPECT_EQ(Size("aligned.sil"), 20u + 32u);
     }  // destroyed without Disconnect: still padded
-    EXPECT_EQ(Read("aligned.sil"), EncryptedFileOf(LKey, LIv, LPlain));
+    EXPECT_EQ(Read("aligned.sil"), EncryptedFileOf(LKey, IvIn(Read("aligned.sil")), LPlain));
     EXPECT_EQ(Size("aligned.sil"), 20u + 48u);
 
-    // The same local time gives the same IV, another time another one.
+    // Files opened at the same moment under the same key never share an IV (CBC would then
+    // show which of their first blocks are equal): the clock stands still here.
     Open("same.sil", LOptions)->Disconnect();
-    EXPECT_EQ(Read("same.sil").substr(0, 20), Read("empty.sil").substr(0, 20));
-    FClock->SetLocal(At(2024, 5, 1, 12, 0, 0) + 0.124 / 86400);
-    Open("later.sil", LOptions)->Disconnect();
-    EXPECT_EQ(Read("later.sil"), EncryptedFileOf(LKey, IvOf(FClock->LocalNow()), "SILF"));
-    EXPECT_NE(Read("later.sil").substr(4, 16), Read("empty.sil").substr(4, 16));
+    EXPECT_EQ(Read("same.sil"), EncryptedFileOf(LKey, IvIn(Read("same.sil")), "SILF"));
+    EXPECT_NE(IvIn(Read("same.sil")), IvIn(Read("empty.sil")));
+    EXPECT_NE(IvIn(Read("same.sil")), IvIn(Read("aligned.sil")));
 }
 
 TEST_F(FileProtocolTest, KeyTextIsCutOrZeroFilledToSixteenUtf8Bytes) {
-    const Bytes LIv = IvOf(FClock->LocalNow());
     const Bytes LEntry = SiFormatBinary(*testing::Entry("x"));
     const std::string LPlain = "SILF" + std::string(LEntry.begin(), LEntry.end());
     // Nine Cyrillic letters: 18 UTF-8 bytes, of which the first eight letters remain.
@@ -616,7 +643,7 @@ TEST_F(FileProtocolTest, KeyTextIsCutOrZeroFilledToSixteenUtf8Bytes) {
         auto LProtocol = Open("k.sil", "encrypt=true, key=\"" + LCase.Key + "\"");
         Write(*LProtocol, "x");
         LProtocol->Disconnect();
-        EXPECT_EQ(Read("k.sil"), EncryptedFileOf(LCase.Expected, LIv, LPlain));
+        EXPECT_EQ(Read("k.sil"), EncryptedFileOf(LCase.Expected, IvIn(Read("k.sil")), LPlain));
     }
 }
 
@@ -642,16 +669,20 @@ TEST_F(FileProtocolTest, OpenSslDecryptsEncryptedFilesToThePlainLayout) {
     ASSERT_GT(LNames.size(), 3u);
     ASSERT_EQ(Names("encrypted"), LNames);
 
-    const Bytes LIv = IvOf(FClock->LocalNow());
     const bool LOpenSsl = OpenSslAvailable(Dir());
+    std::set<Bytes> LIvs;
     for (const std::string& LName : LNames) {
         SCOPED_TRACE(LName);
         const std::string LPlainBytes = Read("plain/" + LName);
-        EXPECT_EQ(Read("encrypted/" + LName), EncryptedFileOf(LKey, LIv, LPlainBytes));
+        const std::string LEncrypted = Read("encrypted/" + LName);
+        LIvs.insert(IvIn(LEncrypted));
+        EXPECT_EQ(LEncrypted, EncryptedFileOf(LKey, IvIn(LEncrypted), LPlainBytes));
         if (LOpenSsl) {
             EXPECT_EQ(OpenSslDecrypt(Dir(), Path("encrypted/" + LName), LKey), LPlainBytes);
         }
     }
+    // Rotated within the same clock tick, and still each file with an IV of its own.
+    EXPECT_EQ(LIvs.size(), LNames.size());
     if (!LOpenSsl) {
         GTEST_SKIP() << "the openssl command is not available; checked against AES code only";
     }

@@ -21,4 +21,10 @@ void TestSetLastError(int ACode) {
     SetLastError(static_cast<DWORD>(ACode));
 }
 
+bool TestLimitFileSize(std::int64_t) {
+    return false;
+}
+
+void TestUnlimitFileSize() {}
+
 }  // namespace deruz::logging::testing
