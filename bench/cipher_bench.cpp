@@ -9,9 +9,9 @@
 #include <memory>
 #include <vector>
 
+#include "logging/base/stream.h"
 #include "logging/crypto/cipher.h"
 #include "logging/crypto/encrypt_stream.h"
-#include "logging/base/stream.h"
 
 namespace {
 

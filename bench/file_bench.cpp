@@ -31,10 +31,10 @@
 #include <vector>
 
 #include "bench/alloc_counter.h"
-#include "logging/format/binary_formatter.h"
-#include "logging/protocols/file_protocol.h"
 #include "logging/core/logger.h"
 #include "logging/core/session.h"
+#include "logging/format/binary_formatter.h"
+#include "logging/protocols/file_protocol.h"
 
 namespace {
 

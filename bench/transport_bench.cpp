@@ -21,8 +21,8 @@
 #include "logging/format/binary_formatter.h"
 #include "logging/packets/packet.h"
 #include "logging/protocols/pipe_protocol.h"
-#include "logging/system/pipe_transport.h"
 #include "logging/protocols/tcp_protocol.h"
+#include "logging/system/pipe_transport.h"
 #include "logging/viewer/viewer_server.h"
 
 namespace {
@@ -79,8 +79,7 @@ class TRawPipeClient {
     int FSocket = -1;
 };
 
-TSiProtocolPtr Protocol(TSiProtocolPtr AProtocol,
-                                      const std::string& AOptions) {
+TSiProtocolPtr Protocol(TSiProtocolPtr AProtocol, const std::string& AOptions) {
     AProtocol->Initialize(AOptions);
     AProtocol->Connect();
     return AProtocol;

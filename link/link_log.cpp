@@ -47,6 +47,8 @@ void Message(std::string_view text) {
 TMethodTrack::TMethodTrack(std::string_view name)
     : FTracker(gSiLog != nullptr ? gSiLog->TrackMethod(name) : logging::ISiMethodTracker()) {}
 
-logging::TSiSession* SiLog() { return gSiLog; }
+logging::TSiSession* SiLog() {
+    return gSiLog;
+}
 
 }  // namespace deruz::link::linklog

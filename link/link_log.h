@@ -19,12 +19,12 @@ void Message(std::string_view text);
 
 // A method track on the link's session: entered now, left when the object goes away.
 class TMethodTrack {
-public:
+  public:
     explicit TMethodTrack(std::string_view name);
     TMethodTrack(const TMethodTrack&) = delete;
     TMethodTrack& operator=(const TMethodTrack&) = delete;
 
-private:
+  private:
     logging::ISiMethodTracker FTracker;
 };
 

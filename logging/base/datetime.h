@@ -50,5 +50,4 @@ struct TSiDayTime {
 TSiDayTime SiSplitDateTime(TDateTime AValue) noexcept;
 TSiDateTimeParts SiDayTimeParts(const TSiDayTime& ADayTime) noexcept;
 
-
 }  // namespace deruz::logging

@@ -333,7 +333,6 @@ bool SiMatchesWildcard(std::string_view APattern, std::string_view AName) {
     return LP == APattern.size();
 }
 
-
 std::string SiUnknownSystemErrorText(std::uint32_t AError) {
     return "System error " + std::to_string(AError);
 }

@@ -91,7 +91,6 @@ void SiGetFiles(const std::string& APattern, std::vector<std::string>& AList);
 
 // --- Time -----------------------------------------------------------------------------------
 
-
 // --- Files and names ------------------------------------------------------------------------
 
 enum TSiFileAccess : std::uint8_t { faRead, faWrite, faReadWrite };

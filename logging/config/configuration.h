@@ -16,8 +16,8 @@
 #include <string_view>
 
 #include "logging/base/enums.h"
-#include "logging/config/lookup_table.h"
 #include "logging/base/string_list.h"
+#include "logging/config/lookup_table.h"
 
 namespace deruz::logging {
 

@@ -51,7 +51,9 @@ TDateTime TSiClock::Now(TSiClockResolution AResolution) {
     return SiLocalNow();
 }
 
-bool TSiClock::Supported() { return State().Supported; }
+bool TSiClock::Supported() {
+    return State().Supported;
+}
 
 void TSiClock::Calibrate() {
     TClockState& s = State();

@@ -15,7 +15,7 @@ namespace deruz::logging {
 enum TSiClockResolution : std::uint8_t { crStandard = 0, crHigh = 1 };
 
 class TSiClock {
-public:
+  public:
     static TDateTime Now(TSiClockResolution AResolution);
     // Re-measures the offset of the high-resolution clock: the median of five samples, each
     // taken right after the local time changed.

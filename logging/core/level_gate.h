@@ -21,9 +21,7 @@ class TSiLevelGate {
     TSiLevel Level() const noexcept { return FLevel.load(std::memory_order_relaxed); }
     void SetLevel(TSiLevel AValue) noexcept { FLevel.store(AValue, std::memory_order_relaxed); }
     // The level of the methods called without one.
-    TSiLevel DefaultLevel() const noexcept {
-        return FDefaultLevel.load(std::memory_order_relaxed);
-    }
+    TSiLevel DefaultLevel() const noexcept { return FDefaultLevel.load(std::memory_order_relaxed); }
     void SetDefaultLevel(TSiLevel AValue) noexcept {
         FDefaultLevel.store(AValue, std::memory_order_relaxed);
     }

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <typeinfo>
 
+#include "logging/base/strings.h"
 #include "logging/config/configuration.h"
+#include "logging/core/session.h"
 #include "logging/protocols/protocol.h"
 #include "logging/protocols/scheduler.h"
-#include "logging/core/session.h"
-#include "logging/base/strings.h"
 #include "logging/system/system_info.h"
 
 namespace deruz::logging {
@@ -314,9 +314,13 @@ void TSiLogger::SetVariable(std::string_view AKey, std::string_view AValue) {
     FVariables.Put(AKey, AValue);
 }
 
-std::string TSiLogger::GetVariable(std::string_view AKey) { return FVariables.Get(AKey); }
+std::string TSiLogger::GetVariable(std::string_view AKey) {
+    return FVariables.Get(AKey);
+}
 
-void TSiLogger::UnsetVariable(std::string_view AKey) { FVariables.Remove(AKey); }
+void TSiLogger::UnsetVariable(std::string_view AKey) {
+    FVariables.Remove(AKey);
+}
 
 TSiSession* TSiLogger::AddSession(const std::string& ASessionName, bool AStore) {
     return FSessions.Add(std::make_unique<TSiSession>(this, ASessionName), AStore);
@@ -330,7 +334,9 @@ TSiSession* TSiLogger::GetSession(std::string_view ASessionName) {
     return FSessions.Get(ASessionName);
 }
 
-void TSiLogger::DeleteSession(TSiSession* ASession) { FSessions.Delete(ASession); }
+void TSiLogger::DeleteSession(TSiSession* ASession) {
+    FSessions.Delete(ASession);
+}
 
 void TSiLogger::UpdateSession(TSiSession* ASession, const std::string& ATo,
                               const std::string& AFrom) {
@@ -342,8 +348,7 @@ void TSiLogger::UpdateSession(TSiSession* ASession, const std::string& ATo,
 // then announced. When no filter can run (no handler, DoFilter not overridden), completing
 // and writing share one hold of the lock. Errors end in the error event.
 template <class TPacket, class TComplete>
-void TSiLogger::Send(TPacket& APacket, TComplete AComplete,
-                     void (TSiLogger::*ANotify)(TPacket&)) {
+void TSiLogger::Send(TPacket& APacket, TComplete AComplete, void (TSiLogger::*ANotify)(TPacket&)) {
     try {
         if (FIsMultiThreaded.load(std::memory_order_relaxed)) APacket.SetThreadSafe(true);
         auto lock = LockForPacket();
@@ -378,7 +383,8 @@ void TSiLogger::SendLogEntry(TSiLogEntry& ALogEntry) {
 }
 
 void TSiLogger::SendControlCommand(TSiControlCommand& AControlCommand) {
-    Send(AControlCommand, [](TSiControlCommand&) {}, &TSiLogger::DoControlCommand);
+    Send(
+        AControlCommand, [](TSiControlCommand&) {}, &TSiLogger::DoControlCommand);
 }
 
 void TSiLogger::SendProcessFlow(TSiProcessFlow& AProcessFlow) {
@@ -388,7 +394,8 @@ void TSiLogger::SendProcessFlow(TSiProcessFlow& AProcessFlow) {
 }
 
 void TSiLogger::SendWatch(TSiWatch& AWatch) {
-    Send(AWatch, [](TSiWatch&) {}, &TSiLogger::DoWatch);
+    Send(
+        AWatch, [](TSiWatch&) {}, &TSiLogger::DoWatch);
 }
 
 // On a protocol's worker thread, that is inside its error handler, the lock may be held by a
@@ -428,7 +435,9 @@ void TSiLogger::Dispatch(std::string_view ACaption, std::int32_t AAction, void* 
     }
 }
 
-void TSiLogger::ReportError(const std::exception& AException) { DoError(AException); }
+void TSiLogger::ReportError(const std::exception& AException) {
+    DoError(AException);
+}
 
 // --- Events --------------------------------------------------------------------------------
 

@@ -12,8 +12,8 @@
 // On an asynchronous protocol's worker (its error handler), packets never wait for the core
 // lock once that protocol is being stopped: they are dropped, so that a thread stopping the
 // protocol under the core lock cannot deadlock with it. Enabled, Level and DefaultLevel live
-// in the level gate (level_gate.h), read by the sessions' level tests without a lock. Lock order: core lock, then a
-// session's lock or a protocol's own lock.
+// in the level gate (level_gate.h), read by the sessions' level tests without a lock. Lock order:
+// core lock, then a session's lock or a protocol's own lock.
 #pragma once
 
 #include <atomic>
@@ -26,12 +26,12 @@
 #include <string_view>
 #include <vector>
 
-#include "logging/core/clock.h"
-#include "logging/core/level_gate.h"
-#include "logging/config/connections.h"
 #include "logging/base/enums.h"
 #include "logging/base/errors.h"
 #include "logging/base/hash.h"
+#include "logging/config/connections.h"
+#include "logging/core/clock.h"
+#include "logging/core/level_gate.h"
 #include "logging/packets/packet.h"
 #include "logging/protocols/protocol.h"
 
@@ -45,8 +45,7 @@ using TSiFilterEvent = std::function<void(TSiLogger& ASender, TSiPacket& APacket
 using TSiErrorEvent = std::function<void(TSiLogger& ASender, const std::exception& AException)>;
 using TSiLogEntryEvent = std::function<void(TSiLogger& ASender, TSiLogEntry& ALogEntry)>;
 using TSiWatchEvent = std::function<void(TSiLogger& ASender, TSiWatch& AWatch)>;
-using TSiProcessFlowEvent =
-    std::function<void(TSiLogger& ASender, TSiProcessFlow& AProcessFlow)>;
+using TSiProcessFlowEvent = std::function<void(TSiLogger& ASender, TSiProcessFlow& AProcessFlow)>;
 using TSiControlCommandEvent =
     std::function<void(TSiLogger& ASender, TSiControlCommand& AControlCommand)>;
 
@@ -75,7 +74,7 @@ struct TSiSessionInfo {
 // stored ones, and the settings a configuration file gave per session name. Names match
 // without regard to ASCII letter case. Thread-safe (its own re-entrant lock).
 class TSiSessionManager {
-public:
+  public:
     TSiSessionManager();
     ~TSiSessionManager();
 
@@ -93,7 +92,7 @@ public:
     TSiSessionDefaults Defaults();
     void SetDefaults(const TSiSessionDefaults& ADefaults);
 
-private:
+  private:
     void Configure(TSiSession& ASession, std::string_view AName);
     TSiSession* Stored(std::string_view AName) const noexcept;
     static void Assign(TSiSession& ASession, const TSiSessionInfo& AInfo);
@@ -112,7 +111,7 @@ private:
 // packet skip the lock and the copy while no handler is set, which is the usual case.
 template <class F>
 class TSiHandlerSlot {
-public:
+  public:
     void Set(std::recursive_mutex& ALock, F AValue) {
         std::lock_guard lock(ALock);
         FIsSet.store(static_cast<bool>(AValue), std::memory_order_release);
@@ -125,13 +124,13 @@ public:
         return FHandler;
     }
 
-private:
+  private:
     F FHandler;
     std::atomic<bool> FIsSet{false};
 };
 
 class TSiLogger {
-public:
+  public:
     explicit TSiLogger(std::string AAppName = std::string());
     TSiLogger(const TSiLogger&) = delete;
     TSiLogger& operator=(const TSiLogger&) = delete;
@@ -218,7 +217,7 @@ public:
     // the connections change).
     std::size_t ProtocolCount();
 
-protected:
+  protected:
     virtual bool DoFilter(TSiPacket& APacket);
     virtual void DoError(const std::exception& AException);
     virtual void DoProcessFlow(TSiProcessFlow& AProcessFlow);
@@ -226,7 +225,7 @@ protected:
     virtual void DoLogEntry(TSiLogEntry& ALogEntry);
     virtual void DoControlCommand(TSiControlCommand& AControlCommand);
 
-private:
+  private:
     void ApplyConnections(const std::string& AValue);
     void CreateConnections(const std::string& AValue);
     void RemoveConnections();

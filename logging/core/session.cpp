@@ -2,14 +2,13 @@
 // process flow, and the packet builders every log method ends in.
 #include "logging/core/session.h"
 
-#include "logging/core/logger.h"
-
 #include <cxxabi.h>
 
 #include <cstdlib>
 #include <memory>
 #include <utility>
 
+#include "logging/core/logger.h"
 #include "logging/system/system_info.h"
 
 namespace deruz::logging {
@@ -130,8 +129,8 @@ void TSiSession::SendMethodFlow(TSiLevel ALevel, std::string_view ATitle, bool A
 ISiMethodTracker TSiSession::NewTracker(TSiLevel ALevel, std::string_view AMethodName) noexcept {
     ISiMethodTracker LTracker;
     Guard("TrackMethod", [&] {
-        LTracker = ISiMethodTracker::Adopt(
-            new TSiMethodTracker(*this, ALevel, std::string(AMethodName)));
+        LTracker =
+            ISiMethodTracker::Adopt(new TSiMethodTracker(*this, ALevel, std::string(AMethodName)));
     });
     return LTracker;
 }

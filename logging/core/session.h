@@ -41,13 +41,13 @@
 #include <vector>
 
 #include "logging/base/datetime.h"
-#include "logging/core/level_gate.h"
 #include "logging/base/enums.h"
 #include "logging/base/hash.h"
 #include "logging/base/intrusive_ptr.h"
-#include "logging/packets/packet.h"
 #include "logging/base/si_format.h"
 #include "logging/base/stream.h"
+#include "logging/core/level_gate.h"
+#include "logging/packets/packet.h"
 #include "logging/packets/viewer_context.h"
 #include "logging/system/system_info.h"
 
@@ -598,12 +598,10 @@ class TSiSession {
 
     // LogValue: the value member for the argument's type (integers by width and signedness).
     template <class T>
-        requires TSiContextInteger<T> || std::floating_point<T>
-    void LogValue(std::string_view AName, T AValue) {
-        LogValue(DefaultLevel(), AName, AValue);
-    }
+    requires TSiContextInteger<T> || std::floating_point<T>
+    void LogValue(std::string_view AName, T AValue) { LogValue(DefaultLevel(), AName, AValue); }
     template <class T>
-        requires TSiContextInteger<T> || std::floating_point<T>
+    requires TSiContextInteger<T> || std::floating_point<T>
     void LogValue(TSiLevel ALevel, std::string_view AName, T AValue) {
         static_assert(sizeof(T) <= 4 || std::is_signed_v<T> || std::floating_point<T>,
                       "no value member for this integer type");
@@ -774,12 +772,10 @@ class TSiSession {
 
     // Watch: the watch member for the argument's type, as LogValue.
     template <class T>
-        requires TSiContextInteger<T> || std::floating_point<T>
-    void Watch(std::string_view AName, T AValue) {
-        Watch(DefaultLevel(), AName, AValue);
-    }
+    requires TSiContextInteger<T> || std::floating_point<T>
+    void Watch(std::string_view AName, T AValue) { Watch(DefaultLevel(), AName, AValue); }
     template <class T>
-        requires TSiContextInteger<T> || std::floating_point<T>
+    requires TSiContextInteger<T> || std::floating_point<T>
     void Watch(TSiLevel ALevel, std::string_view AName, T AValue) {
         static_assert(sizeof(T) <= 4 || std::is_signed_v<T> || std::floating_point<T>,
                       "no watch member for this integer type");
@@ -1243,7 +1239,10 @@ class TSiSession {
         } else if (!AIncludeHex) {
             return vfInteger;
         } else {
-            return sizeof(T) == 1 ? vfHex2 : sizeof(T) == 2 ? vfHex4 : sizeof(T) == 4 ? vfHex8 : vfHex16;
+            return sizeof(T) == 1   ? vfHex2
+                   : sizeof(T) == 2 ? vfHex4
+                   : sizeof(T) == 4 ? vfHex8
+                                    : vfHex16;
         }
     }
     template <bool AWatch, class T>

@@ -4,11 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "logging/core/session.h"
-
-#include "logging/core/logger.h"
 #include "logging/base/string_list.h"
 #include "logging/base/strings.h"
+#include "logging/core/logger.h"
+#include "logging/core/session.h"
 
 namespace deruz::logging {
 

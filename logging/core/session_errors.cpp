@@ -4,10 +4,9 @@
 
 #include <string>
 
-#include "logging/core/session.h"
-
-#include "logging/core/logger.h"
 #include "logging/base/strings.h"
+#include "logging/core/logger.h"
+#include "logging/core/session.h"
 
 namespace deruz::logging {
 

@@ -2,10 +2,9 @@
 // the named counters kept under the session lock.
 #include <string>
 
-#include "logging/core/session.h"
-
-#include "logging/core/logger.h"
 #include "logging/base/strings.h"
+#include "logging/core/logger.h"
+#include "logging/core/session.h"
 
 namespace deruz::logging {
 
@@ -108,9 +107,7 @@ void TSiSession::SendWatchValue(TSiLevel ALevel, std::string_view AName, TSiForm
         default:
             break;
     }
-    GuardToCore([&] {
-        SendWatch(ALevel, AName, ValueText(AValue, AForm), LType);
-    });
+    GuardToCore([&] { SendWatch(ALevel, AName, ValueText(AValue, AForm), LType); });
 }
 
 void TSiSession::SendWideValue(TSiLevel ALevel, std::string_view AName, std::wstring_view AValue,

@@ -27,7 +27,7 @@ TStandIn& StandIn() {
 
 // Creates the default instances on first use and tears them down at exit.
 class TSiAutoInstances {
-public:
+  public:
     TSiAutoInstances() {
         auto* logger = new TSiLogger(SiGetExecutableName());
         try {

@@ -15,8 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "logging/crypto/cipher.h"
 #include "logging/base/stream.h"
+#include "logging/crypto/cipher.h"
 
 namespace deruz::logging {
 

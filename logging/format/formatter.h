@@ -8,8 +8,8 @@
 #include <cstdint>
 
 #include "logging/base/errors.h"
-#include "logging/packets/packet.h"
 #include "logging/base/stream.h"
+#include "logging/packets/packet.h"
 
 namespace deruz::logging {
 

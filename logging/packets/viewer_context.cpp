@@ -2,9 +2,9 @@
 #include "logging/packets/viewer_context.h"
 
 #include "logging/base/errors.h"
-#include "logging/packets/packet.h"
 #include "logging/base/string_list.h"
 #include "logging/base/strings.h"
+#include "logging/packets/packet.h"
 
 namespace deruz::logging {
 

@@ -13,15 +13,11 @@
 namespace deruz::logging {
 
 void SiRegisterDefaultProtocols() {
-    TSiProtocolFactory::RegisterProtocol("file",
-                                         [] { return SiMakeProtocol<TSiFileProtocol>(); });
-    TSiProtocolFactory::RegisterProtocol("mem",
-                                         [] { return SiMakeProtocol<TSiMemoryProtocol>(); });
-    TSiProtocolFactory::RegisterProtocol("pipe",
-                                         [] { return SiMakeProtocol<TSiPipeProtocol>(); });
+    TSiProtocolFactory::RegisterProtocol("file", [] { return SiMakeProtocol<TSiFileProtocol>(); });
+    TSiProtocolFactory::RegisterProtocol("mem", [] { return SiMakeProtocol<TSiMemoryProtocol>(); });
+    TSiProtocolFactory::RegisterProtocol("pipe", [] { return SiMakeProtocol<TSiPipeProtocol>(); });
     TSiProtocolFactory::RegisterProtocol("tcp", [] { return SiMakeProtocol<TSiTcpProtocol>(); });
-    TSiProtocolFactory::RegisterProtocol("text",
-                                         [] { return SiMakeProtocol<TSiTextProtocol>(); });
+    TSiProtocolFactory::RegisterProtocol("text", [] { return SiMakeProtocol<TSiTextProtocol>(); });
 }
 
 }  // namespace deruz::logging

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <utility>
 
+#include "logging/base/strings.h"
 #include "logging/format/binary_formatter.h"
 #include "logging/io/file_helper.h"
-#include "logging/base/strings.h"
 #include "logging/system/clock.h"
 #include "logging/system/random.h"
 

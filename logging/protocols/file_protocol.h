@@ -3,14 +3,15 @@
 // without a second one. The protocol can buffer its writes ("buffer"), limit the file size
 // ("maxsize"), start a new file every hour, day, week or month in UTC ("rotate"), keep only the
 // newest files ("maxparts") and encrypt the file with AES-128-CBC ("encrypt", "key"): then the
-// file holds "SILE", a random 16-byte IV in clear, and the encrypted form of what a plain file would
-// hold, padded with PKCS#7 when the file is closed.
+// file holds "SILE", a random 16-byte IV in clear, and the encrypted form of what a plain file
+// would hold, padded with PKCS#7 when the file is closed.
 //
 // A rotating protocol ("rotate" set or "maxsize" above 0) names its files after the base name
 // with the UTC creation time (see TSiFileHelper). "append=false" replaces the file only at the
 // protocol's first connect; later connects of the same protocol continue it. After a write
-// that fails (a full disk), a plain file is cut back to its last complete packet. The file is opened for writing with read
-// sharing only: a viewer can read it while it is written, a second writer cannot open it.
+// that fails (a full disk), a plain file is cut back to its last complete packet. The file is
+// opened for writing with read sharing only: a viewer can read it while it is written, a second
+// writer cannot open it.
 //
 // The text protocol derives from this class and replaces the formatter, the default file name
 // and the header and footer (the protected virtual hooks below).
@@ -27,13 +28,13 @@
 #include <string>
 #include <vector>
 
-#include "logging/io/buffered_stream.h"
-#include "logging/crypto/cipher.h"
 #include "logging/base/datetime.h"
+#include "logging/crypto/cipher.h"
 #include "logging/crypto/encrypt_stream.h"
+#include "logging/format/formatter.h"
+#include "logging/io/buffered_stream.h"
 #include "logging/io/file_rotater.h"
 #include "logging/io/file_stream.h"
-#include "logging/format/formatter.h"
 #include "logging/protocols/protocol.h"
 
 namespace deruz::logging {

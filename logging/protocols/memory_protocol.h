@@ -32,10 +32,10 @@
 #include <mutex>
 #include <string>
 
+#include "logging/base/stream.h"
 #include "logging/format/formatter.h"
 #include "logging/packets/packet_queue.h"
 #include "logging/protocols/protocol.h"
-#include "logging/base/stream.h"
 
 namespace deruz::logging {
 

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "logging/config/connections.h"
 #include "logging/base/strings.h"
+#include "logging/config/connections.h"
 
 namespace deruz::logging {
 

@@ -19,11 +19,11 @@
 #include <string>
 #include <string_view>
 
+#include "logging/base/stream.h"
 #include "logging/format/binary_formatter.h"
 #include "logging/io/buffered_stream.h"
-#include "logging/system/pipe_transport.h"
 #include "logging/protocols/protocol.h"
-#include "logging/base/stream.h"
+#include "logging/system/pipe_transport.h"
 
 namespace deruz::logging {
 

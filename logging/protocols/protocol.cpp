@@ -2,8 +2,8 @@
 #include "logging/protocols/protocol.h"
 
 #include <algorithm>
-#include <cassert>
 #include <array>
+#include <cassert>
 #include <exception>
 #include <string_view>
 #include <utility>

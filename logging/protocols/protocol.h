@@ -41,10 +41,10 @@
 #include <utility>
 #include <vector>
 
-#include "logging/config/connections.h"
 #include "logging/base/errors.h"
 #include "logging/base/intrusive_ptr.h"
 #include "logging/base/level.h"
+#include "logging/config/connections.h"
 #include "logging/config/lookup_table.h"
 #include "logging/packets/packet.h"
 #include "logging/packets/packet_queue.h"
@@ -68,7 +68,6 @@ using TSiProtocolPtr = TSiProtocolOf<TSiProtocol>;
 // Receives the errors of an asynchronous protocol, on its worker thread.
 using TSiProtocolErrorEvent =
     std::function<void(TSiProtocol& ASender, const ESiProtocolError& AException)>;
-
 
 class TSiProtocol : private TSiSchedulerTarget {
   public:

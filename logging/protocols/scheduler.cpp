@@ -101,7 +101,8 @@ bool TSiScheduler::Schedule(TSiSchedulerCommand ACommand) {
     while (FQueue.Size() + LSize > FThreshold) {
         // The worker must never wait for itself (an error handler that logs to the protocol it
         // reports for runs there).
-        if (!FThrottle || FTarget.SchedulerTargetFailed() || std::this_thread::get_id() == FWorkerId) {
+        if (!FThrottle || FTarget.SchedulerTargetFailed() ||
+            std::this_thread::get_id() == FWorkerId) {
             if (LSize > 0) {
                 FQueue.Trim(LSize);
             }

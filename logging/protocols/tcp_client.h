@@ -15,9 +15,9 @@
 #include <cstdint>
 #include <string>
 
+#include "logging/base/stream.h"
 #include "logging/io/buffered_stream.h"
 #include "logging/system/socket.h"
-#include "logging/base/stream.h"
 
 namespace deruz::logging {
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "logging/protocols/file_protocol.h"
 #include "logging/format/text_formatter.h"
+#include "logging/protocols/file_protocol.h"
 
 namespace deruz::logging {
 

@@ -1,5 +1,6 @@
 // Random bytes on Windows: the system-preferred generator of CNG.
 #include <windows.h>
+// After windows.h, whose types it uses.
 #include <bcrypt.h>
 
 #include <algorithm>

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "logging/base/errors.h"
-#include "logging/system/system_info.h"
 #include "logging/base/strings.h"
+#include "logging/system/system_info.h"
 
 namespace deruz::logging {
 

@@ -15,7 +15,9 @@ namespace {
 
 std::atomic<std::uint32_t> gProcessId{0};
 
-void ForgetProcessId() noexcept { gProcessId.store(0, std::memory_order_relaxed); }
+void ForgetProcessId() noexcept {
+    gProcessId.store(0, std::memory_order_relaxed);
+}
 
 }  // namespace
 

@@ -20,7 +20,6 @@ std::string SiGetExecutableName();
 // Windows defaults stand in.
 std::uint32_t SiGetSysColor(int AIndex);
 
-
 // --- The facts that sessions log (LogSystem, LogMemoryStatistic, LogLastError) ------------
 
 // The operating system's name ("Windows", "Linux") and version text.

@@ -20,6 +20,8 @@ std::string SiGetExecutableName() {
     return SiUtf16ToUtf8(result.substr(result.find_last_of(u"\\/") + 1));
 }
 
-std::uint32_t SiGetSysColor(int AIndex) { return GetSysColor(AIndex); }
+std::uint32_t SiGetSysColor(int AIndex) {
+    return GetSysColor(AIndex);
+}
 
 }  // namespace deruz::logging

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <exception>
 
-#include "logging/format/binary_formatter.h"
 #include "logging/base/errors.h"
+#include "logging/format/binary_formatter.h"
 #include "logging/viewer/packet_reader.h"
 
 namespace deruz::logging {

@@ -25,9 +25,9 @@
 #include <string>
 #include <vector>
 
+#include "logging/base/stream.h"
 #include "logging/crypto/encrypt_stream.h"
 #include "logging/crypto/md5.h"
-#include "logging/base/stream.h"
 
 namespace deruz::logging {
 namespace {
@@ -362,10 +362,8 @@ TEST(Rijndael, DecryptInvertsEncryptInEveryMode) {
         std::vector<std::size_t> EncryptSplits;
         std::vector<std::size_t> DecryptSplits;
     } cases[] = {
-        {cmECB, 16 * 67, {16 * 5}, {16, 16 * 64}},
-        {cmCBC, 16 * 67, {16 * 5}, {16, 16 * 64}},
-        {cmCFB, 16 * 67 + 5, {5, 100}, {1, 17, 33}},
-        {cmOFB, 16 * 67 + 5, {5, 100}, {1, 17, 33}},
+        {cmECB, 16 * 67, {16 * 5}, {16, 16 * 64}},   {cmCBC, 16 * 67, {16 * 5}, {16, 16 * 64}},
+        {cmCFB, 16 * 67 + 5, {5, 100}, {1, 17, 33}}, {cmOFB, 16 * 67 + 5, {5, 100}, {1, 17, 33}},
         {cmCTR, 16 * 67 + 5, {5, 100}, {1, 17, 33}},
     };
     const auto Run = [](TRijndael& ACipher, Bytes& AData, const std::vector<std::size_t>& ASplits,

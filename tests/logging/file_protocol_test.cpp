@@ -2,7 +2,6 @@
 // limit and time rotation under a clock the tests set, and encrypted files checked against an
 // independent decryption (OpenSSL, where it is installed) and the portable AES code.
 #include "logging/protocols/file_protocol.h"
-#include "tests/logging/fake_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -13,17 +12,18 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <span>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "logging/format/binary_formatter.h"
-#include "logging/crypto/cipher.h"
 #include "logging/base/errors.h"
-#include "logging/viewer/packet_reader.h"
 #include "logging/base/strings.h"
+#include "logging/crypto/cipher.h"
+#include "logging/format/binary_formatter.h"
+#include "logging/viewer/packet_reader.h"
+#include "tests/logging/fake_clock.h"
 #include "tests/logging/recording_protocol.h"
 #include "tests/logging/system_codes.h"
 
@@ -415,8 +415,8 @@ TEST_F(FileProtocolTest, BurstsOfTheBacklogContinueTheFileTheyCreated) {
         LProtocol->WritePacket(*testing::Entry("c", lvDebug));
         LProtocol->WritePacket(*testing::Entry("d", lvError));
         LProtocol->Disconnect();
-        EXPECT_EQ(Decode(Read(LName)), LAppend ? (Titles{"earlier", "a", "b", "c", "d"})
-                                               : (Titles{"a", "b", "c", "d"}));
+        EXPECT_EQ(Decode(Read(LName)),
+                  LAppend ? (Titles{"earlier", "a", "b", "c", "d"}) : (Titles{"a", "b", "c", "d"}));
         fs::remove(FPath / LName);
     }
 }

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "logging/base/errors.h"
-#include "logging/io/file_helper.h"
 #include "logging/base/string_list.h"
+#include "logging/io/file_helper.h"
 #include "tests/logging/temp_dir.h"
 
 namespace deruz::logging {

@@ -1,6 +1,8 @@
 // The logger core and the session basics: connections and enabling, packet dispatch with
 // its filter and events, errors that never reach the caller, the session manager with its
 // configuration, and the default instances.
+#include "logging/core/logger.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,10 +18,9 @@
 #include <vector>
 
 #include "logging/config/configuration.h"
-#include "logging/core/logger.h"
-#include "logging/protocols/protocol.h"
 #include "logging/core/session.h"
 #include "logging/core/si_auto.h"
+#include "logging/protocols/protocol.h"
 #include "logging/system/system_info.h"
 #include "tests/logging/recording_protocol.h"
 
@@ -34,10 +35,10 @@ std::vector<std::string>& Journal() {
 
 // A protocol that records its calls; option "fail" makes its connect fail.
 class TCoreRecordingProtocol final : public TSiProtocol {
-public:
+  public:
     std::string GetName() const override { return "corerec"; }
 
-protected:
+  protected:
     bool IsValidOption(const std::string& AKey) const override {
         return AKey == "fail" || TSiProtocol::IsValidOption(AKey);
     }
@@ -66,21 +67,20 @@ protected:
         Journal().push_back(Caption() + ":dispatch:" + std::to_string(ACommand.Action()));
     }
 
-private:
+  private:
     bool FFail = false;
 };
 
 class LoggerTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         TSiProtocolFactory::RegisterProtocol(
             "corerec", [] { return SiMakeProtocol<TCoreRecordingProtocol>(); });
     }
     LoggerTest() {
         Journal().clear();
-        logger.SetOnError([this](TSiLogger&, const std::exception& e) {
-            errors.push_back(e.what());
-        });
+        logger.SetOnError(
+            [this](TSiLogger&, const std::exception& e) { errors.push_back(e.what()); });
     }
     TSiLogger logger{"app.exe"};
     std::vector<std::string> errors;
@@ -226,9 +226,10 @@ TEST_F(LoggerTest, ConfigurationDisablesBeforeApplyingNewConnections) {
     logger.SetConnections("corerec(caption=old)");
     logger.SetEnabled(true);
     Journal().clear();
-    logger.LoadConfiguration(WriteConfig(
-        "disable.sic", "appname=Other\r\nconnections=corerec(caption=new)\r\nenabled=false\r\n"
-                       "level=warning\r\ndefaultlevel=error\r\n"));
+    logger.LoadConfiguration(
+        WriteConfig("disable.sic",
+                    "appname=Other\r\nconnections=corerec(caption=new)\r\nenabled=false\r\n"
+                    "level=warning\r\ndefaultlevel=error\r\n"));
     EXPECT_FALSE(logger.Enabled());
     EXPECT_EQ(Journal(), (std::vector<std::string>{"old:disconnect"}));  // new never connected
     EXPECT_EQ(logger.Connections(), "corerec(caption=new)");
@@ -253,11 +254,11 @@ TEST_F(LoggerTest, ConfigurationErrorsGoToTheErrorEvent) {
 
 TEST_F(LoggerTest, SessionSettingsFromConfiguration) {
     TSiSession* app = logger.AddSession("my.app");
-    logger.LoadConfiguration(WriteConfig(
-        "sessions.sic",
-        "session.my.app.level=error\r\nsession.my.app.color=0x00FF00\r\n"
-        "session.level=fatal\r\nsession.b.active=false\r\n"
-        "sessiondefaults.level=warning\r\nsessiondefaults.color=$0000FF\r\n"));
+    logger.LoadConfiguration(
+        WriteConfig("sessions.sic",
+                    "session.my.app.level=error\r\nsession.my.app.color=0x00FF00\r\n"
+                    "session.level=fatal\r\nsession.b.active=false\r\n"
+                    "sessiondefaults.level=warning\r\nsessiondefaults.color=$0000FF\r\n"));
     EXPECT_EQ(app->Level(), lvError);
     EXPECT_EQ(app->Color(), 0x00FF00);
     EXPECT_TRUE(app->Active());
@@ -297,8 +298,8 @@ TEST_F(LoggerTest, LevelTestsDecideWhatIsSent) {
     s->LogFatal("f");
     s->SetActive(false);
     s->LogFatal("inactive");
-    EXPECT_EQ(Journal(), (std::vector<std::string>{"corerec:write:w", "corerec:write:i",
-                                                   "corerec:write:f"}));
+    EXPECT_EQ(Journal(),
+              (std::vector<std::string>{"corerec:write:w", "corerec:write:i", "corerec:write:f"}));
 }
 
 TEST_F(LoggerTest, TrackMethodEntersAndLeaves) {
@@ -334,9 +335,8 @@ TEST_F(LoggerTest, EntryColours) {
         s->SetColor(c);
         s->LogMessage("c");
     }
-    EXPECT_EQ(colours, (std::vector<TSiColor>{
-                           clWindow, 0x008000, 0x345678,
-                           static_cast<TSiColor>(SiGetSysColor(8) & 0xFFFFFF)}));
+    EXPECT_EQ(colours, (std::vector<TSiColor>{clWindow, 0x008000, 0x345678,
+                                              static_cast<TSiColor>(SiGetSysColor(8) & 0xFFFFFF)}));
 }
 
 // An error handler that logs, run on an asynchronous protocol's worker while another thread
@@ -345,9 +345,8 @@ TEST_F(LoggerTest, EntryColours) {
 // the replacement completes.
 TEST(LoggerWorkerErrors, HandlerThatLogsDoesNotBlockReplacingConnections) {
     const auto recorder = std::make_shared<testing::TRecorder>();
-    TSiProtocolFactory::RegisterProtocol("asyncrec", [recorder] {
-        return SiMakeProtocol<testing::TRecordingProtocol>(recorder);
-    });
+    TSiProtocolFactory::RegisterProtocol(
+        "asyncrec", [recorder] { return SiMakeProtocol<testing::TRecordingProtocol>(recorder); });
     TSiLogger logger("app");
     TSiSession* session = logger.AddSession("S");
     std::atomic<int> errors{0};

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "logging/format/binary_formatter.h"
 #include "logging/core/logger.h"
-#include "logging/viewer/packet_reader.h"
+#include "logging/format/binary_formatter.h"
 #include "logging/format/text_formatter.h"
+#include "logging/viewer/packet_reader.h"
 #include "tests/logging/recording_protocol.h"
 
 namespace deruz::logging {

@@ -1,6 +1,5 @@
 // Packets: sizes, constructors, data streams, reference counting and the optional lock;
 // the enumeration lookups; TDateTime conversions.
-#include "logging/system/clock.h"
 #include "logging/packets/packet.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +13,7 @@
 
 #include "logging/base/datetime.h"
 #include "logging/base/enums.h"
+#include "logging/system/clock.h"
 #include "logging/system/system_ids.h"
 
 namespace deruz::logging {

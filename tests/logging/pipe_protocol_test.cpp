@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "logging/io/buffered_stream.h"
 #include "logging/base/strings.h"
+#include "logging/io/buffered_stream.h"
 #include "tests/logging/viewer_peer.h"
 
 namespace deruz::logging {

@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
-#include "logging/core/logger.h"
 #include "logging/base/si_format.h"
 #include "logging/base/string_list.h"
 #include "logging/base/strings.h"
+#include "logging/core/logger.h"
 
 // Types for the instance forms, in a named namespace so that their demangled names are plain.
 namespace deruz::logging::session_test {
@@ -1045,12 +1045,12 @@ TEST_F(SessionTest, LogDataSetAndItsSchema) {
     session->LogDataSet("n", nullptr);
     session->LogDataSetSchema("n", nullptr);
     const std::string I = "InternalError/Title@Error ";
-    EXPECT_EQ(recorder.Take(),
-              (TLines{I + "LogDataSet: row unreadable", I + "LogDataSet: unknown error",
-                      I + "LogDataSet: data set is empty",
-                      I + "LogDataSetSchema: data set is empty",
-                      I + "LogDataSet: ADataSet argument is not assigned",
-                      I + "LogDataSetSchema: ADataSet argument is not assigned"}));
+    EXPECT_EQ(
+        recorder.Take(),
+        (TLines{I + "LogDataSet: row unreadable", I + "LogDataSet: unknown error",
+                I + "LogDataSet: data set is empty", I + "LogDataSetSchema: data set is empty",
+                I + "LogDataSet: ADataSet argument is not assigned",
+                I + "LogDataSetSchema: ADataSet argument is not assigned"}));
 }
 
 TEST_F(SessionTest, LogSystemAndMemoryStatistic) {

@@ -1,5 +1,4 @@
 // Shared text, file-name, time and file-system functions.
-#include "logging/system/clock.h"
 #include "logging/base/strings.h"
 
 #include <gmock/gmock.h>
@@ -17,6 +16,7 @@
 
 #include "logging/base/errors.h"
 #include "logging/base/string_list.h"
+#include "logging/system/clock.h"
 #include "tests/logging/temp_dir.h"
 
 namespace deruz::logging {

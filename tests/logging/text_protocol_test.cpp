@@ -1,5 +1,7 @@
 // The text protocol: lines through the pattern into a UTF-8 file with a byte-order mark on
 // new files only; no encryption.
+#include "logging/protocols/text_protocol.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,7 +10,6 @@
 #include <string>
 
 #include "logging/protocols/protocol.h"
-#include "logging/protocols/text_protocol.h"
 
 namespace deruz::logging {
 namespace {
@@ -41,8 +42,7 @@ TEST(TextProtocol, NewFileHasTheMarkAppendedFileDoesNot) {
         protocol->WritePacket(*watch);  // adds nothing
         protocol->Disconnect();
     }
-    EXPECT_EQ(ReadAll(path),
-              "\xEF\xBB\xBFMessage|app|line 0\r\nMessage|app|line 1\r\n");
+    EXPECT_EQ(ReadAll(path), "\xEF\xBB\xBFMessage|app|line 0\r\nMessage|app|line 1\r\n");
     std::remove(path.c_str());
 }
 
@@ -59,8 +59,8 @@ TEST(TextProtocol, OptionsAndTheirDefaults) {
             TSiProtocolFactory::GetProtocol("text", std::string(key) + "=x");
             FAIL() << key;
         } catch (const ESiError& e) {
-            EXPECT_EQ(std::string(e.what()), std::string("Option \"") + key +
-                                                 "\" not available for protocol \"text\"");
+            EXPECT_EQ(std::string(e.what()),
+                      std::string("Option \"") + key + "\" not available for protocol \"text\"");
         }
     }
 }

@@ -14,8 +14,8 @@
 
 #include "logging/base/datetime.h"
 #include "logging/base/errors.h"
-#include "logging/packets/packet.h"
 #include "logging/base/si_format.h"
+#include "logging/packets/packet.h"
 
 namespace deruz::logging {
 namespace {

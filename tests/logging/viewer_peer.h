@@ -20,8 +20,8 @@
 #include "logging/protocols/pipe_protocol.h"
 #include "logging/protocols/protocol.h"
 #include "logging/protocols/tcp_protocol.h"
-#include "tests/logging/fake_clock.h"
 #include "logging/viewer/viewer_server.h"
+#include "tests/logging/fake_clock.h"
 #include "tests/logging/recording_protocol.h"
 #include "tests/logging/system_codes.h"
 
@@ -147,10 +147,8 @@ inline std::string ExpectedStream(const std::vector<std::string>& ATitles) {
 
 // A protocol made by the factory under AName ("pipe" or "tcp", registered here), with the
 // names "app" and "host" for its log header.
-inline TSiProtocolPtr MakeProtocol(const std::string& AName,
-                                                 const std::string& AOptions) {
-    TSiProtocolFactory::RegisterProtocol("pipe",
-                                         [] { return SiMakeProtocol<TSiPipeProtocol>(); });
+inline TSiProtocolPtr MakeProtocol(const std::string& AName, const std::string& AOptions) {
+    TSiProtocolFactory::RegisterProtocol("pipe", [] { return SiMakeProtocol<TSiPipeProtocol>(); });
     TSiProtocolFactory::RegisterProtocol("tcp", [] { return SiMakeProtocol<TSiTcpProtocol>(); });
     auto LProtocol = TSiProtocolFactory::GetProtocol(AName, AOptions);
     LProtocol->SetAppName("app");
@@ -192,6 +190,5 @@ std::string ProtocolErrorOf(F AAction) {
     }
     return "";
 }
-
 
 }  // namespace deruz::logging::testing
