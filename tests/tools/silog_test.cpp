@@ -88,8 +88,8 @@ TEST(SilogSendAndDump, PlainAndEncryptedFilesReadBack) {
 
     const TResult a = Silog({"dump", "--pattern", "%level% %session% %title%", plain});
     EXPECT_EQ(a.Status, 0) << a.Err;
-    // The binary format carries no level: the reader shows the packet's default.
-    EXPECT_EQ(a.Out, "Message Main first\nMessage Main second\n");
+    // The binary format carries no level: %level% shows the entry type that it does carry.
+    EXPECT_EQ(a.Out, "Warning Main first\nWarning Main second\n");
     const TResult b = Silog({"dump", "--key", "my key", "--pattern", "%title%", secret});
     EXPECT_EQ(b.Status, 0) << b.Err;
     EXPECT_EQ(b.Out, "first\nsecond\n");

@@ -14,6 +14,8 @@ struct TCommandIo {
     std::istream& In;
     std::ostream& Out;
     std::ostream& Err;
+    // Whether Out may carry colour: a terminal, and NO_COLOR not set (see ColourWanted).
+    bool Colour = false;
 };
 
 int RunCheck(const std::vector<std::string>& AArgs, TCommandIo& AIo);
@@ -24,7 +26,7 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo);
 // A small option reader: "--name value" and "--name=value" options, "--flag" flags and the
 // remaining positional arguments. Unknown options are a usage error.
 class TArgs {
-public:
+  public:
     TArgs(const std::vector<std::string>& AArgs, const std::vector<std::string>& AValueOptions,
           const std::vector<std::string>& AFlags);
     bool Ok() const { return FError.empty(); }
@@ -34,7 +36,7 @@ public:
     bool Flag(const std::string& AName) const;
     const std::vector<std::string>& Positional() const { return FPositional; }
 
-private:
+  private:
     std::vector<std::pair<std::string, std::string>> FValues;
     std::vector<std::string> FFlags;
     std::vector<std::string> FPositional;

@@ -1,15 +1,17 @@
-// silog dump: prints the packets of binary log files (plain or encrypted) and memory dumps.
-#include <algorithm>
-#include <array>
-#include <fstream>
-#include <iterator>
+// silog dump: prints the packets of binary log files (plain or encrypted) and memory dumps,
+// and with --follow the packets appended to a growing log file.
+#include <chrono>
+#include <memory>
 #include <ostream>
+#include <thread>
 
 #include "logging/config/lookup_table.h"
-#include "logging/crypto/cipher.h"
 #include "logging/format/text_formatter.h"
-#include "logging/viewer/packet_reader.h"
+#include "logging/io/file_helper.h"
 #include "tools/silog/commands.h"
+#include "tools/silog/interrupt.h"
+#include "tools/silog/log_reader.h"
+#include "tools/silog/packet_filter.h"
 #include "tools/silog/packet_printer.h"
 
 namespace deruz::silog {
@@ -19,148 +21,209 @@ namespace {
 using namespace deruz::logging;
 
 constexpr const char* kHelp =
-    "usage: silog dump [--key KEY] [--format text|json] [--pattern PATTERN] FILE...\n"
+    "usage: silog dump [--key KEY] [--format text|json] [--pattern PATTERN] [--resync]\n"
+    "                  [--session NAME]... [--min-level LEVEL] [--since TIME] [--until TIME]\n"
+    "                  [--count N] FILE...\n"
+    "       silog dump --follow [OPTIONS] FILE\n"
     "\n"
     "Prints every packet of binary log files (\"SILF\"), encrypted log files (\"SILE\", with\n"
     "--key, the file protocol's key option) and binary memory dumps, one line each; text log\n"
-    "files and text memory dumps are printed as they are. A wrong key, a truncated file or a\n"
+    "files and text memory dumps are printed as they are, with control characters escaped.\n"
+    "A file that cannot be read, is empty or is no log file is reported with its name and\n"
+    "the reason, and dump goes on with the next file. A wrong key, a truncated file or a\n"
     "corrupt packet is reported with the file and offset after everything before it was\n"
-    "printed; the exit status is then 1.\n";
+    "printed; with --resync dump then goes on at the next well-formed packet and says how\n"
+    "many bytes it skipped. The exit status is 1 after any such error.\n"
+    "\n"
+    "--follow keeps printing the packets appended to FILE, as tail -f does, until Ctrl+C (or\n"
+    "until N packets were printed with --count). When FILE is replaced by a new file of the\n"
+    "same name, or when FILE is the base name of a rotating file protocol and a newer file\n"
+    "of that base name appears, dump goes on with the new file.\n"
+    "\n"
+    "Filters: --session NAME (repeatable) and --min-level LEVEL (debug, verbose, message,\n"
+    "warning, error, fatal; compared with the entry type) select log entries; --since and\n"
+    "--until TIME (local time: yyyy-mm-dd, yyyy-mm-dd hh:nn[:ss[.zzz]] or hh:nn[:ss] for\n"
+    "today; both inclusive) select the packets that carry a timestamp.\n";
 
-constexpr std::string_view kPlainMagic = "SILF";
-constexpr std::string_view kCipherMagic = "SILE";
+// What a dump prints to, how, and how far.
+struct TDumpContext {
+    TCommandIo& Io;
+    TPacketPrinter& Printer;
+    const TPacketFilter& Filter;
+    std::uint64_t Count = 0;  // 0: no limit
+    std::uint64_t Printed = 0;
+    bool Failed = false;
 
-bool StartsWith(const std::vector<std::uint8_t>& ABytes, std::string_view AMagic,
-                std::size_t AOffset = 0) {
-    return ABytes.size() >= AOffset + AMagic.size() &&
-           std::equal(AMagic.begin(), AMagic.end(), ABytes.begin() + static_cast<long>(AOffset));
+    bool Full() const { return Count != 0 && Printed >= Count; }
+};
+
+// Handles one step of a reader. Returns false when the file is done.
+bool Handle(const std::string& APath, const TLogStep& AStep, TDumpContext& AContext) {
+    switch (AStep.What) {
+        case TLogStep::lsPacket:
+            if (AContext.Filter.Matches(*AStep.Packet)) {
+                AContext.Printer.Print(*AStep.Packet);
+                ++AContext.Printed;
+            }
+            return !AContext.Full();
+        case TLogStep::lsText:
+            AContext.Io.Out << AStep.Text;
+            AContext.Io.Out.flush();
+            return true;
+        case TLogStep::lsDamage:
+        case TLogStep::lsFailure:
+            AContext.Failed = true;
+            [[fallthrough]];
+        case TLogStep::lsSkipped:
+            AContext.Io.Out.flush();
+            AContext.Io.Err << APath << ": " << AStep.Message << std::endl;
+            return AStep.What != TLogStep::lsFailure;
+        case TLogStep::lsWait:
+            return true;
+        case TLogStep::lsEnd:
+            return false;
+    }
+    return false;
 }
 
-// Decrypts an encrypted log file into its plain layout ("SILF" and the packets). Returns an
-// error text, or "" on success. A file that was not closed properly has no padding and may end
-// in a partial block; what can be decrypted is kept.
-std::string Decrypt(const std::vector<std::uint8_t>& AFile, const std::vector<std::uint8_t>& AKey,
-                    std::vector<std::uint8_t>& APlain, std::string& ATruncation) {
-    constexpr std::size_t kPrefix = 4 + 16;
-    if (AFile.size() < kPrefix) {
-        return "truncated before the end of the initialisation vector at offset " +
-               std::to_string(AFile.size());
+std::unique_ptr<TLogReader> OpenReader(const std::string& APath, const TLogReaderOptions& AOptions,
+                                       TDumpContext& AContext) {
+    auto reader = std::make_unique<TLogReader>(AOptions);
+    std::string error;
+    if (!reader->Open(APath, error)) {
+        AContext.Io.Err << APath << ": " << error << std::endl;
+        AContext.Failed = true;
+        return nullptr;
     }
-    std::array<std::uint8_t, 16> iv;
-    std::copy(AFile.begin() + 4, AFile.begin() + kPrefix, iv.begin());
-    const std::size_t cipherBytes = (AFile.size() - kPrefix) / 16 * 16;
-    if ((AFile.size() - kPrefix) % 16 != 0) {
-        ATruncation = "partial cipher block at offset " + std::to_string(kPrefix + cipherBytes);
-    }
-    APlain.assign(AFile.begin() + kPrefix, AFile.begin() + static_cast<long>(kPrefix + cipherBytes));
-    // The file protocol's cipher: AES-128 (the key option is always 16 bytes) in CBC mode.
-    TRijndael aes(AKey.data(), static_cast<int>(AKey.size()));
-    aes.SetMode(cmCBC);
-    aes.SetIVector(iv);
-    aes.Decrypt(APlain.data(), APlain.size());
-    if (!StartsWith(APlain, kPlainMagic)) {
-        APlain.clear();
-        return "wrong key or not a log file: the decrypted data does not start with \"SILF\" "
-               "(offset 20)";
-    }
-    // PKCS#7 padding, present when the file was closed.
-    if (!APlain.empty()) {
-        const std::uint8_t pad = APlain.back();
-        if (pad >= 1 && pad <= 16 && pad <= APlain.size() &&
-            std::all_of(APlain.end() - pad, APlain.end(), [&](std::uint8_t b) { return b == pad; })) {
-            APlain.resize(APlain.size() - pad);
-        }
-    }
-    return "";
+    return reader;
 }
 
-// Prints one file; returns false after reporting an error.
-bool DumpFile(const std::string& APath, const std::vector<std::uint8_t>& AKey, bool AHasKey,
-              TPacketPrinter& APrinter, TCommandIo& AIo) {
-    std::ifstream in(APath, std::ios::binary);
-    if (!in) {
-        AIo.Err << APath << ": cannot open the file\n";
-        return false;
-    }
-    const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)),
-                                         std::istreambuf_iterator<char>());
-    std::vector<std::uint8_t> plain;
-    std::string truncation;
-    std::string where;  // how offsets are counted
-    if (StartsWith(file, kCipherMagic)) {
-        if (!AHasKey) {
-            AIo.Err << APath << ": the file is encrypted: give its key with --key\n";
-            return false;
+void DumpFile(const std::string& APath, const TLogReaderOptions& AOptions, TDumpContext& AContext) {
+    auto reader = OpenReader(APath, AOptions, AContext);
+    if (!reader) return;
+    try {
+        while (Handle(APath, reader->Next(), AContext)) {
         }
-        const std::string error = Decrypt(file, AKey, plain, truncation);
-        if (!error.empty()) {
-            AIo.Err << APath << ": " << error << "\n";
-            return false;
-        }
-        where = " of the decrypted log";
-    } else if (StartsWith(file, kPlainMagic)) {
-        plain = file;
-    } else if (StartsWith(file, "\xEF\xBB\xBF") || file.empty()) {
-        // A text log or text memory dump: already readable.
-        AIo.Out.write(reinterpret_cast<const char*>(file.data()) + (file.empty() ? 0 : 3),
-                      static_cast<std::streamsize>(file.empty() ? 0 : file.size() - 3));
-        AIo.Out.flush();
-        return true;
-    } else {
-        AIo.Err << APath << ": not a log file (no \"SILF\" or \"SILE\" at offset 0)\n";
-        return false;
+    } catch (const std::exception& e) {
+        AContext.Io.Err << APath << ": " << e.what() << std::endl;
+        AContext.Failed = true;
     }
+}
 
-    TSiBinaryPacketReader reader(std::span<const std::uint8_t>(plain).subspan(4), 4);
-    while (!reader.AtEnd()) {
-        try {
-            auto packet = reader.ReadPacket();
-            APrinter.Print(*packet);
-        } catch (const ESiPacketFormatError& e) {
-            AIo.Err << APath << ": " << e.what() << where << "\n";
-            return false;
+// The file that follows the one being read, or "" while there is none: for a base name, the
+// newest of its rotated files; for a path, a new file at that path, or the same file again
+// from its start when it was truncated.
+std::string NextFile(const std::string& APath, bool ABaseName, const std::string& ACurrent,
+                     TLogReader& AReader) {
+    if (ABaseName) {
+        const std::string newest = TSiFileHelper::FindFileName(APath);
+        return newest != ACurrent ? newest : std::string();
+    }
+    const auto identity = TFileSource::IdentityOf(APath);
+    if (!identity) return {};  // moved away, the new one not there yet
+    if (*identity != AReader.Source().Identity()) return APath;
+    const auto size = AReader.Source().Size();
+    return size && *size < AReader.BytesRead() ? APath : std::string();
+}
+
+void Follow(const std::string& APath, const TLogReaderOptions& AOptions, TDumpContext& AContext) {
+    using namespace std::chrono_literals;
+    InstallInterruptHandler();
+    // A path that names no file may be the base name of a rotating file protocol.
+    bool baseName = false;
+    std::string current = APath;
+    if (!TFileSource::IdentityOf(APath)) {
+        const std::string newest = TSiFileHelper::FindFileName(APath);
+        if (!newest.empty()) {
+            baseName = true;
+            current = newest;
         }
     }
-    if (!truncation.empty()) {
-        AIo.Err << APath << ": " << truncation << "\n";
-        return false;
+    auto reader = OpenReader(current, AOptions, AContext);
+    if (!reader) return;
+    try {
+        while (!Interrupted()) {
+            const TLogStep step = reader->Next();
+            if (!Handle(current, step, AContext)) return;
+            if (step.What != TLogStep::lsWait) continue;
+            const std::string next = NextFile(APath, baseName, current, *reader);
+            if (next.empty()) {
+                std::this_thread::sleep_for(100ms);
+                continue;
+            }
+            // What was written to the old file before the switch is printed first.
+            for (TLogStep rest = reader->Next(); rest.What != TLogStep::lsWait;
+                 rest = reader->Next()) {
+                if (!Handle(current, rest, AContext)) return;
+            }
+            current = next;
+            AContext.Io.Err << "silog: following " << current << std::endl;
+            reader = OpenReader(current, AOptions, AContext);
+            if (!reader) return;
+        }
+    } catch (const std::exception& e) {
+        AContext.Io.Err << current << ": " << e.what() << std::endl;
+        AContext.Failed = true;
     }
-    return true;
 }
 
 }  // namespace
 
 int RunDump(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
-    const TArgs args(AArgs, {"--key", "--format", "--pattern"}, {"--help"});
+    std::vector<std::string> valueOptions = {"--key", "--format", "--pattern", "--count"};
+    valueOptions.insert(valueOptions.end(), TPacketFilter::Options().begin(),
+                        TPacketFilter::Options().end());
+    const TArgs args(AArgs, valueOptions, {"--help", "--resync", "--follow"});
     if (args.Flag("--help")) {
         AIo.Out << kHelp;
         return 0;
     }
     const std::string format = args.Value("--format").value_or("text");
-    if (!args.Ok() || args.Positional().empty() || (format != "text" && format != "json")) {
-        AIo.Err << "silog dump: "
-                << (!args.Ok() ? args.Error()
-                               : args.Positional().empty() ? "give at least one file"
-                                                           : "unknown format '" + format + "'")
-                << "\n"
-                << kHelp;
+    const bool follow = args.Flag("--follow");
+    std::string usage;
+    std::optional<TPacketFilter> filter;
+    std::uint64_t count = 0;
+    if (!args.Ok()) {
+        usage = args.Error();
+    } else if (args.Positional().empty()) {
+        usage = "give at least one file";
+    } else if (follow && args.Positional().size() != 1) {
+        usage = "--follow takes exactly one file";
+    } else if (format != "text" && format != "json") {
+        usage = "unknown format '" + format + "'";
+    } else if (filter = TPacketFilter::FromArgs(args, usage); filter) {
+        try {
+            if (const auto n = args.Value("--count")) count = std::stoull(*n);
+        } catch (const std::exception&) {
+            usage = "--count takes a number";
+        }
+    }
+    if (!usage.empty()) {
+        AIo.Err << "silog dump: " << usage << "\n" << kHelp;
         return 2;
     }
-    const auto keyText = args.Value("--key");
-    std::vector<std::uint8_t> key;
-    if (keyText) {
+    TLogReaderOptions options;
+    options.Resync = args.Flag("--resync");
+    options.Follow = follow;
+    if (const auto keyText = args.Value("--key")) {
         // The same conversion as the file protocol's "key" option.
         TSiLookupTable table;
         table.Put("key", *keyText);
-        key = table.GetBytesValue("key", 16, {});
+        options.Key = table.GetBytesValue("key", 16, {});
     }
     TPacketPrinter printer(AIo.Out, format == "json" ? TOutputFormat::Json : TOutputFormat::Text,
-                           args.Value("--pattern").value_or(std::string(CSiDefaultPattern)));
-    bool ok = true;
-    for (const auto& path : args.Positional()) {
-        ok = DumpFile(path, key, !key.empty(), printer, AIo) && ok;
+                           args.Value("--pattern").value_or(std::string(CSiDefaultPattern)),
+                           AIo.Colour);
+    TDumpContext context{AIo, printer, *filter, count};
+    if (follow) {
+        Follow(args.Positional()[0], options, context);
+    } else {
+        for (const auto& path : args.Positional()) {
+            if (context.Full()) break;
+            DumpFile(path, options, context);
+        }
     }
-    return ok ? 0 : 1;
+    return context.Failed ? 1 : 0;
 }
 
 }  // namespace deruz::silog

@@ -10,7 +10,10 @@
 #include "logging/format/text_formatter.h"
 #include "logging/viewer/viewer_server.h"
 #include "tools/silog/commands.h"
+#include "tools/silog/interrupt.h"
+#include "tools/silog/packet_filter.h"
 #include "tools/silog/packet_printer.h"
+#include "tools/silog/text_escape.h"
 
 namespace deruz::silog {
 
@@ -20,24 +23,24 @@ using namespace deruz::logging;
 
 constexpr const char* kHelp =
     "usage: silog listen [--pipe NAME] [--tcp PORT] [--format text|json] [--pattern PATTERN]\n"
-    "                    [--count N] [--once]\n"
+    "                    [--count N] [--once] [--session NAME]... [--min-level LEVEL]\n"
+    "                    [--since TIME] [--until TIME]\n"
     "\n"
     "Serves as a log viewer: accepts one client after another on the pipe NAME (default\n"
     "\"silog\", the pipe protocol's default) and/or the TCP port PORT, and prints one line per\n"
     "packet to standard output (log entries through PATTERN, default\n"
-    "\"[%timestamp%] %level%: %title%\"; JSON objects with --format json). Connections and\n"
-    "their errors are reported on standard error. Runs until interrupted, until N packets\n"
-    "were printed, or (--once) until the first client disconnects.\n";
-
-std::atomic<bool> gInterrupted{false};
-
-extern "C" void OnInterrupt(int) { gInterrupted.store(true); }
+    "\"[%timestamp%] %level%: %title%\", where %level% is the entry type; JSON objects with\n"
+    "--format json). Connections and their errors are reported on standard error. Runs until\n"
+    "interrupted, until N packets were printed, or (--once) until the first client\n"
+    "disconnects. The filters are those of silog dump (see silog dump --help).\n";
 
 }  // namespace
 
 int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
-    const TArgs args(AArgs, {"--pipe", "--tcp", "--format", "--pattern", "--count"},
-                     {"--help", "--once"});
+    std::vector<std::string> valueOptions = {"--pipe", "--tcp", "--format", "--pattern", "--count"};
+    valueOptions.insert(valueOptions.end(), TPacketFilter::Options().begin(),
+                        TPacketFilter::Options().end());
+    const TArgs args(AArgs, valueOptions, {"--help", "--once"});
     const bool once = args.Flag("--once");
     std::atomic<bool> clientGone{false};
     if (args.Flag("--help")) {
@@ -53,6 +56,8 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
     } else if (format != "text" && format != "json") {
         usage = "unknown format '" + format + "'";
     }
+    std::optional<TPacketFilter> filter;
+    if (usage.empty()) filter = TPacketFilter::FromArgs(args, usage);
     TSiViewerServerOptions options;
     std::uint64_t count = 0;
     try {
@@ -74,7 +79,8 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
 
     std::mutex outputLock;
     TPacketPrinter printer(AIo.Out, format == "json" ? TOutputFormat::Json : TOutputFormat::Text,
-                           args.Value("--pattern").value_or(std::string(CSiDefaultPattern)));
+                           args.Value("--pattern").value_or(std::string(CSiDefaultPattern)),
+                           AIo.Colour);
     std::atomic<std::uint64_t> printed{0};
     TSiViewerServer server(options);
     auto name = [](const TSiViewerConnection& c) {
@@ -83,12 +89,13 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
     };
     server.OnConnect = [&](const TSiViewerConnection& c) {
         std::lock_guard lock(outputLock);
-        AIo.Err << "silog: " << name(c) << " connected: " << c.ClientBanner << std::endl;
+        AIo.Err << "silog: " << name(c) << " connected: \"" << EscapeText(c.ClientBanner) << "\""
+                << std::endl;
     };
     server.OnDisconnect = [&](const TSiViewerConnection& c, const std::string& error) {
         std::lock_guard lock(outputLock);
         AIo.Err << "silog: " << name(c) << " disconnected" << (error.empty() ? "" : ": ")
-                << error << std::endl;
+                << EscapeText(error) << std::endl;
         if (once) clientGone.store(true);
     };
     server.OnListenError = [&](TSiViewerTransport, const std::string& error) {
@@ -98,6 +105,7 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
     server.OnPacket = [&](const TSiViewerConnection&, TSiPacket& packet) {
         std::lock_guard lock(outputLock);
         if (count != 0 && printed.load() >= count) return;
+        if (!filter->Matches(packet)) return;
         printer.Print(packet);
         if (++printed == count) server.RequestStop();
     };
@@ -115,9 +123,8 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
         std::lock_guard lock(outputLock);
         AIo.Err << "silog: listening on pipe " << options.PipeName << std::endl;
     }
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
-    while (!gInterrupted.load() && !clientGone.load() && (count == 0 || printed.load() < count)) {
+    InstallInterruptHandler();
+    while (!Interrupted() && !clientGone.load() && (count == 0 || printed.load() < count)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     server.Stop();

@@ -23,16 +23,21 @@ constexpr const char* kUsage =
 
 }  // namespace
 
+bool ColourWanted(bool AIsTerminal, const char* ANoColor) {
+    return AIsTerminal && (ANoColor == nullptr || *ANoColor == '\0');
+}
+
 int SilogMain(const std::vector<std::string>& AArgs, std::istream& AIn, std::ostream& AOut,
-              std::ostream& AErr) {
+              std::ostream& AErr, bool AColour) {
     if (AArgs.empty() || AArgs[0] == "--help" || AArgs[0] == "-h" || AArgs[0] == "help") {
         (AArgs.empty() ? AErr : AOut) << kUsage;
         return AArgs.empty() ? 2 : 0;
     }
     const std::vector<std::string> rest(AArgs.begin() + 1, AArgs.end());
-    TCommandIo io{AIn, AOut, AErr};
+    TCommandIo io{AIn, AOut, AErr, AColour};
     static const std::map<std::string, int (*)(const std::vector<std::string>&, TCommandIo&)>
-        kCommands = {{"check", RunCheck}, {"dump", RunDump}, {"listen", RunListen}, {"send", RunSend}};
+        kCommands = {
+            {"check", RunCheck}, {"dump", RunDump}, {"listen", RunListen}, {"send", RunSend}};
     const auto it = kCommands.find(AArgs[0]);
     if (it == kCommands.end()) {
         AErr << "silog: unknown command '" << AArgs[0] << "'\n" << kUsage;

@@ -1,0 +1,435 @@
+#include "tools/silog/log_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "logging/viewer/packet_reader.h"
+
+namespace deruz::silog {
+
+using namespace deruz::logging;
+
+namespace {
+
+constexpr std::string_view kPlainMagic = "SILF";
+constexpr std::string_view kCipherMagic = "SILE";
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr std::size_t kBlock = 16;
+constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kHeaderSize = 6;
+
+bool StartsWith(const std::vector<std::uint8_t>& ABytes, std::string_view APrefix) {
+    return ABytes.size() >= APrefix.size() &&
+           std::equal(APrefix.begin(), APrefix.end(), ABytes.begin(),
+                      [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
+}
+
+std::int32_t LoadInt32(const std::uint8_t* ABytes) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(ABytes[0]) |
+                                     (static_cast<std::uint32_t>(ABytes[1]) << 8) |
+                                     (static_cast<std::uint32_t>(ABytes[2]) << 16) |
+                                     (static_cast<std::uint32_t>(ABytes[3]) << 24));
+}
+
+// Where the length fields of a kind's fixed part stand, and how long that part is.
+struct TFixedPart {
+    const char* Name;
+    std::size_t Size;
+    std::vector<std::size_t> Lengths;
+};
+
+TFixedPart FixedPartOf(TSiPacketType AType) {
+    switch (AType) {
+        case ptLogEntry:
+            return {"log entry", kSiLogEntryHeaderSize, {8, 12, 16, 20, 24}};
+        case ptControlCommand:
+            return {"control command", kSiControlCommandHeaderSize, {4}};
+        case ptWatch:
+            return {"watch", kSiWatchHeaderSize, {0, 4}};
+        case ptProcessFlow:
+            return {"process flow", kSiProcessFlowHeaderSize, {4, 8}};
+        case ptLogHeader:
+            break;
+    }
+    return {"log header", kSiLogHeaderHeaderSize, {0}};
+}
+
+TLogStep Step(TLogStep::TWhat AWhat) {
+    TLogStep step;
+    step.What = AWhat;
+    return step;
+}
+
+}  // namespace
+
+TLogReader::TLogReader(TLogReaderOptions AOptions) : FOptions(std::move(AOptions)) {}
+
+TLogReader::~TLogReader() = default;
+
+bool TLogReader::Open(const std::string& APath, std::string& AError) {
+    return FSource.Open(APath, AError);
+}
+
+std::string TLogReader::Where() const {
+    return FKind == TKind::Encrypted ? " of the decrypted log" : "";
+}
+
+TLogStep TLogReader::Failure(const std::string& AMessage) {
+    FDone = true;
+    TLogStep step;
+    step.What = TLogStep::lsFailure;
+    step.Message = AMessage;
+    return step;
+}
+
+TLogStep TLogReader::Damage(const std::string& AMessage) {
+    TLogStep step;
+    step.What = TLogStep::lsDamage;
+    step.Message = AMessage + Where();
+    if (FOptions.Resync) {
+        FResyncing = true;
+        FSkipFrom = FOffset;
+        if (Available() > 0) Consume(1);
+    } else {
+        FDone = true;
+    }
+    return step;
+}
+
+std::ptrdiff_t TLogReader::ReadRaw() {
+    const std::size_t old = FRawPending.size();
+    FRawPending.resize(old + kChunk);
+    const std::ptrdiff_t n = FSource.Read(FRawPending.data() + old, kChunk, FError);
+    FRawPending.resize(old + static_cast<std::size_t>(std::max<std::ptrdiff_t>(n, 0)));
+    if (n > 0) FRawRead += static_cast<std::uint64_t>(n);
+    return n;
+}
+
+TLogStep TLogReader::Detect() {
+    while (FRawPending.size() < kPlainMagic.size()) {
+        if (StartsWith(FRawPending, kBom)) break;
+        const std::ptrdiff_t n = ReadRaw();
+        if (n < 0) return Failure(FError);
+        if (n > 0) continue;
+        if (FOptions.Follow) return Step(TLogStep::lsWait);
+        if (FRawPending.empty()) return Failure("empty file");
+        break;
+    }
+    if (StartsWith(FRawPending, kBom)) {
+        FKind = TKind::Text;
+        FRawPending.erase(FRawPending.begin(), FRawPending.begin() + 3);
+    } else if (StartsWith(FRawPending, kPlainMagic)) {
+        FKind = TKind::Binary;
+        FRawPending.erase(FRawPending.begin(), FRawPending.begin() + 4);
+        FOffset = 4;
+    } else if (StartsWith(FRawPending, kCipherMagic)) {
+        if (FOptions.Key.empty()) return Failure("the file is encrypted: give its key with --key");
+        FKind = TKind::Encrypted;
+        FRawPending.erase(FRawPending.begin(), FRawPending.begin() + 4);
+    } else {
+        return Failure("not a log file (no \"SILF\" or \"SILE\" at offset 0)");
+    }
+    return Step(TLogStep::lsPacket);  // only "go on"
+}
+
+bool TLogReader::Pull() {
+    if (FKind == TKind::Binary) {
+        if (FRawPending.empty() && ReadRaw() <= 0) return false;
+        FBuffer.insert(FBuffer.end(), FRawPending.begin(), FRawPending.end());
+        FRawPending.clear();
+        return true;
+    }
+    // Encrypted: "SILE", the 16-byte vector, then AES-128-CBC blocks; the last block carries
+    // PKCS#7 padding when the writer closed the file.
+    for (;;) {
+        if (!FCipher && FRawPending.size() >= kBlock) {
+            FCipher = std::make_unique<TRijndael>(FOptions.Key.data(),
+                                                  static_cast<int>(FOptions.Key.size()));
+            FCipher->SetMode(cmCBC);
+            FCipher->SetIVector(std::span<const std::uint8_t>(FRawPending.data(), kBlock));
+            FRawPending.erase(FRawPending.begin(), FRawPending.begin() + kBlock);
+        }
+        const std::size_t whole = FCipher ? FRawPending.size() / kBlock * kBlock : 0;
+        if (whole > 0) {
+            FCipher->Decrypt(FRawPending.data(), whole);
+            if (!FMagicChecked) {
+                if (!StartsWith(FRawPending, kPlainMagic)) {
+                    FError =
+                        "wrong key or not a log file: the decrypted data does not start "
+                        "with \"SILF\" (offset 20)";
+                    return false;
+                }
+                FMagicChecked = true;
+                FOffset = 4;
+            }
+            const auto end = FRawPending.begin() + static_cast<long>(whole);
+            EmitPlain(FHeld.data(), FHeld.size());
+            EmitPlain(FRawPending.data(), whole - kBlock);
+            FHeld.assign(end - static_cast<long>(kBlock), end);
+            FRawPending.erase(FRawPending.begin(), end);
+            return true;
+        }
+        const std::ptrdiff_t n = ReadRaw();
+        if (n < 0) return false;
+        if (n > 0) continue;
+        if (FOptions.Follow || FEnded) return false;
+        // The end of a file that is not followed: the held block is the last one.
+        FEnded = true;
+        if (!FCipher) {
+            FError = "truncated before the end of the initialisation vector at offset " +
+                     std::to_string(FRawRead);
+            return false;
+        }
+        if (!FRawPending.empty()) {
+            FTruncation =
+                "partial cipher block at offset " + std::to_string(FRawRead - FRawPending.size());
+        }
+        if (!FHeld.empty()) {
+            const std::uint8_t pad = FHeld.back();
+            std::size_t keep = FHeld.size();
+            if (pad >= 1 && pad <= kBlock &&
+                std::all_of(FHeld.end() - pad, FHeld.end(),
+                            [&](std::uint8_t b) { return b == pad; })) {
+                keep -= pad;
+            }
+            const std::size_t before = Available();
+            EmitPlain(FHeld.data(), keep);
+            FHeld.clear();
+            return Available() > before;
+        }
+        return false;
+    }
+}
+
+void TLogReader::EmitPlain(const std::uint8_t* ABytes, std::size_t ACount) {
+    const std::size_t skip = std::min(FPlainSkip, ACount);
+    FPlainSkip -= skip;
+    FBuffer.insert(FBuffer.end(), ABytes + skip, ABytes + ACount);
+}
+
+bool TLogReader::Fill(std::size_t ACount) {
+    while (Available() < ACount) {
+        if (!Pull()) return false;
+    }
+    return true;
+}
+
+void TLogReader::Consume(std::size_t ACount) {
+    FStart += ACount;
+    FOffset += ACount;
+    if (FStart == FBuffer.size()) {
+        FBuffer.clear();
+        FStart = 0;
+    } else if (FStart >= kChunk && FStart * 2 >= FBuffer.size()) {
+        FBuffer.erase(FBuffer.begin(), FBuffer.begin() + static_cast<long>(FStart));
+        FStart = 0;
+    }
+}
+
+std::optional<std::uint64_t> TLogReader::Remaining() {
+    if (FKind != TKind::Binary || FOptions.Follow) return std::nullopt;
+    // A file that is not followed is taken at the size it had when the reader first asked.
+    if (!FSizeAsked) {
+        FSize = FSource.Size();
+        FSizeAsked = true;
+    }
+    if (!FSize || *FSize < FOffset) return std::nullopt;
+    return *FSize - FOffset;
+}
+
+TLogReader::THeaderCheck TLogReader::CheckHeader(std::size_t& ATotal, std::string* AWhy) {
+    // Messages are built only when asked for: resynchronisation tries every byte offset.
+    auto invalid = [&](auto&& AMessage) {
+        if (AWhy != nullptr) *AWhy = AMessage();
+        return hcInvalid;
+    };
+    const std::uint8_t* header = Data();
+    const auto code = static_cast<std::uint16_t>(header[0] | (header[1] << 8));
+    const std::int32_t size = LoadInt32(header + 2);
+    const auto type = SiPacketTypeFromCode(code);
+    if (!type) {
+        return invalid([&] {
+            return "Unknown packet type code " + std::to_string(code) + " at offset " +
+                   std::to_string(FOffset);
+        });
+    }
+    if (size < 0) {
+        return invalid([&] {
+            return "Negative packet size " + std::to_string(size) + " at offset " +
+                   std::to_string(FOffset + 2);
+        });
+    }
+    ATotal = kHeaderSize + static_cast<std::size_t>(size);
+    const TFixedPart fixed = FixedPartOf(*type);
+    if (static_cast<std::size_t>(size) < fixed.Size) {
+        return invalid([&] {
+            return std::string("Body of the ") + fixed.Name + " (" + std::to_string(size) +
+                   " bytes) is shorter than its " + std::to_string(fixed.Size) +
+                   "-byte header at offset " + std::to_string(FOffset + kHeaderSize);
+        });
+    }
+    if (const auto remaining = Remaining(); remaining && ATotal > *remaining) {
+        return invalid([&] {
+            return "Truncated packet: body of " + std::to_string(size) + " bytes, " +
+                   std::to_string(*remaining - kHeaderSize) + " available at offset " +
+                   std::to_string(FOffset);
+        });
+    }
+    if (!Fill(kHeaderSize + fixed.Size)) return hcNeedMore;
+    std::uint64_t lengths = 0;
+    for (const std::size_t at : fixed.Lengths) {
+        const std::int32_t length = LoadInt32(Data() + kHeaderSize + at);
+        if (length < 0) {
+            return invalid([&] {
+                return std::string("Negative length ") + std::to_string(length) + " in " +
+                       fixed.Name + " body at offset " + std::to_string(FOffset + kHeaderSize + at);
+            });
+        }
+        lengths += static_cast<std::uint64_t>(length);
+    }
+    if (lengths != static_cast<std::uint64_t>(size) - fixed.Size) {
+        return invalid([&] {
+            return std::string("Lengths of the ") + fixed.Name + " give " +
+                   std::to_string(fixed.Size + lengths) + " body bytes, the packet header " +
+                   std::to_string(size) + " at offset " + std::to_string(FOffset + kHeaderSize);
+        });
+    }
+    return Fill(ATotal) ? hcOk : hcNeedMore;
+}
+
+TLogStep TLogReader::NextText() {
+    if (FRawPending.empty()) {
+        const std::ptrdiff_t n = ReadRaw();
+        if (n < 0) return Failure(FError);
+        if (n == 0) {
+            if (FOptions.Follow) return Step(TLogStep::lsWait);
+            FDone = true;
+            TLogStep step = Step(TLogStep::lsText);
+            step.Text = FEscaper.Finish();
+            return step;
+        }
+    }
+    TLogStep step = Step(TLogStep::lsText);
+    step.Text = FEscaper.Feed(
+        std::string_view(reinterpret_cast<const char*>(FRawPending.data()), FRawPending.size()));
+    FRawPending.clear();
+    return step;
+}
+
+TLogStep TLogReader::NextPacket() {
+    if (!Fill(kHeaderSize)) {
+        if (!FError.empty()) return Failure(FError);
+        if (FOptions.Follow) return Step(TLogStep::lsWait);
+        if (Available() == 0) {
+            FDone = true;
+            if (!FTruncation.empty()) {
+                TLogStep step = Step(TLogStep::lsDamage);
+                step.Message = FTruncation;
+                return step;
+            }
+            return Step(TLogStep::lsEnd);
+        }
+        return Damage("Truncated packet header: " + std::to_string(kHeaderSize) +
+                      " bytes needed, " + std::to_string(Available()) + " available at offset " +
+                      std::to_string(FOffset));
+    }
+    std::size_t total = 0;
+    std::string why;
+    const THeaderCheck check = CheckHeader(total, &why);
+    if (check != hcOk) {
+        if (!FError.empty()) return Failure(FError);
+        if (check == hcInvalid) return Damage(why);
+        if (FOptions.Follow) return Step(TLogStep::lsWait);
+        // Cut off by the end of the file: the library's reader names what is missing.
+        try {
+            TSiBinaryPacketReader(std::span<const std::uint8_t>(Data(), Available()), FOffset)
+                .ReadPacket();
+        } catch (const ESiPacketFormatError& e) {
+            return Damage(e.what());
+        }
+        return Damage("Truncated packet at offset " + std::to_string(FOffset));
+    }
+    try {
+        TSiBinaryPacketReader reader(std::span<const std::uint8_t>(Data(), total), FOffset);
+        TLogStep step = Step(TLogStep::lsPacket);
+        step.Packet = reader.ReadPacket();
+        Consume(total);
+        return step;
+    } catch (const ESiPacketFormatError& e) {
+        return Damage(e.what());
+    }
+}
+
+TLogStep TLogReader::Resync() {
+    for (;;) {
+        if (!Fill(kHeaderSize)) {
+            if (!FError.empty()) return Failure(FError);
+            if (FOptions.Follow) return Step(TLogStep::lsWait);
+            Consume(Available());
+            FResyncing = false;
+            FDone = true;
+            TLogStep step = Step(TLogStep::lsSkipped);
+            step.Message = "skipped " + std::to_string(FOffset - FSkipFrom) +
+                           " bytes from offset " + std::to_string(FSkipFrom) +
+                           " to the end of the file" + Where();
+            return step;
+        }
+        // Every packet type code is below 256: skip straight to the next byte pair that
+        // could be one.
+        static const std::array<bool, 256> kTypeCode = [] {
+            std::array<bool, 256> table{};
+            for (std::size_t i = 0; i < table.size(); ++i) {
+                table[i] = SiPacketTypeFromCode(static_cast<std::uint16_t>(i)).has_value();
+            }
+            return table;
+        }();
+        const std::uint8_t* bytes = Data();
+        const std::size_t last = Available() - 1;
+        std::size_t skip = 0;
+        while (skip < last && (bytes[skip + 1] != 0 || !kTypeCode[bytes[skip]])) ++skip;
+        if (skip > 0) {
+            Consume(skip);
+            continue;
+        }
+        std::size_t total = 0;
+        const THeaderCheck check = CheckHeader(total, nullptr);
+        if (check == hcOk) {
+            try {
+                TSiBinaryPacketReader reader(std::span<const std::uint8_t>(Data(), total), FOffset);
+                FFound = reader.ReadPacket();
+                TLogStep step = Step(TLogStep::lsSkipped);
+                step.Message = "skipped " + std::to_string(FOffset - FSkipFrom) +
+                               " bytes from offset " + std::to_string(FSkipFrom) + " to offset " +
+                               std::to_string(FOffset) + Where();
+                Consume(total);
+                FResyncing = false;
+                return step;
+            } catch (const ESiPacketFormatError&) {
+            }
+        } else if (!FError.empty()) {
+            return Failure(FError);
+        } else if (check == hcNeedMore && FOptions.Follow) {
+            return Step(TLogStep::lsWait);  // the candidate may still be written
+        }
+        Consume(1);
+    }
+}
+
+TLogStep TLogReader::Next() {
+    if (FFound) {
+        TLogStep step = Step(TLogStep::lsPacket);
+        step.Packet = std::move(FFound);
+        FFound = nullptr;
+        return step;
+    }
+    if (FDone) return Step(TLogStep::lsEnd);
+    if (FKind == TKind::Unknown) {
+        const TLogStep detected = Detect();
+        if (FKind == TKind::Unknown) return detected;
+    }
+    if (FKind == TKind::Text) return NextText();
+    if (FResyncing) return Resync();
+    return NextPacket();
+}
+
+}  // namespace deruz::silog
