@@ -251,6 +251,17 @@ void TSiLogger::Disconnect() {
     }
 }
 
+std::uint64_t TSiLogger::DroppedPackets(std::string_view ACaption) {
+    std::lock_guard lock(FCriticalSection);
+    std::uint64_t count = 0;
+    for (const auto& protocol : FProtocols) {
+        if (ACaption.empty() || SiSameText(protocol->Caption(), ACaption)) {
+            count += protocol->DroppedPackets();
+        }
+    }
+    return count;
+}
+
 std::size_t TSiLogger::ProtocolCount() {
     std::lock_guard lock(FCriticalSection);
     return FProtocols.size();

@@ -216,6 +216,9 @@ class TSiLogger {
     // The protocols now in force, for inspection (under the caller's care: they live until
     // the connections change).
     std::size_t ProtocolCount();
+    // Packets dropped by the protocols now in force (see TSiProtocol::DroppedPackets): by all
+    // of them, or with ACaption by the one of that caption (0 when there is none).
+    std::uint64_t DroppedPackets(std::string_view ACaption = {});
 
   protected:
     virtual bool DoFilter(TSiPacket& APacket);

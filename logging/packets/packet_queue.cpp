@@ -50,6 +50,7 @@ void TSiPacketQueue::Trim() {
         TSiPacketQueueItem LItem = std::move(FItems.front());
         FItems.pop_front();
         FSize -= LItem.Cost;
+        ++FTrimmed;
         Delete(LItem);
     }
     if (FItems.empty()) {

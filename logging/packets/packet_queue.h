@@ -53,6 +53,8 @@ class TSiPacketQueue {
     void SetOnDelete(TSiPacketQueueEvent AValue) { FOnDelete = std::move(AValue); }
 
     std::int32_t Count() const noexcept { return static_cast<std::int32_t>(FItems.size()); }
+    // Packets discarded so far because the budget was exceeded (not those Clear discards).
+    std::uint64_t Trimmed() const noexcept { return FTrimmed; }
     // The bytes counted against the budget: the sizes of the queued packets plus 24 each.
     std::int64_t Size() const noexcept { return FSize; }
 
@@ -69,6 +71,7 @@ class TSiPacketQueue {
     std::deque<TSiPacketQueueItem> FItems;
     std::int64_t FSize = 0;
     std::int64_t FBacklog = 0;
+    std::uint64_t FTrimmed = 0;
     TSiPacketQueueEvent FOnDelete;
 };
 

@@ -408,7 +408,11 @@ void TSiProtocol::ImplWritePacket(TSiPacket& APacket) {
     try {
         if (FBacklogEnabled) {
             if (APacket.Level < FBacklogFlushOn || APacket.Level == lvControl) {
+                const std::uint64_t LTrimmed = FQueue.Trimmed();
                 FQueue.Push(APacket);
+                if (FQueue.Trimmed() != LTrimmed) {
+                    FDropped.fetch_add(FQueue.Trimmed() - LTrimmed, std::memory_order_relaxed);
+                }
                 return;
             }
             while (const TSiPacketPtr LQueued = FQueue.Pop()) {

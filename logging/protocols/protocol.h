@@ -99,6 +99,13 @@ class TSiProtocol : private TSiSchedulerTarget {
     // option, by default the protocol's name.
     std::string Caption() const;
     bool Failed() const noexcept { return FFailed.load(std::memory_order_acquire); }
+    // Packets this protocol has dropped since it was made: the oldest held back when the
+    // backlog overflowed, and asynchronous writes dropped because the queue was full (without
+    // throttling, or once failed) or a packet was larger than the whole queue. May be read at
+    // any time.
+    std::uint64_t DroppedPackets() const noexcept {
+        return FDropped.load(std::memory_order_relaxed);
+    }
     bool Asynchronous() const noexcept { return FAsyncEnabled; }
 
     // Names for the log header, set by the logger core.
@@ -189,6 +196,9 @@ class TSiProtocol : private TSiSchedulerTarget {
     // raising; and the failed state that decides whether writers wait for room.
     void RunSchedulerCommand(TSiSchedulerCommand& ACommand) noexcept override;
     bool SchedulerTargetFailed() const noexcept override { return Failed(); }
+    void SchedulerDroppedWrites(std::uint64_t ACount) noexcept override {
+        FDropped.fetch_add(ACount, std::memory_order_relaxed);
+    }
     // Whether the calling thread is the worker of this protocol's scheduler.
     static bool IsOwnWorker(const TSiSchedulerTarget& ATarget, const TSiScheduler* ACurrent);
     // Stops and frees a scheduler retired by a Disconnect on its own worker thread, unless the
@@ -217,6 +227,7 @@ class TSiProtocol : private TSiSchedulerTarget {
 
     bool FKeepOpen = true;
     std::atomic<bool> FFailed{false};
+    std::atomic<std::uint64_t> FDropped{0};
     bool FConnected = false;
     bool FInitialized = false;
 

@@ -24,18 +24,20 @@ std::optional<TSiSchedulerCommand> TSiSchedulerQueue::Pop() {
 
 std::int64_t TSiSchedulerQueue::Trim(std::int64_t ABytes) {
     std::int64_t LFreed = 0;
+    std::int64_t LDropped = 0;
     auto LItem = FItems.begin();
     while (LItem != FItems.end() && LFreed < ABytes) {
         if (LItem->Action() == saWritePacket) {
             const std::int64_t LCost = LItem->Size() + kItemOverhead;
             LFreed += LCost;
             FSize -= LCost;
+            ++LDropped;
             LItem = FItems.erase(LItem);
         } else {
             ++LItem;
         }
     }
-    return LFreed;
+    return LDropped;
 }
 
 void TSiSchedulerQueue::Clear() {
@@ -95,7 +97,11 @@ void TSiScheduler::Stop() {
 bool TSiScheduler::Schedule(TSiSchedulerCommand ACommand) {
     const std::int64_t LSize = ACommand.Size();
     std::unique_lock LGuard(FLock);
-    if (!FStarted || FStopped.load(std::memory_order_relaxed) || LSize > FThreshold) {
+    if (!FStarted || FStopped.load(std::memory_order_relaxed)) {
+        return false;
+    }
+    if (LSize > FThreshold) {
+        if (ACommand.Action() == saWritePacket) FTarget.SchedulerDroppedWrites(1);
         return false;
     }
     while (FQueue.Size() + LSize > FThreshold) {
@@ -104,7 +110,9 @@ bool TSiScheduler::Schedule(TSiSchedulerCommand ACommand) {
         if (!FThrottle || FTarget.SchedulerTargetFailed() ||
             std::this_thread::get_id() == FWorkerId) {
             if (LSize > 0) {
-                FQueue.Trim(LSize);
+                if (const std::int64_t LDropped = FQueue.Trim(LSize); LDropped > 0) {
+                    FTarget.SchedulerDroppedWrites(static_cast<std::uint64_t>(LDropped));
+                }
             }
             break;
         }

@@ -52,6 +52,9 @@ class TSiSchedulerTarget {
     virtual void RunSchedulerCommand(TSiSchedulerCommand& ACommand) noexcept = 0;
     // Once failed, writers no longer wait for room, and a stopping worker drops what is left.
     virtual bool SchedulerTargetFailed() const noexcept = 0;
+    // ACount queued or offered writes were dropped (the queue was full or the write larger than
+    // the whole queue). Called by the writing thread under the scheduler's lock.
+    virtual void SchedulerDroppedWrites(std::uint64_t ACount) noexcept = 0;
 
   protected:
     ~TSiSchedulerTarget() = default;
@@ -95,7 +98,7 @@ class TSiSchedulerQueue {
     std::optional<TSiSchedulerCommand> Pop();
     // Drops queued writes from the oldest on, skipping every other command, until at least
     // ABytes (each write counted with its 24 bytes) are freed or the end is reached. Returns
-    // the bytes freed.
+    // the number of writes dropped.
     std::int64_t Trim(std::int64_t ABytes);
     void Clear();
 

@@ -193,6 +193,20 @@ TEST_F(LoggerTest, DispatchByCaption) {
     EXPECT_EQ(errors, (std::vector<std::string>{"No protocol found with the specified caption"}));
 }
 
+// What the protocols dropped, summed, or for one caption.
+TEST_F(LoggerTest, DroppedPacketsOfTheProtocolsInForce) {
+    logger.SetConnections(
+        "corerec(caption=Full, backlog.enabled=true, backlog.queue=1), corerec(caption=Other)");
+    logger.SetEnabled(true);
+    TSiSession* session = logger.AddSession("S");
+    for (int i = 0; i < 100; ++i) session->LogDebug("entry %d", {i});
+    const std::uint64_t dropped = logger.DroppedPackets("full");
+    EXPECT_GT(dropped, 50u);
+    EXPECT_EQ(logger.DroppedPackets(), dropped);
+    EXPECT_EQ(logger.DroppedPackets("Other"), 0u);
+    EXPECT_EQ(logger.DroppedPackets("none"), 0u);
+}
+
 TEST_F(LoggerTest, StoredSessionsAreFoundWithoutRegardToCase) {
     TSiSession* first = logger.AddSession("Foo");
     TSiSession* second = logger.AddSession("foo");

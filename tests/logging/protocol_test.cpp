@@ -206,6 +206,23 @@ TEST(ProtocolTest, BacklogWithoutKeepOpenWritesBursts) {
     EXPECT_FALSE(LProtocol->Failed());
 }
 
+TEST(ProtocolTest, BacklogOverflowDropsTheOldestAndCountsThem) {
+    const auto LProtocol = MakeRecording("backlog.enabled=true, backlog.queue=1");
+    LProtocol->Connect();
+    for (int LIndex = 0; LIndex < 100; ++LIndex) {
+        LProtocol->WritePacket(*Entry("d" + std::to_string(LIndex), lvDebug));
+    }
+    LProtocol->WritePacket(*Entry("e", lvError));
+    // The burst holds what the 1 KB backlog kept: the newest entries and the error.
+    const Calls LCalls = LProtocol->Recorder().Calls();
+    const auto LWrites = std::count_if(LCalls.begin(), LCalls.end(),
+                                       [](const std::string& ACall) { return ACall.rfind("write:", 0) == 0; });
+    ASSERT_GT(LWrites, 1);
+    EXPECT_EQ(LCalls.back(), "disconnect");
+    EXPECT_EQ(LCalls[LCalls.size() - 3], "write:d99");
+    EXPECT_EQ(LProtocol->DroppedPackets(), 101u - static_cast<std::uint64_t>(LWrites));
+}
+
 TEST(ProtocolTest, ControlCommandNeverFlushesTheBacklog) {
     // Even with the flush level at debug, below the control level, a control command waits.
     const auto LProtocol =

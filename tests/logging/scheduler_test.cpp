@@ -64,13 +64,13 @@ TEST(SchedulerQueueTest, TrimDropsOnlyWritesFromTheOldest) {
     EXPECT_EQ(LCommand->RefCount(), 2);
 
     // One byte more than one write: the walk passes the dispatch and takes the next write too.
-    EXPECT_EQ(LQueue.Trim(LCost + 1), 2 * LCost);
+    EXPECT_EQ(LQueue.Trim(LCost + 1), 2);  // two writes dropped
     EXPECT_EQ(LPackets[0]->RefCount(), 1);
     EXPECT_EQ(LPackets[1]->RefCount(), 1);
     EXPECT_EQ(LQueue.Size(), LCost + 3 * 24);
 
     // However much is asked for, only writes go.
-    EXPECT_EQ(LQueue.Trim(1 << 20), LCost);
+    EXPECT_EQ(LQueue.Trim(1 << 20), 1);
     std::vector<TSiSchedulerAction> LRest;
     while (const std::optional<TSiSchedulerCommand> LQueued = LQueue.Pop()) {
         LRest.push_back(LQueued->Action());
@@ -88,6 +88,8 @@ class TActionRecorder final : public TSiSchedulerTarget {
         FActions.push_back(ACommand.Action());
     }
     bool SchedulerTargetFailed() const noexcept override { return false; }
+    void SchedulerDroppedWrites(std::uint64_t ACount) noexcept override { Dropped += ACount; }
+    std::atomic<std::uint64_t> Dropped{0};
     std::vector<TSiSchedulerAction> Actions() {
         std::lock_guard LGuard(FLock);
         return FActions;
@@ -108,6 +110,7 @@ TEST(SchedulerTest, RefusesWhenNotRunningOrTooLarge) {
     const TSiPacketPtr LBig = Entry(std::string(100, 'b'));
     EXPECT_FALSE(LScheduler.Schedule(TSiSchedulerCommand(*LBig)));
     EXPECT_EQ(LBig->RefCount(), 1);  // the refused command let go of its packet
+    EXPECT_EQ(LTarget.Dropped, 1u);
     EXPECT_TRUE(LScheduler.Schedule(TSiSchedulerCommand(saConnect)));
 
     LScheduler.Stop();
@@ -151,6 +154,7 @@ TEST(SchedulerTest, CommandsLargerThanTheQueueAreDropped) {
     EXPECT_EQ(LPacket->RefCount(), 1);
     LProtocol->Disconnect();
     EXPECT_EQ(LProtocol->Recorder().Calls(), (Calls{"connect", "header:@", "disconnect"}));
+    EXPECT_EQ(LProtocol->DroppedPackets(), 1u);
 }
 
 TEST(SchedulerTest, ErrorsReachOnErrorOnTheWorker) {
@@ -225,6 +229,7 @@ TEST(SchedulerTest, WithoutThrottleOnlyTheOldestWritesAreDropped) {
     EXPECT_EQ(LCalls.back(), "disconnect");
     const std::vector<int> LWritten = WrittenNumbers(LCalls);
     EXPECT_LT(LWritten.size(), 101u);
+    EXPECT_EQ(LProtocol->DroppedPackets(), 101u - LWritten.size());  // every one counted
     EXPECT_EQ(LWritten.back(), 100);
     EXPECT_TRUE(std::is_sorted(LWritten.begin(), LWritten.end()));
 }
