@@ -215,8 +215,9 @@ TEST(ProtocolTest, BacklogOverflowDropsTheOldestAndCountsThem) {
     LProtocol->WritePacket(*Entry("e", lvError));
     // The burst holds what the 1 KB backlog kept: the newest entries and the error.
     const Calls LCalls = LProtocol->Recorder().Calls();
-    const auto LWrites = std::count_if(LCalls.begin(), LCalls.end(),
-                                       [](const std::string& ACall) { return ACall.rfind("write:", 0) == 0; });
+    const auto LWrites = std::count_if(LCalls.begin(), LCalls.end(), [](const std::string& ACall) {
+        return ACall.rfind("write:", 0) == 0;
+    });
     ASSERT_GT(LWrites, 1);
     EXPECT_EQ(LCalls.back(), "disconnect");
     EXPECT_EQ(LCalls[LCalls.size() - 3], "write:d99");

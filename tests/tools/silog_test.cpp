@@ -1,5 +1,7 @@
 // The silog tool's commands, run in process: check, send, dump (plain, encrypted, damaged)
 // and listen.
+#include "tools/silog/silog.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,8 +9,6 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
-
-#include "tools/silog/silog.h"
 
 namespace deruz::silog {
 namespace {
@@ -80,10 +80,10 @@ TEST(SilogSendAndDump, PlainAndEncryptedFilesReadBack) {
     const std::string plain = TempPath("silog_plain.sil");
     const std::string secret = TempPath("silog_secret.sil");
     const TResult sent = Silog({"send", "--connections",
-                              "file(filename=\"" + plain + "\"), file(filename=\"" + secret +
-                                  "\", encrypt=true, key=\"my key\")",
-                              "--level", "warning"},
-                             "first\r\nsecond\n");
+                                "file(filename=\"" + plain + "\"), file(filename=\"" + secret +
+                                    "\", encrypt=true, key=\"my key\")",
+                                "--level", "warning"},
+                               "first\r\nsecond\n");
     ASSERT_EQ(sent.Status, 0) << sent.Err;
 
     const TResult a = Silog({"dump", "--pattern", "%level% %session% %title%", plain});
@@ -106,11 +106,26 @@ TEST(SilogSendAndDump, PlainAndEncryptedFilesReadBack) {
     EXPECT_NE(json.Out.find("\"packet\":\"LogEntry\""), std::string::npos);
 }
 
+TEST(SilogSend, ReportsDroppedPackets) {
+    const std::string path = TempPath("silog_dropped.sil");
+    // A backlog of 1 KB that nothing flushes: most of the 100 lines are dropped.
+    std::string lines;
+    for (int i = 0; i < 100; ++i) lines += "line " + std::to_string(i) + "\n";
+    const TResult r =
+        Silog({"send", "--level", "debug", "--connections",
+               "file(filename=\"" + path + "\", backlog.enabled=true, backlog.queue=1)"},
+              lines);
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_NE(r.Err.find(" packets dropped"), std::string::npos) << r.Err;
+    const TResult kept = Silog({"send", "--connections", "file(filename=\"" + path + "\")", "x"});
+    EXPECT_EQ(kept.Err, "");
+}
+
 TEST(SilogDump, DamageIsReportedAfterWhatCameBefore) {
     const std::string path = TempPath("silog_damaged.sil");
-    ASSERT_EQ(Silog({"send", "--connections", "file(filename=\"" + path + "\")", "one", "two"})
-                  .Status,
-              0);
+    ASSERT_EQ(
+        Silog({"send", "--connections", "file(filename=\"" + path + "\")", "one", "two"}).Status,
+        0);
     std::ifstream in(path, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     in.close();
@@ -120,8 +135,7 @@ TEST(SilogDump, DamageIsReportedAfterWhatCameBefore) {
     EXPECT_EQ(r.Status, 1);
     EXPECT_EQ(r.Out, "one\n");
     EXPECT_NE(r.Err.find(cut), std::string::npos);
-    EXPECT_NE(r.Err.find("offset " + std::to_string(4 + (bytes.size() - 4) / 2)),
-              std::string::npos)
+    EXPECT_NE(r.Err.find("offset " + std::to_string(4 + (bytes.size() - 4) / 2)), std::string::npos)
         << r.Err;
 
     const std::string junk = TempPath("silog_junk.sil");
@@ -130,7 +144,8 @@ TEST(SilogDump, DamageIsReportedAfterWhatCameBefore) {
 }
 
 TEST(SilogListen, ReceivesWhatSendWrites) {
-    const std::string pipe = "silog-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed());
+    const std::string pipe =
+        "silog-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed());
     TResult listened;
     std::thread listener([&] {
         listened = Silog({"listen", "--pipe", pipe, "--count", "3", "--pattern", "%title%"});

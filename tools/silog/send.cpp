@@ -1,9 +1,10 @@
 // silog send: logs messages through the library, like logger(1) does for syslog.
+#include <cstdint>
 #include <istream>
 #include <ostream>
 
-#include "logging/core/logger.h"
 #include "logging/config/lookup_table.h"
+#include "logging/core/logger.h"
 #include "logging/core/session.h"
 #include "tools/silog/commands.h"
 
@@ -73,12 +74,24 @@ int RunSend(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
     TSiSession* session = logger.AddSession(args.Value("--session").value_or("Main"), true);
     auto send = [&](const std::string& title) {
         switch (level) {
-            case lvDebug: session->LogDebug(title); break;
-            case lvVerbose: session->LogVerbose(title); break;
-            case lvWarning: session->LogWarning(title); break;
-            case lvError: session->LogError(title); break;
-            case lvFatal: session->LogFatal(title); break;
-            default: session->LogMessage(title); break;
+            case lvDebug:
+                session->LogDebug(title);
+                break;
+            case lvVerbose:
+                session->LogVerbose(title);
+                break;
+            case lvWarning:
+                session->LogWarning(title);
+                break;
+            case lvError:
+                session->LogError(title);
+                break;
+            case lvFatal:
+                session->LogFatal(title);
+                break;
+            default:
+                session->LogMessage(title);
+                break;
         }
     };
     if (!args.Positional().empty()) {
@@ -91,6 +104,11 @@ int RunSend(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
         }
     }
     logger.SetEnabled(false);  // disconnects: buffered and queued packets are written now
+    // Dropping is allowed (a full backlog, an asynchronous queue without throttling) but never
+    // silent.
+    if (const std::uint64_t dropped = logger.DroppedPackets(); dropped > 0) {
+        AIo.Err << "silog: " << dropped << (dropped == 1 ? " packet" : " packets") << " dropped\n";
+    }
     return failed ? 1 : 0;
 }
 
