@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 
 #include "logging/base/errors.h"
 
@@ -337,6 +338,32 @@ std::string SiUnknownSystemErrorText(std::uint32_t AError) {
     return "System error " + std::to_string(AError);
 }
 
+namespace {
+
+// The rest of AFile; nothing when it holds more than AMaxSize bytes. Raises ESiError when the
+// system cannot read it.
+std::optional<std::string> ReadToEnd(TSiFileHandle& AFile, std::size_t AMaxSize,
+                                     std::size_t AReserve) {
+    std::string LBytes;
+    LBytes.reserve(std::min(AReserve, AMaxSize));
+    char LBuffer[65536];
+    for (;;) {
+        std::size_t LRead = 0;
+        if (!AFile.Read(LBuffer, sizeof LBuffer, LRead)) {
+            throw ESiError("Stream read error");
+        }
+        if (LRead == 0) {
+            return LBytes;
+        }
+        if (LRead > AMaxSize - LBytes.size()) {
+            return std::nullopt;
+        }
+        LBytes.append(LBuffer, LRead);
+    }
+}
+
+}  // namespace
+
 std::string SiReadRegularFile(const std::string& AFileName, std::size_t AMaxSize) {
     const std::string LPrefix = "Cannot open file \"" + AFileName + "\". ";
     const auto NotRegular = [&LPrefix] { return ESiError(LPrefix + "Not a regular file"); };
@@ -359,23 +386,13 @@ std::string SiReadRegularFile(const std::string& AFileName, std::size_t AMaxSize
     if (LSize > 0 && static_cast<std::uint64_t>(LSize) > AMaxSize) {
         throw TooLarge();
     }
-    std::string LBytes;
-    LBytes.reserve(LSize > 0 ? static_cast<std::size_t>(LSize) : 0);
-    char LBuffer[65536];
-    for (;;) {
-        std::size_t LRead = 0;
-        if (!LFile.Read(LBuffer, sizeof LBuffer, LRead)) {
-            throw ESiError("Stream read error");
-        }
-        if (LRead == 0) {
-            return LBytes;
-        }
-        // A file that grows while it is read is held to the same limit.
-        if (LRead > AMaxSize - LBytes.size()) {
-            throw TooLarge();
-        }
-        LBytes.append(LBuffer, LRead);
+    // A file that grows while it is read is held to the same limit.
+    std::optional<std::string> LBytes =
+        ReadToEnd(LFile, AMaxSize, LSize > 0 ? static_cast<std::size_t>(LSize) : 0);
+    if (!LBytes) {
+        throw TooLarge();
     }
+    return std::move(*LBytes);
 }
 
 std::string SiReadFile(const std::string& AFileName) {
@@ -384,18 +401,7 @@ std::string SiReadFile(const std::string& AFileName) {
     if (!LFile.IsOpen()) {
         throw ESiError("Cannot open file \"" + AFileName + "\". " + SiSystemErrorText(LError));
     }
-    std::string LBytes;
-    char LBuffer[65536];
-    for (;;) {
-        std::size_t LRead = 0;
-        if (!LFile.Read(LBuffer, sizeof LBuffer, LRead)) {
-            throw ESiError("Stream read error");
-        }
-        if (LRead == 0) {
-            return LBytes;
-        }
-        LBytes.append(LBuffer, LRead);
-    }
+    return *ReadToEnd(LFile, std::string().max_size(), 0);
 }
 
 }  // namespace deruz::logging

@@ -14,6 +14,7 @@
 
 #include "logging/base/datetime.h"
 #include "logging/format/binary_formatter.h"
+#include "tests/tools/silog_run.h"
 #include "tools/silog/silog.h"
 
 namespace deruz::silog {
@@ -22,18 +23,8 @@ namespace {
 using namespace deruz::logging;
 using namespace std::chrono_literals;
 
-struct TResult {
-    int Status;
-    std::string Out;
-    std::string Err;
-};
-
-TResult Silog(const std::vector<std::string>& AArgs, const std::string& AInput = "") {
-    std::istringstream in(AInput);
-    std::ostringstream out, err;
-    const int status = SilogMain(AArgs, in, out, err);
-    return {status, out.str(), err.str()};
-}
+using testing::Silog;
+using testing::TResult;
 
 std::string TempPath(const std::string& AName) {
     const std::string path = ::testing::TempDir() + AName;

@@ -1,5 +1,6 @@
 // The silog tool's commands, run in process: check, send, dump (plain, encrypted, damaged)
 // and listen.
+#include "tests/tools/silog_run.h"
 #include "tools/silog/silog.h"
 
 #include <gtest/gtest.h>
@@ -13,18 +14,8 @@
 namespace deruz::silog {
 namespace {
 
-struct TResult {
-    int Status;
-    std::string Out;
-    std::string Err;
-};
-
-TResult Silog(const std::vector<std::string>& AArgs, const std::string& AInput = "") {
-    std::istringstream in(AInput);
-    std::ostringstream out, err;
-    const int status = SilogMain(AArgs, in, out, err);
-    return {status, out.str(), err.str()};
-}
+using testing::Silog;
+using testing::TResult;
 
 std::string TempPath(const std::string& name) {
     const std::string path = ::testing::TempDir() + name;
