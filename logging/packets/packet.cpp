@@ -41,31 +41,23 @@ constexpr std::string_view kLineBreak = "\r\n";
 }  // namespace
 
 void TSiPacket::SetThreadSafe(bool AValue) {
-    if (AValue == FThreadSafe) {
-        return;
-    }
     FThreadSafe = AValue;
-    if (AValue) {
-        FCriticalSection = std::make_unique<std::recursive_mutex>();
-    } else {
-        FCriticalSection.reset();
-    }
 }
 
 void TSiPacket::Lock() {
     if (FThreadSafe) {
-        FCriticalSection->lock();
+        FCriticalSection.lock();
     }
 }
 
 void TSiPacket::Unlock() {
     if (FThreadSafe) {
-        FCriticalSection->unlock();
+        FCriticalSection.unlock();
     }
 }
 
 bool TSiPacket::TryLock() {
-    return !FThreadSafe || FCriticalSection->try_lock();
+    return !FThreadSafe || FCriticalSection.try_lock();
 }
 
 TSiLogEntry::TSiLogEntry(TSiLogEntryType ALogEntryType, TSiViewerId AViewerId)

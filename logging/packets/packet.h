@@ -45,9 +45,9 @@ class TSiPacket : public TSiRefCounted {
 
     bool GetThreadSafe() const noexcept { return FThreadSafe; }
 
-    // Creates the packet's lock when switched on and deletes it when switched off; setting
-    // the current value again does nothing. Must not be called while the packet is shared
-    // between threads or while it is locked.
+    // Switches the packet's lock on or off. The lock is part of the packet, so switching
+    // allocates nothing (every packet of a core with an asynchronous protocol is switched on).
+    // Must not be called while the packet is shared between threads or while it is locked.
     void SetThreadSafe(bool AValue);
 
     // Enter and leave the packet's lock when it is thread-safe; otherwise do nothing.
@@ -68,7 +68,7 @@ class TSiPacket : public TSiRefCounted {
     TSiPacket() = default;
 
     bool FThreadSafe = false;
-    std::unique_ptr<std::recursive_mutex> FCriticalSection;
+    std::recursive_mutex FCriticalSection;
 };
 
 using TSiPacketPtr = TSiRef<TSiPacket>;
