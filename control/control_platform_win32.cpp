@@ -119,7 +119,7 @@ class TWinSystemInfo final : public TSystemInfo {
     bool IsRemoteSession() override { return systools::IsRemoteSession(); }
     std::uint32_t CurrentProcessId() override { return GetCurrentProcessId(); }
     std::wstring ErrorText(std::uint32_t Code) override {
-        return systools::WideFromUtf8(logging::SiSystemErrorText(Code));
+        return systools::WideFromUtf8(logging::SiSystemMessage(Code));
     }
 };
 

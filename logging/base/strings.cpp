@@ -334,6 +334,11 @@ bool SiMatchesWildcard(std::string_view APattern, std::string_view AName) {
     return LP == APattern.size();
 }
 
+std::string SiSystemErrorText(std::uint32_t AError) {
+    std::string LText = SiSystemMessage(AError);
+    return LText.empty() ? SiUnknownSystemErrorText(AError) : LText;
+}
+
 std::string SiUnknownSystemErrorText(std::uint32_t AError) {
     return "System error " + std::to_string(AError);
 }

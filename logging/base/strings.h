@@ -152,9 +152,11 @@ bool SiFileOrDirExists(const std::string& AFileName);
 std::string SiGetUserName();
 // The process's current directory, or empty.
 std::string SiGetCurrentDirectory();
-// The system's text for an error code, without trailing blanks, line breaks or dot; where the
-// system has no text for the code (Wine has none for some socket errors), the
-// SiUnknownSystemErrorText of the code, so that a message never ends in nothing.
+// The system's text for an error code, without trailing blanks, line breaks or dot; "" when
+// the system has none (callers with a fallback text of their own, such as "OLE error ...").
+std::string SiSystemMessage(std::uint32_t AError);
+// SiSystemMessage, or where the system has no text for the code (Wine has none for some socket
+// errors) the SiUnknownSystemErrorText of the code, so that a message never ends in nothing.
 std::string SiSystemErrorText(std::uint32_t AError);
 // "System error <code in decimal>", for example "System error 10060".
 std::string SiUnknownSystemErrorText(std::uint32_t AError);

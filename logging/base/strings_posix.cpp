@@ -176,13 +176,13 @@ std::string SiGetCurrentDirectory() {
     return std::string(LBuffer.data());
 }
 
-std::string SiSystemErrorText(std::uint32_t AError) {
+std::string SiSystemMessage(std::uint32_t AError) {
     std::string LText = std::generic_category().message(static_cast<int>(AError));
     while (!LText.empty() &&
            (static_cast<unsigned char>(LText.back()) <= 32 || LText.back() == '.')) {
         LText.pop_back();
     }
-    return LText.empty() ? SiUnknownSystemErrorText(AError) : LText;
+    return LText;
 }
 
 void SiGetFiles(const std::string& APattern, std::vector<std::string>& AList) {

@@ -160,16 +160,13 @@ std::string SiGetCurrentDirectory() {
     return Narrow(LBuffer.data(), LLength);
 }
 
-std::string SiSystemErrorText(std::uint32_t AError) {
+std::string SiSystemMessage(std::uint32_t AError) {
     wchar_t LBuffer[512];
     DWORD LLength = FormatMessageW(
         FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
         nullptr, AError, 0, LBuffer, 512, nullptr);
     while (LLength > 0 && (LBuffer[LLength - 1] <= 32 || LBuffer[LLength - 1] == L'.')) {
         --LLength;
-    }
-    if (LLength == 0) {
-        return SiUnknownSystemErrorText(AError);
     }
     return Narrow(LBuffer, LLength);
 }

@@ -88,7 +88,7 @@ void TSiSession::ExceptionHandler(const void* ASender, const std::exception& AEx
 void TSiSession::SendSystemError(std::string_view ATitle, std::uint32_t AErrorCode) noexcept {
     GuardToCore([&] {
         LogError(SiFormat("%s: %s (Error Code: %d, $%.08x)",
-                          {ATitle, SiSystemErrorText(AErrorCode), AErrorCode, AErrorCode}));
+                          {ATitle, SiSystemMessage(AErrorCode), AErrorCode, AErrorCode}));
     });
 }
 

@@ -198,7 +198,7 @@ TSimEnvironment::~TSimEnvironment() {
 // --- Hand-over ------------------------------------------------------------------------------
 
 std::string SystemText(HRESULT Code) {
-    return logging::SiSystemErrorText(static_cast<std::uint32_t>(Code));
+    return logging::SiSystemMessage(static_cast<std::uint32_t>(Code));
 }
 
 THandover RequestHandover(HWND Window) {
