@@ -3,11 +3,14 @@
 #include "logging/viewer/viewer_server.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <exception>
+#include <optional>
 
 #include "logging/base/errors.h"
 #include "logging/format/binary_formatter.h"
+#include "logging/system/clock.h"
 #include "logging/viewer/packet_reader.h"
 
 namespace deruz::logging {
@@ -69,6 +72,15 @@ std::size_t AnnouncedSize(std::span<const std::uint8_t> AHeader) {
     return kSiPacketHeaderSize + LBody;
 }
 
+// The deadline ATimeout milliseconds from now; none for 0.
+std::optional<std::uint32_t> DeadlineIn(std::uint32_t ATimeout) noexcept {
+    if (ATimeout == 0) {
+        return std::nullopt;
+    }
+    // Deadlines are compared on the wrapping tick count, so they stay within half its range.
+    return SiSystemTickCount() + std::min<std::uint32_t>(ATimeout, INT32_MAX);
+}
+
 }  // namespace
 
 TSiViewerServer::TSiViewerServer(TSiViewerServerOptions AOptions) : FOptions(std::move(AOptions)) {}
@@ -112,25 +124,47 @@ void TSiViewerServer::RequestStop() noexcept {
     if (FTcpListener) {
         FTcpListener->Stop();
     }
+    FConnectionEnded.notify_all();
 }
 
 void TSiViewerServer::Stop() {
     RequestStop();
+    // The listeners' threads first: once they are gone, no connection thread is added.
     for (std::thread& LThread : FThreads) {
         if (LThread.joinable()) {
             LThread.join();
         }
     }
     FThreads.clear();
+    std::thread LLast;
+    {
+        std::unique_lock LGuard(FLock);
+        FConnectionEnded.wait(LGuard, [this] { return FActive == 0; });
+        LLast = std::move(FLastEnded);
+    }
+    // The last connection thread to end has joined the one before it, and so on.
+    if (LLast.joinable()) {
+        LLast.join();
+    }
     std::lock_guard LGuard(FLock);
     FPipeListener.reset();
     FTcpListener.reset();
+}
+
+bool TSiViewerServer::WaitForFreeConnection() {
+    const std::size_t LMax = std::max<std::size_t>(FOptions.MaxConnections, 1);
+    std::unique_lock LGuard(FLock);
+    FConnectionEnded.wait(LGuard, [&] { return FStopping.load() || FActive < LMax; });
+    return !FStopping;
 }
 
 void TSiViewerServer::Run(TSiViewerListener& AListener, TSiViewerTransport ATransport) noexcept {
     for (;;) {
         std::unique_ptr<TSiViewerChannel> LChannel;
         try {
+            if (!WaitForFreeConnection()) {
+                return;
+            }
             LChannel = AListener.Accept();
         } catch (const std::exception& AError) {
             if (!FStopping && OnListenError) {
@@ -147,22 +181,67 @@ void TSiViewerServer::Run(TSiViewerListener& AListener, TSiViewerTransport ATran
         TSiViewerConnection LConnection;
         LConnection.Transport = ATransport;
         LConnection.Number = ++FConnections;
-        std::string LError;
+
+        std::unique_lock LGuard(FLock);
+        auto LWorker = FWorkers.end();
         try {
-            LError = Serve(*LChannel, LConnection);
+            LWorker = FWorkers.emplace(FWorkers.end());
+            // The new thread takes FLock before it touches its entry, so not before it is set.
+            *LWorker = std::thread(
+                [this, LWorker, LChannel = std::move(LChannel), LConnection]() mutable noexcept {
+                    ServeConnection(std::move(LChannel), std::move(LConnection));
+                    std::thread LPrevious;
+                    {
+                        std::lock_guard LEnd(FLock);
+                        LPrevious = std::move(FLastEnded);
+                        FLastEnded = std::move(*LWorker);
+                        FWorkers.erase(LWorker);
+                        --FActive;
+                        FConnectionEnded.notify_all();
+                    }
+                    if (LPrevious.joinable()) {
+                        LPrevious.join();
+                    }
+                });
+            ++FActive;
         } catch (const std::exception& AError) {
-            LError = AError.what();
-        }
-        // Closed before it is reported, so that whoever waits for the report finds it closed.
-        LChannel.reset();
-        if (FStopping) {
-            LError.clear();
-        }
-        if (OnDisconnect) {
-            try {
-                OnDisconnect(LConnection, LError);
-            } catch (...) {
+            // No thread: the client is closed unserved and its end reported like any other.
+            if (LWorker != FWorkers.end()) {
+                FWorkers.erase(LWorker);
             }
+            LGuard.unlock();
+            LChannel.reset();
+            const std::string LError =
+                std::string("Cannot start a thread for the connection: ") + AError.what();
+            if (OnDisconnect) {
+                try {
+                    OnDisconnect(LConnection, FStopping ? std::string() : LError);
+                } catch (...) {
+                }
+            }
+        }
+    }
+}
+
+void TSiViewerServer::ServeConnection(std::unique_ptr<TSiViewerChannel> AChannel,
+                                      TSiViewerConnection AConnection) noexcept {
+    std::string LError;
+    try {
+        LError = Serve(*AChannel, AConnection);
+    } catch (const std::exception& AError) {
+        LError = AError.what();
+    } catch (...) {
+        LError = "unknown error";
+    }
+    // Closed before it is reported, so that whoever waits for the report finds it closed.
+    AChannel.reset();
+    if (FStopping) {
+        LError.clear();
+    }
+    if (OnDisconnect) {
+        try {
+            OnDisconnect(AConnection, LError);
+        } catch (...) {
         }
     }
 }
@@ -170,12 +249,22 @@ void TSiViewerServer::Run(TSiViewerListener& AListener, TSiViewerTransport ATran
 std::string TSiViewerServer::Serve(TSiViewerChannel& AChannel, TSiViewerConnection& AConnection) {
     const TSiViewerServerOptions& LOptions = FOptions;
     const bool LTcp = AConnection.Transport == TSiViewerTransport::vtTcp;
+    const std::string LBannerLate =
+        "Client banner line not received within " + std::to_string(LOptions.BannerTimeout) + " ms";
+    const std::string LAcknowledgementLate =
+        "Acknowledgement not taken within " + std::to_string(LOptions.PacketTimeout) + " ms";
+    // The banner exchange, ours included, has one deadline.
+    AChannel.SetDeadline(DeadlineIn(LOptions.BannerTimeout));
     if (LOptions.SendBanner) {
         std::string LBanner = LOptions.Banner;
         if (LOptions.TerminateBanner) {
             LBanner += '\n';
         }
-        AChannel.Write(LBanner.data(), LBanner.size());
+        try {
+            AChannel.Write(LBanner.data(), LBanner.size());
+        } catch (const ESiViewerTimeout&) {
+            return LBannerLate;
+        }
     }
     if (LOptions.CloseAfterBanner) {
         return "";
@@ -185,10 +274,27 @@ std::string TSiViewerServer::Serve(TSiViewerChannel& AChannel, TSiViewerConnecti
     // Stream offset of the first pending byte, for the decoder's error messages.
     std::uint64_t LOffset = 0;
     bool LHaveBanner = false;
+    // Whether the deadline now set is the one of the packet begun in LPending.
+    bool LPacketDeadline = false;
     std::int64_t LAcknowledged = 0;
+    // Writes an acknowledgement, which the client must take within the packet's time.
+    const auto LAcknowledge = [&](std::size_t ACount) {
+        AChannel.SetDeadline(DeadlineIn(LOptions.PacketTimeout));
+        AChannel.Write(LOptions.Acknowledgement.data(), ACount);
+    };
     for (;;) {
         std::uint8_t* LTarget = LPending.Prepare(kReadSize);
-        const std::size_t LRead = AChannel.Read(LTarget, kReadSize);
+        std::size_t LRead = 0;
+        try {
+            LRead = AChannel.Read(LTarget, kReadSize);
+        } catch (const ESiViewerTimeout&) {
+            if (!LHaveBanner) {
+                return LBannerLate;
+            }
+            return "Packet not complete within " + std::to_string(LOptions.PacketTimeout) +
+                   " ms (" + std::to_string(LPending.Size()) + " bytes received at offset " +
+                   std::to_string(LOffset) + ")";
+        }
         if (LRead == 0) {
             if (FStopping) {
                 return "";
@@ -235,8 +341,10 @@ std::string TSiViewerServer::Serve(TSiViewerChannel& AChannel, TSiViewerConnecti
         if (!LOptions.DecodePackets && !LTcp) {
             LOffset += LPending.Size();
             LPending.Consume(LPending.Size());
+            AChannel.SetDeadline(std::nullopt);
             continue;
         }
+        bool LDecoded = false;
         for (;;) {
             const auto LBytes = LPending.Bytes();
             const std::size_t LSize = TSiBinaryPacketReader::CompletePacketSize(LBytes, LOffset);
@@ -254,20 +362,34 @@ std::string TSiViewerServer::Serve(TSiViewerChannel& AChannel, TSiViewerConnecti
             const TSiPacketPtr LPacket = LReader.ReadPacket();
             LPending.Consume(LSize);
             LOffset += LSize;
+            LDecoded = true;
             ++FPackets;
             if (OnPacket) {
                 OnPacket(AConnection, *LPacket);
             }
             if (LTcp) {
-                const std::string& LAck = LOptions.Acknowledgement;
-                if (LOptions.AcknowledgeLimit >= 0 && LAcknowledged >= LOptions.AcknowledgeLimit) {
-                    AChannel.Write(LAck.data(),
-                                   std::min(LOptions.PartialAcknowledgement, LAck.size()));
-                    return "Acknowledgement limit reached";
+                try {
+                    const std::size_t LFull = LOptions.Acknowledgement.size();
+                    if (LOptions.AcknowledgeLimit >= 0 &&
+                        LAcknowledged >= LOptions.AcknowledgeLimit) {
+                        LAcknowledge(std::min(LOptions.PartialAcknowledgement, LFull));
+                        return "Acknowledgement limit reached";
+                    }
+                    LAcknowledge(LFull);
+                } catch (const ESiViewerTimeout&) {
+                    return LAcknowledgementLate;
                 }
-                AChannel.Write(LAck.data(), LAck.size());
                 ++LAcknowledged;
             }
+        }
+        // Between packets a client may stay silent as long as it likes; a packet it has begun
+        // has PacketTimeout from its first byte to its last.
+        if (LPending.Size() == 0) {
+            AChannel.SetDeadline(std::nullopt);
+            LPacketDeadline = false;
+        } else if (LDecoded || !LPacketDeadline) {
+            AChannel.SetDeadline(DeadlineIn(LOptions.PacketTimeout));
+            LPacketDeadline = true;
         }
     }
 }

@@ -1,24 +1,32 @@
 // TSiViewerServer: the receiving end of the "pipe" and "tcp" protocols, as a log viewer runs
-// it. It serves a pipe name and/or a TCP port, takes one client after another on each, sends
-// its banner line, reads and checks the client's banner line, decodes every packet and hands it
-// to a callback; each packet that arrives over TCP is acknowledged with 2 bytes. Malformed
-// input ends the connection with an error that names the fault; the server then waits for the
-// next client.
+// it. It serves a pipe name and/or a TCP port, sends each client its banner line, reads and
+// checks the client's banner line, decodes every packet and hands it to a callback; each packet
+// that arrives over TCP is acknowledged with 2 bytes. Malformed input ends the connection with
+// an error that names the fault.
+//
+// Clients are served at the same time, each on a thread of its own, up to MaxConnections; a
+// client beyond that waits to be accepted until one ends. So that no client can hold its
+// thread for ever, the banner line must come within BannerTimeout and each packet, once begun,
+// must be complete (and its acknowledgement taken) within PacketTimeout; a client that is idle
+// between packets is never timed out. One slow or hostile client thus delays no other.
 //
 // Used by the silog tool and by the tests, which can also make it misbehave (a banner without
 // end, a close at a chosen moment, missing or short acknowledgements).
 //
 // Thread safety: Start and Stop are called by the owner (not from a callback). The callbacks
-// run on the server's threads, one for the pipe and one for TCP, which may run at the same
-// time; each thread serves one connection at a time. RequestStop and the counters may be used
-// from any thread. Set the options and callbacks before Start.
+// run on the server's connection threads: those of one connection in order on its thread,
+// those of different connections at the same time; OnListenError runs on a listener's thread.
+// RequestStop and the counters may be used from any thread. Set the options and callbacks
+// before Start.
 // Ownership: the server owns its listeners and threads; Stop (or destruction) closes them.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -75,6 +83,14 @@ struct TSiViewerServerOptions {
     // Negative: no limit.
     std::int64_t AcknowledgeLimit = -1;
     std::size_t PartialAcknowledgement = 0;
+
+    // Milliseconds a client has, from being accepted, to complete its banner line; 0: no limit.
+    std::uint32_t BannerTimeout = 10000;
+    // Milliseconds a packet may take from its first byte to its last, and an acknowledgement to
+    // be taken by the client; 0: no limit. Time between packets is not limited.
+    std::uint32_t PacketTimeout = 30000;
+    // The most connections served at once (over both transports together); at least 1.
+    std::size_t MaxConnections = 512;
 };
 
 class TSiViewerServer {
@@ -122,15 +138,28 @@ class TSiViewerServer {
     const TSiViewerServerOptions& Options() const noexcept { return FOptions; }
 
   private:
+    // A listener's thread: accepts clients while a connection is free and starts their threads.
     void Run(TSiViewerListener& AListener, TSiViewerTransport ATransport) noexcept;
+    // A connection's thread: serves the client, then reports its end.
+    void ServeConnection(std::unique_ptr<TSiViewerChannel> AChannel,
+                         TSiViewerConnection AConnection) noexcept;
     // Serves one client; returns the reason it ended (empty: orderly).
     std::string Serve(TSiViewerChannel& AChannel, TSiViewerConnection& AConnection);
+    // Waits until fewer than MaxConnections are served or the server stops (false then).
+    bool WaitForFreeConnection();
 
     TSiViewerServerOptions FOptions;
     std::unique_ptr<TSiViewerListener> FPipeListener;
     std::unique_ptr<TSiViewerListener> FTcpListener;
     std::mutex FLock;
+    std::condition_variable FConnectionEnded;
     std::vector<std::thread> FThreads;
+    // Guarded by FLock: the threads of the connections served, how many there are, and the
+    // thread of the connection that ended last. Each ending thread joins the one that ended
+    // before it, so that only the last one is left to join (by Stop).
+    std::list<std::thread> FWorkers;
+    std::size_t FActive = 0;
+    std::thread FLastEnded;
     std::atomic<bool> FStopping{false};
     std::atomic<std::uint16_t> FTcpPort{0};
     std::atomic<std::uint64_t> FConnections{0};

@@ -12,7 +12,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
+#include <optional>
 #include <utility>
 
 #include "logging/base/errors.h"
@@ -51,25 +54,28 @@ class TWake {
     }
     bool Signalled() const noexcept { return FSignalled.load(); }
 
-    // Waits until ADescriptor has one of AEvents or the wake-up came; false for the wake-up.
-    bool Wait(int ADescriptor, short AEvents) const {
-        for (;;) {
-            if (Signalled()) {
-                return false;
-            }
-            pollfd LPoll[2] = {{ADescriptor, AEvents, 0}, {FReadEnd.Get(), POLLIN, 0}};
-            const int LResult = ::poll(LPoll, 2, -1);
-            if (LResult < 0 && errno == EINTR) {
-                continue;
-            }
-            if (LResult < 0) {
-                throw ESiError(ErrorText(errno));
-            }
-            if (LPoll[1].revents != 0) {
-                return false;
-            }
-            return true;
+    enum class TResult { rReady, rStopped, rTimedOut };
+
+    // Waits until ADescriptor has one of AEvents, the wake-up came or ATimeout milliseconds
+    // passed (none: no limit). An interrupted wait reports rReady; the caller tries again.
+    TResult Wait(int ADescriptor, short AEvents, std::optional<std::uint32_t> ATimeout) const {
+        if (Signalled()) {
+            return TResult::rStopped;
         }
+        pollfd LPoll[2] = {{ADescriptor, AEvents, 0}, {FReadEnd.Get(), POLLIN, 0}};
+        const int LTimeout =
+            ATimeout ? static_cast<int>(std::min<std::uint32_t>(*ATimeout, INT_MAX)) : -1;
+        const int LResult = ::poll(LPoll, 2, LTimeout);
+        if (LResult < 0 && errno == EINTR) {
+            return TResult::rReady;
+        }
+        if (LResult < 0) {
+            throw ESiError(ErrorText(errno));
+        }
+        if (LPoll[1].revents != 0) {
+            return TResult::rStopped;
+        }
+        return LResult == 0 ? TResult::rTimedOut : TResult::rReady;
     }
 
   private:
@@ -100,8 +106,13 @@ class TPosixChannel final : public TSiViewerChannel {
             if (errno != EAGAIN && errno != EWOULDBLOCK) {
                 throw ESiError(ErrorText(errno));
             }
-            if (!FWake.Wait(FSocket.Get(), POLLIN)) {
-                return 0;
+            switch (FWake.Wait(FSocket.Get(), POLLIN, Remaining())) {
+                case TWake::TResult::rStopped:
+                    return 0;
+                case TWake::TResult::rTimedOut:
+                    throw ESiViewerTimeout();
+                case TWake::TResult::rReady:
+                    break;
             }
         }
     }
@@ -121,8 +132,13 @@ class TPosixChannel final : public TSiViewerChannel {
             if (errno != EAGAIN && errno != EWOULDBLOCK) {
                 throw ESiError(ErrorText(errno));
             }
-            if (!FWake.Wait(FSocket.Get(), POLLOUT)) {
-                throw ESiError("The viewer was stopped");
+            switch (FWake.Wait(FSocket.Get(), POLLOUT, Remaining())) {
+                case TWake::TResult::rStopped:
+                    throw ESiError("The viewer was stopped");
+                case TWake::TResult::rTimedOut:
+                    throw ESiViewerTimeout();
+                case TWake::TResult::rReady:
+                    break;
             }
         }
     }
@@ -174,7 +190,7 @@ class TPosixListener final : public TSiViewerListener {
             if (LError != EAGAIN && LError != EWOULDBLOCK) {
                 throw ESiError(ErrorText(LError));
             }
-            if (!FWake.Wait(FSocket.Get(), POLLIN)) {
+            if (FWake.Wait(FSocket.Get(), POLLIN, std::nullopt) == TWake::TResult::rStopped) {
                 return nullptr;
             }
         }
@@ -236,7 +252,8 @@ std::unique_ptr<TSiViewerListener> SiListenPipe(const std::string& AName) {
         return LFail(errno);
     }
     int LError = BindUnix(LSocket.Get(), LPath);
-    if (LError == 0 && (::listen(LSocket.Get(), 16) != 0 || !SetNonBlocking(LSocket.Get()))) {
+    if (LError == 0 &&
+        (::listen(LSocket.Get(), kSiViewerBacklog) != 0 || !SetNonBlocking(LSocket.Get()))) {
         LError = errno;
         ::unlink(LPath.c_str());
     }
@@ -265,7 +282,7 @@ std::unique_ptr<TSiViewerListener> SiListenTcp(const std::string& AAddress, std:
     ::setsockopt(LSocket.Get(), SOL_SOCKET, SO_REUSEADDR, &LOn, sizeof LOn);
     socklen_t LLength = sizeof LAddress;
     if (::bind(LSocket.Get(), reinterpret_cast<const sockaddr*>(&LAddress), sizeof LAddress) != 0 ||
-        ::listen(LSocket.Get(), 16) != 0 || !SetNonBlocking(LSocket.Get()) ||
+        ::listen(LSocket.Get(), kSiViewerBacklog) != 0 || !SetNonBlocking(LSocket.Get()) ||
         ::getsockname(LSocket.Get(), reinterpret_cast<sockaddr*>(&LAddress), &LLength) != 0) {
         return LFail(errno);
     }

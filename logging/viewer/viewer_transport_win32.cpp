@@ -1,5 +1,6 @@
 // The viewer's listeners on Windows: a named pipe server with overlapped I/O, so that a stop
-// event ends every wait, and a Winsock listener whose waits look at the stop flag every 50 ms.
+// event or a deadline ends every wait, and a Winsock listener with non-blocking connections
+// whose waits look at the stop flag every 50 ms.
 #include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -7,7 +8,11 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <deque>
+#include <memory>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "logging/base/errors.h"
 #include "logging/base/strings.h"
@@ -34,12 +39,18 @@ HANDLE NewEvent(BOOL AManualReset) {
     return LEvent;
 }
 
-enum class TIoResult { irDone, irFailed, irStopped };
+enum class TIoResult { irDone, irFailed, irStopped, irTimedOut };
+
+// A wait of ATimeout milliseconds (none: no limit).
+DWORD WaitMilliseconds(std::optional<std::uint32_t> ATimeout) {
+    return ATimeout ? std::min<DWORD>(*ATimeout, INFINITE - 1) : INFINITE;
+}
 
 // Completes an overlapped operation on APipe that was just started (AStarted: what the call
-// returned), waiting for it or for AStop. ATransferred and AError receive the outcome.
+// returned), waiting for it, for AStop or for ATimeout milliseconds. ATransferred and AError
+// receive the outcome.
 TIoResult FinishIo(HANDLE APipe, OVERLAPPED& AOverlapped, BOOL AStarted, HANDLE AStop,
-                   DWORD& ATransferred, DWORD& AError) {
+                   DWORD& ATransferred, DWORD& AError, DWORD ATimeout = INFINITE) {
     ATransferred = 0;
     if (!AStarted) {
         AError = GetLastError();
@@ -47,10 +58,16 @@ TIoResult FinishIo(HANDLE APipe, OVERLAPPED& AOverlapped, BOOL AStarted, HANDLE 
             return TIoResult::irFailed;
         }
         const HANDLE LWaits[2] = {AOverlapped.hEvent, AStop};
-        if (WaitForMultipleObjects(2, LWaits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        const DWORD LWait = WaitForMultipleObjects(2, LWaits, FALSE, ATimeout);
+        if (LWait != WAIT_OBJECT_0) {
+            // The operation is cancelled, and waited for, so that it no longer uses the caller's
+            // buffer. One that completed meanwhile counts as done unless the viewer stops.
             CancelIo(APipe);
-            GetOverlappedResult(APipe, &AOverlapped, &ATransferred, TRUE);
-            return TIoResult::irStopped;
+            const BOOL LDone = GetOverlappedResult(APipe, &AOverlapped, &ATransferred, TRUE);
+            if (LWait != WAIT_TIMEOUT) {
+                return TIoResult::irStopped;
+            }
+            return LDone ? TIoResult::irDone : TIoResult::irTimedOut;
         }
     }
     if (!GetOverlappedResult(APipe, &AOverlapped, &ATransferred, FALSE)) {
@@ -74,9 +91,12 @@ class TPipeChannel final : public TSiViewerChannel {
                          nullptr, &LOverlapped);
             DWORD LRead = 0;
             DWORD LError = 0;
-            switch (FinishIo(FPipe.Get(), LOverlapped, LStarted, FStop, LRead, LError)) {
+            switch (FinishIo(FPipe.Get(), LOverlapped, LStarted, FStop, LRead, LError,
+                             WaitMilliseconds(Remaining()))) {
                 case TIoResult::irStopped:
                     return 0;
+                case TIoResult::irTimedOut:
+                    throw ESiViewerTimeout();
                 case TIoResult::irFailed:
                     if (LError == ERROR_BROKEN_PIPE || LError == ERROR_PIPE_NOT_CONNECTED) {
                         return 0;
@@ -102,9 +122,12 @@ class TPipeChannel final : public TSiViewerChannel {
                           nullptr, &LOverlapped);
             DWORD LWritten = 0;
             DWORD LError = 0;
-            switch (FinishIo(FPipe.Get(), LOverlapped, LStarted, FStop, LWritten, LError)) {
+            switch (FinishIo(FPipe.Get(), LOverlapped, LStarted, FStop, LWritten, LError,
+                             WaitMilliseconds(Remaining()))) {
                 case TIoResult::irStopped:
                     throw ESiError("The viewer was stopped");
+                case TIoResult::irTimedOut:
+                    throw ESiViewerTimeout();
                 case TIoResult::irFailed:
                     throw ESiError(ErrorText(LError));
                 case TIoResult::irDone:
@@ -121,10 +144,13 @@ class TPipeChannel final : public TSiViewerChannel {
     TSiUniqueHandle FEvent;
 };
 
+// Serves the pipe with several instances waiting for clients at once, its backlog: a client that
+// finds no free instance fails at once (ERROR_PIPE_BUSY), so a burst of applications starting
+// together needs more than the one instance a serial server would keep.
 class TPipeListener final : public TSiViewerListener {
   public:
     TPipeListener(std::wstring APath, const std::string& AName)
-        : FPath(std::move(APath)), FStop(NewEvent(TRUE)), FConnectEvent(NewEvent(TRUE)) {
+        : FPath(std::move(APath)), FStop(NewEvent(TRUE)) {
         const auto LFail = [&](DWORD AError) {
             throw ESiError("Cannot listen on pipe \"" + AName + "\": " + ErrorText(AError));
         };
@@ -133,11 +159,15 @@ class TPipeListener final : public TSiViewerListener {
         if (WaitNamedPipeW(FPath.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND) {
             LFail(ERROR_ACCESS_DENIED);
         }
-        const HANDLE LFirst = CreateInstance(true);
-        if (LFirst == INVALID_HANDLE_VALUE) {
-            LFail(GetLastError());
+        for (std::size_t LIndex = 0; LIndex < kWaiting; ++LIndex) {
+            FWaiting.push_back(std::make_unique<TWaiting>());
+            FWaiting.back()->Event.Reset(NewEvent(TRUE));
+            const DWORD LError = Renew(*FWaiting.back(), LIndex == 0);
+            // Only the first instance must exist; the others are added as they can be.
+            if (LIndex == 0 && LError != 0) {
+                LFail(LError);
+            }
         }
-        FNext.Reset(LFirst);
     }
 
     std::unique_ptr<TSiViewerChannel> Accept() override {
@@ -145,99 +175,169 @@ class TPipeListener final : public TSiViewerListener {
             if (WaitForSingleObject(FStop.Get(), 0) == WAIT_OBJECT_0) {
                 return nullptr;
             }
-            if (!FNext) {
-                const HANDLE LInstance = CreateInstance(false);
-                if (LInstance == INVALID_HANDLE_VALUE) {
-                    throw ESiError(ErrorText(GetLastError()));
+            if (!FReady.empty()) {
+                auto LChannel =
+                    std::make_unique<TPipeChannel>(std::move(FReady.front()), FStop.Get());
+                FReady.pop_front();
+                return LChannel;
+            }
+            // The stop event first, so that it wins over clients that wait.
+            HANDLE LWaits[kWaiting + 1] = {FStop.Get()};
+            DWORD LCount = 1;
+            for (const auto& LWaiting : FWaiting) {
+                if (LWaiting->Pipe || Renew(*LWaiting, false) == 0) {
+                    LWaits[LCount++] = LWaiting->Event.Get();
                 }
-                FNext.Reset(LInstance);
             }
-            OVERLAPPED LOverlapped{};
-            LOverlapped.hEvent = FConnectEvent.Get();
-            const BOOL LStarted = ConnectNamedPipe(FNext.Get(), &LOverlapped);
-            DWORD LTransferred = 0;
-            DWORD LError = 0;
-            TIoResult LResult = TIoResult::irDone;
-            if (!LStarted && GetLastError() == ERROR_PIPE_CONNECTED) {
-                LResult = TIoResult::irDone;
-            } else {
-                LResult =
-                    FinishIo(FNext.Get(), LOverlapped, LStarted, FStop.Get(), LTransferred, LError);
+            if (LCount == 1) {
+                throw ESiError(ErrorText(GetLastError()));
             }
-            if (LResult == TIoResult::irStopped) {
+            const DWORD LResult = WaitForMultipleObjects(LCount, LWaits, FALSE, INFINITE);
+            if (LResult == WAIT_OBJECT_0) {
                 return nullptr;
             }
-            if (LResult == TIoResult::irFailed) {
-                if (LError == ERROR_NO_DATA) {
-                    // The client came and went before it was accepted.
-                    DisconnectNamedPipe(FNext.Get());
+            if (LResult >= WAIT_OBJECT_0 + LCount) {
+                throw ESiError(ErrorText(GetLastError()));
+            }
+            // Every instance that a client has reached is taken and replaced at once, not only
+            // the one the wait named, so that a burst finds free instances.
+            for (const auto& LWaiting : FWaiting) {
+                if (!LWaiting->Pipe ||
+                    (!LWaiting->Connected &&
+                     WaitForSingleObject(LWaiting->Event.Get(), 0) != WAIT_OBJECT_0)) {
                     continue;
                 }
-                throw ESiError(ErrorText(LError));
+                DWORD LTransferred = 0;
+                if (LWaiting->Connected ||
+                    GetOverlappedResult(LWaiting->Pipe.Get(), &LWaiting->Overlapped, &LTransferred,
+                                        FALSE)) {
+                    FReady.push_back(std::move(LWaiting->Pipe));
+                }
+                // Otherwise the client came and went before it was accepted.
+                Renew(*LWaiting, false);
             }
-            auto LChannel = std::make_unique<TPipeChannel>(std::move(FNext), FStop.Get());
-            // The next instance exists at once, so that a client arriving while this one is
-            // served waits its turn instead of finding no pipe at all.
-            const HANDLE LNext = CreateInstance(false);
-            if (LNext != INVALID_HANDLE_VALUE) {
-                FNext.Reset(LNext);
-            }
-            return LChannel;
         }
     }
 
     void Stop() noexcept override { SetEvent(FStop.Get()); }
 
   private:
-    HANDLE CreateInstance(bool AFirst) {
-        return CreateNamedPipeW(FPath.c_str(),
-                                PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
-                                    (AFirst ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
-                                PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                                PIPE_UNLIMITED_INSTANCES, 65536, 65536, 0, nullptr);
+    // Instances waiting at once; with the stop event, within what one wait can watch (64).
+    static constexpr std::size_t kWaiting = 63;
+
+    // One instance waiting for a client; Connected once one is there.
+    struct TWaiting {
+        TWaiting() = default;
+        TWaiting(const TWaiting&) = delete;
+        TWaiting& operator=(const TWaiting&) = delete;
+        ~TWaiting() {
+            // A pending connect writes into Overlapped until it is cancelled and done.
+            if (Pipe && !Connected) {
+                CancelIoEx(Pipe.Get(), &Overlapped);
+                DWORD LTransferred = 0;
+                GetOverlappedResult(Pipe.Get(), &Overlapped, &LTransferred, TRUE);
+            }
+        }
+
+        TSiUniqueHFile Pipe;
+        TSiUniqueHandle Event;
+        OVERLAPPED Overlapped{};
+        bool Connected = false;
+    };
+
+    // Makes a new instance in AWaiting and starts waiting for a client on it; 0, or the error
+    // (AWaiting then has no instance).
+    DWORD Renew(TWaiting& AWaiting, bool AFirst) {
+        AWaiting.Pipe.Reset();
+        AWaiting.Connected = false;
+        const HANDLE LPipe = CreateNamedPipeW(FPath.c_str(),
+                                              PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
+                                                  (AFirst ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+                                              PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
+                                              PIPE_UNLIMITED_INSTANCES, 65536, 65536, 0, nullptr);
+        if (LPipe == INVALID_HANDLE_VALUE) {
+            return GetLastError();
+        }
+        AWaiting.Pipe.Reset(LPipe);
+        AWaiting.Overlapped = OVERLAPPED{};
+        AWaiting.Overlapped.hEvent = AWaiting.Event.Get();
+        ResetEvent(AWaiting.Event.Get());
+        if (ConnectNamedPipe(LPipe, &AWaiting.Overlapped)) {
+            AWaiting.Connected = true;
+            SetEvent(AWaiting.Event.Get());
+            return 0;
+        }
+        switch (const DWORD LError = GetLastError()) {
+            case ERROR_IO_PENDING:
+                return 0;
+            case ERROR_PIPE_CONNECTED:
+                // A client connected between the two calls.
+                AWaiting.Connected = true;
+                SetEvent(AWaiting.Event.Get());
+                return 0;
+            default:
+                AWaiting.Pipe.Reset();
+                return LError;
+        }
     }
 
     std::wstring FPath;
     TSiUniqueHandle FStop;
-    TSiUniqueHandle FConnectEvent;
-    TSiUniqueHFile FNext;
+    std::vector<std::unique_ptr<TWaiting>> FWaiting;
+    // Instances with a client, not yet handed out.
+    std::deque<TSiUniqueHFile> FReady;
 };
 
-// Waits until ASocket is readable; false once AStopped is set.
-bool WaitReadable(SOCKET ASocket, const std::atomic<bool>& AStopped) {
+enum class TSocketWait { swReady, swStopped, swTimedOut };
+
+// Waits until ASocket is readable (or writable, AWrite), looking at AStopped every 50 ms, and for
+// at most ATimeout() milliseconds when that gives a value.
+template <class F>
+TSocketWait WaitSocket(SOCKET ASocket, bool AWrite, const std::atomic<bool>& AStopped, F ATimeout) {
     for (;;) {
         if (AStopped.load()) {
-            return false;
+            return TSocketWait::swStopped;
         }
-        fd_set LRead;
-        FD_ZERO(&LRead);
-        FD_SET(ASocket, &LRead);
-        timeval LTick{0, 50'000};
-        const int LResult = select(0, &LRead, nullptr, nullptr, &LTick);
+        const std::optional<std::uint32_t> LLeft = ATimeout();
+        const std::uint32_t LSlice = LLeft ? std::min<std::uint32_t>(*LLeft, 50) : 50;
+        fd_set LSet;
+        FD_ZERO(&LSet);
+        FD_SET(ASocket, &LSet);
+        timeval LTick{0, static_cast<long>(LSlice * 1000)};
+        const int LResult =
+            select(0, AWrite ? nullptr : &LSet, AWrite ? &LSet : nullptr, nullptr, &LTick);
         if (LResult == SOCKET_ERROR) {
             throw ESiError(ErrorText(WSAGetLastError()));
         }
         if (LResult > 0) {
-            return true;
+            return TSocketWait::swReady;
+        }
+        if (LLeft && *LLeft == 0) {
+            return TSocketWait::swTimedOut;
         }
     }
 }
 
+// A non-blocking socket: a wait for it can end with the stop flag or the deadline.
 class TTcpChannel final : public TSiViewerChannel {
   public:
     TTcpChannel(TSiUniqueSocket ASocket, const std::atomic<bool>& AStopped)
         : FSocket(std::move(ASocket)), FStopped(AStopped) {}
 
     std::size_t Read(void* ABuffer, std::size_t ACount) override {
-        if (!WaitReadable(FSocket.Get(), FStopped)) {
-            return 0;
+        for (;;) {
+            if (!Wait(false)) {
+                return 0;
+            }
+            const int LRead = recv(FSocket.Get(), static_cast<char*>(ABuffer),
+                                   static_cast<int>(std::min<std::size_t>(ACount, INT_MAX)), 0);
+            if (LRead != SOCKET_ERROR) {
+                return static_cast<std::size_t>(LRead);
+            }
+            if (const int LError = WSAGetLastError(); LError != WSAEWOULDBLOCK) {
+                throw ESiError(ErrorText(LError));
+            }
         }
-        const int LRead = recv(FSocket.Get(), static_cast<char*>(ABuffer),
-                               static_cast<int>(std::min<std::size_t>(ACount, INT_MAX)), 0);
-        if (LRead == SOCKET_ERROR) {
-            throw ESiError(ErrorText(WSAGetLastError()));
-        }
-        return static_cast<std::size_t>(LRead);
     }
 
     void Write(const void* ABuffer, std::size_t ACount) override {
@@ -248,15 +348,35 @@ class TTcpChannel final : public TSiViewerChannel {
             }
             const int LSent = send(FSocket.Get(), LData,
                                    static_cast<int>(std::min<std::size_t>(ACount, INT_MAX)), 0);
-            if (LSent == SOCKET_ERROR) {
-                throw ESiError(ErrorText(WSAGetLastError()));
+            if (LSent != SOCKET_ERROR) {
+                LData += LSent;
+                ACount -= static_cast<std::size_t>(LSent);
+                continue;
             }
-            LData += LSent;
-            ACount -= static_cast<std::size_t>(LSent);
+            if (const int LError = WSAGetLastError(); LError != WSAEWOULDBLOCK) {
+                throw ESiError(ErrorText(LError));
+            }
+            if (!Wait(true)) {
+                throw ESiError("The viewer was stopped");
+            }
         }
     }
 
   private:
+    // Waits until the socket is ready; false when the viewer stops, ESiViewerTimeout when the
+    // deadline passes.
+    bool Wait(bool AWrite) {
+        switch (WaitSocket(FSocket.Get(), AWrite, FStopped, [this] { return Remaining(); })) {
+            case TSocketWait::swReady:
+                return true;
+            case TSocketWait::swStopped:
+                return false;
+            case TSocketWait::swTimedOut:
+                break;
+        }
+        throw ESiViewerTimeout();
+    }
+
     TSiUniqueSocket FSocket;
     const std::atomic<bool>& FStopped;
 };
@@ -268,7 +388,8 @@ class TTcpListener final : public TSiViewerListener {
 
     std::unique_ptr<TSiViewerChannel> Accept() override {
         for (;;) {
-            if (!WaitReadable(FSocket.Get(), FStopped)) {
+            if (WaitSocket(FSocket.Get(), false, FStopped,
+                           [] { return std::optional<std::uint32_t>(); }) != TSocketWait::swReady) {
                 return nullptr;
             }
             TSiUniqueSocket LClient(accept(FSocket.Get(), nullptr, nullptr));
@@ -280,6 +401,10 @@ class TTcpListener final : public TSiViewerListener {
                 throw ESiError(ErrorText(LError));
             }
             SetHandleInformation(reinterpret_cast<HANDLE>(LClient.Get()), HANDLE_FLAG_INHERIT, 0);
+            u_long LNonBlocking = 1;
+            if (ioctlsocket(LClient.Get(), FIONBIO, &LNonBlocking) != 0) {
+                continue;  // Not served: this client alone is closed.
+            }
             const BOOL LOn = TRUE;
             setsockopt(LClient.Get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&LOn),
                        sizeof LOn);
@@ -329,7 +454,7 @@ std::unique_ptr<TSiViewerListener> SiListenTcp(const std::string& AAddress, std:
                reinterpret_cast<const char*>(&LExclusive), sizeof LExclusive);
     int LLength = sizeof LAddress;
     if (bind(LSocket.Get(), reinterpret_cast<const sockaddr*>(&LAddress), sizeof LAddress) != 0 ||
-        listen(LSocket.Get(), 16) != 0 ||
+        listen(LSocket.Get(), kSiViewerBacklog) != 0 ||
         getsockname(LSocket.Get(), reinterpret_cast<sockaddr*>(&LAddress), &LLength) != 0) {
         return LFail(WSAGetLastError());
     }
