@@ -178,7 +178,7 @@ TEST(TcpProtocolTest, TimeoutsAppliedToEverySocket) {
     EXPECT_EQ(AppliedTimeouts(*LProtocol), "400/400");
     ASSERT_TRUE(LViewer.WaitEvent("entry:after reconnect"));
     EXPECT_EQ(LViewer.Bytes(2), ExpectedStream({"after reconnect"}));
-    // The viewer serves one client at a time.
+    // One connection at a time here, so that the next one is the unlimited one checked below.
     LProtocol->Disconnect();
 
     auto LUnlimited = MakeProtocol("tcp", LPort + ", timeout=0");
