@@ -126,8 +126,7 @@ class TWinServerAccess final : public TServerAccess {
         if (VirtualQuery(view, &region, sizeof region) < sizeof region || region.RegionSize < 2) {
             throw EControlError(L"Failed to map shared memory");
         }
-        const std::size_t capacity =
-            std::size_t{SharedBlockSize} - 2;  // TEMP-REVERT
+        const std::size_t capacity = std::min<std::size_t>(SharedBlockSize, region.RegionSize) - 2;
 
         const auto* bytes = static_cast<const std::uint8_t*>(view);
         const std::size_t size = bytes[0] | (static_cast<std::size_t>(bytes[1]) << 8);

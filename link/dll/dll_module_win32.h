@@ -12,5 +12,7 @@ void SetLinkModule(void* module);
 TLink& LoadedLink();
 // Runs the unload steps if the load steps ran. `processExit`: the process is ending.
 void UnloadLink(bool processExit);
+// Whether the calling thread is the one that ran the load steps (call after LoadedLink).
+bool OnLinkThread();
 
 }  // namespace deruz::link

@@ -40,6 +40,10 @@ TLink& LoadedLink() {
     return Instance();
 }
 
+bool OnLinkThread() {
+    return GetCurrentThreadId() == gLoadThread;
+}
+
 void UnloadLink(bool processExit) {
     if (!gLoaded) return;
     gLoaded = false;

@@ -129,7 +129,10 @@ TLinkHost::TLinkHost(const std::wstring& DllPath) {
     } else {
         FDll.emplace(DllPath);
     }
-    FRecorder.emplace([this](const ondahost::TRecordedBox& box) { Boxes.push_back(box); });
+    FRecorder.emplace([this](const ondahost::TRecordedBox& box) {
+        Boxes.push_back(box);
+        if (DuringBox) DuringBox();
+    });
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(FDll->Handle(), path, MAX_PATH);
     std::wstring lower = path;

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -69,6 +70,9 @@ class TLinkHost {
     void Pump(DWORD milliseconds);
 
     std::vector<ondahost::TRecordedBox> Boxes;
+    // Runs while each box is still up (inside the link call that shows it), after the box
+    // was recorded: the host's code running in the middle of a link call.
+    std::function<void()> DuringBox;
     // The text a box of the link shows for a message: library path and version first.
     std::wstring BoxText(const std::wstring& message) const;
     // The messages of the recorded boxes (the prefix removed), in order.

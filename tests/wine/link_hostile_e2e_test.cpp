@@ -1,0 +1,347 @@
+// A hostile host under Wine: every export called with null, 1 MB, negative and huge
+// arguments, before initialisation, after ONDA_EXIT, after an unload and a new load, from
+// inside the link's message boxes and events, and from a second thread. Each table row is
+// one call and the answer a host gets; nothing may crash, and the connection must survive
+// every refused call. Also: a hand-over block whose length field runs past the mapping.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "tests/wine/link_e2e_win32.h"
+
+namespace deruz::testing {
+namespace {
+
+using TInit = std::int32_t(WINAPI*)(void*);
+using TInitProc = std::int32_t(WINAPI*)(const char*, void*, HWND);
+
+// 1 MB of text, for the command and for the configuration folder.
+const std::string& Megabyte() {
+    static const std::string text(1 << 20, 'x');
+    return text;
+}
+
+// A text as a row shows it: quoted, or its length when it is long; "<null>" for none.
+std::string Shown(const char* text) {
+    if (text == nullptr) return "<null>";
+    const std::size_t n = std::strlen(text);
+    return n > 40 ? "<" + std::to_string(n) + " bytes>" : "\"" + std::string(text) + "\"";
+}
+
+// ONDA_GETERRORSTRBUF into a buffer larger than any text here: the result, then what the
+// buffer holds. A byte written past the zero would show as a broken guard.
+std::string GetBuf(TLinkHost& h, std::int32_t BufLen, bool nullBuffer = false) {
+    auto getbuf = h.Export<TGetStrBuf>("ONDA_GETERRORSTRBUF");
+    if (nullBuffer) return std::to_string(getbuf(nullptr, BufLen));
+    std::vector<char> buf((2 << 20) + 16, 'G');
+    const std::int32_t n = getbuf(buf.data(), BufLen);
+    const std::size_t len = strnlen(buf.data(), buf.size());
+    const bool guard = len + 1 < buf.size() && buf[len + 1] == 'G';
+    return std::to_string(n) + " " + Shown(buf.data()) + (guard ? "" : " <guard broken>");
+}
+
+// One hostile call: what the host passes, and the answer rendered for comparison.
+struct TCall {
+    const char* Name;
+    std::function<std::string(TLinkHost&)> Run;
+};
+
+std::string Int(std::int32_t value) {
+    return std::to_string(value);
+}
+
+HWND Junk(std::uintptr_t value) {
+    return reinterpret_cast<HWND>(value);
+}
+
+const TCall kGetVer{"ONDA_GETVER()",
+                    [](TLinkHost& h) { return Int(h.Export<TNoArgs>("ONDA_GETVER")()); }};
+const TCall kGetStr{"ONDA_GETERRORSTR()",
+                    [](TLinkHost& h) { return Shown(h.Export<TGetStr>("ONDA_GETERRORSTR")()); }};
+const TCall kBufNull{"ONDA_GETERRORSTRBUF(null, 16)",
+                     [](TLinkHost& h) { return GetBuf(h, 16, true); }};
+const TCall kBufZero{"ONDA_GETERRORSTRBUF(buf, 0)", [](TLinkHost& h) { return GetBuf(h, 0); }};
+const TCall kBufMinus{"ONDA_GETERRORSTRBUF(buf, -1)", [](TLinkHost& h) { return GetBuf(h, -1); }};
+const TCall kBufMin{"ONDA_GETERRORSTRBUF(buf, INT32_MIN)",
+                    [](TLinkHost& h) { return GetBuf(h, INT32_MIN); }};
+const TCall kBuf3{"ONDA_GETERRORSTRBUF(buf, 3)", [](TLinkHost& h) { return GetBuf(h, 3); }};
+const TCall kBufMax{"ONDA_GETERRORSTRBUF(buf, INT32_MAX)",
+                    [](TLinkHost& h) { return GetBuf(h, INT32_MAX); }};
+const TCall kInitJunk{"ONDA_INIT(junk procedure)", [](TLinkHost& h) {
+                          return Int(h.Export<TInit>("ONDA_INIT")(reinterpret_cast<void*>(0x1)));
+                      }};
+const TCall kInitINull{"ONDA_INITI(null, null, null)", [](TLinkHost& h) {
+                           return Int(h.Export<TInitProc>("ONDA_INITI")(nullptr, nullptr, nullptr));
+                       }};
+const TCall kInitIHuge{"ONDA_INITI(1 MB folder, junk procedure, junk window)", [](TLinkHost& h) {
+                           return Int(h.Export<TInitProc>("ONDA_INITI")(
+                               Megabyte().c_str(), reinterpret_cast<void*>(0x1), Junk(0x12345)));
+                       }};
+const TCall kInit2WEmpty{
+    "ONDA_INIT2W(\"\", junk procedure, null)", [](TLinkHost& h) {
+        return Int(h.Export<TInitProc>("ONDA_INIT2W")("", reinterpret_cast<void*>(0x1), nullptr));
+    }};
+const TCall kCommandNull{"ONDA_COMMAND(null)", [](TLinkHost& h) {
+                             return Int(h.Export<TCommand>("ONDA_COMMAND")(nullptr));
+                         }};
+const TCall kCommandHuge{"ONDA_COMMAND(1 MB)", [](TLinkHost& h) {
+                             return Int(h.Export<TCommand>("ONDA_COMMAND")(Megabyte().c_str()));
+                         }};
+const TCall kExit{"ONDA_EXIT()", [](TLinkHost& h) { return Int(h.Exit()); }};
+
+TCall Command(const char* text) {
+    return {text, [text](TLinkHost& h) { return Int(h.Command(text)); }};
+}
+
+struct TRow {
+    TCall Call;
+    std::string Expected;
+};
+
+// Runs the rows in order; each result is compared where it was made.
+std::vector<std::string> RunRows(TLinkHost& h, const std::vector<TRow>& rows) {
+    std::vector<std::string> failures;
+    for (const TRow& row : rows) {
+        const std::string got = row.Call.Run(h);
+        if (got != row.Expected) {
+            failures.push_back(std::string(row.Call.Name) + ": got " + got + ", expected " +
+                               row.Expected);
+        }
+    }
+    return failures;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) text += line + "\n";
+    return text;
+}
+
+// Every export, as a call that the link refuses while it is busy with another (re-entry on
+// its own thread) or that comes from a thread the link does not belong to: the
+// initialisations and the command fail, ONDA_EXIT closes nothing, the version is served.
+std::vector<TRow> RefusedCalls() {
+    return {{kInitJunk, "-1001"},    {kInitINull, "-1001"}, {kInit2WEmpty, "-1001"},
+            {kCommandNull, "-1001"}, {kExit, "0"},          {kGetVer, "262"}};
+}
+
+class LinkHostile : public LinkE2E {
+  protected:
+    // The host loads a copy of the library in the test's folder, beside the test's
+    // configuration file: any folder the host names that is not usable falls back to it.
+    TLinkHost& Load() {
+        const std::wstring dll = folder.File(L"DeRuz64.dll");
+        CopyFileW(BesideTestProgram(L"DeRuz64.dll").c_str(), dll.c_str(), FALSE);
+        host.emplace(dll);
+        return *host;
+    }
+};
+
+const wchar_t kTypeLibKey[] = L"TypeLib\\{56D73100-E9A8-108B-A830-CD14D0517F8A}\\1.0\\0\\win32";
+
+TEST_F(LinkHostile, BeforeInitialisationEveryExportAnswers) {
+    // Before initialisation the link has no configuration: the command looks the imaging
+    // application up in the registry, which here names a program that does not exist.
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_CLASSES_ROOT, kTypeLibKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                    nullptr);
+    const std::wstring missing = L"Z:\\no\\such\\Ondarix.exe";
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(missing.c_str()),
+                   static_cast<DWORD>((missing.size() + 1) * sizeof(wchar_t)));
+    TLinkHost& h = Load();
+    const std::vector<TRow> rows = {
+        {kGetVer, "262"},        {kGetStr, "\"\""},       {kBufNull, "0"},     {kBufZero, "0 \"\""},
+        {kBufMinus, "0 \"\""},   {kBufMin, "0 \"\""},     {kBufMax, "0 \"\""}, {kExit, "0"},
+        {kCommandNull, "-1001"}, {kCommandHuge, "-1001"}, {kGetStr, "\"\""},   {kExit, "0"},
+    };
+    EXPECT_EQ(Joined(RunRows(h, rows)), "");
+    RegDeleteValueW(key, nullptr);
+    RegCloseKey(key);
+    // Each command tried to start the missing program and said so; nothing else was shown.
+    ASSERT_EQ(h.Boxes.size(), 2u);
+    EXPECT_EQ(h.BoxMessages()[0].rfind(L"Could not run \"Z:\\no\\such\\Ondarix.exe -dde\"", 0), 0u)
+        << Narrow(h.BoxMessages()[0]);
+}
+
+TEST_F(LinkHostile, HostileArgumentsWhileConnectedAndAfterExit) {
+    WriteIni(SimKeys());
+    TLinkHost& h = Load();
+    const std::vector<TRow> rows = {
+        {kInitINull, "0"},
+        {Command("result|7|seven"), "7"},
+        {kBufNull, "0"},
+        {kBufZero, "0 \"\""},
+        {kBufMinus, "0 \"\""},
+        {kBufMin, "0 \"\""},
+        {kBuf3, "3 \"sev\""},
+        {kBufMax, "5 \"seven\""},
+        {kGetStr, "\"seven\""},
+        // Already connected: the initialisations only take the window.
+        {kInitJunk, "0"},
+        {kInit2WEmpty, "0"},
+        {kInitIHuge, "0"},
+        // A null command is an empty one; a megabyte goes through and comes back.
+        {kCommandNull, "0"},
+        {kGetStr, "\"ok: \""},
+        {kCommandHuge, "0"},
+        {kGetStr, "<1048580 bytes>"},
+        {kBuf3, "3 \"ok:\""},
+        {kBufMax, "1048580 <1048580 bytes>"},
+        // After ONDA_EXIT: nothing left to close, the text stays, and an initialisation with
+        // a folder that is no folder uses the library's own and connects again.
+        {kExit, "0"},
+        {kExit, "0"},
+        {kGetVer, "262"},
+        {kGetStr, "<1048580 bytes>"},
+        {kInitIHuge, "0"},
+        {Command("result|8|eight"), "8"},
+        {kGetStr, "\"eight\""},
+        {kExit, "0"},
+    };
+    EXPECT_EQ(Joined(RunRows(h, rows)), "");
+    EXPECT_TRUE(h.Boxes.empty());
+    const auto sent = SimLines("AdminCommand cmd=");
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[1], "AdminCommand cmd=");
+    EXPECT_EQ(sent[2].size(), std::string("AdminCommand cmd=").size() + Megabyte().size());
+    EXPECT_EQ(SimLines("start ").size(), 2u);
+    EXPECT_EQ(SimLines("AppReturnWnd value=74565").size(), 1u);  // the junk window, 0x12345
+}
+
+TEST_F(LinkHostile, AfterUnloadANewLoadStartsFresh) {
+    WriteIni(SimKeys());
+    {
+        TLinkHost& h = Load();
+        ASSERT_EQ(RunRows(h, {{kInitINull, "0"}, {Command("result|1|first"), "1"}}).size(), 0u);
+        host.reset();  // FreeLibrary with the connection open
+    }
+    for (int i = 0; i < 100 && !RunningImagingSims().empty(); ++i) Sleep(50);
+    TLinkHost& h = Load();
+    const std::vector<TRow> rows = {
+        {kGetStr, "\"\""},
+        {kGetVer, "262"},
+        {kExit, "0"},
+        {kInitINull, "0"},
+        {Command("result|2|second"), "2"},
+        {kGetStr, "\"second\""},
+        {kExit, "0"},
+    };
+    EXPECT_EQ(Joined(RunRows(h, rows)), "");
+    EXPECT_EQ(SimLines("Terminate").size(), 2u);
+    EXPECT_EQ(SimLines("start ").size(), 2u);
+}
+
+TEST_F(LinkHostile, CallsFromInsideBoxesAndEventsAreRefusedAndChangeNothing) {
+    // A text from before, then a new connection whose start shows boxes (Debug 1): inside
+    // the first box, in the middle of ONDA_INITI, the host calls every export.
+    WriteIni(SimKeys());
+    TLinkHost& h = Load();
+    ASSERT_EQ(h.InitI(L"", nullptr), 0);
+    ASSERT_EQ(h.Command("result|1|before"), 1);
+    ASSERT_EQ(h.Exit(), 0);
+    WriteIni("Debug=1\r\n" + SimKeys());
+
+    std::vector<std::string> failures;
+    bool ran = false;
+    auto reenter = [&](const std::string& expectedText) {
+        if (ran) return;
+        ran = true;
+        std::vector<TRow> rows = RefusedCalls();
+        rows.push_back({kGetStr, expectedText});
+        rows.push_back({kBuf3, "3 " + expectedText.substr(0, 4) + "\""});
+        failures = RunRows(h, rows);
+    };
+    h.DuringBox = [&] { reenter("\"before\""); };
+    EXPECT_EQ(h.InitI(L"", nullptr), 0);
+    h.DuringBox = nullptr;
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(Joined(failures), "");
+
+    // Inside an event: the photo event's box (ONDA_INIT2W, Debug 2) comes while the
+    // server call of ONDA_COMMAND is running; the command has cleared the text.
+    ASSERT_EQ(h.Exit(), 0);
+    WriteIni("Debug=2\r\n" + SimKeys());
+    ASSERT_EQ(h.Init2W(L"", nullptr), 0);
+    ran = false;
+    failures.clear();
+    h.Boxes.clear();
+    h.DuringBox = [&] {
+        if (ran) return;
+        ran = true;
+        std::vector<TRow> rows = RefusedCalls();
+        rows.push_back({kGetStr, "\"\""});
+        rows.push_back({kBufMax, "0 \"\""});
+        failures = RunRows(h, rows);
+    };
+    EXPECT_EQ(h.Command("event|photo|2|7|P1|X9|3|5"), 0);
+    h.DuringBox = nullptr;
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(Joined(failures), "");
+    EXPECT_EQ(h.BoxMessages(),
+              std::vector<std::wstring>{L"OnNewPhoto from Ondarix: photoadded|2|7|P1|X9|35"});
+
+    // The refused calls reached nothing: the same connection serves the next command.
+    EXPECT_EQ(h.Command("result|3|after"), 3);
+    EXPECT_EQ(h.ErrorStr(), "after");
+    EXPECT_EQ(SimLines("AdminCommand cmd=").size(), 3u);
+    EXPECT_EQ(SimLines("Terminate").size(), 2u);  // the two ONDA_EXIT calls of the host
+}
+
+TEST_F(LinkHostile, CallsFromASecondThreadAreRefusedAndChangeNothing) {
+    WriteIni(SimKeys());
+    TLinkHost& h = Load();
+    ASSERT_EQ(h.InitI(L"", nullptr), 0);
+    ASSERT_EQ(h.Command("result|7|seven"), 7);
+
+    // The link belongs to the thread that loaded it (its COM apartment, its connection);
+    // another thread gets the busy answers and an empty text.
+    std::vector<TRow> rows = RefusedCalls();
+    rows.insert(rows.end(), {{kInitIHuge, "-1001"},
+                             {kCommandHuge, "-1001"},
+                             {kGetStr, "\"\""},
+                             {kBufMax, "0 \"\""},
+                             {kBufNull, "0"},
+                             {kExit, "0"}});
+    std::vector<std::string> failures;
+    std::thread([&] { failures = RunRows(h, rows); }).join();
+    EXPECT_EQ(Joined(failures), "");
+
+    EXPECT_EQ(h.ErrorStr(), "seven");
+    EXPECT_EQ(h.Command("result|8|eight"), 8);
+    EXPECT_EQ(SimLines("AdminCommand cmd=").size(), 2u);
+    EXPECT_TRUE(SimLines("Terminate").empty());
+    EXPECT_EQ(SimLines("start ").size(), 1u);
+    EXPECT_TRUE(h.Boxes.empty());
+}
+
+TEST_F(LinkHostile, HandOverLengthBeyondASmallerMappingIsRefused) {
+    // Someone else created the hand-over block's mapping first, one page only, and wrote a
+    // length that fits the usual block but runs past this mapping; the application writes
+    // nothing (it answers without touching the block).
+    const std::wstring name = L"Ox3Server" + std::to_wstring(GetCurrentProcessId());
+    const HANDLE mapping =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
+    ASSERT_NE(mapping, nullptr);
+    auto* view = static_cast<std::uint8_t*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
+    ASSERT_NE(view, nullptr);
+    view[0] = 4500 & 0xFF;
+    view[1] = 4500 >> 8;
+    UnmapViewOfFile(view);
+    SetEnvironmentVariableW(L"IMAGING_SIM_OPTIONS", L"handover=ignore");
+    WriteIni(SimKeys());
+    TLinkHost& h = Load();
+    EXPECT_EQ(h.InitI(L"", nullptr), -1000);
+    ASSERT_EQ(h.Boxes.size(), 1u);
+    EXPECT_EQ(h.BoxMessages()[0],
+              L"Exception communicating with IOx3Server server:\r\n\r\n"
+              L"Error: shared memory announces 4500 bytes of data, more than its 4094 bytes can "
+              L"hold");
+    CloseHandle(mapping);
+}
+
+}  // namespace
+}  // namespace deruz::testing
