@@ -65,9 +65,9 @@ void TSiFileProtocol::LoadOptions() {
 void TSiFileProtocol::BuildOptions(TSiConnectionsBuilder& ABuilder) {
     TSiProtocol::BuildOptions(ABuilder);
     ABuilder.AddOption("append", FAppend);
-    ABuilder.AddOption("buffer", FIOBuffer / 1024);
+    ABuilder.AddOption("buffer", SiSizeOptionText(FIOBuffer));
     ABuilder.AddOption("filename", FFileName);
-    ABuilder.AddOption("maxsize", FMaxSize / 1024);
+    ABuilder.AddOption("maxsize", SiSizeOptionText(FMaxSize));
     ABuilder.AddOption("maxparts", FMaxParts);
     ABuilder.AddOption("rotate", FRotate);
     // "encrypt" and "key" stay out: the options text appears in error reports.

@@ -51,7 +51,7 @@ TSiMemoryProtocol::TSiMemoryProtocol() : FPattern(CSiDefaultPattern) {
 
 void TSiMemoryProtocol::BuildOptions(TSiConnectionsBuilder& ABuilder) {
     TSiProtocol::BuildOptions(ABuilder);
-    ABuilder.AddOption("maxsize", FMaxSize / 1024);
+    ABuilder.AddOption("maxsize", SiSizeOptionText(FMaxSize));
     ABuilder.AddOption("astext", FAsText);
     ABuilder.AddOption("indent", FIndent);
     ABuilder.AddOption("pattern", FPattern);

@@ -44,6 +44,19 @@ std::string SiTimespanOptionText(std::uint32_t AMilliseconds) {
     return std::to_string(LSeconds) + "s";
 }
 
+std::string SiSizeOptionText(std::int64_t ABytes) {
+    constexpr std::int64_t kLargest = 0x7FFFFFFF;
+    const std::int64_t LKilobytes = ABytes / 1024;
+    if (LKilobytes <= kLargest || ABytes % (1024 * 1024) != 0) {
+        return std::to_string(LKilobytes);
+    }
+    const std::int64_t LMegabytes = ABytes / (1024 * 1024);
+    if (LMegabytes <= kLargest || ABytes % (1024 * 1024 * 1024) != 0) {
+        return std::to_string(LMegabytes) + "mb";
+    }
+    return std::to_string(ABytes / (1024 * 1024 * 1024)) + "gb";
+}
+
 // --- Options ----------------------------------------------------------------------------------
 
 TSiProtocol::TSiProtocol() = default;
@@ -147,12 +160,12 @@ void TSiProtocol::LoadOptions() {
 void TSiProtocol::BuildOptions(TSiConnectionsBuilder& ABuilder) {
     ABuilder.AddOption("async.enabled", FAsyncEnabled);
     ABuilder.AddOption("async.clearondisconnect", FAsyncClearOnDisconnect);
-    ABuilder.AddOption("async.queue", FAsyncQueue / 1024);
+    ABuilder.AddOption("async.queue", SiSizeOptionText(FAsyncQueue));
     ABuilder.AddOption("async.throttle", FAsyncThrottle);
     ABuilder.AddOption("backlog.enabled", FBacklogEnabled);
     ABuilder.AddOption("backlog.flushon", FBacklogFlushOn);
     ABuilder.AddOption("backlog.keepopen", FBacklogKeepOpen);
-    ABuilder.AddOption("backlog.queue", FBacklogQueue / 1024);
+    ABuilder.AddOption("backlog.queue", SiSizeOptionText(FBacklogQueue));
     ABuilder.AddOption("level", FLevel);
     ABuilder.AddOption("reconnect", FReconnect);
     ABuilder.AddOption("reconnect.interval", SiTimespanOptionText(FReconnectInterval));

@@ -274,4 +274,10 @@ void SiRegisterDefaultProtocols();
 // the options reader gives back the same number: whole seconds with the suffix "s".
 std::string SiTimespanOptionText(std::uint32_t AMilliseconds);
 
+// The text under which a size of ABytes is written into an options text so that the options
+// reader gives back the same number: kilobytes as a bare number, or "mb" / "gb" where the
+// number of kilobytes would not fit the reader's 32-bit number (every size the reader makes
+// fits one of the three).
+std::string SiSizeOptionText(std::int64_t ABytes);
+
 }  // namespace deruz::logging

@@ -102,9 +102,20 @@ TEST(ProtocolOptionsTest, OptionsTextReadsBackToTheSameSettings) {
         LTable.Put("t", SiTimespanOptionText(LMilliseconds));
         EXPECT_EQ(LTable.GetTimespanValue("t", 7), LMilliseconds) << LMilliseconds;
     }
+    // Sizes are written in kilobytes, or in megabytes or gigabytes where the kilobytes would not
+    // fit the reader's number (a fuzzer found 8148gb reading back as the default).
+    for (const std::int64_t LBytes :
+         {std::int64_t{0}, std::int64_t{2048} * 1024, std::int64_t{0x7FFFFFFF} * 1024,
+          std::int64_t{4096} * 1024 * 1024, std::int64_t{8148} * 1024 * 1024 * 1024,
+          std::int64_t{0x7FFFFFFF} * 1024 * 1024 * 1024}) {
+        TSiLookupTable LTable;
+        LTable.Put("s", SiSizeOptionText(LBytes));
+        EXPECT_EQ(LTable.GetSizeValue("s", 7), LBytes) << LBytes;
+    }
     for (const char* LOptions :
          {"reconnect=true, reconnect.interval=90d, level=warning, caption=\"a, \"\"b\"\"\"",
-          "backlog=1mb, flushon=fatal, keepopen=true, async.enabled=true, async.queue=3gb"}) {
+          "backlog=1mb, flushon=fatal, keepopen=true, async.enabled=true, async.queue=3gb",
+          "backlog=8148gb, async.queue=4000000mb"}) {
         const auto LFirst = MakeRecording(LOptions);
         const auto LSecond = MakeRecording(LFirst->GetOptions());
         EXPECT_EQ(LSecond->GetOptions(), LFirst->GetOptions()) << LOptions;
