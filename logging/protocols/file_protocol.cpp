@@ -149,7 +149,6 @@ void TSiFileProtocol::InternalDoConnect(bool AAppend) {
     FStream = FOwnStream ? FOwnStream.get() : LTarget;
     FFileSize = WriteHeader(*FStream, FFileSize);
     FCommitted = FEncrypt ? -1 : FFileSize;
-    FPending = 0;
     FTorn = false;
     FOpened = true;
 
@@ -257,13 +256,11 @@ void TSiFileProtocol::InternalWritePacket(TSiPacket& APacket) {
     try {
         if (FIOBuffer > 0) {
             LFormatter.Write(*FBuffer);
-            FPending += LSize;
             FIOBufferCounter += LSize;
             if (FIOBufferCounter > FIOBuffer) {
-                FIOBufferCounter = 0;
                 FlushBuffers();
-                FCommitted += FPending;
-                FPending = 0;
+                FCommitted += FIOBufferCounter;
+                FIOBufferCounter = 0;
             }
         } else {
             // Every packet goes out at once: the write buffer stays empty, and the formatter's

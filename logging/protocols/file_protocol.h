@@ -110,6 +110,7 @@ class TSiFileProtocol : public TSiProtocol {
     std::unique_ptr<TSiBufferedStream> FBuffer;
 
     std::int64_t FIOBuffer = 0;
+    // Bytes of packets in the write buffer since its last flush: not yet known to be in the file.
     std::int64_t FIOBufferCounter = 0;
 
     // Bytes in the current file as counted for "maxsize": the size it had when opened, its
@@ -129,8 +130,6 @@ class TSiFileProtocol : public TSiProtocol {
     // (-1 while encrypted, where the cipher chain decides). A write that fails sets FTorn, and
     // the disconnect that follows cuts the file back there, so no torn packet stays in it.
     std::int64_t FCommitted = -1;
-    // Bytes of packets in the write buffer, not yet known to be in the file.
-    std::int64_t FPending = 0;
     bool FTorn = false;
 
     std::vector<std::uint8_t> FKey;
