@@ -1295,21 +1295,19 @@ class TSiSession {
     // exception counts as the message "unknown error". False when ABody raised.
     template <class F>
     bool Guard(std::string_view AMethod, F&& ABody) noexcept {
-        try {
-            std::forward<F>(ABody)();
-            return true;
-        } catch (...) {
-            ReportCurrentFailure(&AMethod);
-        }
-        return false;
+        return Guarded(&AMethod, std::forward<F>(ABody));
     }
     template <class F>
     bool GuardToCore(F&& ABody) noexcept {
+        return Guarded(nullptr, std::forward<F>(ABody));
+    }
+    template <class F>
+    bool Guarded(const std::string_view* AMethod, F&& ABody) noexcept {
         try {
             std::forward<F>(ABody)();
             return true;
         } catch (...) {
-            ReportCurrentFailure(nullptr);
+            ReportCurrentFailure(AMethod);
         }
         return false;
     }
