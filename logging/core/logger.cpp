@@ -214,6 +214,8 @@ void TSiLogger::CreateConnections(const std::string& AValue) {
                 ProtocolError(AException);
             });
             if (protocol->Asynchronous()) FIsMultiThreaded.store(true, std::memory_order_relaxed);
+            // Every call of the core's protocols is made under the core lock.
+            protocol->SetOwnerSerialises(true);
             protocol->SetAppName(FAppName);
             protocol->SetHostName(FHostname);
             FProtocols.push_back(std::move(protocol));
@@ -384,6 +386,11 @@ bool TSiLogger::NoFilterCanRun() const noexcept {
 }
 
 void TSiLogger::SendLogEntry(TSiLogEntry& ALogEntry) {
+    // A handler may change the entry, its session name too; a session that sends the entry
+    // again must then stamp its name anew, so the tag that spares it that goes. Asked before
+    // and after, so that a handler set or removed meanwhile is seen by one of the two.
+    const bool LSeen = LogEntryHandlersMayRun();
+    if (LSeen) ALogEntry.SessionNameTag = 0;
     Send(
         ALogEntry,
         [this](TSiLogEntry& AEntry) {
@@ -391,6 +398,11 @@ void TSiLogger::SendLogEntry(TSiLogEntry& ALogEntry) {
             AEntry.HostName = FHostname;
         },
         &TSiLogger::DoLogEntry);
+    if (!LSeen && LogEntryHandlersMayRun()) ALogEntry.SessionNameTag = 0;
+}
+
+bool TSiLogger::LogEntryHandlersMayRun() const noexcept {
+    return !NoFilterCanRun() || FOnLogEntry.IsSet();
 }
 
 void TSiLogger::SendControlCommand(TSiControlCommand& AControlCommand) {

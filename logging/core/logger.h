@@ -12,8 +12,25 @@
 // On an asynchronous protocol's worker (its error handler), packets never wait for the core
 // lock once that protocol is being stopped: they are dropped, so that a thread stopping the
 // protocol under the core lock cannot deadlock with it. Enabled, Level and DefaultLevel live
-// in the level gate (level_gate.h), read by the sessions' level tests without a lock. Lock order:
-// core lock, then a session's lock or a protocol's own lock.
+// in the level gate (level_gate.h), read by the sessions' level tests without a lock.
+//
+// The locks of one log call, in the order taken (no lock is ever taken against this order):
+//   1. none for the level test: the gate's and the session's switched thresholds, one relaxed
+//      load each;
+//   2. none in the session in the usual case: the spare entry is claimed by an atomic exchange
+//      and still carries the session's name (the session lock only after a rename);
+//   3. the core lock, once per packet: the application and host names are stamped and the
+//      packet is written to every protocol. A synchronous protocol writes under it alone: the
+//      core tells its protocols that it serialises every call (SetOwnerSerialises), so they
+//      take no lock of their own for a write. With a filter the lock is let go around the
+//      filter and taken again;
+//   4. an asynchronous protocol's own lock and then its scheduler's queue lock, to queue the
+//      packet; the packet's own lock guards its fields once a worker may read them (a packet
+//      sent while any protocol is asynchronous is made thread-safe first);
+//   5. after the core lock is let go, the event lock for a moment to copy the handler, if one
+//      is set.
+// Other orders: a session's lock before the session manager's (renaming), never the reverse;
+// the core lock before a session's lock or a protocol's; a protocol's before its scheduler's.
 #pragma once
 
 #include <atomic>
@@ -239,6 +256,8 @@ class TSiLogger {
     std::unique_lock<std::recursive_mutex> LockForPacket();
     // No filter handler is set and DoFilter is this class's own: nothing can cancel a packet.
     bool NoFilterCanRun() const noexcept;
+    // A filter or log-entry handler (or an override of either) may see log entries.
+    bool LogEntryHandlersMayRun() const noexcept;
     void ProcessPacket(TSiPacket& APacket);
     void ProtocolError(const std::exception& AException) { DoError(AException); }
 

@@ -73,6 +73,7 @@ void TSiSession::SetName(const std::string& AValue) {
     std::lock_guard LLock(FCriticalSection);
     if (FIsStored) FParent->UpdateSession(this, AValue, FName);
     FName = AValue;
+    FNameCount.fetch_add(1, std::memory_order_release);
 }
 
 // --- Titles ----------------------------------------------------------------------------------
@@ -220,9 +221,13 @@ void TSiSession::CompleteAndSend(TSiLogEntry& AEntry, TSiLevel ALevel, TSiColor 
     AEntry.Timestamp = FParent->Now();
     AEntry.Level = ALevel;
     AEntry.Color = ResolveColor(AColor);
-    {
+    // A reused entry still holds the name when no rename came since it was stamped: the
+    // name's count tells, without the session lock. Otherwise the name is copied under the
+    // lock, into the entry's own memory, and tagged with the count that goes with it.
+    if (AEntry.SessionNameTag != FNameCount.load(std::memory_order_acquire)) {
         std::lock_guard LLock(FCriticalSection);
-        AEntry.SessionName = FName;  // into the entry's own memory, without a temporary
+        AEntry.SessionName = FName;
+        AEntry.SessionNameTag = FNameCount.load(std::memory_order_relaxed);
     }
     FParent->SendLogEntry(AEntry);
 }

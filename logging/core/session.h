@@ -1,7 +1,7 @@
 // TSiSession: a named log channel of one logger core, with its own colour, level threshold
 // and on/off switch, and the whole set of log methods that code writes through.
 //
-// Every log method first makes the level test (IsOn: a few relaxed atomic loads, no lock, no
+// Every log method first makes the level test (IsOn: two relaxed atomic loads, no lock, no
 // allocation), inline in this header; only a call that passes it formats a title and builds
 // packets, which go to the core. The title is formatted straight into the log entry, and a
 // sent entry that nothing holds any more is kept for the next, so that steady logging to
@@ -21,6 +21,10 @@
 // Thread-safety: a session may be used from any thread. Name, named counters and named
 // checkpoints are guarded by the session's lock; Level, Active and Color are atomics read
 // without a lock; the unnamed checkpoint counter is atomic. Each call builds its own packets.
+// A log call takes no session lock in the usual case: the spare entry it reuses still carries
+// the session's name, which a count of renames vouches for (see FNameCount); only after a
+// rename is the name copied again under the lock. A log call that races with a rename carries
+// the old name or the new one, never a mix.
 // Ownership: the core's session manager owns its sessions; a session must not be used after
 // its core is gone, and a method tracker must be released before its session is destroyed.
 // Objects, data sets, streams and contexts passed in are only used during the call.
@@ -171,10 +175,10 @@ class TSiSession {
     TSiColor Color() const noexcept { return FColor.load(std::memory_order_relaxed); }
     void SetColor(TSiColor AValue) noexcept { FColor.store(AValue, std::memory_order_relaxed); }
     void ResetColor() noexcept { SetColor(clWindow); }
-    bool Active() const noexcept { return FActive.load(std::memory_order_relaxed); }
-    void SetActive(bool AValue) noexcept { FActive.store(AValue, std::memory_order_relaxed); }
-    TSiLevel Level() const noexcept { return FLevel.load(std::memory_order_relaxed); }
-    void SetLevel(TSiLevel AValue) noexcept { FLevel.store(AValue, std::memory_order_relaxed); }
+    bool Active() const noexcept { return FThreshold.On(); }
+    void SetActive(bool AValue) noexcept { FThreshold.SetOn(AValue); }
+    TSiLevel Level() const noexcept { return FThreshold.Level(); }
+    void SetLevel(TSiLevel AValue) noexcept { FThreshold.SetLevel(AValue); }
     TSiLogger* Parent() const noexcept { return FParent; }
     bool IsStored() const noexcept { return FIsStored; }
 
@@ -1387,20 +1391,25 @@ class TSiSession {
     TSiIntegerHash FCheckpoints;
     mutable std::recursive_mutex FCriticalSection;
     std::string FName;
+    // How many names the session has had (changed under the lock, after FName): a log entry
+    // that carries the tag of the current count carries the current name. Starts at 1, as 0
+    // tags an entry that holds no name. (Wrapping around would take 2^32 renames while one
+    // entry waits as the spare.)
+    std::atomic<std::uint32_t> FNameCount{1};
     std::atomic<TSiColor> FColor{clWindow};
     std::atomic<std::int32_t> FCheckpointCounter{0};
     TSiLogger* FParent;
     // The parent's switch and thresholds, for the inline level tests.
     const TSiLevelGate* FGate;
-    std::atomic<bool> FActive{true};
+    // Active and Level in one word, for the one-load level test.
+    TSiSwitchedThreshold FThreshold{true, lvDebug};
     bool FIsStored = false;
-    std::atomic<TSiLevel> FLevel{lvDebug};
     // One sent log entry kept for the next, so that most entries need no allocation.
     std::atomic<TSiLogEntry*> FSpareEntry{nullptr};
 };
 
 inline bool TSiSession::IsOn(TSiLevel ALevel) const noexcept {
-    return FGate->Enabled() && Active() && ALevel >= Level() && ALevel >= FGate->Level();
+    return FThreshold.Passes(ALevel) && FGate->Passes(ALevel);
 }
 
 inline bool TSiSession::IsOn() const noexcept {

@@ -74,7 +74,6 @@ void TSiLogEntry::Renew(TSiLogEntryType ALogEntryType, TSiViewerId AViewerId) {
     LogEntryType = ALogEntryType;
     AppName.clear();
     HostName.clear();
-    SessionName.clear();
     Title.clear();
     Color = clWindow;
     ThreadId = SiCurrentThreadId();

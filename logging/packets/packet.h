@@ -99,6 +99,8 @@ class TSiLogEntry final : public TSiPacket {
 
     // Makes a sent entry that nobody else holds as the constructor makes a new one, keeping
     // the memory of its texts, so that a session can send it again. Its data must be unset.
+    // SessionName and SessionNameTag are kept: the session stamps its name again only when the
+    // tag shows that it has been renamed since.
     void Renew(TSiLogEntryType ALogEntryType, TSiViewerId AViewerId);
 
     // Replaces the data with a copy of the whole of AStream, read from its first byte (AStream
@@ -118,6 +120,9 @@ class TSiLogEntry final : public TSiPacket {
     TSiColor Color = 0;
     std::uint32_t ThreadId = 0;
     std::uint32_t ProcessId = 0;
+    // Which name of the sending session SessionName holds (0: none): the session's count of
+    // names at the time it stamped it. Not part of the packet's bytes.
+    std::uint32_t SessionNameTag = 0;
 
   private:
     ~TSiLogEntry() override = default;

@@ -318,6 +318,11 @@ void TSiProtocol::WritePacket(TSiPacket& APacket) {
     if (APacket.Level < FLevel) {
         return;
     }
+    if (FOwnerSerialises && !FAsyncEnabled) {
+        // The owner's lock already orders every call: a second lock would only cost.
+        ImplWritePacket(APacket);
+        return;
+    }
     const auto LGuard = LockOperations();
     if (!LGuard) {
         return;

@@ -16,7 +16,9 @@
 // unknown names (and the options parser's syntax errors).
 //
 // Thread safety: Connect, Disconnect, WritePacket, Dispatch, Initialize and GetOptions are
-// serialised by the protocol's own re-entrant lock and may be called from any thread. Caption,
+// serialised by the protocol's own re-entrant lock and may be called from any thread; an owner
+// that serialises all its calls itself may spare a synchronous WritePacket that lock
+// (SetOwnerSerialises). Caption,
 // Asynchronous and the option fields are fixed by Initialize, which must finish before the
 // protocol is shared. Failed may be read at any time. AppName, HostName and OnError have locks
 // of their own, so the logger core may change them while a worker runs. Lock order: the
@@ -90,6 +92,12 @@ class TSiProtocol : private TSiSchedulerTarget {
     void WritePacket(TSiPacket& APacket);
     // Runs a custom action while connected; likewise takes its own reference when queueing.
     void Dispatch(TSiProtocolCommand& ACommand);
+
+    // The owner promises that it makes every call of this protocol under one lock of its own
+    // (the logger core does, with its core lock), so that a synchronous protocol's WritePacket
+    // need not take the protocol's lock as well: one lock hold per packet. Set before the
+    // protocol is shared; an asynchronous protocol keeps its lock, which its worker shares.
+    void SetOwnerSerialises(bool AValue) noexcept { FOwnerSerialises = AValue; }
 
     // The options as the connections builder writes them, without name and parentheses; reading
     // the text back gives the same settings.
@@ -226,6 +234,7 @@ class TSiProtocol : private TSiSchedulerTarget {
     std::int64_t FAsyncQueue = 2048 * 1024;
 
     bool FKeepOpen = true;
+    bool FOwnerSerialises = false;
     std::atomic<bool> FFailed{false};
     std::atomic<std::uint64_t> FDropped{0};
     bool FConnected = false;

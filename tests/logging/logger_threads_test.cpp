@@ -1,0 +1,240 @@
+// The logger core under several logging threads: the order of each thread's entries and that
+// none is lost, through a synchronous and an asynchronous file protocol (the file read back
+// with the packet reader), and the ways the log path shares state without locks: the session
+// name carried over by reused entries, which a rename or an event handler must not leave stale.
+// The ThreadSanitizer step runs this suite.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "logging/core/logger.h"
+#include "logging/core/session.h"
+#include "logging/protocols/protocol.h"
+#include "logging/viewer/packet_reader.h"
+#include "tests/logging/temp_dir.h"
+
+namespace deruz::logging {
+namespace {
+
+// What a protocol saw of each log entry: the session name and the title, in order.
+struct TSeen {
+    std::string SessionName;
+    std::string Title;
+};
+
+std::mutex GSeenLock;
+std::vector<TSeen> GSeen;
+
+// Records the session name and title of every log entry written to it.
+class TNameRecordingProtocol final : public TSiProtocol {
+  public:
+    std::string GetName() const override { return "namerec"; }
+
+  protected:
+    void InternalConnect() override {}
+    void InternalDisconnect() override {}
+    void InternalWritePacket(TSiPacket& APacket) override {
+        if (APacket.GetPacketType() != ptLogEntry) return;
+        const auto& LEntry = static_cast<const TSiLogEntry&>(APacket);
+        std::lock_guard LGuard(GSeenLock);
+        GSeen.push_back({LEntry.SessionName, LEntry.Title});
+    }
+};
+
+class LoggerThreads : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        TSiProtocolFactory::RegisterProtocol(
+            "namerec", [] { return SiMakeProtocol<TNameRecordingProtocol>(); });
+    }
+    LoggerThreads() {
+        std::lock_guard LGuard(GSeenLock);
+        GSeen.clear();
+        FLogger.SetOnError([this](TSiLogger&, const std::exception& AError) {
+            std::lock_guard LGuard(FErrorLock);
+            FErrors.push_back(AError.what());
+        });
+    }
+    std::vector<TSeen> Seen() {
+        std::lock_guard LGuard(GSeenLock);
+        return GSeen;
+    }
+
+    TSiLogger FLogger{"threads"};
+    std::mutex FErrorLock;
+    std::vector<std::string> FErrors;
+};
+
+// The log entries of a binary log file, decoded.
+std::vector<TSeen> ReadEntries(const std::string& APath) {
+    std::ifstream LFile(APath, std::ios::binary);
+    const std::vector<std::uint8_t> LBytes{std::istreambuf_iterator<char>(LFile),
+                                           std::istreambuf_iterator<char>()};
+    std::vector<TSeen> LResult;
+    if (LBytes.size() < 4) return LResult;
+    TSiBinaryPacketReader LReader(std::span<const std::uint8_t>(LBytes).subspan(4), 4);
+    while (!LReader.AtEnd()) {
+        const TSiPacketPtr LPacket = LReader.ReadPacket();
+        if (LPacket->GetPacketType() != ptLogEntry) continue;
+        const auto& LEntry = static_cast<const TSiLogEntry&>(*LPacket);
+        LResult.push_back({LEntry.SessionName, LEntry.Title});
+    }
+    return LResult;
+}
+
+// Four threads log through a shared session and a session of their own, in turn; every
+// entry must arrive once, in its thread's order, under the session it was sent through.
+TEST_F(LoggerThreads, EveryThreadsEntriesArriveInOrderThroughSyncAndAsyncProtocols) {
+    constexpr int kThreads = 4;
+    constexpr int kEntries = 3000;
+    for (const char* LOptions : {"buffer=4", "async.enabled=true, async.queue=16"}) {
+        SCOPED_TRACE(LOptions);
+        testing::TTempDir LDir;
+        const std::string LPath = LDir.File("threads.sil");
+        FLogger.SetConnections("file(filename=\"" + LPath + "\", " + LOptions + ")");
+        FLogger.SetEnabled(true);
+        TSiSession* LShared = FLogger.AddSession("Shared");
+        std::vector<TSiSession*> LOwn;
+        for (int LThread = 0; LThread < kThreads; ++LThread) {
+            LOwn.push_back(FLogger.AddSession("Own" + std::to_string(LThread)));
+        }
+        std::atomic<bool> LGo{false};
+        std::vector<std::thread> LThreads;
+        for (int LThread = 0; LThread < kThreads; ++LThread) {
+            LThreads.emplace_back([&, LThread] {
+                while (!LGo.load()) std::this_thread::yield();
+                for (int LIndex = 0; LIndex < kEntries; ++LIndex) {
+                    TSiSession* LSession = LIndex % 2 == 0 ? LShared : LOwn[LThread];
+                    LSession->LogMessage("%d %d", {LThread, LIndex});
+                }
+            });
+        }
+        LGo = true;
+        for (std::thread& LThread : LThreads) LThread.join();
+        FLogger.SetEnabled(false);  // flushes, and for the asynchronous one drains the queue
+
+        std::vector<int> LNext(kThreads, 0);
+        for (const TSeen& LEntry : ReadEntries(LPath)) {
+            int LThread = -1;
+            int LIndex = -1;
+            ASSERT_EQ(std::sscanf(LEntry.Title.c_str(), "%d %d", &LThread, &LIndex), 2)
+                << LEntry.Title;
+            ASSERT_TRUE(LThread >= 0 && LThread < kThreads) << LEntry.Title;
+            ASSERT_EQ(LIndex, LNext[LThread]) << "thread " << LThread << " out of order or lost";
+            ++LNext[LThread];
+            EXPECT_EQ(LEntry.SessionName,
+                      LIndex % 2 == 0 ? std::string("Shared") : "Own" + std::to_string(LThread));
+        }
+        EXPECT_EQ(LNext, std::vector<int>(kThreads, kEntries));
+        FLogger.DeleteSession(LShared);
+        for (TSiSession* LSession : LOwn) FLogger.DeleteSession(LSession);
+        FLogger.SetConnections("");
+    }
+    EXPECT_TRUE(FErrors.empty()) << FErrors.front();
+}
+
+// A reused entry keeps the name it was stamped with; after a rename the next entry must carry
+// the new name, and an entry logged while another thread renames carries one of the names.
+TEST_F(LoggerThreads, EntriesCarryTheSessionNameAfterAndDuringRenames) {
+    FLogger.SetConnections("namerec()");
+    FLogger.SetEnabled(true);
+    TSiSession* LSession = FLogger.AddSession("Alpha");
+    LSession->LogMessage("first");
+    LSession->SetName("Beta");
+    LSession->LogMessage("after rename");
+    LSession->SetName("Alpha");
+    LSession->LogMessage("renamed back");
+
+    std::atomic<bool> LDone{false};
+    std::thread LLogger([&] {
+        for (int LIndex = 0; !LDone.load() || LIndex < 1000; ++LIndex) {
+            LSession->LogMessage("racing %d", {LIndex});
+        }
+    });
+    for (int LRename = 0; LRename < 500; ++LRename) {
+        LSession->SetName(LRename % 2 == 0 ? "Beta" : "A much longer name than either");
+    }
+    LSession->SetName("Gamma");
+    LDone = true;
+    LLogger.join();
+    LSession->LogMessage("last");
+
+    const std::vector<TSeen> LSeen = Seen();
+    ASSERT_GE(LSeen.size(), 1004u);
+    EXPECT_EQ(LSeen[0].SessionName, "Alpha");
+    EXPECT_EQ(LSeen[1].SessionName, "Beta");
+    EXPECT_EQ(LSeen[2].SessionName, "Alpha");
+    for (const TSeen& LEntry : LSeen) {
+        EXPECT_TRUE(LEntry.SessionName == "Alpha" || LEntry.SessionName == "Beta" ||
+                    LEntry.SessionName == "A much longer name than either" ||
+                    LEntry.SessionName == "Gamma")
+            << LEntry.SessionName;
+    }
+    EXPECT_EQ(LSeen.back().Title, "last");
+    EXPECT_EQ(LSeen.back().SessionName, "Gamma");
+}
+
+// A handler may change an entry; what it changed must not reach the next entry of the session,
+// which may be the same object sent again.
+TEST_F(LoggerThreads, NamesChangedByHandlersDoNotStayInReusedEntries) {
+    FLogger.SetConnections("namerec()");
+    FLogger.SetEnabled(true);
+    TSiSession* LSession = FLogger.AddSession("Main");
+    FLogger.SetOnLogEntry(
+        [](TSiLogger&, TSiLogEntry& AEntry) { AEntry.SessionName = "changed by the event"; });
+    LSession->LogMessage("one");
+    FLogger.SetOnLogEntry(nullptr);
+    LSession->LogMessage("two");
+    FLogger.SetOnFilter([](TSiLogger&, TSiPacket& APacket, bool&) {
+        static_cast<TSiLogEntry&>(APacket).SessionName = "changed by the filter";
+    });
+    LSession->LogMessage("three");
+    FLogger.SetOnFilter(nullptr);
+    LSession->LogMessage("four");
+
+    const std::vector<TSeen> LSeen = Seen();
+    ASSERT_EQ(LSeen.size(), 4u);
+    EXPECT_EQ(LSeen[0].SessionName, "Main");
+    EXPECT_EQ(LSeen[1].SessionName, "Main");
+    EXPECT_EQ(LSeen[2].SessionName, "changed by the filter");
+    EXPECT_EQ(LSeen[3].SessionName, "Main");
+}
+
+// The switch and the level share one word: changing one never changes the other, also when two
+// threads change them at once, and a switched-off threshold lets no level through.
+TEST(SwitchedThreshold, SwitchAndLevelStayIndependent) {
+    TSiSwitchedThreshold LThreshold(false, lvWarning);
+    EXPECT_FALSE(LThreshold.Passes(lvControl));
+    LThreshold.SetOn(true);
+    EXPECT_EQ(LThreshold.Level(), lvWarning);
+    EXPECT_FALSE(LThreshold.Passes(lvMessage));
+    EXPECT_TRUE(LThreshold.Passes(lvWarning));
+    LThreshold.SetLevel(lvDebug);
+    EXPECT_TRUE(LThreshold.On());
+    EXPECT_TRUE(LThreshold.Passes(lvDebug));
+
+    std::thread LSwitcher([&] {
+        for (int LIndex = 0; LIndex < 20000; ++LIndex) LThreshold.SetOn(LIndex % 2 == 1);
+    });
+    std::thread LLeveller([&] {
+        for (int LIndex = 0; LIndex < 20000; ++LIndex) {
+            LThreshold.SetLevel(static_cast<TSiLevel>(LIndex % 6));
+        }
+    });
+    LSwitcher.join();
+    LLeveller.join();
+    EXPECT_TRUE(LThreshold.On());
+    EXPECT_EQ(LThreshold.Level(), static_cast<TSiLevel>(19999 % 6));
+}
+
+}  // namespace
+}  // namespace deruz::logging
