@@ -1409,7 +1409,7 @@ class TSiSession {
 };
 
 inline bool TSiSession::IsOn(TSiLevel ALevel) const noexcept {
-    return FThreshold.Passes(ALevel) && FGate->Passes(ALevel);
+    return FGate->Passes(ALevel) && FThreshold.Passes(ALevel);
 }
 
 inline bool TSiSession::IsOn() const noexcept {

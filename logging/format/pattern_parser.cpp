@@ -207,6 +207,7 @@ TSiTimestampFormat::TSecondText& TSiTimestampFormat::SecondCache() const {
     LNext = (LNext + 1) % kSlots;
     LSlot.Owner = FId;
     LSlot.Second = -1;
+    LSlot.LastValue = std::numeric_limits<double>::quiet_NaN();
     return LSlot;
 }
 
@@ -215,11 +216,16 @@ void TSiTimestampFormat::AppendTo(std::string& AOut, TDateTime AValue) const {
         AOut += SiFloatToStr(AValue, FSettings);
         return;
     }
+    TSecondText& LCache = SecondCache();
+    if (LCache.Second >= 0 && AValue == LCache.LastValue) {
+        AOut += LCache.LastText;
+        return;
+    }
     const TSiDayTime LTime = SiSplitDateTime(AValue);
     const std::int64_t LSecond = LTime.Millisecond / 1000;
-    TSecondText& LCache = SecondCache();
     if (LTime.Day != LCache.Day || LSecond != LCache.Second) {
         LCache.Second = -1;  // stays invalid if rendering throws
+        LCache.LastValue = std::numeric_limits<double>::quiet_NaN();
         LCache.Text.clear();
         LCache.Millis.clear();
         Render(LCache.Text, SiDayTimeParts({LTime.Day, LSecond * 1000}), &LCache.Millis);
@@ -227,6 +233,7 @@ void TSiTimestampFormat::AppendTo(std::string& AOut, TDateTime AValue) const {
         LCache.Second = LSecond;
     }
     const int LMillisecond = static_cast<int>(LTime.Millisecond % 1000);
+    const std::size_t LStart = AOut.size();
     std::size_t LDone = 0;
     for (const TMilliField& LField : LCache.Millis) {
         AOut.append(LCache.Text, LDone, LField.Offset - LDone);
@@ -234,6 +241,8 @@ void TSiTimestampFormat::AppendTo(std::string& AOut, TDateTime AValue) const {
         LDone = LField.Offset;
     }
     AOut.append(LCache.Text, LDone, std::string::npos);
+    LCache.LastText.assign(AOut, LStart, std::string::npos);
+    LCache.LastValue = AValue;
 }
 
 void TSiTimestampFormat::Render(std::string& AOut, const TSiDateTimeParts& AParts,

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -116,6 +117,10 @@ class TSiTimestampFormat {
         std::int64_t Second = -1;
         std::string Text;
         std::vector<TMilliField> Millis;
+        // The whole text of the last value written, valid while Second is: entries come in
+        // bursts that share their timestamp, and the clock hands out one value per millisecond.
+        TDateTime LastValue = std::numeric_limits<double>::quiet_NaN();
+        std::string LastText;
     };
     // This thread's text of the last second for this compiled format.
     TSecondText& SecondCache() const;

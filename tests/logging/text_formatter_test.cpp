@@ -200,12 +200,20 @@ TEST(TextFormatterTest, TimestampFormatLanguage) {
         SiEncodeDateTime({2024, 5, 1, 23, 59, 59, 999}) + 0.6 * kMs,  // rounds to midnight
         SampleTime(13, 45, 5) + 1,
         SampleTime(13, 45, 5)};
+    // Each value is written twice in a row (entries of one millisecond share their timestamp),
+    // with another format writing it in between, on the same thread.
     TSiTimestampFormat LRunning(LSettings);
+    TSiTimestampFormat LOther(LSettings);
+    ASSERT_TRUE(LOther.Compile("ss hh"));
     for (const char* LPattern : {"yyyy-mm-dd hh:nn:ss.zzz", "z|ss|zzz|dddd", "hh"}) {
         ASSERT_TRUE(LRunning.Compile(LPattern));
         for (const TDateTime LValue : LRun) {
             TSiTimestampFormat LFresh(LSettings);
             ASSERT_TRUE(LFresh.Compile(LPattern));
+            EXPECT_EQ(LRunning.Format(LValue), LFresh.Format(LValue)) << LPattern;
+            TSiTimestampFormat LFreshOther(LSettings);
+            ASSERT_TRUE(LFreshOther.Compile("ss hh"));
+            EXPECT_EQ(LOther.Format(LValue), LFreshOther.Format(LValue));
             EXPECT_EQ(LRunning.Format(LValue), LFresh.Format(LValue)) << LPattern;
         }
     }
