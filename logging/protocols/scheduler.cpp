@@ -105,6 +105,11 @@ bool TSiScheduler::Schedule(TSiSchedulerCommand ACommand) {
         return false;
     }
     while (FQueue.Size() + LSize > FThreshold) {
+        // A full queue cuts the worker's nap short.
+        if (FNapping) {
+            FNapping = false;
+            FNotEmpty.notify_one();
+        }
         // The worker must never wait for itself (an error handler that logs to the protocol it
         // reports for runs there).
         if (!FThrottle || FTarget.SchedulerTargetFailed() ||
@@ -205,6 +210,16 @@ void TSiScheduler::Run() noexcept {
 
 std::size_t TSiScheduler::Dequeue() {
     std::unique_lock LGuard(FLock);
+    if (FQueue.Count() == 0 && FBusy && !FStopped.load(std::memory_order_relaxed)) {
+        // The queue ran empty in the middle of a run of writes: nap instead of waiting to be
+        // woken, so that writers queue the next ones without a notification (a system call on
+        // their side for every write, since a worker that keeps up runs the queue empty after
+        // almost every one). A full queue or Stop ends the nap early.
+        FNapping = true;
+        FNotEmpty.wait_for(
+            LGuard, kNap, [this] { return !FNapping || FStopped.load(std::memory_order_relaxed); });
+        FNapping = false;
+    }
     while (FQueue.Count() == 0 && !FStopped.load(std::memory_order_relaxed)) {
         ++FNotEmptyWaiters;
         FNotEmpty.wait(LGuard);
@@ -221,6 +236,7 @@ std::size_t TSiScheduler::Dequeue() {
     if (LCount > 0 && FNotFullWaiters > 0) {
         FNotFull.notify_all();
     }
+    FBusy = LCount > 0;
     return LCount;
 }
 

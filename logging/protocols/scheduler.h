@@ -8,7 +8,10 @@
 // - TSiScheduler: the queue, its lock and the worker thread. When the queue is full a writer
 //   either waits for room (throttling) or the oldest queued writes are dropped; connect,
 //   disconnect and dispatch commands are never dropped. Once the target has failed, writers
-//   never wait.
+//   never wait. A worker that runs the queue empty in the middle of a run of writes naps for
+//   up to kNap before it waits to be woken, so that steady logging costs writers no wake-up
+//   calls; a full queue or Stop wakes it at once, and a command queued during the nap waits
+//   at most that long.
 //
 // - TSiSchedulerTarget: what the worker runs the commands on (an asynchronous protocol). The
 //   scheduler knows nothing else of it.
@@ -22,6 +25,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -114,6 +118,8 @@ class TSiScheduler {
   public:
     // The most commands the worker takes per acquisition of the lock.
     static constexpr std::size_t kBatchSize = 16;
+    // How long the worker naps when the queue runs empty during a run of writes.
+    static constexpr std::chrono::microseconds kNap{500};
 
     // Created stopped; ATarget runs the commands and must outlive the scheduler.
     explicit TSiScheduler(TSiSchedulerTarget& ATarget);
@@ -169,6 +175,10 @@ class TSiScheduler {
     std::condition_variable FNotEmpty;
     int FNotFullWaiters = 0;
     int FNotEmptyWaiters = 0;
+    // The worker's nap between runs of writes (see Dequeue): whether it naps now, and whether
+    // its last look at the queue found work.
+    bool FNapping = false;
+    bool FBusy = false;
     // Touched by the worker only.
     std::array<std::optional<TSiSchedulerCommand>, kBatchSize> FBuffer;
     TSiSchedulerQueue FQueue;

@@ -146,6 +146,33 @@ TEST(SchedulerTest, WorkerRunsEverythingInOrderAndDrainsOnDisconnect) {
     EXPECT_EQ(LProtocol->Recorder().Count(), LExpected.size());
 }
 
+// The worker naps when a run of writes leaves the queue empty: writes queued during the nap,
+// and a writer that fills a small queue meanwhile, still reach the target, in order, without
+// any other event (no disconnect) to wake the worker.
+TEST(SchedulerTest, WritesDuringTheWorkersNapArriveWithoutAnotherWakeUp) {
+    const auto LProtocol = MakeRecording("async.enabled=true, async.queue=1");
+    LProtocol->Connect();
+    std::vector<int> LExpected;
+    const auto LArrived = [&] {
+        return WaitUntil([&] {
+            return WrittenNumbers(LProtocol->Recorder().Calls()).size() == LExpected.size();
+        });
+    };
+    for (int LRun = 0; LRun < 3; ++LRun) {
+        WriteRange(*LProtocol, LRun * 100, LRun * 100 + 99);  // fills the 1 KB queue often
+        for (int LIndex = LRun * 100; LIndex < LRun * 100 + 100; ++LIndex) {
+            LExpected.push_back(LIndex);
+        }
+        ASSERT_TRUE(LArrived());
+        std::this_thread::sleep_for(TSiScheduler::kNap / 2);  // a write in the middle of a nap
+        WriteRange(*LProtocol, 1000 + LRun, 1000 + LRun);
+        LExpected.push_back(1000 + LRun);
+        ASSERT_TRUE(LArrived());
+    }
+    EXPECT_EQ(WrittenNumbers(LProtocol->Recorder().Calls()), LExpected);
+    LProtocol->Disconnect();
+}
+
 TEST(SchedulerTest, CommandsLargerThanTheQueueAreDropped) {
     const auto LProtocol = MakeRecording("async.enabled=true, async.queue=0");
     const TSiPacketPtr LPacket = Entry("w0");
