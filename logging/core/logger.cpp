@@ -423,8 +423,9 @@ void TSiLogger::SendWatch(TSiWatch& AWatch) {
 
 namespace {
 
-// Tries for the core lock before a packet blocks on it.
-constexpr int kLockSpins = 32;
+// Tries for the core lock before a packet blocks on it, each after twice as many pauses as
+// the one before (up to 2^7), so that waiting threads do not keep the lock's cache line busy.
+constexpr int kLockSpins = 10;
 
 // Tells the processor that this thread spins on a lock.
 inline void SiCpuRelax() noexcept {
@@ -446,7 +447,7 @@ std::unique_lock<std::recursive_mutex> TSiLogger::LockForPacket() {
     // the lock and be woken: threads that log at once wait a little before they block.
     for (int spin = 0; spin < kLockSpins; ++spin) {
         if (FCriticalSection.try_lock()) return std::unique_lock(FCriticalSection, std::adopt_lock);
-        SiCpuRelax();
+        for (int pause = 1 << (spin < 7 ? spin : 7); pause > 0; --pause) SiCpuRelax();
     }
     return std::unique_lock(FCriticalSection);
 }
