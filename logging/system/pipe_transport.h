@@ -23,12 +23,16 @@ namespace deruz::logging {
 // name maps to exactly one file in that folder.
 std::string SiPipeSocketPath(const std::string& AName);
 
+// How long opening a pipe waits while all its instances are busy (Windows).
+constexpr std::uint32_t kPipeBusyWaitMs = 1000;
+
 // One open client connection to a viewer's pipe. Move-only.
 class TSiPipeHandle {
   public:
     // Opens the pipe called AName for reading and writing. On failure the handle stays closed
     // and the result is the system's error code (ERROR_FILE_NOT_FOUND or ENOENT when no viewer
-    // serves the name); 0 on success.
+    // serves the name); 0 on success. On Windows, while every instance of the pipe is busy with
+    // other clients, it waits for a free one up to kPipeBusyWaitMs (then ERROR_PIPE_BUSY).
     std::uint32_t Open(const std::string& AName);
 
     bool IsOpen() const noexcept { return static_cast<bool>(FNative); }

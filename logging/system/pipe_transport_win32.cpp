@@ -26,14 +26,27 @@ std::string SiPipeSocketPath(const std::string& AName) {
 std::uint32_t TSiPipeHandle::Open(const std::string& AName) {
     Close();
     const std::u16string LPath = SiUtf8ToUtf16(SiPipeSocketPath(AName));
-    const HANDLE LHandle =
-        CreateFileW(reinterpret_cast<const wchar_t*>(LPath.c_str()), GENERIC_READ | GENERIC_WRITE,
-                    0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (LHandle == INVALID_HANDLE_VALUE) {
-        return GetLastError();
+    const auto* LWidePath = reinterpret_cast<const wchar_t*>(LPath.c_str());
+    // Every instance of the pipe may be busy with another client for a moment: the viewer
+    // makes the next one as soon as it has taken a client. Wait for a free instance, up to
+    // kPipeBusyWaitMs in all, rather than fail at once.
+    const ULONGLONG LDeadline = GetTickCount64() + kPipeBusyWaitMs;
+    for (;;) {
+        const HANDLE LHandle = CreateFileW(LWidePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                           OPEN_EXISTING, 0, nullptr);
+        if (LHandle != INVALID_HANDLE_VALUE) {
+            FNative.Reset(reinterpret_cast<std::intptr_t>(LHandle));
+            return 0;
+        }
+        const DWORD LError = GetLastError();
+        const ULONGLONG LNow = GetTickCount64();
+        if (LError != ERROR_PIPE_BUSY || LNow >= LDeadline) {
+            return LError;
+        }
+        // Returns when an instance is free (another client may still take it first), or with
+        // an error when none became free in time or the pipe has gone: CreateFileW then says why.
+        WaitNamedPipeW(LWidePath, static_cast<DWORD>(LDeadline - LNow));
     }
-    FNative.Reset(reinterpret_cast<std::intptr_t>(LHandle));
-    return 0;
 }
 
 std::size_t TSiPipeHandle::Read(void* ABuffer, std::size_t ACount) noexcept {
