@@ -11,7 +11,7 @@
 //   never wait. A worker that runs the queue empty in the middle of a run of writes naps for
 //   up to kNap before it waits to be woken, so that steady logging costs writers no wake-up
 //   calls; a full queue or Stop wakes it at once, and a command queued during the nap waits
-//   at most that long.
+//   at most that long (on Windows, as long as the system timer's tick when that is coarser).
 //
 // - TSiSchedulerTarget: what the worker runs the commands on (an asynchronous protocol). The
 //   scheduler knows nothing else of it.
