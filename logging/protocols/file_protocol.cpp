@@ -103,7 +103,8 @@ void TSiFileProtocol::WriteFooter(TSiStream&) {}
 // --- Connection -------------------------------------------------------------------------------
 
 void TSiFileProtocol::InternalConnect() {
-    // An encrypted file cannot be continued; it is replaced by a new one in any case.
+    // An encrypted file cannot be continued (its last block is padded): a reconnect starts a
+    // new file beside it (see InternalDoConnect).
     InternalDoConnect(FAppend || (FOpened && !FEncrypt));
 }
 
@@ -121,8 +122,15 @@ void TSiFileProtocol::InternalBeforeConnect() {
 
 void TSiFileProtocol::InternalDoConnect(bool AAppend) {
     InternalBeforeConnect();
-    const std::string LFileName =
-        IsRotating() ? TSiFileHelper::GetFileName(FFileName, AAppend, SiUtcNow()) : FFileName;
+    std::string LFileName = FFileName;
+    if (IsRotating()) {
+        LFileName = TSiFileHelper::GetFileName(FFileName, AAppend, SiUtcNow());
+    } else if (FEncrypt && FOpened) {
+        // Reconnecting after an error or a disable: the file written so far must not be
+        // replaced, and cannot be continued; the new one takes a time-stamped name beside it,
+        // as a rotated part would.
+        LFileName = TSiFileHelper::ExpandFileName(FFileName, SiUtcNow());
+    }
 
     FFileStream = std::make_unique<TSiFileStream>(LFileName, faWrite,
                                                   AAppend ? fcOpenAlways : fcCreateAlways);

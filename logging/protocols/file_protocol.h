@@ -8,7 +8,9 @@
 //
 // A rotating protocol ("rotate" set or "maxsize" above 0) names its files after the base name
 // with the UTC creation time (see TSiFileHelper). "append=false" replaces the file only at the
-// protocol's first connect; later connects of the same protocol continue it. After a write
+// protocol's first connect; later connects of the same protocol continue it (an encrypted file,
+// which cannot be continued, is left as it is and the new one takes a time-stamped name beside
+// it, as a rotated part would). After a write
 // that fails (a full disk), a plain file is cut back to its last complete packet. The file is
 // opened for writing with read sharing only: a viewer can read it while it is written, a second
 // writer cannot open it.
@@ -81,7 +83,7 @@ class TSiFileProtocol : public TSiProtocol {
     bool IsRotating() const noexcept { return FRotate != frNone || FMaxSize > 0; }
     // Closes the current file and starts a new one.
     void Rotate();
-    // The IV of a new encrypted file: MD5 of the local time's 8 TDateTime bytes.
+    // The IV of a new encrypted file: 16 bytes from the system's random source.
     std::array<std::uint8_t, 16> GetIVector();
     // Raises ESiProtocolError with AMessage (the framework adds name and options when it
     // reports it).

@@ -623,6 +623,29 @@ TEST_F(FileProtocolTest, EncryptedFileIsMagicIvAndThePaddedPlainLayout) {
     EXPECT_NE(IvIn(Read("same.sil")), IvIn(Read("aligned.sil")));
 }
 
+// A reconnect (after a failed write, or a disable and enable) must not replace the encrypted
+// file written so far; the new stream goes to a file of its own beside it.
+TEST_F(FileProtocolTest, ReconnectingAnEncryptedFileKeepsWhatItWrote) {
+    const Bytes LKey = ToBytes("0123456789abcdef");
+    const auto LPlainOf = [](const std::string& ATitle) {
+        const Bytes LEntry = SiFormatBinary(*testing::Entry(ATitle));
+        return "SILF" + std::string(LEntry.begin(), LEntry.end());
+    };
+    auto LProtocol = Open("e.sil", "encrypt=true, key=0123456789abcdef");
+    Write(*LProtocol, "before");
+    LProtocol->Disconnect();
+    LProtocol->Connect();
+    Write(*LProtocol, "after");
+    LProtocol->Disconnect();
+
+    const std::vector<std::string> LNames = Names();
+    ASSERT_EQ(LNames.size(), 2u);
+    EXPECT_EQ(LNames[0], "e-2024-05-01-10-00-00.sil");
+    EXPECT_EQ(LNames[1], "e.sil");
+    EXPECT_EQ(Read("e.sil"), EncryptedFileOf(LKey, IvIn(Read("e.sil")), LPlainOf("before")));
+    EXPECT_EQ(Read(LNames[0]), EncryptedFileOf(LKey, IvIn(Read(LNames[0])), LPlainOf("after")));
+}
+
 TEST_F(FileProtocolTest, KeyTextIsCutOrZeroFilledToSixteenUtf8Bytes) {
     const Bytes LEntry = SiFormatBinary(*testing::Entry("x"));
     const std::string LPlain = "SILF" + std::string(LEntry.begin(), LEntry.end());
