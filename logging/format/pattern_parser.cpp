@@ -217,7 +217,7 @@ void TSiTimestampFormat::AppendTo(std::string& AOut, TDateTime AValue) const {
         return;
     }
     TSecondText& LCache = SecondCache();
-    if (LCache.Second >= 0 && AValue == LCache.LastValue) {
+    if (AValue == LCache.LastValue) {
         AOut += LCache.LastText;
         return;
     }

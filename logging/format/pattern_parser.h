@@ -117,8 +117,9 @@ class TSiTimestampFormat {
         std::int64_t Second = -1;
         std::string Text;
         std::vector<TMilliField> Millis;
-        // The whole text of the last value written, valid while Second is: entries come in
-        // bursts that share their timestamp, and the clock hands out one value per millisecond.
+        // The whole text of the last value written (NaN, which equals no value, whenever the
+        // slot or its second is renewed): entries come in bursts that share their timestamp,
+        // and the clock hands out one value per millisecond.
         TDateTime LastValue = std::numeric_limits<double>::quiet_NaN();
         std::string LastText;
     };
