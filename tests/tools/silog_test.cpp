@@ -155,5 +155,16 @@ TEST(SilogListen, ReceivesWhatSendWrites) {
     EXPECT_EQ(Titles(listened.Out).back(), "b");
 }
 
+// A script that starts the viewer and then a program that never connects must not hang:
+// --once gives up after --wait seconds with status 1 and says why.
+TEST(SilogListen, OnceGivesUpWhenNoClientComes) {
+    const std::string pipe =
+        "silog-wait-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed());
+    const TResult r = Silog({"listen", "--pipe", pipe, "--once", "--wait", "1"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("no client connected within 1 s"), std::string::npos) << r.Err;
+    EXPECT_EQ(Silog({"listen", "--pipe", pipe, "--wait", "1"}).Status, 2);
+}
+
 }  // namespace
 }  // namespace deruz::silog

@@ -23,8 +23,8 @@ using namespace deruz::logging;
 
 constexpr const char* kHelp =
     "usage: silog listen [--pipe NAME] [--tcp PORT] [--format text|json] [--pattern PATTERN]\n"
-    "                    [--count N] [--once] [--session NAME]... [--min-level LEVEL]\n"
-    "                    [--since TIME] [--until TIME]\n"
+    "                    [--count N] [--once] [--wait SECONDS] [--session NAME]...\n"
+    "                    [--min-level LEVEL] [--since TIME] [--until TIME]\n"
     "\n"
     "Serves as a log viewer: accepts one client after another on the pipe NAME (default\n"
     "\"silog\", the pipe protocol's default) and/or the TCP port PORT, and prints one line per\n"
@@ -32,12 +32,19 @@ constexpr const char* kHelp =
     "\"[%timestamp%] %level%: %title%\", where %level% is the entry type; JSON objects with\n"
     "--format json). Connections and their errors are reported on standard error. Runs until\n"
     "interrupted, until N packets were printed, or (--once) until the first client\n"
-    "disconnects. The filters are those of silog dump (see silog dump --help).\n";
+    "disconnects. With --once, a client must connect within SECONDS (default 60; 0 waits\n"
+    "for ever), or listen stops with status 1 and says so. The filters are those of\n"
+    "silog dump (see silog dump --help).\n";
+
+// How long --once waits for its client unless told otherwise: a script that starts the
+// viewer and then a program that fails before it connects must not hang.
+constexpr std::uint64_t kDefaultOnceWait = 60;
 
 }  // namespace
 
 int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
-    std::vector<std::string> valueOptions = {"--pipe", "--tcp", "--format", "--pattern", "--count"};
+    std::vector<std::string> valueOptions = {"--pipe",    "--tcp",   "--format",
+                                             "--pattern", "--count", "--wait"};
     valueOptions.insert(valueOptions.end(), TPacketFilter::Options().begin(),
                         TPacketFilter::Options().end());
     const TArgs args(AArgs, valueOptions, {"--help", "--once"});
@@ -60,6 +67,7 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
     if (usage.empty()) filter = TPacketFilter::FromArgs(args, usage);
     TSiViewerServerOptions options;
     std::uint64_t count = 0;
+    std::uint64_t waitSeconds = kDefaultOnceWait;
     try {
         if (const auto port = args.Value("--tcp")) {
             const unsigned long value = std::stoul(*port);
@@ -68,9 +76,11 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
             options.TcpPort = static_cast<std::uint16_t>(value);
         }
         if (const auto n = args.Value("--count")) count = std::stoull(*n);
+        if (const auto n = args.Value("--wait")) waitSeconds = std::stoull(*n);
     } catch (const std::exception&) {
-        usage = "--tcp takes a port from 0 to 65535 and --count a number";
+        usage = "--tcp takes a port from 0 to 65535, --count and --wait a number";
     }
+    if (usage.empty() && args.Value("--wait") && !once) usage = "--wait needs --once";
     if (!usage.empty()) {
         AIo.Err << "silog listen: " << usage << "\n" << kHelp;
         return 2;
@@ -124,11 +134,21 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
         AIo.Err << "silog: listening on pipe " << options.PipeName << std::endl;
     }
     InstallInterruptHandler();
+    const auto start = std::chrono::steady_clock::now();
+    int status = 0;
     while (!Interrupted() && !clientGone.load() && (count == 0 || printed.load() < count)) {
+        if (once && waitSeconds != 0 && server.Connections() == 0 &&
+            std::chrono::steady_clock::now() - start >= std::chrono::seconds(waitSeconds)) {
+            std::lock_guard lock(outputLock);
+            AIo.Err << "silog listen: no client connected within " << waitSeconds << " s"
+                    << std::endl;
+            status = 1;
+            break;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     server.Stop();
-    return 0;
+    return status;
 }
 
 }  // namespace deruz::silog
