@@ -8,6 +8,19 @@
 
 namespace deruz::logging {
 
+namespace {
+
+// Why the pipe AName could not be opened.
+std::string OpenErrorText(const std::string& AName, std::uint32_t AError) {
+    if (AError == kSiPipeServerNotTrusted) {
+        return "The pipe \"" + AName +
+               "\" is not served by a process of this user; nothing is sent to it";
+    }
+    return SiSystemErrorText(AError);
+}
+
+}  // namespace
+
 TSiPipeProtocol::TSiPipeProtocol() {
     LoadOptions();
 }
@@ -53,7 +66,7 @@ void TSiPipeProtocol::Establish() {
 void TSiPipeProtocol::InternalConnect() {
     std::uint32_t LError = 0;
     if (!CreateHandle(FPipeName, LError)) {
-        throw ESiError(SiSystemErrorText(LError));
+        throw ESiError(OpenErrorText(FPipeName, LError));
     }
     Establish();
 }

@@ -26,13 +26,34 @@ std::string SiPipeSocketPath(const std::string& AName);
 // How long opening a pipe waits while all its instances are busy (Windows).
 constexpr std::uint32_t kPipeBusyWaitMs = 1000;
 
+// The error of TSiPipeHandle::Open when the process serving the pipe does not run as this
+// process's user (nor as the system account), or its user cannot be confirmed: the log goes to
+// nobody else. An application code (bit 29 set), distinct from every system error code.
+constexpr std::uint32_t kSiPipeServerNotTrusted = 0x20000001;
+
+// Decides whether the process serving a just-opened pipe (ANative: the open handle or socket)
+// may receive this process's log: 0 when it may, else kSiPipeServerNotTrusted.
+using TSiPipeServerCheck = std::uint32_t (*)(std::intptr_t ANative);
+
+// The check every Open makes before it reports success: on Windows the server process's user
+// (GetNamedPipeServerProcessId and its token) must be this process's user or the system
+// account; elsewhere the socket's peer (SO_PEERCRED) must run as this user or as root.
+std::uint32_t SiDefaultPipeServerCheck(std::intptr_t ANative) noexcept;
+
+// Replaces the check (null: the default) and returns the one in force before. For tests of the
+// refusal path where the system has only one user (Wine); not for use while pipes are opened
+// on other threads.
+TSiPipeServerCheck SiSetPipeServerCheck(TSiPipeServerCheck ACheck) noexcept;
+
 // One open client connection to a viewer's pipe. Move-only.
 class TSiPipeHandle {
   public:
     // Opens the pipe called AName for reading and writing. On failure the handle stays closed
     // and the result is the system's error code (ERROR_FILE_NOT_FOUND or ENOENT when no viewer
-    // serves the name); 0 on success. On Windows, while every instance of the pipe is busy with
-    // other clients, it waits for a free one up to kPipeBusyWaitMs (then ERROR_PIPE_BUSY).
+    // serves the name) or kSiPipeServerNotTrusted; 0 on success. On Windows the pipe is opened
+    // at the identification level (the server may learn who the client is, never act as it),
+    // and while every instance of the pipe is busy with other clients, it waits for a free one
+    // up to kPipeBusyWaitMs (then ERROR_PIPE_BUSY).
     std::uint32_t Open(const std::string& AName);
 
     bool IsOpen() const noexcept { return static_cast<bool>(FNative); }

@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <utility>
 
@@ -83,6 +84,28 @@ std::string SiPipeSocketPath(const std::string& AName) {
     return LFolder + "/" + LName;
 }
 
+namespace {
+
+std::atomic<TSiPipeServerCheck> GPipeServerCheck{nullptr};
+
+}  // namespace
+
+std::uint32_t SiDefaultPipeServerCheck(std::intptr_t ANative) noexcept {
+    // The socket folder is the user's own and closed to others, so only this user (or root)
+    // can have made the socket; the peer's credentials say so once more for the listener that
+    // holds it now.
+    ucred LPeer{};
+    socklen_t LSize = sizeof LPeer;
+    if (::getsockopt(static_cast<int>(ANative), SOL_SOCKET, SO_PEERCRED, &LPeer, &LSize) != 0) {
+        return kSiPipeServerNotTrusted;
+    }
+    return LPeer.uid == ::geteuid() || LPeer.uid == 0 ? 0 : kSiPipeServerNotTrusted;
+}
+
+TSiPipeServerCheck SiSetPipeServerCheck(TSiPipeServerCheck ACheck) noexcept {
+    return GPipeServerCheck.exchange(ACheck);
+}
+
 std::uint32_t TSiPipeHandle::Open(const std::string& AName) {
     Close();
     const std::string LPath = SiPipeSocketPath(AName);
@@ -102,6 +125,13 @@ std::uint32_t TSiPipeHandle::Open(const std::string& AName) {
     if (::connect(static_cast<int>(LSocket.Get()), reinterpret_cast<const sockaddr*>(&LAddress),
                   sizeof LAddress) != 0) {
         return static_cast<std::uint32_t>(errno);
+    }
+    // Nothing is sent before the listener is known to be this user's.
+    const TSiPipeServerCheck LCheck = GPipeServerCheck.load();
+    if (const std::uint32_t LRefused =
+            LCheck != nullptr ? LCheck(LSocket.Get()) : SiDefaultPipeServerCheck(LSocket.Get());
+        LRefused != 0) {
+        return LRefused;
     }
     FNative = std::move(LSocket);
     return 0;

@@ -2,9 +2,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "logging/base/strings.h"
 #include "logging/system/pipe_transport.h"
+#include "logging/system/user_identity_win32.h"
 
 namespace deruz::logging {
 
@@ -17,7 +19,32 @@ HANDLE Handle(const TSiUniqueNative& ANative) {
 // ReadFile and WriteFile count in 32 bits.
 constexpr std::size_t kMaxChunk = 1u << 30;
 
+std::atomic<TSiPipeServerCheck> GPipeServerCheck{nullptr};
+
 }  // namespace
+
+std::uint32_t SiDefaultPipeServerCheck(std::intptr_t ANative) noexcept {
+    try {
+        ULONG LServer = 0;
+        if (!GetNamedPipeServerProcessId(reinterpret_cast<HANDLE>(ANative), &LServer)) {
+            return kSiPipeServerNotTrusted;
+        }
+        const TSiUserSid LServerUser = SiProcessUserSid(LServer);
+        if (LServerUser.empty()) {
+            return kSiPipeServerNotTrusted;
+        }
+        if (LServerUser == SiCurrentUserSid() || SiIsLocalSystemSid(LServerUser)) {
+            return 0;
+        }
+        return kSiPipeServerNotTrusted;
+    } catch (...) {
+        return kSiPipeServerNotTrusted;
+    }
+}
+
+TSiPipeServerCheck SiSetPipeServerCheck(TSiPipeServerCheck ACheck) noexcept {
+    return GPipeServerCheck.exchange(ACheck);
+}
 
 std::string SiPipeSocketPath(const std::string& AName) {
     return "\\\\.\\pipe\\" + AName;
@@ -32,11 +59,22 @@ std::uint32_t TSiPipeHandle::Open(const std::string& AName) {
     // kPipeBusyWaitMs in all, rather than fail at once.
     const ULONGLONG LDeadline = GetTickCount64() + kPipeBusyWaitMs;
     for (;;) {
-        const HANDLE LHandle = CreateFileW(LWidePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                           OPEN_EXISTING, 0, nullptr);
+        // Identification level: whoever serves the name may learn who this process is, but
+        // cannot act as it (the default level would let a squatting server impersonate the
+        // host's user).
+        const HANDLE LHandle =
+            CreateFileW(LWidePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (LHandle != INVALID_HANDLE_VALUE) {
             FNative.Reset(reinterpret_cast<std::intptr_t>(LHandle));
-            return 0;
+            // Nothing is sent before the server is known to be this user's.
+            const TSiPipeServerCheck LCheck = GPipeServerCheck.load();
+            const std::uint32_t LRefused =
+                LCheck != nullptr ? LCheck(FNative.Get()) : SiDefaultPipeServerCheck(FNative.Get());
+            if (LRefused != 0) {
+                Close();
+            }
+            return LRefused;
         }
         const DWORD LError = GetLastError();
         const ULONGLONG LNow = GetTickCount64();

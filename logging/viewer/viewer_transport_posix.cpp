@@ -241,8 +241,10 @@ int BindUnix(int ASocket, const std::string& APath) {
 std::unique_ptr<TSiViewerListener> SiListenPipe(const std::string& AName) {
     const std::string LPath = SiPipeSocketPath(AName);
     const auto LFail = [&](int AError) -> std::unique_ptr<TSiViewerListener> {
-        throw ESiError("Cannot listen on pipe \"" + AName + "\" (" + LPath +
-                       "): " + ErrorText(AError));
+        throw ESiError("Cannot listen on pipe \"" + AName + "\" (" + LPath + "): " +
+                       (AError == EADDRINUSE
+                            ? std::string("another process already serves this name")
+                            : ErrorText(AError)));
     };
     if (const int LError = posix::SiPrepareSocketFolder(LPath); LError != 0) {
         return LFail(LError);

@@ -1,9 +1,12 @@
 // The viewer's listeners on Windows: a named pipe server with overlapped I/O, so that a stop
 // event or a deadline ends every wait, and a Winsock listener with non-blocking connections
 // whose waits look at the stop flag every 50 ms.
+// clang-format off
 #include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <sddl.h>
+// clang-format on
 
 #include <algorithm>
 #include <atomic>
@@ -18,6 +21,7 @@
 #include "logging/base/strings.h"
 #include "logging/system/socket.h"
 #include "logging/system/system_handles_win32.h"
+#include "logging/system/user_identity_win32.h"
 #include "logging/viewer/viewer_transport.h"
 
 namespace deruz::logging {
@@ -154,16 +158,36 @@ class TPipeListener final : public TSiViewerListener {
         const auto LFail = [&](DWORD AError) {
             throw ESiError("Cannot listen on pipe \"" + AName + "\": " + ErrorText(AError));
         };
+        const auto LServed = [&] {
+            throw ESiError("Cannot listen on pipe \"" + AName +
+                           "\": another process already serves this name");
+        };
+        // Only this user (and the system account) may reach the pipe: the log carries what the
+        // applications do, for this user's eyes.
+        const std::wstring LUser = SiSidText(SiCurrentUserSid());
+        PSECURITY_DESCRIPTOR LDescriptor = nullptr;
+        if (LUser.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                 (L"D:P(A;;GA;;;" + LUser + L")(A;;GA;;;SY)").c_str(),
+                                 SDDL_REVISION_1, &LDescriptor, nullptr)) {
+            LFail(GetLastError());
+        }
+        FDescriptor.reset(LDescriptor);
+        FAttributes.nLength = sizeof FAttributes;
+        FAttributes.lpSecurityDescriptor = LDescriptor;
+        FAttributes.bInheritHandle = FALSE;
         // The first-instance flag refuses a name that another viewer serves; not every system
         // honours it, so look for such a viewer first as well.
         if (WaitNamedPipeW(FPath.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND) {
-            LFail(ERROR_ACCESS_DENIED);
+            LServed();
         }
         for (std::size_t LIndex = 0; LIndex < kWaiting; ++LIndex) {
             FWaiting.push_back(std::make_unique<TWaiting>());
             FWaiting.back()->Event.Reset(NewEvent(TRUE));
             const DWORD LError = Renew(*FWaiting.back(), LIndex == 0);
             // Only the first instance must exist; the others are added as they can be.
+            if (LIndex == 0 && LError == ERROR_ACCESS_DENIED) {
+                LServed();
+            }
             if (LIndex == 0 && LError != 0) {
                 LFail(LError);
             }
@@ -250,11 +274,13 @@ class TPipeListener final : public TSiViewerListener {
     DWORD Renew(TWaiting& AWaiting, bool AFirst) {
         AWaiting.Pipe.Reset();
         AWaiting.Connected = false;
-        const HANDLE LPipe = CreateNamedPipeW(FPath.c_str(),
-                                              PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
-                                                  (AFirst ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
-                                              PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                                              PIPE_UNLIMITED_INSTANCES, 65536, 65536, 0, nullptr);
+        // Local clients only: the log of this machine's applications is not served to others.
+        const HANDLE LPipe = CreateNamedPipeW(
+            FPath.c_str(),
+            PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
+                (AFirst ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+            PIPE_UNLIMITED_INSTANCES, 65536, 65536, 0, &FAttributes);
         if (LPipe == INVALID_HANDLE_VALUE) {
             return GetLastError();
         }
@@ -282,6 +308,12 @@ class TPipeListener final : public TSiViewerListener {
     }
 
     std::wstring FPath;
+    struct TLocalFree {
+        void operator()(void* AMemory) const noexcept { LocalFree(AMemory); }
+    };
+    // The pipe's security descriptor, declared before the instances made with it.
+    std::unique_ptr<void, TLocalFree> FDescriptor;
+    SECURITY_ATTRIBUTES FAttributes{};
     TSiUniqueHandle FStop;
     std::vector<std::unique_ptr<TWaiting>> FWaiting;
     // Instances with a client, not yet handed out.

@@ -11,6 +11,8 @@
 
 #include "logging/base/strings.h"
 #include "logging/io/buffered_stream.h"
+#include "logging/system/pipe_transport.h"
+#include "logging/viewer/viewer_transport.h"
 #include "tests/logging/viewer_peer.h"
 
 namespace deruz::logging {
@@ -155,6 +157,50 @@ TEST(PipeProtocolTest, NoViewerFailsOnceThenDropsPackets) {
     EXPECT_TRUE(LProtocol->Failed());
     EXPECT_EQ(ProtocolErrorOf([&] { Write(*LProtocol, "dropped"); }), "");
     EXPECT_TRUE(LProtocol->Failed());
+}
+
+// A pipe whose server the identity check refuses (on Windows a process of another user, which
+// may have taken the name first) gets nothing from the client, not even its banner: the
+// protocol fails once with a text that names the pipe, and drops later packets as when no
+// viewer listens. The check is replaced here because a test machine has one user.
+TEST(PipeProtocolTest, ServerOfAnotherUserGetsNothing) {
+    struct TRefuseEveryServer {
+        TSiPipeServerCheck FBefore = SiSetPipeServerCheck(
+            [](std::intptr_t) -> std::uint32_t { return kSiPipeServerNotTrusted; });
+        ~TRefuseEveryServer() { SiSetPipeServerCheck(FBefore); }
+    } LRefuse;
+    const std::string LName = UniquePipeName();
+    TViewerRecord LViewer(PipeViewer(LName));
+    LViewer.Server().Start();
+
+    auto LProtocol = MakeProtocol("pipe", "pipename=\"" + LName + "\"");
+    EXPECT_EQ(ProtocolErrorOf([&] { LProtocol->Connect(); }),
+              "The pipe \"" + LName +
+                  "\" is not served by a process of this user; nothing is sent to it");
+    EXPECT_TRUE(LProtocol->Failed());
+    EXPECT_EQ(ProtocolErrorOf([&] { Write(*LProtocol, "dropped"); }), "");
+    LProtocol->Disconnect();
+    ASSERT_TRUE(LViewer.WaitDisconnects(1));
+    EXPECT_EQ(LViewer.Bytes(1), "");
+    for (const std::string& LEvent : LViewer.Events()) {
+        EXPECT_EQ(LEvent.rfind("disconnect:", 0), 0u) << LEvent;
+    }
+}
+
+// The default check lets a viewer of this process's own user through (every other test of the
+// protocol relies on that), and a second viewer cannot take a name that one already serves.
+TEST(PipeProtocolTest, SecondViewerOfANameIsRefused) {
+    const std::string LName = UniquePipeName();
+    TViewerRecord LViewer(PipeViewer(LName));
+    LViewer.Server().Start();
+    try {
+        SiListenPipe(LName);
+        ADD_FAILURE() << "a second viewer was allowed to serve the name";
+    } catch (const ESiError& AError) {
+        EXPECT_NE(std::string(AError.what()).find("another process already serves this name"),
+                  std::string::npos)
+            << AError.what();
+    }
 }
 
 TEST(PipeProtocolTest, ViewerClosingDuringItsBanner) {
