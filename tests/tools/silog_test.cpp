@@ -1,6 +1,5 @@
 // The silog tool's commands, run in process: check, send, dump (plain, encrypted, damaged)
 // and listen.
-#include "tests/tools/silog_run.h"
 #include "tools/silog/silog.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+#include "tests/tools/silog_run.h"
 
 namespace deruz::silog {
 namespace {

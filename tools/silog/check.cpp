@@ -30,9 +30,8 @@ int RunCheck(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
     const auto config = args.Value("--config");
     if (!args.Ok() || (config.has_value() == (args.Positional().size() == 1)) ||
         args.Positional().size() > 1) {
-        AIo.Err << "silog check: " << (args.Ok() ? "give a connections string or --config"
-                                                  : args.Error())
-                << "\n"
+        AIo.Err << "silog check: "
+                << (args.Ok() ? "give a connections string or --config" : args.Error()) << "\n"
                 << kHelp;
         return 2;
     }
