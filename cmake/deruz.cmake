@@ -23,11 +23,21 @@ endfunction()
 
 # deruz_test(NAME SOURCES... LIBS ...): one GoogleTest program, one ctest entry
 # (under Wine a program start is not free, so tests are not split per case).
+# THREADS marks a program whose code under test runs on several threads: it gets the ctest
+# label "threads", and the target "threads_tests" builds every such program, so that the
+# ThreadSanitizer step (scripts/test) runs exactly them, whole.
 function(deruz_test name)
-    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "THREADS" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+    if(T_THREADS)
+        set_tests_properties(${name} PROPERTIES LABELS threads)
+        if(NOT TARGET threads_tests)
+            add_custom_target(threads_tests)
+        endif()
+        add_dependencies(threads_tests ${name})
+    endif()
 endfunction()
