@@ -177,7 +177,7 @@ class TSiHash {
 
   protected:
     // Called for every value that leaves the map (removed, replaced or cleared).
-    virtual void DoDispose(V& AValue) noexcept {}
+    virtual void DoDispose(V& /*AValue*/) noexcept {}
 
     // Exchanges the contents (not the disposal rule) of two maps.
     void Swap(TSiHash& AOther) noexcept {

@@ -100,7 +100,7 @@ struct TSiLoggableEvent {
 class ISiLoggable {
   public:
     virtual void GetProperties(std::vector<TSiLoggableProperty>& AProperties) const = 0;
-    virtual void GetEvents(std::vector<TSiLoggableEvent>& AEvents) const {}
+    virtual void GetEvents(std::vector<TSiLoggableEvent>& /*AEvents*/) const {}
 
   protected:
     virtual ~ISiLoggable() = default;
