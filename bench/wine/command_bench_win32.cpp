@@ -187,8 +187,10 @@ int wmain(int argc, wchar_t** argv) {
     for (int r = 0; r < rounds; ++r) {
         HANDLE sim = StartSim(folder);
         const HMODULE link = LoadLibraryW(Beside(L"DeRuz64.dll").c_str());
-        auto init = reinterpret_cast<TInitI>(GetProcAddress(link, "ONDA_INITI"));
-        auto getver = reinterpret_cast<TNoArgs>(GetProcAddress(link, "ONDA_GETVER"));
+        auto init =
+            reinterpret_cast<TInitI>(reinterpret_cast<void*>(GetProcAddress(link, "ONDA_INITI")));
+        auto getver =
+            reinterpret_cast<TNoArgs>(reinterpret_cast<void*>(GetProcAddress(link, "ONDA_GETVER")));
         getver();  // the library's load steps (logging, COM) are not part of the figure
         const auto start = TClock::now();
         const std::int32_t result = init(dirName.c_str(), nullptr, nullptr);
@@ -226,9 +228,12 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "command_bench: DeRuz64.dll did not load\n");
         return 1;
     }
-    auto initI = reinterpret_cast<TInitI>(GetProcAddress(dll, "ONDA_INITI"));
-    auto command = reinterpret_cast<TCommand>(GetProcAddress(dll, "ONDA_COMMAND"));
-    auto exitLink = reinterpret_cast<TNoArgs>(GetProcAddress(dll, "ONDA_EXIT"));
+    auto initI =
+        reinterpret_cast<TInitI>(reinterpret_cast<void*>(GetProcAddress(dll, "ONDA_INITI")));
+    auto command =
+        reinterpret_cast<TCommand>(reinterpret_cast<void*>(GetProcAddress(dll, "ONDA_COMMAND")));
+    auto exitLink =
+        reinterpret_cast<TNoArgs>(reinterpret_cast<void*>(GetProcAddress(dll, "ONDA_EXIT")));
     const std::string dir = Narrow(folder);
     if (initI(dir.c_str(), nullptr, nullptr) != 0) {
         std::fprintf(stderr, "command_bench: the link did not connect to imaging-sim\n");

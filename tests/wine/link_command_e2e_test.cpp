@@ -165,7 +165,7 @@ TEST_F(LinkE2E, CallsFromInsideAnEventAreRefusedAndChangeNothing) {
     ASSERT_EQ(Host().InitI(folder.Path(), mine), 0);
     EXPECT_EQ(Host().Command("result|1|previous"), 1);
     SetForegroundWindow(other);
-    gReentry = TReentry{&Host()};
+    gReentry = TReentry{&Host(), {}, {}};
     EXPECT_EQ(Host().Command("event|wakeup"), 0);
     gReentry.Host = nullptr;
     const std::vector<std::int32_t> expected = {-1001, -1001, 0, 262};
