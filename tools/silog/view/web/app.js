@@ -208,7 +208,7 @@ async function loadTail() {
     tailBusy = true;
     const grown = app.server ? Math.max(0, app.server.last - source.last) : 0;
     const estimate = source.known ? source.total + grown : 1_000_000_000;
-    await source.tail(list.pool.length + 10, estimate);
+    await source.tail(list.pool.length + 100, estimate);
     tailBusy = false;
     if (tailAgain) {
         tailAgain = false;
@@ -237,6 +237,10 @@ const refreshPaused = throttle(async () => {
         return;
     }
     source.refresh(first, Math.max(end, first + 1));
+    if (app.pause) {
+        const found = await source.offsetOf(app.pause.last + 1);
+        if (found && app.pause) app.pause.fresh = Math.max(0, found.total - found.offset);
+    }
     updateNewMarker();
 }, 400);
 
@@ -259,7 +263,7 @@ function updateNewMarker() {
         marker.hidden = true;
         return;
     }
-    const fresh = Math.max(0, source.total - app.pause.total + (app.pause.dropped || 0));
+    const fresh = app.pause.fresh ?? Math.max(0, source.total - app.pause.total + (app.pause.dropped || 0));
     marker.hidden = fresh === 0;
     $('#new-count').textContent = `${fmtInt(fresh)} new`;
 }
@@ -291,7 +295,7 @@ function onState(state) {
     if (app.lost) reconnected(state);
     if (previous && (state.first !== previous.first || state.cleared !== previous.cleared)) {
         // Rows dropped by --keep or cleared: offsets moved.
-        if (list.following) source.reset();
+        if (list.following) source.invalidate();
         else {
             app.shifted = true;
             if (app.pause) app.pause.dropped = (app.pause.dropped || 0) + Math.max(0, state.dropped - previous.dropped);

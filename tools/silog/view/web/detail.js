@@ -82,30 +82,29 @@ export class Detail {
             root.appendChild(toolbar(...tools));
         }
 
-        const fields = el('table', 'fields');
-        const body = el('tbody');
-        const add = (name, value, className) => {
+        // Fields as a compact grid of name/value pairs; long values take a whole line.
+        const fields = el('div', 'fields');
+        const add = (name, value, wide = false) => {
             if (value === undefined || value === null || value === '') return;
-            const tr = el('tr');
-            const td = el('td', className || '');
-            if (value instanceof Node) td.appendChild(value);
-            else td.textContent = visibleText(String(value));
-            tr.append(el('th', '', name), td);
-            body.appendChild(tr);
+            const key = el('div', `f-name${wide ? ' wide' : ''}`, name);
+            const cell = el('div', `f-value${wide ? ' wide' : ''}`);
+            if (value instanceof Node) cell.appendChild(value);
+            else cell.textContent = visibleText(String(value));
+            fields.append(key, cell);
         };
-        add('Time', entry.timestamp || fmtTime(entry.t, true));
-        if (entry.t !== null && entry.t !== undefined) add('UTC', new Date(entry.t).toISOString());
+        add('Time', entry.timestamp || fmtTime(entry.t, true), true);
+        if (entry.t !== null && entry.t !== undefined) add('UTC', new Date(entry.t).toISOString(), true);
         add('Sequence', entry.seq);
         if (control) {
             add('Command', entry.controlCommandType);
         } else {
-            add('Entry type', entry.logEntryType);
             add('Viewer', entry.viewerId);
+            add('Entry type', entry.logEntryType);
             add('Session', entry.sessionName);
-            add('Application', entry.appName);
-            add('Host', entry.hostName);
             add('Process', entry.processId);
             add('Thread', entry.threadId);
+            add('Application', entry.appName, true);
+            add('Host', entry.hostName, true);
             if (entry.color) {
                 const swatch = el('span', 'swatch-wrap');
                 const chip = el('span', 'swatch');
@@ -113,11 +112,10 @@ export class Detail {
                 swatch.append(chip, document.createTextNode(entry.color));
                 add('Colour', swatch);
             }
-            add('Title length', entry.titleLength !== undefined ? `${fmtInt(entry.titleLength)} bytes` : undefined);
+            add('Title', entry.titleLength !== undefined ? `${fmtInt(entry.titleLength)} bytes` : undefined);
         }
-        add('Data size', `${fmtInt(entry.dataSize ?? 0)} bytes`);
-        add('Source', this.sourceName(entry.source));
-        fields.appendChild(body);
+        add('Data', `${fmtInt(entry.dataSize ?? 0)} bytes`);
+        add('Source', this.sourceName(entry.source), true);
         root.appendChild(fields);
 
         const bytes = base64ToBytes(entry.data);

@@ -49,6 +49,7 @@ export class LogList {
         this.expectScroll = -1;
         this.frame = 0;
         this.widths = COLUMNS.map((c) => c.width);
+        this.maxScrollHeight = MAX_SCROLL_HEIGHT;
         this.buildHead();
         this.applyWidths();
         this.measure();
@@ -210,7 +211,7 @@ export class LogList {
     syncScrollbar() {
         const total = this.source.total;
         const fullHeight = total * this.rowHeight;
-        const height = Math.min(fullHeight, MAX_SCROLL_HEIGHT);
+        const height = Math.min(fullHeight, this.maxScrollHeight);
         if (this.spacer.offsetHeight !== Math.round(height)) this.spacer.style.height = `${Math.round(height)}px`;
         const maxScroll = Math.max(0, height - this.scroller.clientHeight);
         const maxTop = this.maxTop();

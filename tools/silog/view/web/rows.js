@@ -40,6 +40,14 @@ export class RowSource {
         this.queue = null;
     }
 
+    // Answers on their way are for old offsets; the held rows stay on screen until new ones
+    // replace them (no flicker while following a log that drops its oldest rows).
+    invalidate() {
+        this.gen++;
+        this.pending.clear();
+        this.queue = null;
+    }
+
     row(index) {
         const block = this.blocks.get(Math.floor(index / BLOCK));
         if (!block) return undefined;
@@ -110,7 +118,7 @@ export class RowSource {
         this.drainQueue();
     }
 
-    accept(answer, offset) {
+    accept(answer, offset, exclusive = false) {
         const totalChanged = answer.total !== this.total || !this.known;
         if (answer.total < this.total) {
             // The filtered log shrank: rows were dropped or cleared, the held blocks shifted.
@@ -120,10 +128,13 @@ export class RowSource {
         this.last = Math.max(this.last, answer.last || 0);
         this.known = true;
         const rows = answer.rows || [];
+        const written = new Set();
         for (let i = 0; i < rows.length; i += BLOCK) {
             const index = Math.floor((offset + i) / BLOCK);
             this.blocks.set(index, rows.slice(i, i + BLOCK));
+            written.add(index);
         }
+        if (exclusive) for (const index of [...this.blocks.keys()]) if (!written.has(index)) this.blocks.delete(index);
         // A block past the new end is stale.
         const lastIndex = Math.floor(Math.max(0, this.total - 1) / BLOCK);
         for (const index of this.blocks.keys()) if (index > lastIndex) this.blocks.delete(index);
@@ -184,7 +195,9 @@ RowSource.prototype.tail = async function tail(count, estimate) {
             ({ answer, offset } = await read(answer.total));
         }
         if (gen !== this.gen) return false;
-        this.accept(answer, offset);
+        // Only the tail is on screen while following: rows held from elsewhere may have
+        // shifted and are dropped.
+        this.accept(answer, offset, true);
         return true;
     } catch (err) {
         if (gen === this.gen) this.onError(err);
