@@ -42,6 +42,23 @@ std::size_t HeadEnd(std::string_view AText) {
     return std::string_view::npos;
 }
 
+// Reads and drops what the client still sends (for a while and up to a limit) before a
+// connection that was refused is closed: closing with unread bytes would reset it, and the
+// client could lose the response that explains the refusal.
+void Drain(TSiViewerChannel& AChannel) {
+    char buffer[8192];
+    std::size_t total = 0;
+    AChannel.SetDeadline(In(500));
+    try {
+        while (total < (1u << 20)) {
+            const std::size_t count = AChannel.Read(buffer, sizeof buffer);
+            if (count == 0) break;
+            total += count;
+        }
+    } catch (const std::exception&) {
+    }
+}
+
 }  // namespace
 
 std::optional<std::string> THttpRequest::Header(std::string_view AName) const {
@@ -390,6 +407,7 @@ void THttpServer::Serve(TSiViewerChannel& AChannel) {
         if (!parsed) {
             exchange.Close = true;
             SendError(exchange, 400, error);
+            Drain(AChannel);
             return;
         }
         const std::string connection = Lower(request.Header("connection").value_or(""));
@@ -405,6 +423,7 @@ void THttpServer::Serve(TSiViewerChannel& AChannel) {
         if (request.Method != "GET" && request.Method != "HEAD") {
             exchange.Close = true;
             SendError(exchange, 405, "method not allowed", "Allow: GET, HEAD\r\n");
+            Drain(AChannel);
             return;
         }
         try {
@@ -413,7 +432,10 @@ void THttpServer::Serve(TSiViewerChannel& AChannel) {
             if (!exchange.Answered()) SendError(exchange, 500, e.what());
         }
         if (!exchange.Answered()) SendError(exchange, 500, "no response");
-        if (exchange.Close || exchange.Streamed()) return;
+        if (exchange.Close || exchange.Streamed()) {
+            if (!exchange.Streamed()) Drain(AChannel);
+            return;
+        }
     }
 }
 

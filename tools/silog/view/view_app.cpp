@@ -29,7 +29,12 @@ bool TViewIngest::Push(std::uint32_t ASource, TSiPacketPtr APacket) {
     if (FStopping) return false;
     FQueue.emplace_back(ASource, std::move(APacket));
     ++FQueued;
-    if (FQueue.size() == 1) FHasWork.notify_one();
+    // The ingest thread is woken when it sleeps for want of packets, or when a batch is full;
+    // otherwise it comes back for them within a millisecond.
+    if (FIdle || FQueue.size() == kWakeAt) {
+        FIdle = false;
+        FHasWork.notify_one();
+    }
     return true;
 }
 
@@ -54,7 +59,13 @@ void TViewIngest::Run() {
     for (;;) {
         {
             std::unique_lock guard(FLock);
+            FIdle = true;
             FHasWork.wait(guard, [&] { return FStopping || !FQueue.empty(); });
+            FIdle = false;
+            // What comes within a millisecond goes in as one batch (or at once when the queue
+            // fills up), so that a busy stream costs no switch of threads per packet.
+            FHasWork.wait_for(guard, std::chrono::milliseconds(1),
+                              [&] { return FStopping || FQueue.size() >= kWakeAt; });
             if (FQueue.empty()) break;  // stopping, and all added
             batch.swap(FQueue);
         }

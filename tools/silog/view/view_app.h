@@ -49,6 +49,7 @@ class TViewIngest {
   private:
     void Run();
 
+    static constexpr std::size_t kWakeAt = 4096;
     TViewStore& FStore;
     std::size_t FCapacity;
     std::mutex FLock;
@@ -58,6 +59,7 @@ class TViewIngest {
     std::uint64_t FQueued = 0;  // packets pushed so far
     std::uint64_t FDone = 0;    // packets added so far
     bool FStopping = false;
+    bool FIdle = false;  // the ingest thread waits for the queue to be non-empty
     std::thread FThread;
 };
 
