@@ -322,7 +322,7 @@ const server = http.createServer((req, res) => {
             return send(res, 400, { error: `bad regular expression: ${err.message}` });
         }
         let offset = Number(params.get('offset') || 0);
-        const limit = Math.min(1000, Number(params.get('limit') || 100));
+        const limit = Math.min(1000, Number(params.get('limit') ?? 100));
         if (params.has('seq')) {
             const s = Number(params.get('seq'));
             let lo = 0;
@@ -332,7 +332,7 @@ const server = http.createServer((req, res) => {
                 if (list[mid].seq < s) lo = mid + 1;
                 else hi = mid;
             }
-            offset = lo;
+            offset = Math.min(list.length, Math.max(0, lo + Number(params.get('offset') || 0)));
         }
         return send(res, 200, { total: list.length, offset, last: seq, rows: list.slice(offset, offset + limit).map(publicRow) });
     }

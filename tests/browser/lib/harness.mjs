@@ -44,7 +44,7 @@ const found = {};
 export function binary(name) {
     if (!found[name]) {
         const root = buildDir();
-        const direct = [path.join(root, 'tools/silog', name), path.join(root, 'tools/silog/view', name), path.join(root, 'tests/tools', name)];
+        const direct = [path.join(root, 'bin', name), path.join(root, 'tools/silog', name), path.join(root, 'tools/silog/view', name), path.join(root, 'tests/tools', name)];
         found[name] = direct.find((p) => fs.existsSync(p)) || findExecutable(root, name);
         if (!found[name]) throw new Error(`${name} not found under ${root}: build it first`);
     }

@@ -5,7 +5,16 @@
 export async function openPage(context, url, { theme = 'light' } = {}) {
     const page = await context.newPage();
     const record = { requests: [], dialogs: [], errors: [] };
-    page.on('request', (r) => record.requests.push(r.url()));
+    const byRequest = new Map();
+    page.on('request', (r) => {
+        const item = { url: r.url(), failure: null };
+        byRequest.set(r, item);
+        record.requests.push(item);
+    });
+    page.on('requestfailed', (r) => {
+        const item = byRequest.get(r);
+        if (item) item.failure = r.failure()?.errorText || 'failed';
+    });
     page.on('dialog', async (d) => {
         record.dialogs.push(d.message());
         await d.dismiss().catch(() => {});
@@ -25,19 +34,14 @@ export async function waitReady(page, timeout = 15000) {
     await page.waitForFunction(() => window.silogView?.ready && window.silogView.source.known && window.silogView.server, null, { timeout });
 }
 
-// Waits until the list has settled on `total` rows for the current filter.
-export async function waitTotal(page, test, timeout = 15000) {
-    const fn = typeof test === 'number' ? `(t) => t === ${test}` : test.toString();
-    await page.waitForFunction(
-        (src) => {
-            const app = window.silogView;
-            // eslint-disable-next-line no-new-func
-            const check = (0, eval)(src);
-            return app.source.known && check(app.source.total);
-        },
-        fn,
-        { timeout },
-    );
+// Waits until the list shows `total` rows for the current filter.
+export async function waitTotal(page, total, timeout = 15000) {
+    try {
+        await page.waitForFunction((t) => window.silogView.source.known && window.silogView.source.total === t, total, { timeout });
+    } catch (err) {
+        const now = await page.evaluate(() => [window.silogView.source.total, location.hash]);
+        throw new Error(`the page shows ${now[0]} rows for "${now[1]}", expected ${total}: ${err.message}`);
+    }
 }
 
 // The rows drawn on screen: seq, the text of each cell, classes and background.
@@ -65,14 +69,7 @@ export function shownRows(page) {
 
 // Waits until the rows on screen are loaded (no placeholder) and returns them.
 export async function settledRows(page, timeout = 10000) {
-    await page.waitForFunction(
-        () => {
-            const rows = [...document.querySelectorAll('#log-rows .row')].filter((r) => !r.hidden);
-            return rows.length > 0 && rows.every((r) => !r.classList.contains('loading') && r.dataset.seq);
-        },
-        null,
-        { timeout },
-    );
+    await page.waitForFunction(() => window.silogView.list.settled(), null, { timeout });
     return shownRows(page);
 }
 
@@ -82,7 +79,16 @@ export function setHash(page, hash) {
     }, hash);
 }
 
-// Requests that went anywhere but the page's own origin (blob: and data: URLs are local).
+// Requests to anywhere but the page's own origin (blob: and data: URLs are local) that the
+// browser did not block by the Content-Security-Policy before they left: a blocked one is
+// reported with the failure "csp".
 export function foreignRequests(record, origin) {
-    return record.requests.filter((u) => !u.startsWith(`${origin}/`) && !u.startsWith('blob:') && !u.startsWith('data:'));
+    return record.requests
+        .filter((r) => !r.url.startsWith(`${origin}/`) && !r.url.startsWith('blob:') && !r.url.startsWith('data:'))
+        .filter((r) => !(r.failure === 'csp' || /BLOCKED_BY_CSP/.test(r.failure || '')))
+        .map((r) => `${r.url} (${r.failure || 'sent'})`);
+}
+
+export function blockedRequests(record) {
+    return record.requests.filter((r) => r.failure === 'csp' || /BLOCKED_BY_CSP/.test(r.failure || '')).map((r) => r.url);
 }

@@ -5,16 +5,22 @@
 const pageParams = new URLSearchParams(location.search);
 export const token = pageParams.get('token') || '';
 
+// Lists (arrays) go out as comma-separated values with each value's own commas encoded, as
+// the server splits lists at literal commas only.
 export function apiUrl(path, params) {
     const url = new URL(path, document.baseURI);
-    if (params) {
-        for (const [key, value] of Object.entries(params)) {
-            if (value === undefined || value === null || value === '') continue;
-            url.searchParams.set(key, String(value));
+    const parts = [];
+    for (const [key, value] of Object.entries(params || {})) {
+        if (value === undefined || value === null || value === '') continue;
+        if (Array.isArray(value)) {
+            if (!value.length) continue;
+            parts.push(`${encodeURIComponent(key)}=${value.map((v) => encodeURIComponent(String(v))).join(',')}`);
+        } else {
+            parts.push(`${encodeURIComponent(key)}=${encodeURIComponent(String(value))}`);
         }
     }
-    if (token) url.searchParams.set('token', token);
-    return url.pathname + url.search;
+    if (token) parts.push(`token=${encodeURIComponent(token)}`);
+    return url.pathname + (parts.length ? `?${parts.join('&')}` : '');
 }
 
 export class ApiError extends Error {

@@ -2,7 +2,7 @@
 // flow and sources to the server's state stream.
 
 import { apiUrl, getJson, StateStream, token } from './api.js';
-import { RowSource } from './rows.js';
+import { RowSource, BLOCK } from './rows.js';
 import { LogList } from './list.js';
 import { Histogram } from './histogram.js';
 import { Facets } from './facets.js';
@@ -106,20 +106,18 @@ function applyFilter(filter, { fromHash = false } = {}) {
     histogram.load(F.toParams(filter));
 }
 
+// Shows the row with seq (or the first one after it) a third down the screen.
 async function jumpToSeq(seq, select) {
-    const found = await source.offsetOf(seq);
-    if (!found) {
+    const before = Math.floor(list.pool.length / 3);
+    const index = await source.around(seq, before, list.pool.length + BLOCK, true);
+    if (index === null) {
         list.top = 0;
-        source.ensure(0, list.pool.length);
-        list.layout();
+        source.fetch({ offset: 0, limit: BLOCK });
         return;
     }
-    source.total = found.total;
-    source.known = true;
-    const index = Math.min(found.offset, Math.max(0, found.total - 1));
-    list.top = Math.max(0, index - Math.floor(list.pool.length / 3));
+    list.top = Math.max(0, index - before);
     list.layout();
-    if (select) list.select(index, false);
+    if (select && source.total) list.select(Math.min(index, source.total - 1), false);
 }
 
 function renderFilterChips() {
@@ -158,8 +156,9 @@ function narrowTo({ host, pid, tid, from, to }) {
     f.host = host !== undefined && host !== null ? [String(host)] : [];
     f.pid = pid !== undefined && pid !== null ? [String(pid)] : [];
     f.tid = tid !== undefined && tid !== null ? [String(tid)] : [];
-    f.from = from ?? null;
-    f.to = to ?? null;
+    // Whole milliseconds around the span: row times and flow times may differ in fractions.
+    f.from = from === null || from === undefined ? null : Math.floor(from);
+    f.to = to === null || to === undefined ? null : Math.ceil(to);
     list.setFollowing(to === null || to === undefined);
     applyFilter(f);
 }
@@ -206,9 +205,8 @@ async function loadTail() {
         return;
     }
     tailBusy = true;
-    const grown = app.server ? Math.max(0, app.server.last - source.last) : 0;
-    const estimate = source.known ? source.total + grown : 1_000_000_000;
-    await source.tail(list.pool.length + 100, estimate);
+    // The tail covers the screen and the overscan above it.
+    await source.tail(list.pool.length + BLOCK);
     tailBusy = false;
     if (tailAgain) {
         tailAgain = false;
@@ -225,18 +223,14 @@ const refreshPaused = throttle(async () => {
     if (app.shifted && anchor) {
         app.shifted = false;
         const frac = list.top - Math.floor(list.top);
-        const found = await source.offsetOf(anchor.seq);
-        if (found) {
-            source.reset();
-            source.total = found.total;
-            list.top = found.offset + frac;
-        } else {
-            source.reset();
+        const index = await source.around(anchor.seq, BLOCK / 2, list.pool.length + BLOCK, true);
+        if (index !== null && !list.following) {
+            list.top = index + frac;
+            list.layout();
         }
-        list.layout();
-        return;
+    } else {
+        source.refresh(first, Math.max(end, first + 1));
     }
-    source.refresh(first, Math.max(end, first + 1));
     if (app.pause) {
         const found = await source.offsetOf(app.pause.last + 1);
         if (found && app.pause) app.pause.fresh = Math.max(0, found.total - found.offset);
@@ -282,8 +276,8 @@ function openDetail(seq) {
 
 // ---------------------------------------------------------------- server state
 
-let lastFacets = 0;
-let lastHistogram = 0;
+let lastFacets = -Infinity;
+let lastHistogram = -Infinity;
 function onState(state) {
     const previous = app.server;
     if (app.instance && state.instance !== app.instance) {

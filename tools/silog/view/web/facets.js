@@ -69,7 +69,8 @@ export class Facets {
             if (selected.length) head.appendChild(el('span', 'badge', String(selected.length)));
             section.appendChild(head);
             const list = el('ul');
-            const limit = this.showAll.has(group.key) ? Infinity : SHORT;
+            // Every entry type is listed (there are 26); other fields show their most frequent.
+            const limit = this.showAll.has(group.key) || group.key === 'types' ? Infinity : SHORT;
             entries.forEach(([value, count], i) => {
                 const isSelected = selected.includes(value);
                 if (i >= limit && !isSelected) return;
@@ -98,7 +99,7 @@ export class Facets {
                 list.appendChild(li);
             });
             section.appendChild(list);
-            if (entries.length > SHORT) {
+            if (entries.length > SHORT && group.key !== 'types') {
                 const more = el('button', 'link small', this.showAll.has(group.key) ? 'Show fewer' : `Show all ${entries.length}`);
                 more.type = 'button';
                 more.addEventListener('click', () => {

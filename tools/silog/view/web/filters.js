@@ -32,7 +32,7 @@ export function isEmpty(filter) {
 export function toParams(filter, { withTime = true } = {}) {
     const params = {};
     for (const key of LIST_KEYS) {
-        if (filter[key].length) params[key] = filter[key].join(',');
+        if (filter[key].length) params[key] = filter[key];
     }
     if (filter.q) {
         params.q = filter.q;
@@ -49,12 +49,12 @@ export function key(filter) {
     return JSON.stringify(toParams(filter));
 }
 
-// List values are joined with commas in the server's parameters; a value holding a comma
-// cannot be filtered on exactly and is left out of the URL form.
+// In the fragment each value of a list is a parameter of its own (types=Error&types=Warning),
+// so values may hold commas.
 export function toHash(filter) {
     const params = new URLSearchParams();
     for (const key of LIST_KEYS) {
-        if (filter[key].length) params.set(key, filter[key].join(','));
+        for (const value of filter[key]) params.append(key, value);
     }
     if (filter.q) params.set('q', filter.q);
     if (filter.re) params.set('re', '1');
@@ -67,10 +67,7 @@ export function toHash(filter) {
 export function fromHash(hash) {
     const filter = emptyFilter();
     const params = new URLSearchParams(hash.replace(/^#/, ''));
-    for (const key of LIST_KEYS) {
-        const value = params.get(key);
-        if (value) filter[key] = value.split(',').filter((v) => v !== '');
-    }
+    for (const key of LIST_KEYS) filter[key] = params.getAll(key);
     filter.q = params.get('q') || '';
     filter.re = params.get('re') === '1';
     const from = Number(params.get('from'));

@@ -89,7 +89,7 @@ export class Flow {
             if (!hostNode.open) continue;
             for (const p of host.processes) {
                 const pk = `${hk}/p:${p.processId}:${p.enter}`;
-                const pNode = this.node(pk, 'process', `Process ${p.processId}`, p, true, {
+                const pNode = this.node(pk, 'process', `Process ${p.processId}${p.title ? ` · ${p.title}` : ''}`, p, true, {
                     host: host.hostName,
                     pid: p.processId,
                     from: p.enter,
@@ -104,7 +104,7 @@ export class Flow {
                 for (const t of p.threads) {
                     const tk = `${pk}/t:${t.threadId}`;
                     const scopes = t.scopes || [];
-                    const tNode = this.node(tk, 'thread', `Thread ${t.threadId}`, t, true, {
+                    const tNode = this.node(tk, 'thread', `Thread ${t.threadId}${t.title ? ` · ${t.title}` : ''}`, t, true, {
                         host: host.hostName,
                         pid: p.processId,
                         tid: t.threadId,

@@ -22,8 +22,12 @@ export class Histogram {
         new ResizeObserver(() => this.draw()).observe(this.canvas);
     }
 
-    bucketCount() {
-        return Math.max(10, Math.min(400, Math.floor(this.canvas.clientWidth / 4)));
+    // Bars of at least 4 px, and of at least 1 ms: a burst of a few milliseconds gets a few
+    // wide bars rather than many empty slivers.
+    bucketCount(span) {
+        const byWidth = Math.max(10, Math.min(400, Math.floor(this.canvas.clientWidth / 4)));
+        if (span === undefined || !isFinite(span)) return byWidth;
+        return Math.max(10, Math.min(byWidth, Math.ceil(span)));
     }
 
     async load(params) {
@@ -34,7 +38,12 @@ export class Histogram {
         }
         this.busy = true;
         try {
-            const answer = await getJson('api/histogram', { ...params, buckets: this.bucketCount() });
+            const span = params.from !== undefined && params.to !== undefined ? params.to - params.from : this.data ? this.data.to - this.data.from : undefined;
+            let answer = await getJson('api/histogram', { ...params, buckets: this.bucketCount(span) });
+            const wanted = this.bucketCount(answer.to - answer.from);
+            if (answer.counts && wanted !== answer.counts.length) {
+                answer = await getJson('api/histogram', { ...params, buckets: wanted });
+            }
             if (params === this.params) this.data = answer;
             this.draw();
         } catch {

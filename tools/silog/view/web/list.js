@@ -11,7 +11,7 @@ const MAX_SCROLL_HEIGHT = 8_000_000; // px; below every browser's limit
 
 export const COLUMNS = [
     { key: 'time', label: 'Time', width: 108 },
-    { key: 'type', label: 'Type', width: 112 },
+    { key: 'type', label: 'Type', width: 128 },
     { key: 'title', label: 'Title', width: 0 }, // takes the rest
     { key: 'session', label: 'Session', width: 90 },
     { key: 'app', label: 'Application', width: 110 },
@@ -367,6 +367,21 @@ export class LogList {
         this.setFollowing(true);
         if (this.source.total) this.select(this.source.total - 1);
         this.setFollowing(true);
+    }
+
+    // True when the screen shows the held rows of the current filter (no frame pending, no
+    // row waiting for its data); for tests and the benchmark.
+    settled() {
+        if (this.frame || !this.source.known) return false;
+        const first = Math.floor(this.top);
+        for (let i = 0; i < this.pool.length; i++) {
+            const index = first + i;
+            if (index >= this.source.total) break;
+            const row = this.source.row(index);
+            const item = this.pool[i];
+            if (!row || item.index !== index || item.seq !== row.seq) return false;
+        }
+        return true;
     }
 
     visibleRange() {

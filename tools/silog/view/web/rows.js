@@ -7,6 +7,7 @@ import { getJson } from './api.js';
 export const BLOCK = 100;
 const MAX_BLOCKS = 60; // 6,000 rows at most in the page
 const MAX_LIMIT = 1000;
+const END_SEQ = Number.MAX_SAFE_INTEGER; // a seq past every row: "the end of the filter"
 
 export class RowSource {
     constructor(onChange, onError) {
@@ -16,7 +17,7 @@ export class RowSource {
         this.gen = 0;
         this.total = 0;
         this.last = 0; // newest seq the server considered for `total`
-        this.blocks = new Map(); // block index -> rows (a full block, or the partial last one)
+        this.blocks = new Map(); // block index -> {rows: Array(BLOCK), count}
         this.pending = new Map(); // block index -> generation it was requested in
         this.inflight = 0;
         this.queue = null; // the latest range asked for while requests were in flight
@@ -34,10 +35,8 @@ export class RowSource {
 
     // Offsets shifted (rows dropped or cleared): forget every block, keep the total as a guess.
     reset() {
-        this.gen++;
+        this.invalidate();
         this.blocks.clear();
-        this.pending.clear();
-        this.queue = null;
     }
 
     // Answers on their way are for old offsets; the held rows stay on screen until new ones
@@ -50,91 +49,89 @@ export class RowSource {
 
     row(index) {
         const block = this.blocks.get(Math.floor(index / BLOCK));
-        if (!block) return undefined;
-        return block[index % BLOCK];
-    }
-
-    // Ask for rows [from, to) unless they are there or on their way.
-    ensure(from, to) {
-        from = Math.max(0, from);
-        if (this.known) to = Math.min(to, this.total);
-        if (to <= from) {
-            if (!this.known) this.fetch(0, BLOCK);
-            return;
-        }
-        this.focus = from;
-        let first = Math.floor(from / BLOCK);
-        let lastBlock = Math.floor((to - 1) / BLOCK);
-        while (first <= lastBlock && (this.complete(first) || this.pending.get(first) === this.gen)) first++;
-        while (lastBlock >= first && (this.complete(lastBlock) || this.pending.get(lastBlock) === this.gen)) lastBlock--;
-        if (first > lastBlock) return;
-        const count = Math.min(MAX_LIMIT / BLOCK, lastBlock - first + 1);
-        this.fetch(first * BLOCK, count * BLOCK);
+        return block ? block.rows[index % BLOCK] : undefined;
     }
 
     complete(blockIndex) {
         const block = this.blocks.get(blockIndex);
         if (!block) return false;
-        return block.length === BLOCK || (this.known && blockIndex * BLOCK + block.length >= this.total);
+        if (block.count === BLOCK) return true;
+        return this.known && block.count >= Math.min(BLOCK, this.total - blockIndex * BLOCK);
+    }
+
+    // Ask for rows [from, to) unless they are there or on their way. Before the first answer
+    // for a filter the tail or a jump loads the first rows.
+    ensure(from, to) {
+        if (!this.known) return;
+        from = Math.max(0, from);
+        to = Math.min(to, this.total);
+        if (to <= from) return;
+        this.focus = from;
+        let first = Math.floor(from / BLOCK);
+        let lastBlock = Math.floor((to - 1) / BLOCK);
+        const ready = (b) => this.complete(b) || this.pending.get(b) === this.gen;
+        while (first <= lastBlock && ready(first)) first++;
+        while (lastBlock >= first && ready(lastBlock)) lastBlock--;
+        if (first > lastBlock) return;
+        const count = Math.min(MAX_LIMIT / BLOCK, lastBlock - first + 1);
+        this.fetch({ offset: first * BLOCK, limit: count * BLOCK });
     }
 
     // Re-read rows [from, to) even when held (the tail grows, a partial block fills up).
     refresh(from, to) {
         from = Math.max(0, Math.floor(from / BLOCK) * BLOCK);
         const limit = Math.min(MAX_LIMIT, Math.max(BLOCK, to - from));
-        this.fetch(from, limit, true);
+        this.fetch({ offset: from, limit }, true);
     }
 
-    async fetch(offset, limit, force = false) {
+    async fetch(query, force = false) {
         const gen = this.gen;
-        const firstBlock = Math.floor(offset / BLOCK);
-        const blockCount = Math.ceil(limit / BLOCK);
+        const known = query.seq === undefined;
+        const firstBlock = known ? Math.floor(query.offset / BLOCK) : 0;
+        const blockCount = known ? Math.ceil(query.limit / BLOCK) : 0;
         if (this.inflight >= 2 && !force) {
-            this.queue = [offset, offset + limit];
-            return;
+            this.queue = [query.offset, query.offset + query.limit];
+            return null;
         }
         for (let b = firstBlock; b < firstBlock + blockCount; b++) this.pending.set(b, gen);
         this.inflight++;
-        let answer;
+        let answer = null;
         try {
-            answer = await getJson('api/rows', { ...this.params, offset, limit });
+            answer = await getJson('api/rows', { ...this.params, ...query });
         } catch (err) {
-            this.inflight--;
-            for (let b = firstBlock; b < firstBlock + blockCount; b++) {
-                if (this.pending.get(b) === gen) this.pending.delete(b);
-            }
             if (gen === this.gen) this.onError(err);
-            return;
         }
         this.inflight--;
         for (let b = firstBlock; b < firstBlock + blockCount; b++) {
             if (this.pending.get(b) === gen) this.pending.delete(b);
         }
-        if (gen !== this.gen) {
-            this.drainQueue();
-            return;
-        }
-        this.accept(answer, offset);
+        if (answer && gen === this.gen) this.accept(answer);
         this.drainQueue();
+        return answer && gen === this.gen ? answer : null;
     }
 
-    accept(answer, offset, exclusive = false) {
+    // Stores the rows of an answer at their offsets. `exclusive`: drop every other row held
+    // (used for the tail, the only part on screen while following, where anything else may
+    // have shifted).
+    accept(answer, exclusive = false) {
         const totalChanged = answer.total !== this.total || !this.known;
-        if (answer.total < this.total) {
-            // The filtered log shrank: rows were dropped or cleared, the held blocks shifted.
-            this.blocks.clear();
-        }
+        if (answer.total < this.total || exclusive) this.blocks.clear();
         this.total = answer.total;
         this.last = Math.max(this.last, answer.last || 0);
         this.known = true;
         const rows = answer.rows || [];
-        const written = new Set();
-        for (let i = 0; i < rows.length; i += BLOCK) {
-            const index = Math.floor((offset + i) / BLOCK);
-            this.blocks.set(index, rows.slice(i, i + BLOCK));
-            written.add(index);
+        const offset = answer.offset || 0;
+        for (let i = 0; i < rows.length; i++) {
+            const index = offset + i;
+            const b = Math.floor(index / BLOCK);
+            let block = this.blocks.get(b);
+            if (!block) {
+                block = { rows: new Array(BLOCK), count: 0 };
+                this.blocks.set(b, block);
+            }
+            if (block.rows[index % BLOCK] === undefined) block.count++;
+            block.rows[index % BLOCK] = rows[i];
         }
-        if (exclusive) for (const index of [...this.blocks.keys()]) if (!written.has(index)) this.blocks.delete(index);
         // A block past the new end is stale.
         const lastIndex = Math.floor(Math.max(0, this.total - 1) / BLOCK);
         for (const index of this.blocks.keys()) if (index > lastIndex) this.blocks.delete(index);
@@ -159,48 +156,50 @@ export class RowSource {
         this.ensure(from, to);
     }
 
-    // The offset of the first row with seq >= `seq` under the current filter, or null when
-    // the server cannot say.
+    // The newest `count` rows of the filter, in one request: from the end of the filter
+    // (a seq past every row) moved back by `count`.
+    async tail(count) {
+        const gen = this.gen;
+        this.inflight++;
+        let answer = null;
+        try {
+            answer = await getJson('api/rows', { ...this.params, seq: END_SEQ, offset: -count, limit: Math.min(MAX_LIMIT, count) });
+        } catch (err) {
+            if (gen === this.gen) this.onError(err);
+        }
+        this.inflight--;
+        if (!answer || gen !== this.gen) return false;
+        this.accept(answer, true);
+        this.drainQueue();
+        return true;
+    }
+
+    // Rows around the first row with seq >= `seq`: `before` rows before it; returns the
+    // offset of that row among the matches, or null.
+    async around(seq, before = 0, limit = BLOCK, exclusive = false) {
+        const gen = this.gen;
+        let answer;
+        try {
+            answer = await getJson('api/rows', { ...this.params, seq, offset: -before, limit });
+        } catch (err) {
+            if (gen === this.gen) this.onError(err);
+            return null;
+        }
+        if (gen !== this.gen) return null;
+        this.accept(answer, exclusive);
+        const rows = answer.rows || [];
+        const at = rows.findIndex((r) => r.seq >= seq);
+        return at >= 0 ? answer.offset + at : answer.offset + rows.length;
+    }
+
+    // The offset of the first row with seq >= `seq` under the current filter, without
+    // loading rows.
     async offsetOf(seq) {
         try {
-            const answer = await getJson('api/rows', { ...this.params, seq, limit: 1 });
-            if (typeof answer.offset === 'number' && answer.rows && answer.rows.length && answer.rows[0].seq >= seq) {
-                return { offset: answer.offset, total: answer.total };
-            }
-            if (answer.rows && answer.rows.length === 0 && typeof answer.offset === 'number') {
-                return { offset: answer.offset, total: answer.total };
-            }
+            const answer = await getJson('api/rows', { ...this.params, seq, limit: 0 });
+            return { offset: answer.offset, total: answer.total };
         } catch {
-            // fall through
+            return null;
         }
-        return null;
     }
 }
-
-// The newest `count` rows of the filter. `estimate` is an upper bound of the filter's total
-// (the last total plus every packet that arrived since): one request usually does; when
-// the guess was off, a second one reads the real end.
-RowSource.prototype.tail = async function tail(count, estimate) {
-    const gen = this.gen;
-    const read = async (end) => {
-        const offset = Math.max(0, Math.floor((end - count) / BLOCK) * BLOCK);
-        const limit = Math.min(1000, end - offset + BLOCK);
-        const answer = await getJson('api/rows', { ...this.params, offset, limit });
-        return { answer, offset };
-    };
-    try {
-        let { answer, offset } = await read(estimate);
-        const end = offset + (answer.rows ? answer.rows.length : 0);
-        if (gen === this.gen && (end < answer.total || (answer.total > 0 && offset >= answer.total))) {
-            ({ answer, offset } = await read(answer.total));
-        }
-        if (gen !== this.gen) return false;
-        // Only the tail is on screen while following: rows held from elsewhere may have
-        // shifted and are dropped.
-        this.accept(answer, offset, true);
-        return true;
-    } catch (err) {
-        if (gen === this.gen) this.onError(err);
-        return false;
-    }
-};

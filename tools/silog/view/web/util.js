@@ -24,20 +24,36 @@ export function fmtBytes(n) {
     return `${(n / 1024 / 1024).toFixed(1)} MiB`;
 }
 
-// Bidirectional formatting characters can make a title display as something it is not, and
-// control characters are invisible: show both as visible markers.
+// Bidirectional formatting characters can make a title display as something it is not
+// ("invoice<RLO>fdp.exe" reads as "invoiceexe.pdf"), and control characters are invisible:
+// both are shown as named markers.
+const BIDI_NAMES = {
+    0x061c: 'ALM',
+    0x200e: 'LRM',
+    0x200f: 'RLM',
+    0x202a: 'LRE',
+    0x202b: 'RLE',
+    0x202c: 'PDF',
+    0x202d: 'LRO',
+    0x202e: 'RLO',
+    0x2066: 'LRI',
+    0x2067: 'RLI',
+    0x2068: 'FSI',
+    0x2069: 'PDI',
+};
+const CONTROL_NAMES = ['NUL', 'SOH', 'STX', 'ETX', 'EOT', 'ENQ', 'ACK', 'BEL', 'BS', 'TAB', 'LF', 'VT', 'FF', 'CR', 'SO', 'SI', 'DLE', 'DC1', 'DC2', 'DC3', 'DC4', 'NAK', 'SYN', 'ETB', 'CAN', 'EM', 'SUB', 'ESC', 'FS', 'GS', 'RS', 'US'];
 const BIDI = /[\u061C\u200E\u200F\u202A-\u202E\u2066-\u2069]/g;
-const CONTROL = /[\u0000-\u0008\u000B-\u001F\u007F]/g;
+const CONTROL = /[\u0000-\u0008\u000B\u000C\u000E-\u001F\u007F]/g;
 export function visibleText(text) {
     if (!text) return '';
     return text
-        .replace(BIDI, (c) => `⟦U+${c.charCodeAt(0).toString(16).toUpperCase().padStart(4, '0')}⟧`)
-        .replace(CONTROL, (c) => (c === '\r' ? '' : String.fromCharCode(0x2400 + c.charCodeAt(0))));
+        .replace(BIDI, (c) => `⟦${BIDI_NAMES[c.charCodeAt(0)]}⟧`)
+        .replace(CONTROL, (c) => `⟦${c === '\u007f' ? 'DEL' : CONTROL_NAMES[c.charCodeAt(0)]}⟧`);
 }
 
 // One line for a list cell: line breaks and tabs become visible separators.
 export function oneLine(text) {
-    return visibleText(text).replace(/\r?\n/g, ' ⏎ ').replace(/\t/g, ' ');
+    return visibleText(text).replace(/\r\n|\r|\n/g, ' ⏎ ').replace(/\t/g, ' ');
 }
 
 function pad(n, w = 2) {

@@ -257,6 +257,11 @@ function renderImage(bytes, viewerId, seq, urls) {
     img.alt = `${viewerId} image`;
     const info = el('div', 'data-note', `${viewerId} · ${fmtBytes(bytes.length)}`);
     img.addEventListener('load', () => {
+        // Icons and thumbnails are drawn larger, pixel for pixel.
+        if (img.naturalWidth && img.naturalWidth <= 64 && img.naturalHeight <= 64) {
+            img.classList.add('small');
+            img.style.width = `${img.naturalWidth * 4}px`;
+        }
         info.textContent = `${viewerId} · ${img.naturalWidth} × ${img.naturalHeight} px · ${fmtBytes(bytes.length)}`;
     });
     img.addEventListener('error', () => {

@@ -102,7 +102,7 @@ export class Watches {
         if (name !== this.selected) return;
         const watch = this.watches.find((w) => w.name === name);
         const history = answer.history || [];
-        const numbers = history.map((h) => parseNumber(h.value, answer.watchType));
+        const numbers = history.map((h) => (typeof h.number === 'number' ? h.number : parseNumber(h.value, answer.watchType)));
         const numeric = (watch ? watch.numeric : false) && history.length > 0 && numbers.every((n) => n !== null);
         this.renderHistory(answer, history, numeric ? numbers : null);
     }
