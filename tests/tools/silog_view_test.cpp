@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -166,6 +167,16 @@ TQueryParams Params(std::initializer_list<std::pair<std::string, std::string>> A
     return TQueryParams(AList);
 }
 
+std::string PercentEncoded(std::string_view AText) {
+    std::string out;
+    for (const char c : AText) {
+        char escape[4];
+        std::snprintf(escape, sizeof escape, "%%%02X", static_cast<unsigned char>(c));
+        out += escape;
+    }
+    return out;
+}
+
 TViewFilter Filter(const TQueryParams& AParams) {
     std::string error;
     const auto filter = ParseFilter(AParams, error);
@@ -306,6 +317,41 @@ TEST(ViewStore, FiltersAndPaging) {
     EXPECT_EQ(page.Offset, 2u);
     EXPECT_EQ(Seqs(page.RowsJson), (std::vector<std::uint64_t>{3, 4}));
     EXPECT_EQ(store.Rows(entries, std::nullopt, 10, 2).RowsJson, "");
+}
+
+TEST(ViewStore, RegularExpressionsFindWhatTheEngineFinds) {
+    // Titles that the engine is asked about only when they hold a literal that every match
+    // must contain: the shortcut may never lose a match.
+    const std::vector<std::string> titles = {
+        "abb",   "ab2",       "color",     "colour",   "xz",        "yz",      "AbC-42",
+        "a.b",   "aXb",       "tab\there", "(paren)",  "back\\slash", "A{2}", "price $5",
+        "end.",  "timeout 3", "ERROR: disk", "error x", "\\x41B",     "aab",     "",
+    };
+    const std::vector<std::string> patterns = {
+        "ab{2}",     "ab{1,2}c*",     "colou?r",  "(x|y)z",      "x|yz",      "abc",
+        "[0-9]+",    "a\\.b",    "a.b",      "\\x41b",    "\\(paren\\)", "back\\\\slash",
+        "A\\{2\\}", "\\$5",  "end\\.$", "error.*disk", "(?:err)or x", "a+b",
+        "^a*b",      "\\d\\d",  "t[aeiou]b\\t", "(a)\\1b", "zz*", "",
+    };
+    TViewStore store;
+    const auto source = store.AddSource("tcp", "t", "connected");
+    for (const auto& title : titles) store.Add(source, *Entry(title));
+    for (const bool caseSensitive : {false, true}) {
+        for (const auto& pattern : patterns) {
+            auto flags = std::regex::ECMAScript;
+            if (!caseSensitive) flags |= std::regex::icase;
+            const std::regex engine(pattern, flags);
+            std::vector<std::uint64_t> expected;
+            for (std::size_t i = 0; i < titles.size(); ++i) {
+                if (std::regex_search(titles[i], engine)) expected.push_back(i + 1);
+            }
+            const TViewFilter filter =
+                Filter(Params({{"q", PercentEncoded(pattern)}, {"re", "1"},
+                               {"case", caseSensitive ? "1" : "0"}}));
+            EXPECT_EQ(Seqs(store.Rows(filter, std::nullopt, 0, 100).RowsJson), expected)
+                << pattern << (caseSensitive ? " (case)" : "");
+        }
+    }
 }
 
 TEST(ViewStore, CachedMatchListsFollowNewAndDroppedRows) {

@@ -103,6 +103,97 @@ std::optional<TSiLogEntryType> EntryTypeNamed(std::string_view AName) {
     return std::nullopt;
 }
 
+// A piece of text that every match of the ECMAScript pattern APattern contains, as long as
+// can be found cheaply; empty when there is none (an alternative at the top level, or no
+// literal characters outside groups, classes and optional parts). Titles without it need not
+// be given to the regex engine, which is slow.
+std::string RequiredLiteral(std::string_view APattern) {
+    std::string best, run;
+    const auto endRun = [&] {
+        if (run.size() > best.size()) best = run;
+        run.clear();
+    };
+    int depth = 0;
+    for (std::size_t i = 0; i < APattern.size(); ++i) {
+        const char c = APattern[i];
+        // The quantifier after the atom at i: "?", "*" and "{" may drop it, "+" keeps it once.
+        const auto quantified = [&](std::size_t AAfter) -> char {
+            return AAfter < APattern.size() &&
+                           std::string_view("?*+{").find(APattern[AAfter]) != std::string_view::npos
+                       ? APattern[AAfter]
+                       : '\0';
+        };
+        if (c == '\\' && depth > 0) {
+            ++i;  // an escaped character inside a group
+            continue;
+        }
+        if (c == '|' && depth == 0) return {};
+        if (c == '(') {
+            ++depth;
+            endRun();
+            continue;
+        }
+        if (c == ')') {
+            --depth;
+            endRun();
+            continue;
+        }
+        if (c == '[') {  // a class: skipped whole
+            endRun();
+            std::size_t j = i + 1;
+            if (j < APattern.size() && APattern[j] == '^') ++j;
+            if (j < APattern.size() && APattern[j] == ']') ++j;
+            while (j < APattern.size() && APattern[j] != ']') j += APattern[j] == '\\' ? 2 : 1;
+            i = j;
+            continue;
+        }
+        if (depth > 0) continue;
+        if (c == '{') {  // a counted quantifier: its digits are no text
+            endRun();
+            while (i + 1 < APattern.size() && APattern[i] != '}') ++i;
+            continue;
+        }
+        char literal = '\0';
+        std::size_t next = i + 1;
+        if (c == '\\' && i + 1 < APattern.size()) {
+            const char e = APattern[i + 1];
+            next = i + 2;
+            if (std::string_view(".\\/^$|?*+()[]{}-").find(e) != std::string_view::npos) {
+                literal = e;
+            } else if (e == 'x') {
+                next += 2;  // \xHH
+            } else if (e == 'u') {
+                if (next < APattern.size() && APattern[next] == '{') {
+                    while (next < APattern.size() && APattern[next] != '}') ++next;
+                    ++next;
+                } else {
+                    next += 4;  // \uHHHH
+                }
+            } else if (e == 'c') {
+                next += 1;  // \cX
+            } else if (e >= '0' && e <= '9') {
+                while (next < APattern.size() && APattern[next] >= '0' && APattern[next] <= '9') {
+                    ++next;  // a back reference
+                }
+            }
+            next = std::min(next, APattern.size());
+        } else if (std::string_view(".^$?*+{}").find(c) == std::string_view::npos) {
+            literal = c;
+        }
+        const char q = quantified(next);
+        if (literal == '\0' || static_cast<unsigned char>(literal) >= 0x80 || q == '?' ||
+            q == '*' || q == '{') {
+            endRun();
+        } else {
+            run += literal;
+            if (q == '+') endRun();
+        }
+        i = next - 1;
+    }
+    endRun();
+    return best;
+}
+
 // Finds the text of a search in titles: a substring (case-insensitive unless asked) or a
 // regular expression.
 class TTextMatcher {
@@ -114,6 +205,9 @@ class TTextMatcher {
             auto flags = std::regex::ECMAScript;
             if (!AFilter.CaseSensitive) flags |= std::regex::icase;
             FRegex.emplace(AFilter.Query, flags);
+            FCaseSensitive = AFilter.CaseSensitive;
+            FNeedle = FCaseSensitive ? RequiredLiteral(AFilter.Query)
+                                     : SiLowerCase(RequiredLiteral(AFilter.Query));
             return;
         }
         FCaseSensitive = AFilter.CaseSensitive;
@@ -131,6 +225,10 @@ class TTextMatcher {
     bool Match(std::string_view ATitle) const {
         if (FRegex) {
             const std::string_view part = ATitle.substr(0, kRegexInput);
+            if (!FNeedle.empty() && !(FCaseSensitive ? part.find(FNeedle) != std::string_view::npos
+                                                     : AsciiFind(part))) {
+                return false;
+            }
             return std::regex_search(part.begin(), part.end(), *FRegex);
         }
         if (FCaseSensitive) return ATitle.find(FNeedle) != std::string_view::npos;
