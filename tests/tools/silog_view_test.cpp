@@ -323,15 +323,15 @@ TEST(ViewStore, RegularExpressionsFindWhatTheEngineFinds) {
     // Titles that the engine is asked about only when they hold a literal that every match
     // must contain: the shortcut may never lose a match.
     const std::vector<std::string> titles = {
-        "abb",   "ab2",       "color",     "colour",   "xz",        "yz",      "AbC-42",
-        "a.b",   "aXb",       "tab\there", "(paren)",  "back\\slash", "A{2}", "price $5",
-        "end.",  "timeout 3", "ERROR: disk", "error x", "\\x41B",     "aab",     "",
+        "abb",  "ab2",       "color",       "colour",  "xz",          "yz",   "AbC-42",
+        "a.b",  "aXb",       "tab\there",   "(paren)", "back\\slash", "A{2}", "price $5",
+        "end.", "timeout 3", "ERROR: disk", "error x", "\\x41B",      "aab",  "",
     };
     const std::vector<std::string> patterns = {
-        "ab{2}",     "ab{1,2}c*",     "colou?r",  "(x|y)z",      "x|yz",      "abc",
-        "[0-9]+",    "a\\.b",    "a.b",      "\\x41b",    "\\(paren\\)", "back\\\\slash",
-        "A\\{2\\}", "\\$5",  "end\\.$", "error.*disk", "(?:err)or x", "a+b",
-        "^a*b",      "\\d\\d",  "t[aeiou]b\\t", "(a)\\1b", "zz*", "",
+        "ab{2}",    "ab{1,2}c*", "colou?r",      "(x|y)z",      "x|yz",        "abc",
+        "[0-9]+",   "a\\.b",     "a.b",          "\\x41b",      "\\(paren\\)", "back\\\\slash",
+        "A\\{2\\}", "\\$5",      "end\\.$",      "error.*disk", "(?:err)or x", "a+b",
+        "^a*b",     "\\d\\d",    "t[aeiou]b\\t", "(a)\\1b",     "zz*",         "",
     };
     TViewStore store;
     const auto source = store.AddSource("tcp", "t", "connected");
@@ -345,9 +345,9 @@ TEST(ViewStore, RegularExpressionsFindWhatTheEngineFinds) {
             for (std::size_t i = 0; i < titles.size(); ++i) {
                 if (std::regex_search(titles[i], engine)) expected.push_back(i + 1);
             }
-            const TViewFilter filter =
-                Filter(Params({{"q", PercentEncoded(pattern)}, {"re", "1"},
-                               {"case", caseSensitive ? "1" : "0"}}));
+            const TViewFilter filter = Filter(Params({{"q", PercentEncoded(pattern)},
+                                                      {"re", "1"},
+                                                      {"case", caseSensitive ? "1" : "0"}}));
             EXPECT_EQ(Seqs(store.Rows(filter, std::nullopt, 0, 100).RowsJson), expected)
                 << pattern << (caseSensitive ? " (case)" : "");
         }
@@ -805,6 +805,37 @@ TEST_F(ViewServer, AFileReadsInAndExportsAsDumpPrintsIt) {
     std::istringstream got(exported.Body);
     for (std::string line; std::getline(got, line);) actual.push_back(line);
     EXPECT_EQ(actual, expected);
+}
+
+TEST_F(ViewServer, FollowsAFileAsItGrows) {
+    deruz::logging::testing::TTempDir dir;
+    const std::string path = (dir.Path() / "growing.sil").string();
+    const auto feed = [&](std::uint64_t ACount) {
+        feed::TFeedOptions options;
+        options.Connections = "file(filename=\"" + path + "\", append=true)";
+        options.Count = ACount;
+        bool failed = false;
+        std::ostringstream err;
+        feed::RunFeed(options, err, failed);
+        ASSERT_FALSE(failed) << err.str();
+    };
+    feed(10);
+    TViewOptions options;
+    options.Files = {path};
+    options.Follow = true;
+    Start(options);
+    for (int i = 0; i < 500 && !FApp->FilesRead(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(FApp->Store().State().Kept, 10u);
+    EXPECT_NE(Get(FPort, "/api/state").Body.find("\"state\":\"following\""), std::string::npos);
+    feed(5);
+    for (int i = 0; i < 500 && FApp->Store().State().Kept < 15; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(FApp->Store().State().Kept, 15u);
+    EXPECT_NE(Get(FPort, "/api/rows?offset=14").Body.find("\"title\":\"message 4\""),
+              std::string::npos);
 }
 
 }  // namespace

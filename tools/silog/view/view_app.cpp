@@ -217,7 +217,9 @@ void TViewApp::StartViewer() {
 
 void TViewApp::ReadFiles() {
     struct TFile {
-        std::string Path;
+        std::string Path;     // as given
+        std::string Current;  // the file read now (for a base name, one of its rotated files)
+        bool BaseName = false;
         std::uint32_t Source = 0;
         std::unique_ptr<TLogReader> Reader;
         TSiPacketPtr Pending;
@@ -233,10 +235,11 @@ void TViewApp::ReadFiles() {
     for (const std::string& path : FOptions.Files) {
         TFile file;
         file.Path = path;
+        file.Current = FOptions.Follow ? FirstFollowedFile(path, file.BaseName) : path;
         file.Source = FStore.AddSource("file", path, "reading");
         file.Reader = std::make_unique<TLogReader>(options);
         std::string error;
-        if (!file.Reader->Open(path, error)) {
+        if (!file.Reader->Open(file.Current, error)) {
             FStore.SetSourceState(file.Source, "error", error);
             Report(path + ": " + error);
             file.Ended = true;
@@ -318,7 +321,8 @@ void TViewApp::ReadFiles() {
     for (TFile& file : files) {
         if (!file.Ended) FStore.SetSourceState(file.Source, "following");
     }
-    // Following: what is appended to the files goes in as it arrives.
+    // Following: what is appended to the files goes in as it arrives; a file replaced by a new
+    // one of its name, or rotated, is followed into the new one.
     while (!FStopping) {
         bool any = false;
         for (TFile& file : files) {
@@ -330,6 +334,27 @@ void TViewApp::ReadFiles() {
                     any = true;
                 }
             }
+            if (!file.Waiting || file.Ended) continue;
+            const std::string next =
+                NextFollowedFile(file.Path, file.BaseName, file.Current, *file.Reader);
+            if (next.empty()) continue;
+            // What was written to the old file before the switch goes first.
+            for (file.Waiting = false; !file.Waiting && !file.Ended;) {
+                if (TSiPacketPtr packet = step(file)) FIngest.Push(file.Source, std::move(packet));
+            }
+            file.Current = next;
+            file.Reader = std::make_unique<TLogReader>(options);
+            std::string error;
+            if (!file.Reader->Open(next, error)) {
+                FStore.SetSourceState(file.Source, "error", next + ": " + error);
+                Report(next + ": " + error);
+                file.Ended = true;
+                continue;
+            }
+            file.Ended = file.Waiting = false;
+            FStore.SetSourceState(file.Source, "following");
+            Report("following " + next);
+            any = true;
         }
         if (!any) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
