@@ -214,22 +214,20 @@ async function loadTail() {
     }
 }
 
-// While paused the rows on screen stay; only the count of new rows changes. When the server
-// dropped or cleared rows, offsets shift and the view is found again by its first row's seq.
+// While paused the rows on screen stay; only the count of new rows changes. The screen is
+// read again around its first row by seq, so when --keep drops or a clear removes older rows
+// (every offset moves) the view keeps its rows and the offset is corrected.
 const refreshPaused = throttle(async () => {
     if (list.following) return;
-    const [first, end] = list.visibleRange();
+    const first = Math.floor(list.top);
     const anchor = source.row(first);
-    if (app.shifted && anchor) {
-        app.shifted = false;
-        const frac = list.top - Math.floor(list.top);
+    if (anchor) {
+        const frac = list.top - first;
         const index = await source.around(anchor.seq, BLOCK / 2, list.pool.length + BLOCK, true);
-        if (index !== null && !list.following) {
+        if (index !== null && !list.following && Math.floor(list.top) === first) {
             list.top = index + frac;
             list.layout();
         }
-    } else {
-        source.refresh(first, Math.max(end, first + 1));
     }
     if (app.pause) {
         const found = await source.offsetOf(app.pause.last + 1);
@@ -289,11 +287,8 @@ function onState(state) {
     if (app.lost) reconnected(state);
     if (previous && (state.first !== previous.first || state.cleared !== previous.cleared)) {
         // Rows dropped by --keep or cleared: offsets moved.
-        if (list.following) source.invalidate();
-        else {
-            app.shifted = true;
-            if (app.pause) app.pause.dropped = (app.pause.dropped || 0) + Math.max(0, state.dropped - previous.dropped);
-        }
+        source.invalidate();
+        if (app.pause) app.pause.dropped = (app.pause.dropped || 0) + Math.max(0, state.dropped - previous.dropped);
     }
     const grew = !previous || state.last !== previous.last || state.cleared !== previous.cleared;
     if (grew) {
@@ -356,9 +351,9 @@ function reconnected(state) {
     app.lost = null;
     const arrived = Math.max(0, state.received - lost.received);
     const dropped = Math.max(0, state.dropped - lost.dropped);
-    source.reset();
+    source.invalidate();
     if (list.following) loadTail();
-    else app.shifted = true;
+    else refreshPaused();
     facets.load();
     histogram.load(F.toParams(app.filter));
     watches.update(-1, true);

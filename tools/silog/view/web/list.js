@@ -133,14 +133,30 @@ export class LogList {
             },
             { passive: false },
         );
+        // A scroll event comes from the user only right after their hand was on the scroll
+        // bar; the others come from the list's own changes (a shorter log clamps the bar) and
+        // must not pause the tail.
+        const touched = () => (this.userScrollAt = performance.now());
+        this.scroller.addEventListener('pointerdown', () => {
+            this.pointerDown = true;
+            touched();
+        });
+        window.addEventListener('pointerup', () => (this.pointerDown = false));
+        this.scroller.addEventListener('wheel', touched, { passive: true });
+        this.scroller.addEventListener('keydown', touched);
         this.scroller.addEventListener('scroll', () => {
             const value = this.scroller.scrollTop;
             if (this.expectScroll >= 0 && Math.abs(value - this.expectScroll) <= 1) return;
             this.expectScroll = -1;
+            const byUser = this.pointerDown || performance.now() - (this.userScrollAt || -1e9) < 1000;
+            if (!byUser && this.following) {
+                this.layout();
+                return;
+            }
             const maxScroll = this.spacer.offsetHeight - this.scroller.clientHeight;
             const maxTop = this.maxTop();
             const next = maxScroll > 0 ? (value / maxScroll) * maxTop : 0;
-            this.setTop(next, true);
+            this.setTop(next, byUser);
         });
         this.rowsEl.addEventListener('click', (event) => {
             const rowNode = event.target.closest('.row');
@@ -153,6 +169,7 @@ export class LogList {
         this.rowsEl.addEventListener('dblclick', () => this.handlers.onOpenFull?.());
         new ResizeObserver(() => {
             this.measure();
+            if (this.following) this.top = this.maxTop();
             this.layout();
         }).observe(this.body);
     }
@@ -234,7 +251,7 @@ export class LogList {
             const item = this.pool[i];
             const index = first + i;
             if (index >= total) {
-                if (item.index !== -1) {
+                if (!item.node.hidden) {
                     item.node.hidden = true;
                     item.index = -1;
                     item.seq = -1;
