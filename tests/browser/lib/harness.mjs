@@ -106,6 +106,8 @@ export class ViewServer {
         }
         if (!this.url) throw new Error(`silog view printed no URL: ${this.output}`);
         const u = new URL(this.url);
+        // A server on every address is reached through the loopback address.
+        if (u.hostname === '0.0.0.0' || u.hostname === '[::]') u.hostname = '127.0.0.1';
         this.origin = u.origin;
         this.token = u.searchParams.get('token') || o.token || '';
         // Ready when the state answers.
