@@ -31,5 +31,5 @@ export async function launch() {
         await context.close().catch(() => {});
         fs.rmSync(profile, { recursive: true, force: true });
     };
-    return { context, close };
+    return { context, close, profile };
 }

@@ -159,3 +159,44 @@ test('silog view stops and comes back: the page says so, reconnects and shows th
     assert.equal(await page.textContent('#follow-label'), 'Live');
     assert.deepEqual(page.record.errors, []);
 });
+
+test('clear commands arriving at a page that shows rows, watches and flow: each view empties as a viewer empties it', async () => {
+    const { server, page } = await start();
+    const conn = `tcp(host=127.0.0.1,port=${server.tcpPort})`;
+    const first = JSON.parse(await feed(['--script', conn]));
+    let state = await server.waitState((s) => s.kept === first.rowsAfterLastClear);
+    const firstLast = state.last;
+    await waitTotal(page, first.rowsAfterLastClear);
+    await page.click('#tab-watches');
+    await page.waitForSelector('.watch-table tr[data-name="counter"]');
+    assert.equal(await page.textContent('.watch-table tr[data-name="counter"] .w-count'), '10');
+    await page.click('#tab-flow');
+    await page.waitForSelector('.flow-node.process');
+    const firstProcess = await page.textContent('.flow-node.process > .flow-line .flow-title');
+
+    // The same script again: it starts with ClearLog, ClearWatches, ClearProcessFlow,
+    // ClearAutoViews and ClearAll before its own rows, watches and scopes.
+    const second = JSON.parse(await feed(['--script', conn]));
+    state = await server.waitState((s) => s.last > firstLast && s.kept === second.rowsAfterLastClear);
+    await page.waitForFunction((flow) => window.silogView.flow.version === flow, state.flow);
+    const processes = await page.$$eval('.flow-node.process > .flow-line .flow-title', (els) => els.map((e) => e.textContent));
+    assert.equal(processes.length, 1);
+    assert.notEqual(processes[0], firstProcess, 'the first run\'s process went with ClearProcessFlow');
+    await page.click('#tab-watches');
+    await page.waitForFunction((w) => window.silogView.watches.version === w, state.watches);
+    assert.equal(await page.textContent('.watch-table tr[data-name="counter"] .w-count'), '10', 'the first run\'s updates went with ClearWatches');
+    assert.equal(await page.$('.watch-table tr[data-name="before.clear"]'), null);
+
+    // The log holds the second run's rows only, from its ClearAll row on, which is marked.
+    await page.waitForFunction((n) => window.silogView.source.total === n && window.silogView.list.settled(), second.rowsAfterLastClear);
+    await page.locator('#log-rows').focus();
+    await page.keyboard.press('Home');
+    const shown = await settledRows(page);
+    assert.ok(shown.every((r) => r.seq > firstLast), 'no row of the first run is left');
+    assert.equal(shown[0].seq, state.cleared + 1);
+    assert.match(shown[0].className, /\bcontrol\b/);
+    assert.equal(shown[0].type, 'ClearAll');
+    assert.equal(shown[0].title, 'Control command ClearAll');
+    assert.equal(await page.textContent('#status-cleared'), `cleared up to #${state.cleared.toLocaleString('en-US')}`);
+    assert.equal(await page.$eval('#log-rows', (el) => getComputedStyle(el.querySelector('.row.control')).borderTopStyle), 'dashed');
+});

@@ -1,7 +1,12 @@
 // The watches panel: every watch with its latest value, and for the chosen one its history,
 // drawn as a chart when the values are numbers.
 
-import uPlot from './vendor/uPlot.esm.js';
+// uPlot is loaded with the first chart, not with the page.
+let uPlotModule = null;
+function loadPlot() {
+    if (!uPlotModule) uPlotModule = import('./vendor/uPlot.esm.js').then((m) => m.default);
+    return uPlotModule;
+}
 import { getJson } from './api.js';
 import { el, clear, fmtTime, fmtInt, visibleText } from './util.js';
 
@@ -104,6 +109,8 @@ export class Watches {
         const history = answer.history || [];
         const numbers = history.map((h) => (typeof h.number === 'number' ? h.number : parseNumber(h.value, answer.watchType)));
         const numeric = (watch ? watch.numeric : false) && history.length > 0 && numbers.every((n) => n !== null);
+        if (numeric) this.Plot = await loadPlot();
+        if (name !== this.selected) return;
         this.renderHistory(answer, history, numeric ? numbers : null);
     }
 
@@ -161,7 +168,7 @@ export class Watches {
             ],
             series: [{}, { label: name, stroke, width: 1.5, fill: `${stroke}22`, points: { show: history.length < 60 } }],
         };
-        return new uPlot(options, [history.map((h) => h.t / 1000), numbers], box);
+        return new this.Plot(options, [history.map((h) => h.t / 1000), numbers], box);
     }
 
     resizeChart() {
