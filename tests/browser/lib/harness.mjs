@@ -90,7 +90,10 @@ export class ViewServer {
         if (o.args) args.push(...o.args);
         if (o.files) args.push(...o.files);
         this.output = '';
-        this.proc = spawn(binary('silog'), args, { stdio: ['ignore', 'pipe', 'pipe'] });
+        // options.command: the program and its first arguments (e.g. Wine's runner and
+        // silog.exe); the native silog by default.
+        const [program, ...before] = o.command || [binary('silog')];
+        this.proc = spawn(program, [...before, ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
         this.proc.stdout.on('data', (d) => (this.output += d));
         this.proc.stderr.on('data', (d) => (this.output += d));
         this.exited = new Promise((resolve) => this.proc.on('exit', (code, signal) => resolve({ code, signal })));
@@ -163,10 +166,12 @@ export class ViewServer {
     }
 }
 
-// Runs the feeder to completion; returns its output.
-export function feed(args, { timeout = 120000 } = {}) {
+// Runs the feeder to completion; returns its output. `command`: the program and its first
+// arguments (a Windows feeder under Wine), the native feeder by default.
+export function feed(args, { timeout = 120000, command } = {}) {
     return new Promise((resolve, reject) => {
-        const proc = spawn(binary('view-feed'), args, { stdio: ['ignore', 'pipe', 'pipe'] });
+        const [program, ...before] = command || [binary('view-feed')];
+        const proc = spawn(program, [...before, ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
         let out = '';
         proc.stdout.on('data', (d) => (out += d));
         proc.stderr.on('data', (d) => (out += d));

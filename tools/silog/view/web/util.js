@@ -78,7 +78,8 @@ export function fmtTime(t, withDate = false) {
 
 export function fmtDuration(ms) {
     if (ms === null || ms === undefined || !isFinite(ms)) return '';
-    if (ms < 1) return `${ms.toFixed(2)} ms`;
+    // Times carry milliseconds: a shorter span is below what they can tell.
+    if (ms < 1) return '< 1 ms';
     if (ms < 1000) return `${ms.toFixed(ms < 10 ? 1 : 0)} ms`;
     if (ms < 60000) return `${(ms / 1000).toFixed(2)} s`;
     const m = Math.floor(ms / 60000);
