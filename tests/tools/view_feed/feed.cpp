@@ -350,6 +350,25 @@ std::string RunFeed(const TFeedOptions& AOptions, std::ostream& AErr, bool& AFai
     }
     logger.SetEnabled(true);
     std::string extra;
+    if (!AOptions.Control.empty()) {
+        TSiSession& session = *logger.AddSession("Main");
+        bool known = false;
+        for (int i = ccClearLog; i <= ccClearProcessFlow; ++i) {
+            const auto type = static_cast<TSiControlCommandType>(i);
+            if (SiControlCommandTypeString(type) == AOptions.Control) {
+                session.SendCustomControlCommand(type, nullptr);
+                known = true;
+            }
+        }
+        logger.SetEnabled(false);
+        if (!known) {
+            AErr << "unknown control command '" << AOptions.Control << "'\n";
+            AFailed = true;
+            return "{}";
+        }
+        return "{\"packets\":{\"ControlCommand\":1},\"controlCommandType\":{" +
+               Quote(AOptions.Control) + ":1}}";
+    }
     if (AOptions.Script) {
         Script(logger);
     } else {
@@ -361,8 +380,15 @@ std::string RunFeed(const TFeedOptions& AOptions, std::ostream& AErr, bool& AFai
         for (unsigned t = 0; t < threads; ++t) {
             const std::uint64_t first = t * each;
             const std::uint64_t count = t + 1 == threads ? AOptions.Count - first : each;
-            workers.emplace_back([&session, first, count] {
+            // Throttled: each thread keeps to its share of the rate.
+            const double perThread = AOptions.Rate / threads;
+            workers.emplace_back([&session, first, count, perThread, start] {
                 for (std::uint64_t i = 0; i < count; ++i) {
+                    if (perThread > 0) {
+                        std::this_thread::sleep_until(
+                            start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                        std::chrono::duration<double>(i / perThread)));
+                    }
                     session.LogMessage("message %d", {static_cast<std::int64_t>(first + i)});
                 }
             });

@@ -17,6 +17,10 @@ struct TFeedOptions {
     // Count mode: Threads threads each log Count / Threads messages "message %d".
     std::uint64_t Count = 0;
     unsigned Threads = 1;
+    // Count mode: entries per second in total (spread over the threads); 0: as fast as it can.
+    double Rate = 0;
+    // Sends this one control command (a TSiControlCommandType name, e.g. "ClearLog") instead.
+    std::string Control;
     std::string AppName = "view-feed";
 };
 

@@ -9,15 +9,18 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: view-feed --script CONNECTIONS\n"
-    "       view-feed --count N [--threads K] CONNECTIONS\n"
+    "       view-feed --count N [--threads K] [--rate R] CONNECTIONS\n"
+    "       view-feed --control COMMAND CONNECTIONS\n"
     "\n"
     "Logs through the logging library to CONNECTIONS (for example\n"
     "\"tcp(host=127.0.0.1,port=4228)\", \"pipe(pipename=silog)\" or\n"
     "\"file(filename=log.sil)\"): with --script a fixed script that covers every packet kind,\n"
     "entry type, viewer, watch type, flow type and control command, with hostile titles;\n"
     "with --count N threads (K, default 1) that log N messages \"message %d\" together as\n"
-    "fast as they can. Prints a JSON summary of what was sent; errors go to standard error\n"
-    "and make the exit status 1.\n";
+    "fast as they can, or at R entries per second in all (--rate); with --control one\n"
+    "control command (ClearLog, ClearWatches, ClearAutoViews, ClearAll, ClearProcessFlow).\n"
+    "Prints a JSON summary of what was sent; errors go to standard error and make the exit\n"
+    "status 1.\n";
 
 }  // namespace
 
@@ -32,6 +35,10 @@ int main(int argc, char** argv) {
                 options.Count = std::stoull(argv[++i]);
             } else if (arg == "--threads" && i + 1 < argc) {
                 options.Threads = static_cast<unsigned>(std::stoul(argv[++i]));
+            } else if (arg == "--rate" && i + 1 < argc) {
+                options.Rate = std::stod(argv[++i]);
+            } else if (arg == "--control" && i + 1 < argc) {
+                options.Control = argv[++i];
             } else if (arg == "--appname" && i + 1 < argc) {
                 options.AppName = argv[++i];
             } else if (arg == "--help") {
@@ -48,7 +55,9 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (options.Connections.empty() || options.Script == (options.Count > 0)) {
+    const int modes =
+        (options.Script ? 1 : 0) + (options.Count > 0 ? 1 : 0) + (options.Control.empty() ? 0 : 1);
+    if (options.Connections.empty() || modes != 1) {
         std::cerr << kUsage;
         return 2;
     }
