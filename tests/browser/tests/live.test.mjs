@@ -4,6 +4,7 @@
 
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
+import net from 'node:net';
 import { launch } from '../lib/browser.mjs';
 import { ViewServer, feed, sleep } from '../lib/harness.mjs';
 import { openPage, waitReady, waitTotal, settledRows } from '../lib/page.mjs';
@@ -199,4 +200,61 @@ test('clear commands arriving at a page that shows rows, watches and flow: each 
     assert.equal(shown[0].title, 'Control command ClearAll');
     assert.equal(await page.textContent('#status-cleared'), `cleared up to #${state.cleared.toLocaleString('en-US')}`);
     assert.equal(await page.$eval('#log-rows', (el) => getComputedStyle(el.querySelector('.row.control')).borderTopStyle), 'dashed');
+});
+
+// A TCP relay between the page and the server that can drop every connection and refuse new
+// ones, as a broken network would, while the server goes on.
+async function relay(port) {
+    const sockets = new Set();
+    let down = false;
+    const server = net.createServer((client) => {
+        if (down) return client.destroy();
+        const upstream = net.connect(port, '127.0.0.1');
+        for (const s of [client, upstream]) {
+            sockets.add(s);
+            s.on('close', () => sockets.delete(s));
+            s.on('error', () => {});
+        }
+        client.pipe(upstream).pipe(client);
+    });
+    await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+    return {
+        port: server.address().port,
+        cut() {
+            down = true;
+            for (const s of sockets) s.destroy();
+        },
+        restore() {
+            down = false;
+        },
+        close: () => new Promise((resolve) => server.close(resolve)),
+    };
+}
+
+test('the page loses its connection while the server goes on: it reconnects, fetches what it missed and says what --keep dropped meanwhile', async () => {
+    const server = await new ViewServer({ keep: 500 }).start();
+    cleanup.push(() => server.stop());
+    const link = await relay(server.httpPort);
+    cleanup.push(() => link.close());
+    const browser = await launch();
+    cleanup.push(() => browser.close());
+    const page = await openPage(browser.context, `http://127.0.0.1:${link.port}/`);
+    await waitReady(page);
+    await messages(server, 300);
+    await waitTotal(page, 300);
+    const before = await server.json('/api/state');
+    link.cut();
+    await page.waitForSelector('#banner.error:not([hidden])');
+    assert.equal(await page.textContent('#conn-label'), 'Disconnected');
+    await messages(server, 700);
+    const state = await server.waitState((s) => s.last === before.last + 700);
+    assert.equal(state.dropped, 500);
+    link.restore();
+    await page.waitForSelector('#banner.warn:not([hidden])', { timeout: 20000 });
+    assert.equal(
+        await page.textContent('#banner-text'),
+        `Reconnected. ${state.received - before.received} packets arrived while the page was away; the server's limit (--keep 500) dropped 500 entries meanwhile.`,
+    );
+    await waitTotal(page, 500);
+    await page.waitForFunction((last) => window.silogView.list.settled() && [...document.querySelectorAll('#log-rows .row')].some((r) => Number(r.dataset.seq) === last), state.last);
 });
