@@ -171,7 +171,17 @@ function updateExportLinks() {
 
 // ---------------------------------------------------------------- rows
 
-function onRows() {
+function onRows(reason, shift) {
+    if (reason === 'moved' && !list.following) {
+        if (shift !== null) {
+            // The rows on screen moved by `shift` places: follow them.
+            list.top = Math.max(0, list.top + shift);
+        } else {
+            // Moved by more than the page holds: find the view's row again by its seq.
+            list.anchorFrozen = true;
+            refreshPaused();
+        }
+    }
     list.rowsArrived();
     list.refresh();
     updateStatus();
@@ -220,10 +230,11 @@ async function loadTail() {
 const refreshPaused = throttle(async () => {
     if (list.following) return;
     const first = Math.floor(list.top);
-    const anchor = source.row(first);
+    const anchor = list.anchorSeq;
     if (anchor) {
         const frac = list.top - first;
-        const index = await source.around(anchor.seq, BLOCK / 2, list.pool.length + BLOCK, true);
+        const index = await source.around(anchor, BLOCK / 2, list.pool.length + BLOCK, true);
+        list.anchorFrozen = false;
         if (index !== null && !list.following && Math.floor(list.top) === first) {
             list.top = index + frac;
             list.layout();

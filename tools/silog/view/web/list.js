@@ -244,6 +244,9 @@ export class LogList {
         const total = source.total;
         this.syncScrollbar();
         const first = Math.floor(this.top);
+        // The row the view stands on, by seq: a paused view finds it again after offsets move.
+        const topRow = source.row(first);
+        if (topRow && !this.anchorFrozen) this.anchorSeq = topRow.seq;
         const shift = -(this.top - first) * this.rowHeight;
         this.rowsEl.style.transform = `translateY(${shift}px)`;
         source.ensure(first - BLOCK / 2, first + this.pool.length + BLOCK / 2);

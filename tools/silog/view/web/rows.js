@@ -115,12 +115,38 @@ export class RowSource {
     // have shifted).
     accept(answer, exclusive = false) {
         const totalChanged = answer.total !== this.total || !this.known;
-        if (answer.total < this.total || exclusive) this.blocks.clear();
+        const rows = answer.rows || [];
+        const offset = answer.offset || 0;
+        // Rows dropped or cleared since the held rows were read move every offset: an answer
+        // that disagrees with them replaces them, and where a row is in both, the distance it
+        // moved is passed on so that a paused view can stay on its rows.
+        let shift = null;
+        let moved = false;
+        if (!exclusive) {
+            for (let i = 0; i < rows.length; i++) {
+                const held = this.row(offset + i);
+                if (held && held.seq !== rows[i].seq) {
+                    moved = true;
+                    break;
+                }
+            }
+        }
+        if (moved) {
+            const at = new Map(rows.map((r, i) => [r.seq, offset + i]));
+            search: for (const [b, block] of this.blocks) {
+                for (let k = 0; k < BLOCK; k++) {
+                    const r = block.rows[k];
+                    if (r && at.has(r.seq)) {
+                        shift = at.get(r.seq) - (b * BLOCK + k);
+                        break search;
+                    }
+                }
+            }
+        }
+        if (answer.total < this.total || exclusive || moved) this.blocks.clear();
         this.total = answer.total;
         this.last = Math.max(this.last, answer.last || 0);
         this.known = true;
-        const rows = answer.rows || [];
-        const offset = answer.offset || 0;
         for (let i = 0; i < rows.length; i++) {
             const index = offset + i;
             const b = Math.floor(index / BLOCK);
@@ -136,7 +162,7 @@ export class RowSource {
         const lastIndex = Math.floor(Math.max(0, this.total - 1) / BLOCK);
         for (const index of this.blocks.keys()) if (index > lastIndex) this.blocks.delete(index);
         this.evict();
-        this.onChange(totalChanged ? 'total' : 'rows');
+        this.onChange(moved ? 'moved' : totalChanged ? 'total' : 'rows', shift);
     }
 
     evict() {
