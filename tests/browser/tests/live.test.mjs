@@ -258,3 +258,60 @@ test('the page loses its connection while the server goes on: it reconnects, fet
     await waitTotal(page, 500);
     await page.waitForFunction((last) => window.silogView.list.settled() && [...document.querySelectorAll('#log-rows .row')].some((r) => Number(r.dataset.seq) === last), state.last);
 });
+
+test('each clear command on its own: ClearWatches, ClearProcessFlow, ClearAutoViews, ClearLog, ClearAll', async () => {
+    const { server, page } = await start();
+    const conn = `tcp(host=127.0.0.1,port=${server.tcpPort})`;
+    const control = (name) => feed(['--control', name, conn]);
+    const script = JSON.parse(await feed(['--script', conn]));
+    let state = await server.waitState((s) => s.kept === script.rowsAfterLastClear);
+    await waitTotal(page, script.rowsAfterLastClear);
+    const rowsNow = async () => (await settledRows(page)).map((r) => [r.seq, r.type]);
+    const watchCount = async () => {
+        await page.click('#tab-watches');
+        await page.waitForFunction((v) => window.silogView.watches.version === v, (await server.json('/api/state')).watches);
+        return page.locator('.watch-table tr[data-name]').count();
+    };
+    const flowHosts = async () => {
+        await page.click('#tab-flow');
+        await page.waitForFunction((v) => window.silogView.flow.version === v, (await server.json('/api/state')).flow);
+        return page.locator('.flow-node.host').count();
+    };
+    // Each step: the command, then what the log, the watches and the flow show.
+    const steps = [
+        { name: 'ClearWatches', rows: 'kept', watches: 0, hosts: 1 },
+        { name: 'ClearProcessFlow', rows: 'kept', watches: 0, hosts: 0 },
+        { name: 'ClearAutoViews', rows: 'kept', watches: 0, hosts: 0 },
+        { name: 'ClearLog', rows: 'cleared', watches: 0, hosts: 0 },
+    ];
+    assert.equal(await watchCount(), Object.keys(script.watches).length);
+    assert.equal(await flowHosts(), 1);
+    let total = script.rowsAfterLastClear;
+    for (const step of steps) {
+        await control(step.name);
+        state = await server.waitState((s) => s.received === state.received + 2); // the client's header and the command
+        total = step.rows === 'kept' ? total + 1 : 1;
+        await waitTotal(page, total);
+        await page.locator('#log-rows').focus();
+        await page.keyboard.press('End');
+        await page.waitForFunction((seq) => window.silogView.list.selectedSeq === seq && window.silogView.list.settled(), state.last);
+        const last = (await settledRows(page)).at(-1);
+        assert.equal(last.type, step.name, `${step.name} is the newest row`);
+        assert.match(last.className, /\bcontrol\b/, `${step.name} is marked`);
+        assert.equal(await watchCount(), step.watches, `${step.name}: watches`);
+        assert.equal(await flowHosts(), step.hosts, `${step.name}: flow`);
+        if (step.rows === 'cleared') assert.deepEqual(await rowsNow(), [[state.last, 'ClearLog']]);
+    }
+    // New content, then ClearAll empties every view at once.
+    await feed(['--script', conn]);
+    await server.waitState((s) => s.watches > state.watches && s.kept === script.rowsAfterLastClear);
+    assert.ok((await watchCount()) > 0 && (await flowHosts()) > 0);
+    await control('ClearAll');
+    state = await server.waitState((s) => s.kept === 1);
+    await waitTotal(page, 1);
+    assert.deepEqual(await rowsNow(), [[state.last, 'ClearAll']]);
+    assert.equal(await watchCount(), 0);
+    assert.equal(await flowHosts(), 0);
+    await page.click('#tab-entry');
+    assert.equal(await page.textContent('#status-cleared'), `cleared up to #${(state.last - 1).toLocaleString('en-US')}`);
+});
