@@ -4,6 +4,7 @@
 // feeder's script end to end over TCP and from a file.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -835,6 +836,57 @@ TEST_F(ViewServer, FollowsAFileAsItGrows) {
     }
     EXPECT_EQ(FApp->Store().State().Kept, 15u);
     EXPECT_NE(Get(FPort, "/api/rows?offset=14").Body.find("\"title\":\"message 4\""),
+              std::string::npos);
+}
+
+TEST_F(ViewServer, ReadersWhileRowsArriveAndDrop) {
+    TViewOptions options;
+    options.Keep = 1000;
+    Start(options);
+    constexpr std::uint64_t kCount = 20000;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        feed::TFeedOptions feedOptions;
+        feedOptions.Connections = "tcp(port=" + std::to_string(FApp->TcpPort()) + ")";
+        feedOptions.Count = kCount;
+        bool failed = false;
+        std::ostringstream err;
+        feed::RunFeed(feedOptions, err, failed);
+        EXPECT_FALSE(failed) << err.str();
+    });
+    // Readers page through a cached filter, facets, histogram and export meanwhile.
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 2; ++r) {
+        readers.emplace_back([&, r] {
+            while (!done.load()) {
+                const std::string target =
+                    r == 0 ? "/api/rows?q=99&offset=5&limit=50" : "/api/histogram?q=7";
+                EXPECT_EQ(Get(FPort, target).Status, 200);
+                EXPECT_EQ(Get(FPort, r == 0 ? "/api/facets" : "/api/export?q=99").Status, 200);
+            }
+        });
+    }
+    writer.join();
+    WaitForPackets(kCount + 1);
+    done = true;
+    for (auto& reader : readers) reader.join();
+
+    const TViewState state = FApp->Store().State();
+    EXPECT_EQ(state.Kept, 1000u);
+    EXPECT_EQ(state.Dropped, kCount - 1000);
+    EXPECT_EQ(state.First, kCount - 999);
+    // The list that was kept up to date while rows came and went holds what a scan of the
+    // rows kept finds now.
+    std::uint64_t expected = 0;
+    for (std::uint64_t i = kCount - 1000; i < kCount; ++i) {
+        expected += std::to_string(i).find("99") != std::string::npos;
+    }
+    const TResponse rows = Get(FPort, "/api/rows?q=99&limit=1000");
+    EXPECT_EQ(Field(rows.Body, "total"), std::to_string(expected));
+    EXPECT_EQ(Seqs(Get(FPort, "/api/rows?limit=3&offset=997").Body),
+              (std::vector<std::uint64_t>{kCount - 2, kCount - 1, kCount}));
+    EXPECT_NE(Get(FPort, "/api/entry?seq=" + std::to_string(kCount))
+                  .Body.find("\"title\":\"message " + std::to_string(kCount - 1) + "\""),
               std::string::npos);
 }
 
