@@ -433,7 +433,7 @@ function renderSources(state) {
     const table = el('table', 'sources-table');
     const head = el('thead');
     const hr = el('tr');
-    for (const name of ['', 'Source', 'Application', 'Host', 'Packets', 'State']) hr.appendChild(el('th', '', name));
+    for (const name of ['', 'Source', 'Packets']) hr.appendChild(el('th', '', name));
     head.appendChild(hr);
     const body = el('tbody');
     for (const s of state.sources) {
@@ -442,12 +442,16 @@ function renderSources(state) {
         const dot = el('td', 'dot-cell');
         dot.appendChild(el('span', `state-dot ${s.state}`));
         const name = el('td', 'src-name');
-        name.appendChild(el('span', 'src-kind', s.kind));
-        name.appendChild(el('span', '', oneLine(s.name)));
+        const line = el('div', 'src-line');
+        line.append(el('span', 'src-kind', s.kind), el('span', 'src-title', oneLine(s.name)));
+        name.appendChild(line);
+        const who = [s.appName, s.hostName].filter(Boolean).map(oneLine).join(' on ');
+        if (who) name.appendChild(el('div', 'small', who));
         if (s.banner) name.appendChild(el('div', 'muted small', oneLine(s.banner)));
-        const stateCell = el('td', 'src-state', s.state);
-        if (s.error) stateCell.appendChild(el('div', 'error-text small', oneLine(s.error)));
-        tr.append(dot, name, el('td', '', oneLine(s.appName || '')), el('td', '', oneLine(s.hostName || '')), el('td', 'num', fmtInt(s.packets)), stateCell);
+        if (s.error) name.appendChild(el('div', 'error-text small', oneLine(s.error)));
+        const count = el('td', 'num');
+        count.append(el('div', '', fmtInt(s.packets)), el('div', `src-state small ${s.state}`, s.state));
+        tr.append(dot, name, count);
         tr.addEventListener('click', () => applyFilter(F.toggleValue(app.filter, 'source', String(s.id))));
         tr.title = 'Click to filter the log to this source';
         body.appendChild(tr);

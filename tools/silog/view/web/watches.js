@@ -57,7 +57,7 @@ export class Watches {
         const table = el('table', 'watch-table');
         const head = el('thead');
         const hr = el('tr');
-        for (const name of ['Name', 'Value', 'Time', 'Updates']) hr.appendChild(el('th', '', name));
+        for (const name of ['Name', 'Value', 'Time', 'Count']) hr.appendChild(el('th', '', name));
         head.appendChild(hr);
         const body = el('tbody');
         let shown = 0;
