@@ -81,8 +81,10 @@ export class ViewServer {
 
     async start() {
         const o = this.options;
-        this.httpPort = this.httpPort || o.httpPort || (await freePort());
-        this.tcpPort = this.tcpPort || o.tcpPort || (await freePort());
+        // Port 0: silog view takes a free port and prints it (no race with other programs
+        // for a port chosen here); a restart asks for the ports of the first start.
+        this.httpPort = this.httpPort || o.httpPort || 0;
+        this.tcpPort = this.tcpPort || o.tcpPort || 0;
         this.pipe = this.pipe || o.pipe || `silog-view-test-${process.pid}-${Math.random().toString(36).slice(2, 8)}`;
         const args = ['view', '--pipe', this.pipe, '--tcp', String(this.tcpPort), '--http', `${o.httpHost || '127.0.0.1'}:${this.httpPort}`];
         if (o.keep) args.push('--keep', String(o.keep));
@@ -108,10 +110,13 @@ export class ViewServer {
             await sleep(50);
         }
         if (!this.url) throw new Error(`silog view printed no URL: ${this.output}`);
+        const tcp = /listening on TCP port (\d+)/.exec(this.output);
+        if (tcp) this.tcpPort = Number(tcp[1]);
         const u = new URL(this.url);
         // A server on every address is reached through the loopback address.
         if (u.hostname === '0.0.0.0' || u.hostname === '[::]') u.hostname = '127.0.0.1';
         this.origin = u.origin;
+        this.httpPort = Number(u.port);
         this.token = u.searchParams.get('token') || o.token || '';
         // Ready when the state answers.
         while (Date.now() < deadline) {
