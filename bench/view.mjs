@@ -23,6 +23,10 @@ const RATE_PER_CLIENT = opt('rate-per-client', 12_500);
 const THROTTLED_PER_CLIENT = opt('throttled-per-client', 125_000);
 
 const results = [];
+const servers = new Set();
+process.on('exit', () => {
+    for (const s of servers) if (s.proc && s.proc.exitCode === null) s.proc.kill('SIGKILL');
+});
 function result(name, value, goal, ok) {
     results.push({ name, value, goal, ok });
     console.error(`  ${name}: ${value}`);
@@ -127,7 +131,9 @@ async function openView(browser, server) {
 
 // Feeds with the page open; samples the server's count and the page's newest row.
 async function ingest(browser, label, clients, perClient, rate, traced = false) {
-    const server = await new ViewServer({ keep: Math.max(1_000_000, clients * perClient) }).start();
+    const server = new ViewServer({ keep: Math.max(1_000_000, clients * perClient) });
+    servers.add(server);
+    await server.start();
     const page = await openView(browser, server);
     await page.evaluate(() => {
         window.__longOn = true;
@@ -190,6 +196,7 @@ async function fileBench(browser) {
     const page = await browser.context.newPage();
     await page.addInitScript(PAGE_PROBE);
     const server = new ViewServer({ files: [file] });
+    servers.add(server);
     const t0 = performance.now();
     await server.start();
     const tUrl = performance.now();
