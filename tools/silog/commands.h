@@ -22,6 +22,7 @@ int RunCheck(const std::vector<std::string>& AArgs, TCommandIo& AIo);
 int RunSend(const std::vector<std::string>& AArgs, TCommandIo& AIo);
 int RunDump(const std::vector<std::string>& AArgs, TCommandIo& AIo);
 int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo);
+int RunView(const std::vector<std::string>& AArgs, TCommandIo& AIo);
 
 // A small option reader: "--name value" and "--name=value" options, "--flag" flags and the
 // remaining positional arguments. Unknown options are a usage error.

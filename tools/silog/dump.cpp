@@ -110,35 +110,11 @@ void DumpFile(const std::string& APath, const TLogReaderOptions& AOptions, TDump
     }
 }
 
-// The file that follows the one being read, or "" while there is none: for a base name, the
-// newest of its rotated files; for a path, a new file at that path, or the same file again
-// from its start when it was truncated.
-std::string NextFile(const std::string& APath, bool ABaseName, const std::string& ACurrent,
-                     TLogReader& AReader) {
-    if (ABaseName) {
-        const std::string newest = TSiFileHelper::FindFileName(APath);
-        return newest != ACurrent ? newest : std::string();
-    }
-    const auto identity = TFileSource::IdentityOf(APath);
-    if (!identity) return {};  // moved away, the new one not there yet
-    if (*identity != AReader.Source().Identity()) return APath;
-    const auto size = AReader.Source().Size();
-    return size && *size < AReader.BytesRead() ? APath : std::string();
-}
-
 void Follow(const std::string& APath, const TLogReaderOptions& AOptions, TDumpContext& AContext) {
     using namespace std::chrono_literals;
     InstallInterruptHandler();
-    // A path that names no file may be the base name of a rotating file protocol.
     bool baseName = false;
-    std::string current = APath;
-    if (!TFileSource::IdentityOf(APath)) {
-        const std::string newest = TSiFileHelper::FindFileName(APath);
-        if (!newest.empty()) {
-            baseName = true;
-            current = newest;
-        }
-    }
+    std::string current = FirstFollowedFile(APath, baseName);
     auto reader = OpenReader(current, AOptions, AContext);
     if (!reader) return;
     try {
@@ -146,7 +122,7 @@ void Follow(const std::string& APath, const TLogReaderOptions& AOptions, TDumpCo
             const TLogStep step = reader->Next();
             if (!Handle(current, step, AContext)) return;
             if (step.What != TLogStep::lsWait) continue;
-            const std::string next = NextFile(APath, baseName, current, *reader);
+            const std::string next = NextFollowedFile(APath, baseName, current, *reader);
             if (next.empty()) {
                 std::this_thread::sleep_for(100ms);
                 continue;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "logging/io/file_helper.h"
 #include "logging/viewer/packet_reader.h"
 
 namespace deruz::silog {
@@ -430,6 +431,31 @@ TLogStep TLogReader::Next() {
     if (FKind == TKind::Text) return NextText();
     if (FResyncing) return Resync();
     return NextPacket();
+}
+
+std::string FirstFollowedFile(const std::string& APath, bool& ABaseName) {
+    ABaseName = false;
+    if (!TFileSource::IdentityOf(APath)) {
+        const std::string newest = logging::TSiFileHelper::FindFileName(APath);
+        if (!newest.empty()) {
+            ABaseName = true;
+            return newest;
+        }
+    }
+    return APath;
+}
+
+std::string NextFollowedFile(const std::string& APath, bool ABaseName, const std::string& ACurrent,
+                             TLogReader& AReader) {
+    if (ABaseName) {
+        const std::string newest = logging::TSiFileHelper::FindFileName(APath);
+        return newest != ACurrent ? newest : std::string();
+    }
+    const auto identity = TFileSource::IdentityOf(APath);
+    if (!identity) return {};  // moved away, the new one not there yet
+    if (*identity != AReader.Source().Identity()) return APath;
+    const auto size = AReader.Source().Size();
+    return size && *size < AReader.BytesRead() ? APath : std::string();
 }
 
 }  // namespace deruz::silog

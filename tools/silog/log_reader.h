@@ -128,4 +128,14 @@ class TLogReader {
     TStreamEscaper FEscaper;
 };
 
+// Following a log as it grows (silog dump --follow, silog view --follow). A path that names no
+// file may be the base name of a rotating file protocol: the file to read first is then the
+// newest of its rotated files (ABaseName set).
+std::string FirstFollowedFile(const std::string& APath, bool& ABaseName);
+// The file that follows the one being read (ACurrent, read by AReader), or "" while there is
+// none: for a base name, the newest of its rotated files; for a path, a new file at that path,
+// or the same file again from its start when it was truncated.
+std::string NextFollowedFile(const std::string& APath, bool ABaseName, const std::string& ACurrent,
+                             TLogReader& AReader);
+
 }  // namespace deruz::silog

@@ -18,6 +18,7 @@ constexpr const char* kUsage =
     "  dump    print the packets of log files and memory dumps\n"
     "  listen  serve as a log viewer on a pipe and/or TCP port and print every packet\n"
     "  send    log messages through a connections string or configuration file\n"
+    "  view    serve a live log viewer page fed by pipe and TCP clients and log files\n"
     "\n"
     "silog COMMAND --help shows the options of a command.\n";
 
@@ -36,8 +37,11 @@ int SilogMain(const std::vector<std::string>& AArgs, std::istream& AIn, std::ost
     const std::vector<std::string> rest(AArgs.begin() + 1, AArgs.end());
     TCommandIo io{AIn, AOut, AErr, AColour};
     static const std::map<std::string, int (*)(const std::vector<std::string>&, TCommandIo&)>
-        kCommands = {
-            {"check", RunCheck}, {"dump", RunDump}, {"listen", RunListen}, {"send", RunSend}};
+        kCommands = {{"check", RunCheck},
+                     {"dump", RunDump},
+                     {"listen", RunListen},
+                     {"send", RunSend},
+                     {"view", RunView}};
     const auto it = kCommands.find(AArgs[0]);
     if (it == kCommands.end()) {
         AErr << "silog: unknown command '" << AArgs[0] << "'\n" << kUsage;
