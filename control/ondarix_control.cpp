@@ -88,6 +88,8 @@ void TOndarixControl::ResolveOndarixPaths() {
 }
 
 std::wstring TOndarixControl::ReadOxProgram() {
+    // Before the first initialisation no configuration file is in force: nothing is set.
+    if (FState.IniFn.empty()) return {};
     return systools::LowerCase(
         FPlatform.Ini->ReadString(FState.IniFn, kSection, L"oxprogram", L"", 512));
 }
@@ -247,10 +249,16 @@ void TOndarixControl::CheckRestartOndarix() {
         } catch (...) {
             if (FState.Debug == 1) FHost.Msg(L"Freeing IOx3Server server object...");
             FState.Ox3.reset();
-            FState.OxApp = ReadOxProgram();
         }
     }
-    if (!FState.Ox3 && DoStartOndarix()) ConnectOndarix();
+    if (FState.Ox3) return;
+    // Every start made here takes the executable from the configuration again, whatever
+    // closed the connection (a dead server, ONDA_EXIT, a failed start). Without "oxprogram"
+    // the start then goes back through the registry and runs the registered executable in
+    // its own folder; kept from the last start, the registered path would count as
+    // configured and take its folder from the working-folder settings instead.
+    FState.OxApp = ReadOxProgram();
+    if (DoStartOndarix()) ConnectOndarix();
 }
 
 }  // namespace deruz::control

@@ -65,9 +65,10 @@ class TOndarixControl {
     // afterwards, or when the link mode needs none. Failures are shown, never raised.
     bool ConnectOndarix();
     // Before a command: drops a connection whose server no longer answers, and starts and
-    // connects again when there is none.
+    // connects again when there is none, with the executable read from the configuration
+    // again.
     void CheckRestartOndarix();
-    // "oxprogram" of the configuration in force, lower-cased.
+    // "oxprogram" of the configuration in force, lower-cased (empty before there is one).
     std::wstring ReadOxProgram();
 
   private:
