@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "control/config_file.h"
 #include "logging/core/session.h"
 #include "systools/version.h"
 #include "systools/wide_text.h"
@@ -10,7 +11,8 @@ namespace deruz::control {
 
 namespace {
 
-constexpr wchar_t kSection[] = L"OndarixDDE";
+// "oxworkingdir" is cut to this many characters.
+constexpr std::size_t kOxDirChars = 256;
 
 // Ends a pushed cursor on every way out.
 class TWaitCursor {
@@ -78,20 +80,14 @@ void TOndarixControl::ResolveOndarixPaths() {
         GetOndarixPath(FState.OxApp, FState.OxDir);
         return;
     }
-    FState.OxDir = FPlatform.Ini->ReadString(FState.IniFn, kSection, L"oxworkingdir", L"", 256);
+    FState.OxDir =
+        FPlatform.Ini->ReadString(FState.IniFn, kIniSection, L"oxworkingdir", L"", kOxDirChars);
     if (FState.OxDir.empty()) {
         FState.OxDir = FPlatform.Registry
                            ->ReadText(TRegistryRoot::CurrentUser, OxParametersKey, L"OxWorkingDir")
                            .value_or(L"");
     }
     if (FState.OxDir.empty()) FState.OxDir = DefaultOxDir;
-}
-
-std::wstring TOndarixControl::ReadOxProgram() {
-    // Before the first initialisation no configuration file is in force: nothing is set.
-    if (FState.IniFn.empty()) return {};
-    return systools::LowerCase(
-        FPlatform.Ini->ReadString(FState.IniFn, kSection, L"oxprogram", L"", 512));
 }
 
 bool TOndarixControl::DoStartOndarix() {
@@ -234,7 +230,7 @@ void TOndarixControl::FetchAndConnect() {
     if (FState.AppPrevWnd > 0x7FFFFFFF) throw RangeCheckError();
     FState.Ox3->SetAppReturnWnd(static_cast<std::int32_t>(FState.AppPrevWnd));
     try {
-        FState.Ox3->SetLastAdminLinkDLLPath(systools::LowerCase(FState.DllFn.substr(0, 256)));
+        FState.Ox3->SetLastAdminLinkDLLPath(systools::LowerCase(FState.DllFn));
     } catch (...) {
         // A server without this property still serves the link.
     }
@@ -257,7 +253,7 @@ void TOndarixControl::CheckRestartOndarix() {
     // the start then goes back through the registry and runs the registered executable in
     // its own folder; kept from the last start, the registered path would count as
     // configured and take its folder from the working-folder settings instead.
-    FState.OxApp = ReadOxProgram();
+    FState.OxApp = ReadOxProgram(*FPlatform.Ini, FState.IniFn);
     if (DoStartOndarix()) ConnectOndarix();
 }
 

@@ -68,8 +68,6 @@ class TOndarixControl {
     // connects again when there is none, with the executable read from the configuration
     // again.
     void CheckRestartOndarix();
-    // "oxprogram" of the configuration in force, lower-cased (empty before there is one).
-    std::wstring ReadOxProgram();
 
   private:
     // Waits until the started application is ready (its atom, or the fixed delay).

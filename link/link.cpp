@@ -30,9 +30,6 @@ class TExecutingGuard {
     bool& FFlag;
 };
 
-// The library path as the link keeps it: at most 256 characters.
-constexpr std::size_t kMaxDllFn = 256;
-
 }  // namespace
 
 std::wstring MkYesNo(bool b) {
@@ -325,8 +322,7 @@ std::int32_t TLink::OndaGetErrorStrBuf(char* Buf, std::int32_t BufLen) {
 }
 
 std::wstring TLink::BoxText(const std::wstring& Msg) const {
-    return L"Link-DLL: " + LowerCase(FState.DllFn.substr(0, kMaxDllFn)) + L" [" +
-           FState.DllVersion + L"]\r\n\r\n" + Msg;
+    return L"Link-DLL: " + LowerCase(FState.DllFn) + L" [" + FState.DllVersion + L"]\r\n\r\n" + Msg;
 }
 
 void TLink::ErrMsg(const std::wstring& Msg) {

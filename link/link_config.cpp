@@ -1,5 +1,6 @@
 #include "link/link_config.h"
 
+#include "control/config_file.h"
 #include "systools/strings.h"
 #include "systools/wide_text.h"
 
@@ -7,10 +8,11 @@ namespace deruz::link {
 
 namespace {
 
-constexpr wchar_t kSection[] = L"OndarixDDE";
+using control::kIniSection;
+using control::kTextChars;
+
 constexpr wchar_t kProfiles[] = L"Profiles";
 constexpr std::size_t kListChars = 1500;
-constexpr std::size_t kTextChars = 512;
 
 bool IsDelimiter(wchar_t c) {
     return c == L'\\' || c == L'/' || c == L':';
@@ -72,7 +74,7 @@ void ResolveConfiguration(TLinkState& State, const std::wstring& IniP,
     if (!files.FileExists(WithTrailingDelimiter(folder) + kMainIniName)) folder = dllFolder;
     State.MainIniFn = WithTrailingDelimiter(folder) + kMainIniName;
 
-    const std::int32_t debug = ini.ReadInteger(State.MainIniFn, kSection, L"Debug", 0);
+    const std::int32_t debug = ini.ReadInteger(State.MainIniFn, kIniSection, L"Debug", 0);
     if (debug < 0) throw control::RangeCheckError();
     State.Debug = debug;
 
@@ -121,24 +123,24 @@ void ResolveConfiguration(TLinkState& State, const std::wstring& IniP,
 
     const std::wstring& f = State.IniFn;
     State.StartUpDelay =
-        static_cast<std::uint32_t>(ini.ReadInteger(f, kSection, L"StartUpDelay", 400));
-    State.UseMutex = ini.ReadInteger(f, kSection, L"UseMutex", 1) != 0;
-    if (ini.ReadInteger(f, kSection, L"UseClipboard", 0) != 0) {
+        static_cast<std::uint32_t>(ini.ReadInteger(f, kIniSection, L"StartUpDelay", 400));
+    State.UseMutex = ini.ReadInteger(f, kIniSection, L"UseMutex", 1) != 0;
+    if (ini.ReadInteger(f, kIniSection, L"UseClipboard", 0) != 0) {
         State.LinkMode = lmClipboard;
-    } else if (ini.ReadInteger(f, kSection, L"UseMsVirtualChannel", 0) != 0) {
+    } else if (ini.ReadInteger(f, kIniSection, L"UseMsVirtualChannel", 0) != 0) {
         State.LinkMode = lmMsVirtualChannel;
     } else {
         State.LinkMode = lmNormal;
     }
-    State.UsePid = ini.ReadInteger(f, kSection, L"UsePid", 0) != 0;
-    State.UseMarshalling = ini.ReadInteger(f, kSection, L"UseMarshalling", 1) != 0;
-    State.DetectOndarix = ini.ReadInteger(f, kSection, L"DetectOndarix", 1) != 0;
-    State.SetActiveWnd = ini.ReadInteger(f, kSection, L"SetActiveWindow", 0) != 0;
-    State.OxApp = systools::LowerCase(ini.ReadString(f, kSection, L"oxprogram", L"", kTextChars));
-    const std::int32_t dentist = ini.ReadInteger(f, kSection, L"ForceDentistID", 0);
+    State.UsePid = ini.ReadInteger(f, kIniSection, L"UsePid", 0) != 0;
+    State.UseMarshalling = ini.ReadInteger(f, kIniSection, L"UseMarshalling", 1) != 0;
+    State.DetectOndarix = ini.ReadInteger(f, kIniSection, L"DetectOndarix", 1) != 0;
+    State.SetActiveWnd = ini.ReadInteger(f, kIniSection, L"SetActiveWindow", 0) != 0;
+    State.OxApp = control::ReadOxProgram(ini, f);
+    const std::int32_t dentist = ini.ReadInteger(f, kIniSection, L"ForceDentistID", 0);
     if (dentist < 0) throw control::RangeCheckError();
     State.ForceDentistID = dentist;
-    State.ForceExtRoleID = ini.ReadString(f, kSection, L"ForceExtRoleID", L"", kTextChars);
+    State.ForceExtRoleID = ini.ReadString(f, kIniSection, L"ForceExtRoleID", L"", kTextChars);
 }
 
 }  // namespace deruz::link

@@ -60,7 +60,7 @@ class TComApartment {
 class TModuleInfo {
   public:
     virtual ~TModuleInfo() = default;
-    // Full path of the library file, at most 256 characters.
+    // Full path of the library file.
     virtual std::wstring ModulePath() = 0;
     // File version text of a file ("" when it has none).
     virtual std::wstring FileVersion(const std::wstring& path) = 0;

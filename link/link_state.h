@@ -20,6 +20,9 @@ namespace deruz::link {
 
 using control::TServerConnection;
 
+// The library path as the link keeps it (DllFn): at most this many characters.
+inline constexpr std::size_t kMaxDllFn = 256;
+
 struct TLinkState : control::TControlState {
     TProcMsgs2w ProcMsgs2w = nullptr;  // only its presence is used
     std::wstring ReturnText;           // last result or error text for the host
