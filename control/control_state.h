@@ -27,8 +27,7 @@ struct TControlState {
     std::wstring DllFn;                      // full path of the link library (set at load)
     TWindowHandle AppPrevWnd = 0;            // the host's window
     TWindowHandle OxWnd = 0;                 // main window of the instance in use
-    std::int32_t Debug = 0;
-    std::uint32_t StartUpDelay = 0;  // ms
+    std::uint32_t StartUpDelay = 0;          // ms
     bool UseMutex = false;
     bool UsePid = false;
     bool UseMarshalling = false;

@@ -65,7 +65,7 @@ TOndarixControl::TOndarixControl(TControlState& State, const TControlPlatform& P
 void TOndarixControl::GetOndarixPath(std::wstring& App, std::wstring& Dir) {
     const std::wstring text =
         FPlatform.Registry->ReadText(TRegistryRoot::ClassesRoot, OxTypeLibKey, L"").value_or(L"");
-    if (FState.Debug >= 1) FHost.Msg(L"Getting Ondarix path from registry:\r\nApp: " + text);
+    FHost.Notice(TNotice::Info, L"Getting Ondarix path from registry:\r\nApp: " + text);
     if (text.empty()) {
         App = DefaultOxApp;
         Dir = DefaultOxDir;
@@ -105,10 +105,8 @@ bool TOndarixControl::DoStartOndarix() {
             FState.MarshalInterface = false;
         }
     }
-    if (FState.Debug >= 1) {
-        FHost.Msg(FState.MarshalInterface ? L"Marshal interface enabled"
-                                          : L"Marshal interface disabled");
-    }
+    FHost.Notice(TNotice::Info, FState.MarshalInterface ? L"Marshal interface enabled"
+                                                        : L"Marshal interface disabled");
 
     FState.LinkPID =
         FState.UsePid ? std::to_wstring(FPlatform.System->CurrentProcessId()) : std::wstring();
@@ -120,7 +118,7 @@ bool TOndarixControl::DoStartOndarix() {
     FHost.ShowConfigInfo(commandLine);
     if (FState.OxWnd != 0) return true;
 
-    if (FState.Debug == 1) FHost.Msg(L"No Ondarix, trying to start it");
+    FHost.Notice(TNotice::Detail, L"No Ondarix, trying to start it");
 
     const std::int32_t monitorNumber =
         FPlatform.Ini->ReadInteger(FState.IniFn, L"StartUp", L"MonitorNumber", 1);
@@ -135,11 +133,12 @@ bool TOndarixControl::DoStartOndarix() {
     const auto process =
         FPlatform.Desktop->StartProcess(commandLine, FState.OxDir, origin.Left, origin.Top, error);
     if (!process) {
-        FHost.ErrMsg(L"Could not run \"" + commandLine + L"\", working directory \"" +
-                     FState.OxDir + L"\"\r\n\r\n" + FPlatform.System->ErrorText(error));
+        FHost.Notice(TNotice::Error, L"Could not run \"" + commandLine +
+                                         L"\", working directory \"" + FState.OxDir +
+                                         L"\"\r\n\r\n" + FPlatform.System->ErrorText(error));
         return false;
     }
-    if (FState.Debug == 1) FHost.Msg(L"Ondarix process is created");
+    FHost.Notice(TNotice::Detail, L"Ondarix process is created");
     {
         TWaitCursor cursor(*FPlatform.Desktop);
         process->WaitForInputIdle(WaitTime);
@@ -149,7 +148,7 @@ bool TOndarixControl::DoStartOndarix() {
     LogMessage(FHost, "Looking for Ondarix window class using PID");
     FState.OxWnd = FPlatform.Desktop->FindWindowOfProcess(process->ProcessId(), windowClass);
     if (FState.OxWnd != 0) return true;
-    FHost.ErrMsg(L"Could not find Ondarix window class " + windowClass);
+    FHost.Notice(TNotice::Error, L"Could not find Ondarix window class " + windowClass);
     return false;
 }
 
@@ -158,10 +157,9 @@ void TOndarixControl::WaitUntilReady() {
     // Deadlines are kept as elapsed ticks since the start, so a tick count that wraps at
     // 32 bits (every 49.7 days of uptime) neither ends the wait early nor fails it.
     if (FState.UseMutex) {
-        if (FState.Debug == 1) {
-            FHost.Msg(FormatFixed1(L"Using mutex to see if Ondarix is ready, waiting %0.1fs",
-                                   WaitTime / 1000.0));
-        }
+        FHost.Notice(TNotice::Detail,
+                     FormatFixed1(L"Using mutex to see if Ondarix is ready, waiting %0.1fs",
+                                  WaitTime / 1000.0));
         LogMessage(FHost, systools::Utf8FromWide(
                               FormatFixed1(L"Waiting %0.1fs for mutex", WaitTime / 1000.0)));
         const std::wstring atom = L"OXReadyForLink" + FState.LinkPID;
@@ -171,17 +169,15 @@ void TOndarixControl::WaitUntilReady() {
             desktop.ProcessOneMessage();
             desktop.Sleep(ReadyPollInterval);
             if (desktop.GlobalAtomExists(atom)) {
-                if (FState.Debug == 1) FHost.Msg(L"Found Mutex Atom");
+                FHost.Notice(TNotice::Detail, L"Found Mutex Atom");
                 found = true;
                 break;
             }
         } while (static_cast<std::uint32_t>(desktop.TickCount() - start) < WaitTime);
-        if (!found && FState.Debug == 1) FHost.Msg(L"Did not find Mutex Atom");
+        if (!found) FHost.Notice(TNotice::Detail, L"Did not find Mutex Atom");
     } else {
-        if (FState.Debug == 1) {
-            FHost.Msg(L"Not using mutex to see if Ondarix is ready (just waiting " +
-                      std::to_wstring(FState.StartUpDelay) + L"ms)");
-        }
+        FHost.Notice(TNotice::Detail, L"Not using mutex to see if Ondarix is ready (just waiting " +
+                                          std::to_wstring(FState.StartUpDelay) + L"ms)");
         // A delay of 2^31 ms or more (a negative value in the file) cannot be meant: it would
         // hold the host for weeks. It fails as the overflow it is.
         if (FState.StartUpDelay > 0x7FFFFFFFu) throw EControlError(L"Integer overflow");
@@ -201,10 +197,8 @@ bool TOndarixControl::ConnectOndarix() {
         FetchAndConnect();
     } catch (...) {
         const std::wstring reason = ExceptionMessage(std::current_exception());
-        try {
-            FHost.ErrMsg(L"Exception communicating with IOx3Server server:\r\n\r\n" + reason);
-        } catch (...) {
-        }
+        FHost.Notice(TNotice::Error,
+                     L"Exception communicating with IOx3Server server:\r\n\r\n" + reason);
         FState.Ox3.reset();
         FState.MsgHandler.reset();
     }
@@ -214,13 +208,13 @@ bool TOndarixControl::ConnectOndarix() {
 void TOndarixControl::FetchAndConnect() {
     std::unique_ptr<TServerInterface> intf;
     if (FState.MarshalInterface) {
-        if (FState.Debug == 1) FHost.Msg(L"Marshalling Ondarix interface...");
+        FHost.Notice(TNotice::Detail, L"Marshalling Ondarix interface...");
         intf =
             FPlatform.Server->FetchMarshalled(FState.OxWnd, FPlatform.System->CurrentProcessId());
     }
-    if (FState.Debug == 1) FHost.Msg(L"Creating IOx3Server server object...");
+    FHost.Notice(TNotice::Detail, L"Creating IOx3Server server object...");
     FState.Ox3 = FPlatform.Server->NewProxy();
-    if (FState.Debug == 1) FHost.Msg(L"Connecting to IOx3Server server object...");
+    FHost.Notice(TNotice::Detail, L"Connecting to IOx3Server server object...");
     if (intf) {
         FState.Ox3->ConnectTo(std::move(intf));
     } else {
@@ -243,7 +237,7 @@ void TOndarixControl::CheckRestartOndarix() {
         try {
             FState.Ox3->Version();
         } catch (...) {
-            if (FState.Debug == 1) FHost.Msg(L"Freeing IOx3Server server object...");
+            FHost.Notice(TNotice::Detail, L"Freeing IOx3Server server object...");
             FState.Ox3.reset();
         }
     }

@@ -14,6 +14,7 @@
 
 #include "control/control_platform.h"
 #include "control/control_state.h"
+#include "control/notices.h"
 
 namespace deruz::logging {
 class TSiSession;
@@ -25,9 +26,9 @@ namespace deruz::control {
 class TControlHost {
   public:
     virtual ~TControlHost() = default;
-    // The error box (always shown) and the information box (callers decide by Debug).
-    virtual void ErrMsg(const std::wstring& Msg) = 0;
-    virtual void Msg(const std::wstring& Msg) = 0;
+    // Shows Text to the user as a notice of kind Kind, if the link's level says so. Never
+    // raises.
+    virtual void Notice(TNotice Kind, const std::wstring& Text) = 0;
     // The configuration summary with the start command line (shown only at Debug 1).
     virtual void ShowConfigInfo(const std::wstring& OxCmdLine) = 0;
     // A new receiver for the events of the next connection.

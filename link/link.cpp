@@ -164,10 +164,7 @@ std::int32_t TLink::InitI(const char* IniP, TWindowHandle PrevWnd) {
 
 void TLink::HandleExportError(const std::wstring& message) {
     FState.ReturnText = message;
-    try {
-        ErrMsg(message);
-    } catch (...) {
-    }
+    Notice(control::TNotice::Error, message);
 }
 
 std::int32_t TLink::OndaCommand(const char* c) {
@@ -227,17 +224,17 @@ std::int32_t TLink::Deliver(std::wstring s) {
         case lmNormal: {
             if (!FState.Ox3) return dde_Error;
             try {
-                if (FState.Debug == 1) Msg(L"Sending AdminCommand to Ondarix:\r\n\r\n" + s);
+                Notice(control::TNotice::Detail, L"Sending AdminCommand to Ondarix:\r\n\r\n" + s);
                 std::wstring text;
                 const std::int32_t result = FState.Ox3->AdminCommand(s, text);
-                if (FState.Debug == 1) {
-                    Msg(L"AdminCommand Result: (" + std::to_wstring(result) + L", " + text + L")");
-                }
+                Notice(control::TNotice::Detail,
+                       L"AdminCommand Result: (" + std::to_wstring(result) + L", " + text + L")");
                 FState.ReturnText = text;
                 return result;
             } catch (...) {
-                ErrMsg(L"Exception occured while sending AdminCommand: \r\n\r\n" +
-                       ExceptionMessage(std::current_exception()));
+                Notice(control::TNotice::Error,
+                       L"Exception occured while sending AdminCommand: \r\n\r\n" +
+                           ExceptionMessage(std::current_exception()));
                 return dde_Error;
             }
         }
@@ -252,7 +249,7 @@ std::int32_t TLink::Deliver(std::wstring s) {
                 s = L"%OXCMD%=setreturnwnd|11~" +
                     std::to_wstring(static_cast<std::int64_t>(FState.AppPrevWnd)) + L"\r\n" + s;
             }
-            if (FState.Debug == 1) Msg(L"Sending clipboard to Ondarix:\r\n\r\n" + s);
+            Notice(control::TNotice::Detail, L"Sending clipboard to Ondarix:\r\n\r\n" + s);
             if (SendClip(s)) {
                 FState.ReturnText.clear();
                 return dde_Ok;
@@ -281,10 +278,7 @@ std::int32_t TLink::OndaExit() {
     if (FState.ExecutingCmd) return dde_Ok;
     TExecutingGuard guard(FState.ExecutingCmd);
     if (!FState.Ox3) return dde_Ok;
-    try {
-        if (FState.Debug >= 1) Msg(L"Closing connection with Ondarix");
-    } catch (...) {
-    }
+    Notice(control::TNotice::Info, L"Closing connection with Ondarix");
     try {
         FState.Ox3->Terminate();
     } catch (...) {
@@ -325,14 +319,35 @@ std::wstring TLink::BoxText(const std::wstring& Msg) const {
     return L"Link-DLL: " + LowerCase(FState.DllFn) + L" [" + FState.DllVersion + L"]\r\n\r\n" + Msg;
 }
 
+void TLink::Notice(control::TNotice Kind, const std::wstring& Text) {
+    if (!control::NoticeShown(Kind, FState.Debug, FState.ProcMsgs2w != nullptr)) return;
+    if (Kind == control::TNotice::Error) {
+        ErrMsg(Text);
+    } else {
+        Msg(Text);
+    }
+}
+
 void TLink::ErrMsg(const std::wstring& Msg) {
-    linklog::Message("ErrMsg: " + Utf8FromWide(Msg));
-    FPlatform.Boxes->Show(kBoxCaption, BoxText(Msg), kErrorBoxStyle);
+    ShowBox("ErrMsg: ", Msg, kErrorBoxStyle);
+}
+
+void TLink::Msg(const std::wstring& Msg) {
+    ShowBox("Msg: ", Msg, kInfoBoxStyle);
+}
+
+void TLink::ShowBox(const char* LogPrefix, const std::wstring& Msg, std::uint32_t Style) {
+    // A box reports nothing to the code that shows it: whatever happens to it, that code
+    // goes on (an export still closes its connection, a failed step still cleans up).
+    try {
+        linklog::Message(LogPrefix + Utf8FromWide(Msg));
+        FPlatform.Boxes->Show(kBoxCaption, BoxText(Msg), Style);
+    } catch (...) {
+    }
 }
 
 void TLink::ShowConfigInfo(const std::wstring& OxCmdLine) {
-    if (FState.Debug != 1) return;
-    Msg(ConfigInfoText(FState, OxCmdLine));
+    Notice(control::TNotice::Detail, ConfigInfoText(FState, OxCmdLine));
 }
 
 std::unique_ptr<control::TServerEvents> TLink::NewMsgHandler() {
@@ -386,11 +401,6 @@ std::wstring ConfigInfoText(const TLinkState& State, const std::wstring& OxCmdLi
     std::wstring text;
     for (std::size_t i = 0; i < lines.size(); ++i) text += (i ? L"\r\n" : L"") + lines[i];
     return text;
-}
-
-void TLink::Msg(const std::wstring& Msg) {
-    linklog::Message("Msg: " + Utf8FromWide(Msg));
-    FPlatform.Boxes->Show(kBoxCaption, BoxText(Msg), kInfoBoxStyle);
 }
 
 }  // namespace deruz::link

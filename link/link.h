@@ -67,10 +67,12 @@ class TLink final : public control::TControlHost {
     const char* OndaGetErrorStr();
     std::int32_t OndaGetErrorStrBuf(char* Buf, std::int32_t BufLen);
 
-    // User messages: an error box (always shown) and an information box (the caller
-    // decides by Debug). Both also go to the link's log.
-    void ErrMsg(const std::wstring& Msg) override;
-    void Msg(const std::wstring& Msg) override;
+    // Shows a notice if Debug says so: the one place of the Debug rules. Never raises.
+    void Notice(control::TNotice Kind, const std::wstring& Text) override;
+    // User messages: an error box and an information box, shown as they are (Notice
+    // decides). Both also go to the link's log. Neither raises.
+    void ErrMsg(const std::wstring& Msg);
+    void Msg(const std::wstring& Msg);
     // The configuration summary, shown only when Debug is exactly 1.
     void ShowConfigInfo(const std::wstring& OxCmdLine) override;
     std::unique_ptr<control::TServerEvents> NewMsgHandler() override;
@@ -91,6 +93,7 @@ class TLink final : public control::TControlHost {
     std::int32_t Command(const char* c);
     std::int32_t Deliver(std::wstring s);
     void HandleExportError(const std::wstring& message);
+    void ShowBox(const char* LogPrefix, const std::wstring& Msg, std::uint32_t Style);
 
     TLinkPlatform FPlatform;
     TOndarixSteps FOwnSteps;

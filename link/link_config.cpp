@@ -92,25 +92,24 @@ void ResolveConfiguration(TLinkState& State, const std::wstring& IniP,
         } else if (Contains(State.ClientNames.get(), client)) {
             State.IniFn = CreateCustomIniFn(State.MainIniFn, client);
         }
-        if (State.Debug == 1) {
-            Host.Msg(Format1(L"running in RDP session, clientname='", client, L"'"));
-        }
-        if (!State.IniFn.empty() && State.Debug == 1) {
-            Host.Msg(L"using clientname=" + State.IniFn);
+        Host.Notice(control::TNotice::Detail,
+                    Format1(L"running in RDP session, clientname='", client, L"'"));
+        if (!State.IniFn.empty()) {
+            Host.Notice(control::TNotice::Detail, L"using clientname=" + State.IniFn);
         }
     }
     if (State.IniFn.empty()) {
         const std::wstring computer = system.ComputerName();
         if (Contains(State.ComputerNames.get(), computer)) {
             State.IniFn = CreateCustomIniFn(State.MainIniFn, computer);
-            if (State.Debug == 1) Host.Msg(L"using computername=" + State.IniFn);
+            Host.Notice(control::TNotice::Detail, L"using computername=" + State.IniFn);
         }
     }
     if (State.IniFn.empty()) {
         const std::wstring user = system.UserName();
         if (Contains(State.UserNames.get(), user)) {
             State.IniFn = CreateCustomIniFn(State.MainIniFn, user);
-            if (State.Debug == 1) Host.Msg(L"using username=" + State.IniFn);
+            Host.Notice(control::TNotice::Detail, L"using username=" + State.IniFn);
         }
     }
     if (!State.IniFn.empty()) {

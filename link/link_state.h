@@ -25,6 +25,7 @@ inline constexpr std::size_t kMaxDllFn = 256;
 
 struct TLinkState : control::TControlState {
     TProcMsgs2w ProcMsgs2w = nullptr;  // only its presence is used
+    std::int32_t Debug = 0;            // diagnostic level: which notices are shown
     std::wstring ReturnText;           // last result or error text for the host
     std::string ReturnTextAnsi;        // ReturnText as handed to the host
     std::int32_t ForceDentistID = 0;

@@ -31,11 +31,9 @@ void TMsgHandler::OnNewPhoto(control::TServerConnection&, std::int32_t PhotoType
                              const std::wstring& PhotoID, std::int32_t Quadrant,
                              std::int32_t Element) {
     linklog::Message("OnNewPhoto");
-    const TLinkState& state = FLink.State();
-    if (state.ProcMsgs2w == nullptr) return;
-    const std::wstring text =
-        PhotoAddedText(PhotoType, DentistID, PatientID, PhotoID, Quadrant, Element);
-    if (state.Debug >= 1) FLink.Msg(L"OnNewPhoto from Ondarix: " + text);
+    FLink.Notice(control::TNotice::Event,
+                 L"OnNewPhoto from Ondarix: " +
+                     PhotoAddedText(PhotoType, DentistID, PatientID, PhotoID, Quadrant, Element));
 }
 
 void TMsgHandler::OnCmdReady(control::TServerConnection&, std::int32_t /*ResultValue*/,
@@ -48,18 +46,14 @@ void TMsgHandler::OnAdminNotes(control::TServerConnection&, std::int32_t Dentist
                                const std::wstring& PatientID, const std::wstring& ToothPosition,
                                const std::wstring& Code, const std::wstring& Notes) {
     linklog::Message("OnAdminNotes");
-    const TLinkState& state = FLink.State();
-    if (state.ProcMsgs2w == nullptr) return;
-    const std::wstring text = AdminNotesText(DentistID, PatientID, ToothPosition, Code, Notes);
-    if (state.Debug >= 1) FLink.Msg(L"Admin-Notes from Ondarix: " + text);
+    FLink.Notice(control::TNotice::Event,
+                 L"Admin-Notes from Ondarix: " +
+                     AdminNotesText(DentistID, PatientID, ToothPosition, Code, Notes));
 }
 
 void TMsgHandler::OnRequest(control::TServerConnection&, const std::wstring& Cmd) {
     linklog::Message("OnRequest");
-    const TLinkState& state = FLink.State();
-    if (state.ProcMsgs2w != nullptr && state.Debug >= 1) {
-        FLink.Msg(L"Admin-Request from Ondarix: " + Cmd);
-    }
+    FLink.Notice(control::TNotice::Event, L"Admin-Request from Ondarix: " + Cmd);
 }
 
 }  // namespace deruz::link

@@ -65,7 +65,7 @@ TEST(Connect, MarshalledOrPlainConnectionThenEventsReturnWindowAndLibraryPath) {
         TControlRig rig;
         rig.state.OxWnd = 0x777;
         rig.state.MarshalInterface = c.Marshal;
-        rig.state.Debug = c.Debug;
+        rig.host.Debug = c.Debug;
         rig.state.AppPrevWnd = c.AppPrevWnd;
         EXPECT_TRUE(rig.control.ConnectOndarix());
         EXPECT_EQ(rig.fakes.Server.Calls(), c.Calls);
@@ -170,7 +170,7 @@ TEST(Restart, FailedProbeFreesTheProxyRereadsTheProgramAndStartsAndConnectsAgain
     for (const std::int32_t debug : {0, 1}) {
         SCOPED_TRACE(debug);
         TControlRig rig;
-        rig.state.Debug = debug;
+        rig.host.Debug = debug;
         rig.state.AppPrevWnd = 42;
         rig.state.OxApp = L"c:\\old\\ox.exe";
         rig.fakes.Files.Set(L"C:\\Link\\deruz64.ini", L"OndarixDDE", L"oxprogram",

@@ -498,13 +498,16 @@ class TRecordingEvents final : public TServerEvents {
     std::shared_ptr<std::vector<std::wstring>> FSeen;
 };
 
-// The link as the control sees it: every box and summary request in one list ("ErrMsg: ",
-// "Msg: ", "ShowConfigInfo: " followed by the text), and recording event receivers. The
-// summary is recorded whatever Debug says; the real link decides that itself.
+// The link as the control sees it: every box the link's rule shows at the level Debug and
+// every summary request in one list ("ErrMsg: ", "Msg: ", "ShowConfigInfo: " followed by the
+// text), and recording event receivers. The summary is recorded whatever Debug says; the
+// real link decides that itself.
 class TFakeControlHost final : public TControlHost {
   public:
-    void ErrMsg(const std::wstring& Msg) override { Shown.push_back(L"ErrMsg: " + Msg); }
-    void Msg(const std::wstring& Msg) override { Shown.push_back(L"Msg: " + Msg); }
+    void Notice(TNotice Kind, const std::wstring& Text) override {
+        if (!NoticeShown(Kind, Debug, false)) return;
+        Shown.push_back((Kind == TNotice::Error ? L"ErrMsg: " : L"Msg: ") + Text);
+    }
     void ShowConfigInfo(const std::wstring& OxCmdLine) override {
         Shown.push_back(L"ShowConfigInfo: " + OxCmdLine);
     }
@@ -514,6 +517,7 @@ class TFakeControlHost final : public TControlHost {
     }
     logging::TSiSession* Log() override { return nullptr; }
 
+    std::int32_t Debug = 0;  // the link's diagnostic level
     std::vector<std::wstring> Shown;
     int HandlersMade = 0;
     std::shared_ptr<std::vector<std::wstring>> Events =

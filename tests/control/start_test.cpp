@@ -112,7 +112,7 @@ TEST(Locate, RegistryLookupIsShownFromDebugOne) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Debug);
         TRig rig;
-        rig.state.Debug = c.Debug;
+        rig.host.Debug = c.Debug;
         rig.state.OxApp = c.OxApp;
         if (c.Registered) {
             rig.fakes.Registry.Set(TRegistryRoot::ClassesRoot, kTypeLibKey, L"", *c.Registered);
@@ -140,7 +140,7 @@ TEST_F(StartTest, RunningInstanceIsUsedAndNothingIsStarted) {
 TEST_F(StartTest, StartWithPidCarriesTheHostIdInCommandClassAndAtom) {
     state.UsePid = true;
     state.UseMutex = true;
-    state.Debug = 1;
+    host.Debug = 1;
     fakes.Desktop.AtomAfter = 250;
     EXPECT_TRUE(control.DoStartOndarix());
     ASSERT_EQ(fakes.Desktop.Starts.size(), 1u);
@@ -304,7 +304,7 @@ TEST(Start, ReadinessAtomWaitWithItsMessagesInOrder) {
         SCOPED_TRACE(c.Name);
         TRig rig;
         rig.state.UseMutex = true;
-        rig.state.Debug = c.Debug;
+        rig.host.Debug = c.Debug;
         rig.fakes.Desktop.Tick = c.StartTick;
         rig.fakes.Desktop.AtomAfter = c.AtomAfter;
         bool started = false;
@@ -326,7 +326,7 @@ TEST(Start, FixedDelaySpinsOnMessagesWithoutSleeping) {
         TRig rig;
         rig.state.UseMutex = false;
         rig.state.StartUpDelay = c.Delay;
-        rig.state.Debug = 1;
+        rig.host.Debug = 1;
         rig.fakes.Desktop.Tick = c.StartTick;
         EXPECT_TRUE(rig.control.DoStartOndarix());
         EXPECT_EQ(rig.fakes.Desktop.Sleeps, 0);
@@ -380,7 +380,7 @@ TEST(Start, SharedMemoryPathFollowsTheApplicationVersion) {
         rig.state.OxApp = kDefaultApp;  // configured: no registry message
         rig.state.UseMarshalling = c.UseMarshalling;
         rig.state.MarshalInterface = !c.Marshal;  // recomputed on every call
-        rig.state.Debug = c.Debug;
+        rig.host.Debug = c.Debug;
         if (c.Version) {
             rig.fakes.Files.Versions[kDefaultApp] = *c.Version;
         } else {
