@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "control/config_file.h"
+#include "control/msg_handler.h"
 #include "logging/core/session.h"
 #include "systools/version.h"
 #include "systools/wide_text.h"
@@ -192,7 +193,7 @@ bool TOndarixControl::ConnectOndarix() {
     auto track = Track(FHost, "ConnectOndarix");
     if (FState.LinkMode != lmNormal) return true;
     if (FState.Ox3) return true;
-    FState.MsgHandler = FHost.NewMsgHandler();
+    FState.MsgHandler = std::make_unique<TMsgHandler>(FHost);
     try {
         FetchAndConnect();
     } catch (...) {

@@ -31,8 +31,10 @@ class TControlHost {
     virtual void Notice(TNotice Kind, const std::wstring& Text) = 0;
     // The configuration summary with the start command line (shown only at Debug 1).
     virtual void ShowConfigInfo(const std::wstring& OxCmdLine) = 0;
-    // A new receiver for the events of the next connection.
-    virtual std::unique_ptr<TServerEvents> NewMsgHandler() = 0;
+    // The server's wake-up event: the host's window comes to the front.
+    virtual void Wakeup() = 0;
+    // The server's command-ready event: ResultText is the text the host fetches next.
+    virtual void CommandReady(const std::wstring& ResultText) = 0;
     // The link's log session; null before the link has loaded.
     virtual logging::TSiSession* Log() = 0;
 };

@@ -8,7 +8,6 @@
 #include "link/link_config.h"
 #include "link/link_errors.h"
 #include "link/link_log.h"
-#include "link/msg_handler.h"
 #include "systools/wide_text.h"
 
 namespace deruz::link {
@@ -350,8 +349,12 @@ void TLink::ShowConfigInfo(const std::wstring& OxCmdLine) {
     Notice(control::TNotice::Detail, ConfigInfoText(FState, OxCmdLine));
 }
 
-std::unique_ptr<control::TServerEvents> TLink::NewMsgHandler() {
-    return std::make_unique<TMsgHandler>(*this);
+void TLink::Wakeup() {
+    if (FState.AppPrevWnd != 0) FPlatform.Windows->SetForegroundWindow(FState.AppPrevWnd);
+}
+
+void TLink::CommandReady(const std::wstring& ResultText) {
+    FState.ReturnText = ResultText;
 }
 
 logging::TSiSession* TLink::Log() {

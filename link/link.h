@@ -75,7 +75,8 @@ class TLink final : public control::TControlHost {
     void Msg(const std::wstring& Msg);
     // The configuration summary, shown only when Debug is exactly 1.
     void ShowConfigInfo(const std::wstring& OxCmdLine) override;
-    std::unique_ptr<control::TServerEvents> NewMsgHandler() override;
+    void Wakeup() override;
+    void CommandReady(const std::wstring& ResultText) override;
     logging::TSiSession* Log() override;
 
     // The text of either box: library path and version, a blank line, then the message.

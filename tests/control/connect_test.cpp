@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "control/msg_handler.h"
 #include "control/ondarix_control.h"
 #include "tests/control/control_fakes.h"
 
@@ -79,7 +80,7 @@ TEST(Connect, MarshalledOrPlainConnectionThenEventsReturnWindowAndLibraryPath) {
         ASSERT_NE(rig.state.MsgHandler, nullptr);
         // The server's events reach the new receiver.
         rig.fakes.Server.FireRequest(L"hello");
-        EXPECT_EQ(*rig.host.Events, TCalls{L"OnRequest(hello)"});
+        EXPECT_EQ(rig.host.Events, TCalls{L"Event: Admin-Request from Ondarix: hello"});
     }
 }
 
@@ -153,7 +154,7 @@ TEST(Connect, NothingIsCreatedWhenConnectedOrInAModeWithoutServer) {
         EXPECT_EQ(rig.state.Ox3.get(), before);
         EXPECT_TRUE(rig.fakes.Server.Calls().empty());
         EXPECT_TRUE(rig.fakes.Server.Fetches.empty());
-        EXPECT_EQ(rig.host.HandlersMade, 0);
+        EXPECT_EQ(rig.state.MsgHandler, nullptr);
     }
 }
 
@@ -175,7 +176,8 @@ TEST(Restart, FailedProbeFreesTheProxyRereadsTheProgramAndStartsAndConnectsAgain
         rig.state.OxApp = L"c:\\old\\ox.exe";
         rig.fakes.Files.Set(L"C:\\Link\\deruz64.ini", L"OndarixDDE", L"oxprogram",
                             L"C:\\Apps\\Img.EXE");
-        rig.state.MsgHandler = rig.host.NewMsgHandler();
+        rig.state.MsgHandler = std::make_unique<TMsgHandler>(rig.host);
+        const TServerEvents* oldHandler = rig.state.MsgHandler.get();
         rig.state.Ox3 = rig.fakes.Server.NewProxy();
         rig.fakes.Server.Calls().clear();
         rig.fakes.Server.Log->Fail = {L"Version"};
@@ -194,7 +196,8 @@ TEST(Restart, FailedProbeFreesTheProxyRereadsTheProgramAndStartsAndConnectsAgain
                               L"SetLastAdminLinkDLLPath(c:\\link\\deruz64.dll)"};
         EXPECT_EQ(rig.fakes.Server.Calls(), calls);
         EXPECT_NE(rig.state.Ox3, nullptr);
-        EXPECT_EQ(rig.host.HandlersMade, 2);  // the next connection has a receiver of its own
+        // The next connection has a receiver of its own (made while the old one still lived).
+        EXPECT_NE(rig.state.MsgHandler.get(), oldHandler);
         const bool freeingShown = !rig.host.Shown.empty() &&
                                   rig.host.Shown[0] == L"Msg: Freeing IOx3Server server object...";
         EXPECT_EQ(freeingShown, debug == 1);

@@ -473,55 +473,30 @@ struct TFakeControlPlatform {
     TControlPlatform Platform() { return {&Ini, &Registry, &Files, &System, &Desktop, &Server}; }
 };
 
-// An event receiver that writes each event it gets to a list that outlives it.
-class TRecordingEvents final : public TServerEvents {
-  public:
-    explicit TRecordingEvents(std::shared_ptr<std::vector<std::wstring>> Seen)
-        : FSeen(std::move(Seen)) {}
-    void OnWakeup(TServerConnection&) override { FSeen->push_back(L"OnWakeup"); }
-    void OnNewPhoto(TServerConnection&, std::int32_t, std::int32_t, const std::wstring&,
-                    const std::wstring&, std::int32_t, std::int32_t) override {
-        FSeen->push_back(L"OnNewPhoto");
-    }
-    void OnCmdReady(TServerConnection&, std::int32_t, const std::wstring& Text) override {
-        FSeen->push_back(L"OnCmdReady(" + Text + L")");
-    }
-    void OnAdminNotes(TServerConnection&, std::int32_t, const std::wstring&, const std::wstring&,
-                      const std::wstring&, const std::wstring&) override {
-        FSeen->push_back(L"OnAdminNotes");
-    }
-    void OnRequest(TServerConnection&, const std::wstring& Cmd) override {
-        FSeen->push_back(L"OnRequest(" + Cmd + L")");
-    }
-
-  private:
-    std::shared_ptr<std::vector<std::wstring>> FSeen;
-};
-
 // The link as the control sees it: every box the link's rule shows at the level Debug and
 // every summary request in one list ("ErrMsg: ", "Msg: ", "ShowConfigInfo: " followed by the
-// text), and recording event receivers. The summary is recorded whatever Debug says; the
-// real link decides that itself.
+// text), and what the server's events handed to it in another ("Wakeup",
+// "CommandReady(text)", "Event: " followed by the text, whatever Debug says). The summary is
+// recorded whatever Debug says; the real link decides that itself.
 class TFakeControlHost final : public TControlHost {
   public:
     void Notice(TNotice Kind, const std::wstring& Text) override {
+        if (Kind == TNotice::Event) Events.push_back(L"Event: " + Text);
         if (!NoticeShown(Kind, Debug, false)) return;
         Shown.push_back((Kind == TNotice::Error ? L"ErrMsg: " : L"Msg: ") + Text);
     }
     void ShowConfigInfo(const std::wstring& OxCmdLine) override {
         Shown.push_back(L"ShowConfigInfo: " + OxCmdLine);
     }
-    std::unique_ptr<TServerEvents> NewMsgHandler() override {
-        ++HandlersMade;
-        return std::make_unique<TRecordingEvents>(Events);
+    void Wakeup() override { Events.push_back(L"Wakeup"); }
+    void CommandReady(const std::wstring& ResultText) override {
+        Events.push_back(L"CommandReady(" + ResultText + L")");
     }
     logging::TSiSession* Log() override { return nullptr; }
 
     std::int32_t Debug = 0;  // the link's diagnostic level
     std::vector<std::wstring> Shown;
-    int HandlersMade = 0;
-    std::shared_ptr<std::vector<std::wstring>> Events =
-        std::make_shared<std::vector<std::wstring>>();
+    std::vector<std::wstring> Events;
 };
 
 // One control with its fakes and a recording host, for the control's own tests.

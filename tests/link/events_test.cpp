@@ -6,13 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "control/msg_handler.h"
 #include "link/link.h"
-#include "link/msg_handler.h"
 #include "tests/link/fakes.h"
 
 namespace deruz::link {
 namespace {
 
+using control::AdminNotesText;
+using control::PhotoAddedText;
 using testing::TLinkRig;
 using TTexts = std::vector<std::wstring>;
 

@@ -1,9 +1,9 @@
-#include "link/msg_handler.h"
+#include "control/msg_handler.h"
 
-#include "link/link.h"
-#include "link/link_log.h"
+#include "control/ondarix_control.h"
+#include "logging/core/session.h"
 
-namespace deruz::link {
+namespace deruz::control {
 
 std::wstring PhotoAddedText(std::int32_t PhotoType, std::int32_t DentistID,
                             const std::wstring& PatientID, const std::wstring& PhotoID,
@@ -20,40 +20,42 @@ std::wstring AdminNotesText(std::int32_t DentistID, const std::wstring& PatientI
            L"|" + Code + L"|" + Notes;
 }
 
-void TMsgHandler::OnWakeup(control::TServerConnection&) {
-    linklog::Message("OnWakeUp");
-    const TWindowHandle wnd = FLink.State().AppPrevWnd;
-    if (wnd != 0) FLink.Platform().Windows->SetForegroundWindow(wnd);
+void TMsgHandler::Log(const char* Event) {
+    if (auto* log = FHost.Log()) log->LogMessage(Event);
 }
 
-void TMsgHandler::OnNewPhoto(control::TServerConnection&, std::int32_t PhotoType,
-                             std::int32_t DentistID, const std::wstring& PatientID,
-                             const std::wstring& PhotoID, std::int32_t Quadrant,
-                             std::int32_t Element) {
-    linklog::Message("OnNewPhoto");
-    FLink.Notice(control::TNotice::Event,
+void TMsgHandler::OnWakeup(TServerConnection&) {
+    Log("OnWakeUp");
+    FHost.Wakeup();
+}
+
+void TMsgHandler::OnNewPhoto(TServerConnection&, std::int32_t PhotoType, std::int32_t DentistID,
+                             const std::wstring& PatientID, const std::wstring& PhotoID,
+                             std::int32_t Quadrant, std::int32_t Element) {
+    Log("OnNewPhoto");
+    FHost.Notice(TNotice::Event,
                  L"OnNewPhoto from Ondarix: " +
                      PhotoAddedText(PhotoType, DentistID, PatientID, PhotoID, Quadrant, Element));
 }
 
-void TMsgHandler::OnCmdReady(control::TServerConnection&, std::int32_t /*ResultValue*/,
+void TMsgHandler::OnCmdReady(TServerConnection&, std::int32_t /*ResultValue*/,
                              const std::wstring& ResultText) {
-    linklog::Message("OnCmdReady");
-    FLink.State().ReturnText = ResultText;
+    Log("OnCmdReady");
+    FHost.CommandReady(ResultText);
 }
 
-void TMsgHandler::OnAdminNotes(control::TServerConnection&, std::int32_t DentistID,
+void TMsgHandler::OnAdminNotes(TServerConnection&, std::int32_t DentistID,
                                const std::wstring& PatientID, const std::wstring& ToothPosition,
                                const std::wstring& Code, const std::wstring& Notes) {
-    linklog::Message("OnAdminNotes");
-    FLink.Notice(control::TNotice::Event,
+    Log("OnAdminNotes");
+    FHost.Notice(TNotice::Event,
                  L"Admin-Notes from Ondarix: " +
                      AdminNotesText(DentistID, PatientID, ToothPosition, Code, Notes));
 }
 
-void TMsgHandler::OnRequest(control::TServerConnection&, const std::wstring& Cmd) {
-    linklog::Message("OnRequest");
-    FLink.Notice(control::TNotice::Event, L"Admin-Request from Ondarix: " + Cmd);
+void TMsgHandler::OnRequest(TServerConnection&, const std::wstring& Cmd) {
+    Log("OnRequest");
+    FHost.Notice(TNotice::Event, L"Admin-Request from Ondarix: " + Cmd);
 }
 
-}  // namespace deruz::link
+}  // namespace deruz::control
