@@ -21,7 +21,7 @@ std::wstring AdminNotesText(std::int32_t DentistID, const std::wstring& PatientI
 }
 
 void TMsgHandler::Log(const char* Event) {
-    if (auto* log = FHost.Log()) log->LogMessage(Event);
+    if (FLog != nullptr) FLog->LogMessage(Event);
 }
 
 void TMsgHandler::OnWakeup(TServerConnection&) {

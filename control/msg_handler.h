@@ -13,13 +13,18 @@
 
 #include "control/server_connection.h"
 
+namespace deruz::logging {
+class TSiSession;
+}
+
 namespace deruz::control {
 
 class TControlHost;
 
 class TMsgHandler final : public TServerEvents {
   public:
-    explicit TMsgHandler(TControlHost& Host) : FHost(Host) {}
+    // Log: the session the events are logged to (may be null).
+    TMsgHandler(TControlHost& Host, logging::TSiSession* Log) : FHost(Host), FLog(Log) {}
 
     void OnWakeup(TServerConnection& Sender) override;
     void OnNewPhoto(TServerConnection& Sender, std::int32_t PhotoType, std::int32_t DentistID,
@@ -36,6 +41,7 @@ class TMsgHandler final : public TServerEvents {
     void Log(const char* Event);
 
     TControlHost& FHost;
+    logging::TSiSession* FLog;
 };
 
 // The texts composed for the host: "photoadded|2|7|P1|X9|35", "adminnotes|7|P|T|C|N".

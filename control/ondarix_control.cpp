@@ -48,13 +48,12 @@ std::wstring FormatFixed1(const wchar_t* Format, double Value) {
     return text;
 }
 
-logging::ISiMethodTracker Track(TControlHost& Host, std::string_view Name) {
-    auto* log = Host.Log();
-    return log != nullptr ? log->TrackMethod(Name) : logging::ISiMethodTracker();
+logging::ISiMethodTracker Track(logging::TSiSession* Log, std::string_view Name) {
+    return Log != nullptr ? Log->TrackMethod(Name) : logging::ISiMethodTracker();
 }
 
-void LogMessage(TControlHost& Host, std::string_view Text) {
-    if (auto* log = Host.Log()) log->LogMessage(Text);
+void LogMessage(logging::TSiSession* Log, std::string_view Text) {
+    if (Log != nullptr) Log->LogMessage(Text);
 }
 
 }  // namespace
@@ -62,6 +61,10 @@ void LogMessage(TControlHost& Host, std::string_view Text) {
 TOndarixControl::TOndarixControl(TControlState& State, const TControlPlatform& Platform,
                                  TControlHost& Host)
     : FState(State), FPlatform(Platform), FHost(Host) {}
+
+void TOndarixControl::SetLog(logging::TSiSession* Log) {
+    FLog = Log;
+}
 
 void TOndarixControl::GetOndarixPath(std::wstring& App, std::wstring& Dir) {
     const std::wstring text =
@@ -92,7 +95,7 @@ void TOndarixControl::ResolveOndarixPaths() {
 }
 
 bool TOndarixControl::DoStartOndarix() {
-    auto track = Track(FHost, "DoStartOndarix");
+    auto track = Track(FLog, "DoStartOndarix");
     ResolveOndarixPaths();
     std::wstring commandLine = FState.OxApp + L" -dde";
 
@@ -146,7 +149,7 @@ bool TOndarixControl::DoStartOndarix() {
         WaitUntilReady();
     }
 
-    LogMessage(FHost, "Looking for Ondarix window class using PID");
+    LogMessage(FLog, "Looking for Ondarix window class using PID");
     FState.OxWnd = FPlatform.Desktop->FindWindowOfProcess(process->ProcessId(), windowClass);
     if (FState.OxWnd != 0) return true;
     FHost.Notice(TNotice::Error, L"Could not find Ondarix window class " + windowClass);
@@ -161,8 +164,8 @@ void TOndarixControl::WaitUntilReady() {
         FHost.Notice(TNotice::Detail,
                      FormatFixed1(L"Using mutex to see if Ondarix is ready, waiting %0.1fs",
                                   WaitTime / 1000.0));
-        LogMessage(FHost, systools::Utf8FromWide(
-                              FormatFixed1(L"Waiting %0.1fs for mutex", WaitTime / 1000.0)));
+        LogMessage(FLog, systools::Utf8FromWide(
+                             FormatFixed1(L"Waiting %0.1fs for mutex", WaitTime / 1000.0)));
         const std::wstring atom = L"OXReadyForLink" + FState.LinkPID;
         const std::uint32_t start = desktop.TickCount();
         bool found = false;
@@ -190,10 +193,10 @@ void TOndarixControl::WaitUntilReady() {
 }
 
 bool TOndarixControl::ConnectOndarix() {
-    auto track = Track(FHost, "ConnectOndarix");
+    auto track = Track(FLog, "ConnectOndarix");
     if (FState.LinkMode != lmNormal) return true;
     if (FState.Ox3) return true;
-    FState.MsgHandler = std::make_unique<TMsgHandler>(FHost);
+    FState.MsgHandler = std::make_unique<TMsgHandler>(FHost, FLog);
     try {
         FetchAndConnect();
     } catch (...) {
@@ -232,7 +235,7 @@ void TOndarixControl::FetchAndConnect() {
 }
 
 void TOndarixControl::CheckRestartOndarix() {
-    auto track = Track(FHost, "CheckRestartOndarix");
+    auto track = Track(FLog, "CheckRestartOndarix");
     if (FState.LinkMode != lmNormal) return;
     if (FState.Ox3) {
         try {

@@ -35,8 +35,6 @@ class TControlHost {
     virtual void Wakeup() = 0;
     // The server's command-ready event: ResultText is the text the host fetches next.
     virtual void CommandReady(const std::wstring& ResultText) = 0;
-    // The link's log session; null before the link has loaded.
-    virtual logging::TSiSession* Log() = 0;
 };
 
 // Fixed waits, the version from which the application hands over its server through shared
@@ -55,6 +53,9 @@ inline constexpr wchar_t OxParametersKey[] = L"SoftWare\\Belvanor\\Ondarix\\Para
 class TOndarixControl {
   public:
     TOndarixControl(TControlState& State, const TControlPlatform& Platform, TControlHost& Host);
+
+    // The log session of the link that the control writes to (none before it is set).
+    void SetLog(logging::TSiSession* Log);
 
     // The executable and folder registered for the application's type library, else the
     // defaults.
@@ -80,6 +81,7 @@ class TOndarixControl {
     TControlState& FState;
     TControlPlatform FPlatform;
     TControlHost& FHost;
+    logging::TSiSession* FLog = nullptr;
 };
 
 }  // namespace deruz::control

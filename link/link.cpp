@@ -61,6 +61,7 @@ void TLink::Load() {
     FLoaded = true;
     try {
         linklog::Start();
+        FControl.SetLog(linklog::SiLog());
         linklog::Message("OxDde32 logging started");
         linklog::TMethodTrack track("OxDde32 loaded");
         FState.CoInitOK = FPlatform.Com->Initialize();
@@ -355,10 +356,6 @@ void TLink::Wakeup() {
 
 void TLink::CommandReady(const std::wstring& ResultText) {
     FState.ReturnText = ResultText;
-}
-
-logging::TSiSession* TLink::Log() {
-    return linklog::SiLog();
 }
 
 std::wstring ConfigInfoText(const TLinkState& State, const std::wstring& OxCmdLine) {

@@ -77,7 +77,6 @@ class TLink final : public control::TControlHost {
     void ShowConfigInfo(const std::wstring& OxCmdLine) override;
     void Wakeup() override;
     void CommandReady(const std::wstring& ResultText) override;
-    logging::TSiSession* Log() override;
 
     // The text of either box: library path and version, a blank line, then the message.
     std::wstring BoxText(const std::wstring& Msg) const;

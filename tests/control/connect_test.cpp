@@ -176,7 +176,7 @@ TEST(Restart, FailedProbeFreesTheProxyRereadsTheProgramAndStartsAndConnectsAgain
         rig.state.OxApp = L"c:\\old\\ox.exe";
         rig.fakes.Files.Set(L"C:\\Link\\deruz64.ini", L"OndarixDDE", L"oxprogram",
                             L"C:\\Apps\\Img.EXE");
-        rig.state.MsgHandler = std::make_unique<TMsgHandler>(rig.host);
+        rig.state.MsgHandler = std::make_unique<TMsgHandler>(rig.host, nullptr);
         const TServerEvents* oldHandler = rig.state.MsgHandler.get();
         rig.state.Ox3 = rig.fakes.Server.NewProxy();
         rig.fakes.Server.Calls().clear();

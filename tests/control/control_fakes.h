@@ -492,7 +492,6 @@ class TFakeControlHost final : public TControlHost {
     void CommandReady(const std::wstring& ResultText) override {
         Events.push_back(L"CommandReady(" + ResultText + L")");
     }
-    logging::TSiSession* Log() override { return nullptr; }
 
     std::int32_t Debug = 0;  // the link's diagnostic level
     std::vector<std::wstring> Shown;

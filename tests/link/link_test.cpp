@@ -196,7 +196,7 @@ TEST_F(LinkTest, ExitTerminatesThenDisconnectsAndIgnoresErrors) {
     EXPECT_EQ(link.OndaExit(), dde_Ok);  // no connection
     Connected();
     platform.Control.Server.Log->Fail = {L"Terminate", L"Disconnect"};
-    link.State().MsgHandler = std::make_unique<control::TMsgHandler>(link);
+    link.State().MsgHandler = std::make_unique<control::TMsgHandler>(link, nullptr);
     link.State().Debug = 2;
     EXPECT_EQ(link.OndaExit(), dde_Ok);
     EXPECT_EQ(serverCalls(), (TCalls{L"Terminate", L"Disconnect", L"freed"}));
