@@ -26,36 +26,36 @@ void TMsgHandler::Log(const char* Event) {
 
 void TMsgHandler::OnWakeup(TServerConnection&) {
     Log("OnWakeUp");
-    FHost.Wakeup();
+    FNotices.Wakeup();
 }
 
 void TMsgHandler::OnNewPhoto(TServerConnection&, std::int32_t PhotoType, std::int32_t DentistID,
                              const std::wstring& PatientID, const std::wstring& PhotoID,
                              std::int32_t Quadrant, std::int32_t Element) {
     Log("OnNewPhoto");
-    FHost.Notice(TNotice::Event,
-                 L"OnNewPhoto from Ondarix: " +
-                     PhotoAddedText(PhotoType, DentistID, PatientID, PhotoID, Quadrant, Element));
+    FNotices.Notice(TNotice::Event,
+                    L"OnNewPhoto from Ondarix: " + PhotoAddedText(PhotoType, DentistID, PatientID,
+                                                                  PhotoID, Quadrant, Element));
 }
 
 void TMsgHandler::OnCmdReady(TServerConnection&, std::int32_t /*ResultValue*/,
                              const std::wstring& ResultText) {
     Log("OnCmdReady");
-    FHost.CommandReady(ResultText);
+    FNotices.CommandReady(ResultText);
 }
 
 void TMsgHandler::OnAdminNotes(TServerConnection&, std::int32_t DentistID,
                                const std::wstring& PatientID, const std::wstring& ToothPosition,
                                const std::wstring& Code, const std::wstring& Notes) {
     Log("OnAdminNotes");
-    FHost.Notice(TNotice::Event,
-                 L"Admin-Notes from Ondarix: " +
-                     AdminNotesText(DentistID, PatientID, ToothPosition, Code, Notes));
+    FNotices.Notice(TNotice::Event,
+                    L"Admin-Notes from Ondarix: " +
+                        AdminNotesText(DentistID, PatientID, ToothPosition, Code, Notes));
 }
 
 void TMsgHandler::OnRequest(TServerConnection&, const std::wstring& Cmd) {
     Log("OnRequest");
-    FHost.Notice(TNotice::Event, L"Admin-Request from Ondarix: " + Cmd);
+    FNotices.Notice(TNotice::Event, L"Admin-Request from Ondarix: " + Cmd);
 }
 
 }  // namespace deruz::control

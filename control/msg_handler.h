@@ -19,12 +19,13 @@ class TSiSession;
 
 namespace deruz::control {
 
-class TControlHost;
+class TControlNotices;
 
 class TMsgHandler final : public TServerEvents {
   public:
-    // Log: the session the events are logged to (may be null).
-    TMsgHandler(TControlHost& Host, logging::TSiSession* Log) : FHost(Host), FLog(Log) {}
+    // Notices: the link; Log: the session the events are logged to (may be null).
+    TMsgHandler(TControlNotices& Notices, logging::TSiSession* Log)
+        : FNotices(Notices), FLog(Log) {}
 
     void OnWakeup(TServerConnection& Sender) override;
     void OnNewPhoto(TServerConnection& Sender, std::int32_t PhotoType, std::int32_t DentistID,
@@ -40,7 +41,7 @@ class TMsgHandler final : public TServerEvents {
   private:
     void Log(const char* Event);
 
-    TControlHost& FHost;
+    TControlNotices& FNotices;
     logging::TSiSession* FLog;
 };
 

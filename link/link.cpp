@@ -38,22 +38,37 @@ std::wstring MkYesNo(bool b) {
 TLink::TLink(const TLinkPlatform& platform, TLinkSteps* steps)
     : FPlatform(platform),
       FSteps(steps != nullptr ? steps : &FOwnSteps),
-      FControl(FState, FPlatform.Control, *this) {}
+      FControl(FPlatform.Control, *this) {}
 
 void TOndarixSteps::ResolveConfiguration(TLink& Link, const std::wstring& IniP) {
     link::ResolveConfiguration(Link.State(), IniP, Link.Platform().Control, Link);
 }
 
 void TOndarixSteps::ShowConfigInfo(TLink& Link) {
-    Link.ShowConfigInfo(L"");
+    const control::TControlState& control = Link.Control().State();
+    Link.ShowConfigInfo({Link.State().OxApp, control.OxDir, control.LinkPID, L""});
 }
 
 bool TOndarixSteps::StartOrFind(TLink& Link) {
-    return Link.Control().DoStartOndarix();
+    return Link.Control().DoStartOndarix(Link.ControlSettings());
 }
 
 bool TOndarixSteps::Connect(TLink& Link) {
-    return Link.Control().ConnectOndarix();
+    return Link.Control().ConnectOndarix(Link.ControlSettings());
+}
+
+control::TControlSettings TLink::ControlSettings() const {
+    control::TControlSettings settings;
+    settings.IniFn = FState.IniFn;
+    settings.OxProgram = FState.OxApp;
+    settings.StartUpDelay = FState.StartUpDelay;
+    settings.UseMutex = FState.UseMutex;
+    settings.UsePid = FState.UsePid;
+    settings.UseMarshalling = FState.UseMarshalling;
+    settings.LinkMode = FState.LinkMode;
+    settings.AppPrevWnd = FState.AppPrevWnd;
+    settings.DllFn = FState.DllFn;
+    return settings;
 }
 
 void TLink::Load() {
@@ -97,8 +112,7 @@ void TLink::Unload(bool comAllowed) {
         // At process exit the server may no longer be reachable and a cross-process call
         // could hang the exit: the connection is abandoned, the imaging application sees
         // its client go away.
-        (void)FState.Ox3.release();
-        (void)FState.MsgHandler.release();
+        FControl.Abandon();
     }
     FState.ReturnText.clear();
     FState.ReturnTextAnsi.clear();
@@ -106,9 +120,7 @@ void TLink::Unload(bool comAllowed) {
     FState.MainIniFn.clear();
     FState.IniFn.clear();
     FState.OxApp.clear();
-    FState.OxDir.clear();
-    FState.LinkPID.clear();
-    FState.OxVersion.clear();
+    FControl.Forget();
     FState.DllVersion.clear();
     FLoaded = false;
 }
@@ -152,7 +164,7 @@ std::int32_t TLink::OndaInitI(const char* IniP, TProcMsgs /*Pm*/, TWindowHandle 
 
 std::int32_t TLink::InitI(const char* IniP, TWindowHandle PrevWnd) {
     FState.AppPrevWnd = PrevWnd;
-    if (FState.Ox3) return dde_Ok;
+    if (FControl.Connected()) return dde_Ok;
     FSteps->ResolveConfiguration(*this, FPlatform.Ansi->ToWide(IniP));
     if (!FState.DetectOndarix) {
         FSteps->ShowConfigInfo(*this);
@@ -215,28 +227,17 @@ std::int32_t TLink::Command(const char* c) {
     FState.ReturnText.clear();
     std::wstring s =
         StampCommand(FPlatform.Ansi->ToWide(c), FState.ForceExtRoleID, FState.ForceDentistID);
-    FControl.CheckRestartOndarix();
+    FControl.CheckRestartOndarix(ControlSettings());
     return Deliver(std::move(s));
 }
 
 std::int32_t TLink::Deliver(std::wstring s) {
     switch (FState.LinkMode) {
         case lmNormal: {
-            if (!FState.Ox3) return dde_Error;
-            try {
-                Notice(control::TNotice::Detail, L"Sending AdminCommand to Ondarix:\r\n\r\n" + s);
-                std::wstring text;
-                const std::int32_t result = FState.Ox3->AdminCommand(s, text);
-                Notice(control::TNotice::Detail,
-                       L"AdminCommand Result: (" + std::to_wstring(result) + L", " + text + L")");
-                FState.ReturnText = text;
-                return result;
-            } catch (...) {
-                Notice(control::TNotice::Error,
-                       L"Exception occured while sending AdminCommand: \r\n\r\n" +
-                           ExceptionMessage(std::current_exception()));
-                return dde_Error;
-            }
+            const auto answer = FControl.Send(s);
+            if (!answer) return dde_Error;
+            FState.ReturnText = answer->Text;
+            return answer->Result;
         }
         case lmClipboard: {
             const bool setsReturnWnd = LowerCase(s).find(L"setreturnwnd") != std::wstring::npos;
@@ -277,18 +278,9 @@ std::int32_t TLink::OndaExit() {
     linklog::TMethodTrack track("OndaExit");
     if (FState.ExecutingCmd) return dde_Ok;
     TExecutingGuard guard(FState.ExecutingCmd);
-    if (!FState.Ox3) return dde_Ok;
+    if (!FControl.Connected()) return dde_Ok;
     Notice(control::TNotice::Info, L"Closing connection with Ondarix");
-    try {
-        FState.Ox3->Terminate();
-    } catch (...) {
-    }
-    try {
-        FState.Ox3->Disconnect();
-    } catch (...) {
-    }
-    FState.Ox3.reset();
-    FState.MsgHandler.reset();
+    FControl.Close();
     return dde_Ok;
 }
 
@@ -346,8 +338,8 @@ void TLink::ShowBox(const char* LogPrefix, const std::wstring& Msg, std::uint32_
     }
 }
 
-void TLink::ShowConfigInfo(const std::wstring& OxCmdLine) {
-    Notice(control::TNotice::Detail, ConfigInfoText(FState, OxCmdLine));
+void TLink::ShowConfigInfo(const control::TStartFacts& Start) {
+    Notice(control::TNotice::Detail, ConfigInfoText(FState, Start));
 }
 
 void TLink::Wakeup() {
@@ -358,7 +350,7 @@ void TLink::CommandReady(const std::wstring& ResultText) {
     FState.ReturnText = ResultText;
 }
 
-std::wstring ConfigInfoText(const TLinkState& State, const std::wstring& OxCmdLine) {
+std::wstring ConfigInfoText(const TLinkState& State, const control::TStartFacts& Start) {
     auto entries = [](const systools::TStringList* list) {
         std::wstring text;
         for (int i = 0; list != nullptr && i < list->Count(); ++i) text += (*list)[i] + L"\r\n";
@@ -384,15 +376,15 @@ std::wstring ConfigInfoText(const TLinkState& State, const std::wstring& OxCmdLi
 
     std::vector<std::wstring> lines;
     lines.push_back(L"Inifile: " + State.IniFn);
-    lines.push_back(L"Program name: " + State.OxApp);
-    lines.push_back(L"Working dir: " + State.OxDir);
-    if (!OxCmdLine.empty()) lines.push_back(L"Start command: " + OxCmdLine);
+    lines.push_back(L"Program name: " + Start.OxApp);
+    lines.push_back(L"Working dir: " + Start.OxDir);
+    if (!Start.CommandLine.empty()) lines.push_back(L"Start command: " + Start.CommandLine);
     lines.push_back(L"Wait Time: " + std::to_wstring(control::WaitTime) + L" ms");
     lines.push_back(L"Startup delay: " + std::to_wstring(State.StartUpDelay) + L" ms");
     lines.push_back(std::wstring(L"AppWnd: ") + wnd);
     lines.push_back(L"Use Mutex: " + MkYesNo(State.UseMutex));
     lines.push_back(L"Link mode: " + mode);
-    lines.push_back(L"Use PID: " + MkYesNo(!State.LinkPID.empty()) + L" (PID=" + State.LinkPID +
+    lines.push_back(L"Use PID: " + MkYesNo(!Start.LinkPID.empty()) + L" (PID=" + Start.LinkPID +
                     L")");
     lines.push_back(L"DetectOndarix: " + MkYesNo(State.DetectOndarix));
     lines.push_back(L"Seperate user profiles: " + entries(State.UserNames.get()));

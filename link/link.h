@@ -44,7 +44,7 @@ class TOndarixSteps final : public TLinkSteps {
     bool Connect(TLink& Link) override;
 };
 
-class TLink final : public control::TControlHost {
+class TLink final : public control::TControlNotices {
   public:
     explicit TLink(const TLinkPlatform& platform, TLinkSteps* steps = nullptr);
     ~TLink() override = default;
@@ -74,7 +74,7 @@ class TLink final : public control::TControlHost {
     void ErrMsg(const std::wstring& Msg);
     void Msg(const std::wstring& Msg);
     // The configuration summary, shown only when Debug is exactly 1.
-    void ShowConfigInfo(const std::wstring& OxCmdLine) override;
+    void ShowConfigInfo(const control::TStartFacts& Start) override;
     void Wakeup() override;
     void CommandReady(const std::wstring& ResultText) override;
 
@@ -87,6 +87,8 @@ class TLink final : public control::TControlHost {
     const TLinkState& State() const { return FState; }
     const TLinkPlatform& Platform() const { return FPlatform; }
     control::TOndarixControl& Control() { return FControl; }
+    // What the control needs for a start or a connection.
+    control::TControlSettings ControlSettings() const;
 
   private:
     std::int32_t InitI(const char* IniP, TWindowHandle PrevWnd);
@@ -106,8 +108,8 @@ class TLink final : public control::TControlHost {
 // "yes" or "no".
 std::wstring MkYesNo(bool b);
 
-// The configuration summary's text for the start command line OxCmdLine (may be empty).
-std::wstring ConfigInfoText(const TLinkState& State, const std::wstring& OxCmdLine);
+// The configuration summary's text for a start (its command line may be empty).
+std::wstring ConfigInfoText(const TLinkState& State, const control::TStartFacts& Start);
 
 // The command text after the forced role and dentist ids are stamped on its first line and
 // every line break is removed.

@@ -62,7 +62,8 @@ std::wstring CreateCustomIniFn(const std::wstring& MainIniFn, const std::wstring
 }
 
 void ResolveConfiguration(TLinkState& State, const std::wstring& IniP,
-                          const control::TControlPlatform& Platform, control::TControlHost& Host) {
+                          const control::TControlPlatform& Platform,
+                          control::TControlNotices& Host) {
     control::TIniReader& ini = *Platform.Ini;
     control::TFileSystem& files = *Platform.Files;
     control::TSystemInfo& system = *Platform.System;

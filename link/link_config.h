@@ -20,6 +20,7 @@ std::wstring CreateCustomIniFn(const std::wstring& MainIniFn, const std::wstring
 // force. IniP is the folder the host named (may be empty). Raises "Range check error" for
 // a negative Debug or ForceDentistID. Host shows the Debug messages.
 void ResolveConfiguration(TLinkState& State, const std::wstring& IniP,
-                          const control::TControlPlatform& Platform, control::TControlHost& Host);
+                          const control::TControlPlatform& Platform,
+                          control::TControlNotices& Host);
 
 }  // namespace deruz::link

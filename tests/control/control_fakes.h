@@ -478,15 +478,15 @@ struct TFakeControlPlatform {
 // text), and what the server's events handed to it in another ("Wakeup",
 // "CommandReady(text)", "Event: " followed by the text, whatever Debug says). The summary is
 // recorded whatever Debug says; the real link decides that itself.
-class TFakeControlHost final : public TControlHost {
+class TFakeControlHost final : public TControlNotices {
   public:
     void Notice(TNotice Kind, const std::wstring& Text) override {
         if (Kind == TNotice::Event) Events.push_back(L"Event: " + Text);
         if (!NoticeShown(Kind, Debug, false)) return;
         Shown.push_back((Kind == TNotice::Error ? L"ErrMsg: " : L"Msg: ") + Text);
     }
-    void ShowConfigInfo(const std::wstring& OxCmdLine) override {
-        Shown.push_back(L"ShowConfigInfo: " + OxCmdLine);
+    void ShowConfigInfo(const TStartFacts& Start) override {
+        Shown.push_back(L"ShowConfigInfo: " + Start.CommandLine);
     }
     void Wakeup() override { Events.push_back(L"Wakeup"); }
     void CommandReady(const std::wstring& ResultText) override {
@@ -498,20 +498,49 @@ class TFakeControlHost final : public TControlHost {
     std::vector<std::wstring> Events;
 };
 
-// One control with its fakes and a recording host, for the control's own tests.
+// One control with its fakes, a recording host and the settings the link would pass, for the
+// control's own tests.
 struct TControlRig {
     TFakeControlPlatform fakes;
     TFakeControlHost host;
-    TControlState state;
-    TOndarixControl control{state, fakes.Platform(), host};
+    TControlSettings settings;
+    TOndarixControl control{fakes.Platform(), host};
 
     TControlRig() {
-        state.IniFn = L"C:\\Link\\deruz64.ini";
-        state.DllFn = L"C:\\Link\\DeRuz64.dll";
+        settings.IniFn = L"C:\\Link\\deruz64.ini";
+        settings.DllFn = L"C:\\Link\\DeRuz64.dll";
     }
+    const TControlState& state() const { return control.State(); }
     // The application runs already, started from the default path.
     void RunningInstance(const std::wstring& ClassName = L"TOxWindow") {
         fakes.Desktop.Windows.push_back({0x100, ClassName, 77, L"c:\\ondarix\\ONDARIX.EXE"});
+    }
+    // The control has found a running instance with the main window Wnd, which hands its
+    // server over through shared memory when Marshal is set; what that showed and did is
+    // forgotten.
+    void Found(bool Marshal, TWindowHandle Wnd = 0x777) {
+        fakes.Desktop.Windows.push_back({Wnd, L"TOxWindow", 77, L"C:\\Ondarix\\Ondarix.exe"});
+        fakes.Files.Versions[L"C:\\Ondarix\\Ondarix.exe"] = Marshal ? L"3.1.0.0" : L"3.0.0.0";
+        const bool useMarshalling = settings.UseMarshalling;
+        settings.UseMarshalling = true;
+        const bool found = control.DoStartOndarix(settings);
+        settings.UseMarshalling = useMarshalling;
+        if (!found || state().OxWnd != Wnd || state().MarshalInterface != Marshal) {
+            throw std::logic_error("the control did not find the instance as arranged");
+        }
+        fakes.Files.Versions.clear();
+        fakes.Desktop.Events.clear();
+        host.Shown.clear();
+    }
+    // The control is connected to the server of an instance it found; what that showed and
+    // called is forgotten.
+    void Connected() {
+        Found(false);
+        if (!control.ConnectOndarix(settings)) {
+            throw std::logic_error("the control did not connect as arranged");
+        }
+        fakes.Server.Calls().clear();
+        host.Shown.clear();
     }
     std::uint32_t Elapsed(std::uint32_t StartTick) const { return fakes.Desktop.Tick - StartTick; }
 };

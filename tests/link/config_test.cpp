@@ -353,18 +353,16 @@ TEST(ConfigInfo, SummaryTextLineByLine) {
     TLinkRig rig;
     TLinkState& s = rig.State();
     s.IniFn = L"C:\\Link\\deruz64_WS1.ini";
-    s.OxApp = L"c:\\ox\\ox.exe";
-    s.OxDir = L"C:\\Ondarix";
     s.StartUpDelay = 400;
     s.AppPrevWnd = 0xABC;
     s.UseMutex = true;
     s.LinkMode = lmClipboard;
-    s.LinkPID = L"77";
     s.DetectOndarix = true;
     s.UserNames->Add(L"alice");
     s.UserNames->Add(L"bob");
     s.ClientNames->Add(L"$rdp");
-    EXPECT_EQ(ConfigInfoText(s, L"c:\\ox\\ox.exe -dde -pid:77"),
+    EXPECT_EQ(ConfigInfoText(
+                  s, {L"c:\\ox\\ox.exe", L"C:\\Ondarix", L"77", L"c:\\ox\\ox.exe -dde -pid:77"}),
               L"Inifile: C:\\Link\\deruz64_WS1.ini\r\n"
               L"Program name: c:\\ox\\ox.exe\r\n"
               L"Working dir: C:\\Ondarix\r\n"
@@ -387,7 +385,7 @@ TEST(ConfigInfo, SummaryWithoutStartCommandAndEmptyLists) {
     s.IniFn = kMainIni;
     s.StartUpDelay = 0;
     s.AppPrevWnd = 0x1234ABCD5678;
-    EXPECT_EQ(ConfigInfoText(s, L""),
+    EXPECT_EQ(ConfigInfoText(s, {}),
               L"Inifile: C:\\Link\\deruz64.ini\r\n"
               L"Program name: \r\n"
               L"Working dir: \r\n"
@@ -413,7 +411,7 @@ TEST(ConfigInfo, LinkModeNames) {
           TCase{2, L"Link mode: Microsoft Virtual Channel\r\n"}, TCase{7, L"Link mode: 7\r\n"}}) {
         TLinkRig rig;
         rig.State().LinkMode = static_cast<TLinkMode>(c.Mode);
-        EXPECT_NE(ConfigInfoText(rig.State(), L"").find(c.Line), std::wstring::npos) << c.Mode;
+        EXPECT_NE(ConfigInfoText(rig.State(), {}).find(c.Line), std::wstring::npos) << c.Mode;
     }
 }
 
@@ -421,7 +419,8 @@ TEST(ConfigInfo, ShownOnlyAtDebugOne) {
     for (const std::int32_t debug : {0, 1, 2}) {
         TLinkRig rig;
         rig.State().Debug = debug;
-        rig.link.ShowConfigInfo(L"x -dde");
+        const control::TStartFacts start{L"", L"", L"", L"x -dde"};
+        rig.link.ShowConfigInfo(start);
         if (debug != 1) {
             EXPECT_TRUE(rig.platform.Boxes.Shown.empty()) << debug;
             continue;
@@ -429,7 +428,7 @@ TEST(ConfigInfo, ShownOnlyAtDebugOne) {
         ASSERT_EQ(rig.platform.Boxes.Shown.size(), 1u);
         EXPECT_EQ(rig.platform.Boxes.Shown[0].Style, 0x1040u);
         EXPECT_EQ(rig.platform.Boxes.Shown[0].Caption, L"Ondarix V3 Link library");
-        EXPECT_EQ(Body(rig.platform.Boxes.Shown[0]), ConfigInfoText(rig.State(), L"x -dde"));
+        EXPECT_EQ(Body(rig.platform.Boxes.Shown[0]), ConfigInfoText(rig.State(), start));
     }
 }
 
@@ -451,7 +450,7 @@ TEST(ConfigInfo, DetectionOffShowsTheSummaryWithoutStartCommandAndStartsNothing)
     EXPECT_NE(summary.find(L"\r\nDetectOndarix: no\r\n"), std::wstring::npos);
     EXPECT_TRUE(rig.platform.Control.Desktop.Events.empty());
     EXPECT_TRUE(rig.ServerCalls().empty());
-    EXPECT_EQ(rig.State().Ox3, nullptr);
+    EXPECT_EQ(rig.link.Control().State().Ox3, nullptr);
 }
 
 }  // namespace

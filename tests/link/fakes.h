@@ -147,7 +147,7 @@ struct TLinkRig {
         const std::int32_t result = Proc != nullptr ? link.OndaInit2W(nullptr, Proc, PrevWnd)
                                                     : link.OndaInitI(nullptr, nullptr, PrevWnd);
         ASSERT_EQ(result, dde_Ok);
-        ASSERT_NE(State().Ox3, nullptr);
+        ASSERT_NE(link.Control().State().Ox3, nullptr);
         platform.Boxes.Shown.clear();
         ServerCalls().clear();
     }

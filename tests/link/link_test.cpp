@@ -8,7 +8,6 @@
 #include <functional>
 #include <stdexcept>
 
-#include "control/msg_handler.h"
 #include "link/link_errors.h"
 #include "tests/link/fakes.h"
 
@@ -48,7 +47,7 @@ class LinkTest : public ::testing::Test {
   protected:
     LinkTest() : link(platform.Services(), &steps) { link.Load(); }
     void Connected() {
-        link.State().Ox3 = platform.Control.Server.NewProxy();
+        ASSERT_TRUE(link.Control().ConnectOndarix(link.ControlSettings()));
         serverCalls().clear();
     }
     TCalls& serverCalls() { return platform.Control.Server.Calls(); }
@@ -94,7 +93,6 @@ TEST_F(LinkTest, ReentrantCallsGetTheirFixedAnswers) {
         exitResult = link.OndaExit();
         text = link.OndaGetErrorStr();
         bufResult = link.OndaGetErrorStrBuf(buf, 31);
-        link.State().Ox3.reset();
     };
     steps.Detect = false;
     EXPECT_EQ(link.OndaInitI(nullptr, nullptr, 7), dde_Ok);
@@ -103,7 +101,7 @@ TEST_F(LinkTest, ReentrantCallsGetTheirFixedAnswers) {
     EXPECT_EQ(init2W, dde_Error);
     EXPECT_EQ(command, dde_Error);
     EXPECT_EQ(exitResult, dde_Ok);
-    EXPECT_EQ(serverCalls(), TCalls{L"freed"});  // exit closed nothing
+    EXPECT_TRUE(serverCalls().empty());  // exit closed nothing
     EXPECT_EQ(text, "previous");
     EXPECT_EQ(bufResult, 8);
     EXPECT_STREQ(buf, "previous");
@@ -196,12 +194,11 @@ TEST_F(LinkTest, ExitTerminatesThenDisconnectsAndIgnoresErrors) {
     EXPECT_EQ(link.OndaExit(), dde_Ok);  // no connection
     Connected();
     platform.Control.Server.Log->Fail = {L"Terminate", L"Disconnect"};
-    link.State().MsgHandler = std::make_unique<control::TMsgHandler>(link, nullptr);
     link.State().Debug = 2;
     EXPECT_EQ(link.OndaExit(), dde_Ok);
     EXPECT_EQ(serverCalls(), (TCalls{L"Terminate", L"Disconnect", L"freed"}));
-    EXPECT_EQ(link.State().MsgHandler, nullptr);
-    EXPECT_EQ(link.State().Ox3, nullptr);
+    EXPECT_EQ(link.Control().State().MsgHandler, nullptr);
+    EXPECT_EQ(link.Control().State().Ox3, nullptr);
     ASSERT_EQ(platform.Boxes.Shown.size(), 1u);
     EXPECT_EQ(platform.Boxes.Shown[0].Style, 0x1040u);
     EXPECT_NE(platform.Boxes.Shown[0].Text.find(L"\r\n\r\nClosing connection with Ondarix"),
@@ -244,16 +241,17 @@ TEST(LinkUnload, AtProcessExitNothingCallsTheServerOrCom) {
     TFakePlatform platform;
     TLink link(platform.Services());
     link.Load();
-    auto proxy = platform.Control.Server.NewProxy();
-    auto* server = proxy.get();
-    link.State().Ox3 = std::move(proxy);
+    ASSERT_TRUE(link.Control().ConnectOndarix(link.ControlSettings()));
+    auto* server = link.Control().State().Ox3.get();
+    auto* handler = link.Control().State().MsgHandler.get();
     platform.Control.Server.Calls().clear();
     link.Unload(/*comAllowed=*/false);
     EXPECT_TRUE(platform.Control.Server.Calls().empty());  // not terminated, not even freed
-    EXPECT_EQ(link.State().Ox3, nullptr);
+    EXPECT_EQ(link.Control().State().Ox3, nullptr);
     EXPECT_EQ(platform.Com.Uninitialized, 0);
     EXPECT_EQ(link.State().UserNames, nullptr);
     delete server;  // the process would end here
+    delete handler;
 }
 
 // With the real steps: a start or connection that fails shows its own box once and the
@@ -302,8 +300,8 @@ TEST(LinkWithRealSteps, FailedStartOrConnectionGivesNoConnect) {
         EXPECT_EQ(testing::Body(rig.platform.Boxes.Shown[0]), c.Box);
         EXPECT_EQ(rig.platform.Boxes.Shown[0].Style, 0x1010u);
         EXPECT_EQ(rig.State().ReturnText, L"previous");
-        EXPECT_EQ(rig.State().Ox3, nullptr);
-        EXPECT_EQ(rig.State().MsgHandler, nullptr);
+        EXPECT_EQ(rig.link.Control().State().Ox3, nullptr);
+        EXPECT_EQ(rig.link.Control().State().MsgHandler, nullptr);
         EXPECT_FALSE(rig.State().ExecutingCmd);
     }
 }
