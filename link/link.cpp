@@ -41,12 +41,14 @@ TLink::TLink(const TLinkPlatform& platform, TLinkSteps* steps)
       FControl(FPlatform.Control, *this) {}
 
 void TOndarixSteps::ResolveConfiguration(TLink& Link, const std::wstring& IniP) {
-    link::ResolveConfiguration(Link.State(), IniP, Link.Platform().Control, Link);
+    TLinkState& state = Link.State();
+    state.Config = link::ResolveConfiguration(IniP, state.DllFn, state.Config,
+                                              Link.Platform().Control, Link.Messages());
 }
 
 void TOndarixSteps::ShowConfigInfo(TLink& Link) {
     const control::TControlState& control = Link.Control().State();
-    Link.ShowConfigInfo({Link.State().OxApp, control.OxDir, control.LinkPID, L""});
+    Link.ShowConfigInfo({Link.State().Config.OxApp, control.OxDir, control.LinkPID, L""});
 }
 
 bool TOndarixSteps::StartOrFind(TLink& Link) {
@@ -59,13 +61,13 @@ bool TOndarixSteps::Connect(TLink& Link) {
 
 control::TControlSettings TLink::ControlSettings() const {
     control::TControlSettings settings;
-    settings.IniFn = FState.IniFn;
-    settings.OxProgram = FState.OxApp;
-    settings.StartUpDelay = FState.StartUpDelay;
-    settings.UseMutex = FState.UseMutex;
-    settings.UsePid = FState.UsePid;
-    settings.UseMarshalling = FState.UseMarshalling;
-    settings.LinkMode = FState.LinkMode;
+    settings.IniFn = FState.Config.IniFn;
+    settings.OxProgram = FState.Config.OxApp;
+    settings.StartUpDelay = FState.Config.StartUpDelay;
+    settings.UseMutex = FState.Config.UseMutex;
+    settings.UsePid = FState.Config.UsePid;
+    settings.UseMarshalling = FState.Config.UseMarshalling;
+    settings.LinkMode = FState.Config.LinkMode;
     settings.AppPrevWnd = FState.AppPrevWnd;
     settings.DllFn = FState.DllFn;
     return settings;
@@ -82,9 +84,6 @@ void TLink::Load() {
         FState.CoInitOK = FPlatform.Com->Initialize();
         FState.DllFn = FPlatform.Module->ModulePath().substr(0, kMaxDllFn);
         FState.DllVersion = FPlatform.Module->FileVersion(FState.DllFn);
-        FState.UserNames = std::make_unique<systools::TStringList>();
-        FState.ComputerNames = std::make_unique<systools::TStringList>();
-        FState.ClientNames = std::make_unique<systools::TStringList>();
     } catch (...) {
         // A failing load step leaves the link usable with what it has: every later step
         // tolerates missing values, and nothing may reach the host's loader.
@@ -97,9 +96,9 @@ void TLink::Unload(bool comAllowed) {
         linklog::Message("Freeing global objects");
     } catch (...) {
     }
-    FState.UserNames.reset();
-    FState.ComputerNames.reset();
-    FState.ClientNames.reset();
+    FState.Config.UserNames.Clear();
+    FState.Config.ComputerNames.Clear();
+    FState.Config.ClientNames.Clear();
     if (comAllowed) {
         OndaExit();
         if (FState.CoInitOK >= 0) {
@@ -116,10 +115,10 @@ void TLink::Unload(bool comAllowed) {
     }
     FState.ReturnText.clear();
     FState.ReturnTextAnsi.clear();
-    FState.ForceExtRoleID.clear();
-    FState.MainIniFn.clear();
-    FState.IniFn.clear();
-    FState.OxApp.clear();
+    FState.Config.ForceExtRoleID.clear();
+    FState.Config.MainIniFn.clear();
+    FState.Config.IniFn.clear();
+    FState.Config.OxApp.clear();
     FControl.Forget();
     FState.DllVersion.clear();
     FLoaded = false;
@@ -166,7 +165,7 @@ std::int32_t TLink::InitI(const char* IniP, TWindowHandle PrevWnd) {
     FState.AppPrevWnd = PrevWnd;
     if (FControl.Connected()) return dde_Ok;
     FSteps->ResolveConfiguration(*this, FPlatform.Ansi->ToWide(IniP));
-    if (!FState.DetectOndarix) {
+    if (!FState.Config.DetectOndarix) {
         FSteps->ShowConfigInfo(*this);
         return dde_Ok;
     }
@@ -225,14 +224,14 @@ std::wstring StampCommand(const std::wstring& c, const std::wstring& ForceExtRol
 
 std::int32_t TLink::Command(const char* c) {
     FState.ReturnText.clear();
-    std::wstring s =
-        StampCommand(FPlatform.Ansi->ToWide(c), FState.ForceExtRoleID, FState.ForceDentistID);
+    std::wstring s = StampCommand(FPlatform.Ansi->ToWide(c), FState.Config.ForceExtRoleID,
+                                  FState.Config.ForceDentistID);
     FControl.CheckRestartOndarix(ControlSettings());
     return Deliver(std::move(s));
 }
 
 std::int32_t TLink::Deliver(std::wstring s) {
-    switch (FState.LinkMode) {
+    switch (FState.Config.LinkMode) {
         case lmNormal: {
             const auto answer = FControl.Send(s);
             if (!answer) return dde_Error;
@@ -245,7 +244,7 @@ std::int32_t TLink::Deliver(std::wstring s) {
                 FState.ReturnText.clear();
                 return dde_Ok;
             }
-            if (FState.SetActiveWnd && !setsReturnWnd) {
+            if (FState.Config.SetActiveWnd && !setsReturnWnd) {
                 if (FState.AppPrevWnd == 0) FState.AppPrevWnd = FPlatform.Windows->ActiveWindow();
                 s = L"%OXCMD%=setreturnwnd|11~" +
                     std::to_wstring(static_cast<std::int64_t>(FState.AppPrevWnd)) + L"\r\n" + s;
@@ -260,7 +259,7 @@ std::int32_t TLink::Deliver(std::wstring s) {
         }
         default:
             FState.ReturnText =
-                L"Invalid linkmode " + std::to_wstring(static_cast<int>(FState.LinkMode));
+                L"Invalid linkmode " + std::to_wstring(static_cast<int>(FState.Config.LinkMode));
             return dde_Error;
     }
 }
@@ -307,12 +306,8 @@ std::int32_t TLink::OndaGetErrorStrBuf(char* Buf, std::int32_t BufLen) {
     return static_cast<std::int32_t>(std::strlen(Buf));
 }
 
-std::wstring TLink::BoxText(const std::wstring& Msg) const {
-    return L"Link-DLL: " + LowerCase(FState.DllFn) + L" [" + FState.DllVersion + L"]\r\n\r\n" + Msg;
-}
-
 void TLink::Notice(control::TNotice Kind, const std::wstring& Text) {
-    if (!control::NoticeShown(Kind, FState.Debug, FState.ProcMsgs2w != nullptr)) return;
+    if (!control::NoticeShown(Kind, FState.Config.Debug, FState.ProcMsgs2w != nullptr)) return;
     if (Kind == control::TNotice::Error) {
         ErrMsg(Text);
     } else {
@@ -321,21 +316,15 @@ void TLink::Notice(control::TNotice Kind, const std::wstring& Text) {
 }
 
 void TLink::ErrMsg(const std::wstring& Msg) {
-    ShowBox("ErrMsg: ", Msg, kErrorBoxStyle);
+    Messages().ErrMsg(Msg);
 }
 
 void TLink::Msg(const std::wstring& Msg) {
-    ShowBox("Msg: ", Msg, kInfoBoxStyle);
+    Messages().Msg(Msg);
 }
 
-void TLink::ShowBox(const char* LogPrefix, const std::wstring& Msg, std::uint32_t Style) {
-    // A box reports nothing to the code that shows it: whatever happens to it, that code
-    // goes on (an export still closes its connection, a failed step still cleans up).
-    try {
-        linklog::Message(LogPrefix + Utf8FromWide(Msg));
-        FPlatform.Boxes->Show(kBoxCaption, BoxText(Msg), Style);
-    } catch (...) {
-    }
+TUserMessages TLink::Messages() const {
+    return TUserMessages(*FPlatform.Boxes, FState.DllFn, FState.DllVersion);
 }
 
 void TLink::ShowConfigInfo(const control::TStartFacts& Start) {
@@ -351,13 +340,13 @@ void TLink::CommandReady(const std::wstring& ResultText) {
 }
 
 std::wstring ConfigInfoText(const TLinkState& State, const control::TStartFacts& Start) {
-    auto entries = [](const systools::TStringList* list) {
+    auto entries = [](const systools::TStringList& list) {
         std::wstring text;
-        for (int i = 0; list != nullptr && i < list->Count(); ++i) text += (*list)[i] + L"\r\n";
+        for (int i = 0; i < list.Count(); ++i) text += list[i] + L"\r\n";
         return text;
     };
     std::wstring mode;
-    switch (State.LinkMode) {
+    switch (State.Config.LinkMode) {
         case lmNormal:
             mode = L"Normal";
             break;
@@ -368,28 +357,28 @@ std::wstring ConfigInfoText(const TLinkState& State, const control::TStartFacts&
             mode = L"Microsoft Virtual Channel";
             break;
         default:
-            mode = std::to_wstring(static_cast<int>(State.LinkMode));
+            mode = std::to_wstring(static_cast<int>(State.Config.LinkMode));
             break;
     }
     wchar_t wnd[32];
     std::swprintf(wnd, 32, L"%.8llX", static_cast<unsigned long long>(State.AppPrevWnd));
 
     std::vector<std::wstring> lines;
-    lines.push_back(L"Inifile: " + State.IniFn);
+    lines.push_back(L"Inifile: " + State.Config.IniFn);
     lines.push_back(L"Program name: " + Start.OxApp);
     lines.push_back(L"Working dir: " + Start.OxDir);
     if (!Start.CommandLine.empty()) lines.push_back(L"Start command: " + Start.CommandLine);
     lines.push_back(L"Wait Time: " + std::to_wstring(control::WaitTime) + L" ms");
-    lines.push_back(L"Startup delay: " + std::to_wstring(State.StartUpDelay) + L" ms");
+    lines.push_back(L"Startup delay: " + std::to_wstring(State.Config.StartUpDelay) + L" ms");
     lines.push_back(std::wstring(L"AppWnd: ") + wnd);
-    lines.push_back(L"Use Mutex: " + MkYesNo(State.UseMutex));
+    lines.push_back(L"Use Mutex: " + MkYesNo(State.Config.UseMutex));
     lines.push_back(L"Link mode: " + mode);
     lines.push_back(L"Use PID: " + MkYesNo(!Start.LinkPID.empty()) + L" (PID=" + Start.LinkPID +
                     L")");
-    lines.push_back(L"DetectOndarix: " + MkYesNo(State.DetectOndarix));
-    lines.push_back(L"Seperate user profiles: " + entries(State.UserNames.get()));
-    lines.push_back(L"Seperate computer profiles: " + entries(State.ComputerNames.get()));
-    lines.push_back(L"Seperate client profiles: " + entries(State.ClientNames.get()));
+    lines.push_back(L"DetectOndarix: " + MkYesNo(State.Config.DetectOndarix));
+    lines.push_back(L"Seperate user profiles: " + entries(State.Config.UserNames));
+    lines.push_back(L"Seperate computer profiles: " + entries(State.Config.ComputerNames));
+    lines.push_back(L"Seperate client profiles: " + entries(State.Config.ClientNames));
     std::wstring text;
     for (std::size_t i = 0; i < lines.size(); ++i) text += (i ? L"\r\n" : L"") + lines[i];
     return text;

@@ -14,6 +14,7 @@
 #include "link/link_platform.h"
 #include "link/link_state.h"
 #include "link/link_types.h"
+#include "link/user_messages.h"
 
 namespace deruz::link {
 
@@ -78,8 +79,8 @@ class TLink final : public control::TControlNotices {
     void Wakeup() override;
     void CommandReady(const std::wstring& ResultText) override;
 
-    // The text of either box: library path and version, a blank line, then the message.
-    std::wstring BoxText(const std::wstring& Msg) const;
+    // The link's boxes.
+    TUserMessages Messages() const;
     // Puts a command on the clipboard; false when the clipboard could not take it.
     bool SendClip(const std::wstring& s);
 
@@ -95,7 +96,6 @@ class TLink final : public control::TControlNotices {
     std::int32_t Command(const char* c);
     std::int32_t Deliver(std::wstring s);
     void HandleExportError(const std::wstring& message);
-    void ShowBox(const char* LogPrefix, const std::wstring& Msg, std::uint32_t Style);
 
     TLinkPlatform FPlatform;
     TOndarixSteps FOwnSteps;
@@ -115,11 +115,5 @@ std::wstring ConfigInfoText(const TLinkState& State, const control::TStartFacts&
 // every line break is removed.
 std::wstring StampCommand(const std::wstring& c, const std::wstring& ForceExtRoleID,
                           std::int32_t ForceDentistID);
-
-// Caption of every box the link shows.
-inline constexpr wchar_t kBoxCaption[] = L"Ondarix V3 Link library";
-// MB_SYSTEMMODAL | MB_ICONERROR, MB_SYSTEMMODAL | MB_ICONINFORMATION.
-inline constexpr std::uint32_t kErrorBoxStyle = 0x1010;
-inline constexpr std::uint32_t kInfoBoxStyle = 0x1040;
 
 }  // namespace deruz::link

@@ -1,5 +1,6 @@
 // The link's global state: one instance per loaded library, read and written by the exports,
-// the configuration, the command channel and the relay of the server's events. Everything
+// the command channel and the relay of the server's events; the configuration in force is
+// one value, replaced by each initialisation that resolves it. Everything
 // starts at zero, empty, false or null; the load steps fill in the few values marked "set at
 // load". What the imaging-application control finds and makes (the instance, its paths, the
 // connection) is the control's own.
@@ -10,11 +11,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
+#include "link/link_config.h"
 #include "link/link_types.h"
-#include "systools/strings.h"
 
 namespace deruz::link {
 
@@ -22,28 +22,13 @@ namespace deruz::link {
 inline constexpr std::size_t kMaxDllFn = 256;
 
 struct TLinkState {
+    TLinkConfig Config;                // the configuration in force
     TProcMsgs2w ProcMsgs2w = nullptr;  // only its presence is used
-    std::int32_t Debug = 0;            // diagnostic level: which notices are shown
     std::wstring ReturnText;           // last result or error text for the host
     std::string ReturnTextAnsi;        // ReturnText as handed to the host
-    std::int32_t ForceDentistID = 0;
-    std::wstring ForceExtRoleID;
-    std::wstring MainIniFn;
-    std::wstring IniFn;  // configuration file in force
-    std::wstring OxApp;  // "oxprogram", lower-cased; empty: the registry decides
-    std::unique_ptr<systools::TStringList> UserNames;      // set at load
-    std::unique_ptr<systools::TStringList> ComputerNames;  // set at load
-    std::unique_ptr<systools::TStringList> ClientNames;    // set at load
-    std::uint32_t StartUpDelay = 0;                        // ms
-    bool UseMutex = false;
-    bool UsePid = false;
-    bool UseMarshalling = false;
-    TLinkMode LinkMode = lmNormal;
-    bool DetectOndarix = false;
-    bool SetActiveWnd = false;
-    TWindowHandle AppPrevWnd = 0;  // the host's window
-    std::wstring DllFn;            // full path of the link library (set at load)
-    std::wstring DllVersion;       // set at load
+    TWindowHandle AppPrevWnd = 0;      // the host's window
+    std::wstring DllFn;                // full path of the link library (set at load)
+    std::wstring DllVersion;           // set at load
     bool ExecutingCmd = false;
     std::int32_t CoInitOK = -1;  // set at load; negative until COM was initialised
 };

@@ -24,7 +24,7 @@ class TScriptedSteps final : public TLinkSteps {
         Calls.push_back("ResolveConfiguration");
         IniPs.push_back(IniP);
         if (DuringConfiguration) DuringConfiguration();
-        link.State().DetectOndarix = Detect;
+        link.State().Config.DetectOndarix = Detect;
     }
     void ShowConfigInfo(TLink&) override { Calls.push_back("ShowConfigInfo"); }
     bool StartOrFind(TLink&) override {
@@ -62,9 +62,8 @@ TEST_F(LinkTest, LoadRecordsLibraryAndInitialisesComOnce) {
     EXPECT_EQ(link.State().CoInitOK, 0);
     EXPECT_EQ(link.State().DllFn, L"C:\\Link\\DeRuz64.dll");
     EXPECT_EQ(link.State().DllVersion, L"1.2.3.4");
-    ASSERT_TRUE(link.State().UserNames && link.State().ComputerNames && link.State().ClientNames);
-    link.State().UserNames->Add(L"Alice");
-    EXPECT_EQ(link.State().UserNames->IndexOf(L"ALICE"), 0);
+    link.State().Config.UserNames.Add(L"Alice");
+    EXPECT_EQ(link.State().Config.UserNames.IndexOf(L"ALICE"), 0);
 }
 
 TEST_F(LinkTest, VersionIsServedBeforeDuringAndAfterInitialisation) {
@@ -194,7 +193,7 @@ TEST_F(LinkTest, ExitTerminatesThenDisconnectsAndIgnoresErrors) {
     EXPECT_EQ(link.OndaExit(), dde_Ok);  // no connection
     Connected();
     platform.Control.Server.Log->Fail = {L"Terminate", L"Disconnect"};
-    link.State().Debug = 2;
+    link.State().Config.Debug = 2;
     EXPECT_EQ(link.OndaExit(), dde_Ok);
     EXPECT_EQ(serverCalls(), (TCalls{L"Terminate", L"Disconnect", L"freed"}));
     EXPECT_EQ(link.Control().State().MsgHandler, nullptr);
@@ -214,13 +213,14 @@ TEST_F(LinkTest, ExitShowsNoBoxAtDebugZero) {
 TEST_F(LinkTest, UnloadClosesTheConnectionAndUninitialisesCom) {
     Connected();
     link.State().ReturnText = L"x";
-    link.State().OxApp = L"C:\\Ondarix\\ox.exe";
+    link.State().Config.OxApp = L"C:\\Ondarix\\ox.exe";
+    link.State().Config.UserNames.Add(L"alice");
     link.Unload(/*comAllowed=*/true);
     EXPECT_EQ(serverCalls(), (TCalls{L"Terminate", L"Disconnect", L"freed"}));
     EXPECT_EQ(platform.Com.Uninitialized, 1);
-    EXPECT_EQ(link.State().UserNames, nullptr);
+    EXPECT_EQ(link.State().Config.UserNames.Count(), 0);
     EXPECT_EQ(link.State().ReturnText, L"");
-    EXPECT_EQ(link.State().OxApp, L"");
+    EXPECT_EQ(link.State().Config.OxApp, L"");
     EXPECT_EQ(link.State().DllVersion, L"");
     link.Unload(true);  // runs once
     EXPECT_EQ(platform.Com.Uninitialized, 1);
@@ -241,6 +241,7 @@ TEST(LinkUnload, AtProcessExitNothingCallsTheServerOrCom) {
     TFakePlatform platform;
     TLink link(platform.Services());
     link.Load();
+    link.State().Config.UserNames.Add(L"alice");
     ASSERT_TRUE(link.Control().ConnectOndarix(link.ControlSettings()));
     auto* server = link.Control().State().Ox3.get();
     auto* handler = link.Control().State().MsgHandler.get();
@@ -249,7 +250,7 @@ TEST(LinkUnload, AtProcessExitNothingCallsTheServerOrCom) {
     EXPECT_TRUE(platform.Control.Server.Calls().empty());  // not terminated, not even freed
     EXPECT_EQ(link.Control().State().Ox3, nullptr);
     EXPECT_EQ(platform.Com.Uninitialized, 0);
-    EXPECT_EQ(link.State().UserNames, nullptr);
+    EXPECT_EQ(link.State().Config.UserNames.Count(), 0);
     delete server;  // the process would end here
     delete handler;
 }
