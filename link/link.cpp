@@ -35,29 +35,8 @@ std::wstring MkYesNo(bool b) {
     return b ? L"yes" : L"no";
 }
 
-TLink::TLink(const TLinkPlatform& platform, TLinkSteps* steps)
-    : FPlatform(platform),
-      FSteps(steps != nullptr ? steps : &FOwnSteps),
-      FControl(FPlatform.Control, *this) {}
-
-void TOndarixSteps::ResolveConfiguration(TLink& Link, const std::wstring& IniP) {
-    TLinkState& state = Link.State();
-    state.Config = link::ResolveConfiguration(IniP, state.DllFn, state.Config,
-                                              Link.Platform().Control, Link.Messages());
-}
-
-void TOndarixSteps::ShowConfigInfo(TLink& Link) {
-    const control::TControlState& control = Link.Control().State();
-    Link.ShowConfigInfo({Link.State().Config.OxApp, control.OxDir, control.LinkPID, L""});
-}
-
-bool TOndarixSteps::StartOrFind(TLink& Link) {
-    return Link.Control().DoStartOndarix(Link.ControlSettings());
-}
-
-bool TOndarixSteps::Connect(TLink& Link) {
-    return Link.Control().ConnectOndarix(Link.ControlSettings());
-}
+TLink::TLink(const TLinkPlatform& Platform)
+    : FPlatform(Platform), FControl(FPlatform.Control, *this) {}
 
 control::TControlSettings TLink::ControlSettings() const {
     control::TControlSettings settings;
@@ -164,13 +143,17 @@ std::int32_t TLink::OndaInitI(const char* IniP, TProcMsgs /*Pm*/, TWindowHandle 
 std::int32_t TLink::InitI(const char* IniP, TWindowHandle PrevWnd) {
     FState.AppPrevWnd = PrevWnd;
     if (FControl.Connected()) return dde_Ok;
-    FSteps->ResolveConfiguration(*this, FPlatform.Ansi->ToWide(IniP));
+    FState.Config = ResolveConfiguration(FPlatform.Ansi->ToWide(IniP), FState.DllFn, FState.Config,
+                                         FPlatform.Control, Messages());
     if (!FState.Config.DetectOndarix) {
-        FSteps->ShowConfigInfo(*this);
+        // No start: the summary shows the configured program and what the last start left.
+        const control::TControlState& control = FControl.State();
+        ShowConfigInfo({FState.Config.OxApp, control.OxDir, control.LinkPID, L""});
         return dde_Ok;
     }
-    if (!FSteps->StartOrFind(*this)) return dde_NoConnect;
-    return FSteps->Connect(*this) ? dde_Ok : dde_NoConnect;
+    const control::TControlSettings settings = ControlSettings();
+    if (!FControl.DoStartOndarix(settings)) return dde_NoConnect;
+    return FControl.ConnectOndarix(settings) ? dde_Ok : dde_NoConnect;
 }
 
 void TLink::HandleExportError(const std::wstring& message) {
@@ -309,18 +292,10 @@ std::int32_t TLink::OndaGetErrorStrBuf(char* Buf, std::int32_t BufLen) {
 void TLink::Notice(control::TNotice Kind, const std::wstring& Text) {
     if (!control::NoticeShown(Kind, FState.Config.Debug, FState.ProcMsgs2w != nullptr)) return;
     if (Kind == control::TNotice::Error) {
-        ErrMsg(Text);
+        Messages().ErrMsg(Text);
     } else {
-        Msg(Text);
+        Messages().Msg(Text);
     }
-}
-
-void TLink::ErrMsg(const std::wstring& Msg) {
-    Messages().ErrMsg(Msg);
-}
-
-void TLink::Msg(const std::wstring& Msg) {
-    Messages().Msg(Msg);
 }
 
 TUserMessages TLink::Messages() const {

@@ -107,6 +107,7 @@ class TFakeIni final : public TIniReader {
     // digits (none gives 0); the default only when the key is missing.
     std::int32_t ReadInteger(const std::wstring& File, const std::wstring& Section,
                              const std::wstring& Key, std::int32_t Default) override {
+        if (OnRead) OnRead();
         const std::wstring* text = Find(File, Section, Key);
         if (text == nullptr) return Default;
         std::size_t i = 0;
@@ -124,9 +125,12 @@ class TFakeIni final : public TIniReader {
     std::wstring ReadString(const std::wstring& File, const std::wstring& Section,
                             const std::wstring& Key, const std::wstring& Default,
                             std::size_t MaxChars) override {
+        if (OnRead) OnRead();
         const std::wstring* text = Find(File, Section, Key);
         return (text != nullptr ? *text : Default).substr(0, MaxChars);
     }
+
+    std::function<void()> OnRead;  // runs at each read (it may raise)
 
   private:
     const std::wstring* Find(const std::wstring& File, const std::wstring& Section,

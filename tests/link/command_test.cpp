@@ -77,14 +77,14 @@ TEST(Command, ServerErrorShowsOneBoxAndKeepsTheConnection) {
     rig.State().ReturnText = L"old";
     rig.Server().Log->Fail = {L"AdminCommand"};
     rig.Server().Log->FailText = L"Catastrophic failure";
-    const control::TServerConnection* proxy = rig.link.Control().State().Ox3.get();
+    const control::TServerConnection* proxy = rig.Control().Ox3.get();
     EXPECT_EQ(rig.link.OndaCommand("openpatient"), dde_Error);
     EXPECT_EQ(rig.State().ReturnText, L"");
     ASSERT_EQ(rig.platform.Boxes.Shown.size(), 1u);
     EXPECT_EQ(rig.platform.Boxes.Shown[0].Style, 0x1010u);
     EXPECT_EQ(Body(rig.platform.Boxes.Shown[0]),
               L"Exception occured while sending AdminCommand: \r\n\r\nCatastrophic failure");
-    EXPECT_EQ(rig.link.Control().State().Ox3.get(), proxy);
+    EXPECT_EQ(rig.Control().Ox3.get(), proxy);
     EXPECT_EQ(rig.ServerCalls(), (TTexts{L"Version", L"AdminCommand(openpatient)"}));
 }
 
@@ -279,7 +279,7 @@ TEST(Command, RestartRunsTheRegisteredApplicationInItsOwnFolderAgain) {
             EXPECT_EQ(start.Folder, L"D:\\Img\\Bin");
         }
         EXPECT_TRUE(rig.platform.Boxes.Shown.empty());
-        EXPECT_NE(rig.link.Control().State().Ox3, nullptr);
+        EXPECT_NE(rig.Control().Ox3, nullptr);
     }
 }
 

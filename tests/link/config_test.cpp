@@ -438,9 +438,12 @@ TEST(ConfigInfo, LinkModeNames) {
 TEST(ConfigInfo, ShownOnlyAtDebugOne) {
     for (const std::int32_t debug : {0, 1, 2}) {
         TLinkRig rig;
-        rig.State().Config.Debug = debug;
-        const control::TStartFacts start{L"", L"", L"", L"x -dde"};
-        rig.link.ShowConfigInfo(start);
+        // With detection off the initialisation shows the summary and nothing else.
+        rig.Main(L"Debug", std::to_wstring(debug));
+        rig.Main(L"DetectOndarix", L"0");
+        rig.Main(L"oxprogram", L"C:\\Apps\\Img.EXE");
+        ASSERT_EQ(rig.link.OndaInitI(nullptr, nullptr, 0x42), dde_Ok);
+        const control::TStartFacts start{L"c:\\apps\\img.exe", L"", L"", L""};
         if (debug != 1) {
             EXPECT_TRUE(rig.platform.Boxes.Shown.empty()) << debug;
             continue;
@@ -470,7 +473,7 @@ TEST(ConfigInfo, DetectionOffShowsTheSummaryWithoutStartCommandAndStartsNothing)
     EXPECT_NE(summary.find(L"\r\nDetectOndarix: no\r\n"), std::wstring::npos);
     EXPECT_TRUE(rig.platform.Control.Desktop.Events.empty());
     EXPECT_TRUE(rig.ServerCalls().empty());
-    EXPECT_EQ(rig.link.Control().State().Ox3, nullptr);
+    EXPECT_EQ(rig.Control().Ox3, nullptr);
 }
 
 }  // namespace
