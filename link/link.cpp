@@ -71,21 +71,13 @@ void TLink::Load() {
 
 void TLink::Unload(bool comAllowed) {
     if (!FLoaded) return;
-    try {
-        linklog::Message("Freeing global objects");
-    } catch (...) {
-    }
+    linklog::Message("Freeing global objects");
     FState.Config.UserNames.Clear();
     FState.Config.ComputerNames.Clear();
     FState.Config.ClientNames.Clear();
     if (comAllowed) {
         OndaExit();
-        if (FState.CoInitOK >= 0) {
-            try {
-                FPlatform.Com->Uninitialize();
-            } catch (...) {
-            }
-        }
+        if (FState.CoInitOK >= 0) FPlatform.Com->Uninitialize();
     } else {
         // At process exit the server may no longer be reachable and a cross-process call
         // could hang the exit: the connection is abandoned, the imaging application sees
@@ -103,27 +95,28 @@ void TLink::Unload(bool comAllowed) {
     FLoaded = false;
 }
 
-std::int32_t TLink::OndaInit(TProcMsgs Pm) {
+template <typename TWork>
+std::int32_t TLink::Reported(TWork&& Work) {
     try {
-        linklog::Message("OndaInit");
-        return OndaInitI(nullptr, Pm, FPlatform.Windows->ActiveWindow());
+        return Work();
     } catch (...) {
-        HandleExportError(ExceptionMessage(std::current_exception()));
+        FState.ReturnText = ExceptionMessage(std::current_exception());
+        Notice(control::TNotice::Error, FState.ReturnText);
         return dde_Error;
     }
 }
 
+std::int32_t TLink::OndaInit(TProcMsgs Pm) {
+    linklog::Message("OndaInit");
+    return Reported([&] { return OndaInitI(nullptr, Pm, FPlatform.Windows->ActiveWindow()); });
+}
+
 std::int32_t TLink::OndaInit2W(const char* IniP, TProcMsgs2w Pm, TWindowHandle PrevWnd) {
-    try {
-        linklog::Message("OndaInit2W");
-        // A refused (re-entrant) call changes nothing, not even the stored procedure.
-        if (FState.ExecutingCmd) return dde_Error;
-        FState.ProcMsgs2w = Pm;
-        return OndaInitI(IniP, nullptr, PrevWnd);
-    } catch (...) {
-        HandleExportError(ExceptionMessage(std::current_exception()));
-        return dde_Error;
-    }
+    linklog::Message("OndaInit2W");
+    // A refused (re-entrant) call changes nothing, not even the stored procedure.
+    if (FState.ExecutingCmd) return dde_Error;
+    FState.ProcMsgs2w = Pm;
+    return OndaInitI(IniP, nullptr, PrevWnd);
 }
 
 std::int32_t TLink::OndaInitI(const char* IniP, TProcMsgs /*Pm*/, TWindowHandle PrevWnd) {
@@ -132,12 +125,7 @@ std::int32_t TLink::OndaInitI(const char* IniP, TProcMsgs /*Pm*/, TWindowHandle 
     // The guard covers the whole call, the error box included, so nothing re-enters the
     // link while the user reads the message.
     TExecutingGuard guard(FState.ExecutingCmd);
-    try {
-        return InitI(IniP, PrevWnd);
-    } catch (...) {
-        HandleExportError(ExceptionMessage(std::current_exception()));
-        return dde_Error;
-    }
+    return Reported([&] { return InitI(IniP, PrevWnd); });
 }
 
 std::int32_t TLink::InitI(const char* IniP, TWindowHandle PrevWnd) {
@@ -156,23 +144,13 @@ std::int32_t TLink::InitI(const char* IniP, TWindowHandle PrevWnd) {
     return FControl.ConnectOndarix(settings) ? dde_Ok : dde_NoConnect;
 }
 
-void TLink::HandleExportError(const std::wstring& message) {
-    FState.ReturnText = message;
-    Notice(control::TNotice::Error, message);
-}
-
 std::int32_t TLink::OndaCommand(const char* c) {
     linklog::TMethodTrack track("OndaCommand");
     if (FState.ExecutingCmd) return dde_Error;
     TExecutingGuard guard(FState.ExecutingCmd);
-    try {
-        return Command(c);
-    } catch (...) {
-        // An error outside the server call (the restart check's range errors, an
-        // unreadable registry value) is reported as the initialisation reports its errors.
-        HandleExportError(ExceptionMessage(std::current_exception()));
-        return dde_Error;
-    }
+    // An error outside the server call (the restart check's range errors, an unreadable
+    // registry value) is reported as the initialisation reports its errors.
+    return Reported([&] { return Command(c); });
 }
 
 std::wstring StampCommand(const std::wstring& c, const std::wstring& ForceExtRoleID,

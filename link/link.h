@@ -60,8 +60,10 @@ class TLink final : private control::TControlNotices {
     std::int32_t Deliver(std::wstring s);
     // Puts a command on the clipboard; false when the clipboard could not take it.
     bool SendClip(const std::wstring& s);
-    // An error of an initialisation or a command: the result text and an error box.
-    void HandleExportError(const std::wstring& message);
+    // Runs the work of an initialisation or a command: an error it raises becomes the result
+    // text, an error box and dde_Error. The link's one catch of the exports' errors.
+    template <typename TWork>
+    std::int32_t Reported(TWork&& Work);
     // What the control needs for a start or a connection.
     control::TControlSettings ControlSettings() const;
     TUserMessages Messages() const;

@@ -52,6 +52,7 @@ class TComApartment {
   public:
     virtual ~TComApartment() = default;
     // Initialises a single-threaded apartment; returns the status code (negative: failed).
+    // Neither raises.
     virtual std::int32_t Initialize() = 0;
     virtual void Uninitialize() = 0;
 };
