@@ -247,11 +247,10 @@ void TOndarixControl::CheckRestartOndarix(const TControlSettings& Settings) {
         }
     }
     if (FState.Ox3) return;
-    // Every start made here takes the executable from the configuration again, whatever
-    // closed the connection (a dead server, ONDA_EXIT, a failed start). Without "oxprogram"
-    // the start then goes back through the registry and runs the registered executable in
-    // its own folder; kept from the last start, the registered path would count as
-    // configured and take its folder from the working-folder settings instead.
+    // Every start made here reads "oxprogram" from the configuration file again, whatever
+    // closed the connection (a dead server, ONDA_EXIT, a failed start): an empty setting
+    // sends every restart back through the registry, which gives the registered executable
+    // its own folder (the working-folder settings are for a configured program only).
     TControlSettings again = Settings;
     again.OxProgram = ReadOxProgram(*FPlatform.Ini, Settings.IniFn);
     if (DoStartOndarix(again)) ConnectOndarix(again);

@@ -13,7 +13,6 @@
 namespace deruz::link {
 
 using systools::LowerCase;
-using systools::Utf8FromWide;
 
 namespace {
 
