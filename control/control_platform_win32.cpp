@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <iterator>
 #include <vector>
 
 #include "logging/base/strings.h"
@@ -106,13 +107,13 @@ class TWinSystemInfo final : public TSystemInfo {
     }
     std::wstring ComputerName() override {
         wchar_t name[16] = {};
-        DWORD size = 16;
+        DWORD size = static_cast<DWORD>(std::size(name));
         if (!GetComputerNameW(name, &size)) return {};
         return std::wstring(name, size);
     }
     std::wstring UserName() override {
         wchar_t name[257] = {};
-        DWORD size = 257;
+        DWORD size = static_cast<DWORD>(std::size(name));
         if (!GetUserNameW(name, &size)) return {};
         return std::wstring(name);
     }

@@ -8,13 +8,11 @@
 #include "link/link_config.h"
 #include "link/link_errors.h"
 #include "link/link_log.h"
-#include "link/msg_handler.h"
 #include "systools/wide_text.h"
 
 namespace deruz::link {
 
 using systools::LowerCase;
-using systools::Utf8FromWide;
 
 namespace {
 
@@ -30,34 +28,27 @@ class TExecutingGuard {
     bool& FFlag;
 };
 
-// The library path as the link keeps it: at most 256 characters.
-constexpr std::size_t kMaxDllFn = 256;
-
 }  // namespace
 
 std::wstring MkYesNo(bool b) {
     return b ? L"yes" : L"no";
 }
 
-TLink::TLink(const TLinkPlatform& platform, TLinkSteps* steps)
-    : FPlatform(platform),
-      FSteps(steps != nullptr ? steps : &FOwnSteps),
-      FControl(FState, FPlatform.Control, *this) {}
+TLink::TLink(const TLinkPlatform& Platform)
+    : FPlatform(Platform), FControl(FPlatform.Control, *this) {}
 
-void TOndarixSteps::ResolveConfiguration(TLink& Link, const std::wstring& IniP) {
-    link::ResolveConfiguration(Link.State(), IniP, Link.Platform().Control, Link);
-}
-
-void TOndarixSteps::ShowConfigInfo(TLink& Link) {
-    Link.ShowConfigInfo(L"");
-}
-
-bool TOndarixSteps::StartOrFind(TLink& Link) {
-    return Link.Control().DoStartOndarix();
-}
-
-bool TOndarixSteps::Connect(TLink& Link) {
-    return Link.Control().ConnectOndarix();
+control::TControlSettings TLink::ControlSettings() const {
+    control::TControlSettings settings;
+    settings.IniFn = FState.Config.IniFn;
+    settings.OxProgram = FState.Config.OxApp;
+    settings.StartUpDelay = FState.Config.StartUpDelay;
+    settings.UseMutex = FState.Config.UseMutex;
+    settings.UsePid = FState.Config.UsePid;
+    settings.UseMarshalling = FState.Config.UseMarshalling;
+    settings.LinkMode = FState.Config.LinkMode;
+    settings.AppPrevWnd = FState.AppPrevWnd;
+    settings.DllFn = FState.DllFn;
+    return settings;
 }
 
 void TLink::Load() {
@@ -65,14 +56,12 @@ void TLink::Load() {
     FLoaded = true;
     try {
         linklog::Start();
+        FControl.SetLog(linklog::SiLog());
         linklog::Message("OxDde32 logging started");
         linklog::TMethodTrack track("OxDde32 loaded");
         FState.CoInitOK = FPlatform.Com->Initialize();
         FState.DllFn = FPlatform.Module->ModulePath().substr(0, kMaxDllFn);
         FState.DllVersion = FPlatform.Module->FileVersion(FState.DllFn);
-        FState.UserNames = std::make_unique<systools::TStringList>();
-        FState.ComputerNames = std::make_unique<systools::TStringList>();
-        FState.ClientNames = std::make_unique<systools::TStringList>();
     } catch (...) {
         // A failing load step leaves the link usable with what it has: every later step
         // tolerates missing values, and nothing may reach the host's loader.
@@ -81,62 +70,52 @@ void TLink::Load() {
 
 void TLink::Unload(bool comAllowed) {
     if (!FLoaded) return;
-    try {
-        linklog::Message("Freeing global objects");
-    } catch (...) {
-    }
-    FState.UserNames.reset();
-    FState.ComputerNames.reset();
-    FState.ClientNames.reset();
+    linklog::Message("Freeing global objects");
+    FState.Config.UserNames.Clear();
+    FState.Config.ComputerNames.Clear();
+    FState.Config.ClientNames.Clear();
     if (comAllowed) {
         OndaExit();
-        if (FState.CoInitOK >= 0) {
-            try {
-                FPlatform.Com->Uninitialize();
-            } catch (...) {
-            }
-        }
+        if (FState.CoInitOK >= 0) FPlatform.Com->Uninitialize();
     } else {
         // At process exit the server may no longer be reachable and a cross-process call
         // could hang the exit: the connection is abandoned, the imaging application sees
         // its client go away.
-        (void)FState.Ox3.release();
-        (void)FState.MsgHandler.release();
+        FControl.Abandon();
     }
     FState.ReturnText.clear();
     FState.ReturnTextAnsi.clear();
-    FState.ForceExtRoleID.clear();
-    FState.MainIniFn.clear();
-    FState.IniFn.clear();
-    FState.OxApp.clear();
-    FState.OxDir.clear();
-    FState.LinkPID.clear();
-    FState.OxVersion.clear();
+    FState.Config.ForceExtRoleID.clear();
+    FState.Config.MainIniFn.clear();
+    FState.Config.IniFn.clear();
+    FState.Config.OxApp.clear();
+    FControl.Forget();
     FState.DllVersion.clear();
     FLoaded = false;
 }
 
-std::int32_t TLink::OndaInit(TProcMsgs Pm) {
+template <typename TWork>
+std::int32_t TLink::Reported(TWork&& Work) {
     try {
-        linklog::Message("OndaInit");
-        return OndaInitI(nullptr, Pm, FPlatform.Windows->ActiveWindow());
+        return Work();
     } catch (...) {
-        HandleExportError(ExceptionMessage(std::current_exception()));
+        FState.ReturnText = ExceptionMessage(std::current_exception());
+        Notice(control::TNotice::Error, FState.ReturnText);
         return dde_Error;
     }
 }
 
+std::int32_t TLink::OndaInit(TProcMsgs Pm) {
+    linklog::Message("OndaInit");
+    return Reported([&] { return OndaInitI(nullptr, Pm, FPlatform.Windows->ActiveWindow()); });
+}
+
 std::int32_t TLink::OndaInit2W(const char* IniP, TProcMsgs2w Pm, TWindowHandle PrevWnd) {
-    try {
-        linklog::Message("OndaInit2W");
-        // A refused (re-entrant) call changes nothing, not even the stored procedure.
-        if (FState.ExecutingCmd) return dde_Error;
-        FState.ProcMsgs2w = Pm;
-        return OndaInitI(IniP, nullptr, PrevWnd);
-    } catch (...) {
-        HandleExportError(ExceptionMessage(std::current_exception()));
-        return dde_Error;
-    }
+    linklog::Message("OndaInit2W");
+    // A refused (re-entrant) call changes nothing, not even the stored procedure.
+    if (FState.ExecutingCmd) return dde_Error;
+    FState.ProcMsgs2w = Pm;
+    return OndaInitI(IniP, nullptr, PrevWnd);
 }
 
 std::int32_t TLink::OndaInitI(const char* IniP, TProcMsgs /*Pm*/, TWindowHandle PrevWnd) {
@@ -145,46 +124,32 @@ std::int32_t TLink::OndaInitI(const char* IniP, TProcMsgs /*Pm*/, TWindowHandle 
     // The guard covers the whole call, the error box included, so nothing re-enters the
     // link while the user reads the message.
     TExecutingGuard guard(FState.ExecutingCmd);
-    try {
-        return InitI(IniP, PrevWnd);
-    } catch (...) {
-        HandleExportError(ExceptionMessage(std::current_exception()));
-        return dde_Error;
-    }
+    return Reported([&] { return InitI(IniP, PrevWnd); });
 }
 
 std::int32_t TLink::InitI(const char* IniP, TWindowHandle PrevWnd) {
     FState.AppPrevWnd = PrevWnd;
-    if (FState.Ox3) return dde_Ok;
-    FSteps->ResolveConfiguration(*this, FPlatform.Ansi->ToWide(IniP));
-    if (!FState.DetectOndarix) {
-        FSteps->ShowConfigInfo(*this);
+    if (FControl.Connected()) return dde_Ok;
+    FState.Config = ResolveConfiguration(FPlatform.Ansi->ToWide(IniP), FState.DllFn, FState.Config,
+                                         FPlatform.Control, Messages());
+    if (!FState.Config.DetectOndarix) {
+        // No start: the summary shows the configured program and what the last start left.
+        const control::TControlState& control = FControl.State();
+        ShowConfigInfo({FState.Config.OxApp, control.OxDir, control.LinkPID, L""});
         return dde_Ok;
     }
-    if (!FSteps->StartOrFind(*this)) return dde_NoConnect;
-    return FSteps->Connect(*this) ? dde_Ok : dde_NoConnect;
-}
-
-void TLink::HandleExportError(const std::wstring& message) {
-    FState.ReturnText = message;
-    try {
-        ErrMsg(message);
-    } catch (...) {
-    }
+    const control::TControlSettings settings = ControlSettings();
+    if (!FControl.DoStartOndarix(settings)) return dde_NoConnect;
+    return FControl.ConnectOndarix(settings) ? dde_Ok : dde_NoConnect;
 }
 
 std::int32_t TLink::OndaCommand(const char* c) {
     linklog::TMethodTrack track("OndaCommand");
     if (FState.ExecutingCmd) return dde_Error;
     TExecutingGuard guard(FState.ExecutingCmd);
-    try {
-        return Command(c);
-    } catch (...) {
-        // An error outside the server call (the restart check's range errors, an
-        // unreadable registry value) is reported as the initialisation reports its errors.
-        HandleExportError(ExceptionMessage(std::current_exception()));
-        return dde_Error;
-    }
+    // An error outside the server call (the restart check's range errors, an unreadable
+    // registry value) is reported as the initialisation reports its errors.
+    return Reported([&] { return Command(c); });
 }
 
 std::wstring StampCommand(const std::wstring& c, const std::wstring& ForceExtRoleID,
@@ -219,30 +184,19 @@ std::wstring StampCommand(const std::wstring& c, const std::wstring& ForceExtRol
 
 std::int32_t TLink::Command(const char* c) {
     FState.ReturnText.clear();
-    std::wstring s =
-        StampCommand(FPlatform.Ansi->ToWide(c), FState.ForceExtRoleID, FState.ForceDentistID);
-    FControl.CheckRestartOndarix();
+    std::wstring s = StampCommand(FPlatform.Ansi->ToWide(c), FState.Config.ForceExtRoleID,
+                                  FState.Config.ForceDentistID);
+    FControl.CheckRestartOndarix(ControlSettings());
     return Deliver(std::move(s));
 }
 
 std::int32_t TLink::Deliver(std::wstring s) {
-    switch (FState.LinkMode) {
+    switch (FState.Config.LinkMode) {
         case lmNormal: {
-            if (!FState.Ox3) return dde_Error;
-            try {
-                if (FState.Debug == 1) Msg(L"Sending AdminCommand to Ondarix:\r\n\r\n" + s);
-                std::wstring text;
-                const std::int32_t result = FState.Ox3->AdminCommand(s, text);
-                if (FState.Debug == 1) {
-                    Msg(L"AdminCommand Result: (" + std::to_wstring(result) + L", " + text + L")");
-                }
-                FState.ReturnText = text;
-                return result;
-            } catch (...) {
-                ErrMsg(L"Exception occured while sending AdminCommand: \r\n\r\n" +
-                       ExceptionMessage(std::current_exception()));
-                return dde_Error;
-            }
+            const auto answer = FControl.Send(s);
+            if (!answer) return dde_Error;
+            FState.ReturnText = answer->Text;
+            return answer->Result;
         }
         case lmClipboard: {
             const bool setsReturnWnd = LowerCase(s).find(L"setreturnwnd") != std::wstring::npos;
@@ -250,12 +204,12 @@ std::int32_t TLink::Deliver(std::wstring s) {
                 FState.ReturnText.clear();
                 return dde_Ok;
             }
-            if (FState.SetActiveWnd && !setsReturnWnd) {
+            if (FState.Config.SetActiveWnd && !setsReturnWnd) {
                 if (FState.AppPrevWnd == 0) FState.AppPrevWnd = FPlatform.Windows->ActiveWindow();
                 s = L"%OXCMD%=setreturnwnd|11~" +
                     std::to_wstring(static_cast<std::int64_t>(FState.AppPrevWnd)) + L"\r\n" + s;
             }
-            if (FState.Debug == 1) Msg(L"Sending clipboard to Ondarix:\r\n\r\n" + s);
+            Notice(control::TNotice::Detail, L"Sending clipboard to Ondarix:\r\n\r\n" + s);
             if (SendClip(s)) {
                 FState.ReturnText.clear();
                 return dde_Ok;
@@ -265,7 +219,7 @@ std::int32_t TLink::Deliver(std::wstring s) {
         }
         default:
             FState.ReturnText =
-                L"Invalid linkmode " + std::to_wstring(static_cast<int>(FState.LinkMode));
+                L"Invalid linkmode " + std::to_wstring(static_cast<int>(FState.Config.LinkMode));
             return dde_Error;
     }
 }
@@ -283,21 +237,9 @@ std::int32_t TLink::OndaExit() {
     linklog::TMethodTrack track("OndaExit");
     if (FState.ExecutingCmd) return dde_Ok;
     TExecutingGuard guard(FState.ExecutingCmd);
-    if (!FState.Ox3) return dde_Ok;
-    try {
-        if (FState.Debug >= 1) Msg(L"Closing connection with Ondarix");
-    } catch (...) {
-    }
-    try {
-        FState.Ox3->Terminate();
-    } catch (...) {
-    }
-    try {
-        FState.Ox3->Disconnect();
-    } catch (...) {
-    }
-    FState.Ox3.reset();
-    FState.MsgHandler.reset();
+    if (!FControl.Connected()) return dde_Ok;
+    Notice(control::TNotice::Info, L"Closing connection with Ondarix");
+    FControl.Close();
     return dde_Ok;
 }
 
@@ -324,37 +266,39 @@ std::int32_t TLink::OndaGetErrorStrBuf(char* Buf, std::int32_t BufLen) {
     return static_cast<std::int32_t>(std::strlen(Buf));
 }
 
-std::wstring TLink::BoxText(const std::wstring& Msg) const {
-    return L"Link-DLL: " + LowerCase(FState.DllFn.substr(0, kMaxDllFn)) + L" [" +
-           FState.DllVersion + L"]\r\n\r\n" + Msg;
+void TLink::Notice(control::TNotice Kind, const std::wstring& Text) {
+    if (!control::NoticeShown(Kind, FState.Config.Debug, FState.ProcMsgs2w != nullptr)) return;
+    if (Kind == control::TNotice::Error) {
+        Messages().ErrMsg(Text);
+    } else {
+        Messages().Msg(Text);
+    }
 }
 
-void TLink::ErrMsg(const std::wstring& Msg) {
-    linklog::Message("ErrMsg: " + Utf8FromWide(Msg));
-    FPlatform.Boxes->Show(kBoxCaption, BoxText(Msg), kErrorBoxStyle);
+TUserMessages TLink::Messages() const {
+    return TUserMessages(*FPlatform.Boxes, FState.DllFn, FState.DllVersion);
 }
 
-void TLink::ShowConfigInfo(const std::wstring& OxCmdLine) {
-    if (FState.Debug != 1) return;
-    Msg(ConfigInfoText(FState, OxCmdLine));
+void TLink::ShowConfigInfo(const control::TStartFacts& Start) {
+    Notice(control::TNotice::Detail, ConfigInfoText(FState, Start));
 }
 
-std::unique_ptr<control::TServerEvents> TLink::NewMsgHandler() {
-    return std::make_unique<TMsgHandler>(*this);
+void TLink::Wakeup() {
+    if (FState.AppPrevWnd != 0) FPlatform.Windows->SetForegroundWindow(FState.AppPrevWnd);
 }
 
-logging::TSiSession* TLink::Log() {
-    return linklog::SiLog();
+void TLink::CommandReady(const std::wstring& ResultText) {
+    FState.ReturnText = ResultText;
 }
 
-std::wstring ConfigInfoText(const TLinkState& State, const std::wstring& OxCmdLine) {
-    auto entries = [](const systools::TStringList* list) {
+std::wstring ConfigInfoText(const TLinkState& State, const control::TStartFacts& Start) {
+    auto entries = [](const systools::TStringList& list) {
         std::wstring text;
-        for (int i = 0; list != nullptr && i < list->Count(); ++i) text += (*list)[i] + L"\r\n";
+        for (int i = 0; i < list.Count(); ++i) text += list[i] + L"\r\n";
         return text;
     };
     std::wstring mode;
-    switch (State.LinkMode) {
+    switch (State.Config.LinkMode) {
         case lmNormal:
             mode = L"Normal";
             break;
@@ -365,36 +309,31 @@ std::wstring ConfigInfoText(const TLinkState& State, const std::wstring& OxCmdLi
             mode = L"Microsoft Virtual Channel";
             break;
         default:
-            mode = std::to_wstring(static_cast<int>(State.LinkMode));
+            mode = std::to_wstring(static_cast<int>(State.Config.LinkMode));
             break;
     }
     wchar_t wnd[32];
     std::swprintf(wnd, 32, L"%.8llX", static_cast<unsigned long long>(State.AppPrevWnd));
 
     std::vector<std::wstring> lines;
-    lines.push_back(L"Inifile: " + State.IniFn);
-    lines.push_back(L"Program name: " + State.OxApp);
-    lines.push_back(L"Working dir: " + State.OxDir);
-    if (!OxCmdLine.empty()) lines.push_back(L"Start command: " + OxCmdLine);
+    lines.push_back(L"Inifile: " + State.Config.IniFn);
+    lines.push_back(L"Program name: " + Start.OxApp);
+    lines.push_back(L"Working dir: " + Start.OxDir);
+    if (!Start.CommandLine.empty()) lines.push_back(L"Start command: " + Start.CommandLine);
     lines.push_back(L"Wait Time: " + std::to_wstring(control::WaitTime) + L" ms");
-    lines.push_back(L"Startup delay: " + std::to_wstring(State.StartUpDelay) + L" ms");
+    lines.push_back(L"Startup delay: " + std::to_wstring(State.Config.StartUpDelay) + L" ms");
     lines.push_back(std::wstring(L"AppWnd: ") + wnd);
-    lines.push_back(L"Use Mutex: " + MkYesNo(State.UseMutex));
+    lines.push_back(L"Use Mutex: " + MkYesNo(State.Config.UseMutex));
     lines.push_back(L"Link mode: " + mode);
-    lines.push_back(L"Use PID: " + MkYesNo(!State.LinkPID.empty()) + L" (PID=" + State.LinkPID +
+    lines.push_back(L"Use PID: " + MkYesNo(!Start.LinkPID.empty()) + L" (PID=" + Start.LinkPID +
                     L")");
-    lines.push_back(L"DetectOndarix: " + MkYesNo(State.DetectOndarix));
-    lines.push_back(L"Seperate user profiles: " + entries(State.UserNames.get()));
-    lines.push_back(L"Seperate computer profiles: " + entries(State.ComputerNames.get()));
-    lines.push_back(L"Seperate client profiles: " + entries(State.ClientNames.get()));
+    lines.push_back(L"DetectOndarix: " + MkYesNo(State.Config.DetectOndarix));
+    lines.push_back(L"Seperate user profiles: " + entries(State.Config.UserNames));
+    lines.push_back(L"Seperate computer profiles: " + entries(State.Config.ComputerNames));
+    lines.push_back(L"Seperate client profiles: " + entries(State.Config.ClientNames));
     std::wstring text;
     for (std::size_t i = 0; i < lines.size(); ++i) text += (i ? L"\r\n" : L"") + lines[i];
     return text;
-}
-
-void TLink::Msg(const std::wstring& Msg) {
-    linklog::Message("Msg: " + Utf8FromWide(Msg));
-    FPlatform.Boxes->Show(kBoxCaption, BoxText(Msg), kInfoBoxStyle);
 }
 
 }  // namespace deruz::link

@@ -1,5 +1,7 @@
 #include "link/link_config.h"
 
+#include "control/config_file.h"
+#include "control/notices.h"
 #include "systools/strings.h"
 #include "systools/wide_text.h"
 
@@ -7,10 +9,11 @@ namespace deruz::link {
 
 namespace {
 
-constexpr wchar_t kSection[] = L"OndarixDDE";
+using control::kIniSection;
+using control::kTextChars;
+
 constexpr wchar_t kProfiles[] = L"Profiles";
 constexpr std::size_t kListChars = 1500;
-constexpr std::size_t kTextChars = 512;
 
 bool IsDelimiter(wchar_t c) {
     return c == L'\\' || c == L'/' || c == L':';
@@ -33,15 +36,11 @@ std::wstring ExtractFileName(const std::wstring& Path) {
 }
 
 void AppendNames(control::TIniReader& Ini, const std::wstring& MainIniFn, const wchar_t* Key,
-                 systools::TStringList* List) {
+                 systools::TStringList& List) {
     const std::wstring text = Ini.ReadString(MainIniFn, kProfiles, Key, L"", kListChars);
     static const systools::TSysCharSet separators = systools::SysCharSet(L",;");
     static const systools::TSysCharSet whiteSpace = systools::SysCharSet(L" ");
-    systools::SysExtractStrings(separators, whiteSpace, text.c_str(), List, true);
-}
-
-bool Contains(const systools::TStringList* List, const std::wstring& Name) {
-    return List != nullptr && List->IndexOf(Name) >= 0;
+    systools::SysExtractStrings(separators, whiteSpace, text.c_str(), &List, true);
 }
 
 std::wstring Format1(const wchar_t* Prefix, const std::wstring& Value, const wchar_t* Suffix) {
@@ -59,86 +58,92 @@ std::wstring CreateCustomIniFn(const std::wstring& MainIniFn, const std::wstring
     return stem + L"_" + AppendStr + L".ini";
 }
 
-void ResolveConfiguration(TLinkState& State, const std::wstring& IniP,
-                          const control::TControlPlatform& Platform, control::TControlHost& Host) {
+TLinkConfig ResolveConfiguration(const std::wstring& IniP, const std::wstring& DllFn,
+                                 const TLinkConfig& InForce,
+                                 const control::TControlPlatform& Platform,
+                                 const TUserMessages& Messages) {
     control::TIniReader& ini = *Platform.Ini;
     control::TFileSystem& files = *Platform.Files;
     control::TSystemInfo& system = *Platform.System;
-    const std::wstring dllFolder = ExtractFilePath(State.DllFn);
+    const std::wstring dllFolder = ExtractFilePath(DllFn);
+    TLinkConfig config;
 
     // The main file: in the host's folder when it names one that holds it, else beside the
     // library.
     std::wstring folder = !IniP.empty() && files.DirectoryExists(IniP) ? IniP : dllFolder;
     if (!files.FileExists(WithTrailingDelimiter(folder) + kMainIniName)) folder = dllFolder;
-    State.MainIniFn = WithTrailingDelimiter(folder) + kMainIniName;
+    config.MainIniFn = WithTrailingDelimiter(folder) + kMainIniName;
 
-    const std::int32_t debug = ini.ReadInteger(State.MainIniFn, kSection, L"Debug", 0);
+    const std::int32_t debug = ini.ReadInteger(config.MainIniFn, kIniSection, L"Debug", 0);
     if (debug < 0) throw control::RangeCheckError();
-    State.Debug = debug;
+    config.Debug = debug;
+    // The profile choice is shown under the level just read, not the one still in force.
+    auto showStep = [&](const std::wstring& Text) {
+        if (control::NoticeShown(control::TNotice::Detail, config.Debug, false)) Messages.Msg(Text);
+    };
 
-    State.IniFn.clear();
-    AppendNames(ini, State.MainIniFn, L"Users", State.UserNames.get());
-    AppendNames(ini, State.MainIniFn, L"Clients", State.ClientNames.get());
-    AppendNames(ini, State.MainIniFn, L"Computers", State.ComputerNames.get());
+    config.UserNames = InForce.UserNames;
+    config.ClientNames = InForce.ClientNames;
+    config.ComputerNames = InForce.ComputerNames;
+    AppendNames(ini, config.MainIniFn, L"Users", config.UserNames);
+    AppendNames(ini, config.MainIniFn, L"Clients", config.ClientNames);
+    AppendNames(ini, config.MainIniFn, L"Computers", config.ComputerNames);
 
     // Profiles: remote client (only inside a remote session), then computer, then user.
     std::wstring client = system.Environment(L"CLIENTNAME", kListChars);
     if (systools::SameTextIgnoreCase(client, L"CONSOLE")) client.clear();
     if (system.IsRemoteSession() && !client.empty()) {
-        if (Contains(State.ClientNames.get(), L"$rdp")) {
-            State.IniFn = CreateCustomIniFn(State.MainIniFn, L"$rdp");
-        } else if (Contains(State.ClientNames.get(), client)) {
-            State.IniFn = CreateCustomIniFn(State.MainIniFn, client);
+        if (config.ClientNames.IndexOf(L"$rdp") >= 0) {
+            config.IniFn = CreateCustomIniFn(config.MainIniFn, L"$rdp");
+        } else if (config.ClientNames.IndexOf(client) >= 0) {
+            config.IniFn = CreateCustomIniFn(config.MainIniFn, client);
         }
-        if (State.Debug == 1) {
-            Host.Msg(Format1(L"running in RDP session, clientname='", client, L"'"));
-        }
-        if (!State.IniFn.empty() && State.Debug == 1) {
-            Host.Msg(L"using clientname=" + State.IniFn);
-        }
+        showStep(Format1(L"running in RDP session, clientname='", client, L"'"));
+        if (!config.IniFn.empty()) showStep(L"using clientname=" + config.IniFn);
     }
-    if (State.IniFn.empty()) {
+    if (config.IniFn.empty()) {
         const std::wstring computer = system.ComputerName();
-        if (Contains(State.ComputerNames.get(), computer)) {
-            State.IniFn = CreateCustomIniFn(State.MainIniFn, computer);
-            if (State.Debug == 1) Host.Msg(L"using computername=" + State.IniFn);
+        if (config.ComputerNames.IndexOf(computer) >= 0) {
+            config.IniFn = CreateCustomIniFn(config.MainIniFn, computer);
+            showStep(L"using computername=" + config.IniFn);
         }
     }
-    if (State.IniFn.empty()) {
+    if (config.IniFn.empty()) {
         const std::wstring user = system.UserName();
-        if (Contains(State.UserNames.get(), user)) {
-            State.IniFn = CreateCustomIniFn(State.MainIniFn, user);
-            if (State.Debug == 1) Host.Msg(L"using username=" + State.IniFn);
+        if (config.UserNames.IndexOf(user) >= 0) {
+            config.IniFn = CreateCustomIniFn(config.MainIniFn, user);
+            showStep(L"using username=" + config.IniFn);
         }
     }
-    if (!State.IniFn.empty()) {
+    if (!config.IniFn.empty()) {
         // A profile always lies beside the library and starts as a copy of the main file.
-        State.IniFn = dllFolder + ExtractFileName(State.IniFn);
-        if (!files.FileExists(State.IniFn)) files.CopyNew(State.MainIniFn, State.IniFn);
+        config.IniFn = dllFolder + ExtractFileName(config.IniFn);
+        if (!files.FileExists(config.IniFn)) files.CopyNew(config.MainIniFn, config.IniFn);
     } else {
-        State.IniFn = State.MainIniFn;
+        config.IniFn = config.MainIniFn;
     }
 
-    const std::wstring& f = State.IniFn;
-    State.StartUpDelay =
-        static_cast<std::uint32_t>(ini.ReadInteger(f, kSection, L"StartUpDelay", 400));
-    State.UseMutex = ini.ReadInteger(f, kSection, L"UseMutex", 1) != 0;
-    if (ini.ReadInteger(f, kSection, L"UseClipboard", 0) != 0) {
-        State.LinkMode = lmClipboard;
-    } else if (ini.ReadInteger(f, kSection, L"UseMsVirtualChannel", 0) != 0) {
-        State.LinkMode = lmMsVirtualChannel;
+    const std::wstring& f = config.IniFn;
+    config.StartUpDelay =
+        static_cast<std::uint32_t>(ini.ReadInteger(f, kIniSection, L"StartUpDelay", 400));
+    config.UseMutex = ini.ReadInteger(f, kIniSection, L"UseMutex", 1) != 0;
+    if (ini.ReadInteger(f, kIniSection, L"UseClipboard", 0) != 0) {
+        config.LinkMode = lmClipboard;
+    } else if (ini.ReadInteger(f, kIniSection, L"UseMsVirtualChannel", 0) != 0) {
+        config.LinkMode = lmMsVirtualChannel;
     } else {
-        State.LinkMode = lmNormal;
+        config.LinkMode = lmNormal;
     }
-    State.UsePid = ini.ReadInteger(f, kSection, L"UsePid", 0) != 0;
-    State.UseMarshalling = ini.ReadInteger(f, kSection, L"UseMarshalling", 1) != 0;
-    State.DetectOndarix = ini.ReadInteger(f, kSection, L"DetectOndarix", 1) != 0;
-    State.SetActiveWnd = ini.ReadInteger(f, kSection, L"SetActiveWindow", 0) != 0;
-    State.OxApp = systools::LowerCase(ini.ReadString(f, kSection, L"oxprogram", L"", kTextChars));
-    const std::int32_t dentist = ini.ReadInteger(f, kSection, L"ForceDentistID", 0);
+    config.UsePid = ini.ReadInteger(f, kIniSection, L"UsePid", 0) != 0;
+    config.UseMarshalling = ini.ReadInteger(f, kIniSection, L"UseMarshalling", 1) != 0;
+    config.DetectOndarix = ini.ReadInteger(f, kIniSection, L"DetectOndarix", 1) != 0;
+    config.SetActiveWnd = ini.ReadInteger(f, kIniSection, L"SetActiveWindow", 0) != 0;
+    config.OxApp = control::ReadOxProgram(ini, f);
+    const std::int32_t dentist = ini.ReadInteger(f, kIniSection, L"ForceDentistID", 0);
     if (dentist < 0) throw control::RangeCheckError();
-    State.ForceDentistID = dentist;
-    State.ForceExtRoleID = ini.ReadString(f, kSection, L"ForceExtRoleID", L"", kTextChars);
+    config.ForceDentistID = dentist;
+    config.ForceExtRoleID = ini.ReadString(f, kIniSection, L"ForceExtRoleID", L"", kTextChars);
+    return config;
 }
 
 }  // namespace deruz::link

@@ -52,6 +52,7 @@ class TComApartment {
   public:
     virtual ~TComApartment() = default;
     // Initialises a single-threaded apartment; returns the status code (negative: failed).
+    // Neither raises.
     virtual std::int32_t Initialize() = 0;
     virtual void Uninitialize() = 0;
 };
@@ -60,7 +61,7 @@ class TComApartment {
 class TModuleInfo {
   public:
     virtual ~TModuleInfo() = default;
-    // Full path of the library file, at most 256 characters.
+    // Full path of the library file.
     virtual std::wstring ModulePath() = 0;
     // File version text of a file ("" when it has none).
     virtual std::wstring FileVersion(const std::wstring& path) = 0;

@@ -1,6 +1,7 @@
 #include "link/link_platform_win32.h"
 
 #include <cstring>
+#include <cwchar>
 
 #include "control/control_platform_win32.h"
 #include "link/win32_api.h"
@@ -89,9 +90,11 @@ class TWinModuleInfo final : public TModuleInfo {
   public:
     explicit TWinModuleInfo(HMODULE module) : FModule(module) {}
     std::wstring ModulePath() override {
-        wchar_t path[257] = {};
-        const DWORD n = GetModuleFileNameW(FModule, path, 257);
-        return std::wstring(path, n > 256 ? 256 : n);
+        // The longest path the system knows; the link cuts it to its own limit.
+        std::wstring path(32768, L'\0');
+        GetModuleFileNameW(FModule, path.data(), static_cast<DWORD>(path.size()));
+        path.resize(std::wcslen(path.c_str()));
+        return path;
     }
     std::wstring FileVersion(const std::wstring& path) override {
         return systools::GetFileVersionFromFile(path);

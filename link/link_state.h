@@ -1,7 +1,9 @@
-// The global link state: one instance per loaded library, read and written by the exports,
-// the configuration, the command channel, the event relay and the imaging-application
-// control (whose part, TControlState, it extends). Everything starts at zero, empty, false or
-// null; the load steps fill in the few values marked "set at load".
+// The link's global state: one instance per loaded library, read and written by the exports,
+// the command channel and the relay of the server's events; the configuration in force is
+// one value, replaced by each initialisation that resolves it. Everything
+// starts at zero, empty, false or null; the load steps fill in the few values marked "set at
+// load". What the imaging-application control finds and makes (the instance, its paths, the
+// connection) is the control's own.
 //
 // Thread-safety: none. The host calls every export from the thread that loaded the library
 // (COM is initialised for that thread only); re-entry on that thread is refused through
@@ -9,30 +11,24 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
-#include "control/control_state.h"
+#include "link/link_config.h"
 #include "link/link_types.h"
-#include "systools/strings.h"
 
 namespace deruz::link {
 
-using control::TServerConnection;
+// The library path as the link keeps it (DllFn): at most this many characters.
+inline constexpr std::size_t kMaxDllFn = 256;
 
-struct TLinkState : control::TControlState {
+struct TLinkState {
+    TLinkConfig Config;                // the configuration in force
     TProcMsgs2w ProcMsgs2w = nullptr;  // only its presence is used
     std::wstring ReturnText;           // last result or error text for the host
     std::string ReturnTextAnsi;        // ReturnText as handed to the host
-    std::int32_t ForceDentistID = 0;
-    std::wstring ForceExtRoleID;
-    std::wstring MainIniFn;
-    std::unique_ptr<systools::TStringList> UserNames;      // set at load
-    std::unique_ptr<systools::TStringList> ComputerNames;  // set at load
-    std::unique_ptr<systools::TStringList> ClientNames;    // set at load
-    bool DetectOndarix = false;
-    bool SetActiveWnd = false;
-    std::wstring DllVersion;  // set at load
+    TWindowHandle AppPrevWnd = 0;      // the host's window
+    std::wstring DllFn;                // full path of the link library (set at load)
+    std::wstring DllVersion;           // set at load
     bool ExecutingCmd = false;
     std::int32_t CoInitOK = -1;  // set at load; negative until COM was initialised
 };

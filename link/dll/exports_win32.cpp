@@ -1,6 +1,6 @@
-// The eight exported functions. Each runs the load steps if they have not run yet and
-// forwards to the link; nothing escapes into the host: an unexpected error gives the
-// function's failure result.
+// The eight exported functions. Each goes through Export, which runs the load steps if they
+// have not run yet and forwards to the link; nothing escapes into the host: an unexpected
+// error gives the function's failure result.
 //
 // The link belongs to the thread that ran the load steps: COM is initialised for that
 // thread, the connection to the imaging server lives in its apartment, and the link's state
@@ -20,19 +20,32 @@
 using deruz::link::dde_Error;
 using deruz::link::dde_Ok;
 using deruz::link::LoadedLink;
+using deruz::link::TLink;
 using deruz::link::TProcMsgs;
 using deruz::link::TProcMsgs2w;
 using deruz::link::TWindowHandle;
 
 namespace {
 
-// The link instance for a call from the link's thread; null (the call logged as refused)
-// for a call from any other thread.
-deruz::link::TLink* LinkForThisThread(const char* name) {
-    deruz::link::TLink& link = LoadedLink();
-    if (deruz::link::OnLinkThread()) return &link;
-    deruz::link::linklog::Message(std::string(name) + " refused: called from another thread");
-    return nullptr;
+enum class TThreads { LinkOnly, Any };
+
+// The one way into the link from the host: runs the load steps if they have not run yet and
+// forwards the call; a call from another thread than the link's (unless Threads is Any), and
+// anything raised on the way, get the export's refusal instead. Nothing reaches the host.
+template <typename TRefused, typename TCall>
+auto Export(const char* Name, TThreads Threads, TRefused&& Refused, TCall&& Call) noexcept
+    -> decltype(Refused()) {
+    try {
+        TLink& link = LoadedLink();
+        if (Threads == TThreads::Any || deruz::link::OnLinkThread()) return Call(link);
+        deruz::link::linklog::Message(std::string(Name) + " refused: called from another thread");
+    } catch (...) {
+    }
+    return Refused();
+}
+
+std::int32_t Error() {
+    return dde_Error;
 }
 
 }  // namespace
@@ -40,81 +53,52 @@ deruz::link::TLink* LinkForThisThread(const char* name) {
 extern "C" {
 
 std::int32_t WINAPI OndaInit(TProcMsgs Pm) {
-    try {
-        auto* link = LinkForThisThread("OndaInit");
-        return link != nullptr ? link->OndaInit(Pm) : dde_Error;
-    } catch (...) {
-        return dde_Error;
-    }
+    return Export("OndaInit", TThreads::LinkOnly, Error,
+                  [&](TLink& link) { return link.OndaInit(Pm); });
 }
 
 std::int32_t WINAPI OndaInitI(const char* IniP, TProcMsgs Pm, HWND PrevWnd) {
-    try {
-        auto* link = LinkForThisThread("OndaInitI");
-        return link != nullptr ? link->OndaInitI(IniP, Pm, reinterpret_cast<TWindowHandle>(PrevWnd))
-                               : dde_Error;
-    } catch (...) {
-        return dde_Error;
-    }
+    return Export("OndaInitI", TThreads::LinkOnly, Error, [&](TLink& link) {
+        return link.OndaInitI(IniP, Pm, reinterpret_cast<TWindowHandle>(PrevWnd));
+    });
 }
 
 std::int32_t WINAPI OndaInit2W(const char* IniP, TProcMsgs2w Pm, HWND PrevWnd) {
-    try {
-        auto* link = LinkForThisThread("OndaInit2W");
-        return link != nullptr
-                   ? link->OndaInit2W(IniP, Pm, reinterpret_cast<TWindowHandle>(PrevWnd))
-                   : dde_Error;
-    } catch (...) {
-        return dde_Error;
-    }
+    return Export("OndaInit2W", TThreads::LinkOnly, Error, [&](TLink& link) {
+        return link.OndaInit2W(IniP, Pm, reinterpret_cast<TWindowHandle>(PrevWnd));
+    });
 }
 
 std::int32_t WINAPI OndaCommand(const char* c) {
-    try {
-        auto* link = LinkForThisThread("OndaCommand");
-        return link != nullptr ? link->OndaCommand(c) : dde_Error;
-    } catch (...) {
-        return dde_Error;
-    }
+    return Export("OndaCommand", TThreads::LinkOnly, Error,
+                  [&](TLink& link) { return link.OndaCommand(c); });
 }
 
 std::int32_t WINAPI OndaExit() {
-    try {
-        auto* link = LinkForThisThread("OndaExit");
-        return link != nullptr ? link->OndaExit() : dde_Ok;
-    } catch (...) {
-        return dde_Ok;
-    }
+    return Export(
+        "OndaExit", TThreads::LinkOnly, [] { return dde_Ok; },
+        [](TLink& link) { return link.OndaExit(); });
 }
 
 std::int32_t WINAPI OndaGetVersion() {
-    try {
-        return LoadedLink().OndaGetVersion();
-    } catch (...) {
-        return deruz::link::DefDrvVersion;
-    }
+    return Export(
+        "OndaGetVersion", TThreads::Any, [] { return deruz::link::DefDrvVersion; },
+        [](TLink& link) { return link.OndaGetVersion(); });
 }
 
 const char* WINAPI OndaGetErrorStr() {
-    try {
-        auto* link = LinkForThisThread("OndaGetErrorStr");
-        return link != nullptr ? link->OndaGetErrorStr() : "";
-    } catch (...) {
-        return "";
-    }
+    return Export(
+        "OndaGetErrorStr", TThreads::LinkOnly, [] { return ""; },
+        [](TLink& link) { return link.OndaGetErrorStr(); });
 }
 
 std::int32_t WINAPI OndaGetErrorStrBuf(char* Buf, std::int32_t BufLen) {
-    try {
-        if (auto* link = LinkForThisThread("OndaGetErrorStrBuf")) {
-            return link->OndaGetErrorStrBuf(Buf, BufLen);
-        }
+    const auto empty = [Buf] {
         if (Buf != nullptr) *Buf = '\0';
-        return 0;
-    } catch (...) {
-        if (Buf != nullptr) *Buf = '\0';
-        return 0;
-    }
+        return std::int32_t{0};
+    };
+    return Export("OndaGetErrorStrBuf", TThreads::LinkOnly, empty,
+                  [&](TLink& link) { return link.OndaGetErrorStrBuf(Buf, BufLen); });
 }
 
 }  // extern "C"

@@ -22,10 +22,7 @@ constexpr wchar_t kBoxPrefix[] = L"ErrMsg: Exception communicating with IOx3Serv
 
 class ConnectTest : public ::testing::Test, public TControlRig {
   protected:
-    ConnectTest() {
-        state.OxWnd = 0x777;
-        state.AppPrevWnd = 42;
-    }
+    ConnectTest() { settings.AppPrevWnd = 42; }
 };
 
 TEST(Connect, MarshalledOrPlainConnectionThenEventsReturnWindowAndLibraryPath) {
@@ -63,11 +60,10 @@ TEST(Connect, MarshalledOrPlainConnectionThenEventsReturnWindowAndLibraryPath) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TControlRig rig;
-        rig.state.OxWnd = 0x777;
-        rig.state.MarshalInterface = c.Marshal;
-        rig.state.Debug = c.Debug;
-        rig.state.AppPrevWnd = c.AppPrevWnd;
-        EXPECT_TRUE(rig.control.ConnectOndarix());
+        rig.Found(c.Marshal);
+        rig.host.Debug = c.Debug;
+        rig.settings.AppPrevWnd = c.AppPrevWnd;
+        EXPECT_TRUE(rig.control.ConnectOndarix(rig.settings));
         EXPECT_EQ(rig.fakes.Server.Calls(), c.Calls);
         EXPECT_EQ(rig.host.Shown, c.Shown);
         ASSERT_EQ(rig.fakes.Server.Fetches.size(), c.Marshal ? 1u : 0u);
@@ -75,11 +71,11 @@ TEST(Connect, MarshalledOrPlainConnectionThenEventsReturnWindowAndLibraryPath) {
             EXPECT_EQ(rig.fakes.Server.Fetches[0].OxWnd, 0x777u);
             EXPECT_EQ(rig.fakes.Server.Fetches[0].Pid, 4321u);
         }
-        ASSERT_NE(rig.state.Ox3, nullptr);
-        ASSERT_NE(rig.state.MsgHandler, nullptr);
+        ASSERT_NE(rig.state().Ox3, nullptr);
+        ASSERT_NE(rig.state().MsgHandler, nullptr);
         // The server's events reach the new receiver.
         rig.fakes.Server.FireRequest(L"hello");
-        EXPECT_EQ(*rig.host.Events, TCalls{L"OnRequest(hello)"});
+        EXPECT_EQ(rig.host.Events, TCalls{L"Event: Admin-Request from Ondarix: hello"});
     }
 }
 
@@ -97,7 +93,7 @@ TEST(Connect, EachFailureShowsOneBoxAndLeavesNoConnection) {
          L"Error: shared memory does not contain data"},
         {"connect fails",
          [](TControlRig& r) {
-             r.state.MarshalInterface = false;
+             r.Found(false);
              r.fakes.Server.Log->Fail = {L"Connect"};
          },
          L"The RPC server is unavailable."},
@@ -107,19 +103,19 @@ TEST(Connect, EachFailureShowsOneBoxAndLeavesNoConnection) {
         {"return window refused",
          [](TControlRig& r) { r.fakes.Server.Log->Fail = {L"SetAppReturnWnd"}; },
          L"The RPC server is unavailable."},
-        {"return window beyond 32 bits", [](TControlRig& r) { r.state.AppPrevWnd = 0x80000000u; },
-         L"Range check error"},
+        {"return window beyond 32 bits",
+         [](TControlRig& r) { r.settings.AppPrevWnd = 0x80000000u; }, L"Range check error"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TControlRig rig;
-        rig.state.MarshalInterface = true;
-        rig.state.AppPrevWnd = 42;
+        rig.Found(true);
+        rig.settings.AppPrevWnd = 42;
         c.Arrange(rig);
-        EXPECT_FALSE(rig.control.ConnectOndarix());
+        EXPECT_FALSE(rig.control.ConnectOndarix(rig.settings));
         EXPECT_EQ(rig.host.Shown, (std::vector<std::wstring>{kBoxPrefix + c.Reason}));
-        EXPECT_EQ(rig.state.Ox3, nullptr);
-        EXPECT_EQ(rig.state.MsgHandler, nullptr);
+        EXPECT_EQ(rig.state().Ox3, nullptr);
+        EXPECT_EQ(rig.state().MsgHandler, nullptr);
         const TCalls& calls = rig.fakes.Server.Calls();
         if (!calls.empty()) {
             EXPECT_EQ(calls.back(), L"freed");
@@ -131,8 +127,8 @@ TEST(Connect, EachFailureShowsOneBoxAndLeavesNoConnection) {
 
 TEST_F(ConnectTest, ServerWithoutLibraryPathPropertyStillConnects) {
     fakes.Server.Log->Fail = {L"SetLastAdminLinkDLLPath"};
-    EXPECT_TRUE(control.ConnectOndarix());
-    EXPECT_NE(state.Ox3, nullptr);
+    EXPECT_TRUE(control.ConnectOndarix(settings));
+    EXPECT_NE(state().Ox3, nullptr);
     EXPECT_TRUE(host.Shown.empty());
 }
 
@@ -145,44 +141,44 @@ TEST(Connect, NothingIsCreatedWhenConnectedOrInAModeWithoutServer) {
          {TCase{lmNormal, true}, TCase{lmClipboard, false}, TCase{lmMsVirtualChannel, false}}) {
         SCOPED_TRACE(static_cast<int>(c.Mode));
         TControlRig rig;
-        rig.state.LinkMode = c.Mode;
-        if (c.Connected) rig.state.Ox3 = rig.fakes.Server.NewProxy();
-        const TServerConnection* before = rig.state.Ox3.get();
-        rig.fakes.Server.Calls().clear();
-        EXPECT_TRUE(rig.control.ConnectOndarix());
-        EXPECT_EQ(rig.state.Ox3.get(), before);
+        rig.settings.LinkMode = c.Mode;
+        if (c.Connected) rig.Connected();
+        const TServerConnection* before = rig.state().Ox3.get();
+        const TServerEvents* handlerBefore = rig.state().MsgHandler.get();
+        rig.fakes.Server.Fetches.clear();
+        EXPECT_TRUE(rig.control.ConnectOndarix(rig.settings));
+        EXPECT_EQ(rig.state().Ox3.get(), before);
         EXPECT_TRUE(rig.fakes.Server.Calls().empty());
         EXPECT_TRUE(rig.fakes.Server.Fetches.empty());
-        EXPECT_EQ(rig.host.HandlersMade, 0);
+        EXPECT_EQ(rig.state().MsgHandler.get(), handlerBefore);
     }
 }
 
 TEST_F(ConnectTest, LiveProbeDoesNothingElse) {
-    state.Ox3 = fakes.Server.NewProxy();
-    fakes.Server.Calls().clear();
-    control.CheckRestartOndarix();
+    Connected();
+    control.CheckRestartOndarix(settings);
     EXPECT_EQ(fakes.Server.Calls(), TCalls{L"Version"});
     EXPECT_TRUE(fakes.Desktop.Events.empty());
-    EXPECT_NE(state.Ox3, nullptr);
+    EXPECT_NE(state().Ox3, nullptr);
 }
 
 TEST(Restart, FailedProbeFreesTheProxyRereadsTheProgramAndStartsAndConnectsAgain) {
     for (const std::int32_t debug : {0, 1}) {
         SCOPED_TRACE(debug);
         TControlRig rig;
-        rig.state.Debug = debug;
-        rig.state.AppPrevWnd = 42;
-        rig.state.OxApp = L"c:\\old\\ox.exe";
+        rig.settings.AppPrevWnd = 42;
+        rig.Connected();
+        const TServerEvents* oldHandler = rig.state().MsgHandler.get();
+        rig.host.Debug = debug;
+        // The link may still pass the program of an older configuration: the file decides.
+        rig.settings.OxProgram = L"c:\\old\\ox.exe";
         rig.fakes.Files.Set(L"C:\\Link\\deruz64.ini", L"OndarixDDE", L"oxprogram",
                             L"C:\\Apps\\Img.EXE");
-        rig.state.MsgHandler = rig.host.NewMsgHandler();
-        rig.state.Ox3 = rig.fakes.Server.NewProxy();
-        rig.fakes.Server.Calls().clear();
         rig.fakes.Server.Log->Fail = {L"Version"};
 
-        rig.control.CheckRestartOndarix();
+        rig.control.CheckRestartOndarix(rig.settings);
 
-        EXPECT_EQ(rig.state.OxApp, L"c:\\apps\\img.exe");
+        EXPECT_EQ(rig.state().OxApp, L"c:\\apps\\img.exe");
         ASSERT_EQ(rig.fakes.Desktop.Starts.size(), 1u);
         EXPECT_EQ(rig.fakes.Desktop.Starts[0].CommandLine, L"c:\\apps\\img.exe -dde");
         const TCalls calls = {L"Version",
@@ -193,8 +189,9 @@ TEST(Restart, FailedProbeFreesTheProxyRereadsTheProgramAndStartsAndConnectsAgain
                               L"SetAppReturnWnd(42)",
                               L"SetLastAdminLinkDLLPath(c:\\link\\deruz64.dll)"};
         EXPECT_EQ(rig.fakes.Server.Calls(), calls);
-        EXPECT_NE(rig.state.Ox3, nullptr);
-        EXPECT_EQ(rig.host.HandlersMade, 2);  // the next connection has a receiver of its own
+        EXPECT_NE(rig.state().Ox3, nullptr);
+        // The next connection has a receiver of its own (made while the old one still lived).
+        EXPECT_NE(rig.state().MsgHandler.get(), oldHandler);
         const bool freeingShown = !rig.host.Shown.empty() &&
                                   rig.host.Shown[0] == L"Msg: Freeing IOx3Server server object...";
         EXPECT_EQ(freeingShown, debug == 1);
@@ -203,17 +200,17 @@ TEST(Restart, FailedProbeFreesTheProxyRereadsTheProgramAndStartsAndConnectsAgain
 
 TEST_F(ConnectTest, WithoutConnectionAFailedStartConnectsNothing) {
     fakes.Desktop.StartError = 5;
-    control.CheckRestartOndarix();
+    control.CheckRestartOndarix(settings);
     EXPECT_EQ(fakes.Desktop.Starts.size(), 1u);
     EXPECT_TRUE(fakes.Server.Calls().empty());
-    EXPECT_EQ(state.Ox3, nullptr);
+    EXPECT_EQ(state().Ox3, nullptr);
 }
 
 TEST(Restart, ModesWithoutServerNeitherProbeNorStart) {
     for (const TLinkMode mode : {lmClipboard, lmMsVirtualChannel}) {
         TControlRig rig;
-        rig.state.LinkMode = mode;
-        rig.control.CheckRestartOndarix();
+        rig.settings.LinkMode = mode;
+        rig.control.CheckRestartOndarix(rig.settings);
         EXPECT_TRUE(rig.fakes.Desktop.Events.empty());
         EXPECT_TRUE(rig.fakes.Server.Calls().empty());
         EXPECT_TRUE(rig.host.Shown.empty());

@@ -107,6 +107,7 @@ class TFakeIni final : public TIniReader {
     // digits (none gives 0); the default only when the key is missing.
     std::int32_t ReadInteger(const std::wstring& File, const std::wstring& Section,
                              const std::wstring& Key, std::int32_t Default) override {
+        if (OnRead) OnRead();
         const std::wstring* text = Find(File, Section, Key);
         if (text == nullptr) return Default;
         std::size_t i = 0;
@@ -124,9 +125,12 @@ class TFakeIni final : public TIniReader {
     std::wstring ReadString(const std::wstring& File, const std::wstring& Section,
                             const std::wstring& Key, const std::wstring& Default,
                             std::size_t MaxChars) override {
+        if (OnRead) OnRead();
         const std::wstring* text = Find(File, Section, Key);
         return (text != nullptr ? *text : Default).substr(0, MaxChars);
     }
+
+    std::function<void()> OnRead;  // runs at each read (it may raise)
 
   private:
     const std::wstring* Find(const std::wstring& File, const std::wstring& Section,
@@ -473,67 +477,74 @@ struct TFakeControlPlatform {
     TControlPlatform Platform() { return {&Ini, &Registry, &Files, &System, &Desktop, &Server}; }
 };
 
-// An event receiver that writes each event it gets to a list that outlives it.
-class TRecordingEvents final : public TServerEvents {
+// The link as the control sees it: every box the link's rule shows at the level Debug and
+// every summary request in one list ("ErrMsg: ", "Msg: ", "ShowConfigInfo: " followed by the
+// text), and what the server's events handed to it in another ("Wakeup",
+// "CommandReady(text)", "Event: " followed by the text, whatever Debug says). The summary is
+// recorded whatever Debug says; the real link decides that itself.
+class TFakeControlHost final : public TControlNotices {
   public:
-    explicit TRecordingEvents(std::shared_ptr<std::vector<std::wstring>> Seen)
-        : FSeen(std::move(Seen)) {}
-    void OnWakeup(TServerConnection&) override { FSeen->push_back(L"OnWakeup"); }
-    void OnNewPhoto(TServerConnection&, std::int32_t, std::int32_t, const std::wstring&,
-                    const std::wstring&, std::int32_t, std::int32_t) override {
-        FSeen->push_back(L"OnNewPhoto");
+    void Notice(TNotice Kind, const std::wstring& Text) override {
+        if (Kind == TNotice::Event) Events.push_back(L"Event: " + Text);
+        if (!NoticeShown(Kind, Debug, false)) return;
+        Shown.push_back((Kind == TNotice::Error ? L"ErrMsg: " : L"Msg: ") + Text);
     }
-    void OnCmdReady(TServerConnection&, std::int32_t, const std::wstring& Text) override {
-        FSeen->push_back(L"OnCmdReady(" + Text + L")");
+    void ShowConfigInfo(const TStartFacts& Start) override {
+        Shown.push_back(L"ShowConfigInfo: " + Start.CommandLine);
     }
-    void OnAdminNotes(TServerConnection&, std::int32_t, const std::wstring&, const std::wstring&,
-                      const std::wstring&, const std::wstring&) override {
-        FSeen->push_back(L"OnAdminNotes");
-    }
-    void OnRequest(TServerConnection&, const std::wstring& Cmd) override {
-        FSeen->push_back(L"OnRequest(" + Cmd + L")");
+    void Wakeup() override { Events.push_back(L"Wakeup"); }
+    void CommandReady(const std::wstring& ResultText) override {
+        Events.push_back(L"CommandReady(" + ResultText + L")");
     }
 
-  private:
-    std::shared_ptr<std::vector<std::wstring>> FSeen;
-};
-
-// The link as the control sees it: every box and summary request in one list ("ErrMsg: ",
-// "Msg: ", "ShowConfigInfo: " followed by the text), and recording event receivers. The
-// summary is recorded whatever Debug says; the real link decides that itself.
-class TFakeControlHost final : public TControlHost {
-  public:
-    void ErrMsg(const std::wstring& Msg) override { Shown.push_back(L"ErrMsg: " + Msg); }
-    void Msg(const std::wstring& Msg) override { Shown.push_back(L"Msg: " + Msg); }
-    void ShowConfigInfo(const std::wstring& OxCmdLine) override {
-        Shown.push_back(L"ShowConfigInfo: " + OxCmdLine);
-    }
-    std::unique_ptr<TServerEvents> NewMsgHandler() override {
-        ++HandlersMade;
-        return std::make_unique<TRecordingEvents>(Events);
-    }
-    logging::TSiSession* Log() override { return nullptr; }
-
+    std::int32_t Debug = 0;  // the link's diagnostic level
     std::vector<std::wstring> Shown;
-    int HandlersMade = 0;
-    std::shared_ptr<std::vector<std::wstring>> Events =
-        std::make_shared<std::vector<std::wstring>>();
+    std::vector<std::wstring> Events;
 };
 
-// One control with its fakes and a recording host, for the control's own tests.
+// One control with its fakes, a recording host and the settings the link would pass, for the
+// control's own tests.
 struct TControlRig {
     TFakeControlPlatform fakes;
     TFakeControlHost host;
-    TControlState state;
-    TOndarixControl control{state, fakes.Platform(), host};
+    TControlSettings settings;
+    TOndarixControl control{fakes.Platform(), host};
 
     TControlRig() {
-        state.IniFn = L"C:\\Link\\deruz64.ini";
-        state.DllFn = L"C:\\Link\\DeRuz64.dll";
+        settings.IniFn = L"C:\\Link\\deruz64.ini";
+        settings.DllFn = L"C:\\Link\\DeRuz64.dll";
     }
+    const TControlState& state() const { return control.State(); }
     // The application runs already, started from the default path.
     void RunningInstance(const std::wstring& ClassName = L"TOxWindow") {
         fakes.Desktop.Windows.push_back({0x100, ClassName, 77, L"c:\\ondarix\\ONDARIX.EXE"});
+    }
+    // The control has found a running instance with the main window Wnd, which hands its
+    // server over through shared memory when Marshal is set; what that showed and did is
+    // forgotten.
+    void Found(bool Marshal, TWindowHandle Wnd = 0x777) {
+        fakes.Desktop.Windows.push_back({Wnd, L"TOxWindow", 77, L"C:\\Ondarix\\Ondarix.exe"});
+        fakes.Files.Versions[L"C:\\Ondarix\\Ondarix.exe"] = Marshal ? L"3.1.0.0" : L"3.0.0.0";
+        const bool useMarshalling = settings.UseMarshalling;
+        settings.UseMarshalling = true;
+        const bool found = control.DoStartOndarix(settings);
+        settings.UseMarshalling = useMarshalling;
+        if (!found || state().OxWnd != Wnd || state().MarshalInterface != Marshal) {
+            throw std::logic_error("the control did not find the instance as arranged");
+        }
+        fakes.Files.Versions.clear();
+        fakes.Desktop.Events.clear();
+        host.Shown.clear();
+    }
+    // The control is connected to the server of an instance it found; what that showed and
+    // called is forgotten.
+    void Connected() {
+        Found(false);
+        if (!control.ConnectOndarix(settings)) {
+            throw std::logic_error("the control did not connect as arranged");
+        }
+        fakes.Server.Calls().clear();
+        host.Shown.clear();
     }
     std::uint32_t Elapsed(std::uint32_t StartTick) const { return fakes.Desktop.Tick - StartTick; }
 };

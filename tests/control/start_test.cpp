@@ -74,7 +74,7 @@ TEST(Locate, PathsComeFromConfigurationRegistryOrDefaults) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TRig rig;
-        rig.state.OxApp = c.OxApp;
+        rig.settings.OxProgram = c.OxApp;
         if (c.Registered) {
             rig.fakes.Registry.Set(TRegistryRoot::ClassesRoot, kTypeLibKey, L"", *c.Registered);
         }
@@ -87,9 +87,9 @@ TEST(Locate, PathsComeFromConfigurationRegistryOrDefaults) {
                                        *c.UserWorkingDir);
             }
         }
-        rig.control.ResolveOndarixPaths();
-        EXPECT_EQ(rig.state.OxApp, c.App);
-        EXPECT_EQ(rig.state.OxDir, c.Dir);
+        rig.control.ResolveOndarixPaths(rig.settings);
+        EXPECT_EQ(rig.state().OxApp, c.App);
+        EXPECT_EQ(rig.state().OxDir, c.Dir);
     }
 }
 
@@ -112,22 +112,22 @@ TEST(Locate, RegistryLookupIsShownFromDebugOne) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Debug);
         TRig rig;
-        rig.state.Debug = c.Debug;
-        rig.state.OxApp = c.OxApp;
+        rig.host.Debug = c.Debug;
+        rig.settings.OxProgram = c.OxApp;
         if (c.Registered) {
             rig.fakes.Registry.Set(TRegistryRoot::ClassesRoot, kTypeLibKey, L"", *c.Registered);
         }
-        rig.control.ResolveOndarixPaths();
+        rig.control.ResolveOndarixPaths(rig.settings);
         EXPECT_EQ(rig.host.Shown, c.Shown);
     }
 }
 
 TEST_F(StartTest, RunningInstanceIsUsedAndNothingIsStarted) {
-    state.UsePid = true;
+    settings.UsePid = true;
     RunningInstance(L"TOxWindow4321");
-    EXPECT_TRUE(control.DoStartOndarix());
-    EXPECT_EQ(state.OxWnd, 0x100u);
-    EXPECT_EQ(state.LinkPID, L"4321");
+    EXPECT_TRUE(control.DoStartOndarix(settings));
+    EXPECT_EQ(state().OxWnd, 0x100u);
+    EXPECT_EQ(state().LinkPID, L"4321");
     EXPECT_TRUE(fakes.Desktop.Starts.empty());
     EXPECT_EQ(fakes.Desktop.Events,
               (std::vector<std::wstring>{L"FindWindowByClassAndPath(TOxWindow4321, " +
@@ -138,11 +138,11 @@ TEST_F(StartTest, RunningInstanceIsUsedAndNothingIsStarted) {
 }
 
 TEST_F(StartTest, StartWithPidCarriesTheHostIdInCommandClassAndAtom) {
-    state.UsePid = true;
-    state.UseMutex = true;
-    state.Debug = 1;
+    settings.UsePid = true;
+    settings.UseMutex = true;
+    host.Debug = 1;
     fakes.Desktop.AtomAfter = 250;
-    EXPECT_TRUE(control.DoStartOndarix());
+    EXPECT_TRUE(control.DoStartOndarix(settings));
     ASSERT_EQ(fakes.Desktop.Starts.size(), 1u);
     EXPECT_EQ(fakes.Desktop.Starts[0].CommandLine, L"C:\\Ondarix\\Ondarix.exe -dde -pid:4321");
     EXPECT_EQ(fakes.Desktop.Starts[0].Folder, L"C:\\Ondarix");
@@ -151,7 +151,7 @@ TEST_F(StartTest, StartWithPidCarriesTheHostIdInCommandClassAndAtom) {
               host.Shown.end());
     // The application's atom carries the id: seen before the 30 s ran out.
     EXPECT_EQ(host.Shown.back(), L"Msg: Found Mutex Atom");
-    EXPECT_EQ(state.OxWnd, 0x5000u);
+    EXPECT_EQ(state().OxWnd, 0x5000u);
     EXPECT_NE(std::find(fakes.Desktop.Events.begin(), fakes.Desktop.Events.end(),
                         L"FindWindowOfProcess(5150, TOxWindow4321)"),
               fakes.Desktop.Events.end());
@@ -159,9 +159,9 @@ TEST_F(StartTest, StartWithPidCarriesTheHostIdInCommandClassAndAtom) {
 
 TEST_F(StartTest, InstanceOfAnotherExecutableIsNotUsed) {
     fakes.Desktop.Windows.push_back({0x100, L"TOxWindow", 77, L"D:\\Other\\Ondarix.exe"});
-    EXPECT_TRUE(control.DoStartOndarix());
+    EXPECT_TRUE(control.DoStartOndarix(settings));
     EXPECT_EQ(fakes.Desktop.Starts.size(), 1u);
-    EXPECT_EQ(state.OxWnd, 0x5000u);
+    EXPECT_EQ(state().OxWnd, 0x5000u);
 }
 
 TEST(Start, MonitorNumberChoosesTheWindowPosition) {
@@ -184,7 +184,7 @@ TEST(Start, MonitorNumberChoosesTheWindowPosition) {
         if (c.MonitorNumber) {
             rig.fakes.Files.Set(kIniFn, L"StartUp", L"MonitorNumber", *c.MonitorNumber);
         }
-        EXPECT_TRUE(rig.control.DoStartOndarix());
+        EXPECT_TRUE(rig.control.DoStartOndarix(rig.settings));
         ASSERT_EQ(rig.fakes.Desktop.Starts.size(), 1u);
         EXPECT_EQ(rig.fakes.Desktop.Starts[0].X, c.X);
         EXPECT_EQ(rig.fakes.Desktop.Starts[0].Y, c.Y);
@@ -194,7 +194,7 @@ TEST(Start, MonitorNumberChoosesTheWindowPosition) {
 TEST_F(StartTest, NegativeMonitorNumberIsARangeErrorAndStartsNothing) {
     fakes.Files.Set(kIniFn, L"StartUp", L"MonitorNumber", L"-1");
     try {
-        control.DoStartOndarix();
+        control.DoStartOndarix(settings);
         ADD_FAILURE() << "no error raised";
     } catch (const EControlError& e) {
         EXPECT_EQ(e.Message(), L"Range check error");
@@ -207,12 +207,12 @@ TEST_F(StartTest, ProcessCreationFailureShowsTheUnquotedCommandAndTheSystemReaso
                        L"C:\\Program Files\\Ox\\Ondarix.exe");
     fakes.Desktop.StartError = 2;
     fakes.System.ErrorTexts[2] = L"The system cannot find the file specified.";
-    EXPECT_FALSE(control.DoStartOndarix());
+    EXPECT_FALSE(control.DoStartOndarix(settings));
     EXPECT_EQ(host.Shown.back(),
               L"ErrMsg: Could not run \"C:\\Program Files\\Ox\\Ondarix.exe -dde\", working "
               L"directory \"C:\\Program Files\\Ox\"\r\n\r\nThe system cannot find the file "
               L"specified.");
-    EXPECT_EQ(state.OxWnd, 0u);
+    EXPECT_EQ(state().OxWnd, 0u);
     EXPECT_EQ(fakes.Desktop.Events.back(), L"StartProcess");  // no wait, no cursor
 }
 
@@ -220,10 +220,10 @@ TEST(Start, StartedApplicationIsAwaitedUnderTheWaitCursorAndItsWindowLookedUp) {
     for (const bool windowShown : {true, false}) {
         SCOPED_TRACE(windowShown);
         TRig rig;
-        rig.state.UseMutex = true;
+        rig.settings.UseMutex = true;
         if (!windowShown) rig.fakes.Desktop.WindowAfter.reset();
-        EXPECT_EQ(rig.control.DoStartOndarix(), windowShown);
-        EXPECT_EQ(rig.state.OxWnd, windowShown ? 0x5000u : 0u);
+        EXPECT_EQ(rig.control.DoStartOndarix(rig.settings), windowShown);
+        EXPECT_EQ(rig.state().OxWnd, windowShown ? 0x5000u : 0u);
         const std::vector<std::wstring> events = {
             L"FindWindowByClassAndPath(TOxWindow, C:\\Ondarix\\Ondarix.exe)",
             L"StartProcess",
@@ -303,12 +303,12 @@ TEST(Start, ReadinessAtomWaitWithItsMessagesInOrder) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TRig rig;
-        rig.state.UseMutex = true;
-        rig.state.Debug = c.Debug;
+        rig.settings.UseMutex = true;
+        rig.host.Debug = c.Debug;
         rig.fakes.Desktop.Tick = c.StartTick;
         rig.fakes.Desktop.AtomAfter = c.AtomAfter;
         bool started = false;
-        EXPECT_NO_THROW(started = rig.control.DoStartOndarix());
+        EXPECT_NO_THROW(started = rig.control.DoStartOndarix(rig.settings));
         EXPECT_TRUE(started);  // a missing atom does not fail the start
         EXPECT_GE(rig.Elapsed(c.StartTick), c.MinElapsed);
         EXPECT_LT(rig.Elapsed(c.StartTick), c.MaxElapsed);
@@ -324,11 +324,11 @@ TEST(Start, FixedDelaySpinsOnMessagesWithoutSleeping) {
     for (const auto& c : {TCase{400, 1000}, TCase{0, 1000}, TCase{400, 0xFFFFFFFFu - 10}}) {
         SCOPED_TRACE(std::to_string(c.Delay) + " ms from tick " + std::to_string(c.StartTick));
         TRig rig;
-        rig.state.UseMutex = false;
-        rig.state.StartUpDelay = c.Delay;
-        rig.state.Debug = 1;
+        rig.settings.UseMutex = false;
+        rig.settings.StartUpDelay = c.Delay;
+        rig.host.Debug = 1;
         rig.fakes.Desktop.Tick = c.StartTick;
-        EXPECT_TRUE(rig.control.DoStartOndarix());
+        EXPECT_TRUE(rig.control.DoStartOndarix(rig.settings));
         EXPECT_EQ(rig.fakes.Desktop.Sleeps, 0);
         EXPECT_EQ(rig.Elapsed(c.StartTick), c.Delay);
         if (c.Delay == 0) {
@@ -342,10 +342,10 @@ TEST(Start, FixedDelaySpinsOnMessagesWithoutSleeping) {
 
 TEST(Start, ADelayThatReadsAsNegativeFailsInsteadOfHoldingTheHost) {
     TRig rig;
-    rig.state.UseMutex = false;
-    rig.state.StartUpDelay = 0xFFFFFFFFu;  // "-1" in the file
+    rig.settings.UseMutex = false;
+    rig.settings.StartUpDelay = 0xFFFFFFFFu;  // "-1" in the file
     try {
-        rig.control.DoStartOndarix();
+        rig.control.DoStartOndarix(rig.settings);
         FAIL() << "no error";
     } catch (const EControlError& e) {
         EXPECT_EQ(e.Message(), L"Integer overflow");
@@ -377,19 +377,20 @@ TEST(Start, SharedMemoryPathFollowsTheApplicationVersion) {
                      std::to_wstring(c.UseMarshalling) + L" debug " + std::to_wstring(c.Debug));
         TRig rig;
         rig.RunningInstance();
-        rig.state.OxApp = kDefaultApp;  // configured: no registry message
-        rig.state.UseMarshalling = c.UseMarshalling;
-        rig.state.MarshalInterface = !c.Marshal;  // recomputed on every call
-        rig.state.Debug = c.Debug;
+        // Recomputed on every call: an earlier start decided the other way.
+        if (!c.Marshal) rig.Found(true, 0x100);
+        rig.settings.OxProgram = kDefaultApp;  // configured: no registry message
+        rig.settings.UseMarshalling = c.UseMarshalling;
+        rig.host.Debug = c.Debug;
         if (c.Version) {
             rig.fakes.Files.Versions[kDefaultApp] = *c.Version;
         } else {
             rig.fakes.Files.FailFileVersion = true;
         }
-        EXPECT_TRUE(rig.control.DoStartOndarix());
-        EXPECT_EQ(rig.state.MarshalInterface, c.Marshal);
+        EXPECT_TRUE(rig.control.DoStartOndarix(rig.settings));
+        EXPECT_EQ(rig.state().MarshalInterface, c.Marshal);
         if (c.UseMarshalling && c.Version) {
-            EXPECT_EQ(rig.state.OxVersion, *c.Version);
+            EXPECT_EQ(rig.state().OxVersion, *c.Version);
         }
         std::vector<std::wstring> shown;
         if (c.Debug >= 1) {

@@ -77,14 +77,14 @@ TEST(Command, ServerErrorShowsOneBoxAndKeepsTheConnection) {
     rig.State().ReturnText = L"old";
     rig.Server().Log->Fail = {L"AdminCommand"};
     rig.Server().Log->FailText = L"Catastrophic failure";
-    const TServerConnection* proxy = rig.State().Ox3.get();
+    const control::TServerConnection* proxy = rig.Control().Ox3.get();
     EXPECT_EQ(rig.link.OndaCommand("openpatient"), dde_Error);
     EXPECT_EQ(rig.State().ReturnText, L"");
     ASSERT_EQ(rig.platform.Boxes.Shown.size(), 1u);
     EXPECT_EQ(rig.platform.Boxes.Shown[0].Style, 0x1010u);
     EXPECT_EQ(Body(rig.platform.Boxes.Shown[0]),
               L"Exception occured while sending AdminCommand: \r\n\r\nCatastrophic failure");
-    EXPECT_EQ(rig.State().Ox3.get(), proxy);
+    EXPECT_EQ(rig.Control().Ox3.get(), proxy);
     EXPECT_EQ(rig.ServerCalls(), (TTexts{L"Version", L"AdminCommand(openpatient)"}));
 }
 
@@ -245,6 +245,42 @@ TEST(Command, WithDetectionOffTheFirstCommandStartsAndConnectsAndSoDoesOneAfterE
                       L"SetEvents", L"SetAppReturnWnd(42)", path, L"AdminCommand(second)"}));
     // The instance started for the first command is found again, not started twice.
     EXPECT_EQ(rig.platform.Control.Desktop.Starts.size(), 1u);
+}
+
+// The first start took the executable and its folder from the type library registration; a
+// start made before a later command does the same, whatever closed the connection. The
+// working-folder setting applies only to a configured program and must stay unused.
+TEST(Command, RestartRunsTheRegisteredApplicationInItsOwnFolderAgain) {
+    struct TCase {
+        const char* Name;
+        bool Exit;  // else the application dies and the probe fails
+    };
+    for (const auto& c : {TCase{"after ONDA_EXIT", true}, TCase{"after a failed probe", false}}) {
+        SCOPED_TRACE(c.Name);
+        TLinkRig rig;
+        rig.Main(L"oxworkingdir", L"E:\\Work");
+        rig.platform.Control.Registry.Set(
+            control::TRegistryRoot::ClassesRoot,
+            L"TypeLib\\{56D73100-E9A8-108B-A830-CD14D0517F8A}\\1.0\\0\\win32", L"",
+            L"D:\\Img\\Bin\\OnDarix.EXE");
+        ASSERT_EQ(rig.link.OndaInitI(nullptr, nullptr, 42), dde_Ok);
+        EXPECT_EQ(rig.link.OndaCommand("first"), dde_Ok);
+        if (c.Exit) {
+            EXPECT_EQ(rig.link.OndaExit(), dde_Ok);
+        } else {
+            rig.Server().Log->Fail = {L"Version"};
+        }
+        rig.platform.Control.Desktop.Windows.clear();  // the application has ended
+        EXPECT_EQ(rig.link.OndaCommand("second"), dde_Ok);
+        const auto& starts = rig.platform.Control.Desktop.Starts;
+        ASSERT_EQ(starts.size(), 2u);
+        for (const auto& start : starts) {
+            EXPECT_EQ(start.CommandLine, L"D:\\Img\\Bin\\OnDarix.EXE -dde");
+            EXPECT_EQ(start.Folder, L"D:\\Img\\Bin");
+        }
+        EXPECT_TRUE(rig.platform.Boxes.Shown.empty());
+        EXPECT_NE(rig.Control().Ox3, nullptr);
+    }
 }
 
 }  // namespace

@@ -19,13 +19,18 @@ using testing::kMainIni;
 using testing::TLinkRig;
 using TTexts = std::vector<std::wstring>;
 
+// Resolves the configuration as an initialisation of the rig's link does and puts it in
+// force.
 void Resolve(TLinkRig& rig, const std::wstring& IniP = L"") {
-    ResolveConfiguration(rig.State(), IniP, rig.platform.Control.Platform(), rig.link);
+    TLinkState& state = rig.State();
+    const TUserMessages messages(rig.platform.Boxes, state.DllFn, state.DllVersion);
+    state.Config = ResolveConfiguration(IniP, state.DllFn, state.Config,
+                                        rig.platform.Control.Platform(), messages);
 }
 
-TTexts Items(const systools::TStringList* list) {
+TTexts Items(const systools::TStringList& list) {
     TTexts out;
-    for (int i = 0; list != nullptr && i < list->Count(); ++i) out.push_back((*list)[i]);
+    for (int i = 0; i < list.Count(); ++i) out.push_back(list[i]);
     return out;
 }
 
@@ -53,9 +58,9 @@ TEST(Config, MainFileFolderFollowsIniPOnlyWhenItIsAFolderHoldingTheFile) {
                                        L"2");
         rig.platform.Control.Files.AddFolder(L"E:\\Empty");
         Resolve(rig, c.IniP);
-        EXPECT_EQ(rig.State().MainIniFn, c.MainIniFn);
-        EXPECT_EQ(rig.State().IniFn, c.MainIniFn);
-        EXPECT_EQ(rig.State().StartUpDelay, c.StartUpDelay);
+        EXPECT_EQ(rig.State().Config.MainIniFn, c.MainIniFn);
+        EXPECT_EQ(rig.State().Config.IniFn, c.MainIniFn);
+        EXPECT_EQ(rig.State().Config.StartUpDelay, c.StartUpDelay);
     }
 }
 
@@ -71,11 +76,11 @@ TEST(Config, DebugAndProfileListsComeFromTheMainFileTheRestFromTheProfile) {
     files.Set(profile, L"OndarixDDE", L"StartUpDelay", L"77");
     files.Set(profile, L"Profiles", L"Users", L"zed");
     Resolve(rig);
-    EXPECT_EQ(rig.State().IniFn, profile);
-    EXPECT_EQ(rig.State().Debug, 2);
-    EXPECT_EQ(rig.State().StartUpDelay, 77u);
-    EXPECT_TRUE(rig.State().UseMutex);  // the profile replaces the main file completely
-    EXPECT_EQ(Items(rig.State().UserNames.get()), TTexts{});
+    EXPECT_EQ(rig.State().Config.IniFn, profile);
+    EXPECT_EQ(rig.State().Config.Debug, 2);
+    EXPECT_EQ(rig.State().Config.StartUpDelay, 77u);
+    EXPECT_TRUE(rig.State().Config.UseMutex);  // the profile replaces the main file completely
+    EXPECT_EQ(Items(rig.State().Config.UserNames), TTexts{});
 }
 
 TEST(Config, ProfilePrecedenceRemoteClientThenComputerThenUser) {
@@ -146,7 +151,7 @@ TEST(Config, ProfilePrecedenceRemoteClientThenComputerThenUser) {
         rig.Main(L"Computers", c.Computers, L"Profiles");
         rig.Main(L"Users", c.Users, L"Profiles");
         Resolve(rig);
-        EXPECT_EQ(rig.State().IniFn, c.IniFn);
+        EXPECT_EQ(rig.State().Config.IniFn, c.IniFn);
     }
 }
 
@@ -155,15 +160,15 @@ TEST(Config, NameListsAreSplitAndAppendedOnEveryInitialisation) {
     rig.Main(L"Users", L"alice, bob;carol", L"Profiles");
     rig.Main(L"Computers", L"a,,b", L"Profiles");
     Resolve(rig);
-    EXPECT_EQ(Items(rig.State().UserNames.get()), (TTexts{L"alice", L"bob", L"carol"}));
-    EXPECT_EQ(Items(rig.State().ComputerNames.get()), (TTexts{L"a", L"", L"b"}));
-    EXPECT_EQ(Items(rig.State().ClientNames.get()), TTexts{});
+    EXPECT_EQ(Items(rig.State().Config.UserNames), (TTexts{L"alice", L"bob", L"carol"}));
+    EXPECT_EQ(Items(rig.State().Config.ComputerNames), (TTexts{L"a", L"", L"b"}));
+    EXPECT_EQ(Items(rig.State().Config.ClientNames), TTexts{});
 
     rig.Main(L"Users", L"dave", L"Profiles");
     rig.Main(L"Computers", L"", L"Profiles");
     Resolve(rig);
-    EXPECT_EQ(Items(rig.State().UserNames.get()), (TTexts{L"alice", L"bob", L"carol", L"dave"}));
-    EXPECT_EQ(Items(rig.State().ComputerNames.get()), (TTexts{L"a", L"", L"b"}));
+    EXPECT_EQ(Items(rig.State().Config.UserNames), (TTexts{L"alice", L"bob", L"carol", L"dave"}));
+    EXPECT_EQ(Items(rig.State().Config.ComputerNames), (TTexts{L"a", L"", L"b"}));
 }
 
 TEST(Config, ProfileIsCreatedBesideTheLibraryAsACopyOfTheMainFileOrKept) {
@@ -190,8 +195,8 @@ TEST(Config, ProfileIsCreatedBesideTheLibraryAsACopyOfTheMainFileOrKept) {
         files.Set(L"D:\\Cfg\\deruz64.ini", L"Profiles", L"Computers", L"WS1");
         if (c.ProfileExists) files.Set(profile, L"OndarixDDE", L"StartUpDelay", L"77");
         Resolve(rig, c.IniP);
-        EXPECT_EQ(rig.State().IniFn, profile);
-        EXPECT_EQ(rig.State().StartUpDelay, c.StartUpDelay);
+        EXPECT_EQ(rig.State().Config.IniFn, profile);
+        EXPECT_EQ(rig.State().Config.StartUpDelay, c.StartUpDelay);
         EXPECT_EQ(files.Files[profile][L"OndarixDDE"][L"StartUpDelay"],
                   std::to_wstring(c.StartUpDelay));
         EXPECT_FALSE(files.FileExists(L"D:\\Cfg\\deruz64_WS1.ini"));
@@ -202,17 +207,17 @@ TEST(Config, EveryKeyHasItsDefault) {
     TLinkRig rig;  // no configuration file at all
     Resolve(rig);
     const TLinkState& s = rig.State();
-    EXPECT_EQ(s.Debug, 0);
-    EXPECT_EQ(s.StartUpDelay, 400u);
-    EXPECT_TRUE(s.UseMutex);
-    EXPECT_EQ(s.LinkMode, lmNormal);
-    EXPECT_FALSE(s.UsePid);
-    EXPECT_TRUE(s.UseMarshalling);
-    EXPECT_TRUE(s.DetectOndarix);
-    EXPECT_FALSE(s.SetActiveWnd);
-    EXPECT_EQ(s.OxApp, L"");
-    EXPECT_EQ(s.ForceDentistID, 0);
-    EXPECT_EQ(s.ForceExtRoleID, L"");
+    EXPECT_EQ(s.Config.Debug, 0);
+    EXPECT_EQ(s.Config.StartUpDelay, 400u);
+    EXPECT_TRUE(s.Config.UseMutex);
+    EXPECT_EQ(s.Config.LinkMode, lmNormal);
+    EXPECT_FALSE(s.Config.UsePid);
+    EXPECT_TRUE(s.Config.UseMarshalling);
+    EXPECT_TRUE(s.Config.DetectOndarix);
+    EXPECT_FALSE(s.Config.SetActiveWnd);
+    EXPECT_EQ(s.Config.OxApp, L"");
+    EXPECT_EQ(s.Config.ForceDentistID, 0);
+    EXPECT_EQ(s.Config.ForceExtRoleID, L"");
 }
 
 TEST(Config, EveryKeyIsReadFromTheFileInForce) {
@@ -229,16 +234,16 @@ TEST(Config, EveryKeyIsReadFromTheFileInForce) {
     rig.Main(L"ForceExtRoleID", L"R7x");
     Resolve(rig);
     const TLinkState& s = rig.State();
-    EXPECT_EQ(s.Debug, 3);
-    EXPECT_EQ(s.StartUpDelay, 1500u);
-    EXPECT_FALSE(s.UseMutex);
-    EXPECT_TRUE(s.UsePid);
-    EXPECT_FALSE(s.UseMarshalling);
-    EXPECT_FALSE(s.DetectOndarix);
-    EXPECT_TRUE(s.SetActiveWnd);
-    EXPECT_EQ(s.OxApp, L"c:\\apps\\img.exe");
-    EXPECT_EQ(s.ForceDentistID, 12);
-    EXPECT_EQ(s.ForceExtRoleID, L"R7x");  // as written
+    EXPECT_EQ(s.Config.Debug, 3);
+    EXPECT_EQ(s.Config.StartUpDelay, 1500u);
+    EXPECT_FALSE(s.Config.UseMutex);
+    EXPECT_TRUE(s.Config.UsePid);
+    EXPECT_FALSE(s.Config.UseMarshalling);
+    EXPECT_FALSE(s.Config.DetectOndarix);
+    EXPECT_TRUE(s.Config.SetActiveWnd);
+    EXPECT_EQ(s.Config.OxApp, L"c:\\apps\\img.exe");
+    EXPECT_EQ(s.Config.ForceDentistID, 12);
+    EXPECT_EQ(s.Config.ForceExtRoleID, L"R7x");  // as written
 }
 
 TEST(Config, LinkModeFromClipboardThenVirtualChannel) {
@@ -254,7 +259,7 @@ TEST(Config, LinkModeFromClipboardThenVirtualChannel) {
         rig.Main(L"UseClipboard", c.Clipboard);
         rig.Main(L"UseMsVirtualChannel", c.VirtualChannel);
         Resolve(rig);
-        EXPECT_EQ(rig.State().LinkMode, c.Mode);
+        EXPECT_EQ(rig.State().Config.LinkMode, c.Mode);
     }
 }
 
@@ -264,9 +269,9 @@ TEST(Config, TextsAreCutAtTheirLimits) {
     rig.Main(L"ForceExtRoleID", std::wstring(600, L'R'));
     rig.Main(L"Users", std::wstring(1600, L'u'), L"Profiles");
     Resolve(rig);
-    EXPECT_EQ(rig.State().OxApp, L"c:\\" + std::wstring(509, L'a'));
-    EXPECT_EQ(rig.State().ForceExtRoleID, std::wstring(512, L'R'));
-    EXPECT_EQ(Items(rig.State().UserNames.get()), TTexts{std::wstring(1500, L'u')});
+    EXPECT_EQ(rig.State().Config.OxApp, L"c:\\" + std::wstring(509, L'a'));
+    EXPECT_EQ(rig.State().Config.ForceExtRoleID, std::wstring(512, L'R'));
+    EXPECT_EQ(Items(rig.State().Config.UserNames), TTexts{std::wstring(1500, L'u')});
 }
 
 TEST(Config, NegativeDebugOrDentistIdFailsTheInitialisationWithARangeError) {
@@ -283,6 +288,21 @@ TEST(Config, NegativeDebugOrDentistIdFailsTheInitialisationWithARangeError) {
         EXPECT_TRUE(rig.platform.Control.Desktop.Starts.empty());
         EXPECT_STREQ(rig.link.OndaGetErrorStr(), "Range check error");
     }
+}
+
+// An initialisation whose configuration fails puts nothing of it in force: the settings of
+// the last good one stay (here the clipboard mode), not a mix of old and new.
+TEST(Config, AFailedInitialisationLeavesTheConfigurationInForce) {
+    TLinkRig rig;
+    rig.Main(L"UseClipboard", L"1");
+    rig.Main(L"DetectOndarix", L"0");
+    ASSERT_EQ(rig.link.OndaInitI(nullptr, nullptr, 42), dde_Ok);
+    rig.Main(L"UseClipboard", L"0");
+    rig.Main(L"ForceDentistID", L"-1");
+    EXPECT_EQ(rig.link.OndaInitI(nullptr, nullptr, 42), dde_Error);
+    EXPECT_EQ(rig.link.OndaCommand("x"), dde_Ok);
+    EXPECT_EQ(rig.platform.Clipboard.Texts, TTexts{L"x"});
+    EXPECT_TRUE(rig.platform.Control.Desktop.Events.empty());
 }
 
 TEST(Config, ProfileChoiceIsShownOnlyAtDebugOne) {
@@ -352,19 +372,17 @@ TEST(Config, ProfileChoiceIsShownOnlyAtDebugOne) {
 TEST(ConfigInfo, SummaryTextLineByLine) {
     TLinkRig rig;
     TLinkState& s = rig.State();
-    s.IniFn = L"C:\\Link\\deruz64_WS1.ini";
-    s.OxApp = L"c:\\ox\\ox.exe";
-    s.OxDir = L"C:\\Ondarix";
-    s.StartUpDelay = 400;
+    s.Config.IniFn = L"C:\\Link\\deruz64_WS1.ini";
+    s.Config.StartUpDelay = 400;
     s.AppPrevWnd = 0xABC;
-    s.UseMutex = true;
-    s.LinkMode = lmClipboard;
-    s.LinkPID = L"77";
-    s.DetectOndarix = true;
-    s.UserNames->Add(L"alice");
-    s.UserNames->Add(L"bob");
-    s.ClientNames->Add(L"$rdp");
-    EXPECT_EQ(ConfigInfoText(s, L"c:\\ox\\ox.exe -dde -pid:77"),
+    s.Config.UseMutex = true;
+    s.Config.LinkMode = lmClipboard;
+    s.Config.DetectOndarix = true;
+    s.Config.UserNames.Add(L"alice");
+    s.Config.UserNames.Add(L"bob");
+    s.Config.ClientNames.Add(L"$rdp");
+    EXPECT_EQ(ConfigInfoText(
+                  s, {L"c:\\ox\\ox.exe", L"C:\\Ondarix", L"77", L"c:\\ox\\ox.exe -dde -pid:77"}),
               L"Inifile: C:\\Link\\deruz64_WS1.ini\r\n"
               L"Program name: c:\\ox\\ox.exe\r\n"
               L"Working dir: C:\\Ondarix\r\n"
@@ -384,10 +402,10 @@ TEST(ConfigInfo, SummaryTextLineByLine) {
 TEST(ConfigInfo, SummaryWithoutStartCommandAndEmptyLists) {
     TLinkRig rig;
     TLinkState& s = rig.State();
-    s.IniFn = kMainIni;
-    s.StartUpDelay = 0;
+    s.Config.IniFn = kMainIni;
+    s.Config.StartUpDelay = 0;
     s.AppPrevWnd = 0x1234ABCD5678;
-    EXPECT_EQ(ConfigInfoText(s, L""),
+    EXPECT_EQ(ConfigInfoText(s, {}),
               L"Inifile: C:\\Link\\deruz64.ini\r\n"
               L"Program name: \r\n"
               L"Working dir: \r\n"
@@ -412,16 +430,20 @@ TEST(ConfigInfo, LinkModeNames) {
          {TCase{0, L"Link mode: Normal\r\n"}, TCase{1, L"Link mode: Clipboard\r\n"},
           TCase{2, L"Link mode: Microsoft Virtual Channel\r\n"}, TCase{7, L"Link mode: 7\r\n"}}) {
         TLinkRig rig;
-        rig.State().LinkMode = static_cast<TLinkMode>(c.Mode);
-        EXPECT_NE(ConfigInfoText(rig.State(), L"").find(c.Line), std::wstring::npos) << c.Mode;
+        rig.State().Config.LinkMode = static_cast<TLinkMode>(c.Mode);
+        EXPECT_NE(ConfigInfoText(rig.State(), {}).find(c.Line), std::wstring::npos) << c.Mode;
     }
 }
 
 TEST(ConfigInfo, ShownOnlyAtDebugOne) {
     for (const std::int32_t debug : {0, 1, 2}) {
         TLinkRig rig;
-        rig.State().Debug = debug;
-        rig.link.ShowConfigInfo(L"x -dde");
+        // With detection off the initialisation shows the summary and nothing else.
+        rig.Main(L"Debug", std::to_wstring(debug));
+        rig.Main(L"DetectOndarix", L"0");
+        rig.Main(L"oxprogram", L"C:\\Apps\\Img.EXE");
+        ASSERT_EQ(rig.link.OndaInitI(nullptr, nullptr, 0x42), dde_Ok);
+        const control::TStartFacts start{L"c:\\apps\\img.exe", L"", L"", L""};
         if (debug != 1) {
             EXPECT_TRUE(rig.platform.Boxes.Shown.empty()) << debug;
             continue;
@@ -429,7 +451,7 @@ TEST(ConfigInfo, ShownOnlyAtDebugOne) {
         ASSERT_EQ(rig.platform.Boxes.Shown.size(), 1u);
         EXPECT_EQ(rig.platform.Boxes.Shown[0].Style, 0x1040u);
         EXPECT_EQ(rig.platform.Boxes.Shown[0].Caption, L"Ondarix V3 Link library");
-        EXPECT_EQ(Body(rig.platform.Boxes.Shown[0]), ConfigInfoText(rig.State(), L"x -dde"));
+        EXPECT_EQ(Body(rig.platform.Boxes.Shown[0]), ConfigInfoText(rig.State(), start));
     }
 }
 
@@ -451,7 +473,7 @@ TEST(ConfigInfo, DetectionOffShowsTheSummaryWithoutStartCommandAndStartsNothing)
     EXPECT_NE(summary.find(L"\r\nDetectOndarix: no\r\n"), std::wstring::npos);
     EXPECT_TRUE(rig.platform.Control.Desktop.Events.empty());
     EXPECT_TRUE(rig.ServerCalls().empty());
-    EXPECT_EQ(rig.State().Ox3, nullptr);
+    EXPECT_EQ(rig.Control().Ox3, nullptr);
 }
 
 }  // namespace

@@ -6,13 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "control/msg_handler.h"
 #include "link/link.h"
-#include "link/msg_handler.h"
 #include "tests/link/fakes.h"
 
 namespace deruz::link {
 namespace {
 
+using control::AdminNotesText;
+using control::PhotoAddedText;
 using testing::TLinkRig;
 using TTexts = std::vector<std::wstring>;
 
@@ -91,7 +93,7 @@ TEST(Events, ExportsCalledFromAnEventDuringACommandChangeNothing) {
         version = rig.link.OndaGetVersion();
         textDuring = rig.link.OndaGetErrorStr();
     };
-    const TServerConnection* proxy = rig.State().Ox3.get();
+    const control::TServerConnection* proxy = rig.Control().Ox3.get();
 
     EXPECT_EQ(rig.link.OndaCommand("openpatient"), 9);
 
@@ -102,7 +104,7 @@ TEST(Events, ExportsCalledFromAnEventDuringACommandChangeNothing) {
     EXPECT_EQ(textDuring, "");  // cleared when the command began
     EXPECT_EQ(rig.platform.Windows.Foreground, std::vector<TWindowHandle>{42});
     EXPECT_EQ(rig.State().AppPrevWnd, 42u);
-    EXPECT_EQ(rig.State().Ox3.get(), proxy);
+    EXPECT_EQ(rig.Control().Ox3.get(), proxy);
     EXPECT_EQ(rig.ServerCalls(), (TTexts{L"Version", L"AdminCommand(openpatient)"}));
     EXPECT_EQ(rig.State().ReturnText, L"answer");
     EXPECT_FALSE(rig.State().ExecutingCmd);

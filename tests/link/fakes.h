@@ -122,13 +122,23 @@ struct TFakePlatform {
 
 inline constexpr wchar_t kMainIni[] = L"C:\\Link\\deruz64.ini";
 
+// What the native tests see of a link beyond its exports: its state (to read it, and to set
+// up the few values no export reaches directly) and what its control keeps.
+struct TLinkPeer {
+    static TLinkState& State(TLink& Link) { return Link.FState; }
+    static const control::TControlState& Control(const TLink& Link) {
+        return Link.FControl.State();
+    }
+};
+
 // A loaded link over fresh fakes; its library lies at C:\Link\DeRuz64.dll, version 1.2.3.4.
 struct TLinkRig {
     TFakePlatform platform;
     TLink link{platform.Services()};
 
     TLinkRig() { link.Load(); }
-    TLinkState& State() { return link.State(); }
+    TLinkState& State() { return TLinkPeer::State(link); }
+    const control::TControlState& Control() const { return TLinkPeer::Control(link); }
     // Sets a key of the main configuration file beside the library.
     void Main(const std::wstring& Key, const std::wstring& Value,
               const std::wstring& Section = L"OndarixDDE") {
@@ -147,7 +157,7 @@ struct TLinkRig {
         const std::int32_t result = Proc != nullptr ? link.OndaInit2W(nullptr, Proc, PrevWnd)
                                                     : link.OndaInitI(nullptr, nullptr, PrevWnd);
         ASSERT_EQ(result, dde_Ok);
-        ASSERT_NE(State().Ox3, nullptr);
+        ASSERT_NE(Control().Ox3, nullptr);
         platform.Boxes.Shown.clear();
         ServerCalls().clear();
     }

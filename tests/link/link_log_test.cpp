@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "link/link.h"
+#include "link/user_messages.h"
 #include "logging/core/si_auto.h"
 #include "tests/link/fakes.h"
 
@@ -100,8 +101,10 @@ TEST_F(LinkLogTest, BoxesAreLoggedWithTheirPrefix) {
     TLink link(platform.Services());
     link.Load();
     seen.clear();
-    link.ErrMsg(L"boom");
-    link.Msg(L"Gr\u00fc\u00dfe");
+    const std::wstring path = L"C:\\Link\\DeRuz64.dll", version = L"1.2.3.4";
+    const TUserMessages messages(platform.Boxes, path, version);
+    messages.ErrMsg(L"boom");
+    messages.Msg(L"Gr\u00fc\u00dfe");
     EXPECT_EQ(seen, (std::vector<std::string>{Entry(ltMessage, "ErrMsg: boom"),
                                               Entry(ltMessage,
                                                     "Msg: Gr\xc3\xbc\xc3\x9f"

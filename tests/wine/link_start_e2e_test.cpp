@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "systools/wide_text.h"
 #include "tests/wine/link_e2e_win32.h"
 
 namespace deruz::testing {
@@ -313,6 +314,36 @@ TEST_F(LinkE2E, KilledApplicationIsRestartedBeforeTheNextCommand) {
     EXPECT_EQ(Host().Exit(), 0);
     EXPECT_EQ(Host().Command("result|3|third"), 3);
     EXPECT_EQ(SimLines("start ").size(), 3u);
+}
+
+// With no "oxprogram" the type library registration names the application, and its folder is
+// the one to start it in. After ONDA_EXIT has let the application end, the next command starts
+// it from there again: the working-folder settings (none here, so the default "C:\Ondarix",
+// which does not exist) are for a configured program only.
+TEST_F(LinkE2E, AfterExitTheRegisteredApplicationStartsAgainInItsOwnFolder) {
+    TRegistryValue app(HKEY_CLASSES_ROOT, kTypeLibKey, L"", Sim());
+    TRegistryValue dir(HKEY_CURRENT_USER, kParametersKey, L"OxWorkingDir", L"");  // none
+    WriteIni("Debug=0");
+    ASSERT_EQ(Host().InitI(folder.Path(), nullptr), 0);
+    EXPECT_EQ(Host().Command("result|1|first"), 1);
+    EXPECT_EQ(Host().Exit(), 0);
+    for (int i = 0; i < 100 && !RunningImagingSims().empty(); ++i) Sleep(50);
+    ASSERT_TRUE(RunningImagingSims().empty());
+
+    EXPECT_EQ(Host().Command("result|2|second"), 2);
+    EXPECT_EQ(Host().ErrorStr(), "second");
+    EXPECT_TRUE(Host().BoxMessages().empty());
+    std::wstring simDir = Sim();
+    simDir.resize(simDir.find_last_of(L'\\'));
+    CharLowerBuffW(simDir.data(), static_cast<DWORD>(simDir.size()));
+    const auto starts = SimLines("start ");
+    ASSERT_EQ(starts.size(), 2u);
+    for (const auto& start : starts) {
+        std::wstring line = systools::WideFromUtf8(start);
+        CharLowerBuffW(line.data(), static_cast<DWORD>(line.size()));
+        EXPECT_NE(line.find(L" cwd=" + simDir + L" "), std::wstring::npos) << start;
+    }
+    EXPECT_EQ(SimLines("advise ").size(), 2u);
 }
 
 TEST_F(LinkE2E, UnloadingTerminatesAndUnadvisesEveryConnection) {
