@@ -764,6 +764,30 @@ TEST_F(ViewServer, TheFeedersScriptOverTcpShowsInRowsAndEntries) {
     EXPECT_EQ(flow.Body.find("Before.Clear"), std::string::npos);
 }
 
+// With a printer (silog view --print) every packet a client sends is also printed as silog
+// listen prints it, besides being kept.
+TEST_F(ViewServer, PrintsWhatClientsSendWhenAsked) {
+    std::ostringstream printed;
+    TPacketPrinter printer(printed, TOutputFormat::Text, "%title%");
+    TViewOptions options;
+    options.Printer = &printer;
+    Start(options);
+    feed::TFeedOptions feedOptions;
+    feedOptions.Connections = "tcp(port=" + std::to_string(FApp->TcpPort()) + ")";
+    feedOptions.Count = 3;
+    bool failed = false;
+    std::ostringstream err;
+    feed::RunFeed(feedOptions, err, failed);
+    ASSERT_FALSE(failed) << err.str();
+    WaitForPackets(4);  // the log header and the three messages
+    const std::string text = printed.str();
+    EXPECT_EQ(text.substr(0, 7), "header ") << text;
+    for (const char* title : {"\nmessage 0\n", "\nmessage 1\n", "\nmessage 2\n"}) {
+        EXPECT_NE(text.find(title), std::string::npos) << text;
+    }
+    EXPECT_EQ(Field(Get(FPort, "/api/state").Body, "kept"), "3");
+}
+
 TEST_F(ViewServer, AFileReadsInAndExportsAsDumpPrintsIt) {
     deruz::logging::testing::TTempDir dir;
     const std::string path = (dir.Path() / "script.sil").string();

@@ -192,6 +192,10 @@ void TViewApp::StartViewer() {
         while (!FFilesRead.load() && !FStopping.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
+        if (FOptions.Printer != nullptr) {
+            std::lock_guard guard(FPrintLock);
+            FOptions.Printer->Print(packet);
+        }
         FIngest.Push(sourceOf(c), TSiPacketPtr::Share(&packet));
     };
     FViewer->OnDisconnect = [this](const TSiViewerConnection& c, const std::string& error) {

@@ -24,6 +24,7 @@
 
 #include "logging/packets/packet.h"
 #include "logging/viewer/viewer_server.h"
+#include "tools/silog/packet_printer.h"
 #include "tools/silog/view/http_server.h"
 #include "tools/silog/view/view_api.h"
 #include "tools/silog/view/view_store.h"
@@ -75,6 +76,9 @@ struct TViewOptions {
     std::uint64_t KeepBytes = std::uint64_t{1} << 30;
     bool Follow = false;
     std::vector<std::string> Files;
+    // Also prints every packet that a client sends, as silog listen does; none when null.
+    // The printer must outlive the app.
+    TPacketPrinter* Printer = nullptr;
 };
 
 class TViewApp {
@@ -105,6 +109,7 @@ class TViewApp {
     TViewOptions FOptions;
     std::ostream& FErr;
     std::mutex FErrLock;
+    std::mutex FPrintLock;
     TViewStore FStore;
     TViewIngest FIngest;
     std::unique_ptr<TViewApi> FApi;

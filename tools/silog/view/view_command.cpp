@@ -1,12 +1,14 @@
 // silog view: serves a live log viewer page over HTTP, fed by pipe and TCP clients and by log
 // files.
 #include <chrono>
+#include <optional>
 #include <ostream>
 #include <thread>
 
 #include "logging/config/lookup_table.h"
 #include "tools/silog/commands.h"
 #include "tools/silog/interrupt.h"
+#include "tools/silog/packet_printer.h"
 #include "tools/silog/view/view_app.h"
 
 namespace deruz::silog {
@@ -15,7 +17,8 @@ namespace {
 
 constexpr const char* kHelp =
     "usage: silog view [--pipe NAME] [--tcp PORT] [--http [ADDR:]PORT] [--token TOKEN]\n"
-    "                  [--key KEY] [--keep N] [--keep-bytes SIZE] [--follow] [FILE...]\n"
+    "                  [--key KEY] [--keep N] [--keep-bytes SIZE] [--follow]\n"
+    "                  [--print [--pattern PATTERN]] [FILE...]\n"
     "\n"
     "Serves a log viewer page at http://127.0.0.1:4229/ (the address is printed on standard\n"
     "error at start) showing what arrives on the pipe NAME and/or the TCP port PORT, as\n"
@@ -28,7 +31,9 @@ constexpr const char* kHelp =
     "needs a token, which is generated at start (or given with --token) and is part of the\n"
     "printed URL. --keep N keeps the newest N entries (default 1000000) and --keep-bytes the\n"
     "newest SIZE bytes of titles and data (default 1g; k, m, g for kilo-, mega-, gigabytes);\n"
-    "older ones are dropped and counted. Runs until interrupted.\n";
+    "older ones are dropped and counted. --print also prints every packet that arrives from\n"
+    "a client on standard output, as silog listen does (--pattern as there). Runs until\n"
+    "interrupted.\n";
 
 bool ParseSize(const std::string& AText, std::uint64_t& AValue) {
     std::size_t end = 0;
@@ -84,9 +89,10 @@ bool IsDottedAddress(const std::string& AText) {
 }  // namespace
 
 int RunView(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
-    const TArgs args(AArgs,
-                     {"--pipe", "--tcp", "--http", "--token", "--key", "--keep", "--keep-bytes"},
-                     {"--help", "--follow"});
+    const TArgs args(
+        AArgs,
+        {"--pipe", "--tcp", "--http", "--token", "--key", "--keep", "--keep-bytes", "--pattern"},
+        {"--help", "--follow", "--print"});
     if (args.Flag("--help")) {
         AIo.Out << kHelp;
         return 0;
@@ -139,8 +145,22 @@ int RunView(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
         AIo.Err << "silog view: " << usage << "\n" << kHelp;
         return 2;
     }
+    if (usage.empty() && args.Value("--pattern") && !args.Flag("--print")) {
+        usage = "--pattern needs --print";
+    }
+    if (!usage.empty()) {
+        AIo.Err << "silog view: " << usage << "\n" << kHelp;
+        return 2;
+    }
     options.Files = args.Positional();
     options.Follow = args.Flag("--follow");
+    std::optional<TPacketPrinter> printer;
+    if (args.Flag("--print")) {
+        printer.emplace(AIo.Out, TOutputFormat::Text,
+                        args.Value("--pattern").value_or(std::string(logging::CSiDefaultPattern)),
+                        AIo.Colour);
+        options.Printer = &*printer;
+    }
     options.PipeName = args.Value("--pipe").value_or(
         options.Tcp || !options.Files.empty() ? std::string() : std::string("silog"));
     if (options.HttpAddress != "127.0.0.1" && options.Token.empty()) {
