@@ -4,10 +4,10 @@
 
 namespace deruz::control {
 
-std::wstring ReadOxProgram(TIniReader& Ini, const std::wstring& File) {
+std::wstring ReadOxProgram(TIniReader& AIni, const std::wstring& AFile) {
     // Before the first initialisation no configuration file is in force: nothing is set.
-    if (File.empty()) return {};
-    return systools::LowerCase(Ini.ReadString(File, kIniSection, L"oxprogram", L"", kTextChars));
+    if (AFile.empty()) return {};
+    return systools::LowerCase(AIni.ReadString(AFile, kIniSection, L"oxprogram", L"", kTextChars));
 }
 
 }  // namespace deruz::control

@@ -16,6 +16,6 @@ inline constexpr wchar_t kIniSection[] = L"OndarixDDE";
 inline constexpr std::size_t kTextChars = 512;
 
 // "oxprogram" of the configuration file File, lower-cased; empty when no file is in force yet.
-std::wstring ReadOxProgram(TIniReader& Ini, const std::wstring& File);
+std::wstring ReadOxProgram(TIniReader& AIni, const std::wstring& AFile);
 
 }  // namespace deruz::control

@@ -22,12 +22,12 @@ class TIniReader {
   public:
     virtual ~TIniReader() = default;
     // The integer of the key (a minus sign is honoured), or Default.
-    virtual std::int32_t ReadInteger(const std::wstring& File, const std::wstring& Section,
-                                     const std::wstring& Key, std::int32_t Default) = 0;
+    virtual std::int32_t ReadInteger(const std::wstring& AFile, const std::wstring& ASection,
+                                     const std::wstring& AKey, std::int32_t ADefault) = 0;
     // The text of the key, cut to MaxChars characters, or Default.
-    virtual std::wstring ReadString(const std::wstring& File, const std::wstring& Section,
-                                    const std::wstring& Key, const std::wstring& Default,
-                                    std::size_t MaxChars) = 0;
+    virtual std::wstring ReadString(const std::wstring& AFile, const std::wstring& ASection,
+                                    const std::wstring& AKey, const std::wstring& ADefault,
+                                    std::size_t AMaxChars) = 0;
 };
 
 enum class TRegistryRoot { ClassesRoot, CurrentUser };
@@ -39,20 +39,20 @@ class TRegistryReader {
     // Opens Key with all-access rights (without creating it) and reads the text value
     // Value ("" for the key's default value). Nothing when the key does not open; an empty
     // text when the value is missing. A value of a non-text type raises an error.
-    virtual std::optional<std::wstring> ReadText(TRegistryRoot Root, const std::wstring& Key,
-                                                 const std::wstring& Value) = 0;
+    virtual std::optional<std::wstring> ReadText(TRegistryRoot ARoot, const std::wstring& AKey,
+                                                 const std::wstring& AValue) = 0;
 };
 
 // Files and folders.
 class TFileSystem {
   public:
     virtual ~TFileSystem() = default;
-    virtual bool FileExists(const std::wstring& Path) = 0;
-    virtual bool DirectoryExists(const std::wstring& Path) = 0;
+    virtual bool FileExists(const std::wstring& APath) = 0;
+    virtual bool DirectoryExists(const std::wstring& APath) = 0;
     // Copies From to To unless To exists; false when nothing was copied.
-    virtual bool CopyNew(const std::wstring& From, const std::wstring& To) = 0;
+    virtual bool CopyNew(const std::wstring& AFrom, const std::wstring& ATo) = 0;
     // The file version text of a file ("" when it has none).
-    virtual std::wstring FileVersion(const std::wstring& Path) = 0;
+    virtual std::wstring FileVersion(const std::wstring& APath) = 0;
 };
 
 // Facts about this process, its session and its user.
@@ -60,7 +60,7 @@ class TSystemInfo {
   public:
     virtual ~TSystemInfo() = default;
     // The variable's value cut to MaxChars characters; empty when it is not set.
-    virtual std::wstring Environment(const std::wstring& Name, std::size_t MaxChars) = 0;
+    virtual std::wstring Environment(const std::wstring& AName, std::size_t AMaxChars) = 0;
     // The computer name read into a 16-character buffer; empty when it does not fit.
     virtual std::wstring ComputerName() = 0;
     // The calling thread's user name read into a 257-character buffer; empty on failure.
@@ -68,7 +68,7 @@ class TSystemInfo {
     virtual bool IsRemoteSession() = 0;
     virtual std::uint32_t CurrentProcessId() = 0;
     // The system's message text for an error code ("" when it has none).
-    virtual std::wstring ErrorText(std::uint32_t Code) = 0;
+    virtual std::wstring ErrorText(std::uint32_t ACode) = 0;
 };
 
 // A process the link started; its handles are closed when the object goes away.
@@ -77,7 +77,7 @@ class TStartedProcess {
     virtual ~TStartedProcess() = default;
     virtual std::uint32_t ProcessId() = 0;
     // Waits at most Milliseconds until the process waits for input; the outcome is not used.
-    virtual void WaitForInputIdle(std::uint32_t Milliseconds) = 0;
+    virtual void WaitForInputIdle(std::uint32_t AMilliseconds) = 0;
 };
 
 struct TMonitorOrigin {
@@ -91,23 +91,24 @@ class TDesktop {
     virtual ~TDesktop() = default;
     // The first top-level window whose class begins with ClassName and whose process runs
     // the executable Path (0 when none); Pid receives its process id.
-    virtual TWindowHandle FindWindowByClassAndPath(const std::wstring& ClassName,
-                                                   const std::wstring& Path,
-                                                   std::uint32_t& Pid) = 0;
+    virtual TWindowHandle FindWindowByClassAndPath(const std::wstring& AClassName,
+                                                   const std::wstring& APath,
+                                                   std::uint32_t& APid) = 0;
     // The first top-level window of the process whose class equals ClassName (0: none).
-    virtual TWindowHandle FindWindowOfProcess(std::uint32_t Pid, const std::wstring& ClassName) = 0;
+    virtual TWindowHandle FindWindowOfProcess(std::uint32_t APid,
+                                              const std::wstring& AClassName) = 0;
     // The left and top corners of the monitors, in the system's enumeration order.
     virtual std::vector<TMonitorOrigin> Monitors() = 0;
     // Starts CommandLine in Folder with the window placed at X, Y. Null when the process
     // could not be created; Error then holds the system's error code.
-    virtual std::unique_ptr<TStartedProcess> StartProcess(const std::wstring& CommandLine,
-                                                          const std::wstring& Folder,
-                                                          std::int32_t X, std::int32_t Y,
-                                                          std::uint32_t& Error) = 0;
-    virtual bool GlobalAtomExists(const std::wstring& Name) = 0;
+    virtual std::unique_ptr<TStartedProcess> StartProcess(const std::wstring& ACommandLine,
+                                                          const std::wstring& AFolder,
+                                                          std::int32_t AX, std::int32_t AY,
+                                                          std::uint32_t& AError) = 0;
+    virtual bool GlobalAtomExists(const std::wstring& AName) = 0;
     // Milliseconds since the system started, wrapping at 32 bits.
     virtual std::uint32_t TickCount() = 0;
-    virtual void Sleep(std::uint32_t Milliseconds) = 0;
+    virtual void Sleep(std::uint32_t AMilliseconds) = 0;
     // Takes at most one pending message of the calling thread off its queue and
     // dispatches it (the link's LocalProcMsgs).
     virtual void ProcessOneMessage() = 0;
@@ -122,8 +123,8 @@ class TServerAccess {
     virtual ~TServerAccess() = default;
     // Asks the application's window for its server interface through the shared-memory
     // block named for Pid; raises an error with the exact text of the step that failed.
-    virtual std::unique_ptr<TServerInterface> FetchMarshalled(TWindowHandle OxWnd,
-                                                              std::uint32_t Pid) = 0;
+    virtual std::unique_ptr<TServerInterface> FetchMarshalled(TWindowHandle AOxWnd,
+                                                              std::uint32_t APid) = 0;
     // A new, unconnected proxy.
     virtual std::unique_ptr<TServerConnection> NewProxy() = 0;
 };

@@ -20,113 +20,113 @@ namespace {
 
 class TWinIniReader final : public TIniReader {
   public:
-    std::int32_t ReadInteger(const std::wstring& File, const std::wstring& Section,
-                             const std::wstring& Key, std::int32_t Default) override {
+    std::int32_t ReadInteger(const std::wstring& AFile, const std::wstring& ASection,
+                             const std::wstring& AKey, std::int32_t ADefault) override {
         // The system reads "-5" as the unsigned value of -5; taken back as signed, a minus
         // sign is honoured.
         return static_cast<std::int32_t>(
-            GetPrivateProfileIntW(Section.c_str(), Key.c_str(), Default, File.c_str()));
+            GetPrivateProfileIntW(ASection.c_str(), AKey.c_str(), ADefault, AFile.c_str()));
     }
-    std::wstring ReadString(const std::wstring& File, const std::wstring& Section,
-                            const std::wstring& Key, const std::wstring& Default,
-                            std::size_t MaxChars) override {
-        std::vector<wchar_t> buffer(MaxChars + 1, L'\0');
-        const DWORD n =
-            GetPrivateProfileStringW(Section.c_str(), Key.c_str(), Default.c_str(), buffer.data(),
-                                     static_cast<DWORD>(buffer.size()), File.c_str());
-        return std::wstring(buffer.data(), n > MaxChars ? MaxChars : n);
+    std::wstring ReadString(const std::wstring& AFile, const std::wstring& ASection,
+                            const std::wstring& AKey, const std::wstring& ADefault,
+                            std::size_t AMaxChars) override {
+        std::vector<wchar_t> LBuffer(AMaxChars + 1, L'\0');
+        const DWORD LN = GetPrivateProfileStringW(
+            ASection.c_str(), AKey.c_str(), ADefault.c_str(), LBuffer.data(),
+            static_cast<DWORD>(LBuffer.size()), AFile.c_str());
+        return std::wstring(LBuffer.data(), LN > AMaxChars ? AMaxChars : LN);
     }
 };
 
 class TWinRegistryReader final : public TRegistryReader {
   public:
-    std::optional<std::wstring> ReadText(TRegistryRoot Root, const std::wstring& Key,
-                                         const std::wstring& Value) override {
-        HKEY root = Root == TRegistryRoot::ClassesRoot ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER;
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(root, Key.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+    std::optional<std::wstring> ReadText(TRegistryRoot ARoot, const std::wstring& AKey,
+                                         const std::wstring& AValue) override {
+        HKEY LRoot = ARoot == TRegistryRoot::ClassesRoot ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER;
+        HKEY LKey = nullptr;
+        if (RegOpenKeyExW(LRoot, AKey.c_str(), 0, KEY_ALL_ACCESS, &LKey) != ERROR_SUCCESS) {
             return std::nullopt;
         }
         struct TKeyCloser {
             HKEY Key;
             ~TKeyCloser() { RegCloseKey(Key); }
-        } closer{key};
-        DWORD type = 0;
-        DWORD bytes = 0;
-        const wchar_t* name = Value.empty() ? nullptr : Value.c_str();
-        if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) {
+        } LCloser{LKey};
+        DWORD LType = 0;
+        DWORD LBytes = 0;
+        const wchar_t* LName = AValue.empty() ? nullptr : AValue.c_str();
+        if (RegQueryValueExW(LKey, LName, nullptr, &LType, nullptr, &LBytes) != ERROR_SUCCESS) {
             return std::wstring();
         }
-        if (type != REG_SZ && type != REG_EXPAND_SZ) {
-            throw EControlError(L"Invalid data type for '" + Value + L"'");
+        if (LType != REG_SZ && LType != REG_EXPAND_SZ) {
+            throw EControlError(L"Invalid data type for '" + AValue + L"'");
         }
-        std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
-        DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-        if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
-                             &size) != ERROR_SUCCESS) {
+        std::wstring LText(LBytes / sizeof(wchar_t) + 1, L'\0');
+        DWORD LSize = static_cast<DWORD>(LText.size() * sizeof(wchar_t));
+        if (RegQueryValueExW(LKey, LName, nullptr, &LType, reinterpret_cast<BYTE*>(LText.data()),
+                             &LSize) != ERROR_SUCCESS) {
             return std::wstring();
         }
-        text.resize(size / sizeof(wchar_t));
-        if (const auto nul = text.find(L'\0'); nul != std::wstring::npos) text.resize(nul);
-        return text;
+        LText.resize(LSize / sizeof(wchar_t));
+        if (const auto LNul = LText.find(L'\0'); LNul != std::wstring::npos) LText.resize(LNul);
+        return LText;
     }
 };
 
 class TWinFileSystem final : public TFileSystem {
   public:
-    bool FileExists(const std::wstring& Path) override {
-        const DWORD a = GetFileAttributesW(Path.c_str());
-        return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+    bool FileExists(const std::wstring& APath) override {
+        const DWORD LA = GetFileAttributesW(APath.c_str());
+        return LA != INVALID_FILE_ATTRIBUTES && !(LA & FILE_ATTRIBUTE_DIRECTORY);
     }
-    bool DirectoryExists(const std::wstring& Path) override {
-        const DWORD a = GetFileAttributesW(Path.c_str());
-        return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+    bool DirectoryExists(const std::wstring& APath) override {
+        const DWORD LA = GetFileAttributesW(APath.c_str());
+        return LA != INVALID_FILE_ATTRIBUTES && (LA & FILE_ATTRIBUTE_DIRECTORY);
     }
-    bool CopyNew(const std::wstring& From, const std::wstring& To) override {
-        return CopyFileW(From.c_str(), To.c_str(), TRUE) != 0;
+    bool CopyNew(const std::wstring& AFrom, const std::wstring& ATo) override {
+        return CopyFileW(AFrom.c_str(), ATo.c_str(), TRUE) != 0;
     }
-    std::wstring FileVersion(const std::wstring& Path) override {
-        return systools::GetFileVersionFromFile(Path);
+    std::wstring FileVersion(const std::wstring& APath) override {
+        return systools::GetFileVersionFromFile(APath);
     }
 };
 
 class TWinSystemInfo final : public TSystemInfo {
   public:
-    std::wstring Environment(const std::wstring& Name, std::size_t MaxChars) override {
-        std::vector<wchar_t> buffer(MaxChars + 1, L'\0');
-        const DWORD n =
-            GetEnvironmentVariableW(Name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n == 0 || n >= buffer.size()) {
+    std::wstring Environment(const std::wstring& AName, std::size_t AMaxChars) override {
+        std::vector<wchar_t> LBuffer(AMaxChars + 1, L'\0');
+        const DWORD LN = GetEnvironmentVariableW(AName.c_str(), LBuffer.data(),
+                                                 static_cast<DWORD>(LBuffer.size()));
+        if (LN == 0 || LN >= LBuffer.size()) {
             // Missing, or longer than the buffer: then the value is read whole and cut.
-            if (n == 0) return {};
-            std::vector<wchar_t> whole(n + 1, L'\0');
-            const DWORD m = GetEnvironmentVariableW(Name.c_str(), whole.data(), n + 1);
-            return std::wstring(whole.data(), m < MaxChars ? m : MaxChars);
+            if (LN == 0) return {};
+            std::vector<wchar_t> LWhole(LN + 1, L'\0');
+            const DWORD LM = GetEnvironmentVariableW(AName.c_str(), LWhole.data(), LN + 1);
+            return std::wstring(LWhole.data(), LM < AMaxChars ? LM : AMaxChars);
         }
-        return std::wstring(buffer.data(), n);
+        return std::wstring(LBuffer.data(), LN);
     }
     std::wstring ComputerName() override {
-        wchar_t name[16] = {};
-        DWORD size = static_cast<DWORD>(std::size(name));
-        if (!GetComputerNameW(name, &size)) return {};
-        return std::wstring(name, size);
+        wchar_t LName[16] = {};
+        DWORD LSize = static_cast<DWORD>(std::size(LName));
+        if (!GetComputerNameW(LName, &LSize)) return {};
+        return std::wstring(LName, LSize);
     }
     std::wstring UserName() override {
-        wchar_t name[257] = {};
-        DWORD size = static_cast<DWORD>(std::size(name));
-        if (!GetUserNameW(name, &size)) return {};
-        return std::wstring(name);
+        wchar_t LName[257] = {};
+        DWORD LSize = static_cast<DWORD>(std::size(LName));
+        if (!GetUserNameW(LName, &LSize)) return {};
+        return std::wstring(LName);
     }
     bool IsRemoteSession() override { return systools::IsRemoteSession(); }
     std::uint32_t CurrentProcessId() override { return GetCurrentProcessId(); }
-    std::wstring ErrorText(std::uint32_t Code) override {
-        return systools::WideFromUtf8(logging::SiSystemMessage(Code));
+    std::wstring ErrorText(std::uint32_t ACode) override {
+        return systools::WideFromUtf8(logging::SiSystemMessage(ACode));
     }
 };
 
 class TWinStartedProcess final : public TStartedProcess {
   public:
-    explicit TWinStartedProcess(const PROCESS_INFORMATION& Info) : FInfo(Info) {}
+    explicit TWinStartedProcess(const PROCESS_INFORMATION& AInfo) : FInfo(AInfo) {}
     ~TWinStartedProcess() override {
         CloseHandle(FInfo.hThread);
         CloseHandle(FInfo.hProcess);
@@ -134,8 +134,8 @@ class TWinStartedProcess final : public TStartedProcess {
     TWinStartedProcess(const TWinStartedProcess&) = delete;
     TWinStartedProcess& operator=(const TWinStartedProcess&) = delete;
     std::uint32_t ProcessId() override { return FInfo.dwProcessId; }
-    void WaitForInputIdle(std::uint32_t Milliseconds) override {
-        ::WaitForInputIdle(FInfo.hProcess, Milliseconds);
+    void WaitForInputIdle(std::uint32_t AMilliseconds) override {
+        ::WaitForInputIdle(FInfo.hProcess, AMilliseconds);
     }
 
   private:
@@ -144,56 +144,57 @@ class TWinStartedProcess final : public TStartedProcess {
 
 class TWinDesktop final : public TDesktop {
   public:
-    TWindowHandle FindWindowByClassAndPath(const std::wstring& ClassName, const std::wstring& Path,
-                                           std::uint32_t& Pid) override {
-        return systools::GetWindowByClassNameAndPath(ClassName, Path, Pid);
+    TWindowHandle FindWindowByClassAndPath(const std::wstring& AClassName,
+                                           const std::wstring& APath,
+                                           std::uint32_t& APid) override {
+        return systools::GetWindowByClassNameAndPath(AClassName, APath, APid);
     }
-    TWindowHandle FindWindowOfProcess(std::uint32_t Pid, const std::wstring& ClassName) override {
-        return systools::FindWindowOfProcess(Pid, ClassName.c_str(), nullptr);
+    TWindowHandle FindWindowOfProcess(std::uint32_t APid, const std::wstring& AClassName) override {
+        return systools::FindWindowOfProcess(APid, AClassName.c_str(), nullptr);
     }
     std::vector<TMonitorOrigin> Monitors() override {
-        std::vector<TMonitorOrigin> origins;
+        std::vector<TMonitorOrigin> LOrigins;
         EnumDisplayMonitors(
             nullptr, nullptr,
-            [](HMONITOR monitor, HDC, LPRECT, LPARAM data) -> BOOL {
-                MONITORINFO info{};
-                info.cbSize = sizeof info;
-                if (GetMonitorInfoW(monitor, &info)) {
-                    reinterpret_cast<std::vector<TMonitorOrigin>*>(data)->push_back(
-                        {info.rcMonitor.left, info.rcMonitor.top});
+            [](HMONITOR AMonitor, HDC, LPRECT, LPARAM AData) -> BOOL {
+                MONITORINFO LInfo{};
+                LInfo.cbSize = sizeof LInfo;
+                if (GetMonitorInfoW(AMonitor, &LInfo)) {
+                    reinterpret_cast<std::vector<TMonitorOrigin>*>(AData)->push_back(
+                        {LInfo.rcMonitor.left, LInfo.rcMonitor.top});
                 }
                 return TRUE;
             },
-            reinterpret_cast<LPARAM>(&origins));
-        return origins;
+            reinterpret_cast<LPARAM>(&LOrigins));
+        return LOrigins;
     }
-    std::unique_ptr<TStartedProcess> StartProcess(const std::wstring& CommandLine,
-                                                  const std::wstring& Folder, std::int32_t X,
-                                                  std::int32_t Y, std::uint32_t& Error) override {
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USEPOSITION;
-        startup.dwX = static_cast<DWORD>(X);
-        startup.dwY = static_cast<DWORD>(Y);
-        PROCESS_INFORMATION info{};
-        std::wstring commandLine = CommandLine;  // the call may write into it
-        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+    std::unique_ptr<TStartedProcess> StartProcess(const std::wstring& ACommandLine,
+                                                  const std::wstring& AFolder, std::int32_t AX,
+                                                  std::int32_t AY, std::uint32_t& AError) override {
+        STARTUPINFOW LStartup{};
+        LStartup.cb = sizeof LStartup;
+        LStartup.dwFlags = STARTF_USEPOSITION;
+        LStartup.dwX = static_cast<DWORD>(AX);
+        LStartup.dwY = static_cast<DWORD>(AY);
+        PROCESS_INFORMATION LInfo{};
+        std::wstring LCommandLine = ACommandLine;  // the call may write into it
+        if (!CreateProcessW(nullptr, LCommandLine.data(), nullptr, nullptr, FALSE,
                             CREATE_DEFAULT_ERROR_MODE, nullptr,
-                            Folder.empty() ? nullptr : Folder.c_str(), &startup, &info)) {
-            Error = GetLastError();
+                            AFolder.empty() ? nullptr : AFolder.c_str(), &LStartup, &LInfo)) {
+            AError = GetLastError();
             return nullptr;
         }
-        Error = 0;
-        return std::make_unique<TWinStartedProcess>(info);
+        AError = 0;
+        return std::make_unique<TWinStartedProcess>(LInfo);
     }
-    bool GlobalAtomExists(const std::wstring& Name) override {
-        return GlobalFindAtomW(Name.c_str()) != 0;
+    bool GlobalAtomExists(const std::wstring& AName) override {
+        return GlobalFindAtomW(AName.c_str()) != 0;
     }
     std::uint32_t TickCount() override { return GetTickCount(); }
-    void Sleep(std::uint32_t Milliseconds) override { ::Sleep(Milliseconds); }
+    void Sleep(std::uint32_t AMilliseconds) override { ::Sleep(AMilliseconds); }
     void ProcessOneMessage() override {
-        MSG msg;
-        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        MSG LMsg;
+        if (PeekMessageW(&LMsg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&LMsg);
     }
     void PushWaitCursor() override { systools::PushWaitCursor(); }
     void PopCursor() override { systools::PopCursor(); }
@@ -204,12 +205,13 @@ class TWinDesktop final : public TDesktop {
 TServerAccess& WindowsServerAccess();
 
 TControlPlatform WindowsControlPlatform() {
-    static TWinIniReader ini;
-    static TWinRegistryReader registry;
-    static TWinFileSystem files;
-    static TWinSystemInfo system;
-    static TWinDesktop desktop;
-    return TControlPlatform{&ini, &registry, &files, &system, &desktop, &WindowsServerAccess()};
+    static TWinIniReader LIni;
+    static TWinRegistryReader LRegistry;
+    static TWinFileSystem LFiles;
+    static TWinSystemInfo LSystem;
+    static TWinDesktop LDesktop;
+    return TControlPlatform{&LIni,    &LRegistry, &LFiles,
+                            &LSystem, &LDesktop,  &WindowsServerAccess()};
 }
 
 }  // namespace deruz::control

@@ -4,13 +4,13 @@
 
 namespace deruz::control {
 
-std::wstring ExceptionMessage(std::exception_ptr error) {
+std::wstring ExceptionMessage(std::exception_ptr AError) {
     try {
-        std::rethrow_exception(error);
-    } catch (const EControlError& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        return systools::WideFromUtf8(e.what());
+        std::rethrow_exception(AError);
+    } catch (const EControlError& LE) {
+        return LE.Message();
+    } catch (const std::exception& LE) {
+        return systools::WideFromUtf8(LE.what());
     } catch (...) {
         return L"Unknown error";
     }

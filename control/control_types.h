@@ -22,7 +22,7 @@ enum TLinkMode : std::uint8_t {
 // the user sees in the error box and the host reads as the result text.
 class EControlError : public std::exception {
   public:
-    explicit EControlError(std::wstring message) : FMessage(std::move(message)) {}
+    explicit EControlError(std::wstring AMessage) : FMessage(std::move(AMessage)) {}
     const std::wstring& Message() const noexcept { return FMessage; }
     const char* what() const noexcept override { return "link error"; }
 
@@ -37,6 +37,6 @@ inline EControlError RangeCheckError() {
 }
 
 // The message of any caught exception as wide text (narrow texts are taken as UTF-8).
-std::wstring ExceptionMessage(std::exception_ptr error);
+std::wstring ExceptionMessage(std::exception_ptr AError);
 
 }  // namespace deruz::control

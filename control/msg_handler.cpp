@@ -5,23 +5,24 @@
 
 namespace deruz::control {
 
-std::wstring PhotoAddedText(std::int32_t PhotoType, std::int32_t DentistID,
-                            const std::wstring& PatientID, const std::wstring& PhotoID,
-                            std::int32_t Quadrant, std::int32_t Element) {
+std::wstring PhotoAddedText(std::int32_t APhotoType, std::int32_t ADentistId,
+                            const std::wstring& APatientId, const std::wstring& APhotoId,
+                            std::int32_t AQuadrant, std::int32_t AElement) {
     // The quadrant and element run together: quadrant 1, element 6 give "16".
-    return L"photoadded|" + std::to_wstring(PhotoType) + L"|" + std::to_wstring(DentistID) + L"|" +
-           PatientID + L"|" + PhotoID + L"|" + std::to_wstring(Quadrant) + std::to_wstring(Element);
+    return L"photoadded|" + std::to_wstring(APhotoType) + L"|" + std::to_wstring(ADentistId) +
+           L"|" + APatientId + L"|" + APhotoId + L"|" + std::to_wstring(AQuadrant) +
+           std::to_wstring(AElement);
 }
 
-std::wstring AdminNotesText(std::int32_t DentistID, const std::wstring& PatientID,
-                            const std::wstring& ToothPosition, const std::wstring& Code,
-                            const std::wstring& Notes) {
-    return L"adminnotes|" + std::to_wstring(DentistID) + L"|" + PatientID + L"|" + ToothPosition +
-           L"|" + Code + L"|" + Notes;
+std::wstring AdminNotesText(std::int32_t ADentistId, const std::wstring& APatientId,
+                            const std::wstring& AToothPosition, const std::wstring& ACode,
+                            const std::wstring& ANotes) {
+    return L"adminnotes|" + std::to_wstring(ADentistId) + L"|" + APatientId + L"|" +
+           AToothPosition + L"|" + ACode + L"|" + ANotes;
 }
 
-void TMsgHandler::Log(const char* Event) {
-    if (FLog != nullptr) FLog->LogMessage(Event);
+void TMsgHandler::Log(const char* AEvent) {
+    if (FLog != nullptr) FLog->LogMessage(AEvent);
 }
 
 void TMsgHandler::OnWakeup(TServerConnection&) {
@@ -29,33 +30,33 @@ void TMsgHandler::OnWakeup(TServerConnection&) {
     FNotices.Wakeup();
 }
 
-void TMsgHandler::OnNewPhoto(TServerConnection&, std::int32_t PhotoType, std::int32_t DentistID,
-                             const std::wstring& PatientID, const std::wstring& PhotoID,
-                             std::int32_t Quadrant, std::int32_t Element) {
+void TMsgHandler::OnNewPhoto(TServerConnection&, std::int32_t APhotoType, std::int32_t ADentistId,
+                             const std::wstring& APatientId, const std::wstring& APhotoId,
+                             std::int32_t AQuadrant, std::int32_t AElement) {
     Log("OnNewPhoto");
-    FNotices.Notice(TNotice::Event,
-                    L"OnNewPhoto from Ondarix: " + PhotoAddedText(PhotoType, DentistID, PatientID,
-                                                                  PhotoID, Quadrant, Element));
+    FNotices.Notice(TNotice::Event, L"OnNewPhoto from Ondarix: " +
+                                        PhotoAddedText(APhotoType, ADentistId, APatientId, APhotoId,
+                                                       AQuadrant, AElement));
 }
 
 void TMsgHandler::OnCmdReady(TServerConnection&, std::int32_t /*ResultValue*/,
-                             const std::wstring& ResultText) {
+                             const std::wstring& AResultText) {
     Log("OnCmdReady");
-    FNotices.CommandReady(ResultText);
+    FNotices.CommandReady(AResultText);
 }
 
-void TMsgHandler::OnAdminNotes(TServerConnection&, std::int32_t DentistID,
-                               const std::wstring& PatientID, const std::wstring& ToothPosition,
-                               const std::wstring& Code, const std::wstring& Notes) {
+void TMsgHandler::OnAdminNotes(TServerConnection&, std::int32_t ADentistId,
+                               const std::wstring& APatientId, const std::wstring& AToothPosition,
+                               const std::wstring& ACode, const std::wstring& ANotes) {
     Log("OnAdminNotes");
     FNotices.Notice(TNotice::Event,
                     L"Admin-Notes from Ondarix: " +
-                        AdminNotesText(DentistID, PatientID, ToothPosition, Code, Notes));
+                        AdminNotesText(ADentistId, APatientId, AToothPosition, ACode, ANotes));
 }
 
-void TMsgHandler::OnRequest(TServerConnection&, const std::wstring& Cmd) {
+void TMsgHandler::OnRequest(TServerConnection&, const std::wstring& ACmd) {
     Log("OnRequest");
-    FNotices.Notice(TNotice::Event, L"Admin-Request from Ondarix: " + Cmd);
+    FNotices.Notice(TNotice::Event, L"Admin-Request from Ondarix: " + ACmd);
 }
 
 }  // namespace deruz::control

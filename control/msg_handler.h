@@ -24,33 +24,33 @@ class TControlNotices;
 class TMsgHandler final : public TServerEvents {
   public:
     // Notices: the link; Log: the session the events are logged to (may be null).
-    TMsgHandler(TControlNotices& Notices, logging::TSiSession* Log)
-        : FNotices(Notices), FLog(Log) {}
+    TMsgHandler(TControlNotices& ANotices, logging::TSiSession* ALog)
+        : FNotices(ANotices), FLog(ALog) {}
 
-    void OnWakeup(TServerConnection& Sender) override;
-    void OnNewPhoto(TServerConnection& Sender, std::int32_t PhotoType, std::int32_t DentistID,
-                    const std::wstring& PatientID, const std::wstring& PhotoID,
-                    std::int32_t Quadrant, std::int32_t Element) override;
-    void OnCmdReady(TServerConnection& Sender, std::int32_t ResultValue,
-                    const std::wstring& ResultText) override;
-    void OnAdminNotes(TServerConnection& Sender, std::int32_t DentistID,
-                      const std::wstring& PatientID, const std::wstring& ToothPosition,
-                      const std::wstring& Code, const std::wstring& Notes) override;
-    void OnRequest(TServerConnection& Sender, const std::wstring& Cmd) override;
+    void OnWakeup(TServerConnection& ASender) override;
+    void OnNewPhoto(TServerConnection& ASender, std::int32_t APhotoType, std::int32_t ADentistId,
+                    const std::wstring& APatientId, const std::wstring& APhotoId,
+                    std::int32_t AQuadrant, std::int32_t AElement) override;
+    void OnCmdReady(TServerConnection& ASender, std::int32_t AResultValue,
+                    const std::wstring& AResultText) override;
+    void OnAdminNotes(TServerConnection& ASender, std::int32_t ADentistId,
+                      const std::wstring& APatientId, const std::wstring& AToothPosition,
+                      const std::wstring& ACode, const std::wstring& ANotes) override;
+    void OnRequest(TServerConnection& ASender, const std::wstring& ACmd) override;
 
   private:
-    void Log(const char* Event);
+    void Log(const char* AEvent);
 
     TControlNotices& FNotices;
     logging::TSiSession* FLog;
 };
 
 // The texts composed for the host: "photoadded|2|7|P1|X9|35", "adminnotes|7|P|T|C|N".
-std::wstring PhotoAddedText(std::int32_t PhotoType, std::int32_t DentistID,
-                            const std::wstring& PatientID, const std::wstring& PhotoID,
-                            std::int32_t Quadrant, std::int32_t Element);
-std::wstring AdminNotesText(std::int32_t DentistID, const std::wstring& PatientID,
-                            const std::wstring& ToothPosition, const std::wstring& Code,
-                            const std::wstring& Notes);
+std::wstring PhotoAddedText(std::int32_t APhotoType, std::int32_t ADentistId,
+                            const std::wstring& APatientId, const std::wstring& APhotoId,
+                            std::int32_t AQuadrant, std::int32_t AElement);
+std::wstring AdminNotesText(std::int32_t ADentistId, const std::wstring& APatientId,
+                            const std::wstring& AToothPosition, const std::wstring& ACode,
+                            const std::wstring& ANotes);
 
 }  // namespace deruz::control

@@ -17,16 +17,16 @@ enum class TNotice : std::uint8_t {
 
 // Whether a notice of kind Kind is shown at level Debug; EventTexts: the host asked for the
 // texts of the server's events.
-constexpr bool NoticeShown(TNotice Kind, std::int32_t Debug, bool EventTexts) {
-    switch (Kind) {
+constexpr bool NoticeShown(TNotice AKind, std::int32_t ADebug, bool AEventTexts) {
+    switch (AKind) {
         case TNotice::Error:
             return true;
         case TNotice::Info:
-            return Debug >= 1;
+            return ADebug >= 1;
         case TNotice::Detail:
-            return Debug == 1;
+            return ADebug == 1;
         case TNotice::Event:
-            return EventTexts && Debug >= 1;
+            return AEventTexts && ADebug >= 1;
     }
     return false;
 }

@@ -60,13 +60,13 @@ class TControlNotices {
   public:
     virtual ~TControlNotices() = default;
     // Shows Text to the user as a notice of kind Kind, if the link's level says so.
-    virtual void Notice(TNotice Kind, const std::wstring& Text) = 0;
+    virtual void Notice(TNotice AKind, const std::wstring& AText) = 0;
     // The configuration summary for a start (shown at Debug 1 only).
-    virtual void ShowConfigInfo(const TStartFacts& Start) = 0;
+    virtual void ShowConfigInfo(const TStartFacts& AStart) = 0;
     // The server's wake-up event: the host's window comes to the front.
     virtual void Wakeup() = 0;
     // The server's command-ready event: ResultText is the text the host fetches next.
-    virtual void CommandReady(const std::wstring& ResultText) = 0;
+    virtual void CommandReady(const std::wstring& AResultText) = 0;
 };
 
 // What the control keeps between calls: the instance in use and the connection to its server.
@@ -98,33 +98,33 @@ inline constexpr wchar_t OxParametersKey[] = L"SoftWare\\Belvanor\\Ondarix\\Para
 
 class TOndarixControl {
   public:
-    TOndarixControl(const TControlPlatform& Platform, TControlNotices& Notices);
+    TOndarixControl(const TControlPlatform& APlatform, TControlNotices& ANotices);
     TOndarixControl(const TOndarixControl&) = delete;
     TOndarixControl& operator=(const TOndarixControl&) = delete;
 
     // The log session of the link that the control writes to (none before it is set).
-    void SetLog(logging::TSiSession* Log);
+    void SetLog(logging::TSiSession* ALog);
 
     // The executable and folder registered for the application's type library, else the
     // defaults.
-    void GetOndarixPath(std::wstring& App, std::wstring& Dir);
+    void GetOndarixPath(std::wstring& APp, std::wstring& ADir);
     // Sets OxApp and OxDir for a start attempt.
-    void ResolveOndarixPaths(const TControlSettings& Settings);
+    void ResolveOndarixPaths(const TControlSettings& ASettings);
     // Makes sure an instance runs for this host and OxWnd holds its main window; false when
     // that failed (the reason has been shown). Range errors propagate.
-    bool DoStartOndarix(const TControlSettings& Settings);
+    bool DoStartOndarix(const TControlSettings& ASettings);
     // Connects to the server of the instance in OxWnd; true when a connection exists
     // afterwards, or when the link mode needs none. Failures are shown, never raised.
-    bool ConnectOndarix(const TControlSettings& Settings);
+    bool ConnectOndarix(const TControlSettings& ASettings);
     // Before a command: drops a connection whose server no longer answers, and starts and
     // connects again when there is none, with "oxprogram" read from the configuration
     // again. Range errors of the start propagate.
-    void CheckRestartOndarix(const TControlSettings& Settings);
+    void CheckRestartOndarix(const TControlSettings& ASettings);
 
     bool Connected() const { return FState.Ox3 != nullptr; }
     // Sends a command to the server: its answer, or nothing when there is no connection or
     // the call failed (the failure has been shown). The connection stays either way.
-    std::optional<TServerAnswer> Send(const std::wstring& Command);
+    std::optional<TServerAnswer> Send(const std::wstring& ACommand);
     // Asks the server to end its link session and disconnects, ignoring errors of either;
     // the connection and its event receiver are freed.
     void Close();
@@ -138,8 +138,8 @@ class TOndarixControl {
 
   private:
     // Waits until the started application is ready (its atom, or the fixed delay).
-    void WaitUntilReady(const TControlSettings& Settings);
-    void FetchAndConnect(const TControlSettings& Settings);
+    void WaitUntilReady(const TControlSettings& ASettings);
+    void FetchAndConnect(const TControlSettings& ASettings);
 
     TControlPlatform FPlatform;
     TControlNotices& FNotices;

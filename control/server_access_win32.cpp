@@ -33,8 +33,8 @@ struct TGlobalFree {
     ~TGlobalFree() { GlobalFree(Memory); }
 };
 
-std::wstring SystemText(DWORD Code) {
-    return systools::WideFromUtf8(logging::SiSystemMessage(Code));
+std::wstring SystemText(DWORD ACode) {
+    return systools::WideFromUtf8(logging::SiSystemMessage(ACode));
 }
 
 // An interface reference unmarshalled from the block.
@@ -47,50 +47,52 @@ class TWinServerInterface final : public TServerInterface {
 class TOx3Connection final : public TServerConnection {
   public:
     void Connect() override { FProxy->Connect(); }
-    void ConnectTo(std::unique_ptr<TServerInterface> Intf) override {
-        auto* handed = dynamic_cast<TWinServerInterface*>(Intf.get());
-        FProxy->ConnectTo(handed != nullptr ? handed->Intf.Get() : nullptr);
+    void ConnectTo(std::unique_ptr<TServerInterface> AIntf) override {
+        auto* LHanded = dynamic_cast<TWinServerInterface*>(AIntf.get());
+        FProxy->ConnectTo(LHanded != nullptr ? LHanded->Intf.Get() : nullptr);
         // The local reference goes with Intf; the proxy holds its own.
     }
     void Disconnect() override { FProxy->Disconnect(); }
-    void SetEvents(TServerEvents* Handler) override {
-        server::Tox3server& proxy = *FProxy;
-        if (Handler == nullptr) {
-            proxy.OnWakeUp = nullptr;
-            proxy.OnCmdReady = nullptr;
-            proxy.OnAdminNotes = nullptr;
-            proxy.OnNewPhoto = nullptr;
-            proxy.OnRequest = nullptr;
+    void SetEvents(TServerEvents* AHandler) override {
+        server::Tox3server& LProxy = *FProxy;
+        if (AHandler == nullptr) {
+            LProxy.OnWakeUp = nullptr;
+            LProxy.OnCmdReady = nullptr;
+            LProxy.OnAdminNotes = nullptr;
+            LProxy.OnNewPhoto = nullptr;
+            LProxy.OnRequest = nullptr;
             return;
         }
-        proxy.OnWakeUp = [this, Handler](server::Tox3server&) { Handler->OnWakeup(*this); };
-        proxy.OnCmdReady = [this, Handler](server::Tox3server&, std::int32_t Value,
-                                           const std::wstring& Text) {
-            Handler->OnCmdReady(*this, Value, Text);
+        LProxy.OnWakeUp = [this, AHandler](server::Tox3server&) { AHandler->OnWakeup(*this); };
+        LProxy.OnCmdReady = [this, AHandler](server::Tox3server&, std::int32_t AValue,
+                                             const std::wstring& AText) {
+            AHandler->OnCmdReady(*this, AValue, AText);
         };
-        proxy.OnAdminNotes = [this, Handler](server::Tox3server&, std::int32_t DentistID,
-                                             const std::wstring& PatientID,
-                                             const std::wstring& ToothPosition,
-                                             const std::wstring& Code, const std::wstring& Notes) {
-            Handler->OnAdminNotes(*this, DentistID, PatientID, ToothPosition, Code, Notes);
+        LProxy.OnAdminNotes = [this, AHandler](server::Tox3server&, std::int32_t ADentistId,
+                                               const std::wstring& APatientId,
+                                               const std::wstring& AToothPosition,
+                                               const std::wstring& ACode,
+                                               const std::wstring& ANotes) {
+            AHandler->OnAdminNotes(*this, ADentistId, APatientId, AToothPosition, ACode, ANotes);
         };
-        proxy.OnNewPhoto = [this, Handler](server::Tox3server&, std::int32_t PhotoType,
-                                           std::int32_t DentistID, const std::wstring& PatientID,
-                                           const std::wstring& PhotoID, std::int32_t Quadrant,
-                                           std::int32_t Element) {
-            Handler->OnNewPhoto(*this, PhotoType, DentistID, PatientID, PhotoID, Quadrant, Element);
-        };
-        proxy.OnRequest = [this, Handler](server::Tox3server&, const std::wstring& Cmd) {
-            Handler->OnRequest(*this, Cmd);
+        LProxy.OnNewPhoto =
+            [this, AHandler](server::Tox3server&, std::int32_t APhotoType, std::int32_t ADentistId,
+                             const std::wstring& APatientId, const std::wstring& APhotoId,
+                             std::int32_t AQuadrant, std::int32_t AElement) {
+                AHandler->OnNewPhoto(*this, APhotoType, ADentistId, APatientId, APhotoId, AQuadrant,
+                                     AElement);
+            };
+        LProxy.OnRequest = [this, AHandler](server::Tox3server&, const std::wstring& ACmd) {
+            AHandler->OnRequest(*this, ACmd);
         };
     }
     std::int32_t Version() override { return FProxy->Get_Version(); }
-    std::int32_t AdminCommand(const std::wstring& Cmd, std::wstring& ReturnText) override {
-        return FProxy->AdminCommand(Cmd, ReturnText);
+    std::int32_t AdminCommand(const std::wstring& ACmd, std::wstring& AReturnText) override {
+        return FProxy->AdminCommand(ACmd, AReturnText);
     }
-    void SetAppReturnWnd(std::int32_t Value) override { FProxy->Set_AppReturnWnd(Value); }
-    void SetLastAdminLinkDLLPath(const std::wstring& Value) override {
-        FProxy->Set_LastAdminLinkDLLPath(Value);
+    void SetAppReturnWnd(std::int32_t AValue) override { FProxy->Set_AppReturnWnd(AValue); }
+    void SetLastAdminLinkDLLPath(const std::wstring& AValue) override {
+        FProxy->Set_LastAdminLinkDLLPath(AValue);
     }
     void Terminate() override { FProxy->Terminate(); }
 
@@ -100,69 +102,72 @@ class TOx3Connection final : public TServerConnection {
 
 class TWinServerAccess final : public TServerAccess {
   public:
-    std::unique_ptr<TServerInterface> FetchMarshalled(TWindowHandle OxWnd,
-                                                      std::uint32_t Pid) override {
-        const std::wstring name = L"Ox3Server" + std::to_wstring(Pid);
-        const HANDLE block = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                                SharedBlockSize, name.c_str());
-        if (block == nullptr) throw EControlError(L"Failed to create shared memory");
-        THandleCloser closeBlock{block};
+    std::unique_ptr<TServerInterface> FetchMarshalled(TWindowHandle AOxWnd,
+                                                      std::uint32_t APid) override {
+        const std::wstring LName = L"Ox3Server" + std::to_wstring(APid);
+        const HANDLE LBlock = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                 SharedBlockSize, LName.c_str());
+        if (LBlock == nullptr) throw EControlError(L"Failed to create shared memory");
+        THandleCloser LCloseBlock{LBlock};
 
-        const LRESULT answer = SendMessageW(reinterpret_cast<HWND>(OxWnd), WM_GETOX3SERVER, Pid, 0);
-        if (answer < INT32_MIN || answer > INT32_MAX) throw RangeCheckError();
-        if (answer < 0) {
+        const LRESULT LAnswer =
+            SendMessageW(reinterpret_cast<HWND>(AOxWnd), WM_GETOX3SERVER, APid, 0);
+        if (LAnswer < INT32_MIN || LAnswer > INT32_MAX) throw RangeCheckError();
+        if (LAnswer < 0) {
             throw EControlError(L"Ondarix returned error " +
-                                SystemText(static_cast<DWORD>(static_cast<std::int32_t>(answer))));
+                                SystemText(static_cast<DWORD>(static_cast<std::int32_t>(LAnswer))));
         }
 
-        const void* view = MapViewOfFile(block, FILE_MAP_READ, 0, 0, 0);
-        if (view == nullptr) throw EControlError(L"Failed to map shared memory");
-        TViewUnmapper unmapView{view};
+        const void* LView = MapViewOfFile(LBlock, FILE_MAP_READ, 0, 0, 0);
+        if (LView == nullptr) throw EControlError(L"Failed to map shared memory");
+        TViewUnmapper LUnmapView{LView};
 
         // The block may be smaller than asked for: a mapping of that name that already
         // existed (made by another process) is opened as it is. What can be read is what
         // the view really spans, at most the block's size.
-        MEMORY_BASIC_INFORMATION region{};
-        if (VirtualQuery(view, &region, sizeof region) < sizeof region || region.RegionSize < 2) {
+        MEMORY_BASIC_INFORMATION LRegion{};
+        if (VirtualQuery(LView, &LRegion, sizeof LRegion) < sizeof LRegion ||
+            LRegion.RegionSize < 2) {
             throw EControlError(L"Failed to map shared memory");
         }
-        const std::size_t capacity = std::min<std::size_t>(SharedBlockSize, region.RegionSize) - 2;
+        const std::size_t LCapacity =
+            std::min<std::size_t>(SharedBlockSize, LRegion.RegionSize) - 2;
 
-        const auto* bytes = static_cast<const std::uint8_t*>(view);
-        const std::size_t size = bytes[0] | (static_cast<std::size_t>(bytes[1]) << 8);
-        if (size == 0) throw EControlError(L"Error: shared memory does not contain data");
+        const auto* LBytes = static_cast<const std::uint8_t*>(LView);
+        const std::size_t LSize = LBytes[0] | (static_cast<std::size_t>(LBytes[1]) << 8);
+        if (LSize == 0) throw EControlError(L"Error: shared memory does not contain data");
         // The count comes from another process: more than the block holds is refused
         // rather than read past the block's end.
-        if (size > capacity) {
-            throw EControlError(L"Error: shared memory announces " + std::to_wstring(size) +
-                                L" bytes of data, more than its " + std::to_wstring(capacity) +
+        if (LSize > LCapacity) {
+            throw EControlError(L"Error: shared memory announces " + std::to_wstring(LSize) +
+                                L" bytes of data, more than its " + std::to_wstring(LCapacity) +
                                 L" bytes can hold");
         }
 
-        const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
-        if (memory == nullptr) {
+        const HGLOBAL LMemory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, LSize);
+        if (LMemory == nullptr) {
             throw EControlError(L"Failed to allocate memory for reading interface pointer");
         }
-        TGlobalFree freeMemory{memory};
-        void* target = GlobalLock(memory);
-        if (target == nullptr) {
+        TGlobalFree LFreeMemory{LMemory};
+        void* LTarget = GlobalLock(LMemory);
+        if (LTarget == nullptr) {
             throw EControlError(L"Failed to allocate memory for reading interface pointer");
         }
-        std::memcpy(target, bytes + 2, size);
-        GlobalUnlock(memory);
+        std::memcpy(LTarget, LBytes + 2, LSize);
+        GlobalUnlock(LMemory);
 
-        ComPtr<IStream> stream;
-        if (FAILED(CreateStreamOnHGlobal(memory, FALSE, &stream))) {
+        ComPtr<IStream> LStream;
+        if (FAILED(CreateStreamOnHGlobal(LMemory, FALSE, &LStream))) {
             throw EControlError(L"Failed preparing to load interface pointer");
         }
-        auto result = std::make_unique<TWinServerInterface>();
-        if (FAILED(CoUnmarshalInterface(stream.Get(), IID_Iox3server,
-                                        reinterpret_cast<void**>(result->Intf.GetAddressOf())))) {
+        auto LResult = std::make_unique<TWinServerInterface>();
+        if (FAILED(CoUnmarshalInterface(LStream.Get(), IID_Iox3server,
+                                        reinterpret_cast<void**>(LResult->Intf.GetAddressOf())))) {
             throw EControlError(L"Failed to load interface pointer");
         }
         // The stream goes first, then the memory, the view and the block, in that order.
-        stream.Reset();
-        return result;
+        LStream.Reset();
+        return LResult;
     }
 
     std::unique_ptr<TServerConnection> NewProxy() override {
@@ -173,8 +178,8 @@ class TWinServerAccess final : public TServerAccess {
 }  // namespace
 
 TServerAccess& WindowsServerAccess() {
-    static TWinServerAccess access;
-    return access;
+    static TWinServerAccess LAccess;
+    return LAccess;
 }
 
 }  // namespace deruz::control

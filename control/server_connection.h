@@ -15,17 +15,17 @@ class TServerConnection;
 class TServerEvents {
   public:
     virtual ~TServerEvents() = default;
-    virtual void OnWakeup(TServerConnection& Sender) = 0;
-    virtual void OnNewPhoto(TServerConnection& Sender, std::int32_t PhotoType,
-                            std::int32_t DentistID, const std::wstring& PatientID,
-                            const std::wstring& PhotoID, std::int32_t Quadrant,
-                            std::int32_t Element) = 0;
-    virtual void OnCmdReady(TServerConnection& Sender, std::int32_t ResultValue,
-                            const std::wstring& ResultText) = 0;
-    virtual void OnAdminNotes(TServerConnection& Sender, std::int32_t DentistID,
-                              const std::wstring& PatientID, const std::wstring& ToothPosition,
-                              const std::wstring& Code, const std::wstring& Notes) = 0;
-    virtual void OnRequest(TServerConnection& Sender, const std::wstring& Cmd) = 0;
+    virtual void OnWakeup(TServerConnection& ASender) = 0;
+    virtual void OnNewPhoto(TServerConnection& ASender, std::int32_t APhotoType,
+                            std::int32_t ADentistId, const std::wstring& APatientId,
+                            const std::wstring& APhotoId, std::int32_t AQuadrant,
+                            std::int32_t AElement) = 0;
+    virtual void OnCmdReady(TServerConnection& ASender, std::int32_t AResultValue,
+                            const std::wstring& AResultText) = 0;
+    virtual void OnAdminNotes(TServerConnection& ASender, std::int32_t ADentistId,
+                              const std::wstring& APatientId, const std::wstring& AToothPosition,
+                              const std::wstring& ACode, const std::wstring& ANotes) = 0;
+    virtual void OnRequest(TServerConnection& ASender, const std::wstring& ACmd) = 0;
 };
 
 // A reference to the server's interface handed over by the running application.
@@ -42,16 +42,16 @@ class TServerConnection {
     // Obtains the server (running instance, else a new one) and connects its events.
     virtual void Connect() = 0;
     // Uses an interface handed over by the application and connects its events.
-    virtual void ConnectTo(std::unique_ptr<TServerInterface> Intf) = 0;
+    virtual void ConnectTo(std::unique_ptr<TServerInterface> AIntf) = 0;
     // Releases the event connection and the server reference.
     virtual void Disconnect() = 0;
     // Routes the five events to Handler (not owned; null: events are ignored).
-    virtual void SetEvents(TServerEvents* Handler) = 0;
+    virtual void SetEvents(TServerEvents* AHandler) = 0;
 
     virtual std::int32_t Version() = 0;
-    virtual std::int32_t AdminCommand(const std::wstring& Cmd, std::wstring& ReturnText) = 0;
-    virtual void SetAppReturnWnd(std::int32_t Value) = 0;
-    virtual void SetLastAdminLinkDLLPath(const std::wstring& Value) = 0;
+    virtual std::int32_t AdminCommand(const std::wstring& ACmd, std::wstring& AReturnText) = 0;
+    virtual void SetAppReturnWnd(std::int32_t AValue) = 0;
+    virtual void SetLastAdminLinkDLLPath(const std::wstring& AValue) = 0;
     // Asks the imaging application to end its link session.
     virtual void Terminate() = 0;
 };

@@ -19,7 +19,7 @@ namespace {
 // Sets ExecutingCmd for the lifetime of an export call and clears it on every way out.
 class TExecutingGuard {
   public:
-    explicit TExecutingGuard(bool& flag) : FFlag(flag) { FFlag = true; }
+    explicit TExecutingGuard(bool& AFlag) : FFlag(AFlag) { FFlag = true; }
     ~TExecutingGuard() { FFlag = false; }
     TExecutingGuard(const TExecutingGuard&) = delete;
     TExecutingGuard& operator=(const TExecutingGuard&) = delete;
@@ -30,25 +30,25 @@ class TExecutingGuard {
 
 }  // namespace
 
-std::wstring MkYesNo(bool b) {
-    return b ? L"yes" : L"no";
+std::wstring MkYesNo(bool AB) {
+    return AB ? L"yes" : L"no";
 }
 
-TLink::TLink(const TLinkPlatform& Platform)
-    : FPlatform(Platform), FControl(FPlatform.Control, *this) {}
+TLink::TLink(const TLinkPlatform& APlatform)
+    : FPlatform(APlatform), FControl(FPlatform.Control, *this) {}
 
 control::TControlSettings TLink::ControlSettings() const {
-    control::TControlSettings settings;
-    settings.IniFn = FState.Config.IniFn;
-    settings.OxProgram = FState.Config.OxApp;
-    settings.StartUpDelay = FState.Config.StartUpDelay;
-    settings.UseMutex = FState.Config.UseMutex;
-    settings.UsePid = FState.Config.UsePid;
-    settings.UseMarshalling = FState.Config.UseMarshalling;
-    settings.LinkMode = FState.Config.LinkMode;
-    settings.AppPrevWnd = FState.AppPrevWnd;
-    settings.DllFn = FState.DllFn;
-    return settings;
+    control::TControlSettings LSettings;
+    LSettings.IniFn = FState.Config.IniFn;
+    LSettings.OxProgram = FState.Config.OxApp;
+    LSettings.StartUpDelay = FState.Config.StartUpDelay;
+    LSettings.UseMutex = FState.Config.UseMutex;
+    LSettings.UsePid = FState.Config.UsePid;
+    LSettings.UseMarshalling = FState.Config.UseMarshalling;
+    LSettings.LinkMode = FState.Config.LinkMode;
+    LSettings.AppPrevWnd = FState.AppPrevWnd;
+    LSettings.DllFn = FState.DllFn;
+    return LSettings;
 }
 
 void TLink::Load() {
@@ -58,7 +58,7 @@ void TLink::Load() {
         linklog::Start();
         FControl.SetLog(linklog::SiLog());
         linklog::Message("OxDde32 logging started");
-        linklog::TMethodTrack track("OxDde32 loaded");
+        linklog::TMethodTrack LTrack("OxDde32 loaded");
         FState.CoInitOK = FPlatform.Com->Initialize();
         FState.DllFn = FPlatform.Module->ModulePath().substr(0, kMaxDllFn);
         FState.DllVersion = FPlatform.Module->FileVersion(FState.DllFn);
@@ -68,13 +68,13 @@ void TLink::Load() {
     }
 }
 
-void TLink::Unload(bool comAllowed) {
+void TLink::Unload(bool AComAllowed) {
     if (!FLoaded) return;
     linklog::Message("Freeing global objects");
     FState.Config.UserNames.Clear();
     FState.Config.ComputerNames.Clear();
     FState.Config.ClientNames.Clear();
-    if (comAllowed) {
+    if (AComAllowed) {
         OndaExit();
         if (FState.CoInitOK >= 0) FPlatform.Com->Uninitialize();
     } else {
@@ -95,9 +95,9 @@ void TLink::Unload(bool comAllowed) {
 }
 
 template <typename TWork>
-std::int32_t TLink::Reported(TWork&& Work) {
+std::int32_t TLink::Reported(TWork&& AWork) {
     try {
-        return Work();
+        return AWork();
     } catch (...) {
         FState.ReturnText = ExceptionMessage(std::current_exception());
         Notice(control::TNotice::Error, FState.ReturnText);
@@ -105,112 +105,112 @@ std::int32_t TLink::Reported(TWork&& Work) {
     }
 }
 
-std::int32_t TLink::OndaInit(TProcMsgs Pm) {
+std::int32_t TLink::OndaInit(TProcMsgs APm) {
     linklog::Message("OndaInit");
-    return Reported([&] { return OndaInitI(nullptr, Pm, FPlatform.Windows->ActiveWindow()); });
+    return Reported([&] { return OndaInitI(nullptr, APm, FPlatform.Windows->ActiveWindow()); });
 }
 
-std::int32_t TLink::OndaInit2W(const char* IniP, TProcMsgs2w Pm, TWindowHandle PrevWnd) {
+std::int32_t TLink::OndaInit2W(const char* AIniP, TProcMsgs2w APm, TWindowHandle APrevWnd) {
     linklog::Message("OndaInit2W");
     // A refused (re-entrant) call changes nothing, not even the stored procedure.
     if (FState.ExecutingCmd) return dde_Error;
-    FState.ProcMsgs2w = Pm;
-    return OndaInitI(IniP, nullptr, PrevWnd);
+    FState.ProcMsgs2w = APm;
+    return OndaInitI(AIniP, nullptr, APrevWnd);
 }
 
-std::int32_t TLink::OndaInitI(const char* IniP, TProcMsgs /*Pm*/, TWindowHandle PrevWnd) {
+std::int32_t TLink::OndaInitI(const char* IniP, TProcMsgs /*Pm*/, TWindowHandle APrevWnd) {
     linklog::Message("OndaInitI");
     if (FState.ExecutingCmd) return dde_Error;
     // The guard covers the whole call, the error box included, so nothing re-enters the
     // link while the user reads the message.
-    TExecutingGuard guard(FState.ExecutingCmd);
-    return Reported([&] { return InitI(IniP, PrevWnd); });
+    TExecutingGuard LGuard(FState.ExecutingCmd);
+    return Reported([&] { return InitI(IniP, APrevWnd); });
 }
 
-std::int32_t TLink::InitI(const char* IniP, TWindowHandle PrevWnd) {
-    FState.AppPrevWnd = PrevWnd;
+std::int32_t TLink::InitI(const char* AIniP, TWindowHandle APrevWnd) {
+    FState.AppPrevWnd = APrevWnd;
     if (FControl.Connected()) return dde_Ok;
-    FState.Config = ResolveConfiguration(FPlatform.Ansi->ToWide(IniP), FState.DllFn, FState.Config,
+    FState.Config = ResolveConfiguration(FPlatform.Ansi->ToWide(AIniP), FState.DllFn, FState.Config,
                                          FPlatform.Control, Messages());
     if (!FState.Config.DetectOndarix) {
         // No start: the summary shows the configured program and what the last start left.
-        const control::TControlState& control = FControl.State();
-        ShowConfigInfo({FState.Config.OxApp, control.OxDir, control.LinkPID, L""});
+        const control::TControlState& LControl = FControl.State();
+        ShowConfigInfo({FState.Config.OxApp, LControl.OxDir, LControl.LinkPID, L""});
         return dde_Ok;
     }
-    const control::TControlSettings settings = ControlSettings();
-    if (!FControl.DoStartOndarix(settings)) return dde_NoConnect;
-    return FControl.ConnectOndarix(settings) ? dde_Ok : dde_NoConnect;
+    const control::TControlSettings LSettings = ControlSettings();
+    if (!FControl.DoStartOndarix(LSettings)) return dde_NoConnect;
+    return FControl.ConnectOndarix(LSettings) ? dde_Ok : dde_NoConnect;
 }
 
-std::int32_t TLink::OndaCommand(const char* c) {
-    linklog::TMethodTrack track("OndaCommand");
+std::int32_t TLink::OndaCommand(const char* AC) {
+    linklog::TMethodTrack LTrack("OndaCommand");
     if (FState.ExecutingCmd) return dde_Error;
-    TExecutingGuard guard(FState.ExecutingCmd);
+    TExecutingGuard LGuard(FState.ExecutingCmd);
     // An error outside the server call (the restart check's range errors, an unreadable
     // registry value) is reported as the initialisation reports its errors.
-    return Reported([&] { return Command(c); });
+    return Reported([&] { return Command(AC); });
 }
 
-std::wstring StampCommand(const std::wstring& c, const std::wstring& ForceExtRoleID,
-                          std::int32_t ForceDentistID) {
-    std::wstring s;
-    if (ForceDentistID != 0 || !ForceExtRoleID.empty()) {
+std::wstring StampCommand(const std::wstring& AC, const std::wstring& AForceExtRoleId,
+                          std::int32_t AForceDentistId) {
+    std::wstring LS;
+    if (AForceDentistId != 0 || !AForceExtRoleId.empty()) {
         // Lines end at CR, LF or CR LF; only the first is stamped.
-        std::vector<std::wstring> lines;
-        std::size_t i = 0;
-        while (i < c.size()) {
-            const std::size_t end = c.find_first_of(L"\r\n", i);
-            if (end == std::wstring::npos) {
-                lines.push_back(c.substr(i));
+        std::vector<std::wstring> LLines;
+        std::size_t LI = 0;
+        while (LI < AC.size()) {
+            const std::size_t LEnd = AC.find_first_of(L"\r\n", LI);
+            if (LEnd == std::wstring::npos) {
+                LLines.push_back(AC.substr(LI));
                 break;
             }
-            lines.push_back(c.substr(i, end - i));
-            i = end + 1;
-            if (c[end] == L'\r' && i < c.size() && c[i] == L'\n') ++i;
+            LLines.push_back(AC.substr(LI, LEnd - LI));
+            LI = LEnd + 1;
+            if (AC[LEnd] == L'\r' && LI < AC.size() && AC[LI] == L'\n') ++LI;
         }
-        if (!lines.empty()) {
-            if (!ForceExtRoleID.empty()) lines[0] += L"|40~" + ForceExtRoleID;
-            if (ForceDentistID != 0) lines[0] += L"|50~" + std::to_wstring(ForceDentistID);
+        if (!LLines.empty()) {
+            if (!AForceExtRoleId.empty()) LLines[0] += L"|40~" + AForceExtRoleId;
+            if (AForceDentistId != 0) LLines[0] += L"|50~" + std::to_wstring(AForceDentistId);
         }
-        for (const auto& line : lines) s += line + L"\r\n";
+        for (const auto& LLine : LLines) LS += LLine + L"\r\n";
     } else {
-        s = c;
+        LS = AC;
     }
-    std::erase(s, L'\r');
-    std::erase(s, L'\n');
-    return s;
+    std::erase(LS, L'\r');
+    std::erase(LS, L'\n');
+    return LS;
 }
 
-std::int32_t TLink::Command(const char* c) {
+std::int32_t TLink::Command(const char* AC) {
     FState.ReturnText.clear();
-    std::wstring s = StampCommand(FPlatform.Ansi->ToWide(c), FState.Config.ForceExtRoleID,
-                                  FState.Config.ForceDentistID);
+    std::wstring LS = StampCommand(FPlatform.Ansi->ToWide(AC), FState.Config.ForceExtRoleID,
+                                   FState.Config.ForceDentistID);
     FControl.CheckRestartOndarix(ControlSettings());
-    return Deliver(std::move(s));
+    return Deliver(std::move(LS));
 }
 
-std::int32_t TLink::Deliver(std::wstring s) {
+std::int32_t TLink::Deliver(std::wstring AS) {
     switch (FState.Config.LinkMode) {
         case lmNormal: {
-            const auto answer = FControl.Send(s);
-            if (!answer) return dde_Error;
-            FState.ReturnText = answer->Text;
-            return answer->Result;
+            const auto LAnswer = FControl.Send(AS);
+            if (!LAnswer) return dde_Error;
+            FState.ReturnText = LAnswer->Text;
+            return LAnswer->Result;
         }
         case lmClipboard: {
-            const bool setsReturnWnd = LowerCase(s).find(L"setreturnwnd") != std::wstring::npos;
-            if (FPlatform.Control.System->IsRemoteSession() && setsReturnWnd) {
+            const bool LSetsReturnWnd = LowerCase(AS).find(L"setreturnwnd") != std::wstring::npos;
+            if (FPlatform.Control.System->IsRemoteSession() && LSetsReturnWnd) {
                 FState.ReturnText.clear();
                 return dde_Ok;
             }
-            if (FState.Config.SetActiveWnd && !setsReturnWnd) {
+            if (FState.Config.SetActiveWnd && !LSetsReturnWnd) {
                 if (FState.AppPrevWnd == 0) FState.AppPrevWnd = FPlatform.Windows->ActiveWindow();
-                s = L"%OXCMD%=setreturnwnd|11~" +
-                    std::to_wstring(static_cast<std::int64_t>(FState.AppPrevWnd)) + L"\r\n" + s;
+                AS = L"%OXCMD%=setreturnwnd|11~" +
+                     std::to_wstring(static_cast<std::int64_t>(FState.AppPrevWnd)) + L"\r\n" + AS;
             }
-            Notice(control::TNotice::Detail, L"Sending clipboard to Ondarix:\r\n\r\n" + s);
-            if (SendClip(s)) {
+            Notice(control::TNotice::Detail, L"Sending clipboard to Ondarix:\r\n\r\n" + AS);
+            if (SendClip(AS)) {
                 FState.ReturnText.clear();
                 return dde_Ok;
             }
@@ -224,19 +224,19 @@ std::int32_t TLink::Deliver(std::wstring s) {
     }
 }
 
-bool TLink::SendClip(const std::wstring& s) {
+bool TLink::SendClip(const std::wstring& AS) {
     linklog::Message("SendClip");
     try {
-        return FPlatform.Clipboard->SetText(s);
+        return FPlatform.Clipboard->SetText(AS);
     } catch (...) {
         return false;
     }
 }
 
 std::int32_t TLink::OndaExit() {
-    linklog::TMethodTrack track("OndaExit");
+    linklog::TMethodTrack LTrack("OndaExit");
     if (FState.ExecutingCmd) return dde_Ok;
-    TExecutingGuard guard(FState.ExecutingCmd);
+    TExecutingGuard LGuard(FState.ExecutingCmd);
     if (!FControl.Connected()) return dde_Ok;
     Notice(control::TNotice::Info, L"Closing connection with Ondarix");
     FControl.Close();
@@ -254,24 +254,25 @@ const char* TLink::OndaGetErrorStr() {
     return FState.ReturnTextAnsi.c_str();
 }
 
-std::int32_t TLink::OndaGetErrorStrBuf(char* Buf, std::int32_t BufLen) {
+std::int32_t TLink::OndaGetErrorStrBuf(char* ABuf, std::int32_t ABufLen) {
     linklog::Message("OndaGetErrorStrBuf");
     FState.ReturnTextAnsi = FPlatform.Ansi->FromWide(FState.ReturnText);
     // A null buffer cannot take even the terminating zero: nothing is written.
-    if (Buf == nullptr) return 0;
-    const std::size_t count =
-        BufLen <= 0 ? 0 : std::min(static_cast<std::size_t>(BufLen), FState.ReturnTextAnsi.size());
-    std::memcpy(Buf, FState.ReturnTextAnsi.data(), count);
-    Buf[count] = '\0';
-    return static_cast<std::int32_t>(std::strlen(Buf));
+    if (ABuf == nullptr) return 0;
+    const std::size_t LCount =
+        ABufLen <= 0 ? 0
+                     : std::min(static_cast<std::size_t>(ABufLen), FState.ReturnTextAnsi.size());
+    std::memcpy(ABuf, FState.ReturnTextAnsi.data(), LCount);
+    ABuf[LCount] = '\0';
+    return static_cast<std::int32_t>(std::strlen(ABuf));
 }
 
-void TLink::Notice(control::TNotice Kind, const std::wstring& Text) {
-    if (!control::NoticeShown(Kind, FState.Config.Debug, FState.ProcMsgs2w != nullptr)) return;
-    if (Kind == control::TNotice::Error) {
-        Messages().ErrMsg(Text);
+void TLink::Notice(control::TNotice AKind, const std::wstring& AText) {
+    if (!control::NoticeShown(AKind, FState.Config.Debug, FState.ProcMsgs2w != nullptr)) return;
+    if (AKind == control::TNotice::Error) {
+        Messages().ErrMsg(AText);
     } else {
-        Messages().Msg(Text);
+        Messages().Msg(AText);
     }
 }
 
@@ -279,61 +280,61 @@ TUserMessages TLink::Messages() const {
     return TUserMessages(*FPlatform.Boxes, FState.DllFn, FState.DllVersion);
 }
 
-void TLink::ShowConfigInfo(const control::TStartFacts& Start) {
-    Notice(control::TNotice::Detail, ConfigInfoText(FState, Start));
+void TLink::ShowConfigInfo(const control::TStartFacts& AStart) {
+    Notice(control::TNotice::Detail, ConfigInfoText(FState, AStart));
 }
 
 void TLink::Wakeup() {
     if (FState.AppPrevWnd != 0) FPlatform.Windows->SetForegroundWindow(FState.AppPrevWnd);
 }
 
-void TLink::CommandReady(const std::wstring& ResultText) {
-    FState.ReturnText = ResultText;
+void TLink::CommandReady(const std::wstring& AResultText) {
+    FState.ReturnText = AResultText;
 }
 
-std::wstring ConfigInfoText(const TLinkState& State, const control::TStartFacts& Start) {
-    auto entries = [](const systools::TStringList& list) {
-        std::wstring text;
-        for (int i = 0; i < list.Count(); ++i) text += list[i] + L"\r\n";
-        return text;
+std::wstring ConfigInfoText(const TLinkState& AState, const control::TStartFacts& AStart) {
+    auto LEntries = [](const systools::TStringList& AList) {
+        std::wstring LText;
+        for (int LI = 0; LI < AList.Count(); ++LI) LText += AList[LI] + L"\r\n";
+        return LText;
     };
-    std::wstring mode;
-    switch (State.Config.LinkMode) {
+    std::wstring LMode;
+    switch (AState.Config.LinkMode) {
         case lmNormal:
-            mode = L"Normal";
+            LMode = L"Normal";
             break;
         case lmClipboard:
-            mode = L"Clipboard";
+            LMode = L"Clipboard";
             break;
         case lmMsVirtualChannel:
-            mode = L"Microsoft Virtual Channel";
+            LMode = L"Microsoft Virtual Channel";
             break;
         default:
-            mode = std::to_wstring(static_cast<int>(State.Config.LinkMode));
+            LMode = std::to_wstring(static_cast<int>(AState.Config.LinkMode));
             break;
     }
-    wchar_t wnd[32];
-    std::swprintf(wnd, 32, L"%.8llX", static_cast<unsigned long long>(State.AppPrevWnd));
+    wchar_t LWnd[32];
+    std::swprintf(LWnd, 32, L"%.8llX", static_cast<unsigned long long>(AState.AppPrevWnd));
 
-    std::vector<std::wstring> lines;
-    lines.push_back(L"Inifile: " + State.Config.IniFn);
-    lines.push_back(L"Program name: " + Start.OxApp);
-    lines.push_back(L"Working dir: " + Start.OxDir);
-    if (!Start.CommandLine.empty()) lines.push_back(L"Start command: " + Start.CommandLine);
-    lines.push_back(L"Wait Time: " + std::to_wstring(control::WaitTime) + L" ms");
-    lines.push_back(L"Startup delay: " + std::to_wstring(State.Config.StartUpDelay) + L" ms");
-    lines.push_back(std::wstring(L"AppWnd: ") + wnd);
-    lines.push_back(L"Use Mutex: " + MkYesNo(State.Config.UseMutex));
-    lines.push_back(L"Link mode: " + mode);
-    lines.push_back(L"Use PID: " + MkYesNo(!Start.LinkPID.empty()) + L" (PID=" + Start.LinkPID +
-                    L")");
-    lines.push_back(L"DetectOndarix: " + MkYesNo(State.Config.DetectOndarix));
-    lines.push_back(L"Seperate user profiles: " + entries(State.Config.UserNames));
-    lines.push_back(L"Seperate computer profiles: " + entries(State.Config.ComputerNames));
-    lines.push_back(L"Seperate client profiles: " + entries(State.Config.ClientNames));
-    std::wstring text;
-    for (std::size_t i = 0; i < lines.size(); ++i) text += (i ? L"\r\n" : L"") + lines[i];
-    return text;
+    std::vector<std::wstring> LLines;
+    LLines.push_back(L"Inifile: " + AState.Config.IniFn);
+    LLines.push_back(L"Program name: " + AStart.OxApp);
+    LLines.push_back(L"Working dir: " + AStart.OxDir);
+    if (!AStart.CommandLine.empty()) LLines.push_back(L"Start command: " + AStart.CommandLine);
+    LLines.push_back(L"Wait Time: " + std::to_wstring(control::WaitTime) + L" ms");
+    LLines.push_back(L"Startup delay: " + std::to_wstring(AState.Config.StartUpDelay) + L" ms");
+    LLines.push_back(std::wstring(L"AppWnd: ") + LWnd);
+    LLines.push_back(L"Use Mutex: " + MkYesNo(AState.Config.UseMutex));
+    LLines.push_back(L"Link mode: " + LMode);
+    LLines.push_back(L"Use PID: " + MkYesNo(!AStart.LinkPID.empty()) + L" (PID=" + AStart.LinkPID +
+                     L")");
+    LLines.push_back(L"DetectOndarix: " + MkYesNo(AState.Config.DetectOndarix));
+    LLines.push_back(L"Seperate user profiles: " + LEntries(AState.Config.UserNames));
+    LLines.push_back(L"Seperate computer profiles: " + LEntries(AState.Config.ComputerNames));
+    LLines.push_back(L"Seperate client profiles: " + LEntries(AState.Config.ClientNames));
+    std::wstring LText;
+    for (std::size_t LI = 0; LI < LLines.size(); ++LI) LText += (LI ? L"\r\n" : L"") + LLines[LI];
+    return LText;
 }
 
 }  // namespace deruz::link

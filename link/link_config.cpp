@@ -15,135 +15,136 @@ using control::kTextChars;
 constexpr wchar_t kProfiles[] = L"Profiles";
 constexpr std::size_t kListChars = 1500;
 
-bool IsDelimiter(wchar_t c) {
-    return c == L'\\' || c == L'/' || c == L':';
+bool IsDelimiter(wchar_t AC) {
+    return AC == L'\\' || AC == L'/' || AC == L':';
 }
 
-std::wstring WithTrailingDelimiter(const std::wstring& Folder) {
-    if (!Folder.empty() && (Folder.back() == L'\\' || Folder.back() == L'/')) return Folder;
-    return Folder + L'\\';
+std::wstring WithTrailingDelimiter(const std::wstring& AFolder) {
+    if (!AFolder.empty() && (AFolder.back() == L'\\' || AFolder.back() == L'/')) return AFolder;
+    return AFolder + L'\\';
 }
 
 // The folder part of a path, with its trailing delimiter ("C:\Link\" of "C:\Link\x.dll").
-std::wstring ExtractFilePath(const std::wstring& Path) {
-    std::size_t i = Path.size();
-    while (i > 0 && !IsDelimiter(Path[i - 1])) --i;
-    return Path.substr(0, i);
+std::wstring ExtractFilePath(const std::wstring& APath) {
+    std::size_t LI = APath.size();
+    while (LI > 0 && !IsDelimiter(APath[LI - 1])) --LI;
+    return APath.substr(0, LI);
 }
 
-std::wstring ExtractFileName(const std::wstring& Path) {
-    return Path.substr(ExtractFilePath(Path).size());
+std::wstring ExtractFileName(const std::wstring& APath) {
+    return APath.substr(ExtractFilePath(APath).size());
 }
 
-void AppendNames(control::TIniReader& Ini, const std::wstring& MainIniFn, const wchar_t* Key,
-                 systools::TStringList& List) {
-    const std::wstring text = Ini.ReadString(MainIniFn, kProfiles, Key, L"", kListChars);
-    static const systools::TSysCharSet separators = systools::SysCharSet(L",;");
-    static const systools::TSysCharSet whiteSpace = systools::SysCharSet(L" ");
-    systools::SysExtractStrings(separators, whiteSpace, text.c_str(), &List, true);
+void AppendNames(control::TIniReader& AIni, const std::wstring& AMainIniFn, const wchar_t* AKey,
+                 systools::TStringList& AList) {
+    const std::wstring LText = AIni.ReadString(AMainIniFn, kProfiles, AKey, L"", kListChars);
+    static const systools::TSysCharSet LSeparators = systools::SysCharSet(L",;");
+    static const systools::TSysCharSet LWhiteSpace = systools::SysCharSet(L" ");
+    systools::SysExtractStrings(LSeparators, LWhiteSpace, LText.c_str(), &AList, true);
 }
 
-std::wstring Format1(const wchar_t* Prefix, const std::wstring& Value, const wchar_t* Suffix) {
-    return Prefix + Value + Suffix;
+std::wstring Format1(const wchar_t* APrefix, const std::wstring& AValue, const wchar_t* ASuffix) {
+    return APrefix + AValue + ASuffix;
 }
 
 }  // namespace
 
-std::wstring CreateCustomIniFn(const std::wstring& MainIniFn, const std::wstring& AppendStr) {
+std::wstring CreateCustomIniFn(const std::wstring& AMainIniFn, const std::wstring& APpendStr) {
     // The extension starts at the last dot of the file name part.
-    std::wstring stem = MainIniFn;
-    const std::size_t nameStart = ExtractFilePath(MainIniFn).size();
-    const std::size_t dot = MainIniFn.find_last_of(L'.');
-    if (dot != std::wstring::npos && dot >= nameStart) stem = MainIniFn.substr(0, dot);
-    return stem + L"_" + AppendStr + L".ini";
+    std::wstring LStem = AMainIniFn;
+    const std::size_t LNameStart = ExtractFilePath(AMainIniFn).size();
+    const std::size_t LDot = AMainIniFn.find_last_of(L'.');
+    if (LDot != std::wstring::npos && LDot >= LNameStart) LStem = AMainIniFn.substr(0, LDot);
+    return LStem + L"_" + APpendStr + L".ini";
 }
 
-TLinkConfig ResolveConfiguration(const std::wstring& IniP, const std::wstring& DllFn,
-                                 const TLinkConfig& InForce,
-                                 const control::TControlPlatform& Platform,
+TLinkConfig ResolveConfiguration(const std::wstring& AIniP, const std::wstring& ADllFn,
+                                 const TLinkConfig& AInForce,
+                                 const control::TControlPlatform& APlatform,
                                  const TUserMessages& Messages) {
-    control::TIniReader& ini = *Platform.Ini;
-    control::TFileSystem& files = *Platform.Files;
-    control::TSystemInfo& system = *Platform.System;
-    const std::wstring dllFolder = ExtractFilePath(DllFn);
-    TLinkConfig config;
+    control::TIniReader& LIni = *APlatform.Ini;
+    control::TFileSystem& LFiles = *APlatform.Files;
+    control::TSystemInfo& LSystem = *APlatform.System;
+    const std::wstring LDllFolder = ExtractFilePath(ADllFn);
+    TLinkConfig LConfig;
 
     // The main file: in the host's folder when it names one that holds it, else beside the
     // library.
-    std::wstring folder = !IniP.empty() && files.DirectoryExists(IniP) ? IniP : dllFolder;
-    if (!files.FileExists(WithTrailingDelimiter(folder) + kMainIniName)) folder = dllFolder;
-    config.MainIniFn = WithTrailingDelimiter(folder) + kMainIniName;
+    std::wstring LFolder = !AIniP.empty() && LFiles.DirectoryExists(AIniP) ? AIniP : LDllFolder;
+    if (!LFiles.FileExists(WithTrailingDelimiter(LFolder) + kMainIniName)) LFolder = LDllFolder;
+    LConfig.MainIniFn = WithTrailingDelimiter(LFolder) + kMainIniName;
 
-    const std::int32_t debug = ini.ReadInteger(config.MainIniFn, kIniSection, L"Debug", 0);
-    if (debug < 0) throw control::RangeCheckError();
-    config.Debug = debug;
+    const std::int32_t LDebug = LIni.ReadInteger(LConfig.MainIniFn, kIniSection, L"Debug", 0);
+    if (LDebug < 0) throw control::RangeCheckError();
+    LConfig.Debug = LDebug;
     // The profile choice is shown under the level just read, not the one still in force.
-    auto showStep = [&](const std::wstring& Text) {
-        if (control::NoticeShown(control::TNotice::Detail, config.Debug, false)) Messages.Msg(Text);
+    auto LShowStep = [&](const std::wstring& AText) {
+        if (control::NoticeShown(control::TNotice::Detail, LConfig.Debug, false))
+            Messages.Msg(AText);
     };
 
-    config.UserNames = InForce.UserNames;
-    config.ClientNames = InForce.ClientNames;
-    config.ComputerNames = InForce.ComputerNames;
-    AppendNames(ini, config.MainIniFn, L"Users", config.UserNames);
-    AppendNames(ini, config.MainIniFn, L"Clients", config.ClientNames);
-    AppendNames(ini, config.MainIniFn, L"Computers", config.ComputerNames);
+    LConfig.UserNames = AInForce.UserNames;
+    LConfig.ClientNames = AInForce.ClientNames;
+    LConfig.ComputerNames = AInForce.ComputerNames;
+    AppendNames(LIni, LConfig.MainIniFn, L"Users", LConfig.UserNames);
+    AppendNames(LIni, LConfig.MainIniFn, L"Clients", LConfig.ClientNames);
+    AppendNames(LIni, LConfig.MainIniFn, L"Computers", LConfig.ComputerNames);
 
     // Profiles: remote client (only inside a remote session), then computer, then user.
-    std::wstring client = system.Environment(L"CLIENTNAME", kListChars);
-    if (systools::SameTextIgnoreCase(client, L"CONSOLE")) client.clear();
-    if (system.IsRemoteSession() && !client.empty()) {
-        if (config.ClientNames.IndexOf(L"$rdp") >= 0) {
-            config.IniFn = CreateCustomIniFn(config.MainIniFn, L"$rdp");
-        } else if (config.ClientNames.IndexOf(client) >= 0) {
-            config.IniFn = CreateCustomIniFn(config.MainIniFn, client);
+    std::wstring LClient = LSystem.Environment(L"CLIENTNAME", kListChars);
+    if (systools::SameTextIgnoreCase(LClient, L"CONSOLE")) LClient.clear();
+    if (LSystem.IsRemoteSession() && !LClient.empty()) {
+        if (LConfig.ClientNames.IndexOf(L"$rdp") >= 0) {
+            LConfig.IniFn = CreateCustomIniFn(LConfig.MainIniFn, L"$rdp");
+        } else if (LConfig.ClientNames.IndexOf(LClient) >= 0) {
+            LConfig.IniFn = CreateCustomIniFn(LConfig.MainIniFn, LClient);
         }
-        showStep(Format1(L"running in RDP session, clientname='", client, L"'"));
-        if (!config.IniFn.empty()) showStep(L"using clientname=" + config.IniFn);
+        LShowStep(Format1(L"running in RDP session, clientname='", LClient, L"'"));
+        if (!LConfig.IniFn.empty()) LShowStep(L"using clientname=" + LConfig.IniFn);
     }
-    if (config.IniFn.empty()) {
-        const std::wstring computer = system.ComputerName();
-        if (config.ComputerNames.IndexOf(computer) >= 0) {
-            config.IniFn = CreateCustomIniFn(config.MainIniFn, computer);
-            showStep(L"using computername=" + config.IniFn);
-        }
-    }
-    if (config.IniFn.empty()) {
-        const std::wstring user = system.UserName();
-        if (config.UserNames.IndexOf(user) >= 0) {
-            config.IniFn = CreateCustomIniFn(config.MainIniFn, user);
-            showStep(L"using username=" + config.IniFn);
+    if (LConfig.IniFn.empty()) {
+        const std::wstring LComputer = LSystem.ComputerName();
+        if (LConfig.ComputerNames.IndexOf(LComputer) >= 0) {
+            LConfig.IniFn = CreateCustomIniFn(LConfig.MainIniFn, LComputer);
+            LShowStep(L"using computername=" + LConfig.IniFn);
         }
     }
-    if (!config.IniFn.empty()) {
+    if (LConfig.IniFn.empty()) {
+        const std::wstring LUser = LSystem.UserName();
+        if (LConfig.UserNames.IndexOf(LUser) >= 0) {
+            LConfig.IniFn = CreateCustomIniFn(LConfig.MainIniFn, LUser);
+            LShowStep(L"using username=" + LConfig.IniFn);
+        }
+    }
+    if (!LConfig.IniFn.empty()) {
         // A profile always lies beside the library and starts as a copy of the main file.
-        config.IniFn = dllFolder + ExtractFileName(config.IniFn);
-        if (!files.FileExists(config.IniFn)) files.CopyNew(config.MainIniFn, config.IniFn);
+        LConfig.IniFn = LDllFolder + ExtractFileName(LConfig.IniFn);
+        if (!LFiles.FileExists(LConfig.IniFn)) LFiles.CopyNew(LConfig.MainIniFn, LConfig.IniFn);
     } else {
-        config.IniFn = config.MainIniFn;
+        LConfig.IniFn = LConfig.MainIniFn;
     }
 
-    const std::wstring& f = config.IniFn;
-    config.StartUpDelay =
-        static_cast<std::uint32_t>(ini.ReadInteger(f, kIniSection, L"StartUpDelay", 400));
-    config.UseMutex = ini.ReadInteger(f, kIniSection, L"UseMutex", 1) != 0;
-    if (ini.ReadInteger(f, kIniSection, L"UseClipboard", 0) != 0) {
-        config.LinkMode = lmClipboard;
-    } else if (ini.ReadInteger(f, kIniSection, L"UseMsVirtualChannel", 0) != 0) {
-        config.LinkMode = lmMsVirtualChannel;
+    const std::wstring& LF = LConfig.IniFn;
+    LConfig.StartUpDelay =
+        static_cast<std::uint32_t>(LIni.ReadInteger(LF, kIniSection, L"StartUpDelay", 400));
+    LConfig.UseMutex = LIni.ReadInteger(LF, kIniSection, L"UseMutex", 1) != 0;
+    if (LIni.ReadInteger(LF, kIniSection, L"UseClipboard", 0) != 0) {
+        LConfig.LinkMode = lmClipboard;
+    } else if (LIni.ReadInteger(LF, kIniSection, L"UseMsVirtualChannel", 0) != 0) {
+        LConfig.LinkMode = lmMsVirtualChannel;
     } else {
-        config.LinkMode = lmNormal;
+        LConfig.LinkMode = lmNormal;
     }
-    config.UsePid = ini.ReadInteger(f, kIniSection, L"UsePid", 0) != 0;
-    config.UseMarshalling = ini.ReadInteger(f, kIniSection, L"UseMarshalling", 1) != 0;
-    config.DetectOndarix = ini.ReadInteger(f, kIniSection, L"DetectOndarix", 1) != 0;
-    config.SetActiveWnd = ini.ReadInteger(f, kIniSection, L"SetActiveWindow", 0) != 0;
-    config.OxApp = control::ReadOxProgram(ini, f);
-    const std::int32_t dentist = ini.ReadInteger(f, kIniSection, L"ForceDentistID", 0);
-    if (dentist < 0) throw control::RangeCheckError();
-    config.ForceDentistID = dentist;
-    config.ForceExtRoleID = ini.ReadString(f, kIniSection, L"ForceExtRoleID", L"", kTextChars);
-    return config;
+    LConfig.UsePid = LIni.ReadInteger(LF, kIniSection, L"UsePid", 0) != 0;
+    LConfig.UseMarshalling = LIni.ReadInteger(LF, kIniSection, L"UseMarshalling", 1) != 0;
+    LConfig.DetectOndarix = LIni.ReadInteger(LF, kIniSection, L"DetectOndarix", 1) != 0;
+    LConfig.SetActiveWnd = LIni.ReadInteger(LF, kIniSection, L"SetActiveWindow", 0) != 0;
+    LConfig.OxApp = control::ReadOxProgram(LIni, LF);
+    const std::int32_t LDentist = LIni.ReadInteger(LF, kIniSection, L"ForceDentistID", 0);
+    if (LDentist < 0) throw control::RangeCheckError();
+    LConfig.ForceDentistID = LDentist;
+    LConfig.ForceExtRoleID = LIni.ReadString(LF, kIniSection, L"ForceExtRoleID", L"", kTextChars);
+    return LConfig;
 }
 
 }  // namespace deruz::link

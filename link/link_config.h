@@ -38,16 +38,16 @@ struct TLinkConfig {
 
 // The profile file name: the main file's path without its extension, "_", AppendStr,
 // ".ini" ("C:\Link\deruz64_PC01.ini" for "C:\Link\deruz64.ini" and "PC01").
-std::wstring CreateCustomIniFn(const std::wstring& MainIniFn, const std::wstring& AppendStr);
+std::wstring CreateCustomIniFn(const std::wstring& AMainIniFn, const std::wstring& APpendStr);
 
 // Resolves the configuration file in force and every setting in it. IniP: the folder the
 // host named (may be empty); DllFn: the library's path; InForce: the configuration this one
 // replaces (its profile lists are extended). The profile chosen is shown through Messages
 // at the Debug level just read; a profile that does not exist yet is copied from the main
 // file. Raises "Range check error" for a negative Debug or ForceDentistID.
-TLinkConfig ResolveConfiguration(const std::wstring& IniP, const std::wstring& DllFn,
-                                 const TLinkConfig& InForce,
-                                 const control::TControlPlatform& Platform,
-                                 const TUserMessages& Messages);
+TLinkConfig ResolveConfiguration(const std::wstring& AIniP, const std::wstring& ADllFn,
+                                 const TLinkConfig& AInForce,
+                                 const control::TControlPlatform& APlatform,
+                                 const TUserMessages& AMessages);
 
 }  // namespace deruz::link

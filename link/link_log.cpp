@@ -40,12 +40,12 @@ void Start() {
     SiMain->LogCustomContext("Custom Data", ltText, gLContext);
 }
 
-void Message(std::string_view text) {
-    if (gSiLog != nullptr) gSiLog->LogMessage(text);
+void Message(std::string_view AText) {
+    if (gSiLog != nullptr) gSiLog->LogMessage(AText);
 }
 
-TMethodTrack::TMethodTrack(std::string_view name)
-    : FTracker(gSiLog != nullptr ? gSiLog->TrackMethod(name) : logging::ISiMethodTracker()) {}
+TMethodTrack::TMethodTrack(std::string_view AName)
+    : FTracker(gSiLog != nullptr ? gSiLog->TrackMethod(AName) : logging::ISiMethodTracker()) {}
 
 logging::TSiSession* SiLog() {
     return gSiLog;

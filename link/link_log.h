@@ -15,12 +15,12 @@ namespace deruz::link::linklog {
 void Start();
 
 // One message on the link's session.
-void Message(std::string_view text);
+void Message(std::string_view AText);
 
 // A method track on the link's session: entered now, left when the object goes away.
 class TMethodTrack {
   public:
-    explicit TMethodTrack(std::string_view name);
+    explicit TMethodTrack(std::string_view AName);
     TMethodTrack(const TMethodTrack&) = delete;
     TMethodTrack& operator=(const TMethodTrack&) = delete;
 

@@ -16,17 +16,17 @@ class TAnsiCodePage {
   public:
     virtual ~TAnsiCodePage() = default;
     // Characters the code page lacks become its replacement character.
-    virtual std::string FromWide(const std::wstring& text) = 0;
+    virtual std::string FromWide(const std::wstring& AText) = 0;
     // A null pointer converts to an empty text.
-    virtual std::wstring ToWide(const char* text) = 0;
+    virtual std::wstring ToWide(const char* AText) = 0;
 };
 
 // Shows a modal message box with no owner window and waits until it is closed.
 class TMessageBoxes {
   public:
     virtual ~TMessageBoxes() = default;
-    virtual void Show(const std::wstring& caption, const std::wstring& text,
-                      std::uint32_t style) = 0;
+    virtual void Show(const std::wstring& ACaption, const std::wstring& AText,
+                      std::uint32_t AStyle) = 0;
 };
 
 // The window state of the calling thread.
@@ -35,7 +35,7 @@ class TThreadWindows {
     virtual ~TThreadWindows() = default;
     virtual TWindowHandle ActiveWindow() = 0;
     // Brings a window to the foreground (the wake-up event).
-    virtual void SetForegroundWindow(TWindowHandle Wnd) = 0;
+    virtual void SetForegroundWindow(TWindowHandle AWnd) = 0;
 };
 
 // The clipboard, for the clipboard link mode.
@@ -44,7 +44,7 @@ class TClipboard {
     virtual ~TClipboard() = default;
     // Opens, empties, puts Text on as Unicode text and closes the clipboard (also when a
     // step fails); false when any step failed.
-    virtual bool SetText(const std::wstring& Text) = 0;
+    virtual bool SetText(const std::wstring& AText) = 0;
 };
 
 // COM apartment of the thread that loads the library.
@@ -64,7 +64,7 @@ class TModuleInfo {
     // Full path of the library file.
     virtual std::wstring ModulePath() = 0;
     // File version text of a file ("" when it has none).
-    virtual std::wstring FileVersion(const std::wstring& path) = 0;
+    virtual std::wstring FileVersion(const std::wstring& APath) = 0;
 };
 
 // The set of services one link instance uses. Not owned.

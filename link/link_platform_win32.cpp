@@ -13,32 +13,33 @@ namespace {
 
 class TWinAnsiCodePage final : public TAnsiCodePage {
   public:
-    std::string FromWide(const std::wstring& text) override {
-        if (text.empty()) return {};
-        const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                          nullptr, 0, nullptr, nullptr);
-        std::string out(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-        if (n > 0) {
-            WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                                n, nullptr, nullptr);
+    std::string FromWide(const std::wstring& AText) override {
+        if (AText.empty()) return {};
+        const int LN = WideCharToMultiByte(CP_ACP, 0, AText.data(), static_cast<int>(AText.size()),
+                                           nullptr, 0, nullptr, nullptr);
+        std::string LOut(LN > 0 ? static_cast<std::size_t>(LN) : 0, '\0');
+        if (LN > 0) {
+            WideCharToMultiByte(CP_ACP, 0, AText.data(), static_cast<int>(AText.size()),
+                                LOut.data(), LN, nullptr, nullptr);
         }
-        return out;
+        return LOut;
     }
-    std::wstring ToWide(const char* text) override {
-        if (text == nullptr || *text == '\0') return {};
-        const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-        if (n <= 1) return {};
-        std::wstring out(static_cast<std::size_t>(n), L'\0');
-        MultiByteToWideChar(CP_ACP, 0, text, -1, out.data(), n);
-        out.resize(static_cast<std::size_t>(n - 1));
-        return out;
+    std::wstring ToWide(const char* AText) override {
+        if (AText == nullptr || *AText == '\0') return {};
+        const int LN = MultiByteToWideChar(CP_ACP, 0, AText, -1, nullptr, 0);
+        if (LN <= 1) return {};
+        std::wstring LOut(static_cast<std::size_t>(LN), L'\0');
+        MultiByteToWideChar(CP_ACP, 0, AText, -1, LOut.data(), LN);
+        LOut.resize(static_cast<std::size_t>(LN - 1));
+        return LOut;
     }
 };
 
 class TWinMessageBoxes final : public TMessageBoxes {
   public:
-    void Show(const std::wstring& caption, const std::wstring& text, std::uint32_t style) override {
-        MessageBoxW(nullptr, text.c_str(), caption.c_str(), style);
+    void Show(const std::wstring& ACaption, const std::wstring& AText,
+              std::uint32_t AStyle) override {
+        MessageBoxW(nullptr, AText.c_str(), ACaption.c_str(), AStyle);
     }
 };
 
@@ -47,8 +48,8 @@ class TWinThreadWindows final : public TThreadWindows {
     TWindowHandle ActiveWindow() override {
         return reinterpret_cast<TWindowHandle>(GetActiveWindow());
     }
-    void SetForegroundWindow(TWindowHandle Wnd) override {
-        ::SetForegroundWindow(reinterpret_cast<HWND>(Wnd));
+    void SetForegroundWindow(TWindowHandle AWnd) override {
+        ::SetForegroundWindow(reinterpret_cast<HWND>(AWnd));
     }
 };
 
@@ -56,24 +57,24 @@ class TWinThreadWindows final : public TThreadWindows {
 // it belongs to the clipboard, else it is freed here.
 class TWinClipboard final : public TClipboard {
   public:
-    bool SetText(const std::wstring& Text) override {
+    bool SetText(const std::wstring& AText) override {
         if (!OpenClipboard(nullptr)) return false;
         struct TCloser {
             ~TCloser() { CloseClipboard(); }
-        } closer;
+        } LCloser;
         if (!EmptyClipboard()) return false;
-        const std::size_t bytes = (Text.size() + 1) * sizeof(wchar_t);
-        HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
-        if (memory == nullptr) return false;
-        void* target = GlobalLock(memory);
-        if (target == nullptr) {
-            GlobalFree(memory);
+        const std::size_t LBytes = (AText.size() + 1) * sizeof(wchar_t);
+        HGLOBAL LMemory = GlobalAlloc(GMEM_MOVEABLE, LBytes);
+        if (LMemory == nullptr) return false;
+        void* LTarget = GlobalLock(LMemory);
+        if (LTarget == nullptr) {
+            GlobalFree(LMemory);
             return false;
         }
-        std::memcpy(target, Text.c_str(), bytes);
-        GlobalUnlock(memory);
-        if (SetClipboardData(CF_UNICODETEXT, memory) == nullptr) {
-            GlobalFree(memory);
+        std::memcpy(LTarget, AText.c_str(), LBytes);
+        GlobalUnlock(LMemory);
+        if (SetClipboardData(CF_UNICODETEXT, LMemory) == nullptr) {
+            GlobalFree(LMemory);
             return false;
         }
         return true;
@@ -88,16 +89,16 @@ class TWinComApartment final : public TComApartment {
 
 class TWinModuleInfo final : public TModuleInfo {
   public:
-    explicit TWinModuleInfo(HMODULE module) : FModule(module) {}
+    explicit TWinModuleInfo(HMODULE AModule) : FModule(AModule) {}
     std::wstring ModulePath() override {
         // The longest path the system knows; the link cuts it to its own limit.
-        std::wstring path(32768, L'\0');
-        GetModuleFileNameW(FModule, path.data(), static_cast<DWORD>(path.size()));
-        path.resize(std::wcslen(path.c_str()));
-        return path;
+        std::wstring LPath(32768, L'\0');
+        GetModuleFileNameW(FModule, LPath.data(), static_cast<DWORD>(LPath.size()));
+        LPath.resize(std::wcslen(LPath.c_str()));
+        return LPath;
     }
-    std::wstring FileVersion(const std::wstring& path) override {
-        return systools::GetFileVersionFromFile(path);
+    std::wstring FileVersion(const std::wstring& APath) override {
+        return systools::GetFileVersionFromFile(APath);
     }
 
   private:
@@ -106,16 +107,16 @@ class TWinModuleInfo final : public TModuleInfo {
 
 }  // namespace
 
-TLinkPlatform WindowsLinkPlatform(void* module) {
+TLinkPlatform WindowsLinkPlatform(void* AModule) {
     // The services live as long as the process: the link uses them up to its unload.
-    static TWinAnsiCodePage ansi;
-    static TWinMessageBoxes boxes;
-    static TWinThreadWindows windows;
-    static TWinComApartment com;
-    static TWinModuleInfo info(static_cast<HMODULE>(module));
-    static TWinClipboard clipboard;
+    static TWinAnsiCodePage LAnsi;
+    static TWinMessageBoxes LBoxes;
+    static TWinThreadWindows LWindows;
+    static TWinComApartment LCom;
+    static TWinModuleInfo LInfo(static_cast<HMODULE>(AModule));
+    static TWinClipboard LClipboard;
     return TLinkPlatform{
-        &ansi, &boxes, &windows, &com, &info, &clipboard, control::WindowsControlPlatform()};
+        &LAnsi, &LBoxes, &LWindows, &LCom, &LInfo, &LClipboard, control::WindowsControlPlatform()};
 }
 
 }  // namespace deruz::link

@@ -6,6 +6,6 @@
 namespace deruz::link {
 
 // The services of the real system; `module` is the handle of the link library itself.
-TLinkPlatform WindowsLinkPlatform(void* module);
+TLinkPlatform WindowsLinkPlatform(void* AModule);
 
 }  // namespace deruz::link

@@ -5,23 +5,23 @@
 
 namespace deruz::link {
 
-void TUserMessages::ErrMsg(const std::wstring& Msg) const {
-    Show("ErrMsg: ", Msg, kErrorBoxStyle);
+void TUserMessages::ErrMsg(const std::wstring& AMsg) const {
+    Show("ErrMsg: ", AMsg, kErrorBoxStyle);
 }
 
-void TUserMessages::Msg(const std::wstring& Msg) const {
-    Show("Msg: ", Msg, kInfoBoxStyle);
+void TUserMessages::Msg(const std::wstring& AMsg) const {
+    Show("Msg: ", AMsg, kInfoBoxStyle);
 }
 
-std::wstring TUserMessages::BoxText(const std::wstring& Msg) const {
-    return L"Link-DLL: " + systools::LowerCase(FDllFn) + L" [" + FDllVersion + L"]\r\n\r\n" + Msg;
+std::wstring TUserMessages::BoxText(const std::wstring& AMsg) const {
+    return L"Link-DLL: " + systools::LowerCase(FDllFn) + L" [" + FDllVersion + L"]\r\n\r\n" + AMsg;
 }
 
-void TUserMessages::Show(const char* LogPrefix, const std::wstring& Msg,
-                         std::uint32_t Style) const {
+void TUserMessages::Show(const char* ALogPrefix, const std::wstring& AMsg,
+                         std::uint32_t AStyle) const {
     try {
-        linklog::Message(LogPrefix + systools::Utf8FromWide(Msg));
-        FBoxes.Show(kBoxCaption, BoxText(Msg), Style);
+        linklog::Message(ALogPrefix + systools::Utf8FromWide(AMsg));
+        FBoxes.Show(kBoxCaption, BoxText(AMsg), AStyle);
     } catch (...) {
     }
 }

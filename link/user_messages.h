@@ -20,19 +20,20 @@ inline constexpr std::uint32_t kInfoBoxStyle = 0x1040;
 // both texts must outlive it.
 class TUserMessages {
   public:
-    TUserMessages(TMessageBoxes& Boxes, const std::wstring& DllFn, const std::wstring& DllVersion)
-        : FBoxes(Boxes), FDllFn(DllFn), FDllVersion(DllVersion) {}
+    TUserMessages(TMessageBoxes& ABoxes, const std::wstring& ADllFn,
+                  const std::wstring& ADllVersion)
+        : FBoxes(ABoxes), FDllFn(ADllFn), FDllVersion(ADllVersion) {}
 
     // Neither raises: a box reports nothing to the code that shows it, which goes on
     // whatever happened to the box (an export still closes its connection, a failed step
     // still cleans up).
-    void ErrMsg(const std::wstring& Msg) const;
-    void Msg(const std::wstring& Msg) const;
+    void ErrMsg(const std::wstring& AMsg) const;
+    void Msg(const std::wstring& AMsg) const;
     // The text of either box: library path and version, a blank line, then the message.
-    std::wstring BoxText(const std::wstring& Msg) const;
+    std::wstring BoxText(const std::wstring& AMsg) const;
 
   private:
-    void Show(const char* LogPrefix, const std::wstring& Msg, std::uint32_t Style) const;
+    void Show(const char* ALogPrefix, const std::wstring& AMsg, std::uint32_t AStyle) const;
 
     TMessageBoxes& FBoxes;
     const std::wstring& FDllFn;

@@ -21,37 +21,37 @@ constexpr char kNotConnected[] =
     "DefaultInterface is NULL. Component is not connected to Server. You must call 'Connect' or "
     "'ConnectTo' before this operation";
 
-std::string Utf8(const wchar_t* Text, std::size_t Length) {
-    if (Length == 0) return {};
-    const int LSize = WideCharToMultiByte(CP_UTF8, 0, Text, static_cast<int>(Length), nullptr, 0,
+std::string Utf8(const wchar_t* AText, std::size_t ALength) {
+    if (ALength == 0) return {};
+    const int LSize = WideCharToMultiByte(CP_UTF8, 0, AText, static_cast<int>(ALength), nullptr, 0,
                                           nullptr, nullptr);
     std::string LResult(static_cast<std::size_t>(LSize), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, Text, static_cast<int>(Length), LResult.data(), LSize, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, AText, static_cast<int>(ALength), LResult.data(), LSize,
+                        nullptr, nullptr);
     return LResult;
 }
 
-std::string Utf8(const std::wstring& Text) {
-    return Utf8(Text.data(), Text.size());
+std::string Utf8(const std::wstring& AText) {
+    return Utf8(AText.data(), AText.size());
 }
 
 // Removes trailing characters of code 32 or less and trailing dots.
-std::wstring TrimPunctuation(std::wstring Text) {
-    while (!Text.empty() && (Text.back() <= 32 || Text.back() == L'.')) Text.pop_back();
-    return Text;
+std::wstring TrimPunctuation(std::wstring AText) {
+    while (!AText.empty() && (AText.back() <= 32 || AText.back() == L'.')) AText.pop_back();
+    return AText;
 }
 
 // The system's message text for a status code, trimmed like an error description; empty when
 // the system has none.
-std::wstring SystemMessage(HRESULT Code) {
-    return systools::WideFromUtf8(logging::SiSystemMessage(static_cast<std::uint32_t>(Code)));
+std::wstring SystemMessage(HRESULT ACode) {
+    return systools::WideFromUtf8(logging::SiSystemMessage(static_cast<std::uint32_t>(ACode)));
 }
 
-std::wstring OleErrorText(HRESULT Code) {
-    std::wstring LText = SystemMessage(Code);
+std::wstring OleErrorText(HRESULT ACode) {
+    std::wstring LText = SystemMessage(ACode);
     if (LText.empty()) {
         wchar_t LBuffer[32];
-        swprintf(LBuffer, 32, L"OLE error %.8X", static_cast<unsigned>(Code));
+        swprintf(LBuffer, 32, L"OLE error %.8X", static_cast<unsigned>(ACode));
         LText = LBuffer;
     }
     return LText;
@@ -62,8 +62,8 @@ std::wstring OleErrorText(HRESULT Code) {
 class TBstr {
   public:
     TBstr() = default;
-    explicit TBstr(const std::wstring& Text)
-        : FValue(SysAllocStringLen(Text.data(), static_cast<UINT>(Text.size()))) {
+    explicit TBstr(const std::wstring& AText)
+        : FValue(SysAllocStringLen(AText.data(), static_cast<UINT>(AText.size()))) {
         if (FValue == nullptr) throw std::bad_alloc();
     }
     TBstr(const TBstr&) = delete;
@@ -83,7 +83,7 @@ void PrepareCall() {
 }
 
 // Raises EOleException for a failing status code with the error information the server set.
-[[noreturn]] void RaiseOleException(HRESULT Code) {
+[[noreturn]] void RaiseOleException(HRESULT ACode) {
     std::wstring LDescription, LSource, LHelpFile;
     DWORD LHelpContext = 0;
     ComPtr<IErrorInfo> LInfo;
@@ -97,58 +97,58 @@ void PrepareCall() {
         if (FAILED(LInfo->GetHelpContext(&LHelpContext))) LHelpContext = 0;
     }
     std::wstring LMessage = TrimPunctuation(LDescription);
-    if (LMessage.empty()) LMessage = OleErrorText(Code);
-    throw EOleException(Utf8(LMessage), static_cast<std::int32_t>(Code), Utf8(LSource),
+    if (LMessage.empty()) LMessage = OleErrorText(ACode);
+    throw EOleException(Utf8(LMessage), static_cast<std::int32_t>(ACode), Utf8(LSource),
                         Utf8(LHelpFile), static_cast<std::int32_t>(LHelpContext));
 }
 
-void OleCheck(HRESULT Code) {
-    if (FAILED(Code)) RaiseOleException(Code);
+void OleCheck(HRESULT ACode) {
+    if (FAILED(ACode)) RaiseOleException(ACode);
 }
 
-std::wstring GuidToString(const GUID& Guid) {
+std::wstring GuidToString(const GUID& AGuid) {
     wchar_t LText[40] = {};
-    StringFromGUID2(Guid, LText, 40);
+    StringFromGUID2(AGuid, LText, 40);
     return LText;
 }
 
 // Names of variant types in conversion errors.
-std::string VarTypeName(VARTYPE Type) {
-    static const char* const kNames[] = {
+std::string VarTypeName(VARTYPE AType) {
+    static const char* const LKNames[] = {
         "Empty",    "Null",     "Smallint", "Integer",  "Single",  "Double",  "Currency", "Date",
         "OleStr",   "Dispatch", "Error",    "Boolean",  "Variant", "Unknown", "Decimal",  nullptr,
         "ShortInt", "Byte",     "Word",     "LongWord", "Int64",   "UInt64"};
-    const VARTYPE LBase = Type & VT_TYPEMASK;
+    const VARTYPE LBase = AType & VT_TYPEMASK;
     std::string LName;
-    if (LBase < std::size(kNames) && kNames[LBase] != nullptr) {
-        LName = kNames[LBase];
+    if (LBase < std::size(LKNames) && LKNames[LBase] != nullptr) {
+        LName = LKNames[LBase];
     } else {
         char LBuffer[16];
         std::snprintf(LBuffer, sizeof LBuffer, "$%.4X", static_cast<unsigned>(LBase));
         LName = LBuffer;
     }
-    if ((Type & VT_ARRAY) != 0) LName = "Array " + LName;
-    if ((Type & VT_BYREF) != 0) LName = "ByRef " + LName;
+    if ((AType & VT_ARRAY) != 0) LName = "Array " + LName;
+    if ((AType & VT_BYREF) != 0) LName = "ByRef " + LName;
     return LName;
 }
 
-[[noreturn]] void RaiseConvertError(VARTYPE From, const char* To, bool Overflow) {
-    const std::string LText = (Overflow ? "Overflow while converting variant of type ("
-                                        : "Could not convert variant of type (") +
-                              VarTypeName(From) + ") into type (" + To + ")";
+[[noreturn]] void RaiseConvertError(VARTYPE AFrom, const char* ATo, bool AOverflow) {
+    const std::string LText = (AOverflow ? "Overflow while converting variant of type ("
+                                         : "Could not convert variant of type (") +
+                              VarTypeName(AFrom) + ") into type (" + ATo + ")";
     throw EVariantError(LText);
 }
 
 // Converts into Target with the system's variant rules; raises the conversion errors.
-void ChangeType(VARIANT& Result, const VARIANT& Value, VARTYPE Target, const char* TargetName) {
+void ChangeType(VARIANT& AResult, const VARIANT& AValue, VARTYPE ATarget, const char* ATargetName) {
     // Null and error values have no value to convert (the system would accept some of them).
-    const VARTYPE LType = Value.vt & VT_TYPEMASK;
-    if ((Value.vt & VT_ARRAY) != 0 || LType == VT_NULL || LType == VT_ERROR) {
-        RaiseConvertError(Value.vt, TargetName, false);
+    const VARTYPE LType = AValue.vt & VT_TYPEMASK;
+    if ((AValue.vt & VT_ARRAY) != 0 || LType == VT_NULL || LType == VT_ERROR) {
+        RaiseConvertError(AValue.vt, ATargetName, false);
     }
-    const HRESULT LResult =
-        VariantChangeTypeEx(&Result, const_cast<VARIANT*>(&Value), LOCALE_USER_DEFAULT, 0, Target);
-    if (FAILED(LResult)) RaiseConvertError(Value.vt, TargetName, LResult == DISP_E_OVERFLOW);
+    const HRESULT LResult = VariantChangeTypeEx(&AResult, const_cast<VARIANT*>(&AValue),
+                                                LOCALE_USER_DEFAULT, 0, ATarget);
+    if (FAILED(LResult)) RaiseConvertError(AValue.vt, ATargetName, LResult == DISP_E_OVERFLOW);
 }
 
 class TVariantHolder {
@@ -164,31 +164,31 @@ class TVariantHolder {
 };
 
 // Event arguments by position, raising "Range check error" for a missing one.
-std::int32_t IntArg(std::span<const VARIANT> Params, std::size_t Position) {
-    if (Position >= Params.size()) throw ERangeError();
-    return VariantToInt32(Params[Position]);
+std::int32_t IntArg(std::span<const VARIANT> AParams, std::size_t APosition) {
+    if (APosition >= AParams.size()) throw ERangeError();
+    return VariantToInt32(AParams[APosition]);
 }
 
-std::wstring TextArg(std::span<const VARIANT> Params, std::size_t Position) {
-    if (Position >= Params.size()) throw ERangeError();
-    return VariantToWide(Params[Position]);
+std::wstring TextArg(std::span<const VARIANT> AParams, std::size_t APosition) {
+    if (APosition >= AParams.size()) throw ERangeError();
+    return VariantToWide(AParams[APosition]);
 }
 
 }  // namespace
 
-std::int32_t VariantToInt32(const VARIANT& Value) {
-    if (Value.vt == VT_I4) return Value.lVal;
+std::int32_t VariantToInt32(const VARIANT& AValue) {
+    if (AValue.vt == VT_I4) return AValue.lVal;
     TVariantHolder LResult;
-    ChangeType(LResult.Get(), Value, VT_I4, "Integer");
+    ChangeType(LResult.Get(), AValue, VT_I4, "Integer");
     return LResult.Get().lVal;
 }
 
-std::wstring VariantToWide(const VARIANT& Value) {
-    if (Value.vt == VT_BSTR) {
-        return Value.bstrVal ? std::wstring(Value.bstrVal, SysStringLen(Value.bstrVal)) : L"";
+std::wstring VariantToWide(const VARIANT& AValue) {
+    if (AValue.vt == VT_BSTR) {
+        return AValue.bstrVal ? std::wstring(AValue.bstrVal, SysStringLen(AValue.bstrVal)) : L"";
     }
     TVariantHolder LResult;
-    ChangeType(LResult.Get(), Value, VT_BSTR, "OleStr");
+    ChangeType(LResult.Get(), AValue, VT_BSTR, "OleStr");
     const BSTR LText = LResult.Get().bstrVal;
     return LText ? std::wstring(LText, SysStringLen(LText)) : L"";
 }
@@ -201,17 +201,17 @@ std::wstring VariantToWide(const VARIANT& Value) {
 // when the server still holds it (events then are accepted and ignored).
 class TServerEventDispatch final : public IDispatch {
   public:
-    explicit TServerEventDispatch(TOleServer* Server) : FServer(Server) {}
+    explicit TServerEventDispatch(TOleServer* AServer) : FServer(AServer) {}
 
     void ClearServer() { FServer = nullptr; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override {
-        if (ppvObject == nullptr) return E_POINTER;
-        *ppvObject = nullptr;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID ARiid, void** APpvObject) override {
+        if (APpvObject == nullptr) return E_POINTER;
+        *APpvObject = nullptr;
+        if (IsEqualIID(ARiid, IID_IUnknown) || IsEqualIID(ARiid, IID_IDispatch) ||
             (FServer != nullptr && FServer->FServerData != nullptr &&
-             IsEqualIID(riid, FServer->FServerData->EventIID))) {
-            *ppvObject = static_cast<IDispatch*>(this);
+             IsEqualIID(ARiid, FServer->FServerData->EventIID))) {
+            *APpvObject = static_cast<IDispatch*>(this);
             AddRef();
             return S_OK;
         }
@@ -231,14 +231,14 @@ class TServerEventDispatch final : public IDispatch {
         return static_cast<ULONG>(LCount);
     }
 
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
-        if (pctinfo == nullptr) return E_POINTER;
-        *pctinfo = 0;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* APctinfo) override {
+        if (APctinfo == nullptr) return E_POINTER;
+        *APctinfo = 0;
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) override {
-        if (ppTInfo != nullptr) *ppTInfo = nullptr;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** APpTInfo) override {
+        if (APpTInfo != nullptr) *APpTInfo = nullptr;
         return E_NOTIMPL;
     }
 
@@ -246,14 +246,14 @@ class TServerEventDispatch final : public IDispatch {
         return E_NOTIMPL;
     }
 
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID, LCID, WORD,
-                                     DISPPARAMS* pDispParams, VARIANT*, EXCEPINFO*,
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID ADispIdMember, REFIID, LCID, WORD,
+                                     DISPPARAMS* APDispParams, VARIANT*, EXCEPINFO*,
                                      UINT*) override {
-        const UINT LCount = pDispParams ? pDispParams->cArgs : 0;
-        const UINT LNamed = pDispParams ? pDispParams->cNamedArgs : 0;
+        const UINT LCount = APDispParams ? APDispParams->cArgs : 0;
+        const UINT LNamed = APDispParams ? APDispParams->cNamedArgs : 0;
         // Parameters that cannot be read safely are refused rather than followed.
-        if ((LCount > 0 && pDispParams->rgvarg == nullptr) || LNamed > LCount ||
-            (LNamed > 0 && pDispParams->rgdispidNamedArgs == nullptr)) {
+        if ((LCount > 0 && APDispParams->rgvarg == nullptr) || LNamed > LCount ||
+            (LNamed > 0 && APDispParams->rgdispidNamedArgs == nullptr)) {
             return E_INVALIDARG;
         }
         // A handler may drop the proxy, whose release then drops the sink's last reference.
@@ -267,25 +267,25 @@ class TServerEventDispatch final : public IDispatch {
                     for (auto& LArg : Args) VariantClear(&LArg);
                 }
             } LClear{LArgs};
-            for (UINT i = 0; i < LCount; ++i) {
+            for (UINT LI = 0; LI < LCount; ++LI) {
                 // Named arguments go to the positions they name, the positional ones (which
                 // follow them in reverse order) to the first positions.
-                const LONG LPosition = i < LNamed ? pDispParams->rgdispidNamedArgs[i]
-                                                  : static_cast<LONG>(LCount - 1 - i);
+                const LONG LPosition = LI < LNamed ? APDispParams->rgdispidNamedArgs[LI]
+                                                   : static_cast<LONG>(LCount - 1 - LI);
                 if (LPosition < 0 || static_cast<UINT>(LPosition) >= LCount) throw ERangeError();
                 VARIANT& LTarget = LArgs[static_cast<std::size_t>(LPosition)];
                 VariantClear(&LTarget);
-                if (FAILED(VariantCopyInd(&LTarget, &pDispParams->rgvarg[i]))) {
+                if (FAILED(VariantCopyInd(&LTarget, &APDispParams->rgvarg[LI]))) {
                     // A value that cannot be copied cannot be converted either.
                     LTarget.vt = VT_ERROR;
                     LTarget.scode = DISP_E_BADVARTYPE;
                 }
             }
-            if (FServer != nullptr) FServer->InvokeEvent(dispIdMember, LArgs);
-        } catch (const std::exception& E) {
-            if (FServer != nullptr) FServer->HandleEventError(dispIdMember, E.what());
+            if (FServer != nullptr) FServer->InvokeEvent(ADispIdMember, LArgs);
+        } catch (const std::exception& LE) {
+            if (FServer != nullptr) FServer->HandleEventError(ADispIdMember, LE.what());
         } catch (...) {
-            if (FServer != nullptr) FServer->HandleEventError(dispIdMember, "Unknown error");
+            if (FServer != nullptr) FServer->HandleEventError(ADispIdMember, "Unknown error");
         }
         Release();
         return S_OK;
@@ -320,11 +320,11 @@ void TOleServer::CreateEventDispatch() {
     ++FServerData->InstanceCount;
 }
 
-HRESULT TOleServer::QueryInterface(REFIID riid, void** ppvObject) {
-    if (ppvObject == nullptr) return E_POINTER;
-    *ppvObject = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown)) return E_NOINTERFACE;
-    *ppvObject = static_cast<IUnknown*>(this);
+HRESULT TOleServer::QueryInterface(REFIID ARiid, void** APpvObject) {
+    if (APpvObject == nullptr) return E_POINTER;
+    *APpvObject = nullptr;
+    if (!IsEqualIID(ARiid, IID_IUnknown)) return E_NOINTERFACE;
+    *APpvObject = static_cast<IUnknown*>(this);
     AddRef();
     return S_OK;
 }
@@ -360,12 +360,12 @@ ComPtr<IUnknown> TOleServer::GetServer() {
     return LServer;
 }
 
-void TOleServer::ConnectEvents(IUnknown* Server) {
+void TOleServer::ConnectEvents(IUnknown* AServer) {
     FEventsConnection = 0;
-    if (Server == nullptr) return;
+    if (AServer == nullptr) return;
     ComPtr<IConnectionPointContainer> LContainer;
-    if (FAILED(Server->QueryInterface(IID_IConnectionPointContainer,
-                                      reinterpret_cast<void**>(LContainer.GetAddressOf())))) {
+    if (FAILED(AServer->QueryInterface(IID_IConnectionPointContainer,
+                                       reinterpret_cast<void**>(LContainer.GetAddressOf())))) {
         return;
     }
     ComPtr<IConnectionPoint> LPoint;
@@ -376,11 +376,11 @@ void TOleServer::ConnectEvents(IUnknown* Server) {
     }
 }
 
-void TOleServer::DisconnectEvents(IUnknown* Server) {
-    if (FEventsConnection == 0 || Server == nullptr) return;
+void TOleServer::DisconnectEvents(IUnknown* AServer) {
+    if (FEventsConnection == 0 || AServer == nullptr) return;
     ComPtr<IConnectionPointContainer> LContainer;
-    if (FAILED(Server->QueryInterface(IID_IConnectionPointContainer,
-                                      reinterpret_cast<void**>(LContainer.GetAddressOf())))) {
+    if (FAILED(AServer->QueryInterface(IID_IConnectionPointContainer,
+                                       reinterpret_cast<void**>(LContainer.GetAddressOf())))) {
         return;
     }
     ComPtr<IConnectionPoint> LPoint;
@@ -388,10 +388,10 @@ void TOleServer::DisconnectEvents(IUnknown* Server) {
     if (SUCCEEDED(LPoint->Unadvise(FEventsConnection))) FEventsConnection = 0;
 }
 
-void TOleServer::HandleEventError(DISPID DispID, const std::string& Message) noexcept {
+void TOleServer::HandleEventError(DISPID ADispId, const std::string& AMessage) noexcept {
     try {
-        logging::SiMain->LogError("Error in imaging server event " + std::to_string(DispID) + ": " +
-                                  Message);
+        logging::SiMain->LogError("Error in imaging server event " + std::to_string(ADispId) +
+                                  ": " + AMessage);
     } catch (...) {
         // Nothing may leave the event dispatch.
     }
@@ -433,9 +433,9 @@ void Tox3server::Connect() {
     FIntf = LIntf;
 }
 
-void Tox3server::ConnectTo(Iox3server* SvrIntf) {
+void Tox3server::ConnectTo(Iox3server* ASvrIntf) {
     Disconnect();
-    FIntf = SvrIntf;
+    FIntf = ASvrIntf;
     ConnectEvents(FIntf.Get());
 }
 
@@ -467,94 +467,98 @@ std::int32_t Tox3server::ClosePatient() {
     return LResult;
 }
 
-std::int32_t Tox3server::SearchTStatus(std::int32_t Flags, std::int32_t Index,
-                                       std::int32_t DentistID, const std::wstring& PatientID,
-                                       std::wstring& TStatus) {
-    TStatus.clear();
+std::int32_t Tox3server::SearchTStatus(std::int32_t AFlags, std::int32_t AIndex,
+                                       std::int32_t ADentistId, const std::wstring& APatientId,
+                                       std::wstring& ATStatus) {
+    ATStatus.clear();
     const ComPtr<Iox3server> LIntf = GetDefaultInterface();
-    const TBstr LPatientID(PatientID);
+    const TBstr LPatientID(APatientId);
     TBstr LStatus;
     LONG LResult = 0;
     PrepareCall();
-    OleCheck(
-        LIntf->SearchTStatus(Flags, Index, DentistID, LPatientID.Get(), LStatus.Out(), &LResult));
-    TStatus = LStatus.Text();
+    OleCheck(LIntf->SearchTStatus(AFlags, AIndex, ADentistId, LPatientID.Get(), LStatus.Out(),
+                                  &LResult));
+    ATStatus = LStatus.Text();
     return LResult;
 }
 
-std::int32_t Tox3server::NewPatient(std::int32_t Flags, std::int32_t Index, std::int32_t DentistID,
-                                    const std::wstring& PatientID, const std::wstring& PatientIDSrc,
-                                    const std::wstring& FirstName, const std::wstring& LastName,
-                                    double BirthDate, const std::wstring& Gender,
-                                    const std::wstring& Street, const std::wstring& PostalCode,
-                                    const std::wstring& City, const std::wstring& Country,
-                                    const std::wstring& Telephone, const std::wstring& Telefax,
-                                    const std::wstring& Email, const std::wstring& Notes) {
+std::int32_t Tox3server::NewPatient(std::int32_t AFlags, std::int32_t AIndex,
+                                    std::int32_t ADentistId, const std::wstring& APatientId,
+                                    const std::wstring& APatientIdSrc,
+                                    const std::wstring& AFirstName, const std::wstring& ALastName,
+                                    double ABirthDate, const std::wstring& AGender,
+                                    const std::wstring& AStreet, const std::wstring& APostalCode,
+                                    const std::wstring& ACity, const std::wstring& ACountry,
+                                    const std::wstring& ATelephone, const std::wstring& ATelefax,
+                                    const std::wstring& AEmail, const std::wstring& ANotes) {
     const ComPtr<Iox3server> LIntf = GetDefaultInterface();
-    const TBstr LPatientID(PatientID), LPatientIDSrc(PatientIDSrc), LFirstName(FirstName),
-        LLastName(LastName), LGender(Gender), LStreet(Street), LPostalCode(PostalCode), LCity(City),
-        LCountry(Country), LTelephone(Telephone), LTelefax(Telefax), LEmail(Email), LNotes(Notes);
+    const TBstr LPatientID(APatientId), LPatientIDSrc(APatientIdSrc), LFirstName(AFirstName),
+        LLastName(ALastName), LGender(AGender), LStreet(AStreet), LPostalCode(APostalCode),
+        LCity(ACity), LCountry(ACountry), LTelephone(ATelephone), LTelefax(ATelefax),
+        LEmail(AEmail), LNotes(ANotes);
     LONG LResult = 0;
     PrepareCall();
     OleCheck(LIntf->NewPatient(
-        Flags, Index, DentistID, LPatientID.Get(), LPatientIDSrc.Get(), LFirstName.Get(),
-        LLastName.Get(), BirthDate, LGender.Get(), LStreet.Get(), LPostalCode.Get(), LCity.Get(),
+        AFlags, AIndex, ADentistId, LPatientID.Get(), LPatientIDSrc.Get(), LFirstName.Get(),
+        LLastName.Get(), ABirthDate, LGender.Get(), LStreet.Get(), LPostalCode.Get(), LCity.Get(),
         LCountry.Get(), LTelephone.Get(), LTelefax.Get(), LEmail.Get(), LNotes.Get(), &LResult));
     return LResult;
 }
 
-std::int32_t Tox3server::NewPhoto(std::int32_t Flags, std::int32_t Index, std::int32_t DentistID,
-                                  const std::wstring& PatientID, const std::wstring& ToothPosition,
-                                  const std::wstring& PatientIDSrc, const std::wstring& FirstName,
-                                  const std::wstring& LastName, double BirthDate,
-                                  const std::wstring& Gender, const std::wstring& Street,
-                                  const std::wstring& PostalCode, const std::wstring& City,
-                                  const std::wstring& Country, const std::wstring& Telephone,
-                                  const std::wstring& Telefax, const std::wstring& Email,
-                                  const std::wstring& Notes) {
+std::int32_t Tox3server::NewPhoto(std::int32_t AFlags, std::int32_t AIndex, std::int32_t ADentistId,
+                                  const std::wstring& APatientId,
+                                  const std::wstring& AToothPosition,
+                                  const std::wstring& APatientIdSrc, const std::wstring& AFirstName,
+                                  const std::wstring& ALastName, double ABirthDate,
+                                  const std::wstring& AGender, const std::wstring& AStreet,
+                                  const std::wstring& APostalCode, const std::wstring& ACity,
+                                  const std::wstring& ACountry, const std::wstring& ATelephone,
+                                  const std::wstring& ATelefax, const std::wstring& AEmail,
+                                  const std::wstring& ANotes) {
     const ComPtr<Iox3server> LIntf = GetDefaultInterface();
-    const TBstr LPatientID(PatientID), LToothPosition(ToothPosition), LPatientIDSrc(PatientIDSrc),
-        LFirstName(FirstName), LLastName(LastName), LGender(Gender), LStreet(Street),
-        LPostalCode(PostalCode), LCity(City), LCountry(Country), LTelephone(Telephone),
-        LTelefax(Telefax), LEmail(Email), LNotes(Notes);
+    const TBstr LPatientID(APatientId), LToothPosition(AToothPosition),
+        LPatientIDSrc(APatientIdSrc), LFirstName(AFirstName), LLastName(ALastName),
+        LGender(AGender), LStreet(AStreet), LPostalCode(APostalCode), LCity(ACity),
+        LCountry(ACountry), LTelephone(ATelephone), LTelefax(ATelefax), LEmail(AEmail),
+        LNotes(ANotes);
     LONG LResult = 0;
     PrepareCall();
-    OleCheck(LIntf->NewPhoto(Flags, Index, DentistID, LPatientID.Get(), LToothPosition.Get(),
-                             LPatientIDSrc.Get(), LFirstName.Get(), LLastName.Get(), BirthDate,
+    OleCheck(LIntf->NewPhoto(AFlags, AIndex, ADentistId, LPatientID.Get(), LToothPosition.Get(),
+                             LPatientIDSrc.Get(), LFirstName.Get(), LLastName.Get(), ABirthDate,
                              LGender.Get(), LStreet.Get(), LPostalCode.Get(), LCity.Get(),
                              LCountry.Get(), LTelephone.Get(), LTelefax.Get(), LEmail.Get(),
                              LNotes.Get(), &LResult));
     return LResult;
 }
 
-std::int32_t Tox3server::SearchPhotos(std::int32_t Flags, std::int32_t Index,
-                                      std::int32_t DentistID, const std::wstring& PatientID,
-                                      const std::wstring& ToothPosition) {
+std::int32_t Tox3server::SearchPhotos(std::int32_t AFlags, std::int32_t AIndex,
+                                      std::int32_t ADentistId, const std::wstring& APatientId,
+                                      const std::wstring& AToothPosition) {
     const ComPtr<Iox3server> LIntf = GetDefaultInterface();
-    const TBstr LPatientID(PatientID), LToothPosition(ToothPosition);
+    const TBstr LPatientID(APatientId), LToothPosition(AToothPosition);
     LONG LResult = 0;
     PrepareCall();
-    OleCheck(LIntf->SearchPhotos(Flags, Index, DentistID, LPatientID.Get(), LToothPosition.Get(),
+    OleCheck(LIntf->SearchPhotos(AFlags, AIndex, ADentistId, LPatientID.Get(), LToothPosition.Get(),
                                  &LResult));
     return LResult;
 }
 
-std::int32_t Tox3server::AdminCommand(const std::wstring& Cmd, std::wstring& ReturnText) {
-    ReturnText.clear();
+std::int32_t Tox3server::AdminCommand(const std::wstring& ACmd, std::wstring& AReturnText) {
+    AReturnText.clear();
     const ComPtr<Iox3server> LIntf = GetDefaultInterface();
-    const TBstr LCmd(Cmd);
+    const TBstr LCmd(ACmd);
     TBstr LReturnText;
     LONG LResult = 0;
     PrepareCall();
     OleCheck(LIntf->AdminCommand(LCmd.Get(), LReturnText.Out(), &LResult));
-    ReturnText = LReturnText.Text();
+    AReturnText = LReturnText.Text();
     return LResult;
 }
 
-void Tox3server::Set_AppReturnWnd(std::int32_t Value) {
+void Tox3server::Set_AppReturnWnd(std::int32_t AValue) {
     const ComPtr<Iox3server> LIntf = GetDefaultInterface();
     PrepareCall();
-    OleCheck(LIntf->put_AppReturnWnd(Value));
+    OleCheck(LIntf->put_AppReturnWnd(AValue));
 }
 
 void Tox3server::Terminate() {
@@ -563,33 +567,33 @@ void Tox3server::Terminate() {
     OleCheck(LIntf->Terminate());
 }
 
-void Tox3server::Set_LastAdminLinkDLLPath(const std::wstring& Value) {
+void Tox3server::Set_LastAdminLinkDLLPath(const std::wstring& AValue) {
     const ComPtr<Iox3server> LIntf = GetDefaultInterface();
-    const TBstr LValue(Value);
+    const TBstr LValue(AValue);
     PrepareCall();
     OleCheck(LIntf->put_LastAdminLinkDLLPath(LValue.Get()));
 }
 
-void Tox3server::InvokeEvent(DISPID DispID, std::span<const VARIANT> Params) {
+void Tox3server::InvokeEvent(DISPID ADispId, std::span<const VARIANT> AParams) {
     // Arguments are converted in position order before the handler runs, so a missing or
     // unconvertible argument stops the event before the handler sees any of it.
-    switch (DispID) {
+    switch (ADispId) {
         case 1:
             if (OnNewPhoto) {
-                const std::int32_t LPhotoType = IntArg(Params, 0);
-                const std::int32_t LDentistID = IntArg(Params, 1);
-                const std::wstring LPatientID = TextArg(Params, 2);
-                const std::wstring LPhotoID = TextArg(Params, 3);
-                const std::int32_t LQuadrant = IntArg(Params, 4);
-                const std::int32_t LElement = IntArg(Params, 5);
+                const std::int32_t LPhotoType = IntArg(AParams, 0);
+                const std::int32_t LDentistID = IntArg(AParams, 1);
+                const std::wstring LPatientID = TextArg(AParams, 2);
+                const std::wstring LPhotoID = TextArg(AParams, 3);
+                const std::int32_t LQuadrant = IntArg(AParams, 4);
+                const std::int32_t LElement = IntArg(AParams, 5);
                 OnNewPhoto(*this, LPhotoType, LDentistID, LPatientID, LPhotoID, LQuadrant,
                            LElement);
             }
             break;
         case 2:
             if (OnCmdReady) {
-                const std::int32_t LResultValue = IntArg(Params, 0);
-                const std::wstring LResultText = TextArg(Params, 1);
+                const std::int32_t LResultValue = IntArg(AParams, 0);
+                const std::wstring LResultText = TextArg(AParams, 1);
                 OnCmdReady(*this, LResultValue, LResultText);
             }
             break;
@@ -598,17 +602,17 @@ void Tox3server::InvokeEvent(DISPID DispID, std::span<const VARIANT> Params) {
             break;
         case 4:
             if (OnAdminNotes) {
-                const std::int32_t LDentistID = IntArg(Params, 0);
-                const std::wstring LPatientID = TextArg(Params, 1);
-                const std::wstring LToothPosition = TextArg(Params, 2);
-                const std::wstring LCode = TextArg(Params, 3);
-                const std::wstring LNotes = TextArg(Params, 4);
+                const std::int32_t LDentistID = IntArg(AParams, 0);
+                const std::wstring LPatientID = TextArg(AParams, 1);
+                const std::wstring LToothPosition = TextArg(AParams, 2);
+                const std::wstring LCode = TextArg(AParams, 3);
+                const std::wstring LNotes = TextArg(AParams, 4);
                 OnAdminNotes(*this, LDentistID, LPatientID, LToothPosition, LCode, LNotes);
             }
             break;
         case 5:
             if (OnRequest) {
-                const std::wstring LCmd = TextArg(Params, 0);
+                const std::wstring LCmd = TextArg(AParams, 0);
                 OnRequest(*this, LCmd);
             }
             break;
@@ -617,13 +621,13 @@ void Tox3server::InvokeEvent(DISPID DispID, std::span<const VARIANT> Params) {
     }
 }
 
-void Tox3server::HandleEventError(DISPID DispID, const std::string& Message) noexcept {
+void Tox3server::HandleEventError(DISPID ADispId, const std::string& AMessage) noexcept {
     if (!OnEventError) {
-        TOleServer::HandleEventError(DispID, Message);
+        TOleServer::HandleEventError(ADispId, AMessage);
         return;
     }
     try {
-        OnEventError(*this, DispID, Message);
+        OnEventError(*this, ADispId, AMessage);
     } catch (...) {
         // An error about an error is dropped: nothing may leave the event dispatch.
     }

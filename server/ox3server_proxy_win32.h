@@ -61,7 +61,7 @@ class TOleServer : public IUnknown {
     virtual ~TOleServer();
 
     // IUnknown of the proxy itself: the count is kept in FRefCount and never frees the object.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID ARiid, void** APpvObject) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
 
@@ -69,7 +69,7 @@ class TOleServer : public IUnknown {
     virtual void Disconnect() = 0;
     // Dispatches one event; Params[0] is the event's first parameter. Errors propagate to the
     // sink, which stops them (see HandleEventError).
-    virtual void InvokeEvent(DISPID DispID, std::span<const VARIANT> Params);
+    virtual void InvokeEvent(DISPID ADispId, std::span<const VARIANT> AParams);
 
     std::int32_t RefCount() const { return FRefCount.load(); }
     // Advise cookie of the event sink, 0 when no advise is in force.
@@ -90,12 +90,12 @@ class TOleServer : public IUnknown {
     virtual ComPtr<IUnknown> GetServer();
     // Advises the sink on the server's connection point for the event interface; failures are
     // silent and leave the proxy without events.
-    void ConnectEvents(IUnknown* Server);
+    void ConnectEvents(IUnknown* AServer);
     // Unadvises the sink when an advise is in force; failures are silent.
-    void DisconnectEvents(IUnknown* Server);
+    void DisconnectEvents(IUnknown* AServer);
     // Receives an error raised while an event was dispatched (it must not reach COM). The
     // default logs it as an error on the default log session.
-    virtual void HandleEventError(DISPID DispID, const std::string& Message) noexcept;
+    virtual void HandleEventError(DISPID ADispId, const std::string& AMessage) noexcept;
 
     TServerData* FServerData = nullptr;
 
@@ -118,7 +118,7 @@ class Tox3server : public TOleServer {
     // connected. Raises EOleSysError (creation) or EIntfCastError (no `Iox3server`).
     void Connect() override;
     // Disconnects, takes its own reference to SvrIntf and advises the sink on it.
-    void ConnectTo(Iox3server* SvrIntf);
+    void ConnectTo(Iox3server* ASvrIntf);
     // Unadvises the sink and releases the interface; does nothing when unconnected.
     void Disconnect() override;
     // A new reference to the interface; connects first when unconnected. Raises
@@ -129,56 +129,57 @@ class Tox3server : public TOleServer {
     // HRESULT. Out strings are emptied before the call.
     std::int32_t Get_Version();
     std::int32_t ClosePatient();
-    std::int32_t SearchTStatus(std::int32_t Flags, std::int32_t Index, std::int32_t DentistID,
-                               const std::wstring& PatientID, std::wstring& TStatus);
-    std::int32_t NewPatient(std::int32_t Flags, std::int32_t Index, std::int32_t DentistID,
-                            const std::wstring& PatientID, const std::wstring& PatientIDSrc,
-                            const std::wstring& FirstName, const std::wstring& LastName,
-                            double BirthDate, const std::wstring& Gender,
-                            const std::wstring& Street, const std::wstring& PostalCode,
-                            const std::wstring& City, const std::wstring& Country,
-                            const std::wstring& Telephone, const std::wstring& Telefax,
-                            const std::wstring& Email, const std::wstring& Notes);
-    std::int32_t NewPhoto(std::int32_t Flags, std::int32_t Index, std::int32_t DentistID,
-                          const std::wstring& PatientID, const std::wstring& ToothPosition,
-                          const std::wstring& PatientIDSrc, const std::wstring& FirstName,
-                          const std::wstring& LastName, double BirthDate,
-                          const std::wstring& Gender, const std::wstring& Street,
-                          const std::wstring& PostalCode, const std::wstring& City,
-                          const std::wstring& Country, const std::wstring& Telephone,
-                          const std::wstring& Telefax, const std::wstring& Email,
-                          const std::wstring& Notes);
-    std::int32_t SearchPhotos(std::int32_t Flags, std::int32_t Index, std::int32_t DentistID,
-                              const std::wstring& PatientID, const std::wstring& ToothPosition);
-    std::int32_t AdminCommand(const std::wstring& Cmd, std::wstring& ReturnText);
-    void Set_AppReturnWnd(std::int32_t Value);
+    std::int32_t SearchTStatus(std::int32_t AFlags, std::int32_t AIndex, std::int32_t ADentistId,
+                               const std::wstring& APatientId, std::wstring& ATStatus);
+    std::int32_t NewPatient(std::int32_t AFlags, std::int32_t AIndex, std::int32_t ADentistId,
+                            const std::wstring& APatientId, const std::wstring& APatientIdSrc,
+                            const std::wstring& AFirstName, const std::wstring& ALastName,
+                            double ABirthDate, const std::wstring& AGender,
+                            const std::wstring& AStreet, const std::wstring& APostalCode,
+                            const std::wstring& ACity, const std::wstring& ACountry,
+                            const std::wstring& ATelephone, const std::wstring& ATelefax,
+                            const std::wstring& AEmail, const std::wstring& ANotes);
+    std::int32_t NewPhoto(std::int32_t AFlags, std::int32_t AIndex, std::int32_t ADentistId,
+                          const std::wstring& APatientId, const std::wstring& AToothPosition,
+                          const std::wstring& APatientIdSrc, const std::wstring& AFirstName,
+                          const std::wstring& ALastName, double ABirthDate,
+                          const std::wstring& AGender, const std::wstring& AStreet,
+                          const std::wstring& APostalCode, const std::wstring& ACity,
+                          const std::wstring& ACountry, const std::wstring& ATelephone,
+                          const std::wstring& ATelefax, const std::wstring& AEmail,
+                          const std::wstring& ANotes);
+    std::int32_t SearchPhotos(std::int32_t AFlags, std::int32_t AIndex, std::int32_t ADentistId,
+                              const std::wstring& APatientId, const std::wstring& AToothPosition);
+    std::int32_t AdminCommand(const std::wstring& ACmd, std::wstring& AReturnText);
+    void Set_AppReturnWnd(std::int32_t AValue);
     void Terminate();
-    void Set_LastAdminLinkDLLPath(const std::wstring& Value);
+    void Set_LastAdminLinkDLLPath(const std::wstring& AValue);
 
     // Handler slots (empty = no handler); each gets the proxy first.
-    std::function<void(Tox3server& Sender, std::int32_t PhotoType, std::int32_t DentistID,
-                       const std::wstring& PatientID, const std::wstring& PhotoID,
-                       std::int32_t Quadrant, std::int32_t Element)>
+    std::function<void(Tox3server& ASender, std::int32_t APhotoType, std::int32_t ADentistId,
+                       const std::wstring& APatientId, const std::wstring& APhotoId,
+                       std::int32_t AQuadrant, std::int32_t AElement)>
         OnNewPhoto;
-    std::function<void(Tox3server& Sender, std::int32_t ResultValue,
-                       const std::wstring& ResultText)>
+    std::function<void(Tox3server& ASender, std::int32_t AResultValue,
+                       const std::wstring& AResultText)>
         OnCmdReady;
-    std::function<void(Tox3server& Sender)> OnWakeUp;
-    std::function<void(Tox3server& Sender, std::int32_t DentistID, const std::wstring& PatientID,
-                       const std::wstring& ToothPosition, const std::wstring& Code,
-                       const std::wstring& Notes)>
+    std::function<void(Tox3server& ASender)> OnWakeUp;
+    std::function<void(Tox3server& ASender, std::int32_t ADentistId, const std::wstring& APatientId,
+                       const std::wstring& AToothPosition, const std::wstring& ACode,
+                       const std::wstring& ANotes)>
         OnAdminNotes;
-    std::function<void(Tox3server& ASender, const std::wstring& Cmd)> OnRequest;
+    std::function<void(Tox3server& ASender, const std::wstring& ACmd)> OnRequest;
     // Receives the message of an error raised while an event was dispatched (a missing or
     // unconvertible argument, or an error thrown by a handler). When empty, the error is logged
     // on the default log session. An error thrown by this handler is dropped.
-    std::function<void(Tox3server& Sender, DISPID DispID, const std::string& Message)> OnEventError;
+    std::function<void(Tox3server& ASender, DISPID ADispId, const std::string& AMessage)>
+        OnEventError;
 
-    void InvokeEvent(DISPID DispID, std::span<const VARIANT> Params) override;
+    void InvokeEvent(DISPID ADispId, std::span<const VARIANT> AParams) override;
 
   protected:
     void InitServerData() override;
-    void HandleEventError(DISPID DispID, const std::string& Message) noexcept override;
+    void HandleEventError(DISPID ADispId, const std::string& AMessage) noexcept override;
 
   private:
     ComPtr<Iox3server> FIntf;
@@ -186,7 +187,7 @@ class Tox3server : public TOleServer {
 
 // Variant conversions used for event arguments; they raise EVariantError with the exact texts
 // ("Could not convert variant of type (%s) into type (%s)", "Overflow while converting ...").
-std::int32_t VariantToInt32(const VARIANT& Value);
-std::wstring VariantToWide(const VARIANT& Value);
+std::int32_t VariantToInt32(const VARIANT& AValue);
+std::wstring VariantToWide(const VARIANT& AValue);
 
 }  // namespace deruz::server

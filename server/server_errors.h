@@ -12,19 +12,19 @@ namespace deruz::server {
 // Base of every error the proxy raises.
 class EServerError : public std::runtime_error {
   public:
-    explicit EServerError(const std::string& Message) : std::runtime_error(Message) {}
+    explicit EServerError(const std::string& AMessage) : std::runtime_error(AMessage) {}
 };
 
 // A call into the server failed: the status code and the error information the server set.
 class EOleException : public EServerError {
   public:
-    EOleException(const std::string& Message, std::int32_t ErrorCode, const std::string& Source,
-                  const std::string& HelpFile, std::int32_t HelpContext)
-        : EServerError(Message),
-          FErrorCode(ErrorCode),
-          FSource(Source),
-          FHelpFile(HelpFile),
-          FHelpContext(HelpContext) {}
+    EOleException(const std::string& AMessage, std::int32_t AErrorCode, const std::string& ASource,
+                  const std::string& AHelpFile, std::int32_t AHelpContext)
+        : EServerError(AMessage),
+          FErrorCode(AErrorCode),
+          FSource(ASource),
+          FHelpFile(AHelpFile),
+          FHelpContext(AHelpContext) {}
     std::int32_t ErrorCode() const { return FErrorCode; }
     const std::string& Source() const { return FSource; }
     const std::string& HelpFile() const { return FHelpFile; }
@@ -40,8 +40,8 @@ class EOleException : public EServerError {
 // A system call failed (creating the server object): its status code.
 class EOleSysError : public EServerError {
   public:
-    EOleSysError(const std::string& Message, std::int32_t ErrorCode)
-        : EServerError(Message), FErrorCode(ErrorCode) {}
+    EOleSysError(const std::string& AMessage, std::int32_t AErrorCode)
+        : EServerError(AMessage), FErrorCode(AErrorCode) {}
     std::int32_t ErrorCode() const { return FErrorCode; }
 
   private:

@@ -8,39 +8,39 @@ namespace deruz::systools {
 namespace {
 
 std::mutex& CrListLock() {
-    static std::mutex* const lock = new std::mutex;
-    return *lock;
+    static std::mutex* const LLock = new std::mutex;
+    return *LLock;
 }
 
 // Created on first use and never destroyed, so a pop during process shutdown (the link
 // closes from its unload step) never meets a destroyed list.
 TCursorStack& CrList() {
-    static TCursorStack* const list = new TCursorStack(PlatformCursorAccess());
-    return *list;
+    static TCursorStack* const LList = new TCursorStack(PlatformCursorAccess());
+    return *LList;
 }
 
 }  // namespace
 
-void TCursorStack::Push(TCursor Cr) {
+void TCursorStack::Push(TCursor ACr) {
     try {
         FList.push_back(FAccess->GetCursor());
     } catch (...) {
         return;  // without a saved entry, showing Cr would leave it up for good
     }
-    FAccess->SetCursor(Cr);
+    FAccess->SetCursor(ACr);
 }
 
 void TCursorStack::Pop() {
     if (FList.empty()) return;
-    const TCursor previous = FList.back();
+    const TCursor LPrevious = FList.back();
     FList.pop_back();
-    FAccess->SetCursor(previous);
+    FAccess->SetCursor(LPrevious);
 }
 
-void PushCursor(TCursor Cr) {
+void PushCursor(TCursor ACr) {
     try {
-        std::lock_guard<std::mutex> guard(CrListLock());
-        CrList().Push(Cr);
+        std::lock_guard<std::mutex> LGuard(CrListLock());
+        CrList().Push(ACr);
     } catch (...) {
         // Showing the wait cursor is cosmetic: a failure here must not stop the caller.
     }
@@ -48,7 +48,7 @@ void PushCursor(TCursor Cr) {
 
 void PopCursor() {
     try {
-        std::lock_guard<std::mutex> guard(CrListLock());
+        std::lock_guard<std::mutex> LGuard(CrListLock());
         CrList().Pop();
     } catch (...) {
         // As in PushCursor.
@@ -59,11 +59,11 @@ void PushWaitCursor() {
     PushCursor(crHourGlass);
 }
 
-ICursorAccess& SetCursorAccess(ICursorAccess& Access) {
-    std::lock_guard<std::mutex> guard(CrListLock());
-    ICursorAccess& previous = CrList().Access();
-    CrList().SetAccess(Access);
-    return previous;
+ICursorAccess& SetCursorAccess(ICursorAccess& ACcess) {
+    std::lock_guard<std::mutex> LGuard(CrListLock());
+    ICursorAccess& LPrevious = CrList().Access();
+    CrList().SetAccess(ACcess);
+    return LPrevious;
 }
 
 }  // namespace deruz::systools

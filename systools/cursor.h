@@ -35,7 +35,7 @@ class ICursorAccess {
   public:
     virtual ~ICursorAccess() = default;
     virtual TCursor GetCursor() = 0;
-    virtual void SetCursor(TCursor Cr) = 0;
+    virtual void SetCursor(TCursor ACr) = 0;
 };
 
 // The platform's application-wide cursor; lives until the process ends.
@@ -44,16 +44,16 @@ ICursorAccess& PlatformCursorAccess();
 // A stack of saved cursors over one cursor access.
 class TCursorStack {
   public:
-    explicit TCursorStack(ICursorAccess& Access) : FAccess(&Access) {}
+    explicit TCursorStack(ICursorAccess& ACcess) : FAccess(&ACcess) {}
 
     // Saves the current cursor and shows Cr.
-    void Push(TCursor Cr);
+    void Push(TCursor ACr);
     // Shows the most recently saved cursor again and forgets it; nothing when none is saved.
     void Pop();
     std::size_t Count() const { return FList.size(); }
 
     ICursorAccess& Access() const { return *FAccess; }
-    void SetAccess(ICursorAccess& Access) { FAccess = &Access; }
+    void SetAccess(ICursorAccess& ACcess) { FAccess = &ACcess; }
 
   private:
     ICursorAccess* FAccess;
@@ -61,12 +61,12 @@ class TCursorStack {
 };
 
 // The process-wide stack, over PlatformCursorAccess() unless replaced.
-void PushCursor(TCursor Cr);
+void PushCursor(TCursor ACr);
 void PopCursor();
 void PushWaitCursor();
 
 // Makes the process-wide stack read and set the cursor through Access (tests install a
 // fake); returns the access used before. Access must outlive its use.
-ICursorAccess& SetCursorAccess(ICursorAccess& Access);
+ICursorAccess& SetCursorAccess(ICursorAccess& ACcess);
 
 }  // namespace deruz::systools

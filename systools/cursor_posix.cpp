@@ -8,18 +8,18 @@ namespace {
 
 class TPosixCursorAccess final : public ICursorAccess {
   public:
-    TCursor GetCursor() override { return current_; }
-    void SetCursor(TCursor Cr) override { current_ = Cr; }
+    TCursor GetCursor() override { return FCurrent; }
+    void SetCursor(TCursor ACr) override { FCurrent = ACr; }
 
   private:
-    TCursor current_ = crDefault;
+    TCursor FCurrent = crDefault;
 };
 
 }  // namespace
 
 ICursorAccess& PlatformCursorAccess() {
-    static TPosixCursorAccess* const access = new TPosixCursorAccess;
-    return *access;
+    static TPosixCursorAccess* const LAccess = new TPosixCursorAccess;
+    return *LAccess;
 }
 
 }  // namespace deruz::systools

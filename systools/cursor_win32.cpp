@@ -11,8 +11,8 @@ namespace {
 
 // The system cursor shown for an identifier; identifiers without a system cursor of their
 // own (application-defined ones above 0) show the arrow.
-LPCWSTR SystemCursorName(TCursor Cr) {
-    switch (Cr) {
+LPCWSTR SystemCursorName(TCursor ACr) {
+    switch (ACr) {
         case crCross:
             return IDC_CROSS;
         case crIBeam:
@@ -46,30 +46,30 @@ LPCWSTR SystemCursorName(TCursor Cr) {
 
 class TWinCursorAccess final : public ICursorAccess {
   public:
-    TCursor GetCursor() override { return current_; }
+    TCursor GetCursor() override { return FCurrent; }
 
-    void SetCursor(TCursor Cr) override {
-        if (current_ == crDefault && Cr != crDefault) saved_ = ::GetCursor();
-        if (Cr == crDefault) {
-            ::SetCursor(saved_);
-        } else if (Cr == crNone) {
+    void SetCursor(TCursor ACr) override {
+        if (FCurrent == crDefault && ACr != crDefault) FSaved = ::GetCursor();
+        if (ACr == crDefault) {
+            ::SetCursor(FSaved);
+        } else if (ACr == crNone) {
             ::SetCursor(nullptr);
         } else {
-            ::SetCursor(::LoadCursorW(nullptr, SystemCursorName(Cr)));
+            ::SetCursor(::LoadCursorW(nullptr, SystemCursorName(ACr)));
         }
-        current_ = Cr;
+        FCurrent = ACr;
     }
 
   private:
-    TCursor current_ = crDefault;
-    HCURSOR saved_ = nullptr;  // the cursor that crDefault brings back
+    TCursor FCurrent = crDefault;
+    HCURSOR FSaved = nullptr;  // the cursor that crDefault brings back
 };
 
 }  // namespace
 
 ICursorAccess& PlatformCursorAccess() {
-    static TWinCursorAccess* const access = new TWinCursorAccess;
-    return *access;
+    static TWinCursorAccess* const LAccess = new TWinCursorAccess;
+    return *LAccess;
 }
 
 }  // namespace deruz::systools

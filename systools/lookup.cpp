@@ -3,9 +3,9 @@
 
 namespace deruz::systools {
 
-void StrResetLength(std::wstring& S) {
-    const std::wstring::size_type nul = S.find(L'\0');
-    if (nul != std::wstring::npos) S.resize(nul);
+void StrResetLength(std::wstring& AS) {
+    const std::wstring::size_type LNul = AS.find(L'\0');
+    if (LNul != std::wstring::npos) AS.resize(LNul);
 }
 
 }  // namespace deruz::systools

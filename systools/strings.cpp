@@ -9,67 +9,68 @@ namespace {
 
 // Simple case folding of the letters that appear in user, computer and client names,
 // done here rather than with towlower so that both platforms agree whatever the locale.
-std::uint32_t FoldCase(wchar_t ch) {
-    const auto c = static_cast<std::uint32_t>(ch);
-    if (c >= 'A' && c <= 'Z') return c + 32;
-    if (c < 0xC0) return c;
-    if (c <= 0xDE) return c == 0xD7 ? c : c + 32;  // Latin-1 capitals, not the multiplication sign
-    if (c == 0x178) return 0xFF;
-    if (c >= 0x100 && c <= 0x137) return c | 1;  // Latin Extended-A: capital even, small odd
-    if (c >= 0x139 && c <= 0x148) return (c & 1) ? c + 1 : c;
-    if (c >= 0x14A && c <= 0x177) return c | 1;
-    if (c >= 0x179 && c <= 0x17E) return (c & 1) ? c + 1 : c;
-    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;  // Greek
-    if (c >= 0x400 && c <= 0x40F) return c + 80;                // Cyrillic
-    if (c >= 0x410 && c <= 0x42F) return c + 32;
-    return c;
+std::uint32_t FoldCase(wchar_t ACh) {
+    const auto LC = static_cast<std::uint32_t>(ACh);
+    if (LC >= 'A' && LC <= 'Z') return LC + 32;
+    if (LC < 0xC0) return LC;
+    if (LC <= 0xDE)
+        return LC == 0xD7 ? LC : LC + 32;  // Latin-1 capitals, not the multiplication sign
+    if (LC == 0x178) return 0xFF;
+    if (LC >= 0x100 && LC <= 0x137) return LC | 1;  // Latin Extended-A: capital even, small odd
+    if (LC >= 0x139 && LC <= 0x148) return (LC & 1) ? LC + 1 : LC;
+    if (LC >= 0x14A && LC <= 0x177) return LC | 1;
+    if (LC >= 0x179 && LC <= 0x17E) return (LC & 1) ? LC + 1 : LC;
+    if (LC >= 0x391 && LC <= 0x3AB && LC != 0x3A2) return LC + 32;  // Greek
+    if (LC >= 0x400 && LC <= 0x40F) return LC + 80;                 // Cyrillic
+    if (LC >= 0x410 && LC <= 0x42F) return LC + 32;
+    return LC;
 }
 
 // Removes leading and trailing characters whose code is 32 or less.
-std::wstring Trim(std::wstring_view s) {
-    auto is_blank = [](wchar_t c) { return static_cast<std::uint32_t>(c) <= 32; };
-    std::size_t first = 0;
-    std::size_t last = s.size();
-    while (first < last && is_blank(s[first])) ++first;
-    while (last > first && is_blank(s[last - 1])) --last;
-    return std::wstring(s.substr(first, last - first));
+std::wstring Trim(std::wstring_view AS) {
+    auto LIsBlank = [](wchar_t AC) { return static_cast<std::uint32_t>(AC) <= 32; };
+    std::size_t LFirst = 0;
+    std::size_t LLast = AS.size();
+    while (LFirst < LLast && LIsBlank(AS[LFirst])) ++LFirst;
+    while (LLast > LFirst && LIsBlank(AS[LLast - 1])) --LLast;
+    return std::wstring(AS.substr(LFirst, LLast - LFirst));
 }
 
 // Takes an item out of double quotes: "a""b"c gives a"b. The item stays as it is when it
 // does not begin with a quote, when the quote is never closed and the item does not end
 // with one, and when the quotes enclose nothing but more text follows them.
-std::wstring Dequote(std::wstring_view item) {
-    constexpr wchar_t kQuote = L'"';
-    if (item.empty() || item.front() != kQuote) return std::wstring(item);
-    std::wstring inner;
-    std::size_t pos = 1;
-    bool closed = false;
-    while (pos < item.size()) {
-        if (item[pos] == kQuote) {
-            if (pos + 1 < item.size() && item[pos + 1] == kQuote) {
-                inner.push_back(kQuote);
-                pos += 2;
+std::wstring Dequote(std::wstring_view AItem) {
+    constexpr wchar_t LKQuote = L'"';
+    if (AItem.empty() || AItem.front() != LKQuote) return std::wstring(AItem);
+    std::wstring LInner;
+    std::size_t LPos = 1;
+    bool LClosed = false;
+    while (LPos < AItem.size()) {
+        if (AItem[LPos] == LKQuote) {
+            if (LPos + 1 < AItem.size() && AItem[LPos + 1] == LKQuote) {
+                LInner.push_back(LKQuote);
+                LPos += 2;
                 continue;
             }
-            closed = true;
-            ++pos;
+            LClosed = true;
+            ++LPos;
             break;
         }
-        inner.push_back(item[pos]);
-        ++pos;
+        LInner.push_back(AItem[LPos]);
+        ++LPos;
     }
-    if (!closed) return item.back() == kQuote ? inner : std::wstring(item);
-    if (inner.empty() && pos < item.size()) return std::wstring(item);
-    return inner;
+    if (!LClosed) return AItem.back() == LKQuote ? LInner : std::wstring(AItem);
+    if (LInner.empty() && LPos < AItem.size()) return std::wstring(AItem);
+    return LInner;
 }
 
 // Keeps a list inside BeginUpdate/EndUpdate for a scope, however the scope is left.
 class TUpdateScope {
   public:
-    explicit TUpdateScope(TStringList& list) : list_(list) { list_.BeginUpdate(); }
+    explicit TUpdateScope(TStringList& AList) : FList(AList) { FList.BeginUpdate(); }
     ~TUpdateScope() {
         try {
-            list_.EndUpdate();
+            FList.EndUpdate();
         } catch (...) {
             // A failing change handler must not escape a destructor.
         }
@@ -78,32 +79,32 @@ class TUpdateScope {
     TUpdateScope& operator=(const TUpdateScope&) = delete;
 
   private:
-    TStringList& list_;
+    TStringList& FList;
 };
 
 }  // namespace
 
-TSysCharSet SysCharSet(std::wstring_view Chars) {
-    TSysCharSet set;
-    for (wchar_t c : Chars) {
-        if (static_cast<std::uint32_t>(c) <= 255) set.set(static_cast<std::size_t>(c));
+TSysCharSet SysCharSet(std::wstring_view AChars) {
+    TSysCharSet LSet;
+    for (wchar_t LC : AChars) {
+        if (static_cast<std::uint32_t>(LC) <= 255) LSet.set(static_cast<std::size_t>(LC));
     }
-    return set;
+    return LSet;
 }
 
-bool InCharSet(const TSysCharSet& Set, wchar_t c) {
-    const auto code = static_cast<std::uint32_t>(c);
-    return code <= 255 && Set.test(code);
+bool InCharSet(const TSysCharSet& ASet, wchar_t AC) {
+    const auto LCode = static_cast<std::uint32_t>(AC);
+    return LCode <= 255 && ASet.test(LCode);
 }
 
-bool SameTextIgnoreCase(std::wstring_view a, std::wstring_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](wchar_t x, wchar_t y) { return FoldCase(x) == FoldCase(y); });
+bool SameTextIgnoreCase(std::wstring_view AA, std::wstring_view AB) {
+    return AA.size() == AB.size() &&
+           std::equal(AA.begin(), AA.end(), AB.begin(),
+                      [](wchar_t AX, wchar_t AY) { return FoldCase(AX) == FoldCase(AY); });
 }
 
-int TStringList::Add(const std::wstring& S) {
-    FItems.push_back(S);
+int TStringList::Add(const std::wstring& AS) {
+    FItems.push_back(AS);
     Changed();
     return Count() - 1;
 }
@@ -114,9 +115,9 @@ void TStringList::Clear() {
     Changed();
 }
 
-int TStringList::IndexOf(std::wstring_view S) const {
-    for (std::size_t i = 0; i < FItems.size(); ++i) {
-        if (SameTextIgnoreCase(FItems[i], S)) return static_cast<int>(i);
+int TStringList::IndexOf(std::wstring_view AS) const {
+    for (std::size_t LI = 0; LI < FItems.size(); ++LI) {
+        if (SameTextIgnoreCase(FItems[LI], AS)) return static_cast<int>(LI);
     }
     return -1;
 }
@@ -137,55 +138,55 @@ void TStringList::Changed() {
     }
 }
 
-std::int32_t SysExtractStrings(const TSysCharSet& Separators, const TSysCharSet& WhiteSpace,
-                               const wchar_t* Content, TStringList* Strings, bool IgnoreQuotes) {
-    if (Content == nullptr || *Content == 0 || Strings == nullptr) return 0;
+std::int32_t SysExtractStrings(const TSysCharSet& ASeparators, const TSysCharSet& AWhiteSpace,
+                               const wchar_t* AContent, TStringList* AStrings, bool AIgnoreQuotes) {
+    if (AContent == nullptr || *AContent == 0 || AStrings == nullptr) return 0;
 
     // The terminating zero always stops an item and is never skipped, whatever the caller's
     // sets hold, so the scan cannot run past the end of the text.
-    TSysCharSet skip = WhiteSpace;
-    skip.set('\r').set('\n').reset(0);
-    TSysCharSet stop = Separators;
-    stop.set(0).set('\r').set('\n');
-    if (!IgnoreQuotes) stop.set('"').set('\'');
+    TSysCharSet LSkip = AWhiteSpace;
+    LSkip.set('\r').set('\n').reset(0);
+    TSysCharSet LStop = ASeparators;
+    LStop.set(0).set('\r').set('\n');
+    if (!AIgnoreQuotes) LStop.set('"').set('\'');
 
-    std::int32_t count = 0;
+    std::int32_t LCount = 0;
     try {
-        TUpdateScope update(*Strings);
-        const wchar_t* tail = Content;
-        wchar_t open_quote = 0;
+        TUpdateScope LUpdate(*AStrings);
+        const wchar_t* LTail = AContent;
+        wchar_t LOpenQuote = 0;
         for (;;) {
-            while (InCharSet(skip, *tail)) ++tail;
-            const wchar_t* const head = tail;
+            while (InCharSet(LSkip, *LTail)) ++LTail;
+            const wchar_t* const LHead = LTail;
             // Every character the scan stops on is 255 or below, so moving by one code unit
             // never splits a surrogate pair.
             for (;;) {
-                while ((open_quote != 0 && *tail != 0 && *tail != open_quote) ||
-                       !InCharSet(stop, *tail)) {
-                    ++tail;
+                while ((LOpenQuote != 0 && *LTail != 0 && *LTail != LOpenQuote) ||
+                       !InCharSet(LStop, *LTail)) {
+                    ++LTail;
                 }
-                if (IgnoreQuotes || (*tail != L'"' && *tail != L'\'')) break;
-                if (open_quote == *tail) {
-                    open_quote = 0;
-                } else if (open_quote == 0) {
-                    open_quote = *tail;
+                if (AIgnoreQuotes || (*LTail != L'"' && *LTail != L'\'')) break;
+                if (LOpenQuote == *LTail) {
+                    LOpenQuote = 0;
+                } else if (LOpenQuote == 0) {
+                    LOpenQuote = *LTail;
                 }
-                ++tail;
+                ++LTail;
             }
-            const bool end_of_text = *tail == 0;
-            if (head != tail && *head != 0) {
-                Strings->Add(Trim(Dequote(std::wstring_view(head, tail - head))));
+            const bool LEndOfText = *LTail == 0;
+            if (LHead != LTail && *LHead != 0) {
+                AStrings->Add(Trim(Dequote(std::wstring_view(LHead, LTail - LHead))));
             } else {
-                Strings->Add(std::wstring());
+                AStrings->Add(std::wstring());
             }
-            ++count;
-            if (end_of_text) break;
-            ++tail;
+            ++LCount;
+            if (LEndOfText) break;
+            ++LTail;
         }
     } catch (...) {
         // Out of memory or a failing change handler: the items appended so far stay.
     }
-    return count;
+    return LCount;
 }
 
 }  // namespace deruz::systools

@@ -17,25 +17,25 @@ namespace deruz::systools {
 using TSysCharSet = std::bitset<256>;
 
 // The set of the given characters (those above 255 are left out).
-TSysCharSet SysCharSet(std::wstring_view Chars);
+TSysCharSet SysCharSet(std::wstring_view AChars);
 
 // True when c is a member of Set.
-bool InCharSet(const TSysCharSet& Set, wchar_t c);
+bool InCharSet(const TSysCharSet& ASet, wchar_t AC);
 
 // An ordered list of wide strings whose lookups ignore case.
 class TStringList {
   public:
     // Appends S; returns its index.
-    int Add(const std::wstring& S);
+    int Add(const std::wstring& AS);
     int Count() const { return static_cast<int>(FItems.size()); }
     // Index must lie in 0..Count()-1.
-    const std::wstring& operator[](int Index) const {
-        return FItems[static_cast<std::size_t>(Index)];
+    const std::wstring& operator[](int AIndex) const {
+        return FItems[static_cast<std::size_t>(AIndex)];
     }
     void Clear();
 
     // The index of the first item equal to S ignoring case, or -1.
-    int IndexOf(std::wstring_view S) const;
+    int IndexOf(std::wstring_view AS) const;
 
     // Batch changes: OnChange fires once when the outermost EndUpdate closes a batch that
     // changed the list, instead of once per change.
@@ -55,7 +55,7 @@ class TStringList {
 
 // True when a and b are equal ignoring case (ASCII, Latin-1, Latin Extended-A, basic Greek
 // and Cyrillic letters; the same answer on every platform, whatever the C locale).
-bool SameTextIgnoreCase(std::wstring_view a, std::wstring_view b);
+bool SameTextIgnoreCase(std::wstring_view AA, std::wstring_view AB);
 
 // Splits Content into items and appends them to Strings; returns the number of items.
 // An item ends at a character of Separators, at a line break or at the end of the text;
@@ -63,7 +63,7 @@ bool SameTextIgnoreCase(std::wstring_view a, std::wstring_view b);
 // trimmed of characters up to blank and taken out of double quotes. Empty items are kept.
 // Unless IgnoreQuotes is set, separators inside '...' or "..." do not split.
 // Gives 0 and changes nothing when Content is null or empty, or Strings is null.
-std::int32_t SysExtractStrings(const TSysCharSet& Separators, const TSysCharSet& WhiteSpace,
-                               const wchar_t* Content, TStringList* Strings, bool IgnoreQuotes);
+std::int32_t SysExtractStrings(const TSysCharSet& ASeparators, const TSysCharSet& AWhiteSpace,
+                               const wchar_t* AContent, TStringList* AStrings, bool AIgnoreQuotes);
 
 }  // namespace deruz::systools

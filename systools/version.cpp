@@ -9,102 +9,103 @@ namespace deruz::systools {
 
 namespace {
 
-bool IsVersionSeparator(wchar_t c) {
-    return c == L'.' || c == L',' || c == L'\r' || c == L'\n';
+bool IsVersionSeparator(wchar_t AC) {
+    return AC == L'.' || AC == L',' || AC == L'\r' || AC == L'\n';
 }
 
 // Splits a version text into its pieces. Leading blanks of a piece are skipped, other
 // blanks stay; empty pieces are dropped; a quoted stretch ('...' or "...") does not split
 // and keeps its quotes.
-std::vector<std::wstring> SplitVersionPieces(const std::wstring& text) {
-    std::vector<std::wstring> pieces;
-    const std::size_t n = text.size();
-    std::size_t pos = 0;
-    while (pos <= n) {
-        while (pos < n && (text[pos] == L' ' || text[pos] == L'\r' || text[pos] == L'\n')) {
-            ++pos;
+std::vector<std::wstring> SplitVersionPieces(const std::wstring& AText) {
+    std::vector<std::wstring> LPieces;
+    const std::size_t LN = AText.size();
+    std::size_t LPos = 0;
+    while (LPos <= LN) {
+        while (LPos < LN && (AText[LPos] == L' ' || AText[LPos] == L'\r' || AText[LPos] == L'\n')) {
+            ++LPos;
         }
-        const std::size_t head = pos;
-        wchar_t quote = 0;
-        while (pos < n) {
-            const wchar_t c = text[pos];
-            if (quote != 0) {
-                if (c == quote) quote = 0;
-            } else if (c == L'"' || c == L'\'') {
-                quote = c;
-            } else if (IsVersionSeparator(c)) {
+        const std::size_t LHead = LPos;
+        wchar_t LQuote = 0;
+        while (LPos < LN) {
+            const wchar_t LC = AText[LPos];
+            if (LQuote != 0) {
+                if (LC == LQuote) LQuote = 0;
+            } else if (LC == L'"' || LC == L'\'') {
+                LQuote = LC;
+            } else if (IsVersionSeparator(LC)) {
                 break;
             }
-            ++pos;
+            ++LPos;
         }
-        if (pos > head) pieces.push_back(text.substr(head, pos - head));
-        ++pos;  // over the separator, or past the end
+        if (LPos > LHead) LPieces.push_back(AText.substr(LHead, LPos - LHead));
+        ++LPos;  // over the separator, or past the end
     }
-    return pieces;
+    return LPieces;
 }
 
-int HexDigitValue(wchar_t c) {
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+int HexDigitValue(wchar_t AC) {
+    if (AC >= L'0' && AC <= L'9') return AC - L'0';
+    if (AC >= L'a' && AC <= L'f') return AC - L'a' + 10;
+    if (AC >= L'A' && AC <= L'F') return AC - L'A' + 10;
     return -1;
 }
 
 // Converts a whole piece: optional sign, then decimal digits or hexadecimal digits after
 // "$", "x", "X", "0x" or "0X". Gives nothing when the text does not convert or the value
 // lies outside 0..2147483647 ("-0" is zero, so it is accepted).
-std::optional<std::uint32_t> PieceToNumber(const std::wstring& piece) {
-    constexpr std::uint64_t kMaxValue = 2147483647;
-    std::size_t pos = 0;
-    bool negative = false;
-    if (pos < piece.size() && (piece[pos] == L'+' || piece[pos] == L'-')) {
-        negative = piece[pos] == L'-';
-        ++pos;
+std::optional<std::uint32_t> PieceToNumber(const std::wstring& APiece) {
+    constexpr std::uint64_t LKMaxValue = 2147483647;
+    std::size_t LPos = 0;
+    bool LNegative = false;
+    if (LPos < APiece.size() && (APiece[LPos] == L'+' || APiece[LPos] == L'-')) {
+        LNegative = APiece[LPos] == L'-';
+        ++LPos;
     }
-    int base = 10;
-    if (pos < piece.size() && (piece[pos] == L'$' || piece[pos] == L'x' || piece[pos] == L'X')) {
-        base = 16;
-        ++pos;
-    } else if (pos + 1 < piece.size() && piece[pos] == L'0' &&
-               (piece[pos + 1] == L'x' || piece[pos + 1] == L'X')) {
-        base = 16;
-        pos += 2;
+    int LBase = 10;
+    if (LPos < APiece.size() &&
+        (APiece[LPos] == L'$' || APiece[LPos] == L'x' || APiece[LPos] == L'X')) {
+        LBase = 16;
+        ++LPos;
+    } else if (LPos + 1 < APiece.size() && APiece[LPos] == L'0' &&
+               (APiece[LPos + 1] == L'x' || APiece[LPos + 1] == L'X')) {
+        LBase = 16;
+        LPos += 2;
     }
-    if (pos == piece.size()) return std::nullopt;
-    std::uint64_t value = 0;
-    for (; pos < piece.size(); ++pos) {
-        const int digit = HexDigitValue(piece[pos]);
-        if (digit < 0 || digit >= base) return std::nullopt;
-        value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
-        if (value > kMaxValue + 1) return std::nullopt;  // past every signed 32-bit value
+    if (LPos == APiece.size()) return std::nullopt;
+    std::uint64_t LValue = 0;
+    for (; LPos < APiece.size(); ++LPos) {
+        const int LDigit = HexDigitValue(APiece[LPos]);
+        if (LDigit < 0 || LDigit >= LBase) return std::nullopt;
+        LValue = LValue * static_cast<std::uint64_t>(LBase) + static_cast<std::uint64_t>(LDigit);
+        if (LValue > LKMaxValue + 1) return std::nullopt;  // past every signed 32-bit value
     }
-    if (negative) {
-        if (value != 0) return std::nullopt;
-    } else if (value > kMaxValue) {
+    if (LNegative) {
+        if (LValue != 0) return std::nullopt;
+    } else if (LValue > LKMaxValue) {
         return std::nullopt;
     }
-    return static_cast<std::uint32_t>(value);
+    return static_cast<std::uint32_t>(LValue);
 }
 
-int CompareField(std::uint32_t a, std::uint32_t b) {
-    if (a < b) return -1;
-    if (a > b) return 1;
+int CompareField(std::uint32_t AA, std::uint32_t AB) {
+    if (AA < AB) return -1;
+    if (AA > AB) return 1;
     return 0;
 }
 
 }  // namespace
 
-bool ParseVersionStr(const std::wstring& VersionStr, TFileVersionRec& FileVersionRec) {
+bool ParseVersionStr(const std::wstring& AVersionStr, TFileVersionRec& AFileVersionRec) {
     try {
-        const std::vector<std::wstring> pieces = SplitVersionPieces(VersionStr);
-        if (pieces.size() != 4) return false;
-        std::uint32_t* const fields[] = {&FileVersionRec.MajorVersion, &FileVersionRec.MinorVersion,
-                                         &FileVersionRec.ReleaseNumber,
-                                         &FileVersionRec.BuildNumber};
-        for (std::size_t i = 0; i < 4; ++i) {
-            const std::optional<std::uint32_t> value = PieceToNumber(pieces[i]);
-            if (!value) return false;
-            *fields[i] = *value;
+        const std::vector<std::wstring> LPieces = SplitVersionPieces(AVersionStr);
+        if (LPieces.size() != 4) return false;
+        std::uint32_t* const LFields[] = {
+            &AFileVersionRec.MajorVersion, &AFileVersionRec.MinorVersion,
+            &AFileVersionRec.ReleaseNumber, &AFileVersionRec.BuildNumber};
+        for (std::size_t LI = 0; LI < 4; ++LI) {
+            const std::optional<std::uint32_t> LValue = PieceToNumber(LPieces[LI]);
+            if (!LValue) return false;
+            *LFields[LI] = *LValue;
         }
         return true;
     } catch (...) {
@@ -112,21 +113,21 @@ bool ParseVersionStr(const std::wstring& VersionStr, TFileVersionRec& FileVersio
     }
 }
 
-int CompareFileVersions(const TFileVersionRec& VersionA, const TFileVersionRec& VersionB) {
-    if (int r = CompareField(VersionA.MajorVersion, VersionB.MajorVersion)) return r;
-    if (int r = CompareField(VersionA.MinorVersion, VersionB.MinorVersion)) return r;
-    if (int r = CompareField(VersionA.ReleaseNumber, VersionB.ReleaseNumber)) return r;
-    return CompareField(VersionA.BuildNumber, VersionB.BuildNumber);
+int CompareFileVersions(const TFileVersionRec& AVersionA, const TFileVersionRec& AVersionB) {
+    if (int LR = CompareField(AVersionA.MajorVersion, AVersionB.MajorVersion)) return LR;
+    if (int LR = CompareField(AVersionA.MinorVersion, AVersionB.MinorVersion)) return LR;
+    if (int LR = CompareField(AVersionA.ReleaseNumber, AVersionB.ReleaseNumber)) return LR;
+    return CompareField(AVersionA.BuildNumber, AVersionB.BuildNumber);
 }
 
-int CompareFileVersionStrs(const std::wstring& VersionAStr, const std::wstring& VersionBStr) {
-    TFileVersionRec a;
-    TFileVersionRec b;
-    const bool validA = ParseVersionStr(VersionAStr, a);
-    const bool validB = ParseVersionStr(VersionBStr, b);
-    if (validA && validB) return CompareFileVersions(a, b);
-    if (validA) return -1;
-    if (validB) return 1;
+int CompareFileVersionStrs(const std::wstring& AVersionAStr, const std::wstring& AVersionBStr) {
+    TFileVersionRec LA;
+    TFileVersionRec LB;
+    const bool LValidA = ParseVersionStr(AVersionAStr, LA);
+    const bool LValidB = ParseVersionStr(AVersionBStr, LB);
+    if (LValidA && LValidB) return CompareFileVersions(LA, LB);
+    if (LValidA) return -1;
+    if (LValidB) return 1;
     return 0;
 }
 

@@ -16,22 +16,22 @@ namespace {
 constexpr std::uint32_t kFixedInfoSignature = 0xFEEF04BD;
 constexpr std::size_t kFixedInfoSize = 52;
 
-wchar_t AsciiLower(wchar_t c) {
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
+wchar_t AsciiLower(wchar_t AC) {
+    return (AC >= L'A' && AC <= L'Z') ? static_cast<wchar_t>(AC + (L'a' - L'A')) : AC;
 }
 
-bool SameKey(std::wstring_view a, std::wstring_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](wchar_t x, wchar_t y) { return AsciiLower(x) == AsciiLower(y); });
+bool SameKey(std::wstring_view AA, std::wstring_view AB) {
+    return AA.size() == AB.size() &&
+           std::equal(AA.begin(), AA.end(), AB.begin(),
+                      [](wchar_t AX, wchar_t AY) { return AsciiLower(AX) == AsciiLower(AY); });
 }
 
-bool IsHexDigit(wchar_t c) {
-    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+bool IsHexDigit(wchar_t AC) {
+    return (AC >= L'0' && AC <= L'9') || (AC >= L'a' && AC <= L'f') || (AC >= L'A' && AC <= L'F');
 }
 
-std::size_t Align4(std::size_t offset) {
-    return (offset + 3) & ~static_cast<std::size_t>(3);
+std::size_t Align4(std::size_t AOffset) {
+    return (AOffset + 3) & ~static_cast<std::size_t>(3);
 }
 
 // One block as found in the buffer; its value and children lie before End.
@@ -48,169 +48,170 @@ struct TBlock {
 // Reads blocks of one form out of the buffer, never past a given limit.
 class TBlockReader {
   public:
-    TBlockReader(std::span<const std::uint8_t> data, bool wide) : data_(data), wide_(wide) {}
+    TBlockReader(std::span<const std::uint8_t> AData, bool AWide) : FData(AData), FWide(AWide) {}
 
-    std::uint16_t Word(std::size_t offset) const {
-        return static_cast<std::uint16_t>(data_[offset] | (data_[offset + 1] << 8));
+    std::uint16_t Word(std::size_t AOffset) const {
+        return static_cast<std::uint16_t>(FData[AOffset] | (FData[AOffset + 1] << 8));
     }
 
-    std::uint32_t DWord(std::size_t offset) const {
-        return static_cast<std::uint32_t>(Word(offset)) |
-               (static_cast<std::uint32_t>(Word(offset + 2)) << 16);
+    std::uint32_t DWord(std::size_t AOffset) const {
+        return static_cast<std::uint32_t>(Word(AOffset)) |
+               (static_cast<std::uint32_t>(Word(AOffset + 2)) << 16);
     }
 
     // Reads the block at start, which must end at or before limit.
-    bool ReadBlock(std::size_t start, std::size_t limit, TBlock& block) const {
-        const std::size_t header = wide_ ? 6 : 4;
-        if (start + header > limit) return false;
-        const std::size_t length = Word(start);
-        if (length < header || start + length > limit) return false;
-        block.End = start + length;
-        block.ValueLength = Word(start + 2);
-        block.TextValue = wide_ && Word(start + 4) == 1;
+    bool ReadBlock(std::size_t AStart, std::size_t ALimit, TBlock& ABlock) const {
+        const std::size_t LHeader = FWide ? 6 : 4;
+        if (AStart + LHeader > ALimit) return false;
+        const std::size_t LLength = Word(AStart);
+        if (LLength < LHeader || AStart + LLength > ALimit) return false;
+        ABlock.End = AStart + LLength;
+        ABlock.ValueLength = Word(AStart + 2);
+        ABlock.TextValue = FWide && Word(AStart + 4) == 1;
 
-        std::size_t pos = start + header;
-        if (!ReadText(pos, block.End, block.Key, &pos)) return false;
+        std::size_t LPos = AStart + LHeader;
+        if (!ReadText(LPos, ABlock.End, ABlock.Key, &LPos)) return false;
 
         // A value may be declared longer than its block (some resource compilers count a
         // text value in bytes, not characters): it is cut at the block's end.
-        block.ValueStart = std::min(Align4(pos), block.End);
-        const std::size_t declared =
-            block.TextValue ? block.ValueLength * std::size_t{2} : std::size_t{block.ValueLength};
-        block.ValueSize = std::min(declared, block.End - block.ValueStart);
-        block.ChildrenStart = std::min(Align4(block.ValueStart + block.ValueSize), block.End);
+        ABlock.ValueStart = std::min(Align4(LPos), ABlock.End);
+        const std::size_t LDeclared = ABlock.TextValue ? ABlock.ValueLength * std::size_t{2}
+                                                       : std::size_t{ABlock.ValueLength};
+        ABlock.ValueSize = std::min(LDeclared, ABlock.End - ABlock.ValueStart);
+        ABlock.ChildrenStart = std::min(Align4(ABlock.ValueStart + ABlock.ValueSize), ABlock.End);
         return true;
     }
 
     // Calls visit(child) for each child of parent in order; visit returns false to stop the
     // walk. Gives false when a child is malformed.
     template <typename Visit>
-    bool ForEachChild(const TBlock& parent, Visit visit) const {
-        std::size_t pos = parent.ChildrenStart;
+    bool ForEachChild(const TBlock& AParent, Visit AVisit) const {
+        std::size_t LPos = AParent.ChildrenStart;
         for (;;) {
-            pos = Align4(pos);
-            if (pos >= parent.End) return true;
-            TBlock child;
-            if (!ReadBlock(pos, parent.End, child)) return false;
-            if (!visit(child)) return true;
-            pos = child.End;
+            LPos = Align4(LPos);
+            if (LPos >= AParent.End) return true;
+            TBlock LChild;
+            if (!ReadBlock(LPos, AParent.End, LChild)) return false;
+            if (!AVisit(LChild)) return true;
+            LPos = LChild.End;
         }
     }
 
     // The value of a string block: its declared characters, cut at the first NUL.
-    std::wstring TextValue(const TBlock& block) const {
-        std::wstring text;
-        ReadText(block.ValueStart, block.ValueStart + block.ValueSize, text, nullptr);
-        return text;
+    std::wstring TextValue(const TBlock& ABlock) const {
+        std::wstring LText;
+        ReadText(ABlock.ValueStart, ABlock.ValueStart + ABlock.ValueSize, LText, nullptr);
+        return LText;
     }
 
   private:
     // Reads characters of this form from pos up to a NUL or limit. With next given, a NUL
     // is required and next receives the offset after it; without, the text may simply end.
-    bool ReadText(std::size_t pos, std::size_t limit, std::wstring& text, std::size_t* next) const {
-        const std::size_t unit = wide_ ? 2 : 1;
-        text.clear();
-        while (pos + unit <= limit) {
+    bool ReadText(std::size_t APos, std::size_t ALimit, std::wstring& AText,
+                  std::size_t* ANext) const {
+        const std::size_t LUnit = FWide ? 2 : 1;
+        AText.clear();
+        while (APos + LUnit <= ALimit) {
             // 8-bit characters are taken as code points 0..255: keys are ASCII, and version
             // texts are digits, dots and blanks.
-            const wchar_t c =
-                wide_ ? static_cast<wchar_t>(Word(pos)) : static_cast<wchar_t>(data_[pos]);
-            pos += unit;
-            if (c == 0) {
-                if (next != nullptr) *next = pos;
+            const wchar_t LC =
+                FWide ? static_cast<wchar_t>(Word(APos)) : static_cast<wchar_t>(FData[APos]);
+            APos += LUnit;
+            if (LC == 0) {
+                if (ANext != nullptr) *ANext = APos;
                 return true;
             }
-            text.push_back(c);
+            AText.push_back(LC);
         }
-        return next == nullptr;
+        return ANext == nullptr;
     }
 
-    std::span<const std::uint8_t> data_;
-    bool wide_;
+    std::span<const std::uint8_t> FData;
+    bool FWide;
 };
 
 // Deletes every "0x", then every character that is not a hexadecimal digit.
-std::wstring CleanTableKey(const std::wstring& key) {
-    std::wstring without_prefixes;
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        if (key[i] == L'0' && i + 1 < key.size() && key[i + 1] == L'x') {
-            ++i;
+std::wstring CleanTableKey(const std::wstring& AKey) {
+    std::wstring LWithoutPrefixes;
+    for (std::size_t LI = 0; LI < AKey.size(); ++LI) {
+        if (AKey[LI] == L'0' && LI + 1 < AKey.size() && AKey[LI + 1] == L'x') {
+            ++LI;
             continue;
         }
-        without_prefixes.push_back(key[i]);
+        LWithoutPrefixes.push_back(AKey[LI]);
     }
-    std::wstring cleaned;
-    std::copy_if(without_prefixes.begin(), without_prefixes.end(), std::back_inserter(cleaned),
+    std::wstring LCleaned;
+    std::copy_if(LWithoutPrefixes.begin(), LWithoutPrefixes.end(), std::back_inserter(LCleaned),
                  IsHexDigit);
-    return cleaned;
+    return LCleaned;
 }
 
-std::uint16_t HexWord(std::wstring_view digits) {
-    std::uint16_t value = 0;
-    for (wchar_t c : digits) {
-        const int digit = (c <= L'9') ? c - L'0' : AsciiLower(c) - L'a' + 10;
-        value = static_cast<std::uint16_t>(value * 16 + digit);
+std::uint16_t HexWord(std::wstring_view ADigits) {
+    std::uint16_t LValue = 0;
+    for (wchar_t LC : ADigits) {
+        const int LDigit = (LC <= L'9') ? LC - L'0' : AsciiLower(LC) - L'a' + 10;
+        LValue = static_cast<std::uint16_t>(LValue * 16 + LDigit);
     }
-    return value;
+    return LValue;
 }
 
-bool ReadStringFileInfo(const TBlockReader& reader, const TBlock& info,
+bool ReadStringFileInfo(const TBlockReader& reader, const TBlock& AInfo,
                         std::vector<TVersionStringTable>& tables) {
     bool valid = true;
-    const bool walked = reader.ForEachChild(info, [&](const TBlock& table_block) {
-        const std::wstring key = CleanTableKey(table_block.Key);
-        if (key.size() != 8 || table_block.ValueLength != 0) {
+    const bool LWalked = reader.ForEachChild(AInfo, [&](const TBlock& ATableBlock) {
+        const std::wstring LKey = CleanTableKey(ATableBlock.Key);
+        if (LKey.size() != 8 || ATableBlock.ValueLength != 0) {
             valid = false;
             return false;
         }
         TVersionStringTable table;
-        table.LanguageId = HexWord(std::wstring_view(key).substr(0, 4));
-        table.CodePage = HexWord(std::wstring_view(key).substr(4, 4));
-        const bool strings_walked = reader.ForEachChild(table_block, [&](const TBlock& string) {
-            table.Strings.emplace_back(string.Key, reader.TextValue(string));
+        table.LanguageId = HexWord(std::wstring_view(LKey).substr(0, 4));
+        table.CodePage = HexWord(std::wstring_view(LKey).substr(4, 4));
+        const bool LStringsWalked = reader.ForEachChild(ATableBlock, [&](const TBlock& AString) {
+            table.Strings.emplace_back(AString.Key, reader.TextValue(AString));
             return true;
         });
-        if (!strings_walked) {
+        if (!LStringsWalked) {
             valid = false;
             return false;
         }
         tables.push_back(std::move(table));
         return true;
     });
-    return walked && valid;
+    return LWalked && valid;
 }
 
 }  // namespace
 
-bool TFileVersionInfoReader::Read(std::span<const std::uint8_t> Data) {
+bool TFileVersionInfoReader::Read(std::span<const std::uint8_t> AData) {
     FTables.clear();
     try {
         // The third word is wType (0 or 1) in the wide form, and the first two key
         // characters ("VS") in the older form.
-        if (Data.size() < 6) return false;
-        const std::uint16_t third = static_cast<std::uint16_t>(Data[4] | (Data[5] << 8));
-        const TBlockReader reader(Data, third == 0 || third == 1);
+        if (AData.size() < 6) return false;
+        const std::uint16_t LThird = static_cast<std::uint16_t>(AData[4] | (AData[5] << 8));
+        const TBlockReader LReader(AData, LThird == 0 || LThird == 1);
 
-        TBlock root;
-        if (!reader.ReadBlock(0, Data.size(), root)) return false;
-        if (!SameKey(root.Key, L"VS_VERSION_INFO")) return false;
-        if (root.ValueLength != kFixedInfoSize || root.ValueSize != kFixedInfoSize ||
-            reader.DWord(root.ValueStart) != kFixedInfoSignature) {
+        TBlock LRoot;
+        if (!LReader.ReadBlock(0, AData.size(), LRoot)) return false;
+        if (!SameKey(LRoot.Key, L"VS_VERSION_INFO")) return false;
+        if (LRoot.ValueLength != kFixedInfoSize || LRoot.ValueSize != kFixedInfoSize ||
+            LReader.DWord(LRoot.ValueStart) != kFixedInfoSignature) {
             return false;
         }
 
         std::vector<TVersionStringTable> tables;
         bool valid = true;
-        const bool walked = reader.ForEachChild(root, [&](const TBlock& child) {
-            if (SameKey(child.Key, L"StringFileInfo")) {
-                valid = ReadStringFileInfo(reader, child, tables);
+        const bool LWalked = LReader.ForEachChild(LRoot, [&](const TBlock& AChild) {
+            if (SameKey(AChild.Key, L"StringFileInfo")) {
+                valid = ReadStringFileInfo(LReader, AChild, tables);
                 return valid;
             }
             // The language list of "VarFileInfo" is not needed; any other block ends the
             // walk, keeping what was read so far.
-            return SameKey(child.Key, L"VarFileInfo");
+            return SameKey(AChild.Key, L"VarFileInfo");
         });
-        if (!walked || !valid) return false;
+        if (!LWalked || !valid) return false;
         FTables = std::move(tables);
         return true;
     } catch (...) {
@@ -219,24 +220,24 @@ bool TFileVersionInfoReader::Read(std::span<const std::uint8_t> Data) {
     }
 }
 
-std::wstring TFileVersionInfoReader::FirstTableValue(std::wstring_view Key) const {
+std::wstring TFileVersionInfoReader::FirstTableValue(std::wstring_view AKey) const {
     if (FTables.empty()) return {};
     for (const auto& [key, value] : FTables.front().Strings) {
-        if (SameKey(key, Key)) return value;
+        if (SameKey(key, AKey)) return value;
     }
     return {};
 }
 
-std::wstring FileVersionFromResource(std::span<const std::uint8_t> Data) {
+std::wstring FileVersionFromResource(std::span<const std::uint8_t> AData) {
     try {
-        TFileVersionInfoReader reader;
-        if (!reader.Read(Data)) return {};
-        std::wstring version;
-        for (wchar_t c : reader.FirstTableValue(L"FileVersion")) {
-            if (c == L' ') continue;
-            version.push_back(c == L',' ? L'.' : c);
+        TFileVersionInfoReader LReader;
+        if (!LReader.Read(AData)) return {};
+        std::wstring LVersion;
+        for (wchar_t LC : LReader.FirstTableValue(L"FileVersion")) {
+            if (LC == L' ') continue;
+            LVersion.push_back(LC == L',' ? L'.' : LC);
         }
-        return version;
+        return LVersion;
     } catch (...) {
         return {};
     }

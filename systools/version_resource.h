@@ -29,14 +29,14 @@ class TFileVersionInfoReader {
     // Reads the resource; false (and no tables kept) when it is malformed: wrong root key,
     // bad fixed part, a block that does not fit its parent, or a string table whose key is
     // not a language and code page.
-    bool Read(std::span<const std::uint8_t> Data);
+    bool Read(std::span<const std::uint8_t> AData);
 
     // The string tables of every "StringFileInfo" block, in resource order.
     const std::vector<TVersionStringTable>& StringTables() const { return FTables; }
 
     // The value of Key (compared ignoring case) in the first string table; empty when
     // there is no table or no such key.
-    std::wstring FirstTableValue(std::wstring_view Key) const;
+    std::wstring FirstTableValue(std::wstring_view AKey) const;
 
   private:
     std::vector<TVersionStringTable> FTables;
@@ -44,6 +44,6 @@ class TFileVersionInfoReader {
 
 // The "FileVersion" text of a version resource with every "," turned into "." and every
 // space removed; empty when the resource is malformed or has no such value.
-std::wstring FileVersionFromResource(std::span<const std::uint8_t> Data);
+std::wstring FileVersionFromResource(std::span<const std::uint8_t> AData);
 
 }  // namespace deruz::systools

@@ -8,18 +8,18 @@
 
 namespace deruz::systools {
 
-std::wstring GetFileVersionFromFile(const std::wstring& Fn) {
+std::wstring GetFileVersionFromFile(const std::wstring& AFn) {
     try {
-        const DWORD attributes = GetFileAttributesW(Fn.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        const DWORD LAttributes = GetFileAttributesW(AFn.c_str());
+        if (LAttributes == INVALID_FILE_ATTRIBUTES || (LAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             return {};
         }
-        DWORD unused = 0;
-        const DWORD size = GetFileVersionInfoSizeW(Fn.c_str(), &unused);
-        if (size == 0) return {};
-        std::vector<std::uint8_t> data(size);
-        if (!GetFileVersionInfoW(Fn.c_str(), 0, size, data.data())) return {};
-        return FileVersionFromResource(data);
+        DWORD LUnused = 0;
+        const DWORD LSize = GetFileVersionInfoSizeW(AFn.c_str(), &LUnused);
+        if (LSize == 0) return {};
+        std::vector<std::uint8_t> LData(LSize);
+        if (!GetFileVersionInfoW(AFn.c_str(), 0, LSize, LData.data())) return {};
+        return FileVersionFromResource(LData);
     } catch (...) {
         return {};
     }

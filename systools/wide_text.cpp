@@ -10,53 +10,54 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-void AppendWide(std::wstring& out, char32_t c) {
+void AppendWide(std::wstring& AOut, char32_t AC) {
     if constexpr (sizeof(wchar_t) == 2) {
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<wchar_t>(0xD800 + (c >> 10));
-            out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
+        if (AC >= 0x10000) {
+            AC -= 0x10000;
+            AOut += static_cast<wchar_t>(0xD800 + (AC >> 10));
+            AOut += static_cast<wchar_t>(0xDC00 + (AC & 0x3FF));
             return;
         }
     }
-    out += static_cast<wchar_t>(c);
+    AOut += static_cast<wchar_t>(AC);
 }
 
 }  // namespace
 
 // The UTF-8 side is the logging library's: one decoder and one encoder for the whole tree.
-std::string Utf8FromWide(std::wstring_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = static_cast<char32_t>(text[i]);
+std::string Utf8FromWide(std::wstring_view AText) {
+    std::string LOut;
+    LOut.reserve(AText.size());
+    for (std::size_t LI = 0; LI < AText.size(); ++LI) {
+        char32_t LC = static_cast<char32_t>(AText[LI]);
         if constexpr (sizeof(wchar_t) == 2) {
-            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-                text[i + 1] <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(text[i + 1]) - 0xDC00);
-                ++i;
-            } else if (c >= 0xD800 && c <= 0xDFFF) {
-                c = kReplacement;
+            if (LC >= 0xD800 && LC <= 0xDBFF && LI + 1 < AText.size() && AText[LI + 1] >= 0xDC00 &&
+                AText[LI + 1] <= 0xDFFF) {
+                LC = 0x10000 + ((LC - 0xD800) << 10) +
+                     (static_cast<char32_t>(AText[LI + 1]) - 0xDC00);
+                ++LI;
+            } else if (LC >= 0xD800 && LC <= 0xDFFF) {
+                LC = kReplacement;
             }
-        } else if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
-            c = kReplacement;
+        } else if ((LC >= 0xD800 && LC <= 0xDFFF) || LC > 0x10FFFF) {
+            LC = kReplacement;
         }
-        logging::SiAppendUtf8(out, c);
+        logging::SiAppendUtf8(LOut, LC);
     }
-    return out;
+    return LOut;
 }
 
-std::wstring WideFromUtf8(std::string_view text) {
-    std::wstring out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) AppendWide(out, logging::SiDecodeUtf8(text, i));
-    return out;
+std::wstring WideFromUtf8(std::string_view AText) {
+    std::wstring LOut;
+    LOut.reserve(AText.size());
+    for (std::size_t LI = 0; LI < AText.size();) AppendWide(LOut, logging::SiDecodeUtf8(AText, LI));
+    return LOut;
 }
 
-std::wstring LowerCase(std::wstring_view text) {
-    std::wstring out(text);
-    for (auto& c : out) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-    return out;
+std::wstring LowerCase(std::wstring_view AText) {
+    std::wstring LOut(AText);
+    for (auto& LC : LOut) LC = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(LC)));
+    return LOut;
 }
 
 }  // namespace deruz::systools

@@ -7,9 +7,9 @@
 
 namespace deruz::systools {
 
-std::string Utf8FromWide(std::wstring_view text);
-std::wstring WideFromUtf8(std::string_view text);
+std::string Utf8FromWide(std::wstring_view AText);
+std::wstring WideFromUtf8(std::string_view AText);
 // Lower case of the whole text (as the system lowers file names).
-std::wstring LowerCase(std::wstring_view text);
+std::wstring LowerCase(std::wstring_view AText);
 
 }  // namespace deruz::systools

@@ -34,67 +34,67 @@ using TInitI = std::int32_t(WINAPI*)(const char*, void*, HWND);
 using TCommand = std::int32_t(WINAPI*)(const char*);
 using TNoArgs = std::int32_t(WINAPI*)();
 
-std::wstring Beside(const std::wstring& name) {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path);
-    return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
+std::wstring Beside(const std::wstring& AName) {
+    wchar_t LPath[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, LPath, MAX_PATH);
+    std::wstring LDir(LPath);
+    return LDir.substr(0, LDir.find_last_of(L"\\/") + 1) + AName;
 }
 
-std::string Narrow(const std::wstring& w) {
-    std::string s;
-    for (wchar_t c : w) s += static_cast<char>(c);
-    return s;
+std::string Narrow(const std::wstring& AW) {
+    std::string LS;
+    for (wchar_t LC : AW) LS += static_cast<char>(LC);
+    return LS;
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+double Median(std::vector<double> AV) {
+    std::sort(AV.begin(), AV.end());
+    return AV[AV.size() / 2];
 }
 
 using TClock = std::chrono::steady_clock;
 
-double MsSince(TClock::time_point start) {
-    return std::chrono::duration<double, std::milli>(TClock::now() - start).count();
+double MsSince(TClock::time_point AStart) {
+    return std::chrono::duration<double, std::milli>(TClock::now() - AStart).count();
 }
 
 // Starts imaging-sim as the practice would have it running, and waits until it is ready.
-HANDLE StartSim(const std::wstring& folder) {
-    std::wstring cmd = Beside(L"imaging-sim.exe") + L" -dde";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                        &si, &pi)) {
+HANDLE StartSim(const std::wstring& AFolder) {
+    std::wstring LCmd = Beside(L"imaging-sim.exe") + L" -dde";
+    STARTUPINFOW LSi{};
+    LSi.cb = sizeof LSi;
+    PROCESS_INFORMATION LPi{};
+    if (!CreateProcessW(nullptr, LCmd.data(), nullptr, nullptr, FALSE, 0, nullptr, AFolder.c_str(),
+                        &LSi, &LPi)) {
         return nullptr;
     }
-    WaitForInputIdle(pi.hProcess, 10000);
-    for (int i = 0; i < 200 && GlobalFindAtomW(L"OXReadyForLink") == 0; ++i) Sleep(25);
-    CloseHandle(pi.hThread);
-    return pi.hProcess;
+    WaitForInputIdle(LPi.hProcess, 10000);
+    for (int LI = 0; LI < 200 && GlobalFindAtomW(L"OXReadyForLink") == 0; ++LI) Sleep(25);
+    CloseHandle(LPi.hThread);
+    return LPi.hProcess;
 }
 
-void StopSim(HANDLE process) {
-    if (process == nullptr) return;
-    if (WaitForSingleObject(process, 5000) != WAIT_OBJECT_0) TerminateProcess(process, 1);
-    CloseHandle(process);
+void StopSim(HANDLE AProcess) {
+    if (AProcess == nullptr) return;
+    if (WaitForSingleObject(AProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(AProcess, 1);
+    CloseHandle(AProcess);
 }
 
 // An event sink that accepts everything, for the direct advise.
 class TNullSink final : public IDispatch {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID_Iox3serverEvents) {
-            *ppv = static_cast<IDispatch*>(this);
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID ARiid, void** APpv) override {
+        if (ARiid == IID_IUnknown || ARiid == IID_IDispatch || ARiid == DIID_Iox3serverEvents) {
+            *APpv = static_cast<IDispatch*>(this);
             return S_OK;
         }
-        *ppv = nullptr;
+        *APpv = nullptr;
         return E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
-        *n = 0;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* AN) override {
+        *AN = 0;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
@@ -114,174 +114,174 @@ struct TConnectParts {
 };
 
 // The work ONDA_INITI does against a running instance, done directly and timed per part.
-TConnectParts TimeConnectParts(const std::wstring& app, const std::wstring& dllPath) {
-    TConnectParts parts;
-    auto start = TClock::now();
-    std::uint32_t pid = 0;
-    const HWND wnd = reinterpret_cast<HWND>(
-        deruz::systools::GetWindowByClassNameAndPath(L"TOxWindow", app, pid));
-    parts.FindWindow = MsSince(start);
+TConnectParts TimeConnectParts(const std::wstring& AApp, const std::wstring& ADllPath) {
+    TConnectParts LParts;
+    auto LStart = TClock::now();
+    std::uint32_t LPid = 0;
+    const HWND LWnd = reinterpret_cast<HWND>(
+        deruz::systools::GetWindowByClassNameAndPath(L"TOxWindow", AApp, LPid));
+    LParts.FindWindow = MsSince(LStart);
 
-    start = TClock::now();
-    ComPtr<Iox3server> server;
-    const std::wstring name = L"Ox3Server" + std::to_wstring(GetCurrentProcessId());
-    const HANDLE block =
-        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 5000, name.c_str());
-    SendMessageW(wnd, 0x8007, GetCurrentProcessId(), 0);
-    const auto* view = static_cast<const BYTE*>(MapViewOfFile(block, FILE_MAP_READ, 0, 0, 0));
-    const std::size_t size = view[0] | (view[1] << 8);
-    const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
-    std::copy(view + 2, view + 2 + size, static_cast<BYTE*>(GlobalLock(memory)));
-    GlobalUnlock(memory);
-    ComPtr<IStream> stream;
-    CreateStreamOnHGlobal(memory, FALSE, &stream);
-    CoUnmarshalInterface(stream.Get(), IID_Iox3server,
-                         reinterpret_cast<void**>(server.GetAddressOf()));
-    stream.Reset();
-    GlobalFree(memory);
-    UnmapViewOfFile(view);
-    CloseHandle(block);
-    parts.HandOver = MsSince(start);
+    LStart = TClock::now();
+    ComPtr<Iox3server> LServer;
+    const std::wstring LName = L"Ox3Server" + std::to_wstring(GetCurrentProcessId());
+    const HANDLE LBlock =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 5000, LName.c_str());
+    SendMessageW(LWnd, 0x8007, GetCurrentProcessId(), 0);
+    const auto* LView = static_cast<const BYTE*>(MapViewOfFile(LBlock, FILE_MAP_READ, 0, 0, 0));
+    const std::size_t LSize = LView[0] | (LView[1] << 8);
+    const HGLOBAL LMemory = GlobalAlloc(GMEM_MOVEABLE, LSize);
+    std::copy(LView + 2, LView + 2 + LSize, static_cast<BYTE*>(GlobalLock(LMemory)));
+    GlobalUnlock(LMemory);
+    ComPtr<IStream> LStream;
+    CreateStreamOnHGlobal(LMemory, FALSE, &LStream);
+    CoUnmarshalInterface(LStream.Get(), IID_Iox3server,
+                         reinterpret_cast<void**>(LServer.GetAddressOf()));
+    LStream.Reset();
+    GlobalFree(LMemory);
+    UnmapViewOfFile(LView);
+    CloseHandle(LBlock);
+    LParts.HandOver = MsSince(LStart);
 
-    start = TClock::now();
-    TNullSink sink;
-    ComPtr<IConnectionPointContainer> container;
-    ComPtr<IConnectionPoint> point;
-    DWORD cookie = 0;
-    if (server && SUCCEEDED(server.As(&container)) &&
-        SUCCEEDED(container->FindConnectionPoint(DIID_Iox3serverEvents, &point))) {
-        point->Advise(&sink, &cookie);
+    LStart = TClock::now();
+    TNullSink LSink;
+    ComPtr<IConnectionPointContainer> LContainer;
+    ComPtr<IConnectionPoint> LPoint;
+    DWORD LCookie = 0;
+    if (LServer && SUCCEEDED(LServer.As(&LContainer)) &&
+        SUCCEEDED(LContainer->FindConnectionPoint(DIID_Iox3serverEvents, &LPoint))) {
+        LPoint->Advise(&LSink, &LCookie);
     }
-    if (server) {
-        server->put_AppReturnWnd(0);
-        const BSTR path = SysAllocString(dllPath.c_str());
-        server->put_LastAdminLinkDLLPath(path);
-        SysFreeString(path);
+    if (LServer) {
+        LServer->put_AppReturnWnd(0);
+        const BSTR LPath = SysAllocString(ADllPath.c_str());
+        LServer->put_LastAdminLinkDLLPath(LPath);
+        SysFreeString(LPath);
     }
-    parts.AdviseAndProperties = MsSince(start);
-    if (point) point->Unadvise(cookie);
-    if (server) server->Terminate();
-    return parts;
+    LParts.AdviseAndProperties = MsSince(LStart);
+    if (LPoint) LPoint->Unadvise(LCookie);
+    if (LServer) LServer->Terminate();
+    return LParts;
 }
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
-    const int rounds = argc > 1 ? _wtoi(argv[1]) : 7;
-    const int calls = argc > 2 ? _wtoi(argv[2]) : 200;
+int wmain(int AArgc, wchar_t** AArgv) {
+    const int LRounds = AArgc > 1 ? _wtoi(AArgv[1]) : 7;
+    const int LCalls = AArgc > 2 ? _wtoi(AArgv[2]) : 200;
 
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = std::wstring(temp) + L"deruz-command-bench\\";
-    CreateDirectoryW(folder.c_str(), nullptr);
+    wchar_t LTemp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, LTemp);
+    const std::wstring LFolder = std::wstring(LTemp) + L"deruz-command-bench\\";
+    CreateDirectoryW(LFolder.c_str(), nullptr);
     {
-        std::ofstream ini((folder + L"deruz64.ini").c_str(), std::ios::binary | std::ios::trunc);
-        ini << "[OndarixDDE]\r\noxprogram=" << Narrow(Beside(L"imaging-sim.exe"))
-            << "\r\noxworkingdir=" << Narrow(folder) << "\r\n";
+        std::ofstream LIni((LFolder + L"deruz64.ini").c_str(), std::ios::binary | std::ios::trunc);
+        LIni << "[OndarixDDE]\r\noxprogram=" << Narrow(Beside(L"imaging-sim.exe"))
+             << "\r\noxworkingdir=" << Narrow(LFolder) << "\r\n";
     }
 
     // 1. ONDA_INITI against a running imaging-sim: the whole call, and its parts done directly.
-    std::vector<double> initTimes;
-    std::vector<TConnectParts> partTimes;
-    const std::string dirName = Narrow(folder);
-    for (int r = 0; r < rounds; ++r) {
-        HANDLE sim = StartSim(folder);
-        const HMODULE link = LoadLibraryW(Beside(L"DeRuz64.dll").c_str());
-        auto init =
-            reinterpret_cast<TInitI>(reinterpret_cast<void*>(GetProcAddress(link, "ONDA_INITI")));
-        auto getver =
-            reinterpret_cast<TNoArgs>(reinterpret_cast<void*>(GetProcAddress(link, "ONDA_GETVER")));
-        getver();  // the library's load steps (logging, COM) are not part of the figure
-        const auto start = TClock::now();
-        const std::int32_t result = init(dirName.c_str(), nullptr, nullptr);
-        initTimes.push_back(MsSince(start));
-        FreeLibrary(link);  // ends the link: the application terminates
-        StopSim(sim);
-        if (result != 0) {
-            std::fprintf(stderr, "command_bench: ONDA_INITI gave %d\n", result);
+    std::vector<double> LInitTimes;
+    std::vector<TConnectParts> LPartTimes;
+    const std::string LDirName = Narrow(LFolder);
+    for (int LR = 0; LR < LRounds; ++LR) {
+        HANDLE LSim = StartSim(LFolder);
+        const HMODULE LLink = LoadLibraryW(Beside(L"DeRuz64.dll").c_str());
+        auto LInit =
+            reinterpret_cast<TInitI>(reinterpret_cast<void*>(GetProcAddress(LLink, "ONDA_INITI")));
+        auto LGetver = reinterpret_cast<TNoArgs>(
+            reinterpret_cast<void*>(GetProcAddress(LLink, "ONDA_GETVER")));
+        LGetver();  // the library's load steps (logging, COM) are not part of the figure
+        const auto LStart = TClock::now();
+        const std::int32_t LResult = LInit(LDirName.c_str(), nullptr, nullptr);
+        LInitTimes.push_back(MsSince(LStart));
+        FreeLibrary(LLink);  // ends the link: the application terminates
+        StopSim(LSim);
+        if (LResult != 0) {
+            std::fprintf(stderr, "command_bench: ONDA_INITI gave %d\n", LResult);
             return 1;
         }
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        sim = StartSim(folder);
-        partTimes.push_back(TimeConnectParts(Beside(L"imaging-sim.exe"), Beside(L"DeRuz64.dll")));
-        StopSim(sim);
+        LSim = StartSim(LFolder);
+        LPartTimes.push_back(TimeConnectParts(Beside(L"imaging-sim.exe"), Beside(L"DeRuz64.dll")));
+        StopSim(LSim);
         CoUninitialize();
     }
-    auto medianOf = [&](double TConnectParts::*field) {
-        std::vector<double> v;
-        for (const auto& p : partTimes) v.push_back(p.*field);
-        return Median(v);
+    auto LMedianOf = [&](double TConnectParts::*AField) {
+        std::vector<double> LV;
+        for (const auto& LP : LPartTimes) LV.push_back(LP.*AField);
+        return Median(LV);
     };
     std::printf("%-44s %10s\n", "ONDA_INITI, imaging-sim already running", "ms");
-    std::printf("%-44s %10.2f\n", "whole call (median of rounds)", Median(initTimes));
+    std::printf("%-44s %10.2f\n", "whole call (median of rounds)", Median(LInitTimes));
     std::printf("%-44s %10.2f\n", "  find the window (class prefix, exe path)",
-                medianOf(&TConnectParts::FindWindow));
+                LMedianOf(&TConnectParts::FindWindow));
     std::printf("%-44s %10.2f\n", "  hand-over: message, block, unmarshal",
-                medianOf(&TConnectParts::HandOver));
+                LMedianOf(&TConnectParts::HandOver));
     std::printf("%-44s %10.2f\n", "  advise, AppReturnWnd, LastAdminLinkDLLPath",
-                medianOf(&TConnectParts::AdviseAndProperties));
+                LMedianOf(&TConnectParts::AdviseAndProperties));
     std::printf("\n");
 
     // 2. ONDA_COMMAND against the plain client.
-    const HMODULE dll = LoadLibraryW(Beside(L"DeRuz64.dll").c_str());
-    if (dll == nullptr) {
+    const HMODULE LDll = LoadLibraryW(Beside(L"DeRuz64.dll").c_str());
+    if (LDll == nullptr) {
         std::fprintf(stderr, "command_bench: DeRuz64.dll did not load\n");
         return 1;
     }
-    auto initI =
-        reinterpret_cast<TInitI>(reinterpret_cast<void*>(GetProcAddress(dll, "ONDA_INITI")));
-    auto command =
-        reinterpret_cast<TCommand>(reinterpret_cast<void*>(GetProcAddress(dll, "ONDA_COMMAND")));
-    auto exitLink =
-        reinterpret_cast<TNoArgs>(reinterpret_cast<void*>(GetProcAddress(dll, "ONDA_EXIT")));
-    const std::string dir = Narrow(folder);
-    if (initI(dir.c_str(), nullptr, nullptr) != 0) {
+    auto LInitI =
+        reinterpret_cast<TInitI>(reinterpret_cast<void*>(GetProcAddress(LDll, "ONDA_INITI")));
+    auto LCommand =
+        reinterpret_cast<TCommand>(reinterpret_cast<void*>(GetProcAddress(LDll, "ONDA_COMMAND")));
+    auto LExitLink =
+        reinterpret_cast<TNoArgs>(reinterpret_cast<void*>(GetProcAddress(LDll, "ONDA_EXIT")));
+    const std::string LDir = Narrow(LFolder);
+    if (LInitI(LDir.c_str(), nullptr, nullptr) != 0) {
         std::fprintf(stderr, "command_bench: the link did not connect to imaging-sim\n");
         return 1;
     }
 
     // The plain client on the same thread (COM was initialised there by the link's load).
-    ComPtr<IUnknown> unknown;
-    ComPtr<Iox3server> server;
-    if (FAILED(GetActiveObject(CLSID_ox3server, nullptr, &unknown)) ||
-        FAILED(unknown.As(&server))) {
+    ComPtr<IUnknown> LUnknown;
+    ComPtr<Iox3server> LServer;
+    if (FAILED(GetActiveObject(CLSID_ox3server, nullptr, &LUnknown)) ||
+        FAILED(LUnknown.As(&LServer))) {
         std::fprintf(stderr, "command_bench: imaging-sim is not in the running-object table\n");
         return 1;
     }
-    const BSTR cmd = SysAllocString(L"result|0|bench");
+    const BSTR LCmd = SysAllocString(L"result|0|bench");
 
-    std::vector<double> linkTimes;
-    std::vector<double> plainTimes;
-    for (int r = 0; r < rounds; ++r) {
-        auto start = TClock::now();
-        for (int i = 0; i < calls; ++i) command("result|0|bench");
-        linkTimes.push_back(
-            std::chrono::duration<double, std::micro>(TClock::now() - start).count() / calls);
-        start = TClock::now();
-        for (int i = 0; i < calls; ++i) {
-            long version = 0;
-            server->get_Version(&version);
-            BSTR text = nullptr;
-            long result = 0;
-            server->AdminCommand(cmd, &text, &result);
-            SysFreeString(text);
+    std::vector<double> LLinkTimes;
+    std::vector<double> LPlainTimes;
+    for (int LR = 0; LR < LRounds; ++LR) {
+        auto LStart = TClock::now();
+        for (int LI = 0; LI < LCalls; ++LI) LCommand("result|0|bench");
+        LLinkTimes.push_back(
+            std::chrono::duration<double, std::micro>(TClock::now() - LStart).count() / LCalls);
+        LStart = TClock::now();
+        for (int LI = 0; LI < LCalls; ++LI) {
+            long LVersion = 0;
+            LServer->get_Version(&LVersion);
+            BSTR LText = nullptr;
+            long LResult = 0;
+            LServer->AdminCommand(LCmd, &LText, &LResult);
+            SysFreeString(LText);
         }
-        plainTimes.push_back(
-            std::chrono::duration<double, std::micro>(TClock::now() - start).count() / calls);
+        LPlainTimes.push_back(
+            std::chrono::duration<double, std::micro>(TClock::now() - LStart).count() / LCalls);
     }
-    SysFreeString(cmd);
-    server.Reset();
-    unknown.Reset();
-    exitLink();
-    FreeLibrary(dll);
-    DeleteFileW((folder + L"deruz64.ini").c_str());
-    RemoveDirectoryW(folder.c_str());
+    SysFreeString(LCmd);
+    LServer.Reset();
+    LUnknown.Reset();
+    LExitLink();
+    FreeLibrary(LDll);
+    DeleteFileW((LFolder + L"deruz64.ini").c_str());
+    RemoveDirectoryW(LFolder.c_str());
 
-    const double link = Median(linkTimes);
-    const double plain = Median(plainTimes);
+    const double LLink = Median(LLinkTimes);
+    const double LPlain = Median(LPlainTimes);
     std::printf("%-44s %10s\n", "round trip (median of rounds)", "us/call");
-    std::printf("%-44s %10.1f\n", "ONDA_COMMAND (probe + AdminCommand)", link);
-    std::printf("%-44s %10.1f\n", "plain COM client: Version + AdminCommand", plain);
-    std::printf("%-44s %10.3f   (goal <= 1.05)\n", "ratio", link / plain);
+    std::printf("%-44s %10.1f\n", "ONDA_COMMAND (probe + AdminCommand)", LLink);
+    std::printf("%-44s %10.1f\n", "plain COM client: Version + AdminCommand", LPlain);
+    std::printf("%-44s %10.3f   (goal <= 1.05)\n", "ratio", LLink / LPlain);
     return 0;
 }

@@ -5,8 +5,8 @@
 
 extern "C" {
 
-HRESULT WINAPI DllGetClassObject(REFCLSID /*rclsid*/, REFIID /*riid*/, LPVOID* ppv) {
-    if (ppv != nullptr) *ppv = nullptr;
+HRESULT WINAPI DllGetClassObject(REFCLSID /*rclsid*/, REFIID /*riid*/, LPVOID* APpv) {
+    if (APpv != nullptr) *APpv = nullptr;
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 

@@ -21,14 +21,14 @@ DWORD gLoadThread = 0;
 bool gLoaded = false;
 
 TLink& Instance() {
-    static TLink link(WindowsLinkPlatform(gModule));
-    return link;
+    static TLink LLink(WindowsLinkPlatform(gModule));
+    return LLink;
 }
 
 }  // namespace
 
-void SetLinkModule(void* module) {
-    gModule = static_cast<HMODULE>(module);
+void SetLinkModule(void* AModule) {
+    gModule = static_cast<HMODULE>(AModule);
 }
 
 TLink& LoadedLink() {
@@ -44,26 +44,26 @@ bool OnLinkThread() {
     return GetCurrentThreadId() == gLoadThread;
 }
 
-void UnloadLink(bool processExit) {
+void UnloadLink(bool AProcessExit) {
     if (!gLoaded) return;
     gLoaded = false;
-    const bool comAllowed = !processExit && GetCurrentThreadId() == gLoadThread;
+    const bool LComAllowed = !AProcessExit && GetCurrentThreadId() == gLoadThread;
     try {
-        Instance().Unload(comAllowed);
+        Instance().Unload(LComAllowed);
     } catch (...) {
     }
 }
 
 }  // namespace deruz::link
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    switch (reason) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE AInstance, DWORD AReason, LPVOID AReserved) {
+    switch (AReason) {
         case DLL_PROCESS_ATTACH:
-            deruz::link::SetLinkModule(instance);
-            DisableThreadLibraryCalls(instance);
+            deruz::link::SetLinkModule(AInstance);
+            DisableThreadLibraryCalls(AInstance);
             break;
         case DLL_PROCESS_DETACH:
-            deruz::link::UnloadLink(reserved != nullptr);
+            deruz::link::UnloadLink(AReserved != nullptr);
             break;
         default:
             break;

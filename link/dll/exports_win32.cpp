@@ -33,15 +33,15 @@ enum class TThreads { LinkOnly, Any };
 // forwards the call; a call from another thread than the link's (unless Threads is Any), and
 // anything raised on the way, get the export's refusal instead. Nothing reaches the host.
 template <typename TRefused, typename TCall>
-auto Export(const char* Name, TThreads Threads, TRefused&& Refused, TCall&& Call) noexcept
-    -> decltype(Refused()) {
+auto Export(const char* AName, TThreads AThreads, TRefused&& ARefused, TCall&& ACall) noexcept
+    -> decltype(ARefused()) {
     try {
-        TLink& link = LoadedLink();
-        if (Threads == TThreads::Any || deruz::link::OnLinkThread()) return Call(link);
-        deruz::link::linklog::Message(std::string(Name) + " refused: called from another thread");
+        TLink& LLink = LoadedLink();
+        if (AThreads == TThreads::Any || deruz::link::OnLinkThread()) return ACall(LLink);
+        deruz::link::linklog::Message(std::string(AName) + " refused: called from another thread");
     } catch (...) {
     }
-    return Refused();
+    return ARefused();
 }
 
 std::int32_t Error() {
@@ -52,53 +52,53 @@ std::int32_t Error() {
 
 extern "C" {
 
-std::int32_t WINAPI OndaInit(TProcMsgs Pm) {
+std::int32_t WINAPI OndaInit(TProcMsgs APm) {
     return Export("OndaInit", TThreads::LinkOnly, Error,
-                  [&](TLink& link) { return link.OndaInit(Pm); });
+                  [&](TLink& ALink) { return ALink.OndaInit(APm); });
 }
 
-std::int32_t WINAPI OndaInitI(const char* IniP, TProcMsgs Pm, HWND PrevWnd) {
-    return Export("OndaInitI", TThreads::LinkOnly, Error, [&](TLink& link) {
-        return link.OndaInitI(IniP, Pm, reinterpret_cast<TWindowHandle>(PrevWnd));
+std::int32_t WINAPI OndaInitI(const char* IniP, TProcMsgs Pm, HWND APrevWnd) {
+    return Export("OndaInitI", TThreads::LinkOnly, Error, [&](TLink& ALink) {
+        return ALink.OndaInitI(IniP, Pm, reinterpret_cast<TWindowHandle>(APrevWnd));
     });
 }
 
-std::int32_t WINAPI OndaInit2W(const char* IniP, TProcMsgs2w Pm, HWND PrevWnd) {
-    return Export("OndaInit2W", TThreads::LinkOnly, Error, [&](TLink& link) {
-        return link.OndaInit2W(IniP, Pm, reinterpret_cast<TWindowHandle>(PrevWnd));
+std::int32_t WINAPI OndaInit2W(const char* IniP, TProcMsgs2w Pm, HWND APrevWnd) {
+    return Export("OndaInit2W", TThreads::LinkOnly, Error, [&](TLink& ALink) {
+        return ALink.OndaInit2W(IniP, Pm, reinterpret_cast<TWindowHandle>(APrevWnd));
     });
 }
 
-std::int32_t WINAPI OndaCommand(const char* c) {
+std::int32_t WINAPI OndaCommand(const char* AC) {
     return Export("OndaCommand", TThreads::LinkOnly, Error,
-                  [&](TLink& link) { return link.OndaCommand(c); });
+                  [&](TLink& ALink) { return ALink.OndaCommand(AC); });
 }
 
 std::int32_t WINAPI OndaExit() {
     return Export(
         "OndaExit", TThreads::LinkOnly, [] { return dde_Ok; },
-        [](TLink& link) { return link.OndaExit(); });
+        [](TLink& ALink) { return ALink.OndaExit(); });
 }
 
 std::int32_t WINAPI OndaGetVersion() {
     return Export(
         "OndaGetVersion", TThreads::Any, [] { return deruz::link::DefDrvVersion; },
-        [](TLink& link) { return link.OndaGetVersion(); });
+        [](TLink& ALink) { return ALink.OndaGetVersion(); });
 }
 
 const char* WINAPI OndaGetErrorStr() {
     return Export(
         "OndaGetErrorStr", TThreads::LinkOnly, [] { return ""; },
-        [](TLink& link) { return link.OndaGetErrorStr(); });
+        [](TLink& ALink) { return ALink.OndaGetErrorStr(); });
 }
 
-std::int32_t WINAPI OndaGetErrorStrBuf(char* Buf, std::int32_t BufLen) {
-    const auto empty = [Buf] {
-        if (Buf != nullptr) *Buf = '\0';
+std::int32_t WINAPI OndaGetErrorStrBuf(char* ABuf, std::int32_t BufLen) {
+    const auto LEmpty = [ABuf] {
+        if (ABuf != nullptr) *ABuf = '\0';
         return std::int32_t{0};
     };
-    return Export("OndaGetErrorStrBuf", TThreads::LinkOnly, empty,
-                  [&](TLink& link) { return link.OndaGetErrorStrBuf(Buf, BufLen); });
+    return Export("OndaGetErrorStrBuf", TThreads::LinkOnly, LEmpty,
+                  [&](TLink& ALink) { return ALink.OndaGetErrorStrBuf(ABuf, BufLen); });
 }
 
 }  // extern "C"

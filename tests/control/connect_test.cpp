@@ -34,48 +34,48 @@ TEST(Connect, MarshalledOrPlainConnectionThenEventsReturnWindowAndLibraryPath) {
         TCalls Calls;
         std::vector<std::wstring> Shown;
     };
-    const std::wstring path = L"SetLastAdminLinkDLLPath(c:\\link\\deruz64.dll)";
-    const TCase cases[] = {
+    const std::wstring LPath = L"SetLastAdminLinkDLLPath(c:\\link\\deruz64.dll)";
+    const TCase LCases[] = {
         {"marshalled",
          true,
          1,
          42,
-         {L"NewProxy", L"ConnectTo(#1)", L"SetEvents", L"SetAppReturnWnd(42)", path},
+         {L"NewProxy", L"ConnectTo(#1)", L"SetEvents", L"SetAppReturnWnd(42)", LPath},
          {L"Msg: Marshalling Ondarix interface...", L"Msg: Creating IOx3Server server object...",
           L"Msg: Connecting to IOx3Server server object..."}},
         {"connect",
          false,
          1,
          42,
-         {L"NewProxy", L"Connect", L"SetEvents", L"SetAppReturnWnd(42)", path},
+         {L"NewProxy", L"Connect", L"SetEvents", L"SetAppReturnWnd(42)", LPath},
          {L"Msg: Creating IOx3Server server object...",
           L"Msg: Connecting to IOx3Server server object..."}},
         {"largest return window, Debug 2 shows nothing",
          true,
          2,
          0x7FFFFFFF,
-         {L"NewProxy", L"ConnectTo(#1)", L"SetEvents", L"SetAppReturnWnd(2147483647)", path},
+         {L"NewProxy", L"ConnectTo(#1)", L"SetEvents", L"SetAppReturnWnd(2147483647)", LPath},
          {}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        TControlRig rig;
-        rig.Found(c.Marshal);
-        rig.host.Debug = c.Debug;
-        rig.settings.AppPrevWnd = c.AppPrevWnd;
-        EXPECT_TRUE(rig.control.ConnectOndarix(rig.settings));
-        EXPECT_EQ(rig.fakes.Server.Calls(), c.Calls);
-        EXPECT_EQ(rig.host.Shown, c.Shown);
-        ASSERT_EQ(rig.fakes.Server.Fetches.size(), c.Marshal ? 1u : 0u);
-        if (c.Marshal) {
-            EXPECT_EQ(rig.fakes.Server.Fetches[0].OxWnd, 0x777u);
-            EXPECT_EQ(rig.fakes.Server.Fetches[0].Pid, 4321u);
+    for (const auto& LC : LCases) {
+        SCOPED_TRACE(LC.Name);
+        TControlRig LRig;
+        LRig.Found(LC.Marshal);
+        LRig.host.Debug = LC.Debug;
+        LRig.settings.AppPrevWnd = LC.AppPrevWnd;
+        EXPECT_TRUE(LRig.control.ConnectOndarix(LRig.settings));
+        EXPECT_EQ(LRig.fakes.Server.Calls(), LC.Calls);
+        EXPECT_EQ(LRig.host.Shown, LC.Shown);
+        ASSERT_EQ(LRig.fakes.Server.Fetches.size(), LC.Marshal ? 1u : 0u);
+        if (LC.Marshal) {
+            EXPECT_EQ(LRig.fakes.Server.Fetches[0].OxWnd, 0x777u);
+            EXPECT_EQ(LRig.fakes.Server.Fetches[0].Pid, 4321u);
         }
-        ASSERT_NE(rig.state().Ox3, nullptr);
-        ASSERT_NE(rig.state().MsgHandler, nullptr);
+        ASSERT_NE(LRig.state().Ox3, nullptr);
+        ASSERT_NE(LRig.state().MsgHandler, nullptr);
         // The server's events reach the new receiver.
-        rig.fakes.Server.FireRequest(L"hello");
-        EXPECT_EQ(rig.host.Events, TCalls{L"Event: Admin-Request from Ondarix: hello"});
+        LRig.fakes.Server.FireRequest(L"hello");
+        EXPECT_EQ(LRig.host.Events, TCalls{L"Event: Admin-Request from Ondarix: hello"});
     }
 }
 
@@ -85,43 +85,43 @@ TEST(Connect, EachFailureShowsOneBoxAndLeavesNoConnection) {
         std::function<void(TControlRig&)> Arrange;
         std::wstring Reason;
     };
-    const TCase cases[] = {
+    const TCase LCases[] = {
         {"shared memory empty",
-         [](TControlRig& r) {
-             r.fakes.Server.FetchError = L"Error: shared memory does not contain data";
+         [](TControlRig& AR) {
+             AR.fakes.Server.FetchError = L"Error: shared memory does not contain data";
          },
          L"Error: shared memory does not contain data"},
         {"connect fails",
-         [](TControlRig& r) {
-             r.Found(false);
-             r.fakes.Server.Log->Fail = {L"Connect"};
+         [](TControlRig& AR) {
+             AR.Found(false);
+             AR.fakes.Server.Log->Fail = {L"Connect"};
          },
          L"The RPC server is unavailable."},
         {"handed-over interface fails",
-         [](TControlRig& r) { r.fakes.Server.Log->Fail = {L"ConnectTo"}; },
+         [](TControlRig& AR) { AR.fakes.Server.Log->Fail = {L"ConnectTo"}; },
          L"The RPC server is unavailable."},
         {"return window refused",
-         [](TControlRig& r) { r.fakes.Server.Log->Fail = {L"SetAppReturnWnd"}; },
+         [](TControlRig& AR) { AR.fakes.Server.Log->Fail = {L"SetAppReturnWnd"}; },
          L"The RPC server is unavailable."},
         {"return window beyond 32 bits",
-         [](TControlRig& r) { r.settings.AppPrevWnd = 0x80000000u; }, L"Range check error"},
+         [](TControlRig& AR) { AR.settings.AppPrevWnd = 0x80000000u; }, L"Range check error"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        TControlRig rig;
-        rig.Found(true);
-        rig.settings.AppPrevWnd = 42;
-        c.Arrange(rig);
-        EXPECT_FALSE(rig.control.ConnectOndarix(rig.settings));
-        EXPECT_EQ(rig.host.Shown, (std::vector<std::wstring>{kBoxPrefix + c.Reason}));
-        EXPECT_EQ(rig.state().Ox3, nullptr);
-        EXPECT_EQ(rig.state().MsgHandler, nullptr);
-        const TCalls& calls = rig.fakes.Server.Calls();
-        if (!calls.empty()) {
-            EXPECT_EQ(calls.back(), L"freed");
+    for (const auto& LC : LCases) {
+        SCOPED_TRACE(LC.Name);
+        TControlRig LRig;
+        LRig.Found(true);
+        LRig.settings.AppPrevWnd = 42;
+        LC.Arrange(LRig);
+        EXPECT_FALSE(LRig.control.ConnectOndarix(LRig.settings));
+        EXPECT_EQ(LRig.host.Shown, (std::vector<std::wstring>{kBoxPrefix + LC.Reason}));
+        EXPECT_EQ(LRig.state().Ox3, nullptr);
+        EXPECT_EQ(LRig.state().MsgHandler, nullptr);
+        const TCalls& LCalls = LRig.fakes.Server.Calls();
+        if (!LCalls.empty()) {
+            EXPECT_EQ(LCalls.back(), L"freed");
         }
-        EXPECT_EQ(std::count(calls.begin(), calls.end(), L"NewProxy"),
-                  std::count(calls.begin(), calls.end(), L"freed"));
+        EXPECT_EQ(std::count(LCalls.begin(), LCalls.end(), L"NewProxy"),
+                  std::count(LCalls.begin(), LCalls.end(), L"freed"));
     }
 }
 
@@ -137,20 +137,20 @@ TEST(Connect, NothingIsCreatedWhenConnectedOrInAModeWithoutServer) {
         TLinkMode Mode;
         bool Connected;
     };
-    for (const auto& c :
+    for (const auto& LC :
          {TCase{lmNormal, true}, TCase{lmClipboard, false}, TCase{lmMsVirtualChannel, false}}) {
-        SCOPED_TRACE(static_cast<int>(c.Mode));
-        TControlRig rig;
-        rig.settings.LinkMode = c.Mode;
-        if (c.Connected) rig.Connected();
-        const TServerConnection* before = rig.state().Ox3.get();
-        const TServerEvents* handlerBefore = rig.state().MsgHandler.get();
-        rig.fakes.Server.Fetches.clear();
-        EXPECT_TRUE(rig.control.ConnectOndarix(rig.settings));
-        EXPECT_EQ(rig.state().Ox3.get(), before);
-        EXPECT_TRUE(rig.fakes.Server.Calls().empty());
-        EXPECT_TRUE(rig.fakes.Server.Fetches.empty());
-        EXPECT_EQ(rig.state().MsgHandler.get(), handlerBefore);
+        SCOPED_TRACE(static_cast<int>(LC.Mode));
+        TControlRig LRig;
+        LRig.settings.LinkMode = LC.Mode;
+        if (LC.Connected) LRig.Connected();
+        const TServerConnection* LBefore = LRig.state().Ox3.get();
+        const TServerEvents* LHandlerBefore = LRig.state().MsgHandler.get();
+        LRig.fakes.Server.Fetches.clear();
+        EXPECT_TRUE(LRig.control.ConnectOndarix(LRig.settings));
+        EXPECT_EQ(LRig.state().Ox3.get(), LBefore);
+        EXPECT_TRUE(LRig.fakes.Server.Calls().empty());
+        EXPECT_TRUE(LRig.fakes.Server.Fetches.empty());
+        EXPECT_EQ(LRig.state().MsgHandler.get(), LHandlerBefore);
     }
 }
 
@@ -163,38 +163,39 @@ TEST_F(ConnectTest, LiveProbeDoesNothingElse) {
 }
 
 TEST(Restart, FailedProbeFreesTheProxyRereadsTheProgramAndStartsAndConnectsAgain) {
-    for (const std::int32_t debug : {0, 1}) {
-        SCOPED_TRACE(debug);
-        TControlRig rig;
-        rig.settings.AppPrevWnd = 42;
-        rig.Connected();
-        const TServerEvents* oldHandler = rig.state().MsgHandler.get();
-        rig.host.Debug = debug;
+    for (const std::int32_t LDebug : {0, 1}) {
+        SCOPED_TRACE(LDebug);
+        TControlRig LRig;
+        LRig.settings.AppPrevWnd = 42;
+        LRig.Connected();
+        const TServerEvents* LOldHandler = LRig.state().MsgHandler.get();
+        LRig.host.Debug = LDebug;
         // The link may still pass the program of an older configuration: the file decides.
-        rig.settings.OxProgram = L"c:\\old\\ox.exe";
-        rig.fakes.Files.Set(L"C:\\Link\\deruz64.ini", L"OndarixDDE", L"oxprogram",
-                            L"C:\\Apps\\Img.EXE");
-        rig.fakes.Server.Log->Fail = {L"Version"};
+        LRig.settings.OxProgram = L"c:\\old\\ox.exe";
+        LRig.fakes.Files.Set(L"C:\\Link\\deruz64.ini", L"OndarixDDE", L"oxprogram",
+                             L"C:\\Apps\\Img.EXE");
+        LRig.fakes.Server.Log->Fail = {L"Version"};
 
-        rig.control.CheckRestartOndarix(rig.settings);
+        LRig.control.CheckRestartOndarix(LRig.settings);
 
-        EXPECT_EQ(rig.state().OxApp, L"c:\\apps\\img.exe");
-        ASSERT_EQ(rig.fakes.Desktop.Starts.size(), 1u);
-        EXPECT_EQ(rig.fakes.Desktop.Starts[0].CommandLine, L"c:\\apps\\img.exe -dde");
-        const TCalls calls = {L"Version",
-                              L"freed",
-                              L"NewProxy",
-                              L"Connect",
-                              L"SetEvents",
-                              L"SetAppReturnWnd(42)",
-                              L"SetLastAdminLinkDLLPath(c:\\link\\deruz64.dll)"};
-        EXPECT_EQ(rig.fakes.Server.Calls(), calls);
-        EXPECT_NE(rig.state().Ox3, nullptr);
+        EXPECT_EQ(LRig.state().OxApp, L"c:\\apps\\img.exe");
+        ASSERT_EQ(LRig.fakes.Desktop.Starts.size(), 1u);
+        EXPECT_EQ(LRig.fakes.Desktop.Starts[0].CommandLine, L"c:\\apps\\img.exe -dde");
+        const TCalls LCalls = {L"Version",
+                               L"freed",
+                               L"NewProxy",
+                               L"Connect",
+                               L"SetEvents",
+                               L"SetAppReturnWnd(42)",
+                               L"SetLastAdminLinkDLLPath(c:\\link\\deruz64.dll)"};
+        EXPECT_EQ(LRig.fakes.Server.Calls(), LCalls);
+        EXPECT_NE(LRig.state().Ox3, nullptr);
         // The next connection has a receiver of its own (made while the old one still lived).
-        EXPECT_NE(rig.state().MsgHandler.get(), oldHandler);
-        const bool freeingShown = !rig.host.Shown.empty() &&
-                                  rig.host.Shown[0] == L"Msg: Freeing IOx3Server server object...";
-        EXPECT_EQ(freeingShown, debug == 1);
+        EXPECT_NE(LRig.state().MsgHandler.get(), LOldHandler);
+        const bool LFreeingShown =
+            !LRig.host.Shown.empty() &&
+            LRig.host.Shown[0] == L"Msg: Freeing IOx3Server server object...";
+        EXPECT_EQ(LFreeingShown, LDebug == 1);
     }
 }
 
@@ -207,13 +208,13 @@ TEST_F(ConnectTest, WithoutConnectionAFailedStartConnectsNothing) {
 }
 
 TEST(Restart, ModesWithoutServerNeitherProbeNorStart) {
-    for (const TLinkMode mode : {lmClipboard, lmMsVirtualChannel}) {
-        TControlRig rig;
-        rig.settings.LinkMode = mode;
-        rig.control.CheckRestartOndarix(rig.settings);
-        EXPECT_TRUE(rig.fakes.Desktop.Events.empty());
-        EXPECT_TRUE(rig.fakes.Server.Calls().empty());
-        EXPECT_TRUE(rig.host.Shown.empty());
+    for (const TLinkMode LMode : {lmClipboard, lmMsVirtualChannel}) {
+        TControlRig LRig;
+        LRig.settings.LinkMode = LMode;
+        LRig.control.CheckRestartOndarix(LRig.settings);
+        EXPECT_TRUE(LRig.fakes.Desktop.Events.empty());
+        EXPECT_TRUE(LRig.fakes.Server.Calls().empty());
+        EXPECT_TRUE(LRig.host.Shown.empty());
     }
 }
 

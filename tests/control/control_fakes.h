@@ -24,26 +24,26 @@
 
 namespace deruz::control::testing {
 
-inline std::wstring FoldAscii(std::wstring_view s) {
-    std::wstring out(s);
-    for (auto& c : out) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c + 32);
+inline std::wstring FoldAscii(std::wstring_view AS) {
+    std::wstring LOut(AS);
+    for (auto& LC : LOut) {
+        if (LC >= L'A' && LC <= L'Z') LC = static_cast<wchar_t>(LC + 32);
     }
-    return out;
+    return LOut;
 }
 
 struct TCaseLess {
-    bool operator()(const std::wstring& a, const std::wstring& b) const {
-        return FoldAscii(a) < FoldAscii(b);
+    bool operator()(const std::wstring& AA, const std::wstring& AB) const {
+        return FoldAscii(AA) < FoldAscii(AB);
     }
 };
 
-inline bool SameText(std::wstring_view a, std::wstring_view b) {
-    return FoldAscii(a) == FoldAscii(b);
+inline bool SameText(std::wstring_view AA, std::wstring_view AB) {
+    return FoldAscii(AA) == FoldAscii(AB);
 }
 
-inline bool StartsWithText(std::wstring_view s, std::wstring_view prefix) {
-    return s.size() >= prefix.size() && SameText(s.substr(0, prefix.size()), prefix);
+inline bool StartsWithText(std::wstring_view AS, std::wstring_view APrefix) {
+    return AS.size() >= APrefix.size() && SameText(AS.substr(0, APrefix.size()), APrefix);
 }
 
 // An INI file's contents: section -> key -> text.
@@ -54,35 +54,35 @@ using TIniFile = std::map<std::wstring, TIniKeys, TCaseLess>;
 // folders exist with it.
 class TFakeFiles final : public TFileSystem {
   public:
-    void AddFile(const std::wstring& Path, TIniFile Contents = {}) {
-        Files[Path] = std::move(Contents);
-        for (std::size_t i = Path.find_last_of(L'\\'); i != std::wstring::npos && i > 0;
-             i = Path.find_last_of(L'\\', i - 1)) {
-            Folders.insert(Path.substr(0, i));
+    void AddFile(const std::wstring& APath, TIniFile AContents = {}) {
+        Files[APath] = std::move(AContents);
+        for (std::size_t LI = APath.find_last_of(L'\\'); LI != std::wstring::npos && LI > 0;
+             LI = APath.find_last_of(L'\\', LI - 1)) {
+            Folders.insert(APath.substr(0, LI));
         }
     }
-    void AddFolder(const std::wstring& Path) { Folders.insert(WithoutTrailingDelimiter(Path)); }
+    void AddFolder(const std::wstring& APath) { Folders.insert(WithoutTrailingDelimiter(APath)); }
     // Sets one key, creating the file when needed.
-    void Set(const std::wstring& Path, const std::wstring& Section, const std::wstring& Key,
-             const std::wstring& Value) {
-        if (!Files.count(Path)) AddFile(Path);
-        Files[Path][Section][Key] = Value;
+    void Set(const std::wstring& APath, const std::wstring& ASection, const std::wstring& AKey,
+             const std::wstring& AValue) {
+        if (!Files.count(APath)) AddFile(APath);
+        Files[APath][ASection][AKey] = AValue;
     }
 
-    bool FileExists(const std::wstring& Path) override { return Files.count(Path) != 0; }
-    bool DirectoryExists(const std::wstring& Path) override {
-        return Folders.count(WithoutTrailingDelimiter(Path)) != 0;
+    bool FileExists(const std::wstring& APath) override { return Files.count(APath) != 0; }
+    bool DirectoryExists(const std::wstring& APath) override {
+        return Folders.count(WithoutTrailingDelimiter(APath)) != 0;
     }
-    bool CopyNew(const std::wstring& From, const std::wstring& To) override {
-        Copies.push_back({From, To});
-        if (Files.count(To) || !Files.count(From)) return false;
-        AddFile(To, Files[From]);
+    bool CopyNew(const std::wstring& AFrom, const std::wstring& ATo) override {
+        Copies.push_back({AFrom, ATo});
+        if (Files.count(ATo) || !Files.count(AFrom)) return false;
+        AddFile(ATo, Files[AFrom]);
         return true;
     }
-    std::wstring FileVersion(const std::wstring& Path) override {
+    std::wstring FileVersion(const std::wstring& APath) override {
         if (FailFileVersion) throw EControlError(L"version resource unreadable");
-        const auto it = Versions.find(Path);
-        return it == Versions.end() ? L"" : it->second;
+        const auto LIt = Versions.find(APath);
+        return LIt == Versions.end() ? L"" : LIt->second;
     }
 
     std::map<std::wstring, TIniFile, TCaseLess> Files;
@@ -92,55 +92,55 @@ class TFakeFiles final : public TFileSystem {
     std::vector<std::pair<std::wstring, std::wstring>> Copies;  // every CopyNew call
 
   private:
-    static std::wstring WithoutTrailingDelimiter(std::wstring Path) {
-        while (Path.size() > 1 && Path.back() == L'\\') Path.pop_back();
-        return Path;
+    static std::wstring WithoutTrailingDelimiter(std::wstring APath) {
+        while (APath.size() > 1 && APath.back() == L'\\') APath.pop_back();
+        return APath;
     }
 };
 
 // Reads the INI files of a TFakeFiles.
 class TFakeIni final : public TIniReader {
   public:
-    explicit TFakeIni(TFakeFiles& Files) : FFiles(Files) {}
+    explicit TFakeIni(TFakeFiles& AFiles) : FFiles(AFiles) {}
 
     // Like the system's private-profile integer read: optional sign, then the leading
     // digits (none gives 0); the default only when the key is missing.
-    std::int32_t ReadInteger(const std::wstring& File, const std::wstring& Section,
-                             const std::wstring& Key, std::int32_t Default) override {
+    std::int32_t ReadInteger(const std::wstring& AFile, const std::wstring& ASection,
+                             const std::wstring& AKey, std::int32_t ADefault) override {
         if (OnRead) OnRead();
-        const std::wstring* text = Find(File, Section, Key);
-        if (text == nullptr) return Default;
-        std::size_t i = 0;
-        bool negative = false;
-        if (i < text->size() && ((*text)[i] == L'-' || (*text)[i] == L'+')) {
-            negative = (*text)[i] == L'-';
-            ++i;
+        const std::wstring* LText = Find(AFile, ASection, AKey);
+        if (LText == nullptr) return ADefault;
+        std::size_t LI = 0;
+        bool LNegative = false;
+        if (LI < LText->size() && ((*LText)[LI] == L'-' || (*LText)[LI] == L'+')) {
+            LNegative = (*LText)[LI] == L'-';
+            ++LI;
         }
-        std::uint32_t value = 0;
-        for (; i < text->size() && (*text)[i] >= L'0' && (*text)[i] <= L'9'; ++i) {
-            value = value * 10 + static_cast<std::uint32_t>((*text)[i] - L'0');
+        std::uint32_t LValue = 0;
+        for (; LI < LText->size() && (*LText)[LI] >= L'0' && (*LText)[LI] <= L'9'; ++LI) {
+            LValue = LValue * 10 + static_cast<std::uint32_t>((*LText)[LI] - L'0');
         }
-        return static_cast<std::int32_t>(negative ? 0u - value : value);
+        return static_cast<std::int32_t>(LNegative ? 0u - LValue : LValue);
     }
-    std::wstring ReadString(const std::wstring& File, const std::wstring& Section,
-                            const std::wstring& Key, const std::wstring& Default,
-                            std::size_t MaxChars) override {
+    std::wstring ReadString(const std::wstring& AFile, const std::wstring& ASection,
+                            const std::wstring& AKey, const std::wstring& ADefault,
+                            std::size_t AMaxChars) override {
         if (OnRead) OnRead();
-        const std::wstring* text = Find(File, Section, Key);
-        return (text != nullptr ? *text : Default).substr(0, MaxChars);
+        const std::wstring* LText = Find(AFile, ASection, AKey);
+        return (LText != nullptr ? *LText : ADefault).substr(0, AMaxChars);
     }
 
     std::function<void()> OnRead;  // runs at each read (it may raise)
 
   private:
-    const std::wstring* Find(const std::wstring& File, const std::wstring& Section,
-                             const std::wstring& Key) {
-        const auto file = FFiles.Files.find(File);
-        if (file == FFiles.Files.end()) return nullptr;
-        const auto section = file->second.find(Section);
-        if (section == file->second.end()) return nullptr;
-        const auto key = section->second.find(Key);
-        return key == section->second.end() ? nullptr : &key->second;
+    const std::wstring* Find(const std::wstring& AFile, const std::wstring& ASection,
+                             const std::wstring& AKey) {
+        const auto LFile = FFiles.Files.find(AFile);
+        if (LFile == FFiles.Files.end()) return nullptr;
+        const auto LSection = LFile->second.find(ASection);
+        if (LSection == LFile->second.end()) return nullptr;
+        const auto LKey = LSection->second.find(AKey);
+        return LKey == LSection->second.end() ? nullptr : &LKey->second;
     }
     TFakeFiles& FFiles;
 };
@@ -148,40 +148,40 @@ class TFakeIni final : public TIniReader {
 class TFakeRegistry final : public TRegistryReader {
   public:
     // A key that opens, with no values yet.
-    void AddKey(TRegistryRoot Root, const std::wstring& Key) { Keys[Name(Root, Key)]; }
-    void Set(TRegistryRoot Root, const std::wstring& Key, const std::wstring& Value,
-             const std::wstring& Text) {
-        Keys[Name(Root, Key)][Value] = Text;
+    void AddKey(TRegistryRoot ARoot, const std::wstring& AKey) { Keys[Name(ARoot, AKey)]; }
+    void Set(TRegistryRoot ARoot, const std::wstring& AKey, const std::wstring& AValue,
+             const std::wstring& AText) {
+        Keys[Name(ARoot, AKey)][AValue] = AText;
     }
-    std::optional<std::wstring> ReadText(TRegistryRoot Root, const std::wstring& Key,
-                                         const std::wstring& Value) override {
-        const auto key = Keys.find(Name(Root, Key));
-        if (key == Keys.end()) return std::nullopt;
-        const auto value = key->second.find(Value);
-        return value == key->second.end() ? L"" : value->second;
+    std::optional<std::wstring> ReadText(TRegistryRoot ARoot, const std::wstring& AKey,
+                                         const std::wstring& AValue) override {
+        const auto LKey = Keys.find(Name(ARoot, AKey));
+        if (LKey == Keys.end()) return std::nullopt;
+        const auto LValue = LKey->second.find(AValue);
+        return LValue == LKey->second.end() ? L"" : LValue->second;
     }
 
     std::map<std::wstring, std::map<std::wstring, std::wstring, TCaseLess>, TCaseLess> Keys;
 
   private:
-    static std::wstring Name(TRegistryRoot Root, const std::wstring& Key) {
-        return (Root == TRegistryRoot::ClassesRoot ? L"HKCR\\" : L"HKCU\\") + Key;
+    static std::wstring Name(TRegistryRoot ARoot, const std::wstring& AKey) {
+        return (ARoot == TRegistryRoot::ClassesRoot ? L"HKCR\\" : L"HKCU\\") + AKey;
     }
 };
 
 class TFakeSystem final : public TSystemInfo {
   public:
-    std::wstring Environment(const std::wstring& Name, std::size_t MaxChars) override {
-        const auto it = Env.find(Name);
-        return it == Env.end() ? L"" : it->second.substr(0, MaxChars);
+    std::wstring Environment(const std::wstring& AName, std::size_t AMaxChars) override {
+        const auto LIt = Env.find(AName);
+        return LIt == Env.end() ? L"" : LIt->second.substr(0, AMaxChars);
     }
     std::wstring ComputerName() override { return Computer; }
     std::wstring UserName() override { return User; }
     bool IsRemoteSession() override { return Remote; }
     std::uint32_t CurrentProcessId() override { return Pid; }
-    std::wstring ErrorText(std::uint32_t Code) override {
-        const auto it = ErrorTexts.find(Code);
-        return it == ErrorTexts.end() ? L"" : it->second;
+    std::wstring ErrorText(std::uint32_t ACode) override {
+        const auto LIt = ErrorTexts.find(ACode);
+        return LIt == ErrorTexts.end() ? L"" : LIt->second;
     }
 
     std::map<std::wstring, std::wstring, TCaseLess> Env;
@@ -211,10 +211,10 @@ class TFakeDesktop;
 // The started imaging application: records the idle wait and the closing of its handles.
 class TFakeProcess final : public TStartedProcess {
   public:
-    TFakeProcess(TFakeDesktop& Desktop, std::uint32_t Pid) : FDesktop(Desktop), FPid(Pid) {}
+    TFakeProcess(TFakeDesktop& ADesktop, std::uint32_t APid) : FDesktop(ADesktop), FPid(APid) {}
     ~TFakeProcess() override;
     std::uint32_t ProcessId() override { return FPid; }
-    void WaitForInputIdle(std::uint32_t Milliseconds) override;
+    void WaitForInputIdle(std::uint32_t AMilliseconds) override;
 
   private:
     TFakeDesktop& FDesktop;
@@ -228,58 +228,61 @@ class TFakeProcess final : public TStartedProcess {
 // given number of milliseconds after its start (never, when not set).
 class TFakeDesktop final : public TDesktop {
   public:
-    TWindowHandle FindWindowByClassAndPath(const std::wstring& ClassName, const std::wstring& Path,
-                                           std::uint32_t& Pid) override {
-        Events.push_back(L"FindWindowByClassAndPath(" + ClassName + L", " + Path + L")");
-        for (const auto& w : Windows) {
-            if (StartsWithText(w.ClassName, ClassName) && SameText(w.ExePath, Path)) {
-                Pid = w.Pid;
-                return w.Handle;
+    TWindowHandle FindWindowByClassAndPath(const std::wstring& AClassName,
+                                           const std::wstring& APath,
+                                           std::uint32_t& APid) override {
+        Events.push_back(L"FindWindowByClassAndPath(" + AClassName + L", " + APath + L")");
+        for (const auto& LW : Windows) {
+            if (StartsWithText(LW.ClassName, AClassName) && SameText(LW.ExePath, APath)) {
+                APid = LW.Pid;
+                return LW.Handle;
             }
         }
-        Pid = 0;
+        APid = 0;
         return 0;
     }
-    TWindowHandle FindWindowOfProcess(std::uint32_t Pid, const std::wstring& ClassName) override {
-        Events.push_back(L"FindWindowOfProcess(" + std::to_wstring(Pid) + L", " + ClassName + L")");
-        for (const auto& w : Windows) {
-            if (w.Pid == Pid && SameText(w.ClassName, ClassName)) return w.Handle;
+    TWindowHandle FindWindowOfProcess(std::uint32_t APid, const std::wstring& AClassName) override {
+        Events.push_back(L"FindWindowOfProcess(" + std::to_wstring(APid) + L", " + AClassName +
+                         L")");
+        for (const auto& LW : Windows) {
+            if (LW.Pid == APid && SameText(LW.ClassName, AClassName)) return LW.Handle;
         }
         return 0;
     }
     std::vector<TMonitorOrigin> Monitors() override { return MonitorList; }
-    std::unique_ptr<TStartedProcess> StartProcess(const std::wstring& CommandLine,
-                                                  const std::wstring& Folder, std::int32_t X,
-                                                  std::int32_t Y, std::uint32_t& Error) override {
-        Starts.push_back({CommandLine, Folder, X, Y});
+    std::unique_ptr<TStartedProcess> StartProcess(const std::wstring& ACommandLine,
+                                                  const std::wstring& AFolder, std::int32_t AX,
+                                                  std::int32_t AY, std::uint32_t& AError) override {
+        Starts.push_back({ACommandLine, AFolder, AX, AY});
         Events.push_back(L"StartProcess");
         if (StartError != 0) {
-            Error = StartError;
+            AError = StartError;
             return nullptr;
         }
-        Error = 0;
-        const std::size_t pidAt = CommandLine.find(L" -pid:");
-        const std::wstring pid = pidAt == std::wstring::npos ? L"" : CommandLine.substr(pidAt + 6);
+        AError = 0;
+        const std::size_t LPidAt = ACommandLine.find(L" -pid:");
+        const std::wstring LPid =
+            LPidAt == std::wstring::npos ? L"" : ACommandLine.substr(LPidAt + 6);
         FApp = TPendingApp{Tick,
                            NewPid,
-                           L"TOxWindow" + pid,
-                           L"OXReadyForLink" + pid,
-                           CommandLine.substr(0, CommandLine.find(L" -dde")),
+                           L"TOxWindow" + LPid,
+                           L"OXReadyForLink" + LPid,
+                           ACommandLine.substr(0, ACommandLine.find(L" -dde")),
                            false,
                            false};
         AppearDue();
         return std::make_unique<TFakeProcess>(*this, NewPid);
     }
-    bool GlobalAtomExists(const std::wstring& Name) override {
-        for (const auto& a : Atoms) {
-            if (SameText(a, Name)) return true;
+    bool GlobalAtomExists(const std::wstring& AName) override {
+        for (const auto& LA : Atoms) {
+            if (SameText(LA, AName)) return true;
         }
         return false;
     }
     std::uint32_t TickCount() override { return Tick; }
-    void Sleep(std::uint32_t Milliseconds) override {
+    void Sleep(std::uint32_t AMilliseconds) override {
         ++Sleeps;
-        Tick += Milliseconds;
+        Tick += AMilliseconds;
         AppearDue();
     }
     void ProcessOneMessage() override {
@@ -322,12 +325,12 @@ class TFakeDesktop final : public TDesktop {
     };
     void AppearDue() {
         if (!FApp) return;
-        const std::uint32_t elapsed = Tick - FApp->StartTick;
-        if (!FApp->WindowShown && WindowAfter && elapsed >= *WindowAfter) {
+        const std::uint32_t LElapsed = Tick - FApp->StartTick;
+        if (!FApp->WindowShown && WindowAfter && LElapsed >= *WindowAfter) {
             FApp->WindowShown = true;
             Windows.push_back({NewWindow, FApp->ClassName, FApp->Pid, FApp->ExePath});
         }
-        if (!FApp->AtomAdded && AtomAfter && elapsed >= *AtomAfter) {
+        if (!FApp->AtomAdded && AtomAfter && LElapsed >= *AtomAfter) {
             FApp->AtomAdded = true;
             Atoms.push_back(FApp->Atom);
         }
@@ -339,8 +342,8 @@ inline TFakeProcess::~TFakeProcess() {
     FDesktop.Events.push_back(L"ProcessClosed");
 }
 
-inline void TFakeProcess::WaitForInputIdle(std::uint32_t Milliseconds) {
-    FDesktop.Events.push_back(L"WaitForInputIdle(" + std::to_wstring(Milliseconds) + L")");
+inline void TFakeProcess::WaitForInputIdle(std::uint32_t AMilliseconds) {
+    FDesktop.Events.push_back(L"WaitForInputIdle(" + std::to_wstring(AMilliseconds) + L")");
 }
 
 // What every fake connection writes to and reads from; shared so that it outlives the
@@ -365,13 +368,13 @@ struct TFakeServerLog {
 
 class TFakeInterface final : public TServerInterface {
   public:
-    explicit TFakeInterface(int Id) : Id(Id) {}
+    explicit TFakeInterface(int AId) : Id(AId) {}
     int Id;
 };
 
 class TFakeConnection final : public TServerConnection {
   public:
-    explicit TFakeConnection(std::shared_ptr<TFakeServerLog> Log) : FLog(std::move(Log)) {}
+    explicit TFakeConnection(std::shared_ptr<TFakeServerLog> ALog) : FLog(std::move(ALog)) {}
     ~TFakeConnection() override {
         FLog->Calls.push_back(L"freed");
         if (FLog->Wired == this) {
@@ -380,39 +383,39 @@ class TFakeConnection final : public TServerConnection {
         }
     }
     void Connect() override { Call(L"Connect", L"Connect"); }
-    void ConnectTo(std::unique_ptr<TServerInterface> Intf) override {
-        const auto* fake = dynamic_cast<const TFakeInterface*>(Intf.get());
-        Call(L"ConnectTo", L"ConnectTo(#" + std::to_wstring(fake ? fake->Id : 0) + L")");
+    void ConnectTo(std::unique_ptr<TServerInterface> AIntf) override {
+        const auto* LFake = dynamic_cast<const TFakeInterface*>(AIntf.get());
+        Call(L"ConnectTo", L"ConnectTo(#" + std::to_wstring(LFake ? LFake->Id : 0) + L")");
     }
     void Disconnect() override { Call(L"Disconnect", L"Disconnect"); }
-    void SetEvents(TServerEvents* Handler) override {
-        FLog->Calls.push_back(Handler != nullptr ? L"SetEvents" : L"SetEvents(null)");
-        FLog->Handler = Handler;
+    void SetEvents(TServerEvents* AHandler) override {
+        FLog->Calls.push_back(AHandler != nullptr ? L"SetEvents" : L"SetEvents(null)");
+        FLog->Handler = AHandler;
         FLog->Wired = this;
     }
     std::int32_t Version() override {
         Call(L"Version", L"Version");
         return 3;
     }
-    std::int32_t AdminCommand(const std::wstring& Cmd, std::wstring& ReturnText) override {
-        FLog->Calls.push_back(L"AdminCommand(" + Cmd + L")");
+    std::int32_t AdminCommand(const std::wstring& ACmd, std::wstring& AReturnText) override {
+        FLog->Calls.push_back(L"AdminCommand(" + ACmd + L")");
         if (FLog->DuringAdminCommand) FLog->DuringAdminCommand();
         if (FLog->Fail.count(L"AdminCommand")) throw EControlError(FLog->FailText);
-        ReturnText = FLog->AdminText;
+        AReturnText = FLog->AdminText;
         return FLog->AdminResult;
     }
-    void SetAppReturnWnd(std::int32_t Value) override {
-        Call(L"SetAppReturnWnd", L"SetAppReturnWnd(" + std::to_wstring(Value) + L")");
+    void SetAppReturnWnd(std::int32_t AValue) override {
+        Call(L"SetAppReturnWnd", L"SetAppReturnWnd(" + std::to_wstring(AValue) + L")");
     }
-    void SetLastAdminLinkDLLPath(const std::wstring& Value) override {
-        Call(L"SetLastAdminLinkDLLPath", L"SetLastAdminLinkDLLPath(" + Value + L")");
+    void SetLastAdminLinkDLLPath(const std::wstring& AValue) override {
+        Call(L"SetLastAdminLinkDLLPath", L"SetLastAdminLinkDLLPath(" + AValue + L")");
     }
     void Terminate() override { Call(L"Terminate", L"Terminate"); }
 
   private:
-    void Call(const std::wstring& Name, const std::wstring& Entry) {
-        FLog->Calls.push_back(Entry);
-        if (FLog->Fail.count(Name)) throw EControlError(FLog->FailText);
+    void Call(const std::wstring& AName, const std::wstring& AEntry) {
+        FLog->Calls.push_back(AEntry);
+        if (FLog->Fail.count(AName)) throw EControlError(FLog->FailText);
     }
     std::shared_ptr<TFakeServerLog> FLog;
 };
@@ -426,9 +429,9 @@ class TFakeServerAccess final : public TServerAccess {
         std::uint32_t Pid;
     };
 
-    std::unique_ptr<TServerInterface> FetchMarshalled(TWindowHandle OxWnd,
-                                                      std::uint32_t Pid) override {
-        Fetches.push_back({OxWnd, Pid});
+    std::unique_ptr<TServerInterface> FetchMarshalled(TWindowHandle AOxWnd,
+                                                      std::uint32_t APid) override {
+        Fetches.push_back({AOxWnd, APid});
         if (FetchError) throw EControlError(*FetchError);
         return std::make_unique<TFakeInterface>(static_cast<int>(Fetches.size()));
     }
@@ -440,20 +443,21 @@ class TFakeServerAccess final : public TServerAccess {
     std::vector<std::wstring>& Calls() { return Log->Calls; }
 
     void FireWakeup() { Handler().OnWakeup(*Log->Wired); }
-    void FireNewPhoto(std::int32_t PhotoType, std::int32_t DentistID, const std::wstring& PatientID,
-                      const std::wstring& PhotoID, std::int32_t Quadrant, std::int32_t Element) {
-        Handler().OnNewPhoto(*Log->Wired, PhotoType, DentistID, PatientID, PhotoID, Quadrant,
-                             Element);
+    void FireNewPhoto(std::int32_t APhotoType, std::int32_t ADentistId,
+                      const std::wstring& APatientId, const std::wstring& APhotoId,
+                      std::int32_t AQuadrant, std::int32_t AElement) {
+        Handler().OnNewPhoto(*Log->Wired, APhotoType, ADentistId, APatientId, APhotoId, AQuadrant,
+                             AElement);
     }
-    void FireCmdReady(std::int32_t ResultValue, const std::wstring& ResultText) {
-        Handler().OnCmdReady(*Log->Wired, ResultValue, ResultText);
+    void FireCmdReady(std::int32_t AResultValue, const std::wstring& AResultText) {
+        Handler().OnCmdReady(*Log->Wired, AResultValue, AResultText);
     }
-    void FireAdminNotes(std::int32_t DentistID, const std::wstring& PatientID,
-                        const std::wstring& ToothPosition, const std::wstring& Code,
-                        const std::wstring& Notes) {
-        Handler().OnAdminNotes(*Log->Wired, DentistID, PatientID, ToothPosition, Code, Notes);
+    void FireAdminNotes(std::int32_t ADentistId, const std::wstring& APatientId,
+                        const std::wstring& AToothPosition, const std::wstring& ACode,
+                        const std::wstring& ANotes) {
+        Handler().OnAdminNotes(*Log->Wired, ADentistId, APatientId, AToothPosition, ACode, ANotes);
     }
-    void FireRequest(const std::wstring& Cmd) { Handler().OnRequest(*Log->Wired, Cmd); }
+    void FireRequest(const std::wstring& ACmd) { Handler().OnRequest(*Log->Wired, ACmd); }
 
     std::shared_ptr<TFakeServerLog> Log = std::make_shared<TFakeServerLog>();
     std::optional<std::wstring> FetchError;  // set: FetchMarshalled raises this text
@@ -484,17 +488,17 @@ struct TFakeControlPlatform {
 // recorded whatever Debug says; the real link decides that itself.
 class TFakeControlHost final : public TControlNotices {
   public:
-    void Notice(TNotice Kind, const std::wstring& Text) override {
-        if (Kind == TNotice::Event) Events.push_back(L"Event: " + Text);
-        if (!NoticeShown(Kind, Debug, false)) return;
-        Shown.push_back((Kind == TNotice::Error ? L"ErrMsg: " : L"Msg: ") + Text);
+    void Notice(TNotice AKind, const std::wstring& AText) override {
+        if (AKind == TNotice::Event) Events.push_back(L"Event: " + AText);
+        if (!NoticeShown(AKind, Debug, false)) return;
+        Shown.push_back((AKind == TNotice::Error ? L"ErrMsg: " : L"Msg: ") + AText);
     }
-    void ShowConfigInfo(const TStartFacts& Start) override {
-        Shown.push_back(L"ShowConfigInfo: " + Start.CommandLine);
+    void ShowConfigInfo(const TStartFacts& AStart) override {
+        Shown.push_back(L"ShowConfigInfo: " + AStart.CommandLine);
     }
     void Wakeup() override { Events.push_back(L"Wakeup"); }
-    void CommandReady(const std::wstring& ResultText) override {
-        Events.push_back(L"CommandReady(" + ResultText + L")");
+    void CommandReady(const std::wstring& AResultText) override {
+        Events.push_back(L"CommandReady(" + AResultText + L")");
     }
 
     std::int32_t Debug = 0;  // the link's diagnostic level
@@ -516,20 +520,20 @@ struct TControlRig {
     }
     const TControlState& state() const { return control.State(); }
     // The application runs already, started from the default path.
-    void RunningInstance(const std::wstring& ClassName = L"TOxWindow") {
-        fakes.Desktop.Windows.push_back({0x100, ClassName, 77, L"c:\\ondarix\\ONDARIX.EXE"});
+    void RunningInstance(const std::wstring& AClassName = L"TOxWindow") {
+        fakes.Desktop.Windows.push_back({0x100, AClassName, 77, L"c:\\ondarix\\ONDARIX.EXE"});
     }
     // The control has found a running instance with the main window Wnd, which hands its
     // server over through shared memory when Marshal is set; what that showed and did is
     // forgotten.
-    void Found(bool Marshal, TWindowHandle Wnd = 0x777) {
-        fakes.Desktop.Windows.push_back({Wnd, L"TOxWindow", 77, L"C:\\Ondarix\\Ondarix.exe"});
-        fakes.Files.Versions[L"C:\\Ondarix\\Ondarix.exe"] = Marshal ? L"3.1.0.0" : L"3.0.0.0";
-        const bool useMarshalling = settings.UseMarshalling;
+    void Found(bool AMarshal, TWindowHandle AWnd = 0x777) {
+        fakes.Desktop.Windows.push_back({AWnd, L"TOxWindow", 77, L"C:\\Ondarix\\Ondarix.exe"});
+        fakes.Files.Versions[L"C:\\Ondarix\\Ondarix.exe"] = AMarshal ? L"3.1.0.0" : L"3.0.0.0";
+        const bool LUseMarshalling = settings.UseMarshalling;
         settings.UseMarshalling = true;
-        const bool found = control.DoStartOndarix(settings);
-        settings.UseMarshalling = useMarshalling;
-        if (!found || state().OxWnd != Wnd || state().MarshalInterface != Marshal) {
+        const bool LFound = control.DoStartOndarix(settings);
+        settings.UseMarshalling = LUseMarshalling;
+        if (!LFound || state().OxWnd != AWnd || state().MarshalInterface != AMarshal) {
             throw std::logic_error("the control did not find the instance as arranged");
         }
         fakes.Files.Versions.clear();
@@ -546,7 +550,9 @@ struct TControlRig {
         fakes.Server.Calls().clear();
         host.Shown.clear();
     }
-    std::uint32_t Elapsed(std::uint32_t StartTick) const { return fakes.Desktop.Tick - StartTick; }
+    std::uint32_t Elapsed(std::uint32_t AStartTick) const {
+        return fakes.Desktop.Tick - AStartTick;
+    }
 };
 
 }  // namespace deruz::control::testing

@@ -34,8 +34,8 @@ TEST(Locate, PathsComeFromConfigurationRegistryOrDefaults) {
         std::optional<std::wstring> UserWorkingDir;  // "": the key opens, the value is missing
         std::wstring App, Dir;
     };
-    const std::wstring longDir(300, L'w');
-    const TCase cases[] = {
+    const std::wstring LLongDir(300, L'w');
+    const TCase LCases[] = {
         {"nothing configured or registered", L"", {}, {}, {}, kDefaultApp, L"C:\\Ondarix"},
         {"registered: its folder, the working-dir settings are not consulted", L"",
          L"D:\\Img\\Bin\\OnDarix.EXE", L"E:\\Work", L"F:\\Data", L"D:\\Img\\Bin\\OnDarix.EXE",
@@ -66,30 +66,30 @@ TEST(Locate, PathsComeFromConfigurationRegistryOrDefaults) {
         {"configured working dir is cut to 256 characters",
          L"c:\\apps\\img.exe",
          {},
-         longDir,
+         LLongDir,
          {},
          L"c:\\apps\\img.exe",
-         longDir.substr(0, 256)},
+         LLongDir.substr(0, 256)},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        TRig rig;
-        rig.settings.OxProgram = c.OxApp;
-        if (c.Registered) {
-            rig.fakes.Registry.Set(TRegistryRoot::ClassesRoot, kTypeLibKey, L"", *c.Registered);
+    for (const auto& LC : LCases) {
+        SCOPED_TRACE(LC.Name);
+        TRig LRig;
+        LRig.settings.OxProgram = LC.OxApp;
+        if (LC.Registered) {
+            LRig.fakes.Registry.Set(TRegistryRoot::ClassesRoot, kTypeLibKey, L"", *LC.Registered);
         }
-        if (c.IniWorkingDir)
-            rig.fakes.Files.Set(kIniFn, L"OndarixDDE", L"oxworkingdir", *c.IniWorkingDir);
-        if (c.UserWorkingDir) {
-            rig.fakes.Registry.AddKey(TRegistryRoot::CurrentUser, kParametersKey);
-            if (!c.UserWorkingDir->empty()) {
-                rig.fakes.Registry.Set(TRegistryRoot::CurrentUser, kParametersKey, L"OxWorkingDir",
-                                       *c.UserWorkingDir);
+        if (LC.IniWorkingDir)
+            LRig.fakes.Files.Set(kIniFn, L"OndarixDDE", L"oxworkingdir", *LC.IniWorkingDir);
+        if (LC.UserWorkingDir) {
+            LRig.fakes.Registry.AddKey(TRegistryRoot::CurrentUser, kParametersKey);
+            if (!LC.UserWorkingDir->empty()) {
+                LRig.fakes.Registry.Set(TRegistryRoot::CurrentUser, kParametersKey, L"OxWorkingDir",
+                                        *LC.UserWorkingDir);
             }
         }
-        rig.control.ResolveOndarixPaths(rig.settings);
-        EXPECT_EQ(rig.state().OxApp, c.App);
-        EXPECT_EQ(rig.state().OxDir, c.Dir);
+        LRig.control.ResolveOndarixPaths(LRig.settings);
+        EXPECT_EQ(LRig.state().OxApp, LC.App);
+        EXPECT_EQ(LRig.state().OxDir, LC.Dir);
     }
 }
 
@@ -100,7 +100,7 @@ TEST(Locate, RegistryLookupIsShownFromDebugOne) {
         std::optional<std::wstring> Registered;
         std::vector<std::wstring> Shown;
     };
-    const TCase cases[] = {
+    const TCase LCases[] = {
         {1, L"", {}, {L"Msg: Getting Ondarix path from registry:\r\nApp: "}},
         {2,
          L"",
@@ -109,16 +109,16 @@ TEST(Locate, RegistryLookupIsShownFromDebugOne) {
         {0, L"", L"D:\\Img\\Ondarix.exe", {}},
         {1, L"c:\\apps\\img.exe", L"D:\\Img\\Ondarix.exe", {}},  // registry not asked
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Debug);
-        TRig rig;
-        rig.host.Debug = c.Debug;
-        rig.settings.OxProgram = c.OxApp;
-        if (c.Registered) {
-            rig.fakes.Registry.Set(TRegistryRoot::ClassesRoot, kTypeLibKey, L"", *c.Registered);
+    for (const auto& LC : LCases) {
+        SCOPED_TRACE(LC.Debug);
+        TRig LRig;
+        LRig.host.Debug = LC.Debug;
+        LRig.settings.OxProgram = LC.OxApp;
+        if (LC.Registered) {
+            LRig.fakes.Registry.Set(TRegistryRoot::ClassesRoot, kTypeLibKey, L"", *LC.Registered);
         }
-        rig.control.ResolveOndarixPaths(rig.settings);
-        EXPECT_EQ(rig.host.Shown, c.Shown);
+        LRig.control.ResolveOndarixPaths(LRig.settings);
+        EXPECT_EQ(LRig.host.Shown, LC.Shown);
     }
 }
 
@@ -170,24 +170,24 @@ TEST(Start, MonitorNumberChoosesTheWindowPosition) {
         std::vector<TMonitorOrigin> Monitors;
         std::int32_t X, Y;
     };
-    const std::vector<TMonitorOrigin> two = {{0, 0}, {1920, -120}};
-    const TCase cases[] = {
-        {{}, two, 0, 0},         {L"0", two, 0, 0}, {L"1", two, 0, 0},
-        {L"2", two, 1920, -120}, {L"3", two, 0, 0}, {L"2", {{-1280, 0}}, -1280, 0},
+    const std::vector<TMonitorOrigin> LTwo = {{0, 0}, {1920, -120}};
+    const TCase LCases[] = {
+        {{}, LTwo, 0, 0},         {L"0", LTwo, 0, 0}, {L"1", LTwo, 0, 0},
+        {L"2", LTwo, 1920, -120}, {L"3", LTwo, 0, 0}, {L"2", {{-1280, 0}}, -1280, 0},
         {L"2", {}, 0, 0},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.MonitorNumber.value_or(L"(missing)") + L" of " +
-                     std::to_wstring(c.Monitors.size()));
-        TRig rig;
-        rig.fakes.Desktop.MonitorList = c.Monitors;
-        if (c.MonitorNumber) {
-            rig.fakes.Files.Set(kIniFn, L"StartUp", L"MonitorNumber", *c.MonitorNumber);
+    for (const auto& LC : LCases) {
+        SCOPED_TRACE(LC.MonitorNumber.value_or(L"(missing)") + L" of " +
+                     std::to_wstring(LC.Monitors.size()));
+        TRig LRig;
+        LRig.fakes.Desktop.MonitorList = LC.Monitors;
+        if (LC.MonitorNumber) {
+            LRig.fakes.Files.Set(kIniFn, L"StartUp", L"MonitorNumber", *LC.MonitorNumber);
         }
-        EXPECT_TRUE(rig.control.DoStartOndarix(rig.settings));
-        ASSERT_EQ(rig.fakes.Desktop.Starts.size(), 1u);
-        EXPECT_EQ(rig.fakes.Desktop.Starts[0].X, c.X);
-        EXPECT_EQ(rig.fakes.Desktop.Starts[0].Y, c.Y);
+        EXPECT_TRUE(LRig.control.DoStartOndarix(LRig.settings));
+        ASSERT_EQ(LRig.fakes.Desktop.Starts.size(), 1u);
+        EXPECT_EQ(LRig.fakes.Desktop.Starts[0].X, LC.X);
+        EXPECT_EQ(LRig.fakes.Desktop.Starts[0].Y, LC.Y);
     }
 }
 
@@ -196,8 +196,8 @@ TEST_F(StartTest, NegativeMonitorNumberIsARangeErrorAndStartsNothing) {
     try {
         control.DoStartOndarix(settings);
         ADD_FAILURE() << "no error raised";
-    } catch (const EControlError& e) {
-        EXPECT_EQ(e.Message(), L"Range check error");
+    } catch (const EControlError& LE) {
+        EXPECT_EQ(LE.Message(), L"Range check error");
     }
     EXPECT_TRUE(fakes.Desktop.Starts.empty());
 }
@@ -217,14 +217,14 @@ TEST_F(StartTest, ProcessCreationFailureShowsTheUnquotedCommandAndTheSystemReaso
 }
 
 TEST(Start, StartedApplicationIsAwaitedUnderTheWaitCursorAndItsWindowLookedUp) {
-    for (const bool windowShown : {true, false}) {
-        SCOPED_TRACE(windowShown);
-        TRig rig;
-        rig.settings.UseMutex = true;
-        if (!windowShown) rig.fakes.Desktop.WindowAfter.reset();
-        EXPECT_EQ(rig.control.DoStartOndarix(rig.settings), windowShown);
-        EXPECT_EQ(rig.state().OxWnd, windowShown ? 0x5000u : 0u);
-        const std::vector<std::wstring> events = {
+    for (const bool LWindowShown : {true, false}) {
+        SCOPED_TRACE(LWindowShown);
+        TRig LRig;
+        LRig.settings.UseMutex = true;
+        if (!LWindowShown) LRig.fakes.Desktop.WindowAfter.reset();
+        EXPECT_EQ(LRig.control.DoStartOndarix(LRig.settings), LWindowShown);
+        EXPECT_EQ(LRig.state().OxWnd, LWindowShown ? 0x5000u : 0u);
+        const std::vector<std::wstring> LEvents = {
             L"FindWindowByClassAndPath(TOxWindow, C:\\Ondarix\\Ondarix.exe)",
             L"StartProcess",
             L"PushWaitCursor",
@@ -233,12 +233,12 @@ TEST(Start, StartedApplicationIsAwaitedUnderTheWaitCursorAndItsWindowLookedUp) {
             L"FindWindowOfProcess(5150, TOxWindow)",
             L"ProcessClosed",
         };
-        EXPECT_EQ(rig.fakes.Desktop.Events, events);
-        EXPECT_GT(rig.fakes.Desktop.Messages, 0);  // the thread's messages kept flowing
-        if (windowShown) {
-            EXPECT_EQ(rig.host.Shown.back(), L"ShowConfigInfo: C:\\Ondarix\\Ondarix.exe -dde");
+        EXPECT_EQ(LRig.fakes.Desktop.Events, LEvents);
+        EXPECT_GT(LRig.fakes.Desktop.Messages, 0);  // the thread's messages kept flowing
+        if (LWindowShown) {
+            EXPECT_EQ(LRig.host.Shown.back(), L"ShowConfigInfo: C:\\Ondarix\\Ondarix.exe -dde");
         } else {
-            EXPECT_EQ(rig.host.Shown.back(),
+            EXPECT_EQ(LRig.host.Shown.back(),
                       L"ErrMsg: Could not find Ondarix window class TOxWindow");
         }
     }
@@ -253,29 +253,29 @@ TEST(Start, ReadinessAtomWaitWithItsMessagesInOrder) {
         std::uint32_t MinElapsed, MaxElapsed;
         std::vector<std::wstring> Shown;
     };
-    const std::wstring summary = L"ShowConfigInfo: C:\\Ondarix\\Ondarix.exe -dde";
-    const std::wstring registry = L"Msg: Getting Ondarix path from registry:\r\nApp: ";
-    const std::vector<std::wstring> head = {
-        registry,
+    const std::wstring LSummary = L"ShowConfigInfo: C:\\Ondarix\\Ondarix.exe -dde";
+    const std::wstring LRegistry = L"Msg: Getting Ondarix path from registry:\r\nApp: ";
+    const std::vector<std::wstring> LHead = {
+        LRegistry,
         L"Msg: Marshal interface disabled",
-        summary,
+        LSummary,
         L"Msg: No Ondarix, trying to start it",
         L"Msg: Ondarix process is created",
         L"Msg: Using mutex to see if Ondarix is ready, waiting 30.0s"};
-    auto with = [&](const wchar_t* last) {
-        auto v = head;
-        v.push_back(last);
-        return v;
+    auto LWith = [&](const wchar_t* ALast) {
+        auto LV = LHead;
+        LV.push_back(ALast);
+        return LV;
     };
-    const TCase cases[] = {
-        {"found after 550 ms", 1, 1000, 550, 550, 1000, with(L"Msg: Found Mutex Atom")},
+    const TCase LCases[] = {
+        {"found after 550 ms", 1, 1000, 550, 550, 1000, LWith(L"Msg: Found Mutex Atom")},
         {"not found: the whole 30 s",
          1,
          1000,
          {},
          30000,
          30101,
-         with(L"Msg: Did not find Mutex Atom")},
+         LWith(L"Msg: Did not find Mutex Atom")},
         // The deadline lies past the wrap of the tick counter: the wait still runs its full
         // length and does not fail.
         {"not found, tick counter 10 ms before wrapping",
@@ -284,35 +284,35 @@ TEST(Start, ReadinessAtomWaitWithItsMessagesInOrder) {
          {},
          30000,
          30101,
-         with(L"Msg: Did not find Mutex Atom")},
+         LWith(L"Msg: Did not find Mutex Atom")},
         {"not found, tick counter 20 s before wrapping",
          1,
          0xFFFFFFFFu - 20000,
          {},
          30000,
          30101,
-         with(L"Msg: Did not find Mutex Atom")},
+         LWith(L"Msg: Did not find Mutex Atom")},
         {"found, Debug 2 shows only the marshal message",
          2,
          1000,
          550,
          550,
          1000,
-         {registry, L"Msg: Marshal interface disabled", summary}},
+         {LRegistry, L"Msg: Marshal interface disabled", LSummary}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        TRig rig;
-        rig.settings.UseMutex = true;
-        rig.host.Debug = c.Debug;
-        rig.fakes.Desktop.Tick = c.StartTick;
-        rig.fakes.Desktop.AtomAfter = c.AtomAfter;
-        bool started = false;
-        EXPECT_NO_THROW(started = rig.control.DoStartOndarix(rig.settings));
-        EXPECT_TRUE(started);  // a missing atom does not fail the start
-        EXPECT_GE(rig.Elapsed(c.StartTick), c.MinElapsed);
-        EXPECT_LT(rig.Elapsed(c.StartTick), c.MaxElapsed);
-        EXPECT_EQ(rig.host.Shown, c.Shown);
+    for (const auto& LC : LCases) {
+        SCOPED_TRACE(LC.Name);
+        TRig LRig;
+        LRig.settings.UseMutex = true;
+        LRig.host.Debug = LC.Debug;
+        LRig.fakes.Desktop.Tick = LC.StartTick;
+        LRig.fakes.Desktop.AtomAfter = LC.AtomAfter;
+        bool LStarted = false;
+        EXPECT_NO_THROW(LStarted = LRig.control.DoStartOndarix(LRig.settings));
+        EXPECT_TRUE(LStarted);  // a missing atom does not fail the start
+        EXPECT_GE(LRig.Elapsed(LC.StartTick), LC.MinElapsed);
+        EXPECT_LT(LRig.Elapsed(LC.StartTick), LC.MaxElapsed);
+        EXPECT_EQ(LRig.host.Shown, LC.Shown);
     }
 }
 
@@ -321,36 +321,36 @@ TEST(Start, FixedDelaySpinsOnMessagesWithoutSleeping) {
         std::uint32_t Delay;
         std::uint32_t StartTick;
     };
-    for (const auto& c : {TCase{400, 1000}, TCase{0, 1000}, TCase{400, 0xFFFFFFFFu - 10}}) {
-        SCOPED_TRACE(std::to_string(c.Delay) + " ms from tick " + std::to_string(c.StartTick));
-        TRig rig;
-        rig.settings.UseMutex = false;
-        rig.settings.StartUpDelay = c.Delay;
-        rig.host.Debug = 1;
-        rig.fakes.Desktop.Tick = c.StartTick;
-        EXPECT_TRUE(rig.control.DoStartOndarix(rig.settings));
-        EXPECT_EQ(rig.fakes.Desktop.Sleeps, 0);
-        EXPECT_EQ(rig.Elapsed(c.StartTick), c.Delay);
-        if (c.Delay == 0) {
-            EXPECT_EQ(rig.fakes.Desktop.Messages, 0);
+    for (const auto& LC : {TCase{400, 1000}, TCase{0, 1000}, TCase{400, 0xFFFFFFFFu - 10}}) {
+        SCOPED_TRACE(std::to_string(LC.Delay) + " ms from tick " + std::to_string(LC.StartTick));
+        TRig LRig;
+        LRig.settings.UseMutex = false;
+        LRig.settings.StartUpDelay = LC.Delay;
+        LRig.host.Debug = 1;
+        LRig.fakes.Desktop.Tick = LC.StartTick;
+        EXPECT_TRUE(LRig.control.DoStartOndarix(LRig.settings));
+        EXPECT_EQ(LRig.fakes.Desktop.Sleeps, 0);
+        EXPECT_EQ(LRig.Elapsed(LC.StartTick), LC.Delay);
+        if (LC.Delay == 0) {
+            EXPECT_EQ(LRig.fakes.Desktop.Messages, 0);
         }
-        EXPECT_EQ(rig.host.Shown.back(),
+        EXPECT_EQ(LRig.host.Shown.back(),
                   L"Msg: Not using mutex to see if Ondarix is ready (just waiting " +
-                      std::to_wstring(c.Delay) + L"ms)");
+                      std::to_wstring(LC.Delay) + L"ms)");
     }
 }
 
 TEST(Start, ADelayThatReadsAsNegativeFailsInsteadOfHoldingTheHost) {
-    TRig rig;
-    rig.settings.UseMutex = false;
-    rig.settings.StartUpDelay = 0xFFFFFFFFu;  // "-1" in the file
+    TRig LRig;
+    LRig.settings.UseMutex = false;
+    LRig.settings.StartUpDelay = 0xFFFFFFFFu;  // "-1" in the file
     try {
-        rig.control.DoStartOndarix(rig.settings);
+        LRig.control.DoStartOndarix(LRig.settings);
         FAIL() << "no error";
-    } catch (const EControlError& e) {
-        EXPECT_EQ(e.Message(), L"Integer overflow");
+    } catch (const EControlError& LE) {
+        EXPECT_EQ(LE.Message(), L"Integer overflow");
     }
-    EXPECT_EQ(rig.fakes.Desktop.Messages, 0);
+    EXPECT_EQ(LRig.fakes.Desktop.Messages, 0);
 }
 
 TEST(Start, SharedMemoryPathFollowsTheApplicationVersion) {
@@ -360,7 +360,7 @@ TEST(Start, SharedMemoryPathFollowsTheApplicationVersion) {
         std::int32_t Debug;
         bool Marshal;
     };
-    const TCase cases[] = {
+    const TCase LCases[] = {
         {true, L"3.0.1.582", 1, true},
         {true, L"3.0.1.583", 1, true},
         {true, L"3.1.0.0", 1, true},
@@ -372,33 +372,33 @@ TEST(Start, SharedMemoryPathFollowsTheApplicationVersion) {
         {true, L"3.0.1.582", 2, true},
         {true, L"3.0.1.582", 0, true},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Version.value_or(L"(error)") + L" marshalling " +
-                     std::to_wstring(c.UseMarshalling) + L" debug " + std::to_wstring(c.Debug));
-        TRig rig;
-        rig.RunningInstance();
+    for (const auto& LC : LCases) {
+        SCOPED_TRACE(LC.Version.value_or(L"(error)") + L" marshalling " +
+                     std::to_wstring(LC.UseMarshalling) + L" debug " + std::to_wstring(LC.Debug));
+        TRig LRig;
+        LRig.RunningInstance();
         // Recomputed on every call: an earlier start decided the other way.
-        if (!c.Marshal) rig.Found(true, 0x100);
-        rig.settings.OxProgram = kDefaultApp;  // configured: no registry message
-        rig.settings.UseMarshalling = c.UseMarshalling;
-        rig.host.Debug = c.Debug;
-        if (c.Version) {
-            rig.fakes.Files.Versions[kDefaultApp] = *c.Version;
+        if (!LC.Marshal) LRig.Found(true, 0x100);
+        LRig.settings.OxProgram = kDefaultApp;  // configured: no registry message
+        LRig.settings.UseMarshalling = LC.UseMarshalling;
+        LRig.host.Debug = LC.Debug;
+        if (LC.Version) {
+            LRig.fakes.Files.Versions[kDefaultApp] = *LC.Version;
         } else {
-            rig.fakes.Files.FailFileVersion = true;
+            LRig.fakes.Files.FailFileVersion = true;
         }
-        EXPECT_TRUE(rig.control.DoStartOndarix(rig.settings));
-        EXPECT_EQ(rig.state().MarshalInterface, c.Marshal);
-        if (c.UseMarshalling && c.Version) {
-            EXPECT_EQ(rig.state().OxVersion, *c.Version);
+        EXPECT_TRUE(LRig.control.DoStartOndarix(LRig.settings));
+        EXPECT_EQ(LRig.state().MarshalInterface, LC.Marshal);
+        if (LC.UseMarshalling && LC.Version) {
+            EXPECT_EQ(LRig.state().OxVersion, *LC.Version);
         }
-        std::vector<std::wstring> shown;
-        if (c.Debug >= 1) {
-            shown.push_back(c.Marshal ? L"Msg: Marshal interface enabled"
-                                      : L"Msg: Marshal interface disabled");
+        std::vector<std::wstring> LShown;
+        if (LC.Debug >= 1) {
+            LShown.push_back(LC.Marshal ? L"Msg: Marshal interface enabled"
+                                        : L"Msg: Marshal interface disabled");
         }
-        shown.push_back(L"ShowConfigInfo: C:\\Ondarix\\Ondarix.exe -dde");
-        EXPECT_EQ(rig.host.Shown, shown);
+        LShown.push_back(L"ShowConfigInfo: C:\\Ondarix\\Ondarix.exe -dde");
+        EXPECT_EQ(LRig.host.Shown, LShown);
     }
 }
 

@@ -22,7 +22,7 @@ TEST(Stamp, ForcedIdsGoOnTheFirstLineAndLineBreaksAreRemoved) {
         std::int32_t DentistID;
         std::wstring Sent;
     };
-    const TCase cases[] = {
+    const TCase LCases[] = {
         {L"openpatient|1~5", L"R7", 12, L"openpatient|1~5|40~R7|50~12"},
         {L"first\r\nsecond", L"R7", 12, L"first|40~R7|50~12second"},
         {L"first\nsecond\rthird", L"R7", 12, L"first|40~R7|50~12secondthird"},
@@ -33,18 +33,18 @@ TEST(Stamp, ForcedIdsGoOnTheFirstLineAndLineBreaksAreRemoved) {
         {L"cmd", L"", 12, L"cmd|50~12"},
         {L"a\r\nb\nc\rd", L"", 0, L"abcd"},  // nothing forced: line breaks still go
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(StampCommand(c.Command, c.RoleID, c.DentistID), c.Sent) << c.Command;
+    for (const auto& LC : LCases) {
+        EXPECT_EQ(StampCommand(LC.Command, LC.RoleID, LC.DentistID), LC.Sent) << LC.Command;
     }
 }
 
 TEST(Command, StampedCommandReachesTheServerAfterTheProbe) {
-    TLinkRig rig;
-    rig.Main(L"ForceExtRoleID", L"R7");
-    rig.Main(L"ForceDentistID", L"12");
-    rig.InitConnected();
-    rig.link.OndaCommand("openpatient|1~5\r\nmore");
-    EXPECT_EQ(rig.ServerCalls(),
+    TLinkRig LRig;
+    LRig.Main(L"ForceExtRoleID", L"R7");
+    LRig.Main(L"ForceDentistID", L"12");
+    LRig.InitConnected();
+    LRig.link.OndaCommand("openpatient|1~5\r\nmore");
+    EXPECT_EQ(LRig.ServerCalls(),
               (TTexts{L"Version", L"AdminCommand(openpatient|1~5|40~R7|50~12more)"}));
 }
 
@@ -54,68 +54,68 @@ TEST(Command, ServerResultAndTextGoToTheHost) {
         std::wstring Text;
         const char* Ansi;
     };
-    for (const auto& c : {TCase{5, L"done", "done"}, TCase{-7, L"", ""},
-                          TCase{2147483647, L"Gr\u00fc\u00dfe",
-                                "Gr\xfc\xdf"
-                                "e"}}) {
-        SCOPED_TRACE(c.Result);
-        TLinkRig rig;
-        rig.InitConnected();
-        rig.State().ReturnText = L"old";
-        rig.Server().Log->AdminResult = c.Result;
-        rig.Server().Log->AdminText = c.Text;
-        EXPECT_EQ(rig.link.OndaCommand("openpatient"), c.Result);
-        EXPECT_EQ(rig.State().ReturnText, c.Text);
-        EXPECT_STREQ(rig.link.OndaGetErrorStr(), c.Ansi);
-        EXPECT_TRUE(rig.platform.Boxes.Shown.empty());
+    for (const auto& LC : {TCase{5, L"done", "done"}, TCase{-7, L"", ""},
+                           TCase{2147483647, L"Gr\u00fc\u00dfe",
+                                 "Gr\xfc\xdf"
+                                 "e"}}) {
+        SCOPED_TRACE(LC.Result);
+        TLinkRig LRig;
+        LRig.InitConnected();
+        LRig.State().ReturnText = L"old";
+        LRig.Server().Log->AdminResult = LC.Result;
+        LRig.Server().Log->AdminText = LC.Text;
+        EXPECT_EQ(LRig.link.OndaCommand("openpatient"), LC.Result);
+        EXPECT_EQ(LRig.State().ReturnText, LC.Text);
+        EXPECT_STREQ(LRig.link.OndaGetErrorStr(), LC.Ansi);
+        EXPECT_TRUE(LRig.platform.Boxes.Shown.empty());
     }
 }
 
 TEST(Command, ServerErrorShowsOneBoxAndKeepsTheConnection) {
-    TLinkRig rig;
-    rig.InitConnected();
-    rig.State().ReturnText = L"old";
-    rig.Server().Log->Fail = {L"AdminCommand"};
-    rig.Server().Log->FailText = L"Catastrophic failure";
-    const control::TServerConnection* proxy = rig.Control().Ox3.get();
-    EXPECT_EQ(rig.link.OndaCommand("openpatient"), dde_Error);
-    EXPECT_EQ(rig.State().ReturnText, L"");
-    ASSERT_EQ(rig.platform.Boxes.Shown.size(), 1u);
-    EXPECT_EQ(rig.platform.Boxes.Shown[0].Style, 0x1010u);
-    EXPECT_EQ(Body(rig.platform.Boxes.Shown[0]),
+    TLinkRig LRig;
+    LRig.InitConnected();
+    LRig.State().ReturnText = L"old";
+    LRig.Server().Log->Fail = {L"AdminCommand"};
+    LRig.Server().Log->FailText = L"Catastrophic failure";
+    const control::TServerConnection* LProxy = LRig.Control().Ox3.get();
+    EXPECT_EQ(LRig.link.OndaCommand("openpatient"), dde_Error);
+    EXPECT_EQ(LRig.State().ReturnText, L"");
+    ASSERT_EQ(LRig.platform.Boxes.Shown.size(), 1u);
+    EXPECT_EQ(LRig.platform.Boxes.Shown[0].Style, 0x1010u);
+    EXPECT_EQ(Body(LRig.platform.Boxes.Shown[0]),
               L"Exception occured while sending AdminCommand: \r\n\r\nCatastrophic failure");
-    EXPECT_EQ(rig.Control().Ox3.get(), proxy);
-    EXPECT_EQ(rig.ServerCalls(), (TTexts{L"Version", L"AdminCommand(openpatient)"}));
+    EXPECT_EQ(LRig.Control().Ox3.get(), LProxy);
+    EXPECT_EQ(LRig.ServerCalls(), (TTexts{L"Version", L"AdminCommand(openpatient)"}));
 }
 
 TEST(Command, WithoutConnectionAfterTheRestartCheckTheResultIsAnErrorWithEmptyText) {
-    TLinkRig rig;
-    rig.platform.Control.Desktop.StartError = 2;
-    rig.platform.Control.System.ErrorTexts[2] = L"File not found.";
-    rig.State().ReturnText = L"old";
-    EXPECT_EQ(rig.link.OndaCommand("openpatient"), dde_Error);
-    EXPECT_EQ(rig.State().ReturnText, L"");
+    TLinkRig LRig;
+    LRig.platform.Control.Desktop.StartError = 2;
+    LRig.platform.Control.System.ErrorTexts[2] = L"File not found.";
+    LRig.State().ReturnText = L"old";
+    EXPECT_EQ(LRig.link.OndaCommand("openpatient"), dde_Error);
+    EXPECT_EQ(LRig.State().ReturnText, L"");
     // Only the box of the failed start: the command itself adds none.
-    EXPECT_EQ(rig.platform.Bodies(),
+    EXPECT_EQ(LRig.platform.Bodies(),
               (TTexts{L"Could not run \"C:\\Ondarix\\Ondarix.exe -dde\", working directory "
                       L"\"C:\\Ondarix\"\r\n\r\nFile not found."}));
-    EXPECT_TRUE(rig.ServerCalls().empty());
+    EXPECT_TRUE(LRig.ServerCalls().empty());
 }
 
 TEST(Command, ServerCallIsShownAtDebugOneOnly) {
-    for (const std::int32_t debug : {1, 2}) {
-        SCOPED_TRACE(debug);
-        TLinkRig rig;
-        rig.Main(L"Debug", std::to_wstring(debug));
-        rig.InitConnected();
-        rig.Server().Log->AdminResult = 5;
-        rig.Server().Log->AdminText = L"done";
-        EXPECT_EQ(rig.link.OndaCommand("openpatient"), 5);
-        const TTexts shown = debug == 1
-                                 ? TTexts{L"Sending AdminCommand to Ondarix:\r\n\r\nopenpatient",
-                                          L"AdminCommand Result: (5, done)"}
-                                 : TTexts{};
-        EXPECT_EQ(rig.platform.Bodies(), shown);
+    for (const std::int32_t LDebug : {1, 2}) {
+        SCOPED_TRACE(LDebug);
+        TLinkRig LRig;
+        LRig.Main(L"Debug", std::to_wstring(LDebug));
+        LRig.InitConnected();
+        LRig.Server().Log->AdminResult = 5;
+        LRig.Server().Log->AdminText = L"done";
+        EXPECT_EQ(LRig.link.OndaCommand("openpatient"), 5);
+        const TTexts LShown = LDebug == 1
+                                  ? TTexts{L"Sending AdminCommand to Ondarix:\r\n\r\nopenpatient",
+                                           L"AdminCommand Result: (5, done)"}
+                                  : TTexts{};
+        EXPECT_EQ(LRig.platform.Bodies(), LShown);
     }
 }
 
@@ -129,7 +129,7 @@ TEST(Command, ClipboardDelivery) {
         std::vector<std::wstring> Clipboard;  // what was placed, if anything
         TWindowHandle PrevWndAfter;
     };
-    const TCase cases[] = {
+    const TCase LCases[] = {
         {"plain", false, false, 0, "openpatient|1~5", {L"openpatient|1~5"}, 0},
         {"return window taken from the active window",
          true,
@@ -162,89 +162,89 @@ TEST(Command, ClipboardDelivery) {
          99},
         {"remote session, command with setreturnwnd", true, true, 99, "a|xSETRETURNWNDx", {}, 99},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        TLinkRig rig;
-        rig.Main(L"UseClipboard", L"1");
-        rig.Main(L"DetectOndarix", L"0");
-        rig.Main(L"SetActiveWindow", c.SetActiveWindow ? L"1" : L"0");
-        rig.platform.Control.System.Remote = c.Remote;
-        ASSERT_EQ(rig.link.OndaInitI(nullptr, nullptr, c.PrevWnd), dde_Ok);
-        rig.State().ReturnText = L"old";
-        EXPECT_EQ(rig.link.OndaCommand(c.Command), dde_Ok);
-        EXPECT_EQ(rig.State().ReturnText, L"");
-        EXPECT_EQ(rig.platform.Clipboard.Texts, c.Clipboard);
-        EXPECT_EQ(rig.platform.Clipboard.Calls, static_cast<int>(c.Clipboard.size()));
-        EXPECT_EQ(rig.State().AppPrevWnd, c.PrevWndAfter);
+    for (const auto& LC : LCases) {
+        SCOPED_TRACE(LC.Name);
+        TLinkRig LRig;
+        LRig.Main(L"UseClipboard", L"1");
+        LRig.Main(L"DetectOndarix", L"0");
+        LRig.Main(L"SetActiveWindow", LC.SetActiveWindow ? L"1" : L"0");
+        LRig.platform.Control.System.Remote = LC.Remote;
+        ASSERT_EQ(LRig.link.OndaInitI(nullptr, nullptr, LC.PrevWnd), dde_Ok);
+        LRig.State().ReturnText = L"old";
+        EXPECT_EQ(LRig.link.OndaCommand(LC.Command), dde_Ok);
+        EXPECT_EQ(LRig.State().ReturnText, L"");
+        EXPECT_EQ(LRig.platform.Clipboard.Texts, LC.Clipboard);
+        EXPECT_EQ(LRig.platform.Clipboard.Calls, static_cast<int>(LC.Clipboard.size()));
+        EXPECT_EQ(LRig.State().AppPrevWnd, LC.PrevWndAfter);
         // Clipboard mode neither probes nor starts anything.
-        EXPECT_TRUE(rig.platform.Control.Desktop.Events.empty());
-        EXPECT_TRUE(rig.ServerCalls().empty());
+        EXPECT_TRUE(LRig.platform.Control.Desktop.Events.empty());
+        EXPECT_TRUE(LRig.ServerCalls().empty());
     }
 }
 
 TEST(Command, ClipboardFailureAndItsDebugMessage) {
-    TLinkRig rig;
-    rig.Main(L"Debug", L"1");
-    rig.Main(L"UseClipboard", L"1");
-    rig.Main(L"DetectOndarix", L"0");
-    rig.Main(L"SetActiveWindow", L"1");
-    ASSERT_EQ(rig.link.OndaInitI(nullptr, nullptr, 42), dde_Ok);
-    rig.platform.Boxes.Shown.clear();
-    rig.platform.Clipboard.Fail = true;
-    EXPECT_EQ(rig.link.OndaCommand("x"), dde_Error);
-    EXPECT_EQ(rig.State().ReturnText, L"Clipboard could not be opened.");
-    EXPECT_EQ(rig.platform.Bodies(),
+    TLinkRig LRig;
+    LRig.Main(L"Debug", L"1");
+    LRig.Main(L"UseClipboard", L"1");
+    LRig.Main(L"DetectOndarix", L"0");
+    LRig.Main(L"SetActiveWindow", L"1");
+    ASSERT_EQ(LRig.link.OndaInitI(nullptr, nullptr, 42), dde_Ok);
+    LRig.platform.Boxes.Shown.clear();
+    LRig.platform.Clipboard.Fail = true;
+    EXPECT_EQ(LRig.link.OndaCommand("x"), dde_Error);
+    EXPECT_EQ(LRig.State().ReturnText, L"Clipboard could not be opened.");
+    EXPECT_EQ(LRig.platform.Bodies(),
               TTexts{L"Sending clipboard to Ondarix:\r\n\r\n%OXCMD%=setreturnwnd|11~42\r\nx"});
 }
 
 TEST(Command, VirtualChannelFailsEveryCommand) {
-    TLinkRig rig;
-    rig.Main(L"UseMsVirtualChannel", L"1");
-    ASSERT_EQ(rig.link.OndaInitI(nullptr, nullptr, 42), dde_Ok);
-    rig.platform.Control.Desktop.Events.clear();
-    EXPECT_EQ(rig.link.OndaCommand("x"), dde_Error);
-    EXPECT_STREQ(rig.link.OndaGetErrorStr(), "Invalid linkmode 2");
-    EXPECT_TRUE(rig.platform.Control.Desktop.Events.empty());
-    EXPECT_EQ(rig.platform.Clipboard.Calls, 0);
-    EXPECT_TRUE(rig.ServerCalls().empty());
+    TLinkRig LRig;
+    LRig.Main(L"UseMsVirtualChannel", L"1");
+    ASSERT_EQ(LRig.link.OndaInitI(nullptr, nullptr, 42), dde_Ok);
+    LRig.platform.Control.Desktop.Events.clear();
+    EXPECT_EQ(LRig.link.OndaCommand("x"), dde_Error);
+    EXPECT_STREQ(LRig.link.OndaGetErrorStr(), "Invalid linkmode 2");
+    EXPECT_TRUE(LRig.platform.Control.Desktop.Events.empty());
+    EXPECT_EQ(LRig.platform.Clipboard.Calls, 0);
+    EXPECT_TRUE(LRig.ServerCalls().empty());
 }
 
 TEST(Command, ErrorOfTheRestartCheckIsReportedLikeAnInitialisationError) {
-    TLinkRig rig;
-    rig.Main(L"DetectOndarix", L"0");
-    rig.Main(L"MonitorNumber", L"-1", L"StartUp");
-    ASSERT_EQ(rig.link.OndaInitI(nullptr, nullptr, 42), dde_Ok);
-    EXPECT_EQ(rig.link.OndaCommand("x"), dde_Error);
-    EXPECT_EQ(rig.State().ReturnText, L"Range check error");
-    ASSERT_EQ(rig.platform.Boxes.Shown.size(), 1u);
-    EXPECT_EQ(rig.platform.Boxes.Shown[0].Style, 0x1010u);
-    EXPECT_EQ(Body(rig.platform.Boxes.Shown[0]), L"Range check error");
-    EXPECT_TRUE(rig.platform.Control.Desktop.Starts.empty());
-    EXPECT_FALSE(rig.State().ExecutingCmd);
+    TLinkRig LRig;
+    LRig.Main(L"DetectOndarix", L"0");
+    LRig.Main(L"MonitorNumber", L"-1", L"StartUp");
+    ASSERT_EQ(LRig.link.OndaInitI(nullptr, nullptr, 42), dde_Ok);
+    EXPECT_EQ(LRig.link.OndaCommand("x"), dde_Error);
+    EXPECT_EQ(LRig.State().ReturnText, L"Range check error");
+    ASSERT_EQ(LRig.platform.Boxes.Shown.size(), 1u);
+    EXPECT_EQ(LRig.platform.Boxes.Shown[0].Style, 0x1010u);
+    EXPECT_EQ(Body(LRig.platform.Boxes.Shown[0]), L"Range check error");
+    EXPECT_TRUE(LRig.platform.Control.Desktop.Starts.empty());
+    EXPECT_FALSE(LRig.State().ExecutingCmd);
 }
 
 TEST(Command, WithDetectionOffTheFirstCommandStartsAndConnectsAndSoDoesOneAfterExit) {
-    TLinkRig rig;
-    rig.Main(L"DetectOndarix", L"0");
-    rig.Server().Log->AdminResult = 5;
-    ASSERT_EQ(rig.link.OndaInitI(nullptr, nullptr, 42), dde_Ok);
-    EXPECT_TRUE(rig.platform.Control.Desktop.Starts.empty());
-    EXPECT_TRUE(rig.ServerCalls().empty());
+    TLinkRig LRig;
+    LRig.Main(L"DetectOndarix", L"0");
+    LRig.Server().Log->AdminResult = 5;
+    ASSERT_EQ(LRig.link.OndaInitI(nullptr, nullptr, 42), dde_Ok);
+    EXPECT_TRUE(LRig.platform.Control.Desktop.Starts.empty());
+    EXPECT_TRUE(LRig.ServerCalls().empty());
 
-    EXPECT_EQ(rig.link.OndaCommand("first"), 5);
-    EXPECT_EQ(rig.platform.Control.Desktop.Starts.size(), 1u);
-    const std::wstring path = L"SetLastAdminLinkDLLPath(c:\\link\\deruz64.dll)";
-    EXPECT_EQ(rig.ServerCalls(), (TTexts{L"NewProxy", L"ConnectTo(#1)", L"SetEvents",
-                                         L"SetAppReturnWnd(42)", path, L"AdminCommand(first)"}));
+    EXPECT_EQ(LRig.link.OndaCommand("first"), 5);
+    EXPECT_EQ(LRig.platform.Control.Desktop.Starts.size(), 1u);
+    const std::wstring LPath = L"SetLastAdminLinkDLLPath(c:\\link\\deruz64.dll)";
+    EXPECT_EQ(LRig.ServerCalls(), (TTexts{L"NewProxy", L"ConnectTo(#1)", L"SetEvents",
+                                          L"SetAppReturnWnd(42)", LPath, L"AdminCommand(first)"}));
 
-    rig.ServerCalls().clear();
-    EXPECT_EQ(rig.link.OndaExit(), dde_Ok);
-    EXPECT_EQ(rig.link.OndaCommand("second"), 5);
-    EXPECT_EQ(rig.ServerCalls(),
+    LRig.ServerCalls().clear();
+    EXPECT_EQ(LRig.link.OndaExit(), dde_Ok);
+    EXPECT_EQ(LRig.link.OndaCommand("second"), 5);
+    EXPECT_EQ(LRig.ServerCalls(),
               (TTexts{L"Terminate", L"Disconnect", L"freed", L"NewProxy", L"ConnectTo(#2)",
-                      L"SetEvents", L"SetAppReturnWnd(42)", path, L"AdminCommand(second)"}));
+                      L"SetEvents", L"SetAppReturnWnd(42)", LPath, L"AdminCommand(second)"}));
     // The instance started for the first command is found again, not started twice.
-    EXPECT_EQ(rig.platform.Control.Desktop.Starts.size(), 1u);
+    EXPECT_EQ(LRig.platform.Control.Desktop.Starts.size(), 1u);
 }
 
 // The first start took the executable and its folder from the type library registration; a
@@ -255,31 +255,31 @@ TEST(Command, RestartRunsTheRegisteredApplicationInItsOwnFolderAgain) {
         const char* Name;
         bool Exit;  // else the application dies and the probe fails
     };
-    for (const auto& c : {TCase{"after ONDA_EXIT", true}, TCase{"after a failed probe", false}}) {
-        SCOPED_TRACE(c.Name);
-        TLinkRig rig;
-        rig.Main(L"oxworkingdir", L"E:\\Work");
-        rig.platform.Control.Registry.Set(
+    for (const auto& LC : {TCase{"after ONDA_EXIT", true}, TCase{"after a failed probe", false}}) {
+        SCOPED_TRACE(LC.Name);
+        TLinkRig LRig;
+        LRig.Main(L"oxworkingdir", L"E:\\Work");
+        LRig.platform.Control.Registry.Set(
             control::TRegistryRoot::ClassesRoot,
             L"TypeLib\\{56D73100-E9A8-108B-A830-CD14D0517F8A}\\1.0\\0\\win32", L"",
             L"D:\\Img\\Bin\\OnDarix.EXE");
-        ASSERT_EQ(rig.link.OndaInitI(nullptr, nullptr, 42), dde_Ok);
-        EXPECT_EQ(rig.link.OndaCommand("first"), dde_Ok);
-        if (c.Exit) {
-            EXPECT_EQ(rig.link.OndaExit(), dde_Ok);
+        ASSERT_EQ(LRig.link.OndaInitI(nullptr, nullptr, 42), dde_Ok);
+        EXPECT_EQ(LRig.link.OndaCommand("first"), dde_Ok);
+        if (LC.Exit) {
+            EXPECT_EQ(LRig.link.OndaExit(), dde_Ok);
         } else {
-            rig.Server().Log->Fail = {L"Version"};
+            LRig.Server().Log->Fail = {L"Version"};
         }
-        rig.platform.Control.Desktop.Windows.clear();  // the application has ended
-        EXPECT_EQ(rig.link.OndaCommand("second"), dde_Ok);
-        const auto& starts = rig.platform.Control.Desktop.Starts;
-        ASSERT_EQ(starts.size(), 2u);
-        for (const auto& start : starts) {
-            EXPECT_EQ(start.CommandLine, L"D:\\Img\\Bin\\OnDarix.EXE -dde");
-            EXPECT_EQ(start.Folder, L"D:\\Img\\Bin");
+        LRig.platform.Control.Desktop.Windows.clear();  // the application has ended
+        EXPECT_EQ(LRig.link.OndaCommand("second"), dde_Ok);
+        const auto& LStarts = LRig.platform.Control.Desktop.Starts;
+        ASSERT_EQ(LStarts.size(), 2u);
+        for (const auto& LStart : LStarts) {
+            EXPECT_EQ(LStart.CommandLine, L"D:\\Img\\Bin\\OnDarix.EXE -dde");
+            EXPECT_EQ(LStart.Folder, L"D:\\Img\\Bin");
         }
-        EXPECT_TRUE(rig.platform.Boxes.Shown.empty());
-        EXPECT_NE(rig.Control().Ox3, nullptr);
+        EXPECT_TRUE(LRig.platform.Boxes.Shown.empty());
+        EXPECT_NE(LRig.Control().Ox3, nullptr);
     }
 }
 

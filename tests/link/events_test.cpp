@@ -32,82 +32,82 @@ TEST(Events, BoxesOnlyAfterInit2WWithDiagnosticsOn) {
         bool Init2W;
         std::int32_t Debug;
     };
-    const TTexts boxes = {L"OnNewPhoto from Ondarix: photoadded|2|7|P1|X9|35",
-                          L"Admin-Notes from Ondarix: adminnotes|7||||",
-                          L"Admin-Request from Ondarix: openpatient|1~5"};
-    for (const auto& c : {TCase{false, 0}, TCase{false, 1}, TCase{false, 2}, TCase{true, 0},
-                          TCase{true, 1}, TCase{true, 2}}) {
-        SCOPED_TRACE(std::string(c.Init2W ? "ONDA_INIT2W" : "ONDA_INITI") + " Debug " +
-                     std::to_string(c.Debug));
-        TLinkRig rig;
-        rig.Main(L"Debug", std::to_wstring(c.Debug));
-        rig.InitConnected(42, c.Init2W ? &HostProc : nullptr);
-        rig.State().ReturnText = L"kept";
-        rig.Server().FireNewPhoto(2, 7, L"P1", L"X9", 3, 5);
-        rig.Server().FireAdminNotes(7, L"", L"", L"", L"");
-        rig.Server().FireRequest(L"openpatient|1~5");
-        EXPECT_EQ(rig.platform.Bodies(), c.Init2W && c.Debug >= 1 ? boxes : TTexts{});
-        for (const auto& box : rig.platform.Boxes.Shown) EXPECT_EQ(box.Style, 0x1040u);
-        EXPECT_EQ(rig.State().ReturnText, L"kept");  // no event text goes to the host
-        EXPECT_TRUE(rig.ServerCalls().empty());      // nor back to the server
+    const TTexts LBoxes = {L"OnNewPhoto from Ondarix: photoadded|2|7|P1|X9|35",
+                           L"Admin-Notes from Ondarix: adminnotes|7||||",
+                           L"Admin-Request from Ondarix: openpatient|1~5"};
+    for (const auto& LC : {TCase{false, 0}, TCase{false, 1}, TCase{false, 2}, TCase{true, 0},
+                           TCase{true, 1}, TCase{true, 2}}) {
+        SCOPED_TRACE(std::string(LC.Init2W ? "ONDA_INIT2W" : "ONDA_INITI") + " Debug " +
+                     std::to_string(LC.Debug));
+        TLinkRig LRig;
+        LRig.Main(L"Debug", std::to_wstring(LC.Debug));
+        LRig.InitConnected(42, LC.Init2W ? &HostProc : nullptr);
+        LRig.State().ReturnText = L"kept";
+        LRig.Server().FireNewPhoto(2, 7, L"P1", L"X9", 3, 5);
+        LRig.Server().FireAdminNotes(7, L"", L"", L"", L"");
+        LRig.Server().FireRequest(L"openpatient|1~5");
+        EXPECT_EQ(LRig.platform.Bodies(), LC.Init2W && LC.Debug >= 1 ? LBoxes : TTexts{});
+        for (const auto& LBox : LRig.platform.Boxes.Shown) EXPECT_EQ(LBox.Style, 0x1040u);
+        EXPECT_EQ(LRig.State().ReturnText, L"kept");  // no event text goes to the host
+        EXPECT_TRUE(LRig.ServerCalls().empty());      // nor back to the server
     }
 }
 
 TEST(Events, CommandReadyReplacesTheResultTextUntilTheNextCommand) {
-    TLinkRig rig;
-    rig.InitConnected();
-    rig.Server().Log->AdminText = L"done";
-    rig.link.OndaCommand("openpatient");
-    rig.Server().FireCmdReady(7, L"ready");
-    EXPECT_STREQ(rig.link.OndaGetErrorStr(), "ready");
-    rig.Server().Log->AdminText = L"";
-    rig.link.OndaCommand("next");
-    EXPECT_STREQ(rig.link.OndaGetErrorStr(), "");
+    TLinkRig LRig;
+    LRig.InitConnected();
+    LRig.Server().Log->AdminText = L"done";
+    LRig.link.OndaCommand("openpatient");
+    LRig.Server().FireCmdReady(7, L"ready");
+    EXPECT_STREQ(LRig.link.OndaGetErrorStr(), "ready");
+    LRig.Server().Log->AdminText = L"";
+    LRig.link.OndaCommand("next");
+    EXPECT_STREQ(LRig.link.OndaGetErrorStr(), "");
 }
 
 TEST(Events, WakeupBringsTheReturnWindowToTheFrontWhenThereIsOne) {
-    for (const TWindowHandle wnd : {TWindowHandle{42}, TWindowHandle{0}}) {
-        TLinkRig rig;
-        rig.InitConnected(wnd);
-        rig.Server().FireWakeup();
-        EXPECT_EQ(rig.platform.Windows.Foreground,
-                  wnd != 0 ? std::vector<TWindowHandle>{42} : std::vector<TWindowHandle>{});
-        EXPECT_TRUE(rig.platform.Boxes.Shown.empty());
+    for (const TWindowHandle LWnd : {TWindowHandle{42}, TWindowHandle{0}}) {
+        TLinkRig LRig;
+        LRig.InitConnected(LWnd);
+        LRig.Server().FireWakeup();
+        EXPECT_EQ(LRig.platform.Windows.Foreground,
+                  LWnd != 0 ? std::vector<TWindowHandle>{42} : std::vector<TWindowHandle>{});
+        EXPECT_TRUE(LRig.platform.Boxes.Shown.empty());
     }
 }
 
 TEST(Events, ExportsCalledFromAnEventDuringACommandChangeNothing) {
-    TLinkRig rig;
-    rig.InitConnected(42);
-    rig.Server().Log->AdminResult = 9;
-    rig.Server().Log->AdminText = L"answer";
+    TLinkRig LRig;
+    LRig.InitConnected(42);
+    LRig.Server().Log->AdminResult = 9;
+    LRig.Server().Log->AdminText = L"answer";
     std::int32_t init = 0, command = 0, exitResult = -1, version = 0;
     std::string textDuring = "unset";
     // The server wakes the host while AdminCommand waits; the host's window procedure runs
     // inside that and calls the link again.
-    rig.Server().Log->DuringAdminCommand = [&] { rig.Server().FireWakeup(); };
-    rig.platform.Windows.OnForeground = [&] {
-        init = rig.link.OndaInitI(nullptr, nullptr, 99);
-        command = rig.link.OndaCommand("other");
-        exitResult = rig.link.OndaExit();
-        version = rig.link.OndaGetVersion();
-        textDuring = rig.link.OndaGetErrorStr();
+    LRig.Server().Log->DuringAdminCommand = [&] { LRig.Server().FireWakeup(); };
+    LRig.platform.Windows.OnForeground = [&] {
+        init = LRig.link.OndaInitI(nullptr, nullptr, 99);
+        command = LRig.link.OndaCommand("other");
+        exitResult = LRig.link.OndaExit();
+        version = LRig.link.OndaGetVersion();
+        textDuring = LRig.link.OndaGetErrorStr();
     };
-    const control::TServerConnection* proxy = rig.Control().Ox3.get();
+    const control::TServerConnection* LProxy = LRig.Control().Ox3.get();
 
-    EXPECT_EQ(rig.link.OndaCommand("openpatient"), 9);
+    EXPECT_EQ(LRig.link.OndaCommand("openpatient"), 9);
 
     EXPECT_EQ(init, dde_Error);
     EXPECT_EQ(command, dde_Error);
     EXPECT_EQ(exitResult, dde_Ok);
     EXPECT_EQ(version, 262);
     EXPECT_EQ(textDuring, "");  // cleared when the command began
-    EXPECT_EQ(rig.platform.Windows.Foreground, std::vector<TWindowHandle>{42});
-    EXPECT_EQ(rig.State().AppPrevWnd, 42u);
-    EXPECT_EQ(rig.Control().Ox3.get(), proxy);
-    EXPECT_EQ(rig.ServerCalls(), (TTexts{L"Version", L"AdminCommand(openpatient)"}));
-    EXPECT_EQ(rig.State().ReturnText, L"answer");
-    EXPECT_FALSE(rig.State().ExecutingCmd);
+    EXPECT_EQ(LRig.platform.Windows.Foreground, std::vector<TWindowHandle>{42});
+    EXPECT_EQ(LRig.State().AppPrevWnd, 42u);
+    EXPECT_EQ(LRig.Control().Ox3.get(), LProxy);
+    EXPECT_EQ(LRig.ServerCalls(), (TTexts{L"Version", L"AdminCommand(openpatient)"}));
+    EXPECT_EQ(LRig.State().ReturnText, L"answer");
+    EXPECT_FALSE(LRig.State().ExecutingCmd);
 }
 
 }  // namespace

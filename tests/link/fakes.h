@@ -23,24 +23,25 @@ struct TShownBox {
 // Wide text to "ANSI" as Latin-1, with '?' for what Latin-1 lacks.
 class TFakeAnsi final : public TAnsiCodePage {
   public:
-    std::string FromWide(const std::wstring& text) override {
-        std::string out;
-        for (wchar_t c : text) out += c < 0x100 ? static_cast<char>(c) : '?';
-        return out;
+    std::string FromWide(const std::wstring& AText) override {
+        std::string LOut;
+        for (wchar_t LC : AText) LOut += LC < 0x100 ? static_cast<char>(LC) : '?';
+        return LOut;
     }
-    std::wstring ToWide(const char* text) override {
-        std::wstring out;
-        for (; text != nullptr && *text != '\0'; ++text) {
-            out += static_cast<wchar_t>(static_cast<unsigned char>(*text));
+    std::wstring ToWide(const char* AText) override {
+        std::wstring LOut;
+        for (; AText != nullptr && *AText != '\0'; ++AText) {
+            LOut += static_cast<wchar_t>(static_cast<unsigned char>(*AText));
         }
-        return out;
+        return LOut;
     }
 };
 
 class TFakeBoxes final : public TMessageBoxes {
   public:
-    void Show(const std::wstring& caption, const std::wstring& text, std::uint32_t style) override {
-        Shown.push_back({caption, text, style});
+    void Show(const std::wstring& ACaption, const std::wstring& AText,
+              std::uint32_t AStyle) override {
+        Shown.push_back({ACaption, AText, AStyle});
         if (WhileShown) WhileShown();
     }
     std::vector<TShownBox> Shown;
@@ -49,16 +50,16 @@ class TFakeBoxes final : public TMessageBoxes {
 
 // The text of a box after the library path and version ("Link-DLL: ... [1.2.3.4]" and a
 // blank line), or the whole text when it has no such head.
-inline std::wstring Body(const TShownBox& box) {
-    const std::size_t end = box.Text.find(L"]\r\n\r\n");
-    return end == std::wstring::npos ? box.Text : box.Text.substr(end + 5);
+inline std::wstring Body(const TShownBox& ABox) {
+    const std::size_t LEnd = ABox.Text.find(L"]\r\n\r\n");
+    return LEnd == std::wstring::npos ? ABox.Text : ABox.Text.substr(LEnd + 5);
 }
 
 class TFakeWindows final : public TThreadWindows {
   public:
     TWindowHandle ActiveWindow() override { return Active; }
-    void SetForegroundWindow(TWindowHandle Wnd) override {
-        Foreground.push_back(Wnd);
+    void SetForegroundWindow(TWindowHandle AWnd) override {
+        Foreground.push_back(AWnd);
         if (OnForeground) OnForeground();
     }
     TWindowHandle Active = 0x1234;
@@ -68,10 +69,10 @@ class TFakeWindows final : public TThreadWindows {
 
 class TFakeClipboard final : public TClipboard {
   public:
-    bool SetText(const std::wstring& Text) override {
+    bool SetText(const std::wstring& AText) override {
         ++Calls;
         if (Fail) return false;
-        Texts.push_back(Text);
+        Texts.push_back(AText);
         return true;
     }
     bool Fail = false;
@@ -94,8 +95,8 @@ class TFakeCom final : public TComApartment {
 class TFakeModule final : public TModuleInfo {
   public:
     std::wstring ModulePath() override { return Path; }
-    std::wstring FileVersion(const std::wstring& path) override {
-        return path == Path ? Version : L"";
+    std::wstring FileVersion(const std::wstring& APath) override {
+        return APath == Path ? Version : L"";
     }
     std::wstring Path = L"C:\\Link\\DeRuz64.dll";
     std::wstring Version = L"1.2.3.4";
@@ -114,9 +115,9 @@ struct TFakePlatform {
     }
     // Every box text after its head, in order.
     std::vector<std::wstring> Bodies() const {
-        std::vector<std::wstring> out;
-        for (const auto& box : Boxes.Shown) out.push_back(Body(box));
-        return out;
+        std::vector<std::wstring> LOut;
+        for (const auto& LBox : Boxes.Shown) LOut.push_back(Body(LBox));
+        return LOut;
     }
 };
 
@@ -125,9 +126,9 @@ inline constexpr wchar_t kMainIni[] = L"C:\\Link\\deruz64.ini";
 // What the native tests see of a link beyond its exports: its state (to read it, and to set
 // up the few values no export reaches directly) and what its control keeps.
 struct TLinkPeer {
-    static TLinkState& State(TLink& Link) { return Link.FState; }
-    static const control::TControlState& Control(const TLink& Link) {
-        return Link.FControl.State();
+    static TLinkState& State(TLink& ALink) { return ALink.FState; }
+    static const control::TControlState& Control(const TLink& ALink) {
+        return ALink.FControl.State();
     }
 };
 
@@ -140,9 +141,9 @@ struct TLinkRig {
     TLinkState& State() { return TLinkPeer::State(link); }
     const control::TControlState& Control() const { return TLinkPeer::Control(link); }
     // Sets a key of the main configuration file beside the library.
-    void Main(const std::wstring& Key, const std::wstring& Value,
-              const std::wstring& Section = L"OndarixDDE") {
-        platform.Control.Files.Set(kMainIni, Section, Key, Value);
+    void Main(const std::wstring& AKey, const std::wstring& AValue,
+              const std::wstring& ASection = L"OndarixDDE") {
+        platform.Control.Files.Set(kMainIni, ASection, AKey, AValue);
     }
     control::testing::TFakeServerAccess& Server() { return platform.Control.Server; }
     std::vector<std::wstring>& ServerCalls() { return platform.Control.Server.Calls(); }
@@ -152,11 +153,11 @@ struct TLinkRig {
             {0x100, L"TOxWindow", 77, L"C:\\Ondarix\\Ondarix.exe"});
     }
     // Initialises against the running instance and forgets what that showed and called.
-    void InitConnected(TWindowHandle PrevWnd = 42, TProcMsgs2w Proc = nullptr) {
+    void InitConnected(TWindowHandle APrevWnd = 42, TProcMsgs2w AProc = nullptr) {
         RunningInstance();
-        const std::int32_t result = Proc != nullptr ? link.OndaInit2W(nullptr, Proc, PrevWnd)
-                                                    : link.OndaInitI(nullptr, nullptr, PrevWnd);
-        ASSERT_EQ(result, dde_Ok);
+        const std::int32_t LResult = AProc != nullptr ? link.OndaInit2W(nullptr, AProc, APrevWnd)
+                                                      : link.OndaInitI(nullptr, nullptr, APrevWnd);
+        ASSERT_EQ(LResult, dde_Ok);
         ASSERT_NE(Control().Ox3, nullptr);
         platform.Boxes.Shown.clear();
         ServerCalls().clear();

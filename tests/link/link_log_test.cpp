@@ -20,45 +20,46 @@ using namespace deruz::logging;
 class LinkLogTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        Si->SetOnLogEntry([this](TSiLogger&, TSiLogEntry& e) {
-            seen.push_back(e.SessionName + "|" + std::to_string(e.LogEntryType) + "|" + e.Title);
-            if (e.SessionName == "DeRuz64") colours.push_back(e.Color);
-            if (e.Title == "Custom Data") customData = e.HasData() && e.ViewerId == viInspector;
+        Si->SetOnLogEntry([this](TSiLogger&, TSiLogEntry& AE) {
+            FSeen.push_back(AE.SessionName + "|" + std::to_string(AE.LogEntryType) + "|" +
+                            AE.Title);
+            if (AE.SessionName == "DeRuz64") FColours.push_back(AE.Color);
+            if (AE.Title == "Custom Data") FCustomData = AE.HasData() && AE.ViewerId == viInspector;
         });
-        Si->SetOnProcessFlow([this](TSiLogger&, TSiProcessFlow& f) {
-            seen.push_back("flow|" + std::to_string(f.ProcessFlowType) + "|" + f.Title);
+        Si->SetOnProcessFlow([this](TSiLogger&, TSiProcessFlow& AF) {
+            FSeen.push_back("flow|" + std::to_string(AF.ProcessFlowType) + "|" + AF.Title);
         });
     }
     void TearDown() override {
         Si->SetOnLogEntry(nullptr);
         Si->SetOnProcessFlow(nullptr);
     }
-    static std::string Entry(TSiLogEntryType type, const std::string& title,
-                             const std::string& session = "DeRuz64") {
-        return session + "|" + std::to_string(type) + "|" + title;
+    static std::string Entry(TSiLogEntryType AType, const std::string& ATitle,
+                             const std::string& ASession = "DeRuz64") {
+        return ASession + "|" + std::to_string(AType) + "|" + ATitle;
     }
-    static std::string Flow(TSiProcessFlowType type, const std::string& title) {
-        return "flow|" + std::to_string(type) + "|" + title;
+    static std::string Flow(TSiProcessFlowType AType, const std::string& ATitle) {
+        return "flow|" + std::to_string(AType) + "|" + ATitle;
     }
-    std::vector<std::string> seen;
-    std::vector<TSiColor> colours;
-    bool customData = false;
+    std::vector<std::string> FSeen;
+    std::vector<TSiColor> FColours;
+    bool FCustomData = false;
 };
 
 TEST_F(LinkLogTest, LoadExportsAndUnloadAreLogged) {
-    testing::TFakePlatform platform;
-    TLink link(platform.Services());
-    link.Load();
+    testing::TFakePlatform LPlatform;
+    TLink LLink(LPlatform.Services());
+    LLink.Load();
     EXPECT_TRUE(Si->Enabled());
     ASSERT_NE(linklog::SiLog(), nullptr);
     EXPECT_EQ(linklog::SiLog()->Name(), "DeRuz64");
     EXPECT_FALSE(linklog::SiLog()->IsStored());
-    link.OndaGetVersion();
-    link.OndaCommand("x");
-    link.OndaGetErrorStr();
-    link.Unload(true);
+    LLink.OndaGetVersion();
+    LLink.OndaCommand("x");
+    LLink.OndaGetErrorStr();
+    LLink.Unload(true);
 
-    const std::vector<std::string> expected = {
+    const std::vector<std::string> LExpected = {
         Entry(ltText, "Custom Data", "Main"),
         Entry(ltMessage, "OxDde32 logging started"),
         Entry(ltEnterMethod, "OxDde32 loaded"),
@@ -91,24 +92,24 @@ TEST_F(LinkLogTest, LoadExportsAndUnloadAreLogged) {
         Entry(ltLeaveMethod, "OndaExit"),
         Flow(pfLeaveMethod, "OndaExit"),
     };
-    EXPECT_EQ(seen, expected);
-    EXPECT_TRUE(customData);
-    for (TSiColor c : colours) EXPECT_EQ(c, 0x008000);
+    EXPECT_EQ(FSeen, LExpected);
+    EXPECT_TRUE(FCustomData);
+    for (TSiColor LC : FColours) EXPECT_EQ(LC, 0x008000);
 }
 
 TEST_F(LinkLogTest, BoxesAreLoggedWithTheirPrefix) {
-    testing::TFakePlatform platform;
-    TLink link(platform.Services());
-    link.Load();
-    seen.clear();
-    const std::wstring path = L"C:\\Link\\DeRuz64.dll", version = L"1.2.3.4";
-    const TUserMessages messages(platform.Boxes, path, version);
-    messages.ErrMsg(L"boom");
-    messages.Msg(L"Gr\u00fc\u00dfe");
-    EXPECT_EQ(seen, (std::vector<std::string>{Entry(ltMessage, "ErrMsg: boom"),
-                                              Entry(ltMessage,
-                                                    "Msg: Gr\xc3\xbc\xc3\x9f"
-                                                    "e")}));
+    testing::TFakePlatform LPlatform;
+    TLink LLink(LPlatform.Services());
+    LLink.Load();
+    FSeen.clear();
+    const std::wstring LPath = L"C:\\Link\\DeRuz64.dll", LVersion = L"1.2.3.4";
+    const TUserMessages LMessages(LPlatform.Boxes, LPath, LVersion);
+    LMessages.ErrMsg(L"boom");
+    LMessages.Msg(L"Gr\u00fc\u00dfe");
+    EXPECT_EQ(FSeen, (std::vector<std::string>{Entry(ltMessage, "ErrMsg: boom"),
+                                               Entry(ltMessage,
+                                                     "Msg: Gr\xc3\xbc\xc3\x9f"
+                                                     "e")}));
 }
 
 }  // namespace

@@ -20,31 +20,31 @@ using server::Tox3server;
 // Records every event of a proxy as one line of text, and every error stopped in the sink.
 class TRecorder {
   public:
-    void Attach(Tox3server& Proxy) {
-        Proxy.OnNewPhoto = [this](Tox3server&, std::int32_t PhotoType, std::int32_t DentistID,
-                                  const std::wstring& PatientID, const std::wstring& PhotoID,
-                                  std::int32_t Quadrant, std::int32_t Element) {
-            Add("photo " + std::to_string(PhotoType) + " " + std::to_string(DentistID) + " " +
-                Utf8(PatientID) + " " + Utf8(PhotoID) + " " + std::to_string(Quadrant) + " " +
-                std::to_string(Element));
+    void Attach(Tox3server& AProxy) {
+        AProxy.OnNewPhoto = [this](Tox3server&, std::int32_t APhotoType, std::int32_t ADentistId,
+                                   const std::wstring& APatientId, const std::wstring& APhotoId,
+                                   std::int32_t AQuadrant, std::int32_t AElement) {
+            Add("photo " + std::to_string(APhotoType) + " " + std::to_string(ADentistId) + " " +
+                Utf8(APatientId) + " " + Utf8(APhotoId) + " " + std::to_string(AQuadrant) + " " +
+                std::to_string(AElement));
         };
-        Proxy.OnCmdReady = [this](Tox3server&, std::int32_t ResultValue,
-                                  const std::wstring& ResultText) {
-            Add("cmdready " + std::to_string(ResultValue) + " " + Utf8(ResultText));
+        AProxy.OnCmdReady = [this](Tox3server&, std::int32_t AResultValue,
+                                   const std::wstring& AResultText) {
+            Add("cmdready " + std::to_string(AResultValue) + " " + Utf8(AResultText));
         };
-        Proxy.OnWakeUp = [this](Tox3server&) { Add("wakeup"); };
-        Proxy.OnAdminNotes = [this](Tox3server&, std::int32_t DentistID,
-                                    const std::wstring& PatientID,
-                                    const std::wstring& ToothPosition, const std::wstring& Code,
-                                    const std::wstring& Notes) {
-            Add("notes " + std::to_string(DentistID) + " " + Utf8(PatientID) + " " +
-                Utf8(ToothPosition) + " " + Utf8(Code) + " " + Utf8(Notes));
+        AProxy.OnWakeUp = [this](Tox3server&) { Add("wakeup"); };
+        AProxy.OnAdminNotes = [this](Tox3server&, std::int32_t ADentistId,
+                                     const std::wstring& APatientId,
+                                     const std::wstring& AToothPosition, const std::wstring& ACode,
+                                     const std::wstring& ANotes) {
+            Add("notes " + std::to_string(ADentistId) + " " + Utf8(APatientId) + " " +
+                Utf8(AToothPosition) + " " + Utf8(ACode) + " " + Utf8(ANotes));
         };
-        Proxy.OnRequest = [this](Tox3server&, const std::wstring& Cmd) {
-            Add("request " + Utf8(Cmd));
+        AProxy.OnRequest = [this](Tox3server&, const std::wstring& ACmd) {
+            Add("request " + Utf8(ACmd));
         };
-        Proxy.OnEventError = [this](Tox3server&, DISPID DispID, const std::string& Message) {
-            Errors.push_back(std::to_string(DispID) + ": " + Message);
+        AProxy.OnEventError = [this](Tox3server&, DISPID ADispId, const std::string& AMessage) {
+            Errors.push_back(std::to_string(ADispId) + ": " + AMessage);
         };
     }
     void Clear() {
@@ -57,7 +57,7 @@ class TRecorder {
     bool InCall = false;
 
   private:
-    void Add(const std::string& Event) { Events.push_back(Event + (InCall ? " [in call]" : "")); }
+    void Add(const std::string& AEvent) { Events.push_back(AEvent + (InCall ? " [in call]" : "")); }
 };
 
 // --- Events fired by imaging-sim ------------------------------------------------------------
@@ -68,12 +68,12 @@ class SimEventTest : public ::testing::Test {
         FRecorder.Attach(FProxy);
         FProxy.Connect();
     }
-    std::int32_t Command(const std::wstring& Cmd) {
+    std::int32_t Command(const std::wstring& ACmd) {
         std::wstring LText;
         FRecorder.InCall = true;
-        const std::int32_t LResult = FProxy.AdminCommand(Cmd, LText);
+        const std::int32_t LResult = FProxy.AdminCommand(ACmd, LText);
         FRecorder.InCall = false;
-        EXPECT_EQ(LText, L"ok: " + Cmd);
+        EXPECT_EQ(LText, L"ok: " + ACmd);
         return LResult;
     }
 
@@ -118,10 +118,10 @@ TEST_F(SimEventTest, PostedEventsArriveWhileMessagesArePumped) {
         EXPECT_TRUE(PumpUntil([&] { return !FRecorder.Events.empty(); }));
         ASSERT_EQ(FRecorder.Events.size(), 1u);
         std::string LEvent = FRecorder.Events[0];
-        const std::string kInCall = " [in call]";
-        if (LEvent.size() > kInCall.size() &&
-            LEvent.compare(LEvent.size() - kInCall.size(), kInCall.size(), kInCall) == 0) {
-            LEvent.resize(LEvent.size() - kInCall.size());
+        const std::string LKInCall = " [in call]";
+        if (LEvent.size() > LKInCall.size() &&
+            LEvent.compare(LEvent.size() - LKInCall.size(), LKInCall.size(), LKInCall) == 0) {
+            LEvent.resize(LEvent.size() - LKInCall.size());
         }
         EXPECT_EQ(LEvent, LCase.Event);
     }
@@ -133,7 +133,7 @@ TEST_F(SimEventTest, ArgumentsSentAsOtherTypesAreConvertedOrRefused) {
         std::vector<std::string> Events;
         std::vector<std::string> Errors;
     };
-    const TCase kCases[] = {
+    const TCase LKCases[] = {
         {L"raw|2|s:42|r:2", {"cmdready 42 2"}, {}},
         {L"raw|3|i:1|i:2", {"wakeup"}, {}},  // more arguments than parameters
         {L"raw|2|i:7", {}, {"2: Range check error"}},
@@ -148,7 +148,7 @@ TEST_F(SimEventTest, ArgumentsSentAsOtherTypesAreConvertedOrRefused) {
         {L"raw|6|i:1|s:x", {}, {}},
         {L"raw|-1", {}, {}},
     };
-    for (const TCase& LCase : kCases) {
+    for (const TCase& LCase : LKCases) {
         SCOPED_TRACE(Utf8(LCase.Spec));
         FRecorder.Clear();
         EXPECT_EQ(Command(std::wstring(L"event|") + LCase.Spec), 0);
@@ -166,45 +166,47 @@ TEST_F(SimEventTest, ArgumentsSentAsOtherTypesAreConvertedOrRefused) {
 class TVar {
   public:
     TVar() { VariantInit(&FValue); }
-    TVar(const TVar& Other) : TVar() { VariantCopy(&FValue, const_cast<VARIANT*>(&Other.FValue)); }
+    TVar(const TVar& AOther) : TVar() {
+        VariantCopy(&FValue, const_cast<VARIANT*>(&AOther.FValue));
+    }
     TVar& operator=(const TVar&) = delete;
     ~TVar() { VariantClear(&FValue); }
 
-    static TVar Int(LONG Value) {
+    static TVar Int(LONG AValue) {
         TVar LVar;
         LVar.FValue.vt = VT_I4;
-        LVar.FValue.lVal = Value;
+        LVar.FValue.lVal = AValue;
         return LVar;
     }
-    static TVar Text(const wchar_t* Value) {
+    static TVar Text(const wchar_t* AValue) {
         TVar LVar;
         LVar.FValue.vt = VT_BSTR;
-        LVar.FValue.bstrVal = Value ? SysAllocString(Value) : nullptr;
+        LVar.FValue.bstrVal = AValue ? SysAllocString(AValue) : nullptr;
         return LVar;
     }
-    static TVar Real(double Value) {
+    static TVar Real(double AValue) {
         TVar LVar;
         LVar.FValue.vt = VT_R8;
-        LVar.FValue.dblVal = Value;
+        LVar.FValue.dblVal = AValue;
         return LVar;
     }
-    static TVar Bool(bool Value) {
+    static TVar Bool(bool AValue) {
         TVar LVar;
         LVar.FValue.vt = VT_BOOL;
-        LVar.FValue.boolVal = Value ? VARIANT_TRUE : VARIANT_FALSE;
+        LVar.FValue.boolVal = AValue ? VARIANT_TRUE : VARIANT_FALSE;
         return LVar;
     }
-    static TVar OfType(VARTYPE Type) {
+    static TVar OfType(VARTYPE AType) {
         TVar LVar;
-        LVar.FValue.vt = Type;
-        if (Type == VT_ERROR) LVar.FValue.scode = DISP_E_PARAMNOTFOUND;
+        LVar.FValue.vt = AType;
+        if (AType == VT_ERROR) LVar.FValue.scode = DISP_E_PARAMNOTFOUND;
         return LVar;
     }
     // A reference to a LONG that outlives the call.
-    static TVar IntRef(LONG* Value) {
+    static TVar IntRef(LONG* AValue) {
         TVar LVar;
         LVar.FValue.vt = VT_BYREF | VT_I4;
-        LVar.FValue.plVal = Value;
+        LVar.FValue.plVal = AValue;
         return LVar;
     }
     static TVar IntArray() {
@@ -220,15 +222,15 @@ class TVar {
 };
 
 // Invokes with the arguments as they stand in DISPPARAMS (rgvarg order) and the named ids.
-HRESULT Invoke(IDispatch* Sink, DISPID DispID, const std::vector<TVar>& Args,
-               std::vector<DISPID> Named = {}) {
+HRESULT Invoke(IDispatch* ASink, DISPID ADispId, const std::vector<TVar>& ARgs,
+               std::vector<DISPID> ANamed = {}) {
     std::vector<VARIANT> LArgs;
-    for (const TVar& LArg : Args) LArgs.push_back(LArg.Get());  // borrowed, not owned
+    for (const TVar& LArg : ARgs) LArgs.push_back(LArg.Get());  // borrowed, not owned
     DISPPARAMS LParams = {LArgs.empty() ? nullptr : LArgs.data(),
-                          Named.empty() ? nullptr : Named.data(), static_cast<UINT>(LArgs.size()),
-                          static_cast<UINT>(Named.size())};
-    return Sink->Invoke(DispID, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &LParams, nullptr,
-                        nullptr, nullptr);
+                          ANamed.empty() ? nullptr : ANamed.data(), static_cast<UINT>(LArgs.size()),
+                          static_cast<UINT>(ANamed.size())};
+    return ASink->Invoke(ADispId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &LParams, nullptr,
+                         nullptr, nullptr);
 }
 
 class SinkTest : public ::testing::Test {
@@ -248,7 +250,7 @@ TEST_F(SinkTest, ArgumentsComeInReverseOrderOrAtTheirNamedPositions) {
         std::vector<DISPID> Named;
         const char* Event;
     };
-    const TCase kCases[] = {
+    const TCase LKCases[] = {
         {"positional", 2, {TVar::Text(L"text"), TVar::Int(9)}, {}, "cmdready 9 text"},
         {"named in order", 2, {TVar::Int(9), TVar::Text(L"text")}, {0, 1}, "cmdready 9 text"},
         {"named reversed", 2, {TVar::Text(L"text"), TVar::Int(9)}, {1, 0}, "cmdready 9 text"},
@@ -264,7 +266,7 @@ TEST_F(SinkTest, ArgumentsComeInReverseOrderOrAtTheirNamedPositions) {
          {},
          "notes 3 p t c n"},
     };
-    for (const TCase& LCase : kCases) {
+    for (const TCase& LCase : LKCases) {
         SCOPED_TRACE(LCase.Name);
         FRecorder.Clear();
         EXPECT_EQ(Invoke(FSink, LCase.DispID, LCase.Args, LCase.Named), S_OK);
@@ -290,7 +292,7 @@ TEST_F(SinkTest, ConvertsWithTheVariantRules) {
         std::vector<TVar> Args;  // rgvarg order: last parameter first
         const char* Event;
     };
-    const TCase kCases[] = {
+    const TCase LKCases[] = {
         {"text to integer", 2, {TVar::Text(L"x"), TVar::Text(L" 42")}, "cmdready 42 x"},
         {"integer to text", 5, {TVar::Int(-12)}, "request -12"},
         {"real rounds", 2, {TVar::Real(2), TVar::Real(2.6)}, "cmdready 3 2"},
@@ -299,7 +301,7 @@ TEST_F(SinkTest, ConvertsWithTheVariantRules) {
         {"null string", 5, {TVar::Text(nullptr)}, "request "},
         {"by reference", 2, {TVar::Text(L"r"), TVar::IntRef(&LReferenced)}, "cmdready 77 r"},
     };
-    for (const TCase& LCase : kCases) {
+    for (const TCase& LCase : LKCases) {
         SCOPED_TRACE(LCase.Name);
         FRecorder.Clear();
         EXPECT_EQ(Invoke(FSink, LCase.DispID, LCase.Args), S_OK);
@@ -317,7 +319,7 @@ TEST_F(SinkTest, MissingOrUnconvertibleArgumentsStopTheEventBeforeItsHandler) {
         std::vector<DISPID> Named;
         const char* Error;
     };
-    const TCase kCases[] = {
+    const TCase LKCases[] = {
         {"one of two", 2, {TVar::Int(1)}, {}, "2: Range check error"},
         {"five of six",
          1,
@@ -363,7 +365,7 @@ TEST_F(SinkTest, MissingOrUnconvertibleArgumentsStopTheEventBeforeItsHandler) {
          {},
          "2: Could not convert variant of type (OleStr) into type (Integer)"},
     };
-    for (const TCase& LCase : kCases) {
+    for (const TCase& LCase : LKCases) {
         SCOPED_TRACE(LCase.Name);
         FRecorder.Clear();
         EXPECT_EQ(Invoke(FSink, LCase.DispID, LCase.Args, LCase.Named), S_OK);
@@ -375,8 +377,8 @@ TEST_F(SinkTest, MissingOrUnconvertibleArgumentsStopTheEventBeforeItsHandler) {
 TEST_F(SinkTest, EmptySlotsAcceptAnything) {
     Tox3server LBare;
     std::vector<std::string> LErrors;
-    LBare.OnEventError = [&](Tox3server&, DISPID, const std::string& Message) {
-        LErrors.push_back(Message);
+    LBare.OnEventError = [&](Tox3server&, DISPID, const std::string& AMessage) {
+        LErrors.push_back(AMessage);
     };
     IDispatch* LSink = LBare.EventDispatch();
     for (DISPID LDispID = 1; LDispID <= 5; ++LDispID) {

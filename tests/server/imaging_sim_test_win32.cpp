@@ -17,22 +17,22 @@ using server::Tox3server;
 
 const std::wstring kPid = std::to_wstring(GetCurrentProcessId());
 
-std::wstring ClassName(HWND Window) {
+std::wstring ClassName(HWND AWindow) {
     wchar_t LName[256] = {};
-    GetClassNameW(Window, LName, 256);
+    GetClassNameW(AWindow, LName, 256);
     return LName;
 }
 
-std::wstring Lower(std::wstring Text) {
-    for (wchar_t& c : Text) c = static_cast<wchar_t>(towlower(c));
-    return Text;
+std::wstring Lower(std::wstring AText) {
+    for (wchar_t& LC : AText) LC = static_cast<wchar_t>(towlower(LC));
+    return AText;
 }
 
-std::wstring FileVersion(const std::wstring& Path) {
+std::wstring FileVersion(const std::wstring& APath) {
     DWORD LHandle = 0;
-    const DWORD LSize = GetFileVersionInfoSizeW(Path.c_str(), &LHandle);
+    const DWORD LSize = GetFileVersionInfoSizeW(APath.c_str(), &LHandle);
     std::vector<BYTE> LData(LSize);
-    if (LSize == 0 || !GetFileVersionInfoW(Path.c_str(), 0, LSize, LData.data())) return {};
+    if (LSize == 0 || !GetFileVersionInfoW(APath.c_str(), 0, LSize, LData.data())) return {};
     wchar_t* LText = nullptr;
     UINT LLength = 0;
     if (!VerQueryValueW(LData.data(), L"\\StringFileInfo\\040904B0\\FileVersion",
@@ -71,7 +71,7 @@ TEST(Handover, MisbehavesWhenToldTo) {
         unsigned Count;  // 0xFFFF: block untouched
         bool Unmarshals;
     };
-    const TCase kCases[] = {
+    const TCase LKCases[] = {
         {L"handover=empty", 0, 0, false},
         {L"handover=garbage", 0, 64, false},
         {L"handover=oversize", 0, 6000, false},
@@ -80,7 +80,7 @@ TEST(Handover, MisbehavesWhenToldTo) {
          0xFFFF, false},
         {L"", 0, 0, true},  // 0: any count that unmarshals
     };
-    for (const TCase& LCase : kCases) {
+    for (const TCase& LCase : LKCases) {
         SCOPED_TRACE(Utf8(LCase.Options));
         TSim LSim(TSim::TStart{.Options = LCase.Options});
         const THandover LHandover = RequestHandover(LSim.Window());
@@ -103,9 +103,9 @@ TEST(SimStart, ShowsItsWindowAddsItsAtomAndRecordsHowItWasStarted) {
         std::wstring Arguments;
         std::wstring Suffix;  // of the class and atom names
     };
-    const TCase kCases[] = {
+    const TCase LKCases[] = {
         {L"-dde -pid:" + kPid, kPid}, {L"-dde", L""}, {L"-dde other args", L""}};
-    for (const TCase& LCase : kCases) {
+    for (const TCase& LCase : LKCases) {
         SCOPED_TRACE(Utf8(LCase.Arguments));
         const std::wstring LAtom = L"OXReadyForLink" + LCase.Suffix;
         {

@@ -68,14 +68,14 @@ TEST_F(ProxyCallTest, AdminCommandReturnsTheServersResultAndText) {
         std::int32_t Result;
         const wchar_t* Text;
     };
-    const TCase kCases[] = {
+    const TCase LKCases[] = {
         {L"result|7|seven", 7, L"seven"},
         {L"result|-3|", -3, L""},
         {L"plain text", 0, L"ok: plain text"},
         {L"Zoë|Ünal \u20AC \U0001F600", 0, L"ok: Zoë|Ünal \u20AC \U0001F600"},
         {L"", 0, L"ok: "},
     };
-    for (const TCase& LCase : kCases) {
+    for (const TCase& LCase : LKCases) {
         SCOPED_TRACE(Utf8(LCase.Cmd));
         std::wstring LText = L"stale";
         EXPECT_EQ(FProxy.AdminCommand(LCase.Cmd, LText), LCase.Result);
@@ -93,7 +93,7 @@ TEST_F(ProxyCallTest, FailingCallsRaiseTheServersErrorInformation) {
         const char* HelpFile;
         std::int32_t HelpContext;
     };
-    const TCase kCases[] = {
+    const TCase LKCases[] = {
         {L"fail|0x80040200|Patient not found.  \r\n", static_cast<HRESULT>(0x80040200),
          "Patient not found", "imaging-sim", "", 0},
         {L"fail|0x80040201|Locked|Ondarix.Server|ox.hlp|42", static_cast<HRESULT>(0x80040201),
@@ -108,7 +108,7 @@ TEST_F(ProxyCallTest, FailingCallsRaiseTheServersErrorInformation) {
         {L"fail|0x8004CAFE|", static_cast<HRESULT>(0x8004CAFE), "OLE error 8004CAFE", "imaging-sim",
          "", 0},
     };
-    for (const TCase& LCase : kCases) {
+    for (const TCase& LCase : LKCases) {
         SCOPED_TRACE(Utf8(LCase.Cmd));
         std::string LMessage = LCase.Message;
         if (LMessage.empty()) {
@@ -119,12 +119,12 @@ TEST_F(ProxyCallTest, FailingCallsRaiseTheServersErrorInformation) {
         try {
             FProxy.AdminCommand(LCase.Cmd, LText);
             ADD_FAILURE() << "no error";
-        } catch (const EOleException& E) {
-            EXPECT_EQ(E.what(), LMessage);
-            EXPECT_EQ(E.ErrorCode(), LCase.Code);
-            EXPECT_EQ(E.Source(), LCase.Source);
-            EXPECT_EQ(E.HelpFile(), LCase.HelpFile);
-            EXPECT_EQ(E.HelpContext(), LCase.HelpContext);
+        } catch (const EOleException& LE) {
+            EXPECT_EQ(LE.what(), LMessage);
+            EXPECT_EQ(LE.ErrorCode(), LCase.Code);
+            EXPECT_EQ(LE.Source(), LCase.Source);
+            EXPECT_EQ(LE.HelpFile(), LCase.HelpFile);
+            EXPECT_EQ(LE.HelpContext(), LCase.HelpContext);
         }
         EXPECT_TRUE(LText.empty());
     }
@@ -141,26 +141,26 @@ TEST_F(ProxyCallTest, ErrorInformationLeftOnTheThreadIsNotTakenForTheCalls) {
     try {
         FProxy.AdminCommand(L"fail|0x8004CAFE", LText);
         ADD_FAILURE() << "no error";
-    } catch (const EOleException& E) {
-        EXPECT_STREQ(E.what(), "OLE error 8004CAFE");
+    } catch (const EOleException& LE) {
+        EXPECT_STREQ(LE.what(), "OLE error 8004CAFE");
     }
 }
 
 TEST_F(ProxyCallTest, ManyCallsInARow) {
-    constexpr int kCalls = 300;
+    constexpr int LKCalls = 300;
     const auto LStart = std::chrono::steady_clock::now();
-    for (int i = 0; i < kCalls; ++i) {
+    for (int LI = 0; LI < LKCalls; ++LI) {
         std::wstring LText;
-        ASSERT_EQ(FProxy.AdminCommand(L"result|" + std::to_wstring(i) + L"|n", LText), i);
+        ASSERT_EQ(FProxy.AdminCommand(L"result|" + std::to_wstring(LI) + L"|n", LText), LI);
         ASSERT_EQ(LText, L"n");
     }
     const double LMs =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - LStart)
             .count();
-    EXPECT_EQ(FSim.Log().Count("AdminCommand"), kCalls);
+    EXPECT_EQ(FSim.Log().Count("AdminCommand"), LKCalls);
     // A figure for the record, not a check: one AdminCommand round trip under Wine.
-    std::printf("AdminCommand round trip: %.3f ms\n", LMs / kCalls);
-    RecordProperty("AdminCommandRoundTripMicroseconds", static_cast<int>(LMs * 1000 / kCalls));
+    std::printf("AdminCommand round trip: %.3f ms\n", LMs / LKCalls);
+    RecordProperty("AdminCommandRoundTripMicroseconds", static_cast<int>(LMs * 1000 / LKCalls));
 }
 
 TEST_F(ProxyCallTest, TerminateEndsTheServer) {
@@ -178,8 +178,8 @@ TEST(ProxyCalls, FailingVersionIsAnErrorAndOtherCallsGoOn) {
     try {
         LProxy.Get_Version();
         ADD_FAILURE() << "no error";
-    } catch (const EOleException& E) {
-        EXPECT_EQ(E.ErrorCode(), E_FAIL);
+    } catch (const EOleException& LE) {
+        EXPECT_EQ(LE.ErrorCode(), E_FAIL);
     }
     std::wstring LText;
     EXPECT_EQ(LProxy.AdminCommand(L"result|1|still here", LText), 1);

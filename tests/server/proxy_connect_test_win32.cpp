@@ -22,17 +22,18 @@ constexpr char kClassIdTail[] = ", ClassID: {56D7310D-E9A8-108B-A830-CD14D0517F8
 // can hide Iox3server, and reports its last release (when the proxy drops the interface).
 class TWrappedServer final : public Iox3server {
   public:
-    TWrappedServer(IUnknown* Inner, bool HideIntf, std::function<void()> OnReleased)
-        : FInner(Inner), FHideIntf(HideIntf), FOnReleased(std::move(OnReleased)) {}
+    TWrappedServer(IUnknown* AInner, bool AHideIntf, std::function<void()> AOnReleased)
+        : FInner(AInner), FHideIntf(AHideIntf), FOnReleased(std::move(AOnReleased)) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = nullptr;
-        if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
-            return FInner->QueryInterface(riid, ppv);
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID ARiid, void** APpv) override {
+        *APpv = nullptr;
+        if (IsEqualIID(ARiid, IID_IConnectionPointContainer)) {
+            return FInner->QueryInterface(ARiid, APpv);
         }
-        if (IsEqualIID(riid, IID_IUnknown) ||
-            (!FHideIntf && (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_Iox3server)))) {
-            *ppv = static_cast<Iox3server*>(this);
+        if (IsEqualIID(ARiid, IID_IUnknown) ||
+            (!FHideIntf &&
+             (IsEqualIID(ARiid, IID_IDispatch) || IsEqualIID(ARiid, IID_Iox3server)))) {
+            *APpv = static_cast<Iox3server*>(this);
             AddRef();
             return S_OK;
         }
@@ -90,7 +91,7 @@ class TWrappedServer final : public Iox3server {
 // A proxy whose server object is given to it instead of looked up.
 class TGivenServerProxy : public Tox3server {
   public:
-    explicit TGivenServerProxy(IUnknown* Server) : FServer(Server) {}
+    explicit TGivenServerProxy(IUnknown* AServer) : FServer(AServer) {}
 
   protected:
     ComPtr<IUnknown> GetServer() override { return FServer; }
@@ -105,9 +106,9 @@ class TNeverConnectingProxy : public Tox3server {
     void Connect() override {}
 };
 
-ComPtr<Iox3server> ServerOf(TSim& Sim) {
+ComPtr<Iox3server> ServerOf(TSim& ASim) {
     ComPtr<Iox3server> LServer;
-    const THandover LHandover = RequestHandover(Sim.Window());
+    const THandover LHandover = RequestHandover(ASim.Window());
     EXPECT_EQ(UnmarshalServer(LHandover.Data, LServer), S_OK);
     return LServer;
 }
@@ -211,11 +212,11 @@ TEST(ProxyConnect, NoServerToBeFoundGivesTheSystemTextAndTheClassId) {
     try {
         LProxy.GetDefaultInterface();
         FAIL() << "connected";
-    } catch (const server::EOleSysError& E) {
-        EXPECT_EQ(E.ErrorCode(), REGDB_E_CLASSNOTREG);
+    } catch (const server::EOleSysError& LE) {
+        EXPECT_EQ(LE.ErrorCode(), REGDB_E_CLASSNOTREG);
         std::string LExpected = SystemText(REGDB_E_CLASSNOTREG);
         if (LExpected.empty()) LExpected = "OLE error 80040154";
-        EXPECT_EQ(std::string(E.what()), LExpected + kClassIdTail);
+        EXPECT_EQ(std::string(LE.what()), LExpected + kClassIdTail);
     }
     std::wstring LText = L"stale";
     EXPECT_THROW(LProxy.AdminCommand(L"x", LText), server::EOleSysError);
@@ -230,8 +231,8 @@ TEST(ProxyConnect, ServerWithoutTheInterfaceIsRefusedAndLeftUnadvised) {
     try {
         LProxy.Connect();
         FAIL() << "connected";
-    } catch (const server::EIntfCastError& E) {
-        EXPECT_STREQ(E.what(), "Interface not supported");
+    } catch (const server::EIntfCastError& LE) {
+        EXPECT_STREQ(LE.what(), "Interface not supported");
     }
     EXPECT_EQ(LProxy.EventsConnection(), 0u);
     const int LAdvise = LSim.Log().Find("advise cookie=1");
@@ -246,8 +247,8 @@ TEST(ProxyConnect, UnconnectedProxyRaisesTheAssertionText) {
     try {
         LProxy.Get_Version();
         FAIL() << "no error";
-    } catch (const server::EAssertionFailed& E) {
-        EXPECT_STREQ(E.what(),
+    } catch (const server::EAssertionFailed& LE) {
+        EXPECT_STREQ(LE.what(),
                      "DefaultInterface is NULL. Component is not connected to Server. You must "
                      "call 'Connect' or 'ConnectTo' before this operation");
     }

@@ -29,32 +29,32 @@ class TComEnvironment : public ::testing::Environment {
 
 std::atomic<int> gLogNumber{0};
 
-BOOL CALLBACK FindProcessWindow(HWND Window, LPARAM Param) {
-    auto* LFound = reinterpret_cast<std::pair<DWORD, HWND>*>(Param);
+BOOL CALLBACK FindProcessWindow(HWND AWindow, LPARAM AParam) {
+    auto* LFound = reinterpret_cast<std::pair<DWORD, HWND>*>(AParam);
     DWORD LPid = 0;
-    GetWindowThreadProcessId(Window, &LPid);
+    GetWindowThreadProcessId(AWindow, &LPid);
     if (LPid != LFound->first) return TRUE;
-    LFound->second = Window;
+    LFound->second = AWindow;
     return FALSE;
 }
 
 }  // namespace
 
-std::wstring BesideTestProgram(const std::wstring& Name) {
+std::wstring BesideTestProgram(const std::wstring& AName) {
     wchar_t LPath[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, LPath, MAX_PATH);
     std::wstring LDir(LPath);
     LDir.resize(LDir.find_last_of(L"\\/") + 1);
-    return LDir + Name;
+    return LDir + AName;
 }
 
-std::string Utf8(const std::wstring& Text) {
-    return systools::Utf8FromWide(Text);
+std::string Utf8(const std::wstring& AText) {
+    return systools::Utf8FromWide(AText);
 }
 
-bool PumpUntil(const std::function<bool()>& Done, DWORD TimeoutMs) {
-    const ULONGLONG LDeadline = GetTickCount64() + TimeoutMs;
-    while (!Done()) {
+bool PumpUntil(const std::function<bool()>& ADone, DWORD ATimeoutMs) {
+    const ULONGLONG LDeadline = GetTickCount64() + ATimeoutMs;
+    while (!ADone()) {
         const ULONGLONG LNow = GetTickCount64();
         if (LNow >= LDeadline) return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE,
@@ -97,22 +97,22 @@ std::vector<std::string> TSimLog::Lines() const {
     return LLines;
 }
 
-int TSimLog::Find(const std::string& Prefix, int From) const {
+int TSimLog::Find(const std::string& APrefix, int AFrom) const {
     const std::vector<std::string> LLines = Lines();
-    for (int i = std::max(From, 0); i < static_cast<int>(LLines.size()); ++i) {
-        if (LLines[static_cast<std::size_t>(i)].rfind(Prefix, 0) == 0) return i;
+    for (int LI = std::max(AFrom, 0); LI < static_cast<int>(LLines.size()); ++LI) {
+        if (LLines[static_cast<std::size_t>(LI)].rfind(APrefix, 0) == 0) return LI;
     }
     return -1;
 }
 
-int TSimLog::Count(const std::string& Prefix) const {
+int TSimLog::Count(const std::string& APrefix) const {
     int LCount = 0;
-    for (const std::string& LLine : Lines()) LCount += LLine.rfind(Prefix, 0) == 0 ? 1 : 0;
+    for (const std::string& LLine : Lines()) LCount += LLine.rfind(APrefix, 0) == 0 ? 1 : 0;
     return LCount;
 }
 
-bool TSimLog::WaitFor(const std::string& Prefix, DWORD TimeoutMs) const {
-    return PumpUntil([&] { return Has(Prefix); }, TimeoutMs);
+bool TSimLog::WaitFor(const std::string& APrefix, DWORD ATimeoutMs) const {
+    return PumpUntil([&] { return Has(APrefix); }, ATimeoutMs);
 }
 
 std::vector<DWORD> TSimLog::Pids() const {
@@ -127,14 +127,14 @@ std::vector<DWORD> TSimLog::Pids() const {
 
 TSim::TSim() = default;
 
-TSim::TSim(const TStart& Start) {
-    const TSimEnvironment LEnvironment(FLog.Path(), Start.Options);
-    std::wstring LCommandLine = BesideTestProgram(Start.Exe) + L" " + Start.Arguments;
+TSim::TSim(const TStart& AStart) {
+    const TSimEnvironment LEnvironment(FLog.Path(), AStart.Options);
+    std::wstring LCommandLine = BesideTestProgram(AStart.Exe) + L" " + AStart.Arguments;
     STARTUPINFOW LStartup = {};
     LStartup.cb = sizeof LStartup;
-    LStartup.dwFlags = Start.Flags;
-    LStartup.dwX = Start.X;
-    LStartup.dwY = Start.Y;
+    LStartup.dwFlags = AStart.Flags;
+    LStartup.dwX = AStart.X;
+    LStartup.dwY = AStart.Y;
     PROCESS_INFORMATION LInfo = {};
     if (!CreateProcessW(nullptr, LCommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &LStartup, &LInfo)) {
@@ -144,7 +144,7 @@ TSim::TSim(const TStart& Start) {
     CloseHandle(LInfo.hThread);
     FProcess = LInfo.hProcess;
     FPid = LInfo.dwProcessId;
-    if (Start.WaitRunning) {
+    if (AStart.WaitRunning) {
         EXPECT_TRUE(FLog.WaitFor("running")) << "imaging-sim did not get ready:\n" << FLog.Text();
     }
 }
@@ -153,10 +153,11 @@ TSim::~TSim() {
     Stop();
 }
 
-void TSim::Adopt(DWORD Pid) {
+void TSim::Adopt(DWORD APid) {
     Stop();
-    FPid = Pid;
-    FProcess = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, Pid);
+    FPid = APid;
+    FProcess =
+        OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, APid);
 }
 
 HWND TSim::Window() const {
@@ -165,9 +166,9 @@ HWND TSim::Window() const {
     return LFound.second;
 }
 
-bool TSim::WaitExit(DWORD TimeoutMs) const {
+bool TSim::WaitExit(DWORD ATimeoutMs) const {
     if (FProcess == nullptr) return true;
-    return PumpUntil([&] { return WaitForSingleObject(FProcess, 0) == WAIT_OBJECT_0; }, TimeoutMs);
+    return PumpUntil([&] { return WaitForSingleObject(FProcess, 0) == WAIT_OBJECT_0; }, ATimeoutMs);
 }
 
 void TSim::Stop() {
@@ -185,9 +186,9 @@ void TSim::Stop() {
 
 // --- TSimEnvironment ------------------------------------------------------------------------
 
-TSimEnvironment::TSimEnvironment(const std::wstring& LogPath, const std::wstring& Options) {
-    SetEnvironmentVariableW(L"IMAGING_SIM_LOG", LogPath.c_str());
-    SetEnvironmentVariableW(L"IMAGING_SIM_OPTIONS", Options.c_str());
+TSimEnvironment::TSimEnvironment(const std::wstring& ALogPath, const std::wstring& AOptions) {
+    SetEnvironmentVariableW(L"IMAGING_SIM_LOG", ALogPath.c_str());
+    SetEnvironmentVariableW(L"IMAGING_SIM_OPTIONS", AOptions.c_str());
 }
 
 TSimEnvironment::~TSimEnvironment() {
@@ -197,26 +198,26 @@ TSimEnvironment::~TSimEnvironment() {
 
 // --- Hand-over ------------------------------------------------------------------------------
 
-std::string SystemText(HRESULT Code) {
-    return logging::SiSystemMessage(static_cast<std::uint32_t>(Code));
+std::string SystemText(HRESULT ACode) {
+    return logging::SiSystemMessage(static_cast<std::uint32_t>(ACode));
 }
 
-THandover RequestHandover(HWND Window) {
-    constexpr DWORD kSize = 5000;
+THandover RequestHandover(HWND AWindow) {
+    constexpr DWORD LKSize = 5000;
     THandover LResult;
     const std::wstring LName = L"Ox3Server" + std::to_wstring(GetCurrentProcessId());
     const HANDLE LBlock =
-        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSize, LName.c_str());
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, LKSize, LName.c_str());
     if (LBlock == nullptr) {
         ADD_FAILURE() << "no shared memory, error " << GetLastError();
         return LResult;
     }
-    auto* LView = static_cast<BYTE*>(MapViewOfFile(LBlock, FILE_MAP_WRITE, 0, 0, kSize));
+    auto* LView = static_cast<BYTE*>(MapViewOfFile(LBlock, FILE_MAP_WRITE, 0, 0, LKSize));
     if (LView != nullptr) {
         LView[0] = LView[1] = 0xFF;
-        LResult.Result = SendMessageW(Window, 0x8007, GetCurrentProcessId(), 0);
+        LResult.Result = SendMessageW(AWindow, 0x8007, GetCurrentProcessId(), 0);
         LResult.Count = LView[0] | (LView[1] << 8);
-        const unsigned LCopy = std::min(LResult.Count, static_cast<unsigned>(kSize - 2));
+        const unsigned LCopy = std::min(LResult.Count, static_cast<unsigned>(LKSize - 2));
         LResult.Data.assign(LView + 2, LView + 2 + LCopy);
         UnmapViewOfFile(LView);
     } else {
@@ -226,17 +227,17 @@ THandover RequestHandover(HWND Window) {
     return LResult;
 }
 
-HRESULT UnmarshalServer(const std::vector<BYTE>& Data, server::ComPtr<Iox3server>& Server) {
-    Server.Reset();
-    const HGLOBAL LMemory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, Data.size());
+HRESULT UnmarshalServer(const std::vector<BYTE>& AData, server::ComPtr<Iox3server>& AServer) {
+    AServer.Reset();
+    const HGLOBAL LMemory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, AData.size());
     if (LMemory == nullptr) return E_OUTOFMEMORY;
-    std::copy(Data.begin(), Data.end(), static_cast<BYTE*>(GlobalLock(LMemory)));
+    std::copy(AData.begin(), AData.end(), static_cast<BYTE*>(GlobalLock(LMemory)));
     GlobalUnlock(LMemory);
     server::ComPtr<IStream> LStream;
     HRESULT LResult = CreateStreamOnHGlobal(LMemory, FALSE, &LStream);
     if (SUCCEEDED(LResult)) {
         LResult = CoUnmarshalInterface(LStream.Get(), IID_Iox3server,
-                                       reinterpret_cast<void**>(Server.GetAddressOf()));
+                                       reinterpret_cast<void**>(AServer.GetAddressOf()));
     }
     LStream.Reset();
     GlobalFree(LMemory);

@@ -16,12 +16,12 @@
 namespace deruz::testing {
 
 // Full path of a file beside this test program.
-std::wstring BesideTestProgram(const std::wstring& Name);
+std::wstring BesideTestProgram(const std::wstring& AName);
 
-std::string Utf8(const std::wstring& Text);
+std::string Utf8(const std::wstring& AText);
 
 // Runs this thread's messages until Done() is true or TimeoutMs passed; returns Done().
-bool PumpUntil(const std::function<bool()>& Done, DWORD TimeoutMs = 10000);
+bool PumpUntil(const std::function<bool()>& ADone, DWORD ATimeoutMs = 10000);
 
 // The log of one imaging-sim process: a fresh temporary file, deleted at the end.
 class TSimLog {
@@ -34,11 +34,11 @@ class TSimLog {
     const std::wstring& Path() const { return FPath; }
     std::vector<std::string> Lines() const;
     // Index of the first line at or after From that begins with Prefix, or -1.
-    int Find(const std::string& Prefix, int From = 0) const;
-    int Count(const std::string& Prefix) const;
-    bool Has(const std::string& Prefix) const { return Find(Prefix) >= 0; }
+    int Find(const std::string& APrefix, int AFrom = 0) const;
+    int Count(const std::string& APrefix) const;
+    bool Has(const std::string& APrefix) const { return Find(APrefix) >= 0; }
     // Waits (pumping messages) until a line begins with Prefix.
-    bool WaitFor(const std::string& Prefix, DWORD TimeoutMs = 10000) const;
+    bool WaitFor(const std::string& APrefix, DWORD ATimeoutMs = 10000) const;
     // The process ids of the "start" lines.
     std::vector<DWORD> Pids() const;
     std::string Text() const;
@@ -62,7 +62,7 @@ class TSim {
     };
 
     TSim();
-    explicit TSim(const TStart& Start);
+    explicit TSim(const TStart& AStart);
     ~TSim();
     TSim(const TSim&) = delete;
     TSim& operator=(const TSim&) = delete;
@@ -72,11 +72,11 @@ class TSim {
     HANDLE Process() const { return FProcess; }
     // The top-level window of the process (any class), or null.
     HWND Window() const;
-    bool WaitExit(DWORD TimeoutMs = 10000) const;
+    bool WaitExit(DWORD ATimeoutMs = 10000) const;
     // Posts WM_CLOSE and waits; kills the process when it does not end.
     void Stop();
     // Takes over a process that COM started with this log in its environment.
-    void Adopt(DWORD Pid);
+    void Adopt(DWORD APid);
 
   private:
     TSimLog FLog;
@@ -88,13 +88,13 @@ class TSim {
 // lives, so that a sim started by COM on this process's behalf writes there.
 class TSimEnvironment {
   public:
-    TSimEnvironment(const std::wstring& LogPath, const std::wstring& Options);
+    TSimEnvironment(const std::wstring& ALogPath, const std::wstring& AOptions);
     ~TSimEnvironment();
 };
 
 // The system's message text for a status code, trimmed of trailing blanks, line breaks and
 // dots; empty when there is none.
-std::string SystemText(HRESULT Code);
+std::string SystemText(HRESULT ACode);
 
 // What the sim's window answered to the hand-over message: its return value and the block
 // "Ox3Server" + this process id (5000 bytes, count preset to 0xFFFF to see an untouched block).
@@ -103,9 +103,9 @@ struct THandover {
     unsigned Count = 0;
     std::vector<BYTE> Data;  // the bytes after the count, at most 4998
 };
-THandover RequestHandover(HWND Window);
+THandover RequestHandover(HWND AWindow);
 
 // Unmarshals an Iox3server reference from hand-over bytes.
-HRESULT UnmarshalServer(const std::vector<BYTE>& Data, server::ComPtr<Iox3server>& Server);
+HRESULT UnmarshalServer(const std::vector<BYTE>& AData, server::ComPtr<Iox3server>& AServer);
 
 }  // namespace deruz::testing

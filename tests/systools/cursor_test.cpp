@@ -10,11 +10,11 @@ namespace {
 
 class TFakeCursor : public ICursorAccess {
   public:
-    explicit TFakeCursor(TCursor initial) : Current(initial) {}
+    explicit TFakeCursor(TCursor AInitial) : Current(AInitial) {}
     TCursor GetCursor() override { return Current; }
-    void SetCursor(TCursor Cr) override {
-        Current = Cr;
-        Sets.push_back(Cr);
+    void SetCursor(TCursor ACr) override {
+        Current = ACr;
+        Sets.push_back(ACr);
     }
 
     TCursor Current;
@@ -22,41 +22,41 @@ class TFakeCursor : public ICursorAccess {
 };
 
 TEST(TCursorStack, PopWithNothingSavedLeavesTheCursorAlone) {
-    TFakeCursor cursor(crIBeam);
-    TCursorStack stack(cursor);
-    stack.Pop();
-    EXPECT_EQ(cursor.Current, crIBeam);
-    EXPECT_TRUE(cursor.Sets.empty());
+    TFakeCursor LCursor(crIBeam);
+    TCursorStack LStack(LCursor);
+    LStack.Pop();
+    EXPECT_EQ(LCursor.Current, crIBeam);
+    EXPECT_TRUE(LCursor.Sets.empty());
 }
 
 TEST(TCursorStack, PopsRestoreInReverseOrder) {
-    TFakeCursor cursor(crIBeam);
-    TCursorStack stack(cursor);
-    stack.Push(crHourGlass);
-    stack.Push(crHandPoint);
-    EXPECT_EQ(cursor.Current, crHandPoint);
-    EXPECT_EQ(stack.Count(), 2u);
-    stack.Pop();
-    EXPECT_EQ(cursor.Current, crHourGlass);
-    stack.Pop();
-    EXPECT_EQ(cursor.Current, crIBeam);
-    stack.Pop();
-    EXPECT_EQ(cursor.Sets, (std::vector<TCursor>{crHourGlass, crHandPoint, crHourGlass, crIBeam}));
+    TFakeCursor LCursor(crIBeam);
+    TCursorStack LStack(LCursor);
+    LStack.Push(crHourGlass);
+    LStack.Push(crHandPoint);
+    EXPECT_EQ(LCursor.Current, crHandPoint);
+    EXPECT_EQ(LStack.Count(), 2u);
+    LStack.Pop();
+    EXPECT_EQ(LCursor.Current, crHourGlass);
+    LStack.Pop();
+    EXPECT_EQ(LCursor.Current, crIBeam);
+    LStack.Pop();
+    EXPECT_EQ(LCursor.Sets, (std::vector<TCursor>{crHourGlass, crHandPoint, crHourGlass, crIBeam}));
 }
 
 TEST(PushWaitCursor, ShowsTheHourGlassUntilPopped) {
-    TFakeCursor cursor(crDefault);
-    ICursorAccess& previous = SetCursorAccess(cursor);
+    TFakeCursor LCursor(crDefault);
+    ICursorAccess& LPrevious = SetCursorAccess(LCursor);
     PushWaitCursor();
-    EXPECT_EQ(cursor.Current, crHourGlass);
+    EXPECT_EQ(LCursor.Current, crHourGlass);
     PushCursor(crCross);
-    EXPECT_EQ(cursor.Current, crCross);
+    EXPECT_EQ(LCursor.Current, crCross);
     PopCursor();
     PopCursor();
-    EXPECT_EQ(cursor.Current, crDefault);
+    EXPECT_EQ(LCursor.Current, crDefault);
     PopCursor();
-    EXPECT_EQ(cursor.Sets.size(), 4u);
-    SetCursorAccess(previous);
+    EXPECT_EQ(LCursor.Sets.size(), 4u);
+    SetCursorAccess(LPrevious);
 }
 
 }  // namespace

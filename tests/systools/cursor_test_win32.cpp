@@ -7,16 +7,16 @@
 namespace deruz::systools {
 namespace {
 
-HCURSOR SystemCursor(LPCWSTR name) {
-    return LoadCursorW(nullptr, name);
+HCURSOR SystemCursor(LPCWSTR AName) {
+    return LoadCursorW(nullptr, AName);
 }
 
 TEST(PlatformCursor, WaitCursorShowsAndTheHostCursorComesBack) {
     // The host's own cursor before the link changes anything.
-    const HCURSOR host = SystemCursor(IDC_CROSS);
-    ASSERT_NE(host, nullptr);
-    SetCursor(host);
-    ASSERT_EQ(GetCursor(), host);
+    const HCURSOR LHost = SystemCursor(IDC_CROSS);
+    ASSERT_NE(LHost, nullptr);
+    SetCursor(LHost);
+    ASSERT_EQ(GetCursor(), LHost);
 
     PushWaitCursor();
     EXPECT_EQ(GetCursor(), SystemCursor(IDC_WAIT));
@@ -25,12 +25,12 @@ TEST(PlatformCursor, WaitCursorShowsAndTheHostCursorComesBack) {
     PopCursor();
     EXPECT_EQ(GetCursor(), SystemCursor(IDC_WAIT));
     PopCursor();
-    EXPECT_EQ(GetCursor(), host);
+    EXPECT_EQ(GetCursor(), LHost);
 
     PushCursor(crNone);
     EXPECT_EQ(GetCursor(), nullptr);
     PopCursor();
-    EXPECT_EQ(GetCursor(), host);
+    EXPECT_EQ(GetCursor(), LHost);
 }
 
 }  // namespace

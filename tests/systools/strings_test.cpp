@@ -9,10 +9,10 @@
 namespace deruz::systools {
 namespace {
 
-std::vector<std::wstring> Items(const TStringList& list) {
-    std::vector<std::wstring> items;
-    for (int i = 0; i < list.Count(); ++i) items.push_back(list[i]);
-    return items;
+std::vector<std::wstring> Items(const TStringList& AList) {
+    std::vector<std::wstring> LItems;
+    for (int LI = 0; LI < AList.Count(); ++LI) LItems.push_back(AList[LI]);
+    return LItems;
 }
 
 struct TSplitCase {
@@ -20,14 +20,14 @@ struct TSplitCase {
     std::vector<std::wstring> Expected;
 };
 
-void ExpectSplits(const TSysCharSet& separators, const TSysCharSet& white_space, bool ignore_quotes,
-                  const std::vector<TSplitCase>& cases) {
-    for (const TSplitCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << "content: \"" << c.Content << "\"");
-        TStringList list;
-        EXPECT_EQ(SysExtractStrings(separators, white_space, c.Content, &list, ignore_quotes),
-                  static_cast<std::int32_t>(c.Expected.size()));
-        EXPECT_EQ(Items(list), c.Expected);
+void ExpectSplits(const TSysCharSet& ASeparators, const TSysCharSet& AWhiteSpace,
+                  bool AIgnoreQuotes, const std::vector<TSplitCase>& ACases) {
+    for (const TSplitCase& LC : ACases) {
+        SCOPED_TRACE(testing::Message() << "content: \"" << LC.Content << "\"");
+        TStringList LList;
+        EXPECT_EQ(SysExtractStrings(ASeparators, AWhiteSpace, LC.Content, &LList, AIgnoreQuotes),
+                  static_cast<std::int32_t>(LC.Expected.size()));
+        EXPECT_EQ(Items(LList), LC.Expected);
     }
 }
 
@@ -75,81 +75,81 @@ TEST(SysExtractStrings, CharactersAbove255NeverSplit) {
 
 // A zero in the caller's white space must not let the scan run past the end of the text.
 TEST(SysExtractStrings, StopsAtTheEndEvenWhenZeroIsWhiteSpace) {
-    TSysCharSet white_space = SysCharSet(L" ");
-    white_space.set(0);
-    ExpectSplits(SysCharSet(L","), white_space, true, {{L"a, ", {L"a", L""}}});
+    TSysCharSet LWhiteSpace = SysCharSet(L" ");
+    LWhiteSpace.set(0);
+    ExpectSplits(SysCharSet(L","), LWhiteSpace, true, {{L"a, ", {L"a", L""}}});
 }
 
 TEST(SysExtractStrings, NothingToSplitLeavesTheListAlone) {
-    const TSysCharSet separators = SysCharSet(L",");
-    const TSysCharSet white_space = SysCharSet(L" ");
-    TStringList list;
-    list.Add(L"kept");
-    int changes = 0;
-    list.OnChange = [&] { ++changes; };
-    EXPECT_EQ(SysExtractStrings(separators, white_space, nullptr, &list, true), 0);
-    EXPECT_EQ(SysExtractStrings(separators, white_space, L"", &list, true), 0);
-    EXPECT_EQ(SysExtractStrings(separators, white_space, L"a,b", nullptr, true), 0);
-    EXPECT_EQ(Items(list), std::vector<std::wstring>{L"kept"});
-    EXPECT_EQ(changes, 0);
+    const TSysCharSet LSeparators = SysCharSet(L",");
+    const TSysCharSet LWhiteSpace = SysCharSet(L" ");
+    TStringList LList;
+    LList.Add(L"kept");
+    int LChanges = 0;
+    LList.OnChange = [&] { ++LChanges; };
+    EXPECT_EQ(SysExtractStrings(LSeparators, LWhiteSpace, nullptr, &LList, true), 0);
+    EXPECT_EQ(SysExtractStrings(LSeparators, LWhiteSpace, L"", &LList, true), 0);
+    EXPECT_EQ(SysExtractStrings(LSeparators, LWhiteSpace, L"a,b", nullptr, true), 0);
+    EXPECT_EQ(Items(LList), std::vector<std::wstring>{L"kept"});
+    EXPECT_EQ(LChanges, 0);
 }
 
 TEST(SysExtractStrings, AppendsToTheListInOneBatch) {
     TStringList list;
     list.Add(L"first");
     int changes = 0;
-    int count_seen = 0;
+    int LCountSeen = 0;
     list.OnChange = [&] {
         ++changes;
-        count_seen = list.Count();
+        LCountSeen = list.Count();
     };
     EXPECT_EQ(SysExtractStrings(SysCharSet(L","), SysCharSet(L" "), L"a,b,c", &list, true), 3);
     EXPECT_EQ(Items(list), (std::vector<std::wstring>{L"first", L"a", L"b", L"c"}));
     EXPECT_EQ(changes, 1);
-    EXPECT_EQ(count_seen, 4);
+    EXPECT_EQ(LCountSeen, 4);
 }
 
 TEST(TStringList, IndexOfIgnoresCase) {
-    TStringList list;
-    list.Add(L"PC-01");
-    list.Add(L"M\u00FCller");                     // Müller
-    list.Add(L"\u0141ukasz");                     // Łukasz
-    list.Add(L"\u0410\u043B\u0435\u043A\u0441");  // Алекс
-    list.Add(L"\u0178ves");                       // Ÿves
+    TStringList LList;
+    LList.Add(L"PC-01");
+    LList.Add(L"M\u00FCller");                     // Müller
+    LList.Add(L"\u0141ukasz");                     // Łukasz
+    LList.Add(L"\u0410\u043B\u0435\u043A\u0441");  // Алекс
+    LList.Add(L"\u0178ves");                       // Ÿves
     struct TCase {
         const wchar_t* Name;
         int Index;
     };
-    const TCase cases[] = {
+    const TCase LCases[] = {
         {L"pc-01", 0},       {L"M\u00DCLLER", 1},
         {L"\u0142UKASZ", 2}, {L"\u0430\u041B\u0415\u041A\u0421", 3},
         {L"\u00FFVES", 4},   {L"Muller", -1},
         {L"PC-0", -1},       {L"", -1},
     };
-    for (const TCase& c : cases) {
-        EXPECT_EQ(list.IndexOf(c.Name), c.Index) << "name: \"" << c.Name << "\"";
+    for (const TCase& LC : LCases) {
+        EXPECT_EQ(LList.IndexOf(LC.Name), LC.Index) << "name: \"" << LC.Name << "\"";
     }
 }
 
 TEST(TStringList, NestedBatchesReportOnceAndOnlyWhenChanged) {
-    TStringList list;
-    int changes = 0;
-    list.OnChange = [&] { ++changes; };
-    list.Add(L"a");
-    EXPECT_EQ(changes, 1);
-    list.BeginUpdate();
-    list.BeginUpdate();
-    list.Add(L"b");
-    list.EndUpdate();
-    EXPECT_EQ(changes, 1);
-    list.EndUpdate();
-    EXPECT_EQ(changes, 2);
-    list.BeginUpdate();
-    list.EndUpdate();
-    EXPECT_EQ(changes, 2);
-    list.Clear();
-    EXPECT_EQ(list.Count(), 0);
-    EXPECT_EQ(changes, 3);
+    TStringList LList;
+    int LChanges = 0;
+    LList.OnChange = [&] { ++LChanges; };
+    LList.Add(L"a");
+    EXPECT_EQ(LChanges, 1);
+    LList.BeginUpdate();
+    LList.BeginUpdate();
+    LList.Add(L"b");
+    LList.EndUpdate();
+    EXPECT_EQ(LChanges, 1);
+    LList.EndUpdate();
+    EXPECT_EQ(LChanges, 2);
+    LList.BeginUpdate();
+    LList.EndUpdate();
+    EXPECT_EQ(LChanges, 2);
+    LList.Clear();
+    EXPECT_EQ(LList.Count(), 0);
+    EXPECT_EQ(LChanges, 3);
 }
 
 }  // namespace

@@ -13,30 +13,30 @@ namespace deruz::systools {
 namespace {
 
 std::wstring OwnPath() {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return std::wstring(path, length);
+    wchar_t LPath[MAX_PATH] = {};
+    const DWORD LLength = GetModuleFileNameW(nullptr, LPath, MAX_PATH);
+    return std::wstring(LPath, LLength);
 }
 
 TEST(GetFileVersionFromFile, ReadsTheVersionOfAnExecutable) {
-    const std::wstring own = OwnPath();
-    ASSERT_FALSE(own.empty());
-    EXPECT_EQ(GetFileVersionFromFile(own), L"3.0.1.582");
-    EXPECT_EQ(CompareFileVersionStrs(GetFileVersionFromFile(own), L"3.0.1.582"), 0);
+    const std::wstring LOwn = OwnPath();
+    ASSERT_FALSE(LOwn.empty());
+    EXPECT_EQ(GetFileVersionFromFile(LOwn), L"3.0.1.582");
+    EXPECT_EQ(CompareFileVersionStrs(GetFileVersionFromFile(LOwn), L"3.0.1.582"), 0);
 }
 
 TEST(GetFileVersionFromFile, GivesEmptyTextWithoutAVersionResource) {
-    const std::filesystem::path folder = std::filesystem::path(OwnPath()).parent_path();
-    const std::filesystem::path plain = folder / L"systools_no_version.txt";
+    const std::filesystem::path LFolder = std::filesystem::path(OwnPath()).parent_path();
+    const std::filesystem::path LPlain = LFolder / L"systools_no_version.txt";
     {
-        std::ofstream out(plain);
-        out << "no version resource here\n";
+        std::ofstream LOut(LPlain);
+        LOut << "no version resource here\n";
     }
-    EXPECT_EQ(GetFileVersionFromFile(plain.wstring()), L"");
-    EXPECT_EQ(GetFileVersionFromFile(folder.wstring()), L"");
-    EXPECT_EQ(GetFileVersionFromFile((folder / L"missing.exe").wstring()), L"");
+    EXPECT_EQ(GetFileVersionFromFile(LPlain.wstring()), L"");
+    EXPECT_EQ(GetFileVersionFromFile(LFolder.wstring()), L"");
+    EXPECT_EQ(GetFileVersionFromFile((LFolder / L"missing.exe").wstring()), L"");
     EXPECT_EQ(GetFileVersionFromFile(L""), L"");
-    std::filesystem::remove(plain);
+    std::filesystem::remove(LPlain);
 }
 
 }  // namespace

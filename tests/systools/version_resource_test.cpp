@@ -24,113 +24,113 @@ struct TNode {
 
 class TResourceWriter {
   public:
-    explicit TResourceWriter(bool wide) : wide_(wide) {}
+    explicit TResourceWriter(bool AWide) : FWide(AWide) {}
 
-    std::vector<std::uint8_t> Build(const TNode& root) {
-        out_.clear();
-        Write(root);
-        return out_;
+    std::vector<std::uint8_t> Build(const TNode& ARoot) {
+        FOut.clear();
+        Write(ARoot);
+        return FOut;
     }
 
   private:
-    void PutWord(std::uint16_t w) {
-        out_.push_back(static_cast<std::uint8_t>(w & 0xFF));
-        out_.push_back(static_cast<std::uint8_t>(w >> 8));
+    void PutWord(std::uint16_t AW) {
+        FOut.push_back(static_cast<std::uint8_t>(AW & 0xFF));
+        FOut.push_back(static_cast<std::uint8_t>(AW >> 8));
     }
     void Pad() {
-        while (out_.size() % 4 != 0) out_.push_back(0);
+        while (FOut.size() % 4 != 0) FOut.push_back(0);
     }
-    void PutText(const std::wstring& s) {
-        for (wchar_t c : s) {
-            if (wide_) {
-                PutWord(static_cast<std::uint16_t>(c));
+    void PutText(const std::wstring& AS) {
+        for (wchar_t LC : AS) {
+            if (FWide) {
+                PutWord(static_cast<std::uint16_t>(LC));
             } else {
-                out_.push_back(static_cast<std::uint8_t>(c));
+                FOut.push_back(static_cast<std::uint8_t>(LC));
             }
         }
-        if (wide_) {
+        if (FWide) {
             PutWord(0);
         } else {
-            out_.push_back(0);
+            FOut.push_back(0);
         }
     }
 
-    void Write(const TNode& n) {
+    void Write(const TNode& AN) {
         Pad();
-        const std::size_t start = out_.size();
+        const std::size_t LStart = FOut.size();
         PutWord(0);
-        std::size_t value_length = n.Bytes.size();
-        if (n.Text) value_length = n.Text->size() + 1;  // characters in either form
-        PutWord(n.ValueLength.value_or(static_cast<std::uint16_t>(value_length)));
-        if (wide_) PutWord(n.Text ? 1 : 0);
-        PutText(n.Key);
+        std::size_t LValueLength = AN.Bytes.size();
+        if (AN.Text) LValueLength = AN.Text->size() + 1;  // characters in either form
+        PutWord(AN.ValueLength.value_or(static_cast<std::uint16_t>(LValueLength)));
+        if (FWide) PutWord(AN.Text ? 1 : 0);
+        PutText(AN.Key);
         Pad();
-        if (n.Text) {
-            PutText(*n.Text);
+        if (AN.Text) {
+            PutText(*AN.Text);
         } else {
-            out_.insert(out_.end(), n.Bytes.begin(), n.Bytes.end());
+            FOut.insert(FOut.end(), AN.Bytes.begin(), AN.Bytes.end());
         }
-        for (const TNode& child : n.Children) Write(child);
-        const auto length = n.Length.value_or(static_cast<std::uint16_t>(out_.size() - start));
-        out_[start] = static_cast<std::uint8_t>(length & 0xFF);
-        out_[start + 1] = static_cast<std::uint8_t>(length >> 8);
+        for (const TNode& LChild : AN.Children) Write(LChild);
+        const auto LLength = AN.Length.value_or(static_cast<std::uint16_t>(FOut.size() - LStart));
+        FOut[LStart] = static_cast<std::uint8_t>(LLength & 0xFF);
+        FOut[LStart + 1] = static_cast<std::uint8_t>(LLength >> 8);
     }
 
-    bool wide_;
-    std::vector<std::uint8_t> out_;
+    bool FWide;
+    std::vector<std::uint8_t> FOut;
 };
 
-std::vector<std::uint8_t> FixedInfo(std::uint32_t signature = 0xFEEF04BD, std::size_t size = 52) {
-    std::vector<std::uint8_t> bytes(size, 0);
-    for (int i = 0; i < 4 && i < static_cast<int>(size); ++i) {
-        bytes[i] = static_cast<std::uint8_t>(signature >> (8 * i));
+std::vector<std::uint8_t> FixedInfo(std::uint32_t ASignature = 0xFEEF04BD, std::size_t ASize = 52) {
+    std::vector<std::uint8_t> LBytes(ASize, 0);
+    for (int LI = 0; LI < 4 && LI < static_cast<int>(ASize); ++LI) {
+        LBytes[LI] = static_cast<std::uint8_t>(ASignature >> (8 * LI));
     }
-    return bytes;
+    return LBytes;
 }
 
 // A block with a binary value (possibly none) and children.
-TNode Block(const std::wstring& key, std::vector<TNode> children = {},
-            std::vector<std::uint8_t> bytes = {}) {
-    TNode n;
-    n.Key = key;
-    n.Bytes = std::move(bytes);
-    n.Children = std::move(children);
-    return n;
+TNode Block(const std::wstring& AKey, std::vector<TNode> AChildren = {},
+            std::vector<std::uint8_t> ABytes = {}) {
+    TNode LN;
+    LN.Key = AKey;
+    LN.Bytes = std::move(ABytes);
+    LN.Children = std::move(AChildren);
+    return LN;
 }
 
-TNode Str(const std::wstring& key, const std::wstring& value) {
-    TNode n;
-    n.Key = key;
-    n.Text = value;
-    return n;
+TNode Str(const std::wstring& AKey, const std::wstring& AValue) {
+    TNode LN;
+    LN.Key = AKey;
+    LN.Text = AValue;
+    return LN;
 }
 
-TNode Table(const std::wstring& key, std::vector<TNode> strings) {
-    return Block(key, std::move(strings));
+TNode Table(const std::wstring& AKey, std::vector<TNode> AStrings) {
+    return Block(AKey, std::move(AStrings));
 }
 
-TNode StringFileInfo(std::vector<TNode> tables) {
-    return Block(L"StringFileInfo", std::move(tables));
+TNode StringFileInfo(std::vector<TNode> ATables) {
+    return Block(L"StringFileInfo", std::move(ATables));
 }
 
 TNode VarFileInfo() {
     return Block(L"VarFileInfo", {Block(L"Translation", {}, {0x09, 0x04, 0xB0, 0x04})});
 }
 
-TNode Root(std::vector<TNode> children) {
-    return Block(L"VS_VERSION_INFO", std::move(children), FixedInfo());
+TNode Root(std::vector<TNode> AChildren) {
+    return Block(L"VS_VERSION_INFO", std::move(AChildren), FixedInfo());
 }
 
 // The usual resource: one English/Unicode table with a file version, then the languages.
-TNode TypicalRoot(const std::wstring& file_version = L"3, 0, 1, 582") {
+TNode TypicalRoot(const std::wstring& AFileVersion = L"3, 0, 1, 582") {
     return Root({StringFileInfo({Table(
-                     L"040904B0", {Str(L"CompanyName", L"DeRuz"), Str(L"FileVersion", file_version),
+                     L"040904B0", {Str(L"CompanyName", L"DeRuz"), Str(L"FileVersion", AFileVersion),
                                    Str(L"ProductName", L"Imaging")})}),
                  VarFileInfo()});
 }
 
-std::wstring FileVersionOf(const TNode& root, bool wide = true) {
-    return FileVersionFromResource(TResourceWriter(wide).Build(root));
+std::wstring FileVersionOf(const TNode& ARoot, bool AWide = true) {
+    return FileVersionFromResource(TResourceWriter(AWide).Build(ARoot));
 }
 
 TEST(FileVersionFromResource, ReadsTheFileVersionOfBothForms) {
@@ -140,57 +140,57 @@ TEST(FileVersionFromResource, ReadsTheFileVersionOfBothForms) {
 }
 
 TEST(FileVersionFromResource, WalksTheTreeAsAVersionResourceDoes) {
-    TNode lower_case_keys = Block(
+    TNode LLowerCaseKeys = Block(
         L"vs_version_info",
         {Block(L"stringfileinfo", {Table(L"040904b0", {Str(L"fileversion", L"1, 2, 3, 4")})})},
         FixedInfo());
 
-    TNode languages_first = Root(
+    TNode LLanguagesFirst = Root(
         {VarFileInfo(), StringFileInfo({Table(L"040904B0", {Str(L"FileVersion", L"1.2.3.4")})})});
 
-    TNode unknown_block_first = Root(
+    TNode LUnknownBlockFirst = Root(
         {Block(L"Other"), StringFileInfo({Table(L"040904B0", {Str(L"FileVersion", L"1.2.3.4")})})});
-    TNode unknown_block_after = Root(
+    TNode LUnknownBlockAfter = Root(
         {StringFileInfo({Table(L"040904B0", {Str(L"FileVersion", L"1.2.3.4")})}), Block(L"Other")});
 
-    TNode first_table_only =
+    TNode LFirstTableOnly =
         Root({StringFileInfo({Table(L"040704B0", {Str(L"CompanyName", L"DeRuz")}),
                               Table(L"040904B0", {Str(L"FileVersion", L"1.2.3.4")})})});
-    TNode tables_in_two_blocks =
+    TNode LTablesInTwoBlocks =
         Root({StringFileInfo({Table(L"040904B0", {Str(L"FileVersion", L"1.2.3.4")})}),
               StringFileInfo({Table(L"040704B0", {Str(L"FileVersion", L"5.6.7.8")})})});
 
-    TNode no_file_version =
+    TNode LNoFileVersion =
         Root({StringFileInfo({Table(L"040904B0", {Str(L"ProductVersion", L"1.2.3.4")})})});
 
     // A text value ends at its first NUL even when declared longer.
-    TNode nul_inside = Root({StringFileInfo(
+    TNode LNulInside = Root({StringFileInfo(
         {Table(L"040904B0", {Str(L"FileVersion", std::wstring(L"1.2.3.4\0 junk", 13))})})});
     // Some resource compilers declare text values in bytes: the value is cut at its block.
-    TNode declared_in_bytes =
+    TNode LDeclaredInBytes =
         Root({StringFileInfo({Table(L"040904B0", {Str(L"FileVersion", L"1.2.3.4")})})});
-    declared_in_bytes.Children[0].Children[0].Children[0].ValueLength = 16;
+    LDeclaredInBytes.Children[0].Children[0].Children[0].ValueLength = 16;
 
     struct TCase {
         const char* Name;
         const TNode& Root;
         const wchar_t* Expected;
     };
-    const TCase cases[] = {
-        {"keys ignore case", lower_case_keys, L"1.2.3.4"},
-        {"VarFileInfo before StringFileInfo", languages_first, L"1.2.3.4"},
-        {"unknown block ends the walk", unknown_block_first, L""},
-        {"unknown block after the strings", unknown_block_after, L"1.2.3.4"},
-        {"only the first table counts", first_table_only, L""},
-        {"first table across StringFileInfo blocks", tables_in_two_blocks, L"1.2.3.4"},
-        {"no FileVersion", no_file_version, L""},
-        {"value cut at NUL", nul_inside, L"1.2.3.4"},
-        {"value length in bytes", declared_in_bytes, L"1.2.3.4"},
+    const TCase LCases[] = {
+        {"keys ignore case", LLowerCaseKeys, L"1.2.3.4"},
+        {"VarFileInfo before StringFileInfo", LLanguagesFirst, L"1.2.3.4"},
+        {"unknown block ends the walk", LUnknownBlockFirst, L""},
+        {"unknown block after the strings", LUnknownBlockAfter, L"1.2.3.4"},
+        {"only the first table counts", LFirstTableOnly, L""},
+        {"first table across StringFileInfo blocks", LTablesInTwoBlocks, L"1.2.3.4"},
+        {"no FileVersion", LNoFileVersion, L""},
+        {"value cut at NUL", LNulInside, L"1.2.3.4"},
+        {"value length in bytes", LDeclaredInBytes, L"1.2.3.4"},
     };
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(c.Name);
-        EXPECT_EQ(FileVersionOf(c.Root, true), c.Expected);
-        EXPECT_EQ(FileVersionOf(c.Root, false), c.Expected);
+    for (const TCase& LC : LCases) {
+        SCOPED_TRACE(LC.Name);
+        EXPECT_EQ(FileVersionOf(LC.Root, true), LC.Expected);
+        EXPECT_EQ(FileVersionOf(LC.Root, false), LC.Expected);
     }
 }
 
@@ -200,7 +200,7 @@ TEST(FileVersionInfoReader, TableKeyGivesLanguageAndCodePageAfterCleaning) {
         bool Valid;
         std::uint16_t Language, CodePage;
     };
-    const TCase cases[] = {
+    const TCase LCases[] = {
         {L"040904B0", true, 0x0409, 0x04B0},
         {L"0x04090x04b0", true, 0x0409, 0x04B0},
         {L"0409-04E4", true, 0x0409, 0x04E4},
@@ -210,65 +210,65 @@ TEST(FileVersionInfoReader, TableKeyGivesLanguageAndCodePageAfterCleaning) {
         {L"0X0409X04B0", false, 0, 0},  // only "0x" is deleted: nine digits remain
         {L"", false, 0, 0},
     };
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << "key: \"" << c.Key << "\"");
-        const auto data = TResourceWriter(true).Build(
-            Root({StringFileInfo({Table(c.Key, {Str(L"FileVersion", L"1.2.3.4")})})}));
-        TFileVersionInfoReader reader;
-        ASSERT_EQ(reader.Read(data), c.Valid);
-        if (!c.Valid) {
-            EXPECT_TRUE(reader.StringTables().empty());
+    for (const TCase& LC : LCases) {
+        SCOPED_TRACE(testing::Message() << "key: \"" << LC.Key << "\"");
+        const auto LData = TResourceWriter(true).Build(
+            Root({StringFileInfo({Table(LC.Key, {Str(L"FileVersion", L"1.2.3.4")})})}));
+        TFileVersionInfoReader LReader;
+        ASSERT_EQ(LReader.Read(LData), LC.Valid);
+        if (!LC.Valid) {
+            EXPECT_TRUE(LReader.StringTables().empty());
             continue;
         }
-        ASSERT_EQ(reader.StringTables().size(), 1u);
-        EXPECT_EQ(reader.StringTables()[0].LanguageId, c.Language);
-        EXPECT_EQ(reader.StringTables()[0].CodePage, c.CodePage);
-        EXPECT_EQ(reader.FirstTableValue(L"FILEVERSION"), L"1.2.3.4");
+        ASSERT_EQ(LReader.StringTables().size(), 1u);
+        EXPECT_EQ(LReader.StringTables()[0].LanguageId, LC.Language);
+        EXPECT_EQ(LReader.StringTables()[0].CodePage, LC.CodePage);
+        EXPECT_EQ(LReader.FirstTableValue(L"FILEVERSION"), L"1.2.3.4");
     }
 }
 
 TEST(FileVersionFromResource, MalformedResourceGivesEmptyText) {
-    TNode bad_signature = TypicalRoot();
-    bad_signature.Bytes = FixedInfo(0xFEEF04BC);
-    TNode short_fixed_part = TypicalRoot();
-    short_fixed_part.Bytes = FixedInfo(0xFEEF04BD, 48);
-    TNode no_fixed_part = TypicalRoot();
-    no_fixed_part.Bytes.clear();
-    TNode wrong_root = TypicalRoot();
-    wrong_root.Key = L"VS_VERSION_INF";
-    TNode key_without_nul = TypicalRoot();
-    key_without_nul.Length = 10;  // header and "VS", no room for the rest of the key
-    TNode table_with_value = TypicalRoot();
-    table_with_value.Children[0].Children[0].Bytes = {1, 2, 3, 4};
-    TNode bad_second_table = TypicalRoot();
-    bad_second_table.Children[0].Children.push_back(Table(L"0409", {}));
-    TNode zero_length_child = TypicalRoot();
-    zero_length_child.Children[0].Children[0].Children[0].Length = 0;
-    TNode child_past_parent = TypicalRoot();
-    child_past_parent.Children[0].Children[0].Children[2].Length = 200;
-    TNode root_past_buffer = TypicalRoot();
-    root_past_buffer.Length = 2000;
+    TNode LBadSignature = TypicalRoot();
+    LBadSignature.Bytes = FixedInfo(0xFEEF04BC);
+    TNode LShortFixedPart = TypicalRoot();
+    LShortFixedPart.Bytes = FixedInfo(0xFEEF04BD, 48);
+    TNode LNoFixedPart = TypicalRoot();
+    LNoFixedPart.Bytes.clear();
+    TNode LWrongRoot = TypicalRoot();
+    LWrongRoot.Key = L"VS_VERSION_INF";
+    TNode LKeyWithoutNul = TypicalRoot();
+    LKeyWithoutNul.Length = 10;  // header and "VS", no room for the rest of the key
+    TNode LTableWithValue = TypicalRoot();
+    LTableWithValue.Children[0].Children[0].Bytes = {1, 2, 3, 4};
+    TNode LBadSecondTable = TypicalRoot();
+    LBadSecondTable.Children[0].Children.push_back(Table(L"0409", {}));
+    TNode LZeroLengthChild = TypicalRoot();
+    LZeroLengthChild.Children[0].Children[0].Children[0].Length = 0;
+    TNode LChildPastParent = TypicalRoot();
+    LChildPastParent.Children[0].Children[0].Children[2].Length = 200;
+    TNode LRootPastBuffer = TypicalRoot();
+    LRootPastBuffer.Length = 2000;
 
     struct TCase {
         const char* Name;
         const TNode& Root;
     };
-    const TCase cases[] = {
-        {"bad signature", bad_signature},
-        {"short fixed part", short_fixed_part},
-        {"no fixed part", no_fixed_part},
-        {"wrong root key", wrong_root},
-        {"key without NUL", key_without_nul},
-        {"table with a value", table_with_value},
-        {"malformed key of a later table", bad_second_table},
-        {"child of length 0", zero_length_child},
-        {"child longer than its parent", child_past_parent},
-        {"root longer than the buffer", root_past_buffer},
+    const TCase LCases[] = {
+        {"bad signature", LBadSignature},
+        {"short fixed part", LShortFixedPart},
+        {"no fixed part", LNoFixedPart},
+        {"wrong root key", LWrongRoot},
+        {"key without NUL", LKeyWithoutNul},
+        {"table with a value", LTableWithValue},
+        {"malformed key of a later table", LBadSecondTable},
+        {"child of length 0", LZeroLengthChild},
+        {"child longer than its parent", LChildPastParent},
+        {"root longer than the buffer", LRootPastBuffer},
     };
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(c.Name);
-        EXPECT_EQ(FileVersionOf(c.Root, true), L"");
-        EXPECT_EQ(FileVersionOf(c.Root, false), L"");
+    for (const TCase& LC : LCases) {
+        SCOPED_TRACE(LC.Name);
+        EXPECT_EQ(FileVersionOf(LC.Root, true), L"");
+        EXPECT_EQ(FileVersionOf(LC.Root, false), L"");
     }
     EXPECT_EQ(FileVersionFromResource({}), L"");
 }
@@ -276,13 +276,13 @@ TEST(FileVersionFromResource, MalformedResourceGivesEmptyText) {
 // Every cut-off copy of a resource, held in a buffer of exactly its size, reads as
 // malformed (the root's length lies past the end) without reading beyond the buffer.
 TEST(FileVersionFromResource, TruncatedResourceGivesEmptyText) {
-    for (bool wide : {true, false}) {
-        const std::vector<std::uint8_t> whole = TResourceWriter(wide).Build(TypicalRoot());
-        for (std::size_t size = 0; size < whole.size(); ++size) {
-            const std::vector<std::uint8_t> part(whole.begin(), whole.begin() + size);
-            ASSERT_EQ(FileVersionFromResource(part), L"") << "size " << size;
+    for (bool LWide : {true, false}) {
+        const std::vector<std::uint8_t> LWhole = TResourceWriter(LWide).Build(TypicalRoot());
+        for (std::size_t LSize = 0; LSize < LWhole.size(); ++LSize) {
+            const std::vector<std::uint8_t> LPart(LWhole.begin(), LWhole.begin() + LSize);
+            ASSERT_EQ(FileVersionFromResource(LPart), L"") << "size " << LSize;
         }
-        EXPECT_EQ(FileVersionFromResource(whole), L"3.0.1.582");
+        EXPECT_EQ(FileVersionFromResource(LWhole), L"3.0.1.582");
     }
 }
 

@@ -15,7 +15,7 @@ struct TParseCase {
 };
 
 TEST(ParseVersionStr, AcceptsOnlyFourNumbersInRange) {
-    const TParseCase cases[] = {
+    const TParseCase LCases[] = {
         {L"1.2.3.4", true, {1, 2, 3, 4}},
         {L"1,2,3,4", true, {1, 2, 3, 4}},
         {L" 1. 2. 3. 4", true, {1, 2, 3, 4}},
@@ -43,15 +43,15 @@ TEST(ParseVersionStr, AcceptsOnlyFourNumbersInRange) {
         {L"'1.2'.3.4", false, {}},    // a quoted stretch does not split: three pieces
         {L"1.2.3.\"4\"", false, {}},  // the quotes stay part of the piece
     };
-    for (const TParseCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << "text: \"" << c.Text << "\"");
-        TFileVersionRec rec;
-        ASSERT_EQ(ParseVersionStr(c.Text, rec), c.Valid);
-        if (!c.Valid) continue;
-        EXPECT_EQ(rec.MajorVersion, c.Expected.MajorVersion);
-        EXPECT_EQ(rec.MinorVersion, c.Expected.MinorVersion);
-        EXPECT_EQ(rec.ReleaseNumber, c.Expected.ReleaseNumber);
-        EXPECT_EQ(rec.BuildNumber, c.Expected.BuildNumber);
+    for (const TParseCase& LC : LCases) {
+        SCOPED_TRACE(testing::Message() << "text: \"" << LC.Text << "\"");
+        TFileVersionRec LRec;
+        ASSERT_EQ(ParseVersionStr(LC.Text, LRec), LC.Valid);
+        if (!LC.Valid) continue;
+        EXPECT_EQ(LRec.MajorVersion, LC.Expected.MajorVersion);
+        EXPECT_EQ(LRec.MinorVersion, LC.Expected.MinorVersion);
+        EXPECT_EQ(LRec.ReleaseNumber, LC.Expected.ReleaseNumber);
+        EXPECT_EQ(LRec.BuildNumber, LC.Expected.BuildNumber);
     }
 }
 
@@ -60,15 +60,15 @@ TEST(CompareFileVersions, FirstDifferingFieldDecidesAsUnsignedNumber) {
         TFileVersionRec A, B;
         int Expected;
     };
-    const TCase cases[] = {
+    const TCase LCases[] = {
         {{2, 10, 0, 0}, {2, 9, 0, 0}, 1},          {{1, 2, 3, 4}, {1, 2, 3, 5}, -1},
         {{1, 3, 0, 0}, {1, 2, 9, 9}, 1},           {{1, 2, 3, 4}, {1, 2, 4, 0}, -1},
         {{0, 0, 0, 0}, {1, 0, 0, 0}, -1},          {{3, 0, 1, 582}, {3, 0, 1, 582}, 0},
         {{0x80000000u, 0, 0, 0}, {1, 0, 0, 0}, 1},
     };
-    for (const TCase& c : cases) {
-        EXPECT_EQ(CompareFileVersions(c.A, c.B), c.Expected);
-        EXPECT_EQ(CompareFileVersions(c.B, c.A), -c.Expected);
+    for (const TCase& LC : LCases) {
+        EXPECT_EQ(CompareFileVersions(LC.A, LC.B), LC.Expected);
+        EXPECT_EQ(CompareFileVersions(LC.B, LC.A), -LC.Expected);
     }
 }
 
@@ -78,15 +78,15 @@ TEST(CompareFileVersionStrs, InvalidTextRanksAboveEveryValidOne) {
         const wchar_t* B;
         int Expected;
     };
-    const TCase cases[] = {
+    const TCase LCases[] = {
         {L"", L"3.0.1.582", 1},           {L"3.0.1.582", L"", -1},
         {L"3.0.1.581", L"3.0.1.582", -1}, {L"3.0.1.583", L"3.0.1.582", 1},
         {L"3.0.1.0582", L"3.0.1.582", 0}, {L"3, 0, 1, 582", L"3.0.1.582", 0},
         {L"", L"not a version", 0},
     };
-    for (const TCase& c : cases) {
-        EXPECT_EQ(CompareFileVersionStrs(c.A, c.B), c.Expected)
-            << "\"" << c.A << "\" vs \"" << c.B << "\"";
+    for (const TCase& LC : LCases) {
+        EXPECT_EQ(CompareFileVersionStrs(LC.A, LC.B), LC.Expected)
+            << "\"" << LC.A << "\" vs \"" << LC.B << "\"";
     }
 }
 

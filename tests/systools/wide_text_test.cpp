@@ -8,12 +8,12 @@ namespace {
 
 TEST(WideText, RoundTripsEveryLengthOfSequence) {
     // One-, two-, three- and four-byte sequences: A, e acute, euro sign, U+1F600.
-    const std::string utf8 = "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
-    const std::wstring wide = WideFromUtf8(utf8);
-    EXPECT_EQ(wide.size(), sizeof(wchar_t) == 2 ? 5u : 4u);
-    EXPECT_EQ(wide[0], L'A');
-    EXPECT_EQ(wide[1], static_cast<wchar_t>(0xE9));
-    EXPECT_EQ(Utf8FromWide(wide), utf8);
+    const std::string LUtf8 = "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+    const std::wstring LWide = WideFromUtf8(LUtf8);
+    EXPECT_EQ(LWide.size(), sizeof(wchar_t) == 2 ? 5u : 4u);
+    EXPECT_EQ(LWide[0], L'A');
+    EXPECT_EQ(LWide[1], static_cast<wchar_t>(0xE9));
+    EXPECT_EQ(Utf8FromWide(LWide), LUtf8);
 }
 
 TEST(WideText, InvalidInputBecomesTheReplacementCharacter) {
@@ -21,7 +21,7 @@ TEST(WideText, InvalidInputBecomesTheReplacementCharacter) {
         std::string Utf8;
         std::wstring Wide;
     };
-    const TCase cases[] = {
+    const TCase LCases[] = {
         {"a\xFF"
          "b",
          L"a\xFFFD"
@@ -31,7 +31,7 @@ TEST(WideText, InvalidInputBecomesTheReplacementCharacter) {
         {"\xC0\xAF", L"\xFFFD\xFFFD"},            // an overlong form
         {"\xED\xA0\x80", L"\xFFFD\xFFFD\xFFFD"},  // an encoded surrogate
     };
-    for (const auto& c : cases) EXPECT_EQ(WideFromUtf8(c.Utf8), c.Wide) << c.Utf8;
+    for (const auto& LC : LCases) EXPECT_EQ(WideFromUtf8(LC.Utf8), LC.Wide) << LC.Utf8;
     // A surrogate without its partner cannot be written as UTF-8.
     EXPECT_EQ(Utf8FromWide(std::wstring(1, static_cast<wchar_t>(0xD800)) + L"x"), "\xEF\xBF\xBDx");
 }

@@ -15,54 +15,55 @@
 
 namespace {
 
-LRESULT CALLBACK WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-    return DefWindowProcW(Wnd, Msg, WParam, LParam);
+LRESULT CALLBACK WindowProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
+    return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
 }
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int) {
-    int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (argv == nullptr || argc < 4) return 2;
+int WINAPI wWinMain(HINSTANCE AInstance, HINSTANCE, PWSTR, int) {
+    int LArgc = 0;
+    wchar_t** LArgv = CommandLineToArgvW(GetCommandLineW(), &LArgc);
+    if (LArgv == nullptr || LArgc < 4) return 2;
 
-    const HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[1]);
-    const HANDLE quit = OpenEventW(SYNCHRONIZE, FALSE, argv[2]);
-    if (ready == nullptr || quit == nullptr) return 2;
+    const HANDLE LReady = OpenEventW(EVENT_MODIFY_STATE, FALSE, LArgv[1]);
+    const HANDLE LQuit = OpenEventW(SYNCHRONIZE, FALSE, LArgv[2]);
+    if (LReady == nullptr || LQuit == nullptr) return 2;
 
-    std::set<std::wstring> registered;
-    std::vector<HWND> windows;
-    for (int i = 3; i < argc; ++i) {
-        const std::wstring spec = argv[i];
-        const std::wstring::size_type equals = spec.find(L'=');
-        const std::wstring className = spec.substr(0, equals);
-        const std::wstring title = equals == std::wstring::npos ? L"" : spec.substr(equals + 1);
-        if (registered.insert(className).second) {
-            WNDCLASSW windowClass = {};
-            windowClass.lpfnWndProc = WindowProc;
-            windowClass.hInstance = Instance;
-            windowClass.lpszClassName = className.c_str();
-            if (RegisterClassW(&windowClass) == 0) return 2;
+    std::set<std::wstring> LRegistered;
+    std::vector<HWND> LWindows;
+    for (int LI = 3; LI < LArgc; ++LI) {
+        const std::wstring LSpec = LArgv[LI];
+        const std::wstring::size_type LEquals = LSpec.find(L'=');
+        const std::wstring LClassName = LSpec.substr(0, LEquals);
+        const std::wstring LTitle = LEquals == std::wstring::npos ? L"" : LSpec.substr(LEquals + 1);
+        if (LRegistered.insert(LClassName).second) {
+            WNDCLASSW LWindowClass = {};
+            LWindowClass.lpfnWndProc = WindowProc;
+            LWindowClass.hInstance = AInstance;
+            LWindowClass.lpszClassName = LClassName.c_str();
+            if (RegisterClassW(&LWindowClass) == 0) return 2;
         }
-        const HWND wnd = CreateWindowExW(0, className.c_str(), title.c_str(), WS_OVERLAPPEDWINDOW,
-                                         0, 0, 200, 100, nullptr, nullptr, Instance, nullptr);
-        if (wnd == nullptr) return 2;
-        windows.push_back(wnd);
+        const HWND LWnd =
+            CreateWindowExW(0, LClassName.c_str(), LTitle.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 200,
+                            100, nullptr, nullptr, AInstance, nullptr);
+        if (LWnd == nullptr) return 2;
+        LWindows.push_back(LWnd);
     }
-    LocalFree(argv);
-    SetEvent(ready);
-    CloseHandle(ready);
+    LocalFree(LArgv);
+    SetEvent(LReady);
+    CloseHandle(LReady);
 
     for (;;) {
-        const DWORD woken = MsgWaitForMultipleObjects(1, &quit, FALSE, INFINITE, QS_ALLINPUT);
-        if (woken != WAIT_OBJECT_0 + 1) break;
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
+        const DWORD LWoken = MsgWaitForMultipleObjects(1, &LQuit, FALSE, INFINITE, QS_ALLINPUT);
+        if (LWoken != WAIT_OBJECT_0 + 1) break;
+        MSG LMsg;
+        while (PeekMessageW(&LMsg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&LMsg);
+            DispatchMessageW(&LMsg);
         }
     }
-    for (const HWND wnd : windows) DestroyWindow(wnd);
-    CloseHandle(quit);
+    for (const HWND LWnd : LWindows) DestroyWindow(LWnd);
+    CloseHandle(LQuit);
     return 0;
 }

@@ -30,26 +30,26 @@ constexpr std::size_t kMiB = 1024 * 1024;
 
 // The address space in use now, in bytes.
 std::size_t AddressSpace() {
-    std::ifstream statm("/proc/self/statm");
-    std::size_t pages = 0;
-    statm >> pages;
-    return pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    std::ifstream LStatm("/proc/self/statm");
+    std::size_t LPages = 0;
+    LStatm >> LPages;
+    return LPages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 }
 
 // A log entry carrying one mebibyte of data.
 std::string BigEntry() {
-    auto entry = SiMakeRef<TSiLogEntry>();
-    entry->LogEntryType = ltMessage;
-    entry->ViewerId = viBinary;
-    entry->Title = "big";
-    TSiMemoryStream data;
-    data.SetSize(static_cast<std::int64_t>(kMiB));
-    entry->SetData(&data);
-    TSiBinaryFormatter formatter;
-    formatter.Compile(*entry);
-    TSiMemoryStream out;
-    formatter.Write(out);
-    return std::string(reinterpret_cast<const char*>(out.Bytes().data()), out.Bytes().size());
+    auto LEntry = SiMakeRef<TSiLogEntry>();
+    LEntry->LogEntryType = ltMessage;
+    LEntry->ViewerId = viBinary;
+    LEntry->Title = "big";
+    TSiMemoryStream LData;
+    LData.SetSize(static_cast<std::int64_t>(kMiB));
+    LEntry->SetData(&LData);
+    TSiBinaryFormatter LFormatter;
+    LFormatter.Compile(*LEntry);
+    TSiMemoryStream LOut;
+    LFormatter.Write(LOut);
+    return std::string(reinterpret_cast<const char*>(LOut.Bytes().data()), LOut.Bytes().size());
 }
 
 // Runs silog dump with AArgs in a child limited to its current address space plus 64 MiB,
@@ -65,47 +65,47 @@ struct TExpected {
 
 int DumpInChild(std::vector<std::string> AArgs, const std::string& ABlock, std::size_t ACopies,
                 const TExpected& AExpected) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    const pid_t child = fork();
-    if (child == 0) {
-        close(fds[1]);
-        const rlim_t bytes = AddressSpace() + 64 * kMiB;
-        const rlimit limit{bytes, bytes};
-        setrlimit(RLIMIT_AS, &limit);
-        for (auto& arg : AArgs) {
-            if (arg == "-") arg = "/dev/fd/" + std::to_string(fds[0]);
+    int LFds[2];
+    if (pipe(LFds) != 0) return -1;
+    const pid_t LChild = fork();
+    if (LChild == 0) {
+        close(LFds[1]);
+        const rlim_t LBytes = AddressSpace() + 64 * kMiB;
+        const rlimit LLimit{LBytes, LBytes};
+        setrlimit(RLIMIT_AS, &LLimit);
+        for (auto& LArg : AArgs) {
+            if (LArg == "-") LArg = "/dev/fd/" + std::to_string(LFds[0]);
         }
-        std::istringstream in;
-        std::ostringstream out, err;
-        const int status = SilogMain(AArgs, in, out, err);
-        const std::string text = out.str();
-        const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-        const bool ok = status == AExpected.Status && lines == AExpected.Lines &&
-                        err.str().find(AExpected.Error) != std::string::npos;
-        if (!ok) std::cerr << "status " << status << ", " << lines << " lines, " << err.str();
-        _exit(ok ? 0 : 1);
+        std::istringstream LIn;
+        std::ostringstream LOut, LErr;
+        const int LStatus = SilogMain(AArgs, LIn, LOut, LErr);
+        const std::string LText = LOut.str();
+        const auto LLines = static_cast<std::size_t>(std::count(LText.begin(), LText.end(), '\n'));
+        const bool LOk = LStatus == AExpected.Status && LLines == AExpected.Lines &&
+                         LErr.str().find(AExpected.Error) != std::string::npos;
+        if (!LOk) std::cerr << "status " << LStatus << ", " << LLines << " lines, " << LErr.str();
+        _exit(LOk ? 0 : 1);
     }
-    close(fds[0]);
-    const auto previous = std::signal(SIGPIPE, SIG_IGN);  // the child may stop reading early
-    auto put = [&](const std::string& bytes) {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = write(fds[1], bytes.data() + done, bytes.size() - done);
-            if (n <= 0) return false;
-            done += static_cast<std::size_t>(n);
+    close(LFds[0]);
+    const auto LPrevious = std::signal(SIGPIPE, SIG_IGN);  // the child may stop reading early
+    auto LPut = [&](const std::string& ABytes) {
+        std::size_t LDone = 0;
+        while (LDone < ABytes.size()) {
+            const ssize_t LN = write(LFds[1], ABytes.data() + LDone, ABytes.size() - LDone);
+            if (LN <= 0) return false;
+            LDone += static_cast<std::size_t>(LN);
         }
         return true;
     };
-    if (put("SILF")) {
-        for (std::size_t i = 0; i < ACopies && put(ABlock); ++i) {
+    if (LPut("SILF")) {
+        for (std::size_t LI = 0; LI < ACopies && LPut(ABlock); ++LI) {
         }
     }
-    close(fds[1]);
-    std::signal(SIGPIPE, previous);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 200;
+    close(LFds[1]);
+    std::signal(SIGPIPE, LPrevious);
+    int LStatus = 0;
+    waitpid(LChild, &LStatus, 0);
+    return WIFEXITED(LStatus) ? WEXITSTATUS(LStatus) : 200;
 }
 
 TEST(SilogDumpMemory, StaysFlatOnInputsFarLargerThanTheLimit) {
@@ -113,8 +113,8 @@ TEST(SilogDumpMemory, StaysFlatOnInputsFarLargerThanTheLimit) {
     // 256 MiB of packets, 1 MiB each, under a limit of 64 MiB beyond what the process holds.
     EXPECT_EQ(DumpInChild({"dump", "--pattern", "%title%", "-"}, BigEntry(), 256, {0, 256, ""}), 0);
     // 128 MiB of zeros after the magic: damage at once, and resynchronisation scans all of it.
-    const std::string zeros(kMiB, '\0');
-    EXPECT_EQ(DumpInChild({"dump", "--resync", "-"}, zeros, 128,
+    const std::string LZeros(kMiB, '\0');
+    EXPECT_EQ(DumpInChild({"dump", "--resync", "-"}, LZeros, 128,
                           {1, 0, ": skipped 134217728 bytes from offset 4 to the end of the file"}),
               0);
     // Endless input that is no log.

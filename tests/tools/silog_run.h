@@ -16,10 +16,10 @@ struct TResult {
 };
 
 inline TResult Silog(const std::vector<std::string>& AArgs, const std::string& AInput = "") {
-    std::istringstream in(AInput);
-    std::ostringstream out, err;
-    const int status = SilogMain(AArgs, in, out, err);
-    return {status, out.str(), err.str()};
+    std::istringstream LIn(AInput);
+    std::ostringstream LOut, LErr;
+    const int LStatus = SilogMain(AArgs, LIn, LOut, LErr);
+    return {LStatus, LOut.str(), LErr.str()};
 }
 
 }  // namespace deruz::silog::testing

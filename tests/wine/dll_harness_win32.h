@@ -9,7 +9,7 @@
 namespace deruz::testing {
 
 // Full path of a file beside this test program.
-std::wstring BesideTestProgram(const std::wstring& name);
+std::wstring BesideTestProgram(const std::wstring& AName);
 
 // The library, loaded for one test and freed at its end (so every test starts from a
 // freshly loaded link).
@@ -17,12 +17,12 @@ class TLoadedDll {
   public:
     TLoadedDll();
     // The library at Path (a copy elsewhere: its folder then holds the profile files).
-    explicit TLoadedDll(const std::wstring& Path);
+    explicit TLoadedDll(const std::wstring& APath);
     ~TLoadedDll();
     HMODULE Handle() const { return FModule; }
     template <typename F>
-    F Export(const char* name) const {
-        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(FModule, name)));
+    F Export(const char* AName) const {
+        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(FModule, AName)));
     }
 
   private:

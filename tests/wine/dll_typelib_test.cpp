@@ -10,10 +10,10 @@
 namespace deruz::testing {
 namespace {
 
-std::wstring GuidText(const GUID& g) {
-    wchar_t text[64] = {};
-    StringFromGUID2(g, text, 64);
-    return text;
+std::wstring GuidText(const GUID& AG) {
+    wchar_t LText[64] = {};
+    StringFromGUID2(AG, LText, 64);
+    return LText;
 }
 
 struct TDoc {
@@ -21,13 +21,13 @@ struct TDoc {
     std::wstring Help;
 };
 
-TDoc Documentation(ITypeInfo* info, MEMBERID id) {
-    BSTR name = nullptr, help = nullptr;
-    EXPECT_EQ(info->GetDocumentation(id, &name, &help, nullptr, nullptr), S_OK);
-    TDoc doc{name ? name : L"", help ? help : L""};
-    SysFreeString(name);
-    SysFreeString(help);
-    return doc;
+TDoc Documentation(ITypeInfo* AInfo, MEMBERID AId) {
+    BSTR LName = nullptr, LHelp = nullptr;
+    EXPECT_EQ(AInfo->GetDocumentation(AId, &LName, &LHelp, nullptr, nullptr), S_OK);
+    TDoc LDoc{LName ? LName : L"", LHelp ? LHelp : L""};
+    SysFreeString(LName);
+    SysFreeString(LHelp);
+    return LDoc;
 }
 
 // The type library of the DLL, loaded without registering it.
@@ -35,43 +35,43 @@ class TypeLibTest : public ::testing::Test {
   protected:
     void SetUp() override {
         CoInitialize(nullptr);
-        ASSERT_EQ(LoadTypeLibEx(BesideTestProgram(L"DeRuz64.dll").c_str(), REGKIND_NONE, &lib),
+        ASSERT_EQ(LoadTypeLibEx(BesideTestProgram(L"DeRuz64.dll").c_str(), REGKIND_NONE, &FLib),
                   S_OK);
     }
     void TearDown() override {
-        for (auto* i : infos) i->Release();
-        if (lib) lib->Release();
+        for (auto* LI : FInfos) LI->Release();
+        if (FLib) FLib->Release();
         CoUninitialize();
     }
-    ITypeInfo* Info(const wchar_t* guid) {
-        GUID g;
-        CLSIDFromString(guid, &g);
-        ITypeInfo* info = nullptr;
-        EXPECT_EQ(lib->GetTypeInfoOfGuid(g, &info), S_OK) << guid;
-        if (info) infos.push_back(info);
-        return info;
+    ITypeInfo* Info(const wchar_t* AGuid) {
+        GUID LG;
+        CLSIDFromString(AGuid, &LG);
+        ITypeInfo* LInfo = nullptr;
+        EXPECT_EQ(FLib->GetTypeInfoOfGuid(LG, &LInfo), S_OK) << AGuid;
+        if (LInfo) FInfos.push_back(LInfo);
+        return LInfo;
     }
-    ITypeLib* lib = nullptr;
-    std::vector<ITypeInfo*> infos;
+    ITypeLib* FLib = nullptr;
+    std::vector<ITypeInfo*> FInfos;
 };
 
 TEST_F(TypeLibTest, LibraryAttributes) {
-    TLIBATTR* attr = nullptr;
-    ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
-    EXPECT_EQ(GuidText(attr->guid), L"{7735CD72-CE30-4DB4-B3F1-4E074E899CF0}");
-    EXPECT_EQ(attr->lcid, 1033u);
-    EXPECT_EQ(attr->syskind, SYS_WIN64);
-    EXPECT_EQ(attr->wMajorVerNum, 1);
-    EXPECT_EQ(attr->wMinorVerNum, 0);
-    lib->ReleaseTLibAttr(attr);
+    TLIBATTR* LAttr = nullptr;
+    ASSERT_EQ(FLib->GetLibAttr(&LAttr), S_OK);
+    EXPECT_EQ(GuidText(LAttr->guid), L"{7735CD72-CE30-4DB4-B3F1-4E074E899CF0}");
+    EXPECT_EQ(LAttr->lcid, 1033u);
+    EXPECT_EQ(LAttr->syskind, SYS_WIN64);
+    EXPECT_EQ(LAttr->wMajorVerNum, 1);
+    EXPECT_EQ(LAttr->wMinorVerNum, 0);
+    FLib->ReleaseTLibAttr(LAttr);
 
-    BSTR name = nullptr, help = nullptr;
-    ASSERT_EQ(lib->GetDocumentation(-1, &name, &help, nullptr, nullptr), S_OK);
-    EXPECT_STREQ(name, L"oxdde32");
-    EXPECT_STREQ(help, L"OndarixOleLink Library");
-    SysFreeString(name);
-    SysFreeString(help);
-    EXPECT_EQ(lib->GetTypeInfoCount(), 3u);
+    BSTR LName = nullptr, LHelp = nullptr;
+    ASSERT_EQ(FLib->GetDocumentation(-1, &LName, &LHelp, nullptr, nullptr), S_OK);
+    EXPECT_STREQ(LName, L"oxdde32");
+    EXPECT_STREQ(LHelp, L"OndarixOleLink Library");
+    SysFreeString(LName);
+    SysFreeString(LHelp);
+    EXPECT_EQ(FLib->GetTypeInfoCount(), 3u);
 }
 
 TEST_F(TypeLibTest, TypesWithTheirKindsFlagsAndHelpStrings) {
@@ -82,7 +82,7 @@ TEST_F(TypeLibTest, TypesWithTheirKindsFlagsAndHelpStrings) {
         TYPEKIND Kind;
         WORD Flags;
     };
-    const TCase cases[] = {
+    const TCase LCases[] = {
         // The reader reports OLE-automation on the virtual-table half of a dual interface
         // only (checked with the members below).
         {L"{E3945770-8842-4941-9BE3-45E8EFA75AC9}", L"IOndarixOleLink",
@@ -93,46 +93,46 @@ TEST_F(TypeLibTest, TypesWithTheirKindsFlagsAndHelpStrings) {
         {L"{5F2A5CB3-9562-4DC6-9B09-0BA4C08160D9}", L"OndarixOleLink", L"Ondarix Ole Link Object",
          TKIND_COCLASS, TYPEFLAG_FCANCREATE},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        ITypeInfo* info = Info(c.Guid);
-        ASSERT_NE(info, nullptr);
-        TYPEATTR* attr = nullptr;
-        ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
-        EXPECT_EQ(attr->typekind, c.Kind);
-        EXPECT_EQ(attr->wTypeFlags & c.Flags, c.Flags);
-        if (c.Kind == TKIND_DISPATCH && c.Flags == 0) {
-            EXPECT_EQ(attr->cFuncs, 0);  // the events interface has no members
-            EXPECT_EQ(attr->cVars, 0);
+    for (const auto& LC : LCases) {
+        SCOPED_TRACE(LC.Name);
+        ITypeInfo* LInfo = Info(LC.Guid);
+        ASSERT_NE(LInfo, nullptr);
+        TYPEATTR* LAttr = nullptr;
+        ASSERT_EQ(LInfo->GetTypeAttr(&LAttr), S_OK);
+        EXPECT_EQ(LAttr->typekind, LC.Kind);
+        EXPECT_EQ(LAttr->wTypeFlags & LC.Flags, LC.Flags);
+        if (LC.Kind == TKIND_DISPATCH && LC.Flags == 0) {
+            EXPECT_EQ(LAttr->cFuncs, 0);  // the events interface has no members
+            EXPECT_EQ(LAttr->cVars, 0);
         }
-        info->ReleaseTypeAttr(attr);
-        const TDoc doc = Documentation(info, MEMBERID_NIL);
-        EXPECT_EQ(doc.Name, c.Name);
-        EXPECT_EQ(doc.Help, c.Help);
+        LInfo->ReleaseTypeAttr(LAttr);
+        const TDoc LDoc = Documentation(LInfo, MEMBERID_NIL);
+        EXPECT_EQ(LDoc.Name, LC.Name);
+        EXPECT_EQ(LDoc.Help, LC.Help);
     }
 }
 
 TEST_F(TypeLibTest, ClassImplementsTheInterfaceAndTheEventSource) {
-    ITypeInfo* cls = Info(L"{5F2A5CB3-9562-4DC6-9B09-0BA4C08160D9}");
-    ASSERT_NE(cls, nullptr);
+    ITypeInfo* LCls = Info(L"{5F2A5CB3-9562-4DC6-9B09-0BA4C08160D9}");
+    ASSERT_NE(LCls, nullptr);
     struct TImpl {
         const wchar_t* Name;
         int Flags;
     };
-    const TImpl expected[] = {
+    const TImpl LExpected[] = {
         {L"IOndarixOleLink", IMPLTYPEFLAG_FDEFAULT},
         {L"IOndarixOleLinkEvents", IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE},
     };
-    for (UINT i = 0; i < 2; ++i) {
-        HREFTYPE ref = 0;
-        ASSERT_EQ(cls->GetRefTypeOfImplType(i, &ref), S_OK);
-        ITypeInfo* impl = nullptr;
-        ASSERT_EQ(cls->GetRefTypeInfo(ref, &impl), S_OK);
-        infos.push_back(impl);
-        EXPECT_EQ(Documentation(impl, MEMBERID_NIL).Name, expected[i].Name);
-        INT flags = 0;
-        ASSERT_EQ(cls->GetImplTypeFlags(i, &flags), S_OK);
-        EXPECT_EQ(flags, expected[i].Flags);
+    for (UINT LI = 0; LI < 2; ++LI) {
+        HREFTYPE LRef = 0;
+        ASSERT_EQ(LCls->GetRefTypeOfImplType(LI, &LRef), S_OK);
+        ITypeInfo* LImpl = nullptr;
+        ASSERT_EQ(LCls->GetRefTypeInfo(LRef, &LImpl), S_OK);
+        FInfos.push_back(LImpl);
+        EXPECT_EQ(Documentation(LImpl, MEMBERID_NIL).Name, LExpected[LI].Name);
+        INT LFlags = 0;
+        ASSERT_EQ(LCls->GetImplTypeFlags(LI, &LFlags), S_OK);
+        EXPECT_EQ(LFlags, LExpected[LI].Flags);
     }
 }
 
@@ -152,63 +152,63 @@ struct TMember {
 };
 
 TEST_F(TypeLibTest, InterfaceMembersInVirtualTableOrder) {
-    ITypeInfo* disp = Info(L"{E3945770-8842-4941-9BE3-45E8EFA75AC9}");
-    ASSERT_NE(disp, nullptr);
+    ITypeInfo* LDisp = Info(L"{E3945770-8842-4941-9BE3-45E8EFA75AC9}");
+    ASSERT_NE(LDisp, nullptr);
     // The virtual-table half of the dual interface.
-    HREFTYPE ref = 0;
-    ASSERT_EQ(disp->GetRefTypeOfImplType(-1, &ref), S_OK);
-    ITypeInfo* vt = nullptr;
-    ASSERT_EQ(disp->GetRefTypeInfo(ref, &vt), S_OK);
-    infos.push_back(vt);
+    HREFTYPE LRef = 0;
+    ASSERT_EQ(LDisp->GetRefTypeOfImplType(-1, &LRef), S_OK);
+    ITypeInfo* LVt = nullptr;
+    ASSERT_EQ(LDisp->GetRefTypeInfo(LRef, &LVt), S_OK);
+    FInfos.push_back(LVt);
 
-    const TParam inUI4{VT_UI4, false, PARAMFLAG_FIN};
-    const TParam inBstr{VT_BSTR, false, PARAMFLAG_FIN};
-    const USHORT retval = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
-    const TMember expected[] = {
-        {201, L"OndaInit", INVOKE_FUNC, {inUI4}},
+    const TParam LInUI4{VT_UI4, false, PARAMFLAG_FIN};
+    const TParam LInBstr{VT_BSTR, false, PARAMFLAG_FIN};
+    const USHORT LRetval = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
+    const TMember LExpected[] = {
+        {201, L"OndaInit", INVOKE_FUNC, {LInUI4}},
         {202, L"OndaExit", INVOKE_FUNC, {}},
-        {203, L"NewPatient", INVOKE_FUNC, {inBstr, inBstr, inBstr, inBstr, inBstr}},
-        {204, L"ReturnWnd", INVOKE_PROPERTYGET, {{VT_UI4, true, retval}}},
-        {204, L"ReturnWnd", INVOKE_PROPERTYPUT, {inUI4}},
-        {205, L"Version", INVOKE_PROPERTYGET, {{VT_I4, true, retval}}},
-        {206, L"ErrorString", INVOKE_PROPERTYGET, {{VT_BSTR, true, retval}}},
+        {203, L"NewPatient", INVOKE_FUNC, {LInBstr, LInBstr, LInBstr, LInBstr, LInBstr}},
+        {204, L"ReturnWnd", INVOKE_PROPERTYGET, {{VT_UI4, true, LRetval}}},
+        {204, L"ReturnWnd", INVOKE_PROPERTYPUT, {LInUI4}},
+        {205, L"Version", INVOKE_PROPERTYGET, {{VT_I4, true, LRetval}}},
+        {206, L"ErrorString", INVOKE_PROPERTYGET, {{VT_BSTR, true, LRetval}}},
         {207, L"ClosePatient", INVOKE_FUNC, {}},
     };
 
-    TYPEATTR* attr = nullptr;
-    ASSERT_EQ(vt->GetTypeAttr(&attr), S_OK);
-    EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
-    const WORD dual = TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE;
-    EXPECT_EQ(attr->wTypeFlags & dual, dual);
-    EXPECT_EQ(attr->cFuncs, 8);
+    TYPEATTR* LAttr = nullptr;
+    ASSERT_EQ(LVt->GetTypeAttr(&LAttr), S_OK);
+    EXPECT_EQ(LAttr->typekind, TKIND_INTERFACE);
+    const WORD LDual = TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE;
+    EXPECT_EQ(LAttr->wTypeFlags & LDual, LDual);
+    EXPECT_EQ(LAttr->cFuncs, 8);
     // IUnknown and IDispatch come first: 7 slots, then the 8 members.
-    EXPECT_EQ(attr->cbSizeVft, (7 + 8) * sizeof(void*));
-    vt->ReleaseTypeAttr(attr);
+    EXPECT_EQ(LAttr->cbSizeVft, (7 + 8) * sizeof(void*));
+    LVt->ReleaseTypeAttr(LAttr);
 
-    for (UINT i = 0; i < 8; ++i) {
-        const TMember& m = expected[i];
-        SCOPED_TRACE(std::to_wstring(i));
-        FUNCDESC* f = nullptr;
-        ASSERT_EQ(vt->GetFuncDesc(i, &f), S_OK);
-        EXPECT_EQ(f->memid, m.Id);
-        EXPECT_EQ(f->invkind, m.Kind);
-        EXPECT_EQ(f->funckind, FUNC_PUREVIRTUAL);
-        EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_HRESULT);
-        EXPECT_EQ(f->oVft, static_cast<SHORT>((7 + i) * sizeof(void*)));
-        ASSERT_EQ(f->cParams, static_cast<SHORT>(m.Params.size()));
-        for (SHORT p = 0; p < f->cParams; ++p) {
-            const ELEMDESC& e = f->lprgelemdescParam[p];
-            const TParam& want = m.Params[static_cast<std::size_t>(p)];
-            if (want.ByRef) {
-                ASSERT_EQ(e.tdesc.vt, VT_PTR);
-                EXPECT_EQ(e.tdesc.lptdesc->vt, want.Type);
+    for (UINT LI = 0; LI < 8; ++LI) {
+        const TMember& LM = LExpected[LI];
+        SCOPED_TRACE(std::to_wstring(LI));
+        FUNCDESC* LF = nullptr;
+        ASSERT_EQ(LVt->GetFuncDesc(LI, &LF), S_OK);
+        EXPECT_EQ(LF->memid, LM.Id);
+        EXPECT_EQ(LF->invkind, LM.Kind);
+        EXPECT_EQ(LF->funckind, FUNC_PUREVIRTUAL);
+        EXPECT_EQ(LF->elemdescFunc.tdesc.vt, VT_HRESULT);
+        EXPECT_EQ(LF->oVft, static_cast<SHORT>((7 + LI) * sizeof(void*)));
+        ASSERT_EQ(LF->cParams, static_cast<SHORT>(LM.Params.size()));
+        for (SHORT LP = 0; LP < LF->cParams; ++LP) {
+            const ELEMDESC& LE = LF->lprgelemdescParam[LP];
+            const TParam& LWant = LM.Params[static_cast<std::size_t>(LP)];
+            if (LWant.ByRef) {
+                ASSERT_EQ(LE.tdesc.vt, VT_PTR);
+                EXPECT_EQ(LE.tdesc.lptdesc->vt, LWant.Type);
             } else {
-                EXPECT_EQ(e.tdesc.vt, want.Type);
+                EXPECT_EQ(LE.tdesc.vt, LWant.Type);
             }
-            EXPECT_EQ(e.paramdesc.wParamFlags, want.Flags);
+            EXPECT_EQ(LE.paramdesc.wParamFlags, LWant.Flags);
         }
-        vt->ReleaseFuncDesc(f);
-        EXPECT_EQ(Documentation(vt, m.Id).Name, m.Name);
+        LVt->ReleaseFuncDesc(LF);
+        EXPECT_EQ(Documentation(LVt, LM.Id).Name, LM.Name);
     }
 
     // Parameter names of the members that the table names.
@@ -216,21 +216,21 @@ TEST_F(TypeLibTest, InterfaceMembersInVirtualTableOrder) {
         MEMBERID Id;
         std::vector<std::wstring> Names;
     };
-    const TNames names[] = {
+    const TNames LNames[] = {
         {201, {L"OndaInit", L"ReturnWnd"}},
         {203, {L"NewPatient", L"PatientID", L"FirstName", L"LastName", L"DateOfBirth", L"Gender"}},
         {205, {L"Version", L"Value"}},
     };
-    for (const auto& n : names) {
-        BSTR got[8] = {};
-        UINT count = 0;
-        ASSERT_EQ(vt->GetNames(n.Id, got, 8, &count), S_OK);
-        std::vector<std::wstring> have;
-        for (UINT k = 0; k < count; ++k) {
-            have.emplace_back(got[k]);
-            SysFreeString(got[k]);
+    for (const auto& LN : LNames) {
+        BSTR LGot[8] = {};
+        UINT LCount = 0;
+        ASSERT_EQ(LVt->GetNames(LN.Id, LGot, 8, &LCount), S_OK);
+        std::vector<std::wstring> LHave;
+        for (UINT LK = 0; LK < LCount; ++LK) {
+            LHave.emplace_back(LGot[LK]);
+            SysFreeString(LGot[LK]);
         }
-        EXPECT_EQ(have, n.Names) << n.Id;
+        EXPECT_EQ(LHave, LN.Names) << LN.Id;
     }
 }
 

@@ -8,46 +8,46 @@
 
 namespace deruz::testing {
 
-std::string Utf8(const std::wstring& text) {
-    return systools::Utf8FromWide(text);
+std::string Utf8(const std::wstring& AText) {
+    return systools::Utf8FromWide(AText);
 }
 
 TTempFolder::TTempFolder() {
-    wchar_t base[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, base);
-    static int counter = 0;
-    FPath = std::wstring(base) + L"deruz-e2e-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(++counter) + L"\\";
+    wchar_t LBase[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, LBase);
+    static int LCounter = 0;
+    FPath = std::wstring(LBase) + L"deruz-e2e-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(++LCounter) + L"\\";
     CreateDirectoryW(FPath.c_str(), nullptr);
 }
 
 TTempFolder::~TTempFolder() {
-    WIN32_FIND_DATAW found;
-    const HANDLE find = FindFirstFileW((FPath + L"*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
+    WIN32_FIND_DATAW LFound;
+    const HANDLE LFind = FindFirstFileW((FPath + L"*").c_str(), &LFound);
+    if (LFind != INVALID_HANDLE_VALUE) {
         do {
-            const std::wstring name = found.cFileName;
-            if (name != L"." && name != L"..") DeleteFileW((FPath + name).c_str());
-        } while (FindNextFileW(find, &found));
-        FindClose(find);
+            const std::wstring LName = LFound.cFileName;
+            if (LName != L"." && LName != L"..") DeleteFileW((FPath + LName).c_str());
+        } while (FindNextFileW(LFind, &LFound));
+        FindClose(LFind);
     }
     RemoveDirectoryW(FPath.c_str());
 }
 
-void WriteTextFile(const std::wstring& path, const std::string& text) {
-    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-    out << text;
+void WriteTextFile(const std::wstring& APath, const std::string& AText) {
+    std::ofstream LOut(APath.c_str(), std::ios::binary | std::ios::trunc);
+    LOut << AText;
 }
 
-std::vector<std::string> ReadLines(const std::wstring& path) {
-    std::vector<std::string> lines;
-    std::ifstream in(path.c_str(), std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
+std::vector<std::string> ReadLines(const std::wstring& APath) {
+    std::vector<std::string> LLines;
+    std::ifstream LIn(APath.c_str(), std::ios::binary);
+    std::string LLine;
+    while (std::getline(LIn, LLine)) {
+        if (!LLine.empty() && LLine.back() == '\r') LLine.pop_back();
+        LLines.push_back(LLine);
     }
-    return lines;
+    return LLines;
 }
 
 namespace {
@@ -60,85 +60,85 @@ struct TSimWindow {
 };
 
 std::vector<TSimWindow> SimWindows() {
-    std::vector<TSimWindow> windows;
+    std::vector<TSimWindow> LWindows;
     EnumWindows(
-        [](HWND wnd, LPARAM param) -> BOOL {
-            wchar_t cls[64] = {};
-            GetClassNameW(wnd, cls, 64);
-            const std::wstring name = cls;
-            if (name.rfind(L"TOxWindow", 0) == 0) {
-                DWORD pid = 0;
-                GetWindowThreadProcessId(wnd, &pid);
-                reinterpret_cast<std::vector<TSimWindow>*>(param)->push_back(
-                    {wnd, pid, name.substr(9)});
+        [](HWND AWnd, LPARAM AParam) -> BOOL {
+            wchar_t LCls[64] = {};
+            GetClassNameW(AWnd, LCls, 64);
+            const std::wstring LName = LCls;
+            if (LName.rfind(L"TOxWindow", 0) == 0) {
+                DWORD LPid = 0;
+                GetWindowThreadProcessId(AWnd, &LPid);
+                reinterpret_cast<std::vector<TSimWindow>*>(AParam)->push_back(
+                    {AWnd, LPid, LName.substr(9)});
             }
             return TRUE;
         },
-        reinterpret_cast<LPARAM>(&windows));
-    return windows;
+        reinterpret_cast<LPARAM>(&LWindows));
+    return LWindows;
 }
 
 }  // namespace
 
 std::vector<DWORD> RunningImagingSims() {
-    std::vector<DWORD> pids;
-    for (const auto& w : SimWindows()) pids.push_back(w.Pid);
-    return pids;
+    std::vector<DWORD> LPids;
+    for (const auto& LW : SimWindows()) LPids.push_back(LW.Pid);
+    return LPids;
 }
 
 void CloseImagingSims() {
-    std::vector<HANDLE> processes;
-    for (const auto& w : SimWindows()) {
-        if (HANDLE p = OpenProcess(SYNCHRONIZE, FALSE, w.Pid)) processes.push_back(p);
-        PostMessageW(w.Wnd, WM_CLOSE, 0, 0);
+    std::vector<HANDLE> LProcesses;
+    for (const auto& LW : SimWindows()) {
+        if (HANDLE LP = OpenProcess(SYNCHRONIZE, FALSE, LW.Pid)) LProcesses.push_back(LP);
+        PostMessageW(LW.Wnd, WM_CLOSE, 0, 0);
     }
-    for (HANDLE p : processes) {
-        WaitForSingleObject(p, 5000);
-        CloseHandle(p);
+    for (HANDLE LP : LProcesses) {
+        WaitForSingleObject(LP, 5000);
+        CloseHandle(LP);
     }
     KillImagingSims();
 }
 
 void KillImagingSims() {
-    const auto windows = SimWindows();
-    for (const auto& w : windows) {
-        const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, w.Pid);
-        if (process == nullptr) continue;
-        TerminateProcess(process, 1);
-        WaitForSingleObject(process, 5000);
-        CloseHandle(process);
+    const auto LWindows = SimWindows();
+    for (const auto& LW : LWindows) {
+        const HANDLE LProcess = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, LW.Pid);
+        if (LProcess == nullptr) continue;
+        TerminateProcess(LProcess, 1);
+        WaitForSingleObject(LProcess, 5000);
+        CloseHandle(LProcess);
     }
     // A killed application leaves its readiness atom behind (global atoms outlive their
     // process); later starts would find it at once.
-    for (const auto& w : windows) {
-        const std::wstring atom = L"OXReadyForLink" + w.Suffix;
-        for (ATOM a; (a = GlobalFindAtomW(atom.c_str())) != 0;) {
-            if (GlobalDeleteAtom(a) != 0) break;
+    for (const auto& LW : LWindows) {
+        const std::wstring LAtom = L"OXReadyForLink" + LW.Suffix;
+        for (ATOM LA; (LA = GlobalFindAtomW(LAtom.c_str())) != 0;) {
+            if (GlobalDeleteAtom(LA) != 0) break;
         }
     }
 }
 
-TLinkHost::TLinkHost(const std::wstring& DllPath) {
+TLinkHost::TLinkHost(const std::wstring& ADllPath) {
     // The host's thread is a single-threaded apartment before the link loads, as a Windows
     // host's user-interface thread is. Wine does not carry a server's error description
     // across processes as Windows does; the hook carries it.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     imagingsim::RegisterErrorInfoHook();
-    if (DllPath.empty()) {
+    if (ADllPath.empty()) {
         FDll.emplace();
     } else {
-        FDll.emplace(DllPath);
+        FDll.emplace(ADllPath);
     }
-    FRecorder.emplace([this](const ondahost::TRecordedBox& box) {
-        Boxes.push_back(box);
+    FRecorder.emplace([this](const ondahost::TRecordedBox& ABox) {
+        Boxes.push_back(ABox);
         if (DuringBox) DuringBox();
     });
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(FDll->Handle(), path, MAX_PATH);
-    std::wstring lower = path;
-    CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
+    wchar_t LPath[MAX_PATH] = {};
+    GetModuleFileNameW(FDll->Handle(), LPath, MAX_PATH);
+    std::wstring LLower = LPath;
+    CharLowerBuffW(LLower.data(), static_cast<DWORD>(LLower.size()));
     FBoxPrefix =
-        L"Link-DLL: " + lower + L" [" + systools::GetFileVersionFromFile(path) + L"]\r\n\r\n";
+        L"Link-DLL: " + LLower + L" [" + systools::GetFileVersionFromFile(LPath) + L"]\r\n\r\n";
 }
 
 TLinkHost::~TLinkHost() {
@@ -150,23 +150,24 @@ void TLinkHost::Unload() {
     FDll.reset();
 }
 
-std::int32_t TLinkHost::InitI(const std::wstring& folder, HWND wnd) {
-    const std::string dir = Utf8(folder);
-    return FDll->Export<TInitI>("ONDA_INITI")(folder.empty() ? nullptr : dir.c_str(), nullptr, wnd);
+std::int32_t TLinkHost::InitI(const std::wstring& AFolder, HWND AWnd) {
+    const std::string LDir = Utf8(AFolder);
+    return FDll->Export<TInitI>("ONDA_INITI")(AFolder.empty() ? nullptr : LDir.c_str(), nullptr,
+                                              AWnd);
 }
 
 namespace {
 void NoOp() {}
 }  // namespace
 
-std::int32_t TLinkHost::Init2W(const std::wstring& folder, HWND wnd) {
-    const std::string dir = Utf8(folder);
-    return FDll->Export<TInitI>("ONDA_INIT2W")(folder.empty() ? nullptr : dir.c_str(),
-                                               reinterpret_cast<void*>(&NoOp), wnd);
+std::int32_t TLinkHost::Init2W(const std::wstring& AFolder, HWND AWnd) {
+    const std::string LDir = Utf8(AFolder);
+    return FDll->Export<TInitI>("ONDA_INIT2W")(AFolder.empty() ? nullptr : LDir.c_str(),
+                                               reinterpret_cast<void*>(&NoOp), AWnd);
 }
 
-std::int32_t TLinkHost::Command(const std::string& text) {
-    return FDll->Export<TCommand>("ONDA_COMMAND")(text.c_str());
+std::int32_t TLinkHost::Command(const std::string& AText) {
+    return FDll->Export<TCommand>("ONDA_COMMAND")(AText.c_str());
 }
 
 std::int32_t TLinkHost::Exit() {
@@ -174,30 +175,31 @@ std::int32_t TLinkHost::Exit() {
 }
 
 std::string TLinkHost::ErrorStr() {
-    const char* text = FDll->Export<TGetStr>("ONDA_GETERRORSTR")();
-    return text != nullptr ? text : "<null>";
+    const char* LText = FDll->Export<TGetStr>("ONDA_GETERRORSTR")();
+    return LText != nullptr ? LText : "<null>";
 }
 
-void TLinkHost::Pump(DWORD milliseconds) {
-    const DWORD start = GetTickCount();
+void TLinkHost::Pump(DWORD AMilliseconds) {
+    const DWORD LStart = GetTickCount();
     do {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        MSG LMsg;
+        while (PeekMessageW(&LMsg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&LMsg);
         Sleep(5);
-    } while (GetTickCount() - start < milliseconds);
+    } while (GetTickCount() - LStart < AMilliseconds);
 }
 
-std::wstring TLinkHost::BoxText(const std::wstring& message) const {
-    return FBoxPrefix + message;
+std::wstring TLinkHost::BoxText(const std::wstring& AMessage) const {
+    return FBoxPrefix + AMessage;
 }
 
 std::vector<std::wstring> TLinkHost::BoxMessages() const {
-    std::vector<std::wstring> messages;
-    for (const auto& box : Boxes) {
-        messages.push_back(box.Text.rfind(FBoxPrefix, 0) == 0 ? box.Text.substr(FBoxPrefix.size())
-                                                              : L"<unprefixed> " + box.Text);
+    std::vector<std::wstring> LMessages;
+    for (const auto& LBox : Boxes) {
+        LMessages.push_back(LBox.Text.rfind(FBoxPrefix, 0) == 0
+                                ? LBox.Text.substr(FBoxPrefix.size())
+                                : L"<unprefixed> " + LBox.Text);
     }
-    return messages;
+    return LMessages;
 }
 
 }  // namespace deruz::testing

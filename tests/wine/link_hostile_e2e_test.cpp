@@ -21,27 +21,27 @@ using TInitProc = std::int32_t(WINAPI*)(const char*, void*, HWND);
 
 // 1 MB of text, for the command and for the configuration folder.
 const std::string& Megabyte() {
-    static const std::string text(1 << 20, 'x');
-    return text;
+    static const std::string LText(1 << 20, 'x');
+    return LText;
 }
 
 // A text as a row shows it: quoted, or its length when it is long; "<null>" for none.
-std::string Shown(const char* text) {
-    if (text == nullptr) return "<null>";
-    const std::size_t n = std::strlen(text);
-    return n > 40 ? "<" + std::to_string(n) + " bytes>" : "\"" + std::string(text) + "\"";
+std::string Shown(const char* AText) {
+    if (AText == nullptr) return "<null>";
+    const std::size_t LN = std::strlen(AText);
+    return LN > 40 ? "<" + std::to_string(LN) + " bytes>" : "\"" + std::string(AText) + "\"";
 }
 
 // ONDA_GETERRORSTRBUF into a buffer larger than any text here: the result, then what the
 // buffer holds. A byte written past the zero would show as a broken guard.
-std::string GetBuf(TLinkHost& h, std::int32_t BufLen, bool nullBuffer = false) {
-    auto getbuf = h.Export<TGetStrBuf>("ONDA_GETERRORSTRBUF");
-    if (nullBuffer) return std::to_string(getbuf(nullptr, BufLen));
-    std::vector<char> buf((2 << 20) + 16, 'G');
-    const std::int32_t n = getbuf(buf.data(), BufLen);
-    const std::size_t len = strnlen(buf.data(), buf.size());
-    const bool guard = len + 1 < buf.size() && buf[len + 1] == 'G';
-    return std::to_string(n) + " " + Shown(buf.data()) + (guard ? "" : " <guard broken>");
+std::string GetBuf(TLinkHost& AH, std::int32_t ABufLen, bool ANullBuffer = false) {
+    auto LGetbuf = AH.Export<TGetStrBuf>("ONDA_GETERRORSTRBUF");
+    if (ANullBuffer) return std::to_string(LGetbuf(nullptr, ABufLen));
+    std::vector<char> LBuf((2 << 20) + 16, 'G');
+    const std::int32_t LN = LGetbuf(LBuf.data(), ABufLen);
+    const std::size_t LLen = strnlen(LBuf.data(), LBuf.size());
+    const bool LGuard = LLen + 1 < LBuf.size() && LBuf[LLen + 1] == 'G';
+    return std::to_string(LN) + " " + Shown(LBuf.data()) + (LGuard ? "" : " <guard broken>");
 }
 
 // One hostile call: what the host passes, and the answer rendered for comparison.
@@ -50,51 +50,52 @@ struct TCall {
     std::function<std::string(TLinkHost&)> Run;
 };
 
-std::string Int(std::int32_t value) {
-    return std::to_string(value);
+std::string Int(std::int32_t AValue) {
+    return std::to_string(AValue);
 }
 
-HWND Junk(std::uintptr_t value) {
-    return reinterpret_cast<HWND>(value);
+HWND Junk(std::uintptr_t AValue) {
+    return reinterpret_cast<HWND>(AValue);
 }
 
 const TCall kGetVer{"ONDA_GETVER()",
-                    [](TLinkHost& h) { return Int(h.Export<TNoArgs>("ONDA_GETVER")()); }};
+                    [](TLinkHost& AH) { return Int(AH.Export<TNoArgs>("ONDA_GETVER")()); }};
 const TCall kGetStr{"ONDA_GETERRORSTR()",
-                    [](TLinkHost& h) { return Shown(h.Export<TGetStr>("ONDA_GETERRORSTR")()); }};
+                    [](TLinkHost& AH) { return Shown(AH.Export<TGetStr>("ONDA_GETERRORSTR")()); }};
 const TCall kBufNull{"ONDA_GETERRORSTRBUF(null, 16)",
-                     [](TLinkHost& h) { return GetBuf(h, 16, true); }};
-const TCall kBufZero{"ONDA_GETERRORSTRBUF(buf, 0)", [](TLinkHost& h) { return GetBuf(h, 0); }};
-const TCall kBufMinus{"ONDA_GETERRORSTRBUF(buf, -1)", [](TLinkHost& h) { return GetBuf(h, -1); }};
+                     [](TLinkHost& AH) { return GetBuf(AH, 16, true); }};
+const TCall kBufZero{"ONDA_GETERRORSTRBUF(buf, 0)", [](TLinkHost& AH) { return GetBuf(AH, 0); }};
+const TCall kBufMinus{"ONDA_GETERRORSTRBUF(buf, -1)", [](TLinkHost& AH) { return GetBuf(AH, -1); }};
 const TCall kBufMin{"ONDA_GETERRORSTRBUF(buf, INT32_MIN)",
-                    [](TLinkHost& h) { return GetBuf(h, INT32_MIN); }};
-const TCall kBuf3{"ONDA_GETERRORSTRBUF(buf, 3)", [](TLinkHost& h) { return GetBuf(h, 3); }};
+                    [](TLinkHost& AH) { return GetBuf(AH, INT32_MIN); }};
+const TCall kBuf3{"ONDA_GETERRORSTRBUF(buf, 3)", [](TLinkHost& AH) { return GetBuf(AH, 3); }};
 const TCall kBufMax{"ONDA_GETERRORSTRBUF(buf, INT32_MAX)",
-                    [](TLinkHost& h) { return GetBuf(h, INT32_MAX); }};
-const TCall kInitJunk{"ONDA_INIT(junk procedure)", [](TLinkHost& h) {
-                          return Int(h.Export<TInit>("ONDA_INIT")(reinterpret_cast<void*>(0x1)));
+                    [](TLinkHost& AH) { return GetBuf(AH, INT32_MAX); }};
+const TCall kInitJunk{"ONDA_INIT(junk procedure)", [](TLinkHost& AH) {
+                          return Int(AH.Export<TInit>("ONDA_INIT")(reinterpret_cast<void*>(0x1)));
                       }};
-const TCall kInitINull{"ONDA_INITI(null, null, null)", [](TLinkHost& h) {
-                           return Int(h.Export<TInitProc>("ONDA_INITI")(nullptr, nullptr, nullptr));
-                       }};
-const TCall kInitIHuge{"ONDA_INITI(1 MB folder, junk procedure, junk window)", [](TLinkHost& h) {
-                           return Int(h.Export<TInitProc>("ONDA_INITI")(
+const TCall kInitINull{
+    "ONDA_INITI(null, null, null)", [](TLinkHost& AH) {
+        return Int(AH.Export<TInitProc>("ONDA_INITI")(nullptr, nullptr, nullptr));
+    }};
+const TCall kInitIHuge{"ONDA_INITI(1 MB folder, junk procedure, junk window)", [](TLinkHost& AH) {
+                           return Int(AH.Export<TInitProc>("ONDA_INITI")(
                                Megabyte().c_str(), reinterpret_cast<void*>(0x1), Junk(0x12345)));
                        }};
 const TCall kInit2WEmpty{
-    "ONDA_INIT2W(\"\", junk procedure, null)", [](TLinkHost& h) {
-        return Int(h.Export<TInitProc>("ONDA_INIT2W")("", reinterpret_cast<void*>(0x1), nullptr));
+    "ONDA_INIT2W(\"\", junk procedure, null)", [](TLinkHost& AH) {
+        return Int(AH.Export<TInitProc>("ONDA_INIT2W")("", reinterpret_cast<void*>(0x1), nullptr));
     }};
-const TCall kCommandNull{"ONDA_COMMAND(null)", [](TLinkHost& h) {
-                             return Int(h.Export<TCommand>("ONDA_COMMAND")(nullptr));
+const TCall kCommandNull{"ONDA_COMMAND(null)", [](TLinkHost& AH) {
+                             return Int(AH.Export<TCommand>("ONDA_COMMAND")(nullptr));
                          }};
-const TCall kCommandHuge{"ONDA_COMMAND(1 MB)", [](TLinkHost& h) {
-                             return Int(h.Export<TCommand>("ONDA_COMMAND")(Megabyte().c_str()));
+const TCall kCommandHuge{"ONDA_COMMAND(1 MB)", [](TLinkHost& AH) {
+                             return Int(AH.Export<TCommand>("ONDA_COMMAND")(Megabyte().c_str()));
                          }};
-const TCall kExit{"ONDA_EXIT()", [](TLinkHost& h) { return Int(h.Exit()); }};
+const TCall kExit{"ONDA_EXIT()", [](TLinkHost& AH) { return Int(AH.Exit()); }};
 
-TCall Command(const char* text) {
-    return {text, [text](TLinkHost& h) { return Int(h.Command(text)); }};
+TCall Command(const char* AText) {
+    return {AText, [AText](TLinkHost& AH) { return Int(AH.Command(AText)); }};
 }
 
 struct TRow {
@@ -103,22 +104,22 @@ struct TRow {
 };
 
 // Runs the rows in order; each result is compared where it was made.
-std::vector<std::string> RunRows(TLinkHost& h, const std::vector<TRow>& rows) {
-    std::vector<std::string> failures;
-    for (const TRow& row : rows) {
-        const std::string got = row.Call.Run(h);
-        if (got != row.Expected) {
-            failures.push_back(std::string(row.Call.Name) + ": got " + got + ", expected " +
-                               row.Expected);
+std::vector<std::string> RunRows(TLinkHost& AH, const std::vector<TRow>& ARows) {
+    std::vector<std::string> LFailures;
+    for (const TRow& LRow : ARows) {
+        const std::string LGot = LRow.Call.Run(AH);
+        if (LGot != LRow.Expected) {
+            LFailures.push_back(std::string(LRow.Call.Name) + ": got " + LGot + ", expected " +
+                                LRow.Expected);
         }
     }
-    return failures;
+    return LFailures;
 }
 
-std::string Joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const auto& line : lines) text += line + "\n";
-    return text;
+std::string Joined(const std::vector<std::string>& ALines) {
+    std::string LText;
+    for (const auto& LLine : ALines) LText += LLine + "\n";
+    return LText;
 }
 
 // Every export, as a call that the link refuses while it is busy with another (re-entry on
@@ -134,10 +135,10 @@ class LinkHostile : public LinkE2E {
     // The host loads a copy of the library in the test's folder, beside the test's
     // configuration file: any folder the host names that is not usable falls back to it.
     TLinkHost& Load() {
-        const std::wstring dll = folder.File(L"DeRuz64.dll");
-        CopyFileW(BesideTestProgram(L"DeRuz64.dll").c_str(), dll.c_str(), FALSE);
-        host.emplace(dll);
-        return *host;
+        const std::wstring LDll = FFolder.File(L"DeRuz64.dll");
+        CopyFileW(BesideTestProgram(L"DeRuz64.dll").c_str(), LDll.c_str(), FALSE);
+        FHost.emplace(LDll);
+        return *FHost;
     }
 };
 
@@ -146,31 +147,31 @@ const wchar_t kTypeLibKey[] = L"TypeLib\\{56D73100-E9A8-108B-A830-CD14D0517F8A}\
 TEST_F(LinkHostile, BeforeInitialisationEveryExportAnswers) {
     // Before initialisation the link has no configuration: the command looks the imaging
     // application up in the registry, which here names a program that does not exist.
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_CLASSES_ROOT, kTypeLibKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+    HKEY LKey = nullptr;
+    RegCreateKeyExW(HKEY_CLASSES_ROOT, kTypeLibKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &LKey,
                     nullptr);
-    const std::wstring missing = L"Z:\\no\\such\\Ondarix.exe";
-    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(missing.c_str()),
-                   static_cast<DWORD>((missing.size() + 1) * sizeof(wchar_t)));
-    TLinkHost& h = Load();
-    const std::vector<TRow> rows = {
+    const std::wstring LMissing = L"Z:\\no\\such\\Ondarix.exe";
+    RegSetValueExW(LKey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(LMissing.c_str()),
+                   static_cast<DWORD>((LMissing.size() + 1) * sizeof(wchar_t)));
+    TLinkHost& LH = Load();
+    const std::vector<TRow> LRows = {
         {kGetVer, "262"},        {kGetStr, "\"\""},       {kBufNull, "0"},     {kBufZero, "0 \"\""},
         {kBufMinus, "0 \"\""},   {kBufMin, "0 \"\""},     {kBufMax, "0 \"\""}, {kExit, "0"},
         {kCommandNull, "-1001"}, {kCommandHuge, "-1001"}, {kGetStr, "\"\""},   {kExit, "0"},
     };
-    EXPECT_EQ(Joined(RunRows(h, rows)), "");
-    RegDeleteValueW(key, nullptr);
-    RegCloseKey(key);
+    EXPECT_EQ(Joined(RunRows(LH, LRows)), "");
+    RegDeleteValueW(LKey, nullptr);
+    RegCloseKey(LKey);
     // Each command tried to start the missing program and said so; nothing else was shown.
-    ASSERT_EQ(h.Boxes.size(), 2u);
-    EXPECT_EQ(h.BoxMessages()[0].rfind(L"Could not run \"Z:\\no\\such\\Ondarix.exe -dde\"", 0), 0u)
-        << Narrow(h.BoxMessages()[0]);
+    ASSERT_EQ(LH.Boxes.size(), 2u);
+    EXPECT_EQ(LH.BoxMessages()[0].rfind(L"Could not run \"Z:\\no\\such\\Ondarix.exe -dde\"", 0), 0u)
+        << Narrow(LH.BoxMessages()[0]);
 }
 
 TEST_F(LinkHostile, HostileArgumentsWhileConnectedAndAfterExit) {
     WriteIni(SimKeys());
-    TLinkHost& h = Load();
-    const std::vector<TRow> rows = {
+    TLinkHost& LH = Load();
+    const std::vector<TRow> LRows = {
         {kInitINull, "0"},
         {Command("result|7|seven"), "7"},
         {kBufNull, "0"},
@@ -202,12 +203,12 @@ TEST_F(LinkHostile, HostileArgumentsWhileConnectedAndAfterExit) {
         {kGetStr, "\"eight\""},
         {kExit, "0"},
     };
-    EXPECT_EQ(Joined(RunRows(h, rows)), "");
-    EXPECT_TRUE(h.Boxes.empty());
-    const auto sent = SimLines("AdminCommand cmd=");
-    ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent[1], "AdminCommand cmd=");
-    EXPECT_EQ(sent[2].size(), std::string("AdminCommand cmd=").size() + Megabyte().size());
+    EXPECT_EQ(Joined(RunRows(LH, LRows)), "");
+    EXPECT_TRUE(LH.Boxes.empty());
+    const auto LSent = SimLines("AdminCommand cmd=");
+    ASSERT_EQ(LSent.size(), 4u);
+    EXPECT_EQ(LSent[1], "AdminCommand cmd=");
+    EXPECT_EQ(LSent[2].size(), std::string("AdminCommand cmd=").size() + Megabyte().size());
     EXPECT_EQ(SimLines("start ").size(), 2u);
     EXPECT_EQ(SimLines("AppReturnWnd value=74565").size(), 1u);  // the junk window, 0x12345
 }
@@ -215,13 +216,13 @@ TEST_F(LinkHostile, HostileArgumentsWhileConnectedAndAfterExit) {
 TEST_F(LinkHostile, AfterUnloadANewLoadStartsFresh) {
     WriteIni(SimKeys());
     {
-        TLinkHost& h = Load();
-        ASSERT_EQ(RunRows(h, {{kInitINull, "0"}, {Command("result|1|first"), "1"}}).size(), 0u);
-        host.reset();  // FreeLibrary with the connection open
+        TLinkHost& LH = Load();
+        ASSERT_EQ(RunRows(LH, {{kInitINull, "0"}, {Command("result|1|first"), "1"}}).size(), 0u);
+        FHost.reset();  // FreeLibrary with the connection open
     }
-    for (int i = 0; i < 100 && !RunningImagingSims().empty(); ++i) Sleep(50);
-    TLinkHost& h = Load();
-    const std::vector<TRow> rows = {
+    for (int LI = 0; LI < 100 && !RunningImagingSims().empty(); ++LI) Sleep(50);
+    TLinkHost& LH = Load();
+    const std::vector<TRow> LRows = {
         {kGetStr, "\"\""},
         {kGetVer, "262"},
         {kExit, "0"},
@@ -230,7 +231,7 @@ TEST_F(LinkHostile, AfterUnloadANewLoadStartsFresh) {
         {kGetStr, "\"second\""},
         {kExit, "0"},
     };
-    EXPECT_EQ(Joined(RunRows(h, rows)), "");
+    EXPECT_EQ(Joined(RunRows(LH, LRows)), "");
     EXPECT_EQ(SimLines("Terminate").size(), 2u);
     EXPECT_EQ(SimLines("start ").size(), 2u);
 }
@@ -245,21 +246,21 @@ TEST_F(LinkHostile, CallsFromInsideBoxesAndEventsAreRefusedAndChangeNothing) {
     ASSERT_EQ(h.Exit(), 0);
     WriteIni("Debug=1\r\n" + SimKeys());
 
-    std::vector<std::string> failures;
+    std::vector<std::string> LFailures;
     bool ran = false;
-    auto reenter = [&](const std::string& expectedText) {
+    auto LReenter = [&](const std::string& AExpectedText) {
         if (ran) return;
         ran = true;
-        std::vector<TRow> rows = RefusedCalls();
-        rows.push_back({kGetStr, expectedText});
-        rows.push_back({kBuf3, "3 " + expectedText.substr(0, 4) + "\""});
-        failures = RunRows(h, rows);
+        std::vector<TRow> LRows = RefusedCalls();
+        LRows.push_back({kGetStr, AExpectedText});
+        LRows.push_back({kBuf3, "3 " + AExpectedText.substr(0, 4) + "\""});
+        LFailures = RunRows(h, LRows);
     };
-    h.DuringBox = [&] { reenter("\"before\""); };
+    h.DuringBox = [&] { LReenter("\"before\""); };
     EXPECT_EQ(h.InitI(L"", nullptr), 0);
     h.DuringBox = nullptr;
     EXPECT_TRUE(ran);
-    EXPECT_EQ(Joined(failures), "");
+    EXPECT_EQ(Joined(LFailures), "");
 
     // Inside an event: the photo event's box (ONDA_INIT2W, Debug 2) comes while the
     // server call of ONDA_COMMAND is running; the command has cleared the text.
@@ -267,20 +268,20 @@ TEST_F(LinkHostile, CallsFromInsideBoxesAndEventsAreRefusedAndChangeNothing) {
     WriteIni("Debug=2\r\n" + SimKeys());
     ASSERT_EQ(h.Init2W(L"", nullptr), 0);
     ran = false;
-    failures.clear();
+    LFailures.clear();
     h.Boxes.clear();
     h.DuringBox = [&] {
         if (ran) return;
         ran = true;
-        std::vector<TRow> rows = RefusedCalls();
-        rows.push_back({kGetStr, "\"\""});
-        rows.push_back({kBufMax, "0 \"\""});
-        failures = RunRows(h, rows);
+        std::vector<TRow> LRows = RefusedCalls();
+        LRows.push_back({kGetStr, "\"\""});
+        LRows.push_back({kBufMax, "0 \"\""});
+        LFailures = RunRows(h, LRows);
     };
     EXPECT_EQ(h.Command("event|photo|2|7|P1|X9|3|5"), 0);
     h.DuringBox = nullptr;
     EXPECT_TRUE(ran);
-    EXPECT_EQ(Joined(failures), "");
+    EXPECT_EQ(Joined(LFailures), "");
     EXPECT_EQ(h.BoxMessages(),
               std::vector<std::wstring>{L"OnNewPhoto from Ondarix: photoadded|2|7|P1|X9|35"});
 
@@ -306,9 +307,9 @@ TEST_F(LinkHostile, CallsFromASecondThreadAreRefusedAndChangeNothing) {
                              {kBufMax, "0 \"\""},
                              {kBufNull, "0"},
                              {kExit, "0"}});
-    std::vector<std::string> failures;
-    std::thread([&] { failures = RunRows(h, rows); }).join();
-    EXPECT_EQ(Joined(failures), "");
+    std::vector<std::string> LFailures;
+    std::thread([&] { LFailures = RunRows(h, rows); }).join();
+    EXPECT_EQ(Joined(LFailures), "");
 
     EXPECT_EQ(h.ErrorStr(), "seven");
     EXPECT_EQ(h.Command("result|8|eight"), 8);
@@ -322,25 +323,25 @@ TEST_F(LinkHostile, HandOverLengthBeyondASmallerMappingIsRefused) {
     // Someone else created the hand-over block's mapping first, one page only, and wrote a
     // length that fits the usual block but runs past this mapping; the application writes
     // nothing (it answers without touching the block).
-    const std::wstring name = L"Ox3Server" + std::to_wstring(GetCurrentProcessId());
-    const HANDLE mapping =
-        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
-    ASSERT_NE(mapping, nullptr);
-    auto* view = static_cast<std::uint8_t*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
-    ASSERT_NE(view, nullptr);
-    view[0] = 4500 & 0xFF;
-    view[1] = 4500 >> 8;
-    UnmapViewOfFile(view);
+    const std::wstring LName = L"Ox3Server" + std::to_wstring(GetCurrentProcessId());
+    const HANDLE LMapping =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, LName.c_str());
+    ASSERT_NE(LMapping, nullptr);
+    auto* LView = static_cast<std::uint8_t*>(MapViewOfFile(LMapping, FILE_MAP_WRITE, 0, 0, 0));
+    ASSERT_NE(LView, nullptr);
+    LView[0] = 4500 & 0xFF;
+    LView[1] = 4500 >> 8;
+    UnmapViewOfFile(LView);
     SetEnvironmentVariableW(L"IMAGING_SIM_OPTIONS", L"handover=ignore");
     WriteIni(SimKeys());
-    TLinkHost& h = Load();
-    EXPECT_EQ(h.InitI(L"", nullptr), -1000);
-    ASSERT_EQ(h.Boxes.size(), 1u);
-    EXPECT_EQ(h.BoxMessages()[0],
+    TLinkHost& LH = Load();
+    EXPECT_EQ(LH.InitI(L"", nullptr), -1000);
+    ASSERT_EQ(LH.Boxes.size(), 1u);
+    EXPECT_EQ(LH.BoxMessages()[0],
               L"Exception communicating with IOx3Server server:\r\n\r\n"
               L"Error: shared memory announces 4500 bytes of data, more than its 4094 bytes can "
               L"hold");
-    CloseHandle(mapping);
+    CloseHandle(LMapping);
 }
 
 }  // namespace

@@ -20,14 +20,14 @@ constexpr std::uint32_t kMagic = 0x464E4945;  // "EINF"
 // 32-bit count of UTF-16 units followed by the units; padded to 8 bytes.
 class TWriter {
   public:
-    void Put(const void* Data, std::size_t Size) {
-        const auto* LBytes = static_cast<const BYTE*>(Data);
-        FBytes.insert(FBytes.end(), LBytes, LBytes + Size);
+    void Put(const void* AData, std::size_t ASize) {
+        const auto* LBytes = static_cast<const BYTE*>(AData);
+        FBytes.insert(FBytes.end(), LBytes, LBytes + ASize);
     }
-    void PutText(BSTR Text) {
-        const std::uint32_t LLength = Text ? SysStringLen(Text) : 0;
+    void PutText(BSTR AText) {
+        const std::uint32_t LLength = AText ? SysStringLen(AText) : 0;
         Put(&LLength, sizeof LLength);
-        Put(Text, LLength * sizeof(wchar_t));
+        Put(AText, LLength * sizeof(wchar_t));
     }
     std::vector<BYTE> Take() {
         while (FBytes.size() % 8 != 0) FBytes.push_back(0);
@@ -40,21 +40,21 @@ class TWriter {
 
 class TReader {
   public:
-    TReader(const void* Data, std::size_t Size)
-        : FData(static_cast<const BYTE*>(Data)), FSize(Size) {}
-    bool Get(void* Target, std::size_t Size) {
-        if (FSize - FOffset < Size) return false;
-        std::memcpy(Target, FData + FOffset, Size);
-        FOffset += Size;
+    TReader(const void* AData, std::size_t ASize)
+        : FData(static_cast<const BYTE*>(AData)), FSize(ASize) {}
+    bool Get(void* ATarget, std::size_t ASize) {
+        if (FSize - FOffset < ASize) return false;
+        std::memcpy(ATarget, FData + FOffset, ASize);
+        FOffset += ASize;
         return true;
     }
-    bool GetText(std::wstring& Text) {
+    bool GetText(std::wstring& AText) {
         std::uint32_t LLength = 0;
         if (!Get(&LLength, sizeof LLength) || (FSize - FOffset) / sizeof(wchar_t) < LLength) {
             return false;
         }
-        Text.resize(LLength);
-        return Get(Text.data(), LLength * sizeof(wchar_t));
+        AText.resize(LLength);
+        return Get(AText.data(), LLength * sizeof(wchar_t));
     }
 
   private:
@@ -67,27 +67,27 @@ class TReader {
 // size is asked for and written when its buffer is filled.
 thread_local std::vector<BYTE> tPending;
 
-std::vector<BYTE> Serialize(IErrorInfo* Info) {
+std::vector<BYTE> Serialize(IErrorInfo* AInfo) {
     TWriter LWriter;
     LWriter.Put(&kMagic, sizeof kMagic);
     DWORD LContext = 0;
-    Info->GetHelpContext(&LContext);
+    AInfo->GetHelpContext(&LContext);
     LWriter.Put(&LContext, sizeof LContext);
     GUID LGuid = GUID_NULL;
-    Info->GetGUID(&LGuid);
+    AInfo->GetGUID(&LGuid);
     LWriter.Put(&LGuid, sizeof LGuid);
     for (auto LGetter :
          {&IErrorInfo::GetDescription, &IErrorInfo::GetSource, &IErrorInfo::GetHelpFile}) {
         BSTR LText = nullptr;
-        (Info->*LGetter)(&LText);
+        (AInfo->*LGetter)(&LText);
         LWriter.PutText(LText);
         SysFreeString(LText);
     }
     return LWriter.Take();
 }
 
-void Restore(const void* Data, ULONG Size) {
-    TReader LReader(Data, Size);
+void Restore(const void* AData, ULONG ASize) {
+    TReader LReader(AData, ASize);
     std::uint32_t LMagic = 0;
     DWORD LContext = 0;
     GUID LGuid = GUID_NULL;
@@ -115,31 +115,31 @@ void Restore(const void* Data, ULONG Size) {
 
 class TErrorInfoHook final : public IChannelHook {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IChannelHook)) {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID ARiid, void** APpv) override {
+        if (APpv == nullptr) return E_POINTER;
+        *APpv = nullptr;
+        if (!IsEqualIID(ARiid, IID_IUnknown) && !IsEqualIID(ARiid, IID_IChannelHook)) {
             return E_NOINTERFACE;
         }
-        *ppv = static_cast<IChannelHook*>(this);
+        *APpv = static_cast<IChannelHook*>(this);
         return S_OK;
     }
     // A process-wide object that lives as long as the program.
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
-    void STDMETHODCALLTYPE ClientGetSize(REFGUID, REFIID, ULONG* pDataSize) override {
-        *pDataSize = 0;
+    void STDMETHODCALLTYPE ClientGetSize(REFGUID, REFIID, ULONG* APDataSize) override {
+        *APDataSize = 0;
     }
-    void STDMETHODCALLTYPE ClientFillBuffer(REFGUID, REFIID, ULONG* pDataSize, void*) override {
-        *pDataSize = 0;
+    void STDMETHODCALLTYPE ClientFillBuffer(REFGUID, REFIID, ULONG* APDataSize, void*) override {
+        *APDataSize = 0;
     }
-    void STDMETHODCALLTYPE ClientNotify(REFGUID, REFIID, ULONG cbDataSize, void* pDataBuffer, DWORD,
-                                        HRESULT) override {
-        if (pDataBuffer != nullptr && cbDataSize > 0) Restore(pDataBuffer, cbDataSize);
+    void STDMETHODCALLTYPE ClientNotify(REFGUID, REFIID, ULONG ACbDataSize, void* APDataBuffer,
+                                        DWORD, HRESULT) override {
+        if (APDataBuffer != nullptr && ACbDataSize > 0) Restore(APDataBuffer, ACbDataSize);
     }
     void STDMETHODCALLTYPE ServerNotify(REFGUID, REFIID, ULONG, void*, DWORD) override {}
-    void STDMETHODCALLTYPE ServerGetSize(REFGUID, REFIID, HRESULT, ULONG* pDataSize) override {
+    void STDMETHODCALLTYPE ServerGetSize(REFGUID, REFIID, HRESULT, ULONG* APDataSize) override {
         tPending.clear();
         IErrorInfo* LInfo = nullptr;
         if (GetErrorInfo(0, &LInfo) == S_OK && LInfo != nullptr) {
@@ -148,13 +148,13 @@ class TErrorInfoHook final : public IChannelHook {
             tPending = Serialize(LInfo);
             LInfo->Release();
         }
-        *pDataSize = static_cast<ULONG>(tPending.size());
+        *APDataSize = static_cast<ULONG>(tPending.size());
     }
-    void STDMETHODCALLTYPE ServerFillBuffer(REFGUID, REFIID, ULONG* pDataSize, void* pDataBuffer,
+    void STDMETHODCALLTYPE ServerFillBuffer(REFGUID, REFIID, ULONG* APDataSize, void* APDataBuffer,
                                             HRESULT) override {
-        const ULONG LSize = std::min<ULONG>(*pDataSize, static_cast<ULONG>(tPending.size()));
-        if (pDataBuffer != nullptr && LSize > 0) std::memcpy(pDataBuffer, tPending.data(), LSize);
-        *pDataSize = LSize;
+        const ULONG LSize = std::min<ULONG>(*APDataSize, static_cast<ULONG>(tPending.size()));
+        if (APDataBuffer != nullptr && LSize > 0) std::memcpy(APDataBuffer, tPending.data(), LSize);
+        *APDataSize = LSize;
         tPending.clear();
     }
 };

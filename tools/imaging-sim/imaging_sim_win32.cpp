@@ -38,13 +38,13 @@ TSimServer* gServer = nullptr;
 std::wstring gPid;  // the "-pid:" value, empty without one
 ATOM gReadyAtom = 0;
 
-std::string Utf8(const std::wstring& Text) {
-    return systools::Utf8FromWide(Text);
+std::string Utf8(const std::wstring& AText) {
+    return systools::Utf8FromWide(AText);
 }
 
-std::wstring Environment(const wchar_t* Name) {
+std::wstring Environment(const wchar_t* AName) {
     wchar_t LBuffer[2048];
-    const DWORD LLength = GetEnvironmentVariableW(Name, LBuffer, 2048);
+    const DWORD LLength = GetEnvironmentVariableW(AName, LBuffer, 2048);
     return LLength > 0 && LLength < 2048 ? std::wstring(LBuffer, LLength) : std::wstring();
 }
 
@@ -92,26 +92,26 @@ void ReadOptions() {
 }
 
 // The value of "-pid:" (or "/pid:") on the command line; other arguments are ignored.
-std::wstring PidArgument(const std::wstring& CommandLine) {
+std::wstring PidArgument(const std::wstring& ACommandLine) {
     for (const wchar_t* LSwitch : {L" -pid:", L" /pid:"}) {
-        const std::size_t LAt = CommandLine.find(LSwitch);
+        const std::size_t LAt = ACommandLine.find(LSwitch);
         if (LAt == std::wstring::npos) continue;
         std::size_t LEnd = LAt + 6;
-        while (LEnd < CommandLine.size() && iswdigit(CommandLine[LEnd])) ++LEnd;
-        return CommandLine.substr(LAt + 6, LEnd - LAt - 6);
+        while (LEnd < ACommandLine.size() && iswdigit(ACommandLine[LEnd])) ++LEnd;
+        return ACommandLine.substr(LAt + 6, LEnd - LAt - 6);
     }
     return {};
 }
 
-bool SetClassesValue(const std::wstring& Key, const std::wstring& Value) {
+bool SetClassesValue(const std::wstring& AKey, const std::wstring& AValue) {
     HKEY LKey = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, Key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &LKey,
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, AKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &LKey,
                         nullptr) != ERROR_SUCCESS) {
         return false;
     }
     const LONG LResult =
-        RegSetValueExW(LKey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(Value.c_str()),
-                       static_cast<DWORD>((Value.size() + 1) * sizeof(wchar_t)));
+        RegSetValueExW(LKey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(AValue.c_str()),
+                       static_cast<DWORD>((AValue.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(LKey);
     return LResult == ERROR_SUCCESS;
 }
@@ -147,14 +147,15 @@ void AddReadyAtom() {
 }
 
 // Writes the marshalled server interface into the caller's block "Ox3Server" + WParam.
-LRESULT Handover(WPARAM WParam, LPARAM LParam) {
-    LogLine(L"handover wparam=" + std::to_wstring(WParam) + L" lparam=" + std::to_wstring(LParam));
+LRESULT Handover(WPARAM AWParam, LPARAM ALParam) {
+    LogLine(L"handover wparam=" + std::to_wstring(AWParam) + L" lparam=" +
+            std::to_wstring(ALParam));
     if (gOptions.Handover == TOptions::THandover::Error) {
         return static_cast<LRESULT>(gOptions.HandoverError);
     }
     if (gOptions.Handover == TOptions::THandover::Ignore) return 0;
 
-    const std::wstring LName = L"Ox3Server" + std::to_wstring(WParam);
+    const std::wstring LName = L"Ox3Server" + std::to_wstring(AWParam);
     const HANDLE LMapping = OpenFileMappingW(FILE_MAP_WRITE, FALSE, LName.c_str());
     if (LMapping == nullptr) {
         const HRESULT LError = HRESULT_FROM_WIN32(GetLastError());
@@ -174,12 +175,12 @@ LRESULT Handover(WPARAM WParam, LPARAM LParam) {
             break;
         case TOptions::THandover::Garbage:
             LCount = 64;
-            for (DWORD i = 0; i < LCount; ++i) LView[2 + i] = static_cast<BYTE>(0xA5 ^ i);
+            for (DWORD LI = 0; LI < LCount; ++LI) LView[2 + LI] = static_cast<BYTE>(0xA5 ^ LI);
             break;
         case TOptions::THandover::Oversize:
             // Claims more than the block holds; fills what fits.
             LCount = 6000;
-            for (DWORD i = 0; i < kMaxData; ++i) LView[2 + i] = static_cast<BYTE>(i);
+            for (DWORD LI = 0; LI < kMaxData; ++LI) LView[2 + LI] = static_cast<BYTE>(LI);
             break;
         default: {
             IStream* LStream = nullptr;
@@ -217,45 +218,45 @@ LRESULT Handover(WPARAM WParam, LPARAM LParam) {
     return SUCCEEDED(LStatus) ? 0 : static_cast<LRESULT>(LStatus);
 }
 
-LRESULT CALLBACK WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam) {
-    switch (Message) {
+LRESULT CALLBACK WindowProc(HWND AWindow, UINT AMessage, WPARAM AWParam, LPARAM ALParam) {
+    switch (AMessage) {
         case WM_GETOX3SERVER:
-            return Handover(WParam, LParam);
+            return Handover(AWParam, ALParam);
         case WM_SIM_POSTED_EVENT: {
             // Fired a little later, so that the caller has surely taken the answer of the call
             // that asked for it before the event arrives.
             static UINT_PTR LNextTimer = kFirstPostTimer;
             const UINT_PTR LTimer = LNextTimer++;
-            gPosted[LTimer] = reinterpret_cast<std::wstring*>(LParam);
-            SetTimer(Window, LTimer, kPostDelayMs, nullptr);
+            gPosted[LTimer] = reinterpret_cast<std::wstring*>(ALParam);
+            SetTimer(AWindow, LTimer, kPostDelayMs, nullptr);
             return 0;
         }
         case WM_TIMER:
-            if (WParam == kReadyTimer) {
-                KillTimer(Window, kReadyTimer);
+            if (AWParam == kReadyTimer) {
+                KillTimer(AWindow, kReadyTimer);
                 AddReadyAtom();
-            } else if (const auto LPosted = gPosted.find(WParam); LPosted != gPosted.end()) {
-                KillTimer(Window, WParam);
+            } else if (const auto LPosted = gPosted.find(AWParam); LPosted != gPosted.end()) {
+                KillTimer(AWindow, AWParam);
                 std::unique_ptr<std::wstring> LSpec(LPosted->second);
                 gPosted.erase(LPosted);
                 if (gServer != nullptr && !FireEventSpec(gServer, *LSpec)) {
                     LogLine(L"post unknown event " + *LSpec);
                 }
-            } else if (WParam == kTerminateTimer) {
-                KillTimer(Window, kTerminateTimer);
+            } else if (AWParam == kTerminateTimer) {
+                KillTimer(AWindow, kTerminateTimer);
                 LogLine(L"terminate grace over");
                 RequestExit();
             }
             return 0;
         case WM_CLOSE:
             LogLine(L"close");
-            DestroyWindow(Window);
+            DestroyWindow(AWindow);
             return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;
         default:
-            return DefWindowProcW(Window, Message, WParam, LParam);
+            return DefWindowProcW(AWindow, AMessage, AWParam, ALParam);
     }
 }
 
@@ -272,23 +273,23 @@ const TOptions& Options() {
     return gOptions;
 }
 
-std::wstring Hex(unsigned long Value) {
+std::wstring Hex(unsigned long AValue) {
     wchar_t LBuffer[16];
-    swprintf(LBuffer, 16, L"0x%08lX", Value);
+    swprintf(LBuffer, 16, L"0x%08lX", AValue);
     return LBuffer;
 }
 
-void LogLine(const std::wstring& Line) {
+void LogLine(const std::wstring& ALine) {
     static const std::wstring LPath = Environment(L"IMAGING_SIM_LOG");
     if (LPath.empty()) return;
     std::wstring LText;
-    for (wchar_t c : Line) {
-        if (c == L'\r') {
+    for (wchar_t LC : ALine) {
+        if (LC == L'\r') {
             LText += L"\\r";
-        } else if (c == L'\n') {
+        } else if (LC == L'\n') {
             LText += L"\\n";
         } else {
-            LText += c;
+            LText += LC;
         }
     }
     const std::string LBytes = Utf8(LText) + "\n";
@@ -307,8 +308,8 @@ void RequestExit() {
     if (gWindow != nullptr) PostMessageW(gWindow, WM_CLOSE, 0, 0);
 }
 
-void RequestExitAfterClients(bool NoClientLeft) {
-    if (NoClientLeft) {
+void RequestExitAfterClients(bool ANoClientLeft) {
+    if (ANoClientLeft) {
         RequestExit();
     } else if (gWindow != nullptr) {
         gTerminating = true;

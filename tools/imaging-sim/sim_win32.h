@@ -30,9 +30,9 @@ const TOptions& Options();
 
 // Appends one line to the file named by IMAGING_SIM_LOG (nothing when it is unset). Line
 // breaks inside the text are written as \r and \n so that every record stays on one line.
-void LogLine(const std::wstring& Line);
+void LogLine(const std::wstring& ALine);
 
-std::wstring Hex(unsigned long Value);
+std::wstring Hex(unsigned long AValue);
 
 // Posted to the main window: fire the event described by the heap string in lParam (owned by
 // the receiver) after the call that asked for it has returned.
@@ -42,20 +42,20 @@ constexpr UINT WM_SIM_POSTED_EVENT = WM_APP + 1;
 void RequestExit();
 // Ends the program as a server does after Terminate: once its last client has unadvised
 // (at once when none is advised), or after a short grace period.
-void RequestExitAfterClients(bool NoClientLeft);
+void RequestExitAfterClients(bool ANoClientLeft);
 bool Terminating();
 HWND MainWindow();
 
 // The one server object of this process, created at start and released at exit.
 class TSimServer;
-TSimServer* CreateSimServer(ITypeInfo* TypeInfo);
-Iox3server* ServerInterface(TSimServer* Server);
+TSimServer* CreateSimServer(ITypeInfo* ATypeInfo);
+Iox3server* ServerInterface(TSimServer* AServer);
 // Fires an event described in the AdminCommand event language ("wakeup", "photo|...", ...).
 // Returns false when the description is not understood.
-bool FireEventSpec(TSimServer* Server, const std::wstring& Spec);
+bool FireEventSpec(TSimServer* AServer, const std::wstring& ASpec);
 // Drops every advised sink (at exit).
-void DropSinks(TSimServer* Server);
+void DropSinks(TSimServer* AServer);
 // A class factory that hands out the one server object.
-IClassFactory* CreateSimClassFactory(TSimServer* Server);
+IClassFactory* CreateSimClassFactory(TSimServer* AServer);
 
 }  // namespace deruz::imagingsim

@@ -7,66 +7,66 @@ namespace {
 thread_local HHOOK gHook = nullptr;
 thread_local std::function<void(const TRecordedBox&)>* gOnBox = nullptr;
 
-std::uint32_t IconStyle(HWND box) {
+std::uint32_t IconStyle(HWND ABox) {
     struct TIcon {
         LPCWSTR Id;
         std::uint32_t Style;
     };
-    static const TIcon kIcons[] = {{IDI_HAND, MB_ICONERROR},
-                                   {IDI_QUESTION, MB_ICONQUESTION},
-                                   {IDI_EXCLAMATION, MB_ICONWARNING},
-                                   {IDI_ASTERISK, MB_ICONINFORMATION}};
-    std::uint32_t style = 0;
+    static const TIcon LKIcons[] = {{IDI_HAND, MB_ICONERROR},
+                                    {IDI_QUESTION, MB_ICONQUESTION},
+                                    {IDI_EXCLAMATION, MB_ICONWARNING},
+                                    {IDI_ASTERISK, MB_ICONINFORMATION}};
+    std::uint32_t LStyle = 0;
     EnumChildWindows(
-        box,
-        [](HWND child, LPARAM param) -> BOOL {
-            const auto icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
-            if (icon == nullptr) return TRUE;
-            for (const auto& k : kIcons) {
-                if (LoadIconW(nullptr, k.Id) == icon) {
-                    *reinterpret_cast<std::uint32_t*>(param) = k.Style;
+        ABox,
+        [](HWND AChild, LPARAM AParam) -> BOOL {
+            const auto LIcon = reinterpret_cast<HICON>(SendMessageW(AChild, STM_GETICON, 0, 0));
+            if (LIcon == nullptr) return TRUE;
+            for (const auto& LK : LKIcons) {
+                if (LoadIconW(nullptr, LK.Id) == LIcon) {
+                    *reinterpret_cast<std::uint32_t*>(AParam) = LK.Style;
                     return FALSE;
                 }
             }
             return TRUE;
         },
-        reinterpret_cast<LPARAM>(&style));
-    return style;
+        reinterpret_cast<LPARAM>(&LStyle));
+    return LStyle;
 }
 
-bool IsMessageBox(HWND wnd) {
-    wchar_t cls[16] = {};
-    GetClassNameW(wnd, cls, 16);
-    return lstrcmpW(cls, L"#32770") == 0 && GetDlgItem(wnd, 0xFFFF) != nullptr;
+bool IsMessageBox(HWND AWnd) {
+    wchar_t LCls[16] = {};
+    GetClassNameW(AWnd, LCls, 16);
+    return lstrcmpW(LCls, L"#32770") == 0 && GetDlgItem(AWnd, 0xFFFF) != nullptr;
 }
 
-LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
-    const auto wnd = reinterpret_cast<HWND>(wParam);
-    if (code == HCBT_ACTIVATE && IsMessageBox(wnd)) {
-        PostMessageW(wnd, WM_COMMAND, IDOK, 0);
-    } else if (code == HCBT_DESTROYWND && IsMessageBox(wnd) && gOnBox != nullptr) {
-        TRecordedBox box;
-        wchar_t caption[512] = {};
-        GetWindowTextW(wnd, caption, 512);
-        box.Caption = caption;
-        const HWND textWnd = GetDlgItem(wnd, 0xFFFF);
-        box.Text.resize(static_cast<std::size_t>(GetWindowTextLengthW(textWnd)) + 1);
-        box.Text.resize(static_cast<std::size_t>(
-            GetWindowTextW(textWnd, box.Text.data(), static_cast<int>(box.Text.size()))));
-        box.Style = IconStyle(wnd);
-        if (GetWindowLongW(wnd, GWL_EXSTYLE) & WS_EX_TOPMOST) box.Style |= MB_SYSTEMMODAL;
+LRESULT CALLBACK CbtHook(int ACode, WPARAM AWParam, LPARAM ALParam) {
+    const auto LWnd = reinterpret_cast<HWND>(AWParam);
+    if (ACode == HCBT_ACTIVATE && IsMessageBox(LWnd)) {
+        PostMessageW(LWnd, WM_COMMAND, IDOK, 0);
+    } else if (ACode == HCBT_DESTROYWND && IsMessageBox(LWnd) && gOnBox != nullptr) {
+        TRecordedBox LBox;
+        wchar_t LCaption[512] = {};
+        GetWindowTextW(LWnd, LCaption, 512);
+        LBox.Caption = LCaption;
+        const HWND LTextWnd = GetDlgItem(LWnd, 0xFFFF);
+        LBox.Text.resize(static_cast<std::size_t>(GetWindowTextLengthW(LTextWnd)) + 1);
+        LBox.Text.resize(static_cast<std::size_t>(
+            GetWindowTextW(LTextWnd, LBox.Text.data(), static_cast<int>(LBox.Text.size()))));
+        LBox.Style = IconStyle(LWnd);
+        if (GetWindowLongW(LWnd, GWL_EXSTYLE) & WS_EX_TOPMOST) LBox.Style |= MB_SYSTEMMODAL;
         try {
-            (*gOnBox)(box);
+            (*gOnBox)(LBox);
         } catch (...) {
         }
     }
-    return CallNextHookEx(gHook, code, wParam, lParam);
+    return CallNextHookEx(gHook, ACode, AWParam, ALParam);
 }
 
 }  // namespace
 
-TBoxRecorder::TBoxRecorder(std::function<void(const TRecordedBox&)> OnBox) {
-    gOnBox = new std::function<void(const TRecordedBox&)>(std::move(OnBox));
+TBoxRecorder::TBoxRecorder(std::function<void(const TRecordedBox&)> AOnBox) {
+    gOnBox = new std::function<void(const TRecordedBox&)>(std::move(AOnBox));
     FHook = SetWindowsHookExW(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());
     gHook = FHook;
 }

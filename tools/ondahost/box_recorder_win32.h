@@ -21,7 +21,7 @@ struct TRecordedBox {
 
 class TBoxRecorder {
   public:
-    explicit TBoxRecorder(std::function<void(const TRecordedBox&)> OnBox);
+    explicit TBoxRecorder(std::function<void(const TRecordedBox&)> AOnBox);
     ~TBoxRecorder();
     TBoxRecorder(const TBoxRecorder&) = delete;
     TBoxRecorder& operator=(const TBoxRecorder&) = delete;

@@ -26,24 +26,24 @@ using TNoArgs = std::int32_t(WINAPI*)();
 using TGetStr = const char*(WINAPI*)();
 using TGetStrBuf = std::int32_t(WINAPI*)(char*, std::int32_t);
 
-std::string Utf8(const std::wstring& w) {
-    if (w.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
+std::string Utf8(const std::wstring& AW) {
+    if (AW.empty()) return {};
+    const int LN = WideCharToMultiByte(CP_UTF8, 0, AW.data(), static_cast<int>(AW.size()), nullptr,
+                                       0, nullptr, nullptr);
+    std::string LS(static_cast<std::size_t>(LN), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, AW.data(), static_cast<int>(AW.size()), LS.data(), LN, nullptr,
                         nullptr);
-    return s;
+    return LS;
 }
 
-std::string Ansi(const std::wstring& w) {
-    if (w.empty()) return {};
-    const int n = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
+std::string Ansi(const std::wstring& AW) {
+    if (AW.empty()) return {};
+    const int LN = WideCharToMultiByte(CP_ACP, 0, AW.data(), static_cast<int>(AW.size()), nullptr,
+                                       0, nullptr, nullptr);
+    std::string LS(static_cast<std::size_t>(LN), '\0');
+    WideCharToMultiByte(CP_ACP, 0, AW.data(), static_cast<int>(AW.size()), LS.data(), LN, nullptr,
                         nullptr);
-    return s;
+    return LS;
 }
 
 // The host's message procedure handed to ONDA_INIT2W.
@@ -53,17 +53,17 @@ void WINAPI HostProcMsgs() {}
 
 class THost {
   public:
-    explicit THost(std::wstring path) : FPath(std::move(path)) {}
+    explicit THost(std::wstring APath) : FPath(std::move(APath)) {}
 
     // Runs one call; returns false when the library or the export could not be loaded.
-    bool Run(const TCall& call) {
-        const std::string verb = Utf8(call.Verb);
-        if (call.Verb == L"unload") {
+    bool Run(const TCall& ACall) {
+        const std::string LVerb = Utf8(ACall.Verb);
+        if (ACall.Verb == L"unload") {
             FLib.Reset();
             std::printf("unload\n");
             return true;
         }
-        if (call.Verb == L"window") {
+        if (ACall.Verb == L"window") {
             // The host's own main window, passed as "window" to initi/init2w and brought to
             // the front by the link on the imaging application's wake-up event.
             if (FWindow == nullptr) FWindow = CreateHostWindow();
@@ -71,68 +71,69 @@ class THost {
                         static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(FWindow)));
             return FWindow != nullptr;
         }
-        if (call.Verb == L"pump") {
+        if (ACall.Verb == L"pump") {
             // Dispatches this thread's messages (the imaging application's posted events
             // arrive here) for the given number of milliseconds.
-            const DWORD until = GetTickCount() + std::wcstoul(call.Args[0].c_str(), nullptr, 0);
-            while (static_cast<std::int32_t>(until - GetTickCount()) > 0) {
-                MSG msg;
-                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            const DWORD LUntil = GetTickCount() + std::wcstoul(ACall.Args[0].c_str(), nullptr, 0);
+            while (static_cast<std::int32_t>(LUntil - GetTickCount()) > 0) {
+                MSG LMsg;
+                while (PeekMessageW(&LMsg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&LMsg);
                 Sleep(10);
             }
             std::printf("pump\n");
             return true;
         }
-        if (call.Verb == L"box") {
-            const int r =
-                MessageBoxW(nullptr, call.Args[1].c_str(), L"ondahost",
-                            static_cast<UINT>(std::wcstoul(call.Args[0].c_str(), nullptr, 0)));
-            std::printf("box -> %d\n", r);
+        if (ACall.Verb == L"box") {
+            const int LR =
+                MessageBoxW(nullptr, ACall.Args[1].c_str(), L"ondahost",
+                            static_cast<UINT>(std::wcstoul(ACall.Args[0].c_str(), nullptr, 0)));
+            std::printf("box -> %d\n", LR);
             return true;
         }
         if (!Load()) return false;
-        if (call.Verb == L"getver") return Print(verb, Call<TNoArgs>("ONDA_GETVER"));
-        if (call.Verb == L"exit") return Print(verb, Call<TNoArgs>("ONDA_EXIT"));
-        if (call.Verb == L"init") return Print(verb, Call<TInit>("ONDA_INIT", nullptr));
-        if (call.Verb == L"initi" || call.Verb == L"init2w") {
-            const std::string dir = call.Args[0] == L"-" ? std::string() : Ansi(call.Args[0]);
-            HWND wnd = nullptr;
-            if (call.Args.size() > 1 && call.Args[1] == L"window") {
-                wnd = FWindow;
-            } else if (call.Args.size() > 1) {
-                wnd = reinterpret_cast<HWND>(
-                    static_cast<std::uintptr_t>(std::wcstoull(call.Args[1].c_str(), nullptr, 0)));
+        if (ACall.Verb == L"getver") return Print(LVerb, Call<TNoArgs>("ONDA_GETVER"));
+        if (ACall.Verb == L"exit") return Print(LVerb, Call<TNoArgs>("ONDA_EXIT"));
+        if (ACall.Verb == L"init") return Print(LVerb, Call<TInit>("ONDA_INIT", nullptr));
+        if (ACall.Verb == L"initi" || ACall.Verb == L"init2w") {
+            const std::string LDir = ACall.Args[0] == L"-" ? std::string() : Ansi(ACall.Args[0]);
+            HWND LWnd = nullptr;
+            if (ACall.Args.size() > 1 && ACall.Args[1] == L"window") {
+                LWnd = FWindow;
+            } else if (ACall.Args.size() > 1) {
+                LWnd = reinterpret_cast<HWND>(
+                    static_cast<std::uintptr_t>(std::wcstoull(ACall.Args[1].c_str(), nullptr, 0)));
             }
             // ONDA_INIT2W gets a procedure, as a host that wants the event texts passes one
             // (the link never calls it; its presence switches the texts on).
-            const bool init2w = call.Verb == L"init2w";
+            const bool LInit2w = ACall.Verb == L"init2w";
             return Print(
-                verb, Call<TInitI>(init2w ? "ONDA_INIT2W" : "ONDA_INITI",
-                                   call.Args[0] == L"-" ? nullptr : dir.c_str(),
-                                   init2w ? reinterpret_cast<void*>(&HostProcMsgs) : nullptr, wnd));
+                LVerb,
+                Call<TInitI>(LInit2w ? "ONDA_INIT2W" : "ONDA_INITI",
+                             ACall.Args[0] == L"-" ? nullptr : LDir.c_str(),
+                             LInit2w ? reinterpret_cast<void*>(&HostProcMsgs) : nullptr, LWnd));
         }
-        if (call.Verb == L"command") {
-            const std::string text = Ansi(call.Args.empty() ? L"" : call.Args[0]);
-            return Print(verb, Call<TCommand>("ONDA_COMMAND", text.c_str()));
+        if (ACall.Verb == L"command") {
+            const std::string LText = Ansi(ACall.Args.empty() ? L"" : ACall.Args[0]);
+            return Print(LVerb, Call<TCommand>("ONDA_COMMAND", LText.c_str()));
         }
-        if (call.Verb == L"geterrorstr") {
-            auto fn = Export<TGetStr>("ONDA_GETERRORSTR");
-            if (fn == nullptr) return false;
-            const char* text = fn();
-            if (text == nullptr) {
+        if (ACall.Verb == L"geterrorstr") {
+            auto LFn = Export<TGetStr>("ONDA_GETERRORSTR");
+            if (LFn == nullptr) return false;
+            const char* LText = LFn();
+            if (LText == nullptr) {
                 std::printf("geterrorstr -> null\n");
             } else {
-                std::printf("geterrorstr -> \"%s\"\n", Escape(text).c_str());
+                std::printf("geterrorstr -> \"%s\"\n", Escape(LText).c_str());
             }
             return true;
         }
-        if (call.Verb == L"geterrorstrbuf") {
-            auto fn = Export<TGetStrBuf>("ONDA_GETERRORSTRBUF");
-            if (fn == nullptr) return false;
-            const long n = std::wcstol(call.Args[0].c_str(), nullptr, 0);
-            std::vector<char> buf(static_cast<std::size_t>(n > 0 ? n + 1 : 1), '\x7F');
-            const std::int32_t r = fn(buf.data(), static_cast<std::int32_t>(n));
-            std::printf("geterrorstrbuf -> %d \"%s\"\n", r, Escape(buf.data()).c_str());
+        if (ACall.Verb == L"geterrorstrbuf") {
+            auto LFn = Export<TGetStrBuf>("ONDA_GETERRORSTRBUF");
+            if (LFn == nullptr) return false;
+            const long LN = std::wcstol(ACall.Args[0].c_str(), nullptr, 0);
+            std::vector<char> LBuf(static_cast<std::size_t>(LN > 0 ? LN + 1 : 1), '\x7F');
+            const std::int32_t LR = LFn(LBuf.data(), static_cast<std::int32_t>(LN));
+            std::printf("geterrorstrbuf -> %d \"%s\"\n", LR, Escape(LBuf.data()).c_str());
             return true;
         }
         return false;
@@ -141,45 +142,45 @@ class THost {
   private:
     bool Load() {
         if (FLib) return true;
-        const HMODULE lib = LoadLibraryW(FPath.c_str());
-        if (lib == nullptr) {
+        const HMODULE LLib = LoadLibraryW(FPath.c_str());
+        if (LLib == nullptr) {
             std::fprintf(stderr, "ondahost: cannot load %s (error %lu)\n", Utf8(FPath).c_str(),
                          GetLastError());
             return false;
         }
-        FLib.Reset(lib);
+        FLib.Reset(LLib);
         return true;
     }
 
     template <typename F>
-    F Export(const char* name) {
-        auto fn = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(FLib.Get(), name)));
-        if (fn == nullptr) std::fprintf(stderr, "ondahost: no export %s\n", name);
-        return fn;
+    F Export(const char* AName) {
+        auto LFn = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(FLib.Get(), AName)));
+        if (LFn == nullptr) std::fprintf(stderr, "ondahost: no export %s\n", AName);
+        return LFn;
     }
 
     template <typename F, typename... A>
-    std::optional<std::int32_t> Call(const char* name, A... args) {
-        auto fn = Export<F>(name);
-        if (fn == nullptr) return std::nullopt;
-        return fn(args...);
+    std::optional<std::int32_t> Call(const char* AName, A... AArgs) {
+        auto LFn = Export<F>(AName);
+        if (LFn == nullptr) return std::nullopt;
+        return LFn(AArgs...);
     }
 
-    static bool Print(const std::string& verb, std::optional<std::int32_t> result) {
-        if (!result) return false;
-        std::printf("%s -> %d\n", verb.c_str(), *result);
+    static bool Print(const std::string& AVerb, std::optional<std::int32_t> AResult) {
+        if (!AResult) return false;
+        std::printf("%s -> %d\n", AVerb.c_str(), *AResult);
         std::fflush(stdout);
         return true;
     }
 
     static HWND CreateHostWindow() {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = DefWindowProcW;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"OndaHostWindow";
-        RegisterClassW(&wc);
-        return CreateWindowExW(0, wc.lpszClassName, L"ondahost", WS_OVERLAPPEDWINDOW, 0, 0, 400,
-                               300, nullptr, nullptr, wc.hInstance, nullptr);
+        WNDCLASSW LWc{};
+        LWc.lpfnWndProc = DefWindowProcW;
+        LWc.hInstance = GetModuleHandleW(nullptr);
+        LWc.lpszClassName = L"OndaHostWindow";
+        RegisterClassW(&LWc);
+        return CreateWindowExW(0, LWc.lpszClassName, L"ondahost", WS_OVERLAPPEDWINDOW, 0, 0, 400,
+                               300, nullptr, nullptr, LWc.hInstance, nullptr);
     }
 
     std::wstring FPath;
@@ -201,65 +202,65 @@ int Usage() {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
-    bool boxes = false;
-    std::wstring script;
-    std::wstring dll;
-    std::vector<std::wstring> lines;
-    for (int i = 1; i < argc; ++i) {
-        const std::wstring a = argv[i];
-        if (a == L"--help" || a == L"-h") {
+int wmain(int AArgc, wchar_t** AArgv) {
+    bool LBoxes = false;
+    std::wstring LScript;
+    std::wstring LDll;
+    std::vector<std::wstring> LLines;
+    for (int LI = 1; LI < AArgc; ++LI) {
+        const std::wstring LA = AArgv[LI];
+        if (LA == L"--help" || LA == L"-h") {
             Usage();
             return 0;
         }
-        if (a == L"--boxes") {
-            boxes = true;
-        } else if (a == L"--script" && i + 1 < argc) {
-            script = argv[++i];
-        } else if (dll.empty()) {
-            dll = a;
+        if (LA == L"--boxes") {
+            LBoxes = true;
+        } else if (LA == L"--script" && LI + 1 < AArgc) {
+            LScript = AArgv[++LI];
+        } else if (LDll.empty()) {
+            LDll = LA;
         } else {
-            lines.push_back(a);
+            LLines.push_back(LA);
         }
     }
-    if (dll.empty()) return Usage();
-    if (!script.empty()) {
-        std::wifstream in(Utf8(script));
-        if (!in) {
-            std::fprintf(stderr, "ondahost: cannot read %s\n", Utf8(script).c_str());
+    if (LDll.empty()) return Usage();
+    if (!LScript.empty()) {
+        std::wifstream LIn(Utf8(LScript));
+        if (!LIn) {
+            std::fprintf(stderr, "ondahost: cannot read %s\n", Utf8(LScript).c_str());
             return 2;
         }
-        std::wstring line;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == L'\r') line.pop_back();
-            lines.push_back(line);
+        std::wstring LLine;
+        while (std::getline(LIn, LLine)) {
+            if (!LLine.empty() && LLine.back() == L'\r') LLine.pop_back();
+            LLines.push_back(LLine);
         }
     }
-    std::optional<TBoxRecorder> recorder;
-    if (boxes) {
-        recorder.emplace([](const TRecordedBox& box) {
-            std::printf("box: style=0x%04X caption=\"%s\" text=\"%s\"\n", box.Style,
-                        Escape(Utf8(box.Caption)).c_str(), Escape(Utf8(box.Text)).c_str());
+    std::optional<TBoxRecorder> LRecorder;
+    if (LBoxes) {
+        LRecorder.emplace([](const TRecordedBox& ABox) {
+            std::printf("box: style=0x%04X caption=\"%s\" text=\"%s\"\n", ABox.Style,
+                        Escape(Utf8(ABox.Caption)).c_str(), Escape(Utf8(ABox.Text)).c_str());
             std::fflush(stdout);
         });
     }
 
-    int status = 0;
+    int LStatus = 0;
     {
-        THost host(dll);
-        for (const auto& line : lines) {
+        THost LHost(LDll);
+        for (const auto& LLine : LLines) {
             try {
-                const auto call = ParseCall(line);
-                if (call && !host.Run(*call)) {
-                    status = 2;
+                const auto LCall = ParseCall(LLine);
+                if (LCall && !LHost.Run(*LCall)) {
+                    LStatus = 2;
                     break;
                 }
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "ondahost: %s\n", e.what());
-                status = 2;
+            } catch (const std::exception& LE) {
+                std::fprintf(stderr, "ondahost: %s\n", LE.what());
+                LStatus = 2;
                 break;
             }
         }
     }
-    return status;
+    return LStatus;
 }

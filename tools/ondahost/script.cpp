@@ -19,98 +19,98 @@ constexpr TVerb kVerbs[] = {
     {L"unload", 0, 0},  {L"box", 2, 2},         {L"window", 0, 0},         {L"pump", 1, 1},
 };
 
-std::string Narrow(const std::wstring& w) {
-    std::string s;
-    for (wchar_t c : w) s += c < 0x80 ? static_cast<char>(c) : '?';
-    return s;
+std::string Narrow(const std::wstring& AW) {
+    std::string LS;
+    for (wchar_t LC : AW) LS += LC < 0x80 ? static_cast<char>(LC) : '?';
+    return LS;
 }
 
 }  // namespace
 
-std::optional<TCall> ParseCall(const std::wstring& line) {
-    std::size_t i = 0;
-    while (i < line.size() && std::iswspace(static_cast<wint_t>(line[i]))) ++i;
-    if (i == line.size() || line[i] == L'#') return std::nullopt;
-    std::size_t end = i;
-    while (end < line.size() && !std::iswspace(static_cast<wint_t>(line[end]))) ++end;
-    TCall call;
-    for (std::size_t k = i; k < end; ++k) {
-        call.Verb += static_cast<wchar_t>(std::towlower(static_cast<wint_t>(line[k])));
+std::optional<TCall> ParseCall(const std::wstring& ALine) {
+    std::size_t LI = 0;
+    while (LI < ALine.size() && std::iswspace(static_cast<wint_t>(ALine[LI]))) ++LI;
+    if (LI == ALine.size() || ALine[LI] == L'#') return std::nullopt;
+    std::size_t LEnd = LI;
+    while (LEnd < ALine.size() && !std::iswspace(static_cast<wint_t>(ALine[LEnd]))) ++LEnd;
+    TCall LCall;
+    for (std::size_t LK = LI; LK < LEnd; ++LK) {
+        LCall.Verb += static_cast<wchar_t>(std::towlower(static_cast<wint_t>(ALine[LK])));
     }
-    const TVerb* verb = nullptr;
-    for (const auto& v : kVerbs) {
-        if (call.Verb == v.Name) verb = &v;
+    const TVerb* LVerb = nullptr;
+    for (const auto& LV : kVerbs) {
+        if (LCall.Verb == LV.Name) LVerb = &LV;
     }
-    if (verb == nullptr) throw std::invalid_argument("unknown call: " + Narrow(call.Verb));
+    if (LVerb == nullptr) throw std::invalid_argument("unknown call: " + Narrow(LCall.Verb));
 
-    i = end;
-    if (call.Verb == L"command") {
+    LI = LEnd;
+    if (LCall.Verb == L"command") {
         // The command text is the rest of the line after one separating blank, verbatim.
-        if (i < line.size()) ++i;
-        call.Args.push_back(line.substr(std::min(i, line.size())));
-        return call;
+        if (LI < ALine.size()) ++LI;
+        LCall.Args.push_back(ALine.substr(std::min(LI, ALine.size())));
+        return LCall;
     }
     while (true) {
-        while (i < line.size() && std::iswspace(static_cast<wint_t>(line[i]))) ++i;
-        if (i == line.size()) break;
-        std::wstring arg;
-        if (line[i] == L'"') {
-            ++i;
-            while (i < line.size()) {
-                if (line[i] == L'"') {
-                    if (i + 1 < line.size() && line[i + 1] == L'"') {
-                        arg += L'"';
-                        i += 2;
+        while (LI < ALine.size() && std::iswspace(static_cast<wint_t>(ALine[LI]))) ++LI;
+        if (LI == ALine.size()) break;
+        std::wstring LArg;
+        if (ALine[LI] == L'"') {
+            ++LI;
+            while (LI < ALine.size()) {
+                if (ALine[LI] == L'"') {
+                    if (LI + 1 < ALine.size() && ALine[LI + 1] == L'"') {
+                        LArg += L'"';
+                        LI += 2;
                         continue;
                     }
-                    ++i;
+                    ++LI;
                     break;
                 }
-                arg += line[i++];
+                LArg += ALine[LI++];
             }
         } else {
-            while (i < line.size() && !std::iswspace(static_cast<wint_t>(line[i])))
-                arg += line[i++];
+            while (LI < ALine.size() && !std::iswspace(static_cast<wint_t>(ALine[LI])))
+                LArg += ALine[LI++];
         }
-        call.Args.push_back(arg);
+        LCall.Args.push_back(LArg);
     }
-    if (call.Args.size() < verb->MinArgs || call.Args.size() > verb->MaxArgs) {
-        throw std::invalid_argument("wrong number of arguments for " + Narrow(call.Verb));
+    if (LCall.Args.size() < LVerb->MinArgs || LCall.Args.size() > LVerb->MaxArgs) {
+        throw std::invalid_argument("wrong number of arguments for " + Narrow(LCall.Verb));
     }
-    return call;
+    return LCall;
 }
 
-std::string Escape(const std::string& bytes) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        switch (c) {
+std::string Escape(const std::string& ABytes) {
+    static const char LKHex[] = "0123456789ABCDEF";
+    std::string LOut;
+    for (unsigned char LC : ABytes) {
+        switch (LC) {
             case '\r':
-                out += "\\r";
+                LOut += "\\r";
                 break;
             case '\n':
-                out += "\\n";
+                LOut += "\\n";
                 break;
             case '\t':
-                out += "\\t";
+                LOut += "\\t";
                 break;
             case '\\':
-                out += "\\\\";
+                LOut += "\\\\";
                 break;
             case '"':
-                out += "\\\"";
+                LOut += "\\\"";
                 break;
             default:
-                if (c < 0x20 || c == 0x7F) {
-                    out += "\\x";
-                    out += kHex[c >> 4];
-                    out += kHex[c & 15];
+                if (LC < 0x20 || LC == 0x7F) {
+                    LOut += "\\x";
+                    LOut += LKHex[LC >> 4];
+                    LOut += LKHex[LC & 15];
                 } else {
-                    out += static_cast<char>(c);
+                    LOut += static_cast<char>(LC);
                 }
         }
     }
-    return out;
+    return LOut;
 }
 
 }  // namespace deruz::ondahost

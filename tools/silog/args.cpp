@@ -6,54 +6,54 @@ namespace deruz::silog {
 
 TArgs::TArgs(const std::vector<std::string>& AArgs, const std::vector<std::string>& AValueOptions,
              const std::vector<std::string>& AFlags) {
-    auto contains = [](const std::vector<std::string>& list, const std::string& name) {
-        return std::find(list.begin(), list.end(), name) != list.end();
+    auto LContains = [](const std::vector<std::string>& AList, const std::string& AName) {
+        return std::find(AList.begin(), AList.end(), AName) != AList.end();
     };
-    for (std::size_t i = 0; i < AArgs.size(); ++i) {
-        const std::string& a = AArgs[i];
-        if (a == "--") {
-            FPositional.insert(FPositional.end(), AArgs.begin() + static_cast<long>(i) + 1,
+    for (std::size_t LI = 0; LI < AArgs.size(); ++LI) {
+        const std::string& LA = AArgs[LI];
+        if (LA == "--") {
+            FPositional.insert(FPositional.end(), AArgs.begin() + static_cast<long>(LI) + 1,
                                AArgs.end());
             break;
         }
-        if (a.size() < 2 || a[0] != '-' || a == "-") {
-            FPositional.push_back(a);
+        if (LA.size() < 2 || LA[0] != '-' || LA == "-") {
+            FPositional.push_back(LA);
             continue;
         }
-        const std::size_t eq = a.find('=');
-        const std::string name = a.substr(0, eq);
-        if (contains(AValueOptions, name)) {
-            if (eq != std::string::npos) {
-                FValues.emplace_back(name, a.substr(eq + 1));
-            } else if (i + 1 < AArgs.size()) {
-                FValues.emplace_back(name, AArgs[++i]);
+        const std::size_t LEq = LA.find('=');
+        const std::string LName = LA.substr(0, LEq);
+        if (LContains(AValueOptions, LName)) {
+            if (LEq != std::string::npos) {
+                FValues.emplace_back(LName, LA.substr(LEq + 1));
+            } else if (LI + 1 < AArgs.size()) {
+                FValues.emplace_back(LName, AArgs[++LI]);
             } else {
-                FError = "option " + name + " needs a value";
+                FError = "option " + LName + " needs a value";
                 return;
             }
-        } else if (contains(AFlags, name) && eq == std::string::npos) {
-            FFlags.push_back(name);
+        } else if (LContains(AFlags, LName) && LEq == std::string::npos) {
+            FFlags.push_back(LName);
         } else {
-            FError = "unknown option " + a;
+            FError = "unknown option " + LA;
             return;
         }
     }
 }
 
 std::optional<std::string> TArgs::Value(const std::string& AName) const {
-    std::optional<std::string> result;
+    std::optional<std::string> LResult;
     for (const auto& [name, value] : FValues) {
-        if (name == AName) result = value;
+        if (name == AName) LResult = value;
     }
-    return result;
+    return LResult;
 }
 
 std::vector<std::string> TArgs::Values(const std::string& AName) const {
-    std::vector<std::string> result;
+    std::vector<std::string> LResult;
     for (const auto& [name, value] : FValues) {
-        if (name == AName) result.push_back(value);
+        if (name == AName) LResult.push_back(value);
     }
-    return result;
+    return LResult;
 }
 
 bool TArgs::Flag(const std::string& AName) const {

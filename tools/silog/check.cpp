@@ -22,40 +22,40 @@ constexpr const char* kHelp =
 
 int RunCheck(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
     using namespace deruz::logging;
-    const TArgs args(AArgs, {"--config"}, {"--help"});
-    if (args.Flag("--help")) {
+    const TArgs LArgs(AArgs, {"--config"}, {"--help"});
+    if (LArgs.Flag("--help")) {
         AIo.Out << kHelp;
         return 0;
     }
-    const auto config = args.Value("--config");
-    if (!args.Ok() || (config.has_value() == (args.Positional().size() == 1)) ||
-        args.Positional().size() > 1) {
+    const auto LConfig = LArgs.Value("--config");
+    if (!LArgs.Ok() || (LConfig.has_value() == (LArgs.Positional().size() == 1)) ||
+        LArgs.Positional().size() > 1) {
         AIo.Err << "silog check: "
-                << (args.Ok() ? "give a connections string or --config" : args.Error()) << "\n"
+                << (LArgs.Ok() ? "give a connections string or --config" : LArgs.Error()) << "\n"
                 << kHelp;
         return 2;
     }
     try {
-        std::string connections;
-        if (config) {
-            TSiConfiguration file;
-            file.LoadFromFile(*config);
-            if (!file.Contains("connections")) {
+        std::string LConnections;
+        if (LConfig) {
+            TSiConfiguration LFile;
+            LFile.LoadFromFile(*LConfig);
+            if (!LFile.Contains("connections")) {
                 throw ESiError("A connections string doesn't exist in the supplied file");
             }
-            connections = file.ReadString("connections", "");
+            LConnections = LFile.ReadString("connections", "");
         } else {
-            connections = args.Positional()[0];
+            LConnections = LArgs.Positional()[0];
         }
-        std::string text;
-        for (const TSiConnectionEntry& entry : SiParseConnections(connections)) {
-            auto protocol = TSiProtocolFactory::GetProtocol(entry.Protocol, entry.Options);
-            text += protocol->GetName() + "(" + protocol->GetOptions() + ")\n";
+        std::string LText;
+        for (const TSiConnectionEntry& LEntry : SiParseConnections(LConnections)) {
+            auto LProtocol = TSiProtocolFactory::GetProtocol(LEntry.Protocol, LEntry.Options);
+            LText += LProtocol->GetName() + "(" + LProtocol->GetOptions() + ")\n";
         }
-        AIo.Out << text;
+        AIo.Out << LText;
         return 0;
-    } catch (const std::exception& e) {
-        AIo.Err << e.what() << "\n";
+    } catch (const std::exception& LE) {
+        AIo.Err << LE.what() << "\n";
         return 1;
     }
 }

@@ -88,24 +88,24 @@ bool Handle(const std::string& APath, const TLogStep& AStep, TDumpContext& ACont
 
 std::unique_ptr<TLogReader> OpenReader(const std::string& APath, const TLogReaderOptions& AOptions,
                                        TDumpContext& AContext) {
-    auto reader = std::make_unique<TLogReader>(AOptions);
-    std::string error;
-    if (!reader->Open(APath, error)) {
-        AContext.Io.Err << APath << ": " << error << std::endl;
+    auto LReader = std::make_unique<TLogReader>(AOptions);
+    std::string LError;
+    if (!LReader->Open(APath, LError)) {
+        AContext.Io.Err << APath << ": " << LError << std::endl;
         AContext.Failed = true;
         return nullptr;
     }
-    return reader;
+    return LReader;
 }
 
 void DumpFile(const std::string& APath, const TLogReaderOptions& AOptions, TDumpContext& AContext) {
-    auto reader = OpenReader(APath, AOptions, AContext);
-    if (!reader) return;
+    auto LReader = OpenReader(APath, AOptions, AContext);
+    if (!LReader) return;
     try {
-        while (Handle(APath, reader->Next(), AContext)) {
+        while (Handle(APath, LReader->Next(), AContext)) {
         }
-    } catch (const std::exception& e) {
-        AContext.Io.Err << APath << ": " << e.what() << std::endl;
+    } catch (const std::exception& LE) {
+        AContext.Io.Err << APath << ": " << LE.what() << std::endl;
         AContext.Failed = true;
     }
 }
@@ -113,32 +113,32 @@ void DumpFile(const std::string& APath, const TLogReaderOptions& AOptions, TDump
 void Follow(const std::string& APath, const TLogReaderOptions& AOptions, TDumpContext& AContext) {
     using namespace std::chrono_literals;
     InstallInterruptHandler();
-    bool baseName = false;
-    std::string current = FirstFollowedFile(APath, baseName);
-    auto reader = OpenReader(current, AOptions, AContext);
-    if (!reader) return;
+    bool LBaseName = false;
+    std::string LCurrent = FirstFollowedFile(APath, LBaseName);
+    auto LReader = OpenReader(LCurrent, AOptions, AContext);
+    if (!LReader) return;
     try {
         while (!Interrupted()) {
-            const TLogStep step = reader->Next();
-            if (!Handle(current, step, AContext)) return;
-            if (step.What != TLogStep::lsWait) continue;
-            const std::string next = NextFollowedFile(APath, baseName, current, *reader);
-            if (next.empty()) {
+            const TLogStep LStep = LReader->Next();
+            if (!Handle(LCurrent, LStep, AContext)) return;
+            if (LStep.What != TLogStep::lsWait) continue;
+            const std::string LNext = NextFollowedFile(APath, LBaseName, LCurrent, *LReader);
+            if (LNext.empty()) {
                 std::this_thread::sleep_for(100ms);
                 continue;
             }
             // What was written to the old file before the switch is printed first.
-            for (TLogStep rest = reader->Next(); rest.What != TLogStep::lsWait;
-                 rest = reader->Next()) {
-                if (!Handle(current, rest, AContext)) return;
+            for (TLogStep LRest = LReader->Next(); LRest.What != TLogStep::lsWait;
+                 LRest = LReader->Next()) {
+                if (!Handle(LCurrent, LRest, AContext)) return;
             }
-            current = next;
-            AContext.Io.Err << "silog: following " << current << std::endl;
-            reader = OpenReader(current, AOptions, AContext);
-            if (!reader) return;
+            LCurrent = LNext;
+            AContext.Io.Err << "silog: following " << LCurrent << std::endl;
+            LReader = OpenReader(LCurrent, AOptions, AContext);
+            if (!LReader) return;
         }
-    } catch (const std::exception& e) {
-        AContext.Io.Err << current << ": " << e.what() << std::endl;
+    } catch (const std::exception& LE) {
+        AContext.Io.Err << LCurrent << ": " << LE.what() << std::endl;
         AContext.Failed = true;
     }
 }
@@ -146,60 +146,60 @@ void Follow(const std::string& APath, const TLogReaderOptions& AOptions, TDumpCo
 }  // namespace
 
 int RunDump(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
-    std::vector<std::string> valueOptions = {"--key", "--format", "--pattern", "--count"};
-    valueOptions.insert(valueOptions.end(), TPacketFilter::Options().begin(),
-                        TPacketFilter::Options().end());
-    const TArgs args(AArgs, valueOptions, {"--help", "--resync", "--follow"});
-    if (args.Flag("--help")) {
+    std::vector<std::string> LValueOptions = {"--key", "--format", "--pattern", "--count"};
+    LValueOptions.insert(LValueOptions.end(), TPacketFilter::Options().begin(),
+                         TPacketFilter::Options().end());
+    const TArgs LArgs(AArgs, LValueOptions, {"--help", "--resync", "--follow"});
+    if (LArgs.Flag("--help")) {
         AIo.Out << kHelp;
         return 0;
     }
-    const std::string format = args.Value("--format").value_or("text");
-    const bool follow = args.Flag("--follow");
-    std::string usage;
-    std::optional<TPacketFilter> filter;
-    std::uint64_t count = 0;
-    if (!args.Ok()) {
-        usage = args.Error();
-    } else if (args.Positional().empty()) {
-        usage = "give at least one file";
-    } else if (follow && args.Positional().size() != 1) {
-        usage = "--follow takes exactly one file";
-    } else if (format != "text" && format != "json") {
-        usage = "unknown format '" + format + "'";
-    } else if (filter = TPacketFilter::FromArgs(args, usage); filter) {
+    const std::string LFormat = LArgs.Value("--format").value_or("text");
+    const bool LFollow = LArgs.Flag("--follow");
+    std::string LUsage;
+    std::optional<TPacketFilter> LFilter;
+    std::uint64_t LCount = 0;
+    if (!LArgs.Ok()) {
+        LUsage = LArgs.Error();
+    } else if (LArgs.Positional().empty()) {
+        LUsage = "give at least one file";
+    } else if (LFollow && LArgs.Positional().size() != 1) {
+        LUsage = "--follow takes exactly one file";
+    } else if (LFormat != "text" && LFormat != "json") {
+        LUsage = "unknown format '" + LFormat + "'";
+    } else if (LFilter = TPacketFilter::FromArgs(LArgs, LUsage); LFilter) {
         try {
-            if (const auto n = args.Value("--count")) count = std::stoull(*n);
+            if (const auto LN = LArgs.Value("--count")) LCount = std::stoull(*LN);
         } catch (const std::exception&) {
-            usage = "--count takes a number";
+            LUsage = "--count takes a number";
         }
     }
-    if (!usage.empty()) {
-        AIo.Err << "silog dump: " << usage << "\n" << kHelp;
+    if (!LUsage.empty()) {
+        AIo.Err << "silog dump: " << LUsage << "\n" << kHelp;
         return 2;
     }
-    TLogReaderOptions options;
-    options.Resync = args.Flag("--resync");
-    options.Follow = follow;
-    if (const auto keyText = args.Value("--key")) {
+    TLogReaderOptions LOptions;
+    LOptions.Resync = LArgs.Flag("--resync");
+    LOptions.Follow = LFollow;
+    if (const auto LKeyText = LArgs.Value("--key")) {
         // The same conversion as the file protocol's "key" option.
-        TSiLookupTable table;
-        table.Put("key", *keyText);
-        options.Key = table.GetBytesValue("key", 16, {});
+        TSiLookupTable LTable;
+        LTable.Put("key", *LKeyText);
+        LOptions.Key = LTable.GetBytesValue("key", 16, {});
     }
-    TPacketPrinter printer(AIo.Out, format == "json" ? TOutputFormat::Json : TOutputFormat::Text,
-                           args.Value("--pattern").value_or(std::string(CSiDefaultPattern)),
-                           AIo.Colour);
-    TDumpContext context{AIo, printer, *filter, count};
-    if (follow) {
-        Follow(args.Positional()[0], options, context);
+    TPacketPrinter LPrinter(AIo.Out, LFormat == "json" ? TOutputFormat::Json : TOutputFormat::Text,
+                            LArgs.Value("--pattern").value_or(std::string(CSiDefaultPattern)),
+                            AIo.Colour);
+    TDumpContext LContext{AIo, LPrinter, *LFilter, LCount};
+    if (LFollow) {
+        Follow(LArgs.Positional()[0], LOptions, LContext);
     } else {
-        for (const auto& path : args.Positional()) {
-            if (context.Full()) break;
-            DumpFile(path, options, context);
+        for (const auto& LPath : LArgs.Positional()) {
+            if (LContext.Full()) break;
+            DumpFile(LPath, LOptions, LContext);
         }
     }
-    return context.Failed ? 1 : 0;
+    return LContext.Failed ? 1 : 0;
 }
 
 }  // namespace deruz::silog

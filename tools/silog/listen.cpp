@@ -43,112 +43,112 @@ constexpr std::uint64_t kDefaultOnceWait = 60;
 }  // namespace
 
 int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
-    std::vector<std::string> valueOptions = {"--pipe",    "--tcp",   "--format",
-                                             "--pattern", "--count", "--wait"};
-    valueOptions.insert(valueOptions.end(), TPacketFilter::Options().begin(),
-                        TPacketFilter::Options().end());
-    const TArgs args(AArgs, valueOptions, {"--help", "--once"});
-    const bool once = args.Flag("--once");
+    std::vector<std::string> LValueOptions = {"--pipe",    "--tcp",   "--format",
+                                              "--pattern", "--count", "--wait"};
+    LValueOptions.insert(LValueOptions.end(), TPacketFilter::Options().begin(),
+                         TPacketFilter::Options().end());
+    const TArgs LArgs(AArgs, LValueOptions, {"--help", "--once"});
+    const bool once = LArgs.Flag("--once");
     std::atomic<bool> clientGone{false};
-    if (args.Flag("--help")) {
+    if (LArgs.Flag("--help")) {
         AIo.Out << kHelp;
         return 0;
     }
-    const std::string format = args.Value("--format").value_or("text");
-    std::string usage;
-    if (!args.Ok()) {
-        usage = args.Error();
-    } else if (!args.Positional().empty()) {
-        usage = "unexpected argument '" + args.Positional()[0] + "'";
-    } else if (format != "text" && format != "json") {
-        usage = "unknown format '" + format + "'";
+    const std::string LFormat = LArgs.Value("--format").value_or("text");
+    std::string LUsage;
+    if (!LArgs.Ok()) {
+        LUsage = LArgs.Error();
+    } else if (!LArgs.Positional().empty()) {
+        LUsage = "unexpected argument '" + LArgs.Positional()[0] + "'";
+    } else if (LFormat != "text" && LFormat != "json") {
+        LUsage = "unknown format '" + LFormat + "'";
     }
     std::optional<TPacketFilter> filter;
-    if (usage.empty()) filter = TPacketFilter::FromArgs(args, usage);
-    TSiViewerServerOptions options;
+    if (LUsage.empty()) filter = TPacketFilter::FromArgs(LArgs, LUsage);
+    TSiViewerServerOptions LOptions;
     std::uint64_t count = 0;
-    std::uint64_t waitSeconds = kDefaultOnceWait;
+    std::uint64_t LWaitSeconds = kDefaultOnceWait;
     try {
-        if (const auto port = args.Value("--tcp")) {
-            const unsigned long value = std::stoul(*port);
-            if (value > 65535) throw std::out_of_range("port");
-            options.Tcp = true;
-            options.TcpPort = static_cast<std::uint16_t>(value);
+        if (const auto LPort = LArgs.Value("--tcp")) {
+            const unsigned long LValue = std::stoul(*LPort);
+            if (LValue > 65535) throw std::out_of_range("port");
+            LOptions.Tcp = true;
+            LOptions.TcpPort = static_cast<std::uint16_t>(LValue);
         }
-        if (const auto n = args.Value("--count")) count = std::stoull(*n);
-        if (const auto n = args.Value("--wait")) waitSeconds = std::stoull(*n);
+        if (const auto LN = LArgs.Value("--count")) count = std::stoull(*LN);
+        if (const auto LN = LArgs.Value("--wait")) LWaitSeconds = std::stoull(*LN);
     } catch (const std::exception&) {
-        usage = "--tcp takes a port from 0 to 65535, --count and --wait a number";
+        LUsage = "--tcp takes a port from 0 to 65535, --count and --wait a number";
     }
-    if (usage.empty() && args.Value("--wait") && !once) usage = "--wait needs --once";
-    if (!usage.empty()) {
-        AIo.Err << "silog listen: " << usage << "\n" << kHelp;
+    if (LUsage.empty() && LArgs.Value("--wait") && !once) LUsage = "--wait needs --once";
+    if (!LUsage.empty()) {
+        AIo.Err << "silog listen: " << LUsage << "\n" << kHelp;
         return 2;
     }
-    options.PipeName = args.Value("--pipe").value_or(options.Tcp ? "" : "silog");
+    LOptions.PipeName = LArgs.Value("--pipe").value_or(LOptions.Tcp ? "" : "silog");
 
-    std::mutex outputLock;
-    TPacketPrinter printer(AIo.Out, format == "json" ? TOutputFormat::Json : TOutputFormat::Text,
-                           args.Value("--pattern").value_or(std::string(CSiDefaultPattern)),
+    std::mutex LOutputLock;
+    TPacketPrinter printer(AIo.Out, LFormat == "json" ? TOutputFormat::Json : TOutputFormat::Text,
+                           LArgs.Value("--pattern").value_or(std::string(CSiDefaultPattern)),
                            AIo.Colour);
     std::atomic<std::uint64_t> printed{0};
-    TSiViewerServer server(options);
-    auto name = [](const TSiViewerConnection& c) {
-        return std::string(c.Transport == TSiViewerTransport::vtPipe ? "pipe" : "tcp") +
-               " client " + std::to_string(c.Number);
+    TSiViewerServer server(LOptions);
+    auto name = [](const TSiViewerConnection& AC) {
+        return std::string(AC.Transport == TSiViewerTransport::vtPipe ? "pipe" : "tcp") +
+               " client " + std::to_string(AC.Number);
     };
-    server.OnConnect = [&](const TSiViewerConnection& c) {
-        std::lock_guard lock(outputLock);
-        AIo.Err << "silog: " << name(c) << " connected: \"" << EscapeText(c.ClientBanner) << "\""
+    server.OnConnect = [&](const TSiViewerConnection& AC) {
+        std::lock_guard LLock(LOutputLock);
+        AIo.Err << "silog: " << name(AC) << " connected: \"" << EscapeText(AC.ClientBanner) << "\""
                 << std::endl;
     };
-    server.OnDisconnect = [&](const TSiViewerConnection& c, const std::string& error) {
-        std::lock_guard lock(outputLock);
-        AIo.Err << "silog: " << name(c) << " disconnected" << (error.empty() ? "" : ": ")
-                << EscapeText(error) << std::endl;
+    server.OnDisconnect = [&](const TSiViewerConnection& AC, const std::string& AError) {
+        std::lock_guard LLock(LOutputLock);
+        AIo.Err << "silog: " << name(AC) << " disconnected" << (AError.empty() ? "" : ": ")
+                << EscapeText(AError) << std::endl;
         if (once) clientGone.store(true);
     };
-    server.OnListenError = [&](TSiViewerTransport, const std::string& error) {
-        std::lock_guard lock(outputLock);
-        AIo.Err << "silog: " << error << std::endl;
+    server.OnListenError = [&](TSiViewerTransport, const std::string& AError) {
+        std::lock_guard LLock(LOutputLock);
+        AIo.Err << "silog: " << AError << std::endl;
     };
-    server.OnPacket = [&](const TSiViewerConnection&, TSiPacket& packet) {
-        std::lock_guard lock(outputLock);
+    server.OnPacket = [&](const TSiViewerConnection&, TSiPacket& APacket) {
+        std::lock_guard LLock(LOutputLock);
         if (count != 0 && printed.load() >= count) return;
-        if (!filter->Matches(packet)) return;
-        printer.Print(packet);
+        if (!filter->Matches(APacket)) return;
+        printer.Print(APacket);
         if (++printed == count) server.RequestStop();
     };
     try {
         server.Start();
-    } catch (const std::exception& e) {
-        AIo.Err << "silog listen: " << e.what() << "\n";
+    } catch (const std::exception& LE) {
+        AIo.Err << "silog listen: " << LE.what() << "\n";
         return 1;
     }
-    if (options.Tcp) {
-        std::lock_guard lock(outputLock);
+    if (LOptions.Tcp) {
+        std::lock_guard LLock(LOutputLock);
         AIo.Err << "silog: listening on TCP port " << server.TcpPort() << std::endl;
     }
-    if (!options.PipeName.empty()) {
-        std::lock_guard lock(outputLock);
-        AIo.Err << "silog: listening on pipe " << options.PipeName << std::endl;
+    if (!LOptions.PipeName.empty()) {
+        std::lock_guard LLock(LOutputLock);
+        AIo.Err << "silog: listening on pipe " << LOptions.PipeName << std::endl;
     }
     InstallInterruptHandler();
-    const auto start = std::chrono::steady_clock::now();
-    int status = 0;
+    const auto LStart = std::chrono::steady_clock::now();
+    int LStatus = 0;
     while (!Interrupted() && !clientGone.load() && (count == 0 || printed.load() < count)) {
-        if (once && waitSeconds != 0 && server.Connections() == 0 &&
-            std::chrono::steady_clock::now() - start >= std::chrono::seconds(waitSeconds)) {
-            std::lock_guard lock(outputLock);
-            AIo.Err << "silog listen: no client connected within " << waitSeconds << " s"
+        if (once && LWaitSeconds != 0 && server.Connections() == 0 &&
+            std::chrono::steady_clock::now() - LStart >= std::chrono::seconds(LWaitSeconds)) {
+            std::lock_guard LLock(LOutputLock);
+            AIo.Err << "silog listen: no client connected within " << LWaitSeconds << " s"
                     << std::endl;
-            status = 1;
+            LStatus = 1;
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     server.Stop();
-    return status;
+    return LStatus;
 }
 
 }  // namespace deruz::silog

@@ -22,7 +22,7 @@ constexpr std::size_t kHeaderSize = 6;
 bool StartsWith(const std::vector<std::uint8_t>& ABytes, std::string_view APrefix) {
     return ABytes.size() >= APrefix.size() &&
            std::equal(APrefix.begin(), APrefix.end(), ABytes.begin(),
-                      [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
+                      [](char AA, std::uint8_t AB) { return static_cast<std::uint8_t>(AA) == AB; });
 }
 
 std::int32_t LoadInt32(const std::uint8_t* ABytes) {
@@ -56,9 +56,9 @@ TFixedPart FixedPartOf(TSiPacketType AType) {
 }
 
 TLogStep Step(TLogStep::TWhat AWhat) {
-    TLogStep step;
-    step.What = AWhat;
-    return step;
+    TLogStep LStep;
+    LStep.What = AWhat;
+    return LStep;
 }
 
 }  // namespace
@@ -77,16 +77,16 @@ std::string TLogReader::Where() const {
 
 TLogStep TLogReader::Failure(const std::string& AMessage) {
     FDone = true;
-    TLogStep step;
-    step.What = TLogStep::lsFailure;
-    step.Message = AMessage;
-    return step;
+    TLogStep LStep;
+    LStep.What = TLogStep::lsFailure;
+    LStep.Message = AMessage;
+    return LStep;
 }
 
 TLogStep TLogReader::Damage(const std::string& AMessage) {
-    TLogStep step;
-    step.What = TLogStep::lsDamage;
-    step.Message = AMessage + Where();
+    TLogStep LStep;
+    LStep.What = TLogStep::lsDamage;
+    LStep.Message = AMessage + Where();
     if (FOptions.Resync) {
         FResyncing = true;
         FSkipFrom = FOffset;
@@ -94,24 +94,24 @@ TLogStep TLogReader::Damage(const std::string& AMessage) {
     } else {
         FDone = true;
     }
-    return step;
+    return LStep;
 }
 
 std::ptrdiff_t TLogReader::ReadRaw() {
-    const std::size_t old = FRawPending.size();
-    FRawPending.resize(old + kChunk);
-    const std::ptrdiff_t n = FSource.Read(FRawPending.data() + old, kChunk, FError);
-    FRawPending.resize(old + static_cast<std::size_t>(std::max<std::ptrdiff_t>(n, 0)));
-    if (n > 0) FRawRead += static_cast<std::uint64_t>(n);
-    return n;
+    const std::size_t LOld = FRawPending.size();
+    FRawPending.resize(LOld + kChunk);
+    const std::ptrdiff_t LN = FSource.Read(FRawPending.data() + LOld, kChunk, FError);
+    FRawPending.resize(LOld + static_cast<std::size_t>(std::max<std::ptrdiff_t>(LN, 0)));
+    if (LN > 0) FRawRead += static_cast<std::uint64_t>(LN);
+    return LN;
 }
 
 TLogStep TLogReader::Detect() {
     while (FRawPending.size() < kPlainMagic.size()) {
         if (StartsWith(FRawPending, kBom)) break;
-        const std::ptrdiff_t n = ReadRaw();
-        if (n < 0) return Failure(FError);
-        if (n > 0) continue;
+        const std::ptrdiff_t LN = ReadRaw();
+        if (LN < 0) return Failure(FError);
+        if (LN > 0) continue;
         if (FOptions.Follow) return Step(TLogStep::lsWait);
         if (FRawPending.empty()) return Failure("empty file");
         break;
@@ -150,9 +150,9 @@ bool TLogReader::Pull() {
             FCipher->SetIVector(std::span<const std::uint8_t>(FRawPending.data(), kBlock));
             FRawPending.erase(FRawPending.begin(), FRawPending.begin() + kBlock);
         }
-        const std::size_t whole = FCipher ? FRawPending.size() / kBlock * kBlock : 0;
-        if (whole > 0) {
-            FCipher->Decrypt(FRawPending.data(), whole);
+        const std::size_t LWhole = FCipher ? FRawPending.size() / kBlock * kBlock : 0;
+        if (LWhole > 0) {
+            FCipher->Decrypt(FRawPending.data(), LWhole);
             if (!FMagicChecked) {
                 if (!StartsWith(FRawPending, kPlainMagic)) {
                     FError =
@@ -163,16 +163,16 @@ bool TLogReader::Pull() {
                 FMagicChecked = true;
                 FOffset = 4;
             }
-            const auto end = FRawPending.begin() + static_cast<long>(whole);
+            const auto LEnd = FRawPending.begin() + static_cast<long>(LWhole);
             EmitPlain(FHeld.data(), FHeld.size());
-            EmitPlain(FRawPending.data(), whole - kBlock);
-            FHeld.assign(end - static_cast<long>(kBlock), end);
-            FRawPending.erase(FRawPending.begin(), end);
+            EmitPlain(FRawPending.data(), LWhole - kBlock);
+            FHeld.assign(LEnd - static_cast<long>(kBlock), LEnd);
+            FRawPending.erase(FRawPending.begin(), LEnd);
             return true;
         }
-        const std::ptrdiff_t n = ReadRaw();
-        if (n < 0) return false;
-        if (n > 0) continue;
+        const std::ptrdiff_t LN = ReadRaw();
+        if (LN < 0) return false;
+        if (LN > 0) continue;
         if (FOptions.Follow || FEnded) return false;
         // The end of a file that is not followed: the held block is the last one.
         FEnded = true;
@@ -186,26 +186,26 @@ bool TLogReader::Pull() {
                 "partial cipher block at offset " + std::to_string(FRawRead - FRawPending.size());
         }
         if (!FHeld.empty()) {
-            const std::uint8_t pad = FHeld.back();
-            std::size_t keep = FHeld.size();
-            if (pad >= 1 && pad <= kBlock &&
-                std::all_of(FHeld.end() - pad, FHeld.end(),
-                            [&](std::uint8_t b) { return b == pad; })) {
-                keep -= pad;
+            const std::uint8_t LPad = FHeld.back();
+            std::size_t LKeep = FHeld.size();
+            if (LPad >= 1 && LPad <= kBlock &&
+                std::all_of(FHeld.end() - LPad, FHeld.end(),
+                            [&](std::uint8_t AB) { return AB == LPad; })) {
+                LKeep -= LPad;
             }
-            const std::size_t before = Available();
-            EmitPlain(FHeld.data(), keep);
+            const std::size_t LBefore = Available();
+            EmitPlain(FHeld.data(), LKeep);
             FHeld.clear();
-            return Available() > before;
+            return Available() > LBefore;
         }
         return false;
     }
 }
 
 void TLogReader::EmitPlain(const std::uint8_t* ABytes, std::size_t ACount) {
-    const std::size_t skip = std::min(FPlainSkip, ACount);
-    FPlainSkip -= skip;
-    FBuffer.insert(FBuffer.end(), ABytes + skip, ABytes + ACount);
+    const std::size_t LSkip = std::min(FPlainSkip, ACount);
+    FPlainSkip -= LSkip;
+    FBuffer.insert(FBuffer.end(), ABytes + LSkip, ABytes + ACount);
 }
 
 bool TLogReader::Fill(std::size_t ACount) {
@@ -240,58 +240,59 @@ std::optional<std::uint64_t> TLogReader::Remaining() {
 
 TLogReader::THeaderCheck TLogReader::CheckHeader(std::size_t& ATotal, std::string* AWhy) {
     // Messages are built only when asked for: resynchronisation tries every byte offset.
-    auto invalid = [&](auto&& AMessage) {
+    auto LInvalid = [&](auto&& AMessage) {
         if (AWhy != nullptr) *AWhy = AMessage();
         return hcInvalid;
     };
-    const std::uint8_t* header = Data();
-    const auto code = static_cast<std::uint16_t>(header[0] | (header[1] << 8));
-    const std::int32_t size = LoadInt32(header + 2);
-    const auto type = SiPacketTypeFromCode(code);
-    if (!type) {
-        return invalid([&] {
-            return "Unknown packet type code " + std::to_string(code) + " at offset " +
+    const std::uint8_t* LHeader = Data();
+    const auto LCode = static_cast<std::uint16_t>(LHeader[0] | (LHeader[1] << 8));
+    const std::int32_t size = LoadInt32(LHeader + 2);
+    const auto LType = SiPacketTypeFromCode(LCode);
+    if (!LType) {
+        return LInvalid([&] {
+            return "Unknown packet type code " + std::to_string(LCode) + " at offset " +
                    std::to_string(FOffset);
         });
     }
     if (size < 0) {
-        return invalid([&] {
+        return LInvalid([&] {
             return "Negative packet size " + std::to_string(size) + " at offset " +
                    std::to_string(FOffset + 2);
         });
     }
     ATotal = kHeaderSize + static_cast<std::size_t>(size);
-    const TFixedPart fixed = FixedPartOf(*type);
-    if (static_cast<std::size_t>(size) < fixed.Size) {
-        return invalid([&] {
-            return std::string("Body of the ") + fixed.Name + " (" + std::to_string(size) +
-                   " bytes) is shorter than its " + std::to_string(fixed.Size) +
+    const TFixedPart LFixed = FixedPartOf(*LType);
+    if (static_cast<std::size_t>(size) < LFixed.Size) {
+        return LInvalid([&] {
+            return std::string("Body of the ") + LFixed.Name + " (" + std::to_string(size) +
+                   " bytes) is shorter than its " + std::to_string(LFixed.Size) +
                    "-byte header at offset " + std::to_string(FOffset + kHeaderSize);
         });
     }
     if (const auto remaining = Remaining(); remaining && ATotal > *remaining) {
-        return invalid([&] {
+        return LInvalid([&] {
             return "Truncated packet: body of " + std::to_string(size) + " bytes, " +
                    std::to_string(*remaining - kHeaderSize) + " available at offset " +
                    std::to_string(FOffset);
         });
     }
-    if (!Fill(kHeaderSize + fixed.Size)) return hcNeedMore;
+    if (!Fill(kHeaderSize + LFixed.Size)) return hcNeedMore;
     std::uint64_t lengths = 0;
-    for (const std::size_t at : fixed.Lengths) {
+    for (const std::size_t at : LFixed.Lengths) {
         const std::int32_t length = LoadInt32(Data() + kHeaderSize + at);
         if (length < 0) {
-            return invalid([&] {
+            return LInvalid([&] {
                 return std::string("Negative length ") + std::to_string(length) + " in " +
-                       fixed.Name + " body at offset " + std::to_string(FOffset + kHeaderSize + at);
+                       LFixed.Name + " body at offset " +
+                       std::to_string(FOffset + kHeaderSize + at);
             });
         }
         lengths += static_cast<std::uint64_t>(length);
     }
-    if (lengths != static_cast<std::uint64_t>(size) - fixed.Size) {
-        return invalid([&] {
-            return std::string("Lengths of the ") + fixed.Name + " give " +
-                   std::to_string(fixed.Size + lengths) + " body bytes, the packet header " +
+    if (lengths != static_cast<std::uint64_t>(size) - LFixed.Size) {
+        return LInvalid([&] {
+            return std::string("Lengths of the ") + LFixed.Name + " give " +
+                   std::to_string(LFixed.Size + lengths) + " body bytes, the packet header " +
                    std::to_string(size) + " at offset " + std::to_string(FOffset + kHeaderSize);
         });
     }
@@ -300,21 +301,21 @@ TLogReader::THeaderCheck TLogReader::CheckHeader(std::size_t& ATotal, std::strin
 
 TLogStep TLogReader::NextText() {
     if (FRawPending.empty()) {
-        const std::ptrdiff_t n = ReadRaw();
-        if (n < 0) return Failure(FError);
-        if (n == 0) {
+        const std::ptrdiff_t LN = ReadRaw();
+        if (LN < 0) return Failure(FError);
+        if (LN == 0) {
             if (FOptions.Follow) return Step(TLogStep::lsWait);
             FDone = true;
-            TLogStep step = Step(TLogStep::lsText);
-            step.Text = FEscaper.Finish();
-            return step;
+            TLogStep LStep = Step(TLogStep::lsText);
+            LStep.Text = FEscaper.Finish();
+            return LStep;
         }
     }
-    TLogStep step = Step(TLogStep::lsText);
-    step.Text = FEscaper.Feed(
+    TLogStep LStep = Step(TLogStep::lsText);
+    LStep.Text = FEscaper.Feed(
         std::string_view(reinterpret_cast<const char*>(FRawPending.data()), FRawPending.size()));
     FRawPending.clear();
-    return step;
+    return LStep;
 }
 
 TLogStep TLogReader::NextPacket() {
@@ -324,9 +325,9 @@ TLogStep TLogReader::NextPacket() {
         if (Available() == 0) {
             FDone = true;
             if (!FTruncation.empty()) {
-                TLogStep step = Step(TLogStep::lsDamage);
-                step.Message = FTruncation;
-                return step;
+                TLogStep LStep = Step(TLogStep::lsDamage);
+                LStep.Message = FTruncation;
+                return LStep;
             }
             return Step(TLogStep::lsEnd);
         }
@@ -334,30 +335,30 @@ TLogStep TLogReader::NextPacket() {
                       " bytes needed, " + std::to_string(Available()) + " available at offset " +
                       std::to_string(FOffset));
     }
-    std::size_t total = 0;
-    std::string why;
-    const THeaderCheck check = CheckHeader(total, &why);
-    if (check != hcOk) {
+    std::size_t LTotal = 0;
+    std::string LWhy;
+    const THeaderCheck LCheck = CheckHeader(LTotal, &LWhy);
+    if (LCheck != hcOk) {
         if (!FError.empty()) return Failure(FError);
-        if (check == hcInvalid) return Damage(why);
+        if (LCheck == hcInvalid) return Damage(LWhy);
         if (FOptions.Follow) return Step(TLogStep::lsWait);
         // Cut off by the end of the file: the library's reader names what is missing.
         try {
             TSiBinaryPacketReader(std::span<const std::uint8_t>(Data(), Available()), FOffset)
                 .ReadPacket();
-        } catch (const ESiPacketFormatError& e) {
-            return Damage(e.what());
+        } catch (const ESiPacketFormatError& LE) {
+            return Damage(LE.what());
         }
         return Damage("Truncated packet at offset " + std::to_string(FOffset));
     }
     try {
-        TSiBinaryPacketReader reader(std::span<const std::uint8_t>(Data(), total), FOffset);
-        TLogStep step = Step(TLogStep::lsPacket);
-        step.Packet = reader.ReadPacket();
-        Consume(total);
-        return step;
-    } catch (const ESiPacketFormatError& e) {
-        return Damage(e.what());
+        TSiBinaryPacketReader LReader(std::span<const std::uint8_t>(Data(), LTotal), FOffset);
+        TLogStep LStep = Step(TLogStep::lsPacket);
+        LStep.Packet = LReader.ReadPacket();
+        Consume(LTotal);
+        return LStep;
+    } catch (const ESiPacketFormatError& LE) {
+        return Damage(LE.what());
     }
 }
 
@@ -369,47 +370,48 @@ TLogStep TLogReader::Resync() {
             Consume(Available());
             FResyncing = false;
             FDone = true;
-            TLogStep step = Step(TLogStep::lsSkipped);
-            step.Message = "skipped " + std::to_string(FOffset - FSkipFrom) +
-                           " bytes from offset " + std::to_string(FSkipFrom) +
-                           " to the end of the file" + Where();
-            return step;
+            TLogStep LStep = Step(TLogStep::lsSkipped);
+            LStep.Message = "skipped " + std::to_string(FOffset - FSkipFrom) +
+                            " bytes from offset " + std::to_string(FSkipFrom) +
+                            " to the end of the file" + Where();
+            return LStep;
         }
         // Every packet type code is below 256: skip straight to the next byte pair that
         // could be one.
-        static const std::array<bool, 256> kTypeCode = [] {
-            std::array<bool, 256> table{};
-            for (std::size_t i = 0; i < table.size(); ++i) {
-                table[i] = SiPacketTypeFromCode(static_cast<std::uint16_t>(i)).has_value();
+        static const std::array<bool, 256> LKTypeCode = [] {
+            std::array<bool, 256> LTable{};
+            for (std::size_t LI = 0; LI < LTable.size(); ++LI) {
+                LTable[LI] = SiPacketTypeFromCode(static_cast<std::uint16_t>(LI)).has_value();
             }
-            return table;
+            return LTable;
         }();
-        const std::uint8_t* bytes = Data();
-        const std::size_t last = Available() - 1;
-        std::size_t skip = 0;
-        while (skip < last && (bytes[skip + 1] != 0 || !kTypeCode[bytes[skip]])) ++skip;
-        if (skip > 0) {
-            Consume(skip);
+        const std::uint8_t* LBytes = Data();
+        const std::size_t LLast = Available() - 1;
+        std::size_t LSkip = 0;
+        while (LSkip < LLast && (LBytes[LSkip + 1] != 0 || !LKTypeCode[LBytes[LSkip]])) ++LSkip;
+        if (LSkip > 0) {
+            Consume(LSkip);
             continue;
         }
-        std::size_t total = 0;
-        const THeaderCheck check = CheckHeader(total, nullptr);
-        if (check == hcOk) {
+        std::size_t LTotal = 0;
+        const THeaderCheck LCheck = CheckHeader(LTotal, nullptr);
+        if (LCheck == hcOk) {
             try {
-                TSiBinaryPacketReader reader(std::span<const std::uint8_t>(Data(), total), FOffset);
-                FFound = reader.ReadPacket();
-                TLogStep step = Step(TLogStep::lsSkipped);
-                step.Message = "skipped " + std::to_string(FOffset - FSkipFrom) +
-                               " bytes from offset " + std::to_string(FSkipFrom) + " to offset " +
-                               std::to_string(FOffset) + Where();
-                Consume(total);
+                TSiBinaryPacketReader LReader(std::span<const std::uint8_t>(Data(), LTotal),
+                                              FOffset);
+                FFound = LReader.ReadPacket();
+                TLogStep LStep = Step(TLogStep::lsSkipped);
+                LStep.Message = "skipped " + std::to_string(FOffset - FSkipFrom) +
+                                " bytes from offset " + std::to_string(FSkipFrom) + " to offset " +
+                                std::to_string(FOffset) + Where();
+                Consume(LTotal);
                 FResyncing = false;
-                return step;
+                return LStep;
             } catch (const ESiPacketFormatError&) {
             }
         } else if (!FError.empty()) {
             return Failure(FError);
-        } else if (check == hcNeedMore && FOptions.Follow) {
+        } else if (LCheck == hcNeedMore && FOptions.Follow) {
             return Step(TLogStep::lsWait);  // the candidate may still be written
         }
         Consume(1);
@@ -418,15 +420,15 @@ TLogStep TLogReader::Resync() {
 
 TLogStep TLogReader::Next() {
     if (FFound) {
-        TLogStep step = Step(TLogStep::lsPacket);
-        step.Packet = std::move(FFound);
+        TLogStep LStep = Step(TLogStep::lsPacket);
+        LStep.Packet = std::move(FFound);
         FFound = nullptr;
-        return step;
+        return LStep;
     }
     if (FDone) return Step(TLogStep::lsEnd);
     if (FKind == TKind::Unknown) {
-        const TLogStep detected = Detect();
-        if (FKind == TKind::Unknown) return detected;
+        const TLogStep LDetected = Detect();
+        if (FKind == TKind::Unknown) return LDetected;
     }
     if (FKind == TKind::Text) return NextText();
     if (FResyncing) return Resync();
@@ -436,10 +438,10 @@ TLogStep TLogReader::Next() {
 std::string FirstFollowedFile(const std::string& APath, bool& ABaseName) {
     ABaseName = false;
     if (!TFileSource::IdentityOf(APath)) {
-        const std::string newest = logging::TSiFileHelper::FindFileName(APath);
-        if (!newest.empty()) {
+        const std::string LNewest = logging::TSiFileHelper::FindFileName(APath);
+        if (!LNewest.empty()) {
             ABaseName = true;
-            return newest;
+            return LNewest;
         }
     }
     return APath;
@@ -448,14 +450,14 @@ std::string FirstFollowedFile(const std::string& APath, bool& ABaseName) {
 std::string NextFollowedFile(const std::string& APath, bool ABaseName, const std::string& ACurrent,
                              TLogReader& AReader) {
     if (ABaseName) {
-        const std::string newest = logging::TSiFileHelper::FindFileName(APath);
-        return newest != ACurrent ? newest : std::string();
+        const std::string LNewest = logging::TSiFileHelper::FindFileName(APath);
+        return LNewest != ACurrent ? LNewest : std::string();
     }
-    const auto identity = TFileSource::IdentityOf(APath);
-    if (!identity) return {};  // moved away, the new one not there yet
-    if (*identity != AReader.Source().Identity()) return APath;
-    const auto size = AReader.Source().Size();
-    return size && *size < AReader.BytesRead() ? APath : std::string();
+    const auto LIdentity = TFileSource::IdentityOf(APath);
+    if (!LIdentity) return {};  // moved away, the new one not there yet
+    if (*LIdentity != AReader.Source().Identity()) return APath;
+    const auto LSize = AReader.Source().Size();
+    return LSize && *LSize < AReader.BytesRead() ? APath : std::string();
 }
 
 }  // namespace deruz::silog

@@ -12,23 +12,24 @@ namespace {
 
 // Whether standard output is a console that takes colour sequences (switched on here).
 bool ConsoleWithColour() {
-    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode = 0;
-    if (out == INVALID_HANDLE_VALUE || !GetConsoleMode(out, &mode)) return false;
-    return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+    const HANDLE LOut = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD LMode = 0;
+    if (LOut == INVALID_HANDLE_VALUE || !GetConsoleMode(LOut, &LMode)) return false;
+    return SetConsoleMode(LOut, LMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int wmain(int AArgc, wchar_t** AArgv) {
     SetConsoleOutputCP(CP_UTF8);
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        const int n = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string arg(n > 0 ? static_cast<std::size_t>(n - 1) : 0, '\0');
-        if (n > 1) WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, arg.data(), n, nullptr, nullptr);
-        args.push_back(arg);
+    std::vector<std::string> LArgs;
+    for (int LI = 1; LI < AArgc; ++LI) {
+        const int LN = WideCharToMultiByte(CP_UTF8, 0, AArgv[LI], -1, nullptr, 0, nullptr, nullptr);
+        std::string LArg(LN > 0 ? static_cast<std::size_t>(LN - 1) : 0, '\0');
+        if (LN > 1)
+            WideCharToMultiByte(CP_UTF8, 0, AArgv[LI], -1, LArg.data(), LN, nullptr, nullptr);
+        LArgs.push_back(LArg);
     }
-    const bool colour = deruz::silog::ColourWanted(ConsoleWithColour(), std::getenv("NO_COLOR"));
-    return deruz::silog::SilogMain(args, std::cin, std::cout, std::cerr, colour);
+    const bool LColour = deruz::silog::ColourWanted(ConsoleWithColour(), std::getenv("NO_COLOR"));
+    return deruz::silog::SilogMain(LArgs, std::cin, std::cout, std::cerr, LColour);
 }

@@ -13,16 +13,16 @@ using namespace deruz::logging;
 
 namespace {
 
-bool Before(const TSiDayTime& A, const TSiDayTime& B) {
-    return A.Day < B.Day || (A.Day == B.Day && A.Millisecond < B.Millisecond);
+bool Before(const TSiDayTime& A_, const TSiDayTime& AB) {
+    return A_.Day < AB.Day || (A_.Day == AB.Day && A_.Millisecond < AB.Millisecond);
 }
 
 // Reads exactly ADigits decimal digits at APos.
 bool Digits(std::string_view AText, std::size_t& APos, std::size_t ADigits, int& AValue) {
     if (APos + ADigits > AText.size()) return false;
-    const char* begin = AText.data() + APos;
-    const auto result = std::from_chars(begin, begin + ADigits, AValue);
-    if (result.ec != std::errc() || result.ptr != begin + ADigits) return false;
+    const char* LBegin = AText.data() + APos;
+    const auto LResult = std::from_chars(LBegin, LBegin + ADigits, AValue);
+    if (LResult.ec != std::errc() || LResult.ptr != LBegin + ADigits) return false;
     APos += ADigits;
     return true;
 }
@@ -46,40 +46,40 @@ bool ReadTime(std::string_view AText, std::size_t& APos, TSiDateTimeParts& APart
 }
 
 int DaysIn(int AYear, int AMonth) {
-    static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (AYear % 4 == 0 && AYear % 100 != 0) || AYear % 400 == 0;
-    return AMonth == 2 && leap ? 29 : kDays[static_cast<std::size_t>(AMonth - 1)];
+    static constexpr std::array<int, 12> LKDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool LLeap = (AYear % 4 == 0 && AYear % 100 != 0) || AYear % 400 == 0;
+    return AMonth == 2 && LLeap ? 29 : LKDays[static_cast<std::size_t>(AMonth - 1)];
 }
 
 }  // namespace
 
 std::optional<TDateTime> ParseLocalTime(std::string_view AText) {
-    TSiDateTimeParts parts;
-    std::size_t pos = 0;
+    TSiDateTimeParts LParts;
+    std::size_t LPos = 0;
     if (AText.size() >= 5 && AText[2] == ':') {
-        const TSiDateTimeParts today = SiLocalTimeParts();
-        parts.Year = today.Year;
-        parts.Month = today.Month;
-        parts.Day = today.Day;
-        if (!ReadTime(AText, pos, parts)) return std::nullopt;
+        const TSiDateTimeParts LToday = SiLocalTimeParts();
+        LParts.Year = LToday.Year;
+        LParts.Month = LToday.Month;
+        LParts.Day = LToday.Day;
+        if (!ReadTime(AText, LPos, LParts)) return std::nullopt;
     } else {
-        if (!Digits(AText, pos, 4, parts.Year) || !Char(AText, pos, '-') ||
-            !Digits(AText, pos, 2, parts.Month) || !Char(AText, pos, '-') ||
-            !Digits(AText, pos, 2, parts.Day)) {
+        if (!Digits(AText, LPos, 4, LParts.Year) || !Char(AText, LPos, '-') ||
+            !Digits(AText, LPos, 2, LParts.Month) || !Char(AText, LPos, '-') ||
+            !Digits(AText, LPos, 2, LParts.Day)) {
             return std::nullopt;
         }
-        if (parts.Year < 1 || parts.Month < 1 || parts.Month > 12 || parts.Day < 1 ||
-            parts.Day > DaysIn(parts.Year, parts.Month)) {
+        if (LParts.Year < 1 || LParts.Month < 1 || LParts.Month > 12 || LParts.Day < 1 ||
+            LParts.Day > DaysIn(LParts.Year, LParts.Month)) {
             return std::nullopt;
         }
-        if (pos < AText.size()) {
-            if (AText[pos] != ' ' && AText[pos] != 'T') return std::nullopt;
-            ++pos;
-            if (!ReadTime(AText, pos, parts)) return std::nullopt;
+        if (LPos < AText.size()) {
+            if (AText[LPos] != ' ' && AText[LPos] != 'T') return std::nullopt;
+            ++LPos;
+            if (!ReadTime(AText, LPos, LParts)) return std::nullopt;
         }
     }
-    if (pos != AText.size()) return std::nullopt;
-    return SiEncodeDateTime(parts);
+    if (LPos != AText.size()) return std::nullopt;
+    return SiEncodeDateTime(LParts);
 }
 
 int SeverityRank(TSiLogEntryType AType) {
@@ -104,72 +104,72 @@ int SeverityRank(TSiLogEntryType AType) {
 }
 
 const std::vector<std::string>& TPacketFilter::Options() {
-    static const std::vector<std::string> kOptions = {"--session", "--min-level", "--since",
-                                                      "--until"};
-    return kOptions;
+    static const std::vector<std::string> LKOptions = {"--session", "--min-level", "--since",
+                                                       "--until"};
+    return LKOptions;
 }
 
 std::optional<TPacketFilter> TPacketFilter::FromArgs(const TArgs& AArgs, std::string& AError) {
-    TPacketFilter filter;
-    filter.FSessions = AArgs.Values("--session");
-    if (const auto level = AArgs.Value("--min-level")) {
-        static constexpr std::array<std::string_view, 6> kLevels = {"debug",   "verbose", "message",
-                                                                    "warning", "error",   "fatal"};
-        const auto it = std::find_if(kLevels.begin(), kLevels.end(), [&](std::string_view name) {
-            return SiSameText(name, *level);
-        });
-        if (it == kLevels.end()) {
-            AError =
-                "unknown level '" + *level + "' (debug, verbose, message, warning, error or fatal)";
+    TPacketFilter LFilter;
+    LFilter.FSessions = AArgs.Values("--session");
+    if (const auto LLevel = AArgs.Value("--min-level")) {
+        static constexpr std::array<std::string_view, 6> LKLevels = {
+            "debug", "verbose", "message", "warning", "error", "fatal"};
+        const auto LIt =
+            std::find_if(LKLevels.begin(), LKLevels.end(),
+                         [&](std::string_view AName) { return SiSameText(AName, *LLevel); });
+        if (LIt == LKLevels.end()) {
+            AError = "unknown level '" + *LLevel +
+                     "' (debug, verbose, message, warning, error or fatal)";
             return std::nullopt;
         }
-        filter.FMinRank = static_cast<int>(it - kLevels.begin());
+        LFilter.FMinRank = static_cast<int>(LIt - LKLevels.begin());
     }
-    for (const char* name : {"--since", "--until"}) {
-        if (const auto text = AArgs.Value(name)) {
-            const auto time = ParseLocalTime(*text);
-            if (!time) {
-                AError = std::string(name) + ": cannot read the time '" + *text +
+    for (const char* LName : {"--since", "--until"}) {
+        if (const auto LText = AArgs.Value(LName)) {
+            const auto LTime = ParseLocalTime(*LText);
+            if (!LTime) {
+                AError = std::string(LName) + ": cannot read the time '" + *LText +
                          "' (yyyy-mm-dd, yyyy-mm-dd hh:nn[:ss[.zzz]] or hh:nn[:ss[.zzz]])";
                 return std::nullopt;
             }
-            (name[2] == 's' ? filter.FSince : filter.FUntil) = SiSplitDateTime(*time);
+            (LName[2] == 's' ? LFilter.FSince : LFilter.FUntil) = SiSplitDateTime(*LTime);
         }
     }
-    return filter;
+    return LFilter;
 }
 
 bool TPacketFilter::Matches(const TSiPacket& APacket) const {
-    const auto type = APacket.GetPacketType();
+    const auto LType = APacket.GetPacketType();
     if (!FSessions.empty() || FMinRank >= 0) {
-        if (type != ptLogEntry) return false;
-        const auto& entry = static_cast<const TSiLogEntry&>(APacket);
+        if (LType != ptLogEntry) return false;
+        const auto& LEntry = static_cast<const TSiLogEntry&>(APacket);
         if (!FSessions.empty() &&
-            std::find(FSessions.begin(), FSessions.end(), entry.SessionName) == FSessions.end()) {
+            std::find(FSessions.begin(), FSessions.end(), LEntry.SessionName) == FSessions.end()) {
             return false;
         }
         // Types without a severity pass --min-level debug only.
-        if (FMinRank > 0 && SeverityRank(entry.LogEntryType) < FMinRank) return false;
+        if (FMinRank > 0 && SeverityRank(LEntry.LogEntryType) < FMinRank) return false;
     }
     if (FSince || FUntil) {
-        TDateTime stamp;
-        switch (type) {
+        TDateTime LStamp;
+        switch (LType) {
             case ptLogEntry:
-                stamp = static_cast<const TSiLogEntry&>(APacket).Timestamp;
+                LStamp = static_cast<const TSiLogEntry&>(APacket).Timestamp;
                 break;
             case ptWatch:
-                stamp = static_cast<const TSiWatch&>(APacket).Timestamp;
+                LStamp = static_cast<const TSiWatch&>(APacket).Timestamp;
                 break;
             case ptProcessFlow:
-                stamp = static_cast<const TSiProcessFlow&>(APacket).Timestamp;
+                LStamp = static_cast<const TSiProcessFlow&>(APacket).Timestamp;
                 break;
             default:
                 return false;
         }
-        if (!SiIsCalendarDate(stamp)) return false;
-        const TSiDayTime at = SiSplitDateTime(stamp);
-        if (FSince && Before(at, *FSince)) return false;
-        if (FUntil && Before(*FUntil, at)) return false;
+        if (!SiIsCalendarDate(LStamp)) return false;
+        const TSiDayTime LAt = SiSplitDateTime(LStamp);
+        if (FSince && Before(LAt, *FSince)) return false;
+        if (FUntil && Before(*FUntil, LAt)) return false;
     }
     return true;
 }

@@ -17,36 +17,36 @@ namespace {
 // A JSON number, or null for NaN and the infinities, which JSON cannot write.
 std::string Number(double AValue) {
     if (!std::isfinite(AValue)) return "null";
-    char text[64];
-    std::snprintf(text, sizeof text, "%.17g", AValue);
-    return text;
+    char LText[64];
+    std::snprintf(LText, sizeof LText, "%.17g", AValue);
+    return LText;
 }
 
 std::string JsonTimestamp(TDateTime AValue) {
-    const std::string text = IsoTimestamp(AValue);
-    return text.empty() ? "null" : "\"" + text + "\"";
+    const std::string LText = IsoTimestamp(AValue);
+    return LText.empty() ? "null" : "\"" + LText + "\"";
 }
 
 // The bracketed timestamp that starts the text lines of watches and process flows, in the
 // default pattern's format.
 std::string TextTimestamp(TDateTime AValue) {
-    std::string text = IsoTimestamp(AValue, ' ');
-    if (text.empty()) text = Number(AValue);
-    return "[" + text + "] ";
+    std::string LText = IsoTimestamp(AValue, ' ');
+    if (LText.empty()) LText = Number(AValue);
+    return "[" + LText + "] ";
 }
 
 // The data of an entry or command as lower-case hexadecimal.
 std::string DataHex(const TSiMemoryStream* AData) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    if (AData == nullptr) return text;
-    const auto bytes = AData->Bytes();
-    text.reserve(bytes.size() * 2);
-    for (std::uint8_t b : bytes) {
-        text += kHex[b >> 4];
-        text += kHex[b & 15];
+    static const char LKHex[] = "0123456789abcdef";
+    std::string LText;
+    if (AData == nullptr) return LText;
+    const auto LBytes = AData->Bytes();
+    LText.reserve(LBytes.size() * 2);
+    for (std::uint8_t LB : LBytes) {
+        LText += LKHex[LB >> 4];
+        LText += LKHex[LB & 15];
     }
-    return text;
+    return LText;
 }
 
 std::size_t DataSize(const TSiMemoryStream* AData) {
@@ -79,71 +79,72 @@ bool IsEnter(TSiProcessFlowType AType) {
 }  // namespace
 
 std::string JsonString(std::string_view AText) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string out = "\"";
-    std::size_t i = 0;
-    while (i < AText.size()) {
-        const std::size_t start = i;
-        const char32_t c = SiDecodeUtf8(AText, i);
-        if (c == U'"') {
-            out += "\\\"";
-        } else if (c == U'\\') {
-            out += "\\\\";
-        } else if (c == U'\n') {
-            out += "\\n";
-        } else if (c == U'\r') {
-            out += "\\r";
-        } else if (c == U'\t') {
-            out += "\\t";
-        } else if (c < 0x20) {
-            out += "\\u00";
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        } else if (c == 0xFFFD && !(i - start == 3 && AText.substr(start, 3) == "\xEF\xBF\xBD")) {
-            out += "\\ufffd";
+    static const char LKHex[] = "0123456789abcdef";
+    std::string LOut = "\"";
+    std::size_t LI = 0;
+    while (LI < AText.size()) {
+        const std::size_t LStart = LI;
+        const char32_t LC = SiDecodeUtf8(AText, LI);
+        if (LC == U'"') {
+            LOut += "\\\"";
+        } else if (LC == U'\\') {
+            LOut += "\\\\";
+        } else if (LC == U'\n') {
+            LOut += "\\n";
+        } else if (LC == U'\r') {
+            LOut += "\\r";
+        } else if (LC == U'\t') {
+            LOut += "\\t";
+        } else if (LC < 0x20) {
+            LOut += "\\u00";
+            LOut += LKHex[LC >> 4];
+            LOut += LKHex[LC & 15];
+        } else if (LC == 0xFFFD &&
+                   !(LI - LStart == 3 && AText.substr(LStart, 3) == "\xEF\xBF\xBD")) {
+            LOut += "\\ufffd";
         } else {
-            out.append(AText.substr(start, i - start));
+            LOut.append(AText.substr(LStart, LI - LStart));
         }
     }
-    out += '"';
-    return out;
+    LOut += '"';
+    return LOut;
 }
 
 std::string IsoTimestamp(TDateTime AValue, char ASeparator) {
     if (!SiIsCalendarDate(AValue)) return {};
-    const TSiDateTimeParts p = SiDecodeDateTime(AValue);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d.%03d", p.Year, p.Month, p.Day,
-                  ASeparator, p.Hour, p.Minute, p.Second, p.Millisecond);
-    return text;
+    const TSiDateTimeParts LP = SiDecodeDateTime(AValue);
+    char LText[40];
+    std::snprintf(LText, sizeof LText, "%04d-%02d-%02d%c%02d:%02d:%02d.%03d", LP.Year, LP.Month,
+                  LP.Day, ASeparator, LP.Hour, LP.Minute, LP.Second, LP.Millisecond);
+    return LText;
 }
 
 std::string EntryTypeForLevel(std::string_view APattern) {
     // The pieces as the pattern parser cuts them: literal text up to the next "%", variables
     // from a "%" through the next one. A variable's name ends at its first "," or "{".
-    std::string out;
-    std::size_t pos = 0;
-    while (pos < APattern.size()) {
-        std::size_t end;
-        if (APattern[pos] == '%') {
-            const std::size_t close = APattern.find('%', pos + 1);
-            end = close == std::string_view::npos ? APattern.size() : close + 1;
-            const std::string_view piece = APattern.substr(pos, end - pos);
-            const std::size_t nameEnd = piece.find_first_of(",{%", 1);
-            if (piece.size() > 2 && piece.back() == '%' && nameEnd != std::string_view::npos &&
-                SiSameText(piece.substr(0, nameEnd), "%level")) {
-                out += "%logentrytype";
-                out.append(piece.substr(nameEnd));
+    std::string LOut;
+    std::size_t LPos = 0;
+    while (LPos < APattern.size()) {
+        std::size_t LEnd;
+        if (APattern[LPos] == '%') {
+            const std::size_t LClose = APattern.find('%', LPos + 1);
+            LEnd = LClose == std::string_view::npos ? APattern.size() : LClose + 1;
+            const std::string_view LPiece = APattern.substr(LPos, LEnd - LPos);
+            const std::size_t LNameEnd = LPiece.find_first_of(",{%", 1);
+            if (LPiece.size() > 2 && LPiece.back() == '%' && LNameEnd != std::string_view::npos &&
+                SiSameText(LPiece.substr(0, LNameEnd), "%level")) {
+                LOut += "%logentrytype";
+                LOut.append(LPiece.substr(LNameEnd));
             } else {
-                out.append(piece);
+                LOut.append(LPiece);
             }
         } else {
-            end = std::min(APattern.find('%', pos), APattern.size());
-            out.append(APattern.substr(pos, end - pos));
+            LEnd = std::min(APattern.find('%', LPos), APattern.size());
+            LOut.append(APattern.substr(LPos, LEnd - LPos));
         }
-        pos = end;
+        LPos = LEnd;
     }
-    return out;
+    return LOut;
 }
 
 TPacketPrinter::TPacketPrinter(std::ostream& AOut, TOutputFormat AFormat,
@@ -151,14 +152,14 @@ TPacketPrinter::TPacketPrinter(std::ostream& AOut, TOutputFormat AFormat,
     : FOut(AOut), FFormat(AFormat), FColour(AColour), FFormatter(EntryTypeForLevel(APattern)) {}
 
 void TPacketPrinter::Print(TSiPacket& APacket) {
-    const std::optional<std::string> text = Line(APacket);
-    if (!text) return;
-    std::string line = *text;
+    const std::optional<std::string> LText = Line(APacket);
+    if (!LText) return;
+    std::string LLine = *LText;
     if (FColour && APacket.GetPacketType() == ptLogEntry) {
-        const auto colour = ColourOf(static_cast<TSiLogEntry&>(APacket).LogEntryType);
-        if (!colour.empty()) line = std::string(colour) + line + "\x1b[0m";
+        const auto LColour = ColourOf(static_cast<TSiLogEntry&>(APacket).LogEntryType);
+        if (!LColour.empty()) LLine = std::string(LColour) + LLine + "\x1b[0m";
     }
-    FOut << line << "\n";
+    FOut << LLine << "\n";
     FOut.flush();
 }
 
@@ -167,16 +168,16 @@ std::optional<std::string> TPacketPrinter::Line(TSiPacket& APacket) {
 }
 
 std::string TPacketPrinter::FlowLine(const TSiProcessFlow& AFlow) {
-    int& depth = FDepth[{AFlow.HostName, AFlow.ProcessId, AFlow.ThreadId}];
-    if (!IsEnter(AFlow.ProcessFlowType) && depth > 0) --depth;
-    std::string line = TextTimestamp(AFlow.Timestamp) + "flow " +
-                       std::string(static_cast<std::size_t>(depth) * 3, ' ') +
-                       std::string(SiProcessFlowTypeString(AFlow.ProcessFlowType)) + " " +
-                       EscapeText(AFlow.Title) + " (thread " + std::to_string(AFlow.ThreadId) +
-                       ", process " + std::to_string(AFlow.ProcessId) + ", host " +
-                       EscapeText(AFlow.HostName) + ")";
-    if (IsEnter(AFlow.ProcessFlowType) && depth < 1000) ++depth;
-    return line;
+    int& LDepth = FDepth[{AFlow.HostName, AFlow.ProcessId, AFlow.ThreadId}];
+    if (!IsEnter(AFlow.ProcessFlowType) && LDepth > 0) --LDepth;
+    std::string LLine = TextTimestamp(AFlow.Timestamp) + "flow " +
+                        std::string(static_cast<std::size_t>(LDepth) * 3, ' ') +
+                        std::string(SiProcessFlowTypeString(AFlow.ProcessFlowType)) + " " +
+                        EscapeText(AFlow.Title) + " (thread " + std::to_string(AFlow.ThreadId) +
+                        ", process " + std::to_string(AFlow.ProcessId) + ", host " +
+                        EscapeText(AFlow.HostName) + ")";
+    if (IsEnter(AFlow.ProcessFlowType) && LDepth < 1000) ++LDepth;
+    return LLine;
 }
 
 std::optional<std::string> TPacketPrinter::TextLine(TSiPacket& APacket) {
@@ -184,42 +185,42 @@ std::optional<std::string> TPacketPrinter::TextLine(TSiPacket& APacket) {
         case ptLogEntry: {
             // The pattern sees a copy whose texts are escaped, so that padding and indentation
             // apply to what is printed.
-            const auto& e = static_cast<TSiLogEntry&>(APacket);
-            auto copy = SiMakeRef<TSiLogEntry>();
-            copy->Timestamp = e.Timestamp;
-            copy->ViewerId = e.ViewerId;
-            copy->LogEntryType = e.LogEntryType;
-            copy->AppName = EscapeText(e.AppName);
-            copy->HostName = EscapeText(e.HostName);
-            copy->SessionName = EscapeText(e.SessionName);
-            copy->Title = EscapeText(e.Title);
-            copy->Color = e.Color;
-            copy->ThreadId = e.ThreadId;
-            copy->ProcessId = e.ProcessId;
-            const auto line = FFormatter.FormatLine(*copy);
-            if (!line) return std::nullopt;
-            return std::string(*line);
+            const auto& LE = static_cast<TSiLogEntry&>(APacket);
+            auto LCopy = SiMakeRef<TSiLogEntry>();
+            LCopy->Timestamp = LE.Timestamp;
+            LCopy->ViewerId = LE.ViewerId;
+            LCopy->LogEntryType = LE.LogEntryType;
+            LCopy->AppName = EscapeText(LE.AppName);
+            LCopy->HostName = EscapeText(LE.HostName);
+            LCopy->SessionName = EscapeText(LE.SessionName);
+            LCopy->Title = EscapeText(LE.Title);
+            LCopy->Color = LE.Color;
+            LCopy->ThreadId = LE.ThreadId;
+            LCopy->ProcessId = LE.ProcessId;
+            const auto LLine = FFormatter.FormatLine(*LCopy);
+            if (!LLine) return std::nullopt;
+            return std::string(*LLine);
         }
         case ptWatch: {
-            const auto& w = static_cast<TSiWatch&>(APacket);
-            return TextTimestamp(w.Timestamp) + "watch " + EscapeText(w.Name) + " = " +
-                   EscapeText(w.Value) + " (" + std::string(SiWatchTypeString(w.WatchType)) + ")";
+            const auto& LW = static_cast<TSiWatch&>(APacket);
+            return TextTimestamp(LW.Timestamp) + "watch " + EscapeText(LW.Name) + " = " +
+                   EscapeText(LW.Value) + " (" + std::string(SiWatchTypeString(LW.WatchType)) + ")";
         }
         case ptProcessFlow:
             return FlowLine(static_cast<TSiProcessFlow&>(APacket));
         case ptControlCommand: {
-            const auto& c = static_cast<TSiControlCommand&>(APacket);
-            std::string line =
-                "control " + std::string(SiControlCommandTypeString(c.ControlCommandType));
-            if (const std::size_t size = DataSize(c.GetData())) {
-                line += " (" + std::to_string(size) + " bytes of data)";
+            const auto& LC = static_cast<TSiControlCommand&>(APacket);
+            std::string LLine =
+                "control " + std::string(SiControlCommandTypeString(LC.ControlCommandType));
+            if (const std::size_t LSize = DataSize(LC.GetData())) {
+                LLine += " (" + std::to_string(LSize) + " bytes of data)";
             }
-            return line;
+            return LLine;
         }
         case ptLogHeader: {
-            const auto& h = static_cast<TSiLogHeader&>(APacket);
-            return "header hostname=" + EscapeText(h.HostName) +
-                   " appname=" + EscapeText(h.AppName);
+            const auto& LH = static_cast<TSiLogHeader&>(APacket);
+            return "header hostname=" + EscapeText(LH.HostName) +
+                   " appname=" + EscapeText(LH.AppName);
         }
     }
     return std::nullopt;
@@ -228,48 +229,50 @@ std::optional<std::string> TPacketPrinter::TextLine(TSiPacket& APacket) {
 std::string TPacketPrinter::JsonLine(TSiPacket& APacket) {
     switch (APacket.GetPacketType()) {
         case ptLogEntry: {
-            const auto& e = static_cast<TSiLogEntry&>(APacket);
+            const auto& LE = static_cast<TSiLogEntry&>(APacket);
             return "{\"packet\":\"LogEntry\",\"logEntryType\":" +
-                   JsonString(SiLogEntryTypeString(e.LogEntryType)) +
-                   ",\"viewerId\":" + JsonString(SiViewerIdString(e.ViewerId)) +
-                   ",\"appName\":" + JsonString(e.AppName) +
-                   ",\"sessionName\":" + JsonString(e.SessionName) +
-                   ",\"title\":" + JsonString(e.Title) + ",\"hostName\":" + JsonString(e.HostName) +
-                   ",\"processId\":" + std::to_string(e.ProcessId) +
-                   ",\"threadId\":" + std::to_string(e.ThreadId) +
-                   ",\"timestamp\":" + JsonTimestamp(e.Timestamp) +
-                   ",\"timestampRaw\":" + Number(e.Timestamp) +
-                   ",\"color\":" + std::to_string(static_cast<std::uint32_t>(e.Color)) +
-                   ",\"data\":" + JsonString(DataHex(e.GetData())) + "}";
+                   JsonString(SiLogEntryTypeString(LE.LogEntryType)) +
+                   ",\"viewerId\":" + JsonString(SiViewerIdString(LE.ViewerId)) +
+                   ",\"appName\":" + JsonString(LE.AppName) +
+                   ",\"sessionName\":" + JsonString(LE.SessionName) +
+                   ",\"title\":" + JsonString(LE.Title) +
+                   ",\"hostName\":" + JsonString(LE.HostName) +
+                   ",\"processId\":" + std::to_string(LE.ProcessId) +
+                   ",\"threadId\":" + std::to_string(LE.ThreadId) +
+                   ",\"timestamp\":" + JsonTimestamp(LE.Timestamp) +
+                   ",\"timestampRaw\":" + Number(LE.Timestamp) +
+                   ",\"color\":" + std::to_string(static_cast<std::uint32_t>(LE.Color)) +
+                   ",\"data\":" + JsonString(DataHex(LE.GetData())) + "}";
         }
         case ptWatch: {
-            const auto& w = static_cast<TSiWatch&>(APacket);
-            return "{\"packet\":\"Watch\",\"name\":" + JsonString(w.Name) +
-                   ",\"value\":" + JsonString(w.Value) +
-                   ",\"watchType\":" + JsonString(SiWatchTypeString(w.WatchType)) +
-                   ",\"timestamp\":" + JsonTimestamp(w.Timestamp) +
-                   ",\"timestampRaw\":" + Number(w.Timestamp) + "}";
+            const auto& LW = static_cast<TSiWatch&>(APacket);
+            return "{\"packet\":\"Watch\",\"name\":" + JsonString(LW.Name) +
+                   ",\"value\":" + JsonString(LW.Value) +
+                   ",\"watchType\":" + JsonString(SiWatchTypeString(LW.WatchType)) +
+                   ",\"timestamp\":" + JsonTimestamp(LW.Timestamp) +
+                   ",\"timestampRaw\":" + Number(LW.Timestamp) + "}";
         }
         case ptProcessFlow: {
-            const auto& f = static_cast<TSiProcessFlow&>(APacket);
+            const auto& LF = static_cast<TSiProcessFlow&>(APacket);
             return "{\"packet\":\"ProcessFlow\",\"processFlowType\":" +
-                   JsonString(SiProcessFlowTypeString(f.ProcessFlowType)) +
-                   ",\"title\":" + JsonString(f.Title) + ",\"hostName\":" + JsonString(f.HostName) +
-                   ",\"processId\":" + std::to_string(f.ProcessId) +
-                   ",\"threadId\":" + std::to_string(f.ThreadId) +
-                   ",\"timestamp\":" + JsonTimestamp(f.Timestamp) +
-                   ",\"timestampRaw\":" + Number(f.Timestamp) + "}";
+                   JsonString(SiProcessFlowTypeString(LF.ProcessFlowType)) +
+                   ",\"title\":" + JsonString(LF.Title) +
+                   ",\"hostName\":" + JsonString(LF.HostName) +
+                   ",\"processId\":" + std::to_string(LF.ProcessId) +
+                   ",\"threadId\":" + std::to_string(LF.ThreadId) +
+                   ",\"timestamp\":" + JsonTimestamp(LF.Timestamp) +
+                   ",\"timestampRaw\":" + Number(LF.Timestamp) + "}";
         }
         case ptControlCommand: {
-            const auto& c = static_cast<TSiControlCommand&>(APacket);
+            const auto& LC = static_cast<TSiControlCommand&>(APacket);
             return "{\"packet\":\"ControlCommand\",\"controlCommandType\":" +
-                   JsonString(SiControlCommandTypeString(c.ControlCommandType)) +
-                   ",\"data\":" + JsonString(DataHex(c.GetData())) + "}";
+                   JsonString(SiControlCommandTypeString(LC.ControlCommandType)) +
+                   ",\"data\":" + JsonString(DataHex(LC.GetData())) + "}";
         }
         case ptLogHeader: {
-            const auto& h = static_cast<TSiLogHeader&>(APacket);
-            return "{\"packet\":\"LogHeader\",\"hostName\":" + JsonString(h.HostName) +
-                   ",\"appName\":" + JsonString(h.AppName) + "}";
+            const auto& LH = static_cast<TSiLogHeader&>(APacket);
+            return "{\"packet\":\"LogHeader\",\"hostName\":" + JsonString(LH.HostName) +
+                   ",\"appName\":" + JsonString(LH.AppName) + "}";
         }
     }
     return {};

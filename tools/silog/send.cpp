@@ -26,90 +26,91 @@ constexpr const char* kHelp =
 
 int RunSend(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
     using namespace deruz::logging;
-    const TArgs args(AArgs, {"--connections", "--config", "--session", "--level", "--appname"},
-                     {"--help"});
-    if (args.Flag("--help")) {
+    const TArgs LArgs(AArgs, {"--connections", "--config", "--session", "--level", "--appname"},
+                      {"--help"});
+    if (LArgs.Flag("--help")) {
         AIo.Out << kHelp;
         return 0;
     }
-    const auto connections = args.Value("--connections");
-    const auto config = args.Value("--config");
-    if (!args.Ok() || connections.has_value() == config.has_value()) {
+    const auto LConnections = LArgs.Value("--connections");
+    const auto LConfig = LArgs.Value("--config");
+    if (!LArgs.Ok() || LConnections.has_value() == LConfig.has_value()) {
         AIo.Err << "silog send: "
-                << (args.Ok() ? "give exactly one of --connections and --config" : args.Error())
+                << (LArgs.Ok() ? "give exactly one of --connections and --config" : LArgs.Error())
                 << "\n"
                 << kHelp;
         return 2;
     }
     TSiLevel level = lvMessage;
-    if (const auto text = args.Value("--level")) {
-        TSiLookupTable table;
-        table.Put("level", *text);
-        level = table.GetLevelValue("level", lvControl);
+    if (const auto LText = LArgs.Value("--level")) {
+        TSiLookupTable LTable;
+        LTable.Put("level", *LText);
+        level = LTable.GetLevelValue("level", lvControl);
         if (level == lvControl) {
-            AIo.Err << "silog send: unknown level '" << *text << "'\n";
+            AIo.Err << "silog send: unknown level '" << *LText << "'\n";
             return 2;
         }
     }
 
-    TSiLogger logger(args.Value("--appname").value_or("silog"));
-    bool failed = false;
-    logger.SetOnError([&](TSiLogger&, const std::exception& e) {
-        AIo.Err << e.what() << "\n";
-        failed = true;
+    TSiLogger LLogger(LArgs.Value("--appname").value_or("silog"));
+    bool LFailed = false;
+    LLogger.SetOnError([&](TSiLogger&, const std::exception& AE) {
+        AIo.Err << AE.what() << "\n";
+        LFailed = true;
     });
-    if (connections) {
+    if (LConnections) {
         try {
-            logger.SetConnections(*connections);
-        } catch (const std::exception& e) {
-            AIo.Err << e.what() << "\n";
+            LLogger.SetConnections(*LConnections);
+        } catch (const std::exception& LE) {
+            AIo.Err << LE.what() << "\n";
             return 1;
         }
     } else {
-        logger.LoadConfiguration(*config);
-        if (failed) return 1;
+        LLogger.LoadConfiguration(*LConfig);
+        if (LFailed) return 1;
     }
-    logger.SetEnabled(true);
+    LLogger.SetEnabled(true);
 
-    TSiSession* session = logger.AddSession(args.Value("--session").value_or("Main"), true);
-    auto send = [&](const std::string& title) {
+    TSiSession* LSession = LLogger.AddSession(LArgs.Value("--session").value_or("Main"), true);
+    auto LSend = [&](const std::string& ATitle) {
         switch (level) {
             case lvDebug:
-                session->LogDebug(title);
+                LSession->LogDebug(ATitle);
                 break;
             case lvVerbose:
-                session->LogVerbose(title);
+                LSession->LogVerbose(ATitle);
                 break;
             case lvWarning:
-                session->LogWarning(title);
+                LSession->LogWarning(ATitle);
                 break;
             case lvError:
-                session->LogError(title);
+                LSession->LogError(ATitle);
                 break;
             case lvFatal:
-                session->LogFatal(title);
+                LSession->LogFatal(ATitle);
                 break;
             default:
-                session->LogMessage(title);
+                LSession->LogMessage(ATitle);
                 break;
         }
     };
-    if (!args.Positional().empty()) {
-        for (const auto& title : args.Positional()) send(title);
+    if (!LArgs.Positional().empty()) {
+        for (const auto& LTitle : LArgs.Positional()) LSend(LTitle);
     } else {
-        std::string line;
-        while (std::getline(AIo.In, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            send(line);
+        std::string LLine;
+        while (std::getline(AIo.In, LLine)) {
+            if (!LLine.empty() && LLine.back() == '\r') LLine.pop_back();
+            LSend(LLine);
         }
     }
-    logger.SetEnabled(false);  // disconnects: buffered and queued packets are written now
+    LLogger.SetEnabled(false);  // disconnects: buffered and queued packets are written now
     // Dropping is allowed (a full backlog, an asynchronous queue without throttling) but never
     // silent.
-    if (const std::uint64_t dropped = logger.DroppedPackets(); dropped > 0) {
-        AIo.Err << "silog: " << dropped << (dropped == 1 ? " packet" : " packets") << " dropped\n";
+    if (const std::uint64_t LDropped = LLogger.DroppedPackets(); LDropped > 0) {
+        AIo.Err << "silog: " << LDropped << (LDropped == 1 ? " packet" : " packets")
+                << " dropped\n";
     }
-    return failed ? 1 : 0;
+    return LFailed ? 1 : 0;
 }
 
 }  // namespace deruz::silog

@@ -34,23 +34,23 @@ int SilogMain(const std::vector<std::string>& AArgs, std::istream& AIn, std::ost
         (AArgs.empty() ? AErr : AOut) << kUsage;
         return AArgs.empty() ? 2 : 0;
     }
-    const std::vector<std::string> rest(AArgs.begin() + 1, AArgs.end());
-    TCommandIo io{AIn, AOut, AErr, AColour};
+    const std::vector<std::string> LRest(AArgs.begin() + 1, AArgs.end());
+    TCommandIo LIo{AIn, AOut, AErr, AColour};
     static const std::map<std::string, int (*)(const std::vector<std::string>&, TCommandIo&)>
-        kCommands = {{"check", RunCheck},
-                     {"dump", RunDump},
-                     {"listen", RunListen},
-                     {"send", RunSend},
-                     {"view", RunView}};
-    const auto it = kCommands.find(AArgs[0]);
-    if (it == kCommands.end()) {
+        LKCommands = {{"check", RunCheck},
+                      {"dump", RunDump},
+                      {"listen", RunListen},
+                      {"send", RunSend},
+                      {"view", RunView}};
+    const auto LIt = LKCommands.find(AArgs[0]);
+    if (LIt == LKCommands.end()) {
         AErr << "silog: unknown command '" << AArgs[0] << "'\n" << kUsage;
         return 2;
     }
     try {
-        return it->second(rest, io);
-    } catch (const std::exception& e) {
-        AErr << "silog: " << e.what() << "\n";
+        return LIt->second(LRest, LIo);
+    } catch (const std::exception& LE) {
+        AErr << "silog: " << LE.what() << "\n";
         return 1;
     }
 }

@@ -18,7 +18,7 @@ void AppendByte(std::string& AOut, std::uint8_t AByte) {
 
 void AppendCode(std::string& AOut, char32_t ACode) {
     AOut += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) AOut += kHex[(ACode >> shift) & 15];
+    for (int LShift = 12; LShift >= 0; LShift -= 4) AOut += kHex[(ACode >> LShift) & 15];
 }
 
 bool IsReordering(char32_t ACode) {
@@ -37,30 +37,30 @@ std::size_t SequenceLength(std::uint8_t ALead) {
 
 // Escapes AText into AOut. With AKeepLines, LF and tab are copied and CR LF becomes LF.
 void Escape(std::string_view AText, bool AKeepLines, std::string& AOut) {
-    std::size_t i = 0;
-    while (i < AText.size()) {
-        const std::size_t start = i;
-        const char32_t c = logging::SiDecodeUtf8(AText, i);
-        if (c == 0xFFFD && AText.substr(start, i - start) != "\xEF\xBF\xBD") {
-            for (std::size_t k = start; k < i; ++k) {
-                AppendByte(AOut, static_cast<std::uint8_t>(AText[k]));
+    std::size_t LI = 0;
+    while (LI < AText.size()) {
+        const std::size_t LStart = LI;
+        const char32_t LC = logging::SiDecodeUtf8(AText, LI);
+        if (LC == 0xFFFD && AText.substr(LStart, LI - LStart) != "\xEF\xBF\xBD") {
+            for (std::size_t LK = LStart; LK < LI; ++LK) {
+                AppendByte(AOut, static_cast<std::uint8_t>(AText[LK]));
             }
-        } else if (AKeepLines && (c == U'\n' || c == U'\t')) {
-            AOut += static_cast<char>(c);
-        } else if (AKeepLines && c == U'\r' && i < AText.size() && AText[i] == '\n') {
+        } else if (AKeepLines && (LC == U'\n' || LC == U'\t')) {
+            AOut += static_cast<char>(LC);
+        } else if (AKeepLines && LC == U'\r' && LI < AText.size() && AText[LI] == '\n') {
             // the LF that follows ends the line
-        } else if (c == U'\n') {
+        } else if (LC == U'\n') {
             AOut += "\\n";
-        } else if (c == U'\r') {
+        } else if (LC == U'\r') {
             AOut += "\\r";
-        } else if (c == U'\t') {
+        } else if (LC == U'\t') {
             AOut += "\\t";
-        } else if (c < 0x20 || c == 0x7F) {
-            AppendByte(AOut, static_cast<std::uint8_t>(c));
-        } else if ((c >= 0x80 && c <= 0x9F) || IsReordering(c)) {
-            AppendCode(AOut, c);
+        } else if (LC < 0x20 || LC == 0x7F) {
+            AppendByte(AOut, static_cast<std::uint8_t>(LC));
+        } else if ((LC >= 0x80 && LC <= 0x9F) || IsReordering(LC)) {
+            AppendCode(AOut, LC);
         } else {
-            AOut.append(AText.substr(start, i - start));
+            AOut.append(AText.substr(LStart, LI - LStart));
         }
     }
 }
@@ -68,35 +68,35 @@ void Escape(std::string_view AText, bool AKeepLines, std::string& AOut) {
 }  // namespace
 
 std::string EscapeText(std::string_view AText) {
-    std::string out;
-    out.reserve(AText.size());
-    Escape(AText, false, out);
-    return out;
+    std::string LOut;
+    LOut.reserve(AText.size());
+    Escape(AText, false, LOut);
+    return LOut;
 }
 
 std::string TStreamEscaper::Feed(std::string_view APiece) {
     FPending.append(APiece);
     // Hold back a sequence cut off at the end, and a CR whose LF may come with the next piece.
-    std::size_t keep = 0;
-    const std::size_t n = FPending.size();
-    for (std::size_t back = 1; back <= 3 && back <= n; ++back) {
-        const auto byte = static_cast<std::uint8_t>(FPending[n - back]);
-        if ((byte & 0xC0) == 0x80) continue;  // a continuation byte: look further back
-        if (SequenceLength(byte) > back) keep = back;
+    std::size_t LKeep = 0;
+    const std::size_t LN = FPending.size();
+    for (std::size_t LBack = 1; LBack <= 3 && LBack <= LN; ++LBack) {
+        const auto LByte = static_cast<std::uint8_t>(FPending[LN - LBack]);
+        if ((LByte & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+        if (SequenceLength(LByte) > LBack) LKeep = LBack;
         break;
     }
-    if (keep == 0 && n > 0 && FPending.back() == '\r') keep = 1;
-    std::string out;
-    Escape(std::string_view(FPending).substr(0, n - keep), true, out);
-    FPending.erase(0, n - keep);
-    return out;
+    if (LKeep == 0 && LN > 0 && FPending.back() == '\r') LKeep = 1;
+    std::string LOut;
+    Escape(std::string_view(FPending).substr(0, LN - LKeep), true, LOut);
+    FPending.erase(0, LN - LKeep);
+    return LOut;
 }
 
 std::string TStreamEscaper::Finish() {
-    std::string out;
-    Escape(FPending, true, out);
+    std::string LOut;
+    Escape(FPending, true, LOut);
     FPending.clear();
-    return out;
+    return LOut;
 }
 
 }  // namespace deruz::silog

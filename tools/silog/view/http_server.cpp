@@ -21,23 +21,23 @@ std::optional<std::uint32_t> In(std::uint32_t AMilliseconds) {
     return SiSystemTickCount() + AMilliseconds;
 }
 
-bool IsTokenChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
-           std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+bool IsTokenChar(char AC) {
+    return std::isalnum(static_cast<unsigned char>(AC)) != 0 ||
+           std::string_view("!#$%&'*+-.^_`|~").find(AC) != std::string_view::npos;
 }
 
 std::string Lower(std::string_view AText) {
-    std::string out(AText);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
+    std::string LOut(AText);
+    for (char& LC : LOut) LC = static_cast<char>(std::tolower(static_cast<unsigned char>(LC)));
+    return LOut;
 }
 
 // Where the head that starts AText ends (after its empty line), or npos.
 std::size_t HeadEnd(std::string_view AText) {
-    for (std::size_t i = 0; i < AText.size(); ++i) {
-        if (AText[i] != '\n') continue;
-        if (i + 1 < AText.size() && AText[i + 1] == '\n') return i + 2;
-        if (i + 2 < AText.size() && AText[i + 1] == '\r' && AText[i + 2] == '\n') return i + 3;
+    for (std::size_t LI = 0; LI < AText.size(); ++LI) {
+        if (AText[LI] != '\n') continue;
+        if (LI + 1 < AText.size() && AText[LI + 1] == '\n') return LI + 2;
+        if (LI + 2 < AText.size() && AText[LI + 1] == '\r' && AText[LI + 2] == '\n') return LI + 3;
     }
     return std::string_view::npos;
 }
@@ -46,14 +46,14 @@ std::size_t HeadEnd(std::string_view AText) {
 // connection that was refused is closed: closing with unread bytes would reset it, and the
 // client could lose the response that explains the refusal.
 void Drain(TSiViewerChannel& AChannel) {
-    char buffer[8192];
-    std::size_t total = 0;
+    char LBuffer[8192];
+    std::size_t LTotal = 0;
     AChannel.SetDeadline(In(500));
     try {
-        while (total < (1u << 20)) {
-            const std::size_t count = AChannel.Read(buffer, sizeof buffer);
-            if (count == 0) break;
-            total += count;
+        while (LTotal < (1u << 20)) {
+            const std::size_t LCount = AChannel.Read(LBuffer, sizeof LBuffer);
+            if (LCount == 0) break;
+            LTotal += LCount;
         }
     } catch (const std::exception&) {
     }
@@ -76,89 +76,89 @@ std::optional<std::string> THttpRequest::Param(std::string_view AName) const {
 }
 
 bool ParseRequestHead(std::string_view AHead, THttpRequest& ARequest, std::string& AError) {
-    std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    while (start < AHead.size()) {
-        std::size_t end = AHead.find('\n', start);
-        if (end == std::string_view::npos) end = AHead.size();
-        std::string_view line = AHead.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.push_back(line);
-        start = end + 1;
+    std::vector<std::string_view> LLines;
+    std::size_t LStart = 0;
+    while (LStart < AHead.size()) {
+        std::size_t LEnd = AHead.find('\n', LStart);
+        if (LEnd == std::string_view::npos) LEnd = AHead.size();
+        std::string_view LLine = AHead.substr(LStart, LEnd - LStart);
+        if (!LLine.empty() && LLine.back() == '\r') LLine.remove_suffix(1);
+        LLines.push_back(LLine);
+        LStart = LEnd + 1;
     }
-    while (!lines.empty() && lines.back().empty()) lines.pop_back();
-    if (lines.empty()) {
+    while (!LLines.empty() && LLines.back().empty()) LLines.pop_back();
+    if (LLines.empty()) {
         AError = "empty request";
         return false;
     }
-    const std::string_view requestLine = lines[0];
-    const std::size_t space1 = requestLine.find(' ');
-    const std::size_t space2 =
-        space1 == std::string_view::npos ? space1 : requestLine.find(' ', space1 + 1);
-    if (space2 == std::string_view::npos ||
-        requestLine.find(' ', space2 + 1) != std::string_view::npos) {
+    const std::string_view LRequestLine = LLines[0];
+    const std::size_t LSpace1 = LRequestLine.find(' ');
+    const std::size_t LSpace2 =
+        LSpace1 == std::string_view::npos ? LSpace1 : LRequestLine.find(' ', LSpace1 + 1);
+    if (LSpace2 == std::string_view::npos ||
+        LRequestLine.find(' ', LSpace2 + 1) != std::string_view::npos) {
         AError = "malformed request line";
         return false;
     }
-    const std::string_view method = requestLine.substr(0, space1);
-    const std::string_view target = requestLine.substr(space1 + 1, space2 - space1 - 1);
-    const std::string_view version = requestLine.substr(space2 + 1);
-    if (method.empty() || !std::all_of(method.begin(), method.end(), IsTokenChar)) {
+    const std::string_view LMethod = LRequestLine.substr(0, LSpace1);
+    const std::string_view LTarget = LRequestLine.substr(LSpace1 + 1, LSpace2 - LSpace1 - 1);
+    const std::string_view LVersion = LRequestLine.substr(LSpace2 + 1);
+    if (LMethod.empty() || !std::all_of(LMethod.begin(), LMethod.end(), IsTokenChar)) {
         AError = "malformed method";
         return false;
     }
-    if (version != "HTTP/1.1" && version != "HTTP/1.0") {
+    if (LVersion != "HTTP/1.1" && LVersion != "HTTP/1.0") {
         AError = "unsupported HTTP version";
         return false;
     }
-    if (target.empty() || target[0] != '/' || std::any_of(target.begin(), target.end(), [](char c) {
-            return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F;
-        })) {
+    if (LTarget.empty() || LTarget[0] != '/' ||
+        std::any_of(LTarget.begin(), LTarget.end(),
+                    [](char AC) { return static_cast<unsigned char>(AC) <= 0x20 || AC == 0x7F; })) {
         AError = "malformed request target";
         return false;
     }
-    ARequest.Method = std::string(method);
-    ARequest.Version = std::string(version);
-    ARequest.Target = std::string(target);
-    ARequest.Head = method == "HEAD";
-    const std::size_t question = target.find('?');
+    ARequest.Method = std::string(LMethod);
+    ARequest.Version = std::string(LVersion);
+    ARequest.Target = std::string(LTarget);
+    ARequest.Head = LMethod == "HEAD";
+    const std::size_t LQuestion = LTarget.find('?');
     // "+" is a space only in the query; in the path it stays.
-    ARequest.Path = PercentDecode(target.substr(0, question), false);
+    ARequest.Path = PercentDecode(LTarget.substr(0, LQuestion), false);
     if (ARequest.Path.find('\0') != std::string::npos) {
         AError = "malformed request target";
         return false;
     }
-    if (question != std::string_view::npos) {
-        std::string_view query = target.substr(question + 1);
-        while (!query.empty()) {
-            const std::size_t amp = query.find('&');
-            const std::string_view part = query.substr(0, amp);
-            if (!part.empty()) {
-                const std::size_t eq = part.find('=');
-                ARequest.Query.emplace_back(PercentDecode(part.substr(0, eq)),
-                                            eq == std::string_view::npos
+    if (LQuestion != std::string_view::npos) {
+        std::string_view LQuery = LTarget.substr(LQuestion + 1);
+        while (!LQuery.empty()) {
+            const std::size_t LAmp = LQuery.find('&');
+            const std::string_view LPart = LQuery.substr(0, LAmp);
+            if (!LPart.empty()) {
+                const std::size_t LEq = LPart.find('=');
+                ARequest.Query.emplace_back(PercentDecode(LPart.substr(0, LEq)),
+                                            LEq == std::string_view::npos
                                                 ? std::string()
-                                                : std::string(part.substr(eq + 1)));
+                                                : std::string(LPart.substr(LEq + 1)));
             }
-            if (amp == std::string_view::npos) break;
-            query.remove_prefix(amp + 1);
+            if (LAmp == std::string_view::npos) break;
+            LQuery.remove_prefix(LAmp + 1);
         }
     }
-    if (lines.size() - 1 > kMaxHeaders) {
+    if (LLines.size() - 1 > kMaxHeaders) {
         AError = "too many header lines";
         return false;
     }
-    for (std::size_t i = 1; i < lines.size(); ++i) {
-        const std::string_view line = lines[i];
-        const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos || colon == 0 ||
-            !std::all_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(colon),
+    for (std::size_t LI = 1; LI < LLines.size(); ++LI) {
+        const std::string_view LLine = LLines[LI];
+        const std::size_t LColon = LLine.find(':');
+        if (LColon == std::string_view::npos || LColon == 0 ||
+            !std::all_of(LLine.begin(), LLine.begin() + static_cast<std::ptrdiff_t>(LColon),
                          IsTokenChar)) {
             AError = "malformed header line";
             return false;
         }
-        ARequest.Headers.emplace_back(Lower(line.substr(0, colon)),
-                                      std::string(SiTrim(line.substr(colon + 1))));
+        ARequest.Headers.emplace_back(Lower(LLine.substr(0, LColon)),
+                                      std::string(SiTrim(LLine.substr(LColon + 1))));
     }
     return true;
 }
@@ -182,20 +182,20 @@ void THttpExchange::WriteAll(std::string_view AData) {
 void THttpExchange::Send(int AStatus, std::string_view AContentType, std::string_view ABody,
                          std::string_view AHeaders) {
     FAnswered = true;
-    std::string head = "HTTP/1.1 " + std::to_string(AStatus) + " " +
-                       std::string(THttpServer::Reason(AStatus)) + "\r\n";
-    head += "Content-Type: ";
-    head += AContentType;
-    head += "\r\nContent-Length: " + std::to_string(ABody.size()) + "\r\n";
-    head += FCommonHeaders;
-    head += AHeaders;
-    head += Close ? "Connection: close\r\n\r\n" : "Connection: keep-alive\r\n\r\n";
+    std::string LHead = "HTTP/1.1 " + std::to_string(AStatus) + " " +
+                        std::string(THttpServer::Reason(AStatus)) + "\r\n";
+    LHead += "Content-Type: ";
+    LHead += AContentType;
+    LHead += "\r\nContent-Length: " + std::to_string(ABody.size()) + "\r\n";
+    LHead += FCommonHeaders;
+    LHead += AHeaders;
+    LHead += Close ? "Connection: close\r\n\r\n" : "Connection: keep-alive\r\n\r\n";
     try {
         if (!FRequest.Head && ABody.size() <= 65536) {
-            head += ABody;
-            WriteAll(head);
+            LHead += ABody;
+            WriteAll(LHead);
         } else {
-            WriteAll(head);
+            WriteAll(LHead);
             if (!FRequest.Head) WriteAll(ABody);
         }
     } catch (const std::exception&) {
@@ -209,16 +209,16 @@ void THttpExchange::BeginStream(int AStatus, std::string_view AContentType,
     FAnswered = true;
     FStreamed = true;
     Close = true;
-    std::string head = "HTTP/1.1 " + std::to_string(AStatus) + " " +
-                       std::string(THttpServer::Reason(AStatus)) + "\r\n";
-    head += "Content-Type: ";
-    head += AContentType;
-    head += "\r\n";
-    head += FCommonHeaders;
-    head += AHeaders;
-    head += "Connection: close\r\n\r\n";
+    std::string LHead = "HTTP/1.1 " + std::to_string(AStatus) + " " +
+                        std::string(THttpServer::Reason(AStatus)) + "\r\n";
+    LHead += "Content-Type: ";
+    LHead += AContentType;
+    LHead += "\r\n";
+    LHead += FCommonHeaders;
+    LHead += AHeaders;
+    LHead += "Connection: close\r\n\r\n";
     try {
-        WriteAll(head);
+        WriteAll(LHead);
     } catch (const std::exception&) {
         FBroken = true;
     }
@@ -276,10 +276,10 @@ std::string_view THttpServer::Reason(int AStatus) {
 
 void THttpServer::SendError(THttpExchange& AExchange, int AStatus, std::string_view AText,
                             std::string_view AHeaders) {
-    std::string body = "{\"error\":";
-    AppendJsonString(body, AText);
-    body += "}";
-    AExchange.Send(AStatus, "application/json; charset=utf-8", body, AHeaders);
+    std::string LBody = "{\"error\":";
+    AppendJsonString(LBody, AText);
+    LBody += "}";
+    AExchange.Send(AStatus, "application/json; charset=utf-8", LBody, AHeaders);
 }
 
 void THttpServer::Start() {
@@ -293,20 +293,20 @@ void THttpServer::Start() {
 void THttpServer::Stop() {
     FStopping = true;
     {
-        std::lock_guard guard(FLock);
+        std::lock_guard LGuard(FLock);
         if (FListener) FListener->Stop();
         FEnded.notify_all();
     }
     if (FAcceptThread.joinable()) FAcceptThread.join();
-    std::list<std::thread> threads;
+    std::list<std::thread> LThreads;
     {
-        std::unique_lock guard(FLock);
-        FEnded.wait(guard, [&] { return FActive == 0; });
-        threads.swap(FThreads);
+        std::unique_lock LGuard(FLock);
+        FEnded.wait(LGuard, [&] { return FActive == 0; });
+        LThreads.swap(FThreads);
         FFinished.clear();
     }
-    for (auto& thread : threads) {
-        if (thread.joinable()) thread.join();
+    for (auto& LThread : LThreads) {
+        if (LThread.joinable()) LThread.join();
     }
     FListener.reset();
 }
@@ -314,21 +314,21 @@ void THttpServer::Stop() {
 void THttpServer::Run() {
     for (;;) {
         {
-            std::unique_lock guard(FLock);
-            FEnded.wait(guard, [&] {
+            std::unique_lock LGuard(FLock);
+            FEnded.wait(LGuard, [&] {
                 return FStopping.load() ||
                        FActive < std::max<std::size_t>(FOptions.MaxConnections, 1);
             });
-            for (const auto it : FFinished) {
-                it->join();
-                FThreads.erase(it);
+            for (const auto LIt : FFinished) {
+                LIt->join();
+                FThreads.erase(LIt);
             }
             FFinished.clear();
             if (FStopping) return;
         }
-        std::unique_ptr<TSiViewerChannel> channel;
+        std::unique_ptr<TSiViewerChannel> LChannel;
         try {
-            channel = FListener->Accept();
+            LChannel = FListener->Accept();
         } catch (const std::exception&) {
             if (FStopping) return;
             // A failed accept (a client that went away at once, no descriptors left) is
@@ -336,18 +336,18 @@ void THttpServer::Run() {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             continue;
         }
-        if (!channel) return;
-        std::lock_guard guard(FLock);
+        if (!LChannel) return;
+        std::lock_guard LGuard(FLock);
         ++FActive;
-        const auto it = FThreads.emplace(FThreads.end());
-        *it = std::thread([this, it, channel = std::move(channel)]() mutable {
+        const auto LIt = FThreads.emplace(FThreads.end());
+        *LIt = std::thread([this, LIt, LChannel = std::move(LChannel)]() mutable {
             try {
-                Serve(*channel);
+                Serve(*LChannel);
             } catch (...) {
             }
-            channel.reset();
-            std::lock_guard end(FLock);
-            FFinished.push_back(it);
+            LChannel.reset();
+            std::lock_guard LEnd(FLock);
+            FFinished.push_back(LIt);
             --FActive;
             FEnded.notify_all();
         });
@@ -355,85 +355,86 @@ void THttpServer::Run() {
 }
 
 void THttpServer::Serve(TSiViewerChannel& AChannel) {
-    std::string pending;
-    char buffer[8192];
+    std::string LPending;
+    char LBuffer[8192];
     while (!FStopping) {
         // Wait for a request: idle time first, then the head has HeadTimeout from its start.
-        AChannel.SetDeadline(In(pending.empty() ? FOptions.IdleTimeout : FOptions.HeadTimeout));
-        bool started = !pending.empty();
-        std::size_t end;
-        bool tooLarge = false;
+        AChannel.SetDeadline(In(LPending.empty() ? FOptions.IdleTimeout : FOptions.HeadTimeout));
+        bool LStarted = !LPending.empty();
+        std::size_t LEnd;
+        bool LTooLarge = false;
         for (;;) {
             // Empty lines before a request line are skipped.
-            while (!pending.empty() && (pending[0] == '\r' || pending[0] == '\n')) {
-                pending.erase(0, 1);
+            while (!LPending.empty() && (LPending[0] == '\r' || LPending[0] == '\n')) {
+                LPending.erase(0, 1);
             }
-            end = HeadEnd(pending);
-            if (end != std::string::npos) {
-                tooLarge = end > FOptions.HeadLimit;
+            LEnd = HeadEnd(LPending);
+            if (LEnd != std::string::npos) {
+                LTooLarge = LEnd > FOptions.HeadLimit;
                 break;
             }
-            if (pending.size() >= FOptions.HeadLimit) {
-                tooLarge = true;
+            if (LPending.size() >= FOptions.HeadLimit) {
+                LTooLarge = true;
                 break;
             }
-            std::size_t count = 0;
+            std::size_t LCount = 0;
             try {
-                count = AChannel.Read(
-                    buffer, std::min(sizeof buffer, FOptions.HeadLimit + 3 - pending.size()));
+                LCount = AChannel.Read(
+                    LBuffer, std::min(sizeof LBuffer, FOptions.HeadLimit + 3 - LPending.size()));
             } catch (const ESiViewerTimeout&) {
                 return;  // idle, or a head that took too long
             }
-            if (count == 0) return;
-            if (!started) {
-                started = true;
+            if (LCount == 0) return;
+            if (!LStarted) {
+                LStarted = true;
                 AChannel.SetDeadline(In(FOptions.HeadTimeout));
             }
-            pending.append(buffer, count);
+            LPending.append(LBuffer, LCount);
         }
-        THttpRequest request;
-        THttpExchange exchange(AChannel, request, FOptions.CommonHeaders, FOptions.WriteTimeout,
-                               FStopping);
-        if (tooLarge) {
-            exchange.Close = true;
-            SendError(exchange, 413,
+        THttpRequest LRequest;
+        THttpExchange LExchange(AChannel, LRequest, FOptions.CommonHeaders, FOptions.WriteTimeout,
+                                FStopping);
+        if (LTooLarge) {
+            LExchange.Close = true;
+            SendError(LExchange, 413,
                       "request head larger than " + std::to_string(FOptions.HeadLimit) + " bytes");
             return;
         }
-        std::string error;
-        const bool parsed =
-            ParseRequestHead(std::string_view(pending).substr(0, end), request, error);
-        pending.erase(0, end);
-        if (!parsed) {
-            exchange.Close = true;
-            SendError(exchange, 400, error);
+        std::string LError;
+        const bool LParsed =
+            ParseRequestHead(std::string_view(LPending).substr(0, LEnd), LRequest, LError);
+        LPending.erase(0, LEnd);
+        if (!LParsed) {
+            LExchange.Close = true;
+            SendError(LExchange, 400, LError);
             Drain(AChannel);
             return;
         }
-        const std::string connection = Lower(request.Header("connection").value_or(""));
-        if (connection.find("close") != std::string::npos ||
-            (request.Version == "HTTP/1.0" && connection.find("keep-alive") == std::string::npos)) {
-            exchange.Close = true;
+        const std::string LConnection = Lower(LRequest.Header("connection").value_or(""));
+        if (LConnection.find("close") != std::string::npos ||
+            (LRequest.Version == "HTTP/1.0" &&
+             LConnection.find("keep-alive") == std::string::npos)) {
+            LExchange.Close = true;
         }
         // A body is never read: the connection ends after the response instead.
-        const auto length = request.Header("content-length");
-        if ((length && *length != "0") || request.Header("transfer-encoding")) {
-            exchange.Close = true;
+        const auto LLength = LRequest.Header("content-length");
+        if ((LLength && *LLength != "0") || LRequest.Header("transfer-encoding")) {
+            LExchange.Close = true;
         }
-        if (request.Method != "GET" && request.Method != "HEAD") {
-            exchange.Close = true;
-            SendError(exchange, 405, "method not allowed", "Allow: GET, HEAD\r\n");
+        if (LRequest.Method != "GET" && LRequest.Method != "HEAD") {
+            LExchange.Close = true;
+            SendError(LExchange, 405, "method not allowed", "Allow: GET, HEAD\r\n");
             Drain(AChannel);
             return;
         }
         try {
-            FHandler(request, exchange);
-        } catch (const std::exception& e) {
-            if (!exchange.Answered()) SendError(exchange, 500, e.what());
+            FHandler(LRequest, LExchange);
+        } catch (const std::exception& LE) {
+            if (!LExchange.Answered()) SendError(LExchange, 500, LE.what());
         }
-        if (!exchange.Answered()) SendError(exchange, 500, "no response");
-        if (exchange.Close || exchange.Streamed()) {
-            if (!exchange.Streamed()) Drain(AChannel);
+        if (!LExchange.Answered()) SendError(LExchange, 500, "no response");
+        if (LExchange.Close || LExchange.Streamed()) {
+            if (!LExchange.Streamed()) Drain(AChannel);
             return;
         }
     }

@@ -21,36 +21,37 @@ struct TBadParameter {
 
 std::uint64_t Number(const THttpRequest& ARequest, std::string_view AName, std::uint64_t ADefault,
                      std::uint64_t AMax) {
-    const auto text = ARequest.Param(AName);
-    if (!text || text->empty()) return ADefault;
-    const auto value = LeadingNumber(*text, true);
-    if (!value || *value < 0 || *value != static_cast<double>(static_cast<std::uint64_t>(*value)) ||
-        *value > static_cast<double>(AMax)) {
+    const auto LText = ARequest.Param(AName);
+    if (!LText || LText->empty()) return ADefault;
+    const auto LValue = LeadingNumber(*LText, true);
+    if (!LValue || *LValue < 0 ||
+        *LValue != static_cast<double>(static_cast<std::uint64_t>(*LValue)) ||
+        *LValue > static_cast<double>(AMax)) {
         throw TBadParameter{std::string(AName) + " takes a whole number from 0 to " +
                             std::to_string(AMax)};
     }
-    return static_cast<std::uint64_t>(*value);
+    return static_cast<std::uint64_t>(*LValue);
 }
 
-bool SameToken(std::string_view A, std::string_view B) {
+bool SameToken(std::string_view A_, std::string_view AB) {
     // Compared in time that does not depend on where they differ.
-    if (A.size() != B.size()) return false;
-    unsigned char diff = 0;
-    for (std::size_t i = 0; i < A.size(); ++i) {
-        diff |= static_cast<unsigned char>(A[i] ^ B[i]);
+    if (A_.size() != AB.size()) return false;
+    unsigned char LDiff = 0;
+    for (std::size_t LI = 0; LI < A_.size(); ++LI) {
+        LDiff |= static_cast<unsigned char>(A_[LI] ^ AB[LI]);
     }
-    return diff == 0;
+    return LDiff == 0;
 }
 
 std::string ETagOf(std::string_view ABody) {
-    std::uint64_t hash = 1469598103934665603ull;
-    for (const char c : ABody) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 1099511628211ull;
+    std::uint64_t LHash = 1469598103934665603ull;
+    for (const char LC : ABody) {
+        LHash ^= static_cast<unsigned char>(LC);
+        LHash *= 1099511628211ull;
     }
-    char text[24];
-    std::snprintf(text, sizeof text, "\"%016llx\"", static_cast<unsigned long long>(hash));
-    return text;
+    char LText[24];
+    std::snprintf(LText, sizeof LText, "\"%016llx\"", static_cast<unsigned long long>(LHash));
+    return LText;
 }
 
 }  // namespace
@@ -69,22 +70,23 @@ std::string TViewApi::CommonHeaders() {
 }
 
 std::string TViewApi::NewToken() {
-    unsigned char bytes[16];
-    logging::SiRandomBytes(bytes, sizeof bytes);
-    std::string token;
-    AppendHex(token, std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes));
-    return token;
+    unsigned char LBytes[16];
+    logging::SiRandomBytes(LBytes, sizeof LBytes);
+    std::string LToken;
+    AppendHex(LToken, std::string_view(reinterpret_cast<const char*>(LBytes), sizeof LBytes));
+    return LToken;
 }
 
 bool TViewApi::Authorized(const THttpRequest& ARequest) const {
     if (FOptions.Token.empty()) return true;
-    if (const auto token = ARequest.Param("token"); token && SameToken(*token, FOptions.Token)) {
+    if (const auto LToken = ARequest.Param("token"); LToken && SameToken(*LToken, FOptions.Token)) {
         return true;
     }
-    if (const auto header = ARequest.Header("authorization")) {
-        constexpr std::string_view kBearer = "Bearer ";
-        if (header->size() > kBearer.size() && header->compare(0, kBearer.size(), kBearer) == 0 &&
-            SameToken(std::string_view(*header).substr(kBearer.size()), FOptions.Token)) {
+    if (const auto LHeader = ARequest.Header("authorization")) {
+        constexpr std::string_view LKBearer = "Bearer ";
+        if (LHeader->size() > LKBearer.size() &&
+            LHeader->compare(0, LKBearer.size(), LKBearer) == 0 &&
+            SameToken(std::string_view(*LHeader).substr(LKBearer.size()), FOptions.Token)) {
             return true;
         }
     }
@@ -93,56 +95,56 @@ bool TViewApi::Authorized(const THttpRequest& ARequest) const {
 
 bool TViewApi::HostAllowed(const THttpRequest& ARequest) const {
     if (!FOptions.Token.empty()) return true;
-    const auto host = ARequest.Header("host");
-    if (!host) return true;  // not a browser
-    std::string_view name = *host;
-    if (!name.empty() && name[0] == '[') {
-        const std::size_t close = name.find(']');
-        if (close == std::string_view::npos) return false;
-        name = name.substr(0, close + 1);
-    } else if (const std::size_t colon = name.rfind(':'); colon != std::string_view::npos) {
-        name = name.substr(0, colon);
+    const auto LHost = ARequest.Header("host");
+    if (!LHost) return true;  // not a browser
+    std::string_view LName = *LHost;
+    if (!LName.empty() && LName[0] == '[') {
+        const std::size_t LClose = LName.find(']');
+        if (LClose == std::string_view::npos) return false;
+        LName = LName.substr(0, LClose + 1);
+    } else if (const std::size_t LColon = LName.rfind(':'); LColon != std::string_view::npos) {
+        LName = LName.substr(0, LColon);
     }
-    return name == "127.0.0.1" || name == "localhost" || name == "[::1]";
+    return LName == "127.0.0.1" || LName == "localhost" || LName == "[::1]";
 }
 
 std::string TViewApi::StateJson() const {
-    const TViewState state = FStore.State();
-    std::string out = "{\"instance\":";
-    AppendJsonString(out, FOptions.Instance);
-    out += ",\"version\":";
-    AppendJsonString(out, FOptions.Version);
-    out += ",\"first\":" + std::to_string(state.First);
-    out += ",\"last\":" + std::to_string(state.Last);
-    out += ",\"kept\":" + std::to_string(state.Kept);
-    out += ",\"keep\":" + std::to_string(state.Keep);
-    out += ",\"dropped\":" + std::to_string(state.Dropped);
-    out += ",\"received\":" + std::to_string(state.Received);
-    out += ",\"cleared\":" + std::to_string(state.Cleared);
-    out += ",\"keptBytes\":" + std::to_string(state.KeptBytes);
-    out += ",\"sources\":[";
-    for (std::size_t i = 0; i < state.Sources.size(); ++i) {
-        const TViewSource& s = state.Sources[i];
-        if (i > 0) out += ',';
-        out += "{\"id\":" + std::to_string(s.Id) + ",\"kind\":";
-        AppendJsonString(out, s.Kind);
-        out += ",\"name\":";
-        AppendJsonString(out, s.Name);
-        out += ",\"banner\":";
-        AppendJsonString(out, s.Banner);
-        out += ",\"appName\":";
-        AppendJsonString(out, s.AppName);
-        out += ",\"hostName\":";
-        AppendJsonString(out, s.HostName);
-        out += ",\"state\":";
-        AppendJsonString(out, s.State);
-        out += ",\"error\":";
-        AppendJsonString(out, s.Error);
-        out += ",\"packets\":" + std::to_string(s.Packets) + "}";
+    const TViewState LState = FStore.State();
+    std::string LOut = "{\"instance\":";
+    AppendJsonString(LOut, FOptions.Instance);
+    LOut += ",\"version\":";
+    AppendJsonString(LOut, FOptions.Version);
+    LOut += ",\"first\":" + std::to_string(LState.First);
+    LOut += ",\"last\":" + std::to_string(LState.Last);
+    LOut += ",\"kept\":" + std::to_string(LState.Kept);
+    LOut += ",\"keep\":" + std::to_string(LState.Keep);
+    LOut += ",\"dropped\":" + std::to_string(LState.Dropped);
+    LOut += ",\"received\":" + std::to_string(LState.Received);
+    LOut += ",\"cleared\":" + std::to_string(LState.Cleared);
+    LOut += ",\"keptBytes\":" + std::to_string(LState.KeptBytes);
+    LOut += ",\"sources\":[";
+    for (std::size_t LI = 0; LI < LState.Sources.size(); ++LI) {
+        const TViewSource& LS = LState.Sources[LI];
+        if (LI > 0) LOut += ',';
+        LOut += "{\"id\":" + std::to_string(LS.Id) + ",\"kind\":";
+        AppendJsonString(LOut, LS.Kind);
+        LOut += ",\"name\":";
+        AppendJsonString(LOut, LS.Name);
+        LOut += ",\"banner\":";
+        AppendJsonString(LOut, LS.Banner);
+        LOut += ",\"appName\":";
+        AppendJsonString(LOut, LS.AppName);
+        LOut += ",\"hostName\":";
+        AppendJsonString(LOut, LS.HostName);
+        LOut += ",\"state\":";
+        AppendJsonString(LOut, LS.State);
+        LOut += ",\"error\":";
+        AppendJsonString(LOut, LS.Error);
+        LOut += ",\"packets\":" + std::to_string(LS.Packets) + "}";
     }
-    out += "],\"watches\":" + std::to_string(state.WatchVersion);
-    out += ",\"flow\":" + std::to_string(state.FlowVersion) + "}";
-    return out;
+    LOut += "],\"watches\":" + std::to_string(LState.WatchVersion);
+    LOut += ",\"flow\":" + std::to_string(LState.FlowVersion) + "}";
+    return LOut;
 }
 
 void TViewApi::Events(THttpExchange& AExchange) {
@@ -155,49 +157,49 @@ void TViewApi::Events(THttpExchange& AExchange) {
     struct TRelease {
         std::atomic<std::size_t>& Count;
         ~TRelease() { Count.fetch_sub(1); }
-    } release{FStreams};
+    } LRelease{FStreams};
     using TClock = std::chrono::steady_clock;
     AExchange.BeginStream(200, "text/event-stream; charset=utf-8",
                           std::string(kNoStore) + "X-Accel-Buffering: no\r\n");
-    std::uint64_t seen = FStore.ChangeCount();
-    const auto send = [&] {
+    std::uint64_t LSeen = FStore.ChangeCount();
+    const auto LSend = [&] {
         return AExchange.Write("event: state\ndata: " + StateJson() + "\n\n");
     };
-    if (!send()) return;
-    auto lastSend = TClock::now();
-    auto lastWrite = lastSend;
-    const auto interval = std::chrono::milliseconds(FOptions.EventInterval);
-    const auto keepAlive = std::chrono::milliseconds(FOptions.KeepAliveInterval);
+    if (!LSend()) return;
+    auto LLastSend = TClock::now();
+    auto LLastWrite = LLastSend;
+    const auto LInterval = std::chrono::milliseconds(FOptions.EventInterval);
+    const auto LKeepAlive = std::chrono::milliseconds(FOptions.KeepAliveInterval);
     while (!AExchange.Stopping()) {
-        const std::uint64_t count = FStore.WaitForChange(seen, 500);
-        const auto now = TClock::now();
-        if (count != seen) {
-            if (now - lastSend < interval) {
+        const std::uint64_t LCount = FStore.WaitForChange(LSeen, 500);
+        const auto LNow = TClock::now();
+        if (LCount != LSeen) {
+            if (LNow - LLastSend < LInterval) {
                 // Changes within the interval go out together at its end.
-                std::this_thread::sleep_for(interval - (now - lastSend));
+                std::this_thread::sleep_for(LInterval - (LNow - LLastSend));
                 continue;
             }
-            seen = count;
-            if (!send()) return;
-            lastSend = lastWrite = TClock::now();
-        } else if (now - lastWrite >= keepAlive) {
+            LSeen = LCount;
+            if (!LSend()) return;
+            LLastSend = LLastWrite = TClock::now();
+        } else if (LNow - LLastWrite >= LKeepAlive) {
             if (!AExchange.Write(": keep-alive\n\n")) return;
-            lastWrite = now;
+            LLastWrite = LNow;
         }
     }
 }
 
 void TViewApi::StaticFile(const THttpRequest& ARequest, THttpExchange& AExchange,
                           std::string_view AName) {
-    for (const TStaticFile& file : StaticFiles()) {
-        if (file.Path != AName || file.Path.empty()) continue;
-        const std::string etag = ETagOf(file.Body);
-        const std::string headers = "Cache-Control: no-cache\r\nETag: " + etag + "\r\n";
-        if (ARequest.Header("if-none-match") == etag) {
-            AExchange.Send(304, file.ContentType, {}, headers);
+    for (const TStaticFile& LFile : StaticFiles()) {
+        if (LFile.Path != AName || LFile.Path.empty()) continue;
+        const std::string LEtag = ETagOf(LFile.Body);
+        const std::string LHeaders = "Cache-Control: no-cache\r\nETag: " + LEtag + "\r\n";
+        if (ARequest.Header("if-none-match") == LEtag) {
+            AExchange.Send(304, LFile.ContentType, {}, LHeaders);
             return;
         }
-        AExchange.Send(200, file.ContentType, file.Body, headers);
+        AExchange.Send(200, LFile.ContentType, LFile.Body, LHeaders);
         return;
     }
     THttpServer::SendError(AExchange, 404, "no such file");
@@ -209,9 +211,9 @@ void TViewApi::Handle(const THttpRequest& ARequest, THttpExchange& AExchange) {
                                "this server answers to 127.0.0.1 and localhost only");
         return;
     }
-    const std::string& path = ARequest.Path;
-    if (path.rfind("/static/", 0) == 0) {
-        StaticFile(ARequest, AExchange, std::string_view(path).substr(8));
+    const std::string& LPath = ARequest.Path;
+    if (LPath.rfind("/static/", 0) == 0) {
+        StaticFile(ARequest, AExchange, std::string_view(LPath).substr(8));
         return;
     }
     if (!Authorized(ARequest)) {
@@ -219,92 +221,92 @@ void TViewApi::Handle(const THttpRequest& ARequest, THttpExchange& AExchange) {
                                "a token is needed: open the URL that silog view printed");
         return;
     }
-    if (path == "/" || path == "/index.html") {
+    if (LPath == "/" || LPath == "/index.html") {
         StaticFile(ARequest, AExchange, "index.html");
         return;
     }
-    std::string error;
+    std::string LError;
     try {
-        if (path == "/api/state") {
+        if (LPath == "/api/state") {
             AExchange.Send(200, kJson, StateJson(), kNoStore);
-        } else if (path == "/api/events") {
+        } else if (LPath == "/api/events") {
             Events(AExchange);
-        } else if (path == "/api/rows") {
-            const auto filter = ParseFilter(ARequest.Query, error);
-            if (!filter) throw TBadParameter{error};
-            const std::uint64_t limit = Number(ARequest, "limit", 100, 1000);
-            std::optional<std::uint64_t> seq;
-            if (ARequest.Param("seq")) seq = Number(ARequest, "seq", 0, UINT64_MAX / 2);
+        } else if (LPath == "/api/rows") {
+            const auto LFilter = ParseFilter(ARequest.Query, LError);
+            if (!LFilter) throw TBadParameter{LError};
+            const std::uint64_t LLimit = Number(ARequest, "limit", 100, 1000);
+            std::optional<std::uint64_t> LSeq;
+            if (ARequest.Param("seq")) LSeq = Number(ARequest, "seq", 0, UINT64_MAX / 2);
             // With seq, offset moves from that row and may be negative.
-            std::int64_t offset = 0;
-            if (const auto text = ARequest.Param("offset"); text && !text->empty()) {
-                const auto value = LeadingNumber(*text, true);
-                if (!value || *value != static_cast<double>(static_cast<std::int64_t>(*value)) ||
-                    (*value < 0 && !seq) || std::abs(*value) > 1e15) {
+            std::int64_t LOffset = 0;
+            if (const auto LText = ARequest.Param("offset"); LText && !LText->empty()) {
+                const auto LValue = LeadingNumber(*LText, true);
+                if (!LValue || *LValue != static_cast<double>(static_cast<std::int64_t>(*LValue)) ||
+                    (*LValue < 0 && !LSeq) || std::abs(*LValue) > 1e15) {
                     throw TBadParameter{"offset takes a whole number (negative only with seq)"};
                 }
-                offset = static_cast<std::int64_t>(*value);
+                LOffset = static_cast<std::int64_t>(*LValue);
             }
-            const auto rows = FStore.Rows(*filter, seq, offset, limit);
-            std::string body = "{\"total\":" + std::to_string(rows.Total) +
-                               ",\"offset\":" + std::to_string(rows.Offset) +
-                               ",\"last\":" + std::to_string(rows.Last) + ",\"rows\":[";
-            body += rows.RowsJson;
-            body += "]}";
-            AExchange.Send(200, kJson, body, kNoStore);
-        } else if (path == "/api/entry") {
+            const auto LRows = FStore.Rows(*LFilter, LSeq, LOffset, LLimit);
+            std::string LBody = "{\"total\":" + std::to_string(LRows.Total) +
+                                ",\"offset\":" + std::to_string(LRows.Offset) +
+                                ",\"last\":" + std::to_string(LRows.Last) + ",\"rows\":[";
+            LBody += LRows.RowsJson;
+            LBody += "]}";
+            AExchange.Send(200, kJson, LBody, kNoStore);
+        } else if (LPath == "/api/entry") {
             if (!ARequest.Param("seq")) throw TBadParameter{"seq is missing"};
-            const auto entry = FStore.EntryJson(Number(ARequest, "seq", 0, UINT64_MAX / 2));
-            if (!entry) {
+            const auto LEntry = FStore.EntryJson(Number(ARequest, "seq", 0, UINT64_MAX / 2));
+            if (!LEntry) {
                 THttpServer::SendError(AExchange, 404, "entry not kept");
             } else {
-                AExchange.Send(200, kJson, *entry, kNoStore);
+                AExchange.Send(200, kJson, *LEntry, kNoStore);
             }
-        } else if (path == "/api/facets") {
+        } else if (LPath == "/api/facets") {
             AExchange.Send(200, kJson, FStore.FacetsJson(), kNoStore);
-        } else if (path == "/api/histogram") {
-            const auto filter = ParseFilter(ARequest.Query, error);
-            if (!filter) throw TBadParameter{error};
-            const auto buckets = Number(ARequest, "buckets", 120, 400);
-            if (buckets == 0) throw TBadParameter{"buckets takes a whole number from 1 to 400"};
+        } else if (LPath == "/api/histogram") {
+            const auto LFilter = ParseFilter(ARequest.Query, LError);
+            if (!LFilter) throw TBadParameter{LError};
+            const auto LBuckets = Number(ARequest, "buckets", 120, 400);
+            if (LBuckets == 0) throw TBadParameter{"buckets takes a whole number from 1 to 400"};
             AExchange.Send(200, kJson,
-                           FStore.HistogramJson(*filter, static_cast<std::uint32_t>(buckets)),
+                           FStore.HistogramJson(*LFilter, static_cast<std::uint32_t>(LBuckets)),
                            kNoStore);
-        } else if (path == "/api/watches") {
+        } else if (LPath == "/api/watches") {
             AExchange.Send(200, kJson, FStore.WatchesJson(), kNoStore);
-        } else if (path == "/api/watch") {
-            const auto name = ARequest.Param("name");
-            if (!name) throw TBadParameter{"name is missing"};
-            const auto limit = Number(ARequest, "limit", 2000, TViewStore::kWatchHistory);
-            const auto watch = FStore.WatchJson(*name, static_cast<std::size_t>(limit));
-            if (!watch) {
+        } else if (LPath == "/api/watch") {
+            const auto LName = ARequest.Param("name");
+            if (!LName) throw TBadParameter{"name is missing"};
+            const auto LLimit = Number(ARequest, "limit", 2000, TViewStore::kWatchHistory);
+            const auto LWatch = FStore.WatchJson(*LName, static_cast<std::size_t>(LLimit));
+            if (!LWatch) {
                 THttpServer::SendError(AExchange, 404, "no such watch");
             } else {
-                AExchange.Send(200, kJson, *watch, kNoStore);
+                AExchange.Send(200, kJson, *LWatch, kNoStore);
             }
-        } else if (path == "/api/flow") {
+        } else if (LPath == "/api/flow") {
             AExchange.Send(200, kJson, FStore.FlowJson(), kNoStore);
-        } else if (path == "/api/export") {
-            const auto filter = ParseFilter(ARequest.Query, error);
-            if (!filter) throw TBadParameter{error};
-            const std::string format = ARequest.Param("format").value_or("jsonl");
-            if (format != "jsonl" && format != "csv") {
+        } else if (LPath == "/api/export") {
+            const auto LFilter = ParseFilter(ARequest.Query, LError);
+            if (!LFilter) throw TBadParameter{LError};
+            const std::string LFormat = ARequest.Param("format").value_or("jsonl");
+            if (LFormat != "jsonl" && LFormat != "csv") {
                 throw TBadParameter{"format takes jsonl or csv"};
             }
-            const bool jsonl = format == "jsonl";
+            const bool LJsonl = LFormat == "jsonl";
             AExchange.BeginStream(
-                200, jsonl ? "application/x-ndjson; charset=utf-8" : "text/csv; charset=utf-8",
+                200, LJsonl ? "application/x-ndjson; charset=utf-8" : "text/csv; charset=utf-8",
                 std::string(kNoStore) + "Content-Disposition: attachment; filename=\"silog-view." +
-                    format + "\"\r\n");
+                    LFormat + "\"\r\n");
             if (!ARequest.Head) {
-                FStore.Export(*filter, jsonl,
+                FStore.Export(*LFilter, LJsonl,
                               [&](std::string_view AText) { return AExchange.Write(AText); });
             }
         } else {
             THttpServer::SendError(AExchange, 404, "no such path");
         }
-    } catch (const TBadParameter& bad) {
-        THttpServer::SendError(AExchange, 400, bad.Text);
+    } catch (const TBadParameter& LBad) {
+        THttpServer::SendError(AExchange, 400, LBad.Text);
     }
 }
 

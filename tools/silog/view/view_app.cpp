@@ -24,8 +24,8 @@ TViewIngest::~TViewIngest() {
 }
 
 bool TViewIngest::Push(std::uint32_t ASource, TSiPacketPtr APacket) {
-    std::unique_lock guard(FLock);
-    FHasRoom.wait(guard, [&] { return FStopping || FQueue.size() < FCapacity; });
+    std::unique_lock LGuard(FLock);
+    FHasRoom.wait(LGuard, [&] { return FStopping || FQueue.size() < FCapacity; });
     if (FStopping) return false;
     FQueue.emplace_back(ASource, std::move(APacket));
     ++FQueued;
@@ -39,14 +39,14 @@ bool TViewIngest::Push(std::uint32_t ASource, TSiPacketPtr APacket) {
 }
 
 void TViewIngest::Flush() {
-    std::unique_lock guard(FLock);
-    const std::uint64_t target = FQueued;
-    FHasRoom.wait(guard, [&] { return FDone >= target || !FThread.joinable(); });
+    std::unique_lock LGuard(FLock);
+    const std::uint64_t LTarget = FQueued;
+    FHasRoom.wait(LGuard, [&] { return FDone >= LTarget || !FThread.joinable(); });
 }
 
 void TViewIngest::Stop() {
     {
-        std::lock_guard guard(FLock);
+        std::lock_guard LGuard(FLock);
         FStopping = true;
     }
     FHasWork.notify_all();
@@ -55,38 +55,38 @@ void TViewIngest::Stop() {
 }
 
 void TViewIngest::Run() {
-    std::vector<std::pair<std::uint32_t, TSiPacketPtr>> batch;
+    std::vector<std::pair<std::uint32_t, TSiPacketPtr>> LBatch;
     for (;;) {
         {
-            std::unique_lock guard(FLock);
+            std::unique_lock LGuard(FLock);
             FIdle = true;
-            FHasWork.wait(guard, [&] { return FStopping || !FQueue.empty(); });
+            FHasWork.wait(LGuard, [&] { return FStopping || !FQueue.empty(); });
             FIdle = false;
             // What comes within a millisecond goes in as one batch (or at once when the queue
             // fills up), so that a busy stream costs no switch of threads per packet.
-            FHasWork.wait_for(guard, std::chrono::milliseconds(1),
+            FHasWork.wait_for(LGuard, std::chrono::milliseconds(1),
                               [&] { return FStopping || FQueue.size() >= kWakeAt; });
             if (FQueue.empty()) break;  // stopping, and all added
-            batch.swap(FQueue);
+            LBatch.swap(FQueue);
         }
         FHasRoom.notify_all();
-        for (auto& [source, packet] : batch) {
+        for (auto& [source, packet] : LBatch) {
             try {
                 FStore.Add(source, *packet);
             } catch (const std::exception&) {
                 // Out of memory for one packet: it is left out, the viewer goes on.
             }
         }
-        const std::size_t count = batch.size();
-        batch.clear();
+        const std::size_t LCount = LBatch.size();
+        LBatch.clear();
         FStore.Notify();
         {
-            std::lock_guard guard(FLock);
-            FDone += count;
+            std::lock_guard LGuard(FLock);
+            FDone += LCount;
         }
         FHasRoom.notify_all();
     }
-    std::lock_guard guard(FLock);
+    std::lock_guard LGuard(FLock);
     FHasRoom.notify_all();
 }
 
@@ -103,31 +103,31 @@ TViewApp::~TViewApp() {
 }
 
 void TViewApp::Report(const std::string& ALine) {
-    std::lock_guard guard(FErrLock);
+    std::lock_guard LGuard(FErrLock);
     FErr << "silog: " << ALine << std::endl;
 }
 
 std::string TViewApp::Url() const {
-    const std::string host =
+    const std::string LHost =
         FOptions.HttpAddress == "0.0.0.0" ? std::string("127.0.0.1") : FOptions.HttpAddress;
-    std::string url = "http://" + host + ":" + std::to_string(HttpPort()) + "/";
-    if (!FOptions.Token.empty()) url += "?token=" + FOptions.Token;
-    return url;
+    std::string LUrl = "http://" + LHost + ":" + std::to_string(HttpPort()) + "/";
+    if (!FOptions.Token.empty()) LUrl += "?token=" + FOptions.Token;
+    return LUrl;
 }
 
 void TViewApp::Start() {
     FStopping = false;
-    TViewApiOptions apiOptions;
-    apiOptions.Token = FOptions.Token;
-    apiOptions.Instance = TViewApi::NewToken().substr(0, 16);
-    apiOptions.Version = TSiLogger::Version();
-    FApi = std::make_unique<TViewApi>(FStore, apiOptions);
-    THttpServerOptions httpOptions;
-    httpOptions.Address = FOptions.HttpAddress;
-    httpOptions.Port = FOptions.HttpPort;
-    httpOptions.CommonHeaders = TViewApi::CommonHeaders();
+    TViewApiOptions LApiOptions;
+    LApiOptions.Token = FOptions.Token;
+    LApiOptions.Instance = TViewApi::NewToken().substr(0, 16);
+    LApiOptions.Version = TSiLogger::Version();
+    FApi = std::make_unique<TViewApi>(FStore, LApiOptions);
+    THttpServerOptions LHttpOptions;
+    LHttpOptions.Address = FOptions.HttpAddress;
+    LHttpOptions.Port = FOptions.HttpPort;
+    LHttpOptions.CommonHeaders = TViewApi::CommonHeaders();
     FHttp = std::make_unique<THttpServer>(
-        httpOptions, [this](const THttpRequest& ARequest, THttpExchange& AExchange) {
+        LHttpOptions, [this](const THttpRequest& ARequest, THttpExchange& AExchange) {
             FApi->Handle(ARequest, AExchange);
         });
     FHttp->Start();
@@ -144,7 +144,7 @@ void TViewApp::Stop() {
     FStopping = true;
     {
         // Connection threads that wait for the files to be read wake up.
-        std::lock_guard guard(FSourcesLock);
+        std::lock_guard LGuard(FSourcesLock);
     }
     if (FViewer) FViewer->Stop();
     if (FFileThread.joinable()) FFileThread.join();
@@ -154,67 +154,67 @@ void TViewApp::Stop() {
 }
 
 void TViewApp::StartViewer() {
-    TSiViewerServerOptions options;
-    options.PipeName = FOptions.PipeName;
-    options.Tcp = FOptions.Tcp;
-    options.TcpPort = FOptions.TcpPort;
-    FViewer = std::make_unique<TSiViewerServer>(options);
-    const auto sourceOf = [this](const TSiViewerConnection& AConnection) -> std::uint32_t {
+    TSiViewerServerOptions LOptions;
+    LOptions.PipeName = FOptions.PipeName;
+    LOptions.Tcp = FOptions.Tcp;
+    LOptions.TcpPort = FOptions.TcpPort;
+    FViewer = std::make_unique<TSiViewerServer>(LOptions);
+    const auto LSourceOf = [this](const TSiViewerConnection& AConnection) -> std::uint32_t {
         // Each connection is served by a thread of its own, which remembers its source.
-        thread_local std::uint64_t number = 0;
-        thread_local std::uint32_t source = 0;
-        thread_local const void* owner = nullptr;
-        if (number != AConnection.Number || owner != this) {
-            std::lock_guard guard(FSourcesLock);
-            const auto it = FSources.find(AConnection.Number);
-            number = AConnection.Number;
-            owner = this;
-            source = it == FSources.end() ? 0 : it->second;
+        thread_local std::uint64_t LNumber = 0;
+        thread_local std::uint32_t LSource = 0;
+        thread_local const void* LOwner = nullptr;
+        if (LNumber != AConnection.Number || LOwner != this) {
+            std::lock_guard LGuard(FSourcesLock);
+            const auto LIt = FSources.find(AConnection.Number);
+            LNumber = AConnection.Number;
+            LOwner = this;
+            LSource = LIt == FSources.end() ? 0 : LIt->second;
         }
-        return source;
+        return LSource;
     };
-    FViewer->OnConnect = [this](const TSiViewerConnection& c) {
-        const bool pipe = c.Transport == TSiViewerTransport::vtPipe;
-        const std::string name = pipe ? FOptions.PipeName
-                                      : "tcp port " + std::to_string(FViewer->TcpPort()) +
-                                            " client " + std::to_string(c.Number);
-        const std::uint32_t id = FStore.AddSource(pipe ? "pipe" : "tcp", name, "connected");
-        FStore.SetSourceBanner(id, c.ClientBanner);
+    FViewer->OnConnect = [this](const TSiViewerConnection& AC) {
+        const bool LPipe = AC.Transport == TSiViewerTransport::vtPipe;
+        const std::string LName = LPipe ? FOptions.PipeName
+                                        : "tcp port " + std::to_string(FViewer->TcpPort()) +
+                                              " client " + std::to_string(AC.Number);
+        const std::uint32_t LId = FStore.AddSource(LPipe ? "pipe" : "tcp", LName, "connected");
+        FStore.SetSourceBanner(LId, AC.ClientBanner);
         {
-            std::lock_guard guard(FSourcesLock);
-            FSources[c.Number] = id;
+            std::lock_guard LGuard(FSourcesLock);
+            FSources[AC.Number] = LId;
         }
-        Report(std::string(pipe ? "pipe" : "tcp") + " client " + std::to_string(c.Number) +
-               " connected: \"" + EscapeText(c.ClientBanner) + "\"");
+        Report(std::string(LPipe ? "pipe" : "tcp") + " client " + std::to_string(AC.Number) +
+               " connected: \"" + EscapeText(AC.ClientBanner) + "\"");
     };
-    FViewer->OnPacket = [this, sourceOf](const TSiViewerConnection& c, TSiPacket& packet) {
+    FViewer->OnPacket = [this, LSourceOf](const TSiViewerConnection& AC, TSiPacket& APacket) {
         // Live packets come after those of the files.
         while (!FFilesRead.load() && !FStopping.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         if (FOptions.Printer != nullptr) {
-            std::lock_guard guard(FPrintLock);
-            FOptions.Printer->Print(packet);
+            std::lock_guard LGuard(FPrintLock);
+            FOptions.Printer->Print(APacket);
         }
-        FIngest.Push(sourceOf(c), TSiPacketPtr::Share(&packet));
+        FIngest.Push(LSourceOf(AC), TSiPacketPtr::Share(&APacket));
     };
-    FViewer->OnDisconnect = [this](const TSiViewerConnection& c, const std::string& error) {
-        std::uint32_t id = 0;
+    FViewer->OnDisconnect = [this](const TSiViewerConnection& AC, const std::string& AError) {
+        std::uint32_t LId = 0;
         {
-            std::lock_guard guard(FSourcesLock);
-            const auto it = FSources.find(c.Number);
-            if (it != FSources.end()) {
-                id = it->second;
-                FSources.erase(it);
+            std::lock_guard LGuard(FSourcesLock);
+            const auto LIt = FSources.find(AC.Number);
+            if (LIt != FSources.end()) {
+                LId = LIt->second;
+                FSources.erase(LIt);
             }
         }
-        if (id != 0) FStore.SetSourceState(id, "closed", error);
-        Report(std::string(c.Transport == TSiViewerTransport::vtPipe ? "pipe" : "tcp") +
-               " client " + std::to_string(c.Number) + " disconnected" +
-               (error.empty() ? "" : ": " + EscapeText(error)));
+        if (LId != 0) FStore.SetSourceState(LId, "closed", AError);
+        Report(std::string(AC.Transport == TSiViewerTransport::vtPipe ? "pipe" : "tcp") +
+               " client " + std::to_string(AC.Number) + " disconnected" +
+               (AError.empty() ? "" : ": " + EscapeText(AError)));
     };
-    FViewer->OnListenError = [this](TSiViewerTransport, const std::string& error) {
-        Report(error);
+    FViewer->OnListenError = [this](TSiViewerTransport, const std::string& AError) {
+        Report(AError);
     };
     FViewer->Start();
 }
@@ -232,36 +232,36 @@ void TViewApp::ReadFiles() {
         bool Ended = false;
         bool Waiting = false;
     };
-    std::vector<TFile> files;
-    TLogReaderOptions options;
-    options.Key = FOptions.Key;
-    options.Follow = FOptions.Follow;
-    for (const std::string& path : FOptions.Files) {
-        TFile file;
-        file.Path = path;
-        file.Current = FOptions.Follow ? FirstFollowedFile(path, file.BaseName) : path;
-        file.Source = FStore.AddSource("file", path, "reading");
-        file.Reader = std::make_unique<TLogReader>(options);
-        std::string error;
-        if (!file.Reader->Open(file.Current, error)) {
-            FStore.SetSourceState(file.Source, "error", error);
-            Report(path + ": " + error);
-            file.Ended = true;
+    std::vector<TFile> LFiles;
+    TLogReaderOptions LOptions;
+    LOptions.Key = FOptions.Key;
+    LOptions.Follow = FOptions.Follow;
+    for (const std::string& LPath : FOptions.Files) {
+        TFile LFile;
+        LFile.Path = LPath;
+        LFile.Current = FOptions.Follow ? FirstFollowedFile(LPath, LFile.BaseName) : LPath;
+        LFile.Source = FStore.AddSource("file", LPath, "reading");
+        LFile.Reader = std::make_unique<TLogReader>(LOptions);
+        std::string LError;
+        if (!LFile.Reader->Open(LFile.Current, LError)) {
+            FStore.SetSourceState(LFile.Source, "error", LError);
+            Report(LPath + ": " + LError);
+            LFile.Ended = true;
         }
-        files.push_back(std::move(file));
+        LFiles.push_back(std::move(LFile));
     }
     // Takes the next step of a file; returns a packet or nothing.
-    const auto step = [&](TFile& AFile) -> TSiPacketPtr {
-        TLogStep s;
+    const auto LStep = [&](TFile& AFile) -> TSiPacketPtr {
+        TLogStep LS;
         try {
-            s = AFile.Reader->Next();
-        } catch (const std::exception& e) {
-            s.What = TLogStep::lsFailure;
-            s.Message = e.what();
+            LS = AFile.Reader->Next();
+        } catch (const std::exception& LE) {
+            LS.What = TLogStep::lsFailure;
+            LS.Message = LE.what();
         }
-        switch (s.What) {
+        switch (LS.What) {
             case TLogStep::lsPacket:
-                return s.Packet;
+                return LS.Packet;
             case TLogStep::lsText:
                 AFile.Ended = true;
                 FStore.SetSourceState(AFile.Source, "error",
@@ -276,18 +276,18 @@ void TViewApp::ReadFiles() {
                 FStore.SetSourceState(AFile.Source, "done");
                 return nullptr;
             case TLogStep::lsSkipped:
-                Report(AFile.Path + ": " + s.Message);
+                Report(AFile.Path + ": " + LS.Message);
                 return nullptr;
             case TLogStep::lsDamage:
             case TLogStep::lsFailure:
                 AFile.Ended = true;
-                FStore.SetSourceState(AFile.Source, "error", s.Message);
-                Report(AFile.Path + ": " + s.Message);
+                FStore.SetSourceState(AFile.Source, "error", LS.Message);
+                Report(AFile.Path + ": " + LS.Message);
                 return nullptr;
         }
         return nullptr;
     };
-    const auto timeOf = [](TSiPacket& APacket) -> double {
+    const auto LTimeOf = [](TSiPacket& APacket) -> double {
         switch (APacket.GetPacketType()) {
             case ptLogEntry:
                 return static_cast<TSiLogEntry&>(APacket).Timestamp;
@@ -303,64 +303,65 @@ void TViewApp::ReadFiles() {
     // without one keeps its place after the packet before it in its file.
     for (;;) {
         if (FStopping) return;
-        TFile* next = nullptr;
-        for (TFile& file : files) {
-            while (!file.Pending && !file.Ended && !file.Waiting) {
-                file.Pending = step(file);
-                if (file.Pending) {
-                    const double time = timeOf(*file.Pending);
-                    file.Key = std::isfinite(time) ? time : file.Last;
-                    file.Last = file.Key;
+        TFile* LNext = nullptr;
+        for (TFile& LFile : LFiles) {
+            while (!LFile.Pending && !LFile.Ended && !LFile.Waiting) {
+                LFile.Pending = LStep(LFile);
+                if (LFile.Pending) {
+                    const double LTime = LTimeOf(*LFile.Pending);
+                    LFile.Key = std::isfinite(LTime) ? LTime : LFile.Last;
+                    LFile.Last = LFile.Key;
                 }
             }
-            if (file.Pending && (next == nullptr || file.Key < next->Key)) next = &file;
+            if (LFile.Pending && (LNext == nullptr || LFile.Key < LNext->Key)) LNext = &LFile;
         }
-        if (next == nullptr) break;
-        FIngest.Push(next->Source, std::move(next->Pending));
-        next->Pending = nullptr;
+        if (LNext == nullptr) break;
+        FIngest.Push(LNext->Source, std::move(LNext->Pending));
+        LNext->Pending = nullptr;
     }
     FIngest.Flush();
     FFilesRead = true;
     if (!FOptions.Follow) return;
-    for (TFile& file : files) {
-        if (!file.Ended) FStore.SetSourceState(file.Source, "following");
+    for (TFile& LFile : LFiles) {
+        if (!LFile.Ended) FStore.SetSourceState(LFile.Source, "following");
     }
     // Following: what is appended to the files goes in as it arrives; a file replaced by a new
     // one of its name, or rotated, is followed into the new one.
     while (!FStopping) {
-        bool any = false;
-        for (TFile& file : files) {
-            if (file.Ended) continue;
-            file.Waiting = false;
-            for (int i = 0; i < 10000 && !file.Waiting && !file.Ended && !FStopping; ++i) {
-                if (TSiPacketPtr packet = step(file)) {
-                    FIngest.Push(file.Source, std::move(packet));
-                    any = true;
+        bool LAny = false;
+        for (TFile& LFile : LFiles) {
+            if (LFile.Ended) continue;
+            LFile.Waiting = false;
+            for (int LI = 0; LI < 10000 && !LFile.Waiting && !LFile.Ended && !FStopping; ++LI) {
+                if (TSiPacketPtr LPacket = LStep(LFile)) {
+                    FIngest.Push(LFile.Source, std::move(LPacket));
+                    LAny = true;
                 }
             }
-            if (!file.Waiting || file.Ended) continue;
-            const std::string next =
-                NextFollowedFile(file.Path, file.BaseName, file.Current, *file.Reader);
-            if (next.empty()) continue;
+            if (!LFile.Waiting || LFile.Ended) continue;
+            const std::string LNext =
+                NextFollowedFile(LFile.Path, LFile.BaseName, LFile.Current, *LFile.Reader);
+            if (LNext.empty()) continue;
             // What was written to the old file before the switch goes first.
-            for (file.Waiting = false; !file.Waiting && !file.Ended;) {
-                if (TSiPacketPtr packet = step(file)) FIngest.Push(file.Source, std::move(packet));
+            for (LFile.Waiting = false; !LFile.Waiting && !LFile.Ended;) {
+                if (TSiPacketPtr LPacket = LStep(LFile))
+                    FIngest.Push(LFile.Source, std::move(LPacket));
             }
-            file.Current = next;
-            file.Reader = std::make_unique<TLogReader>(options);
-            std::string error;
-            if (!file.Reader->Open(next, error)) {
-                FStore.SetSourceState(file.Source, "error", next + ": " + error);
-                Report(next + ": " + error);
-                file.Ended = true;
+            LFile.Current = LNext;
+            LFile.Reader = std::make_unique<TLogReader>(LOptions);
+            std::string LError;
+            if (!LFile.Reader->Open(LNext, LError)) {
+                FStore.SetSourceState(LFile.Source, "error", LNext + ": " + LError);
+                Report(LNext + ": " + LError);
+                LFile.Ended = true;
                 continue;
             }
-            file.Ended = file.Waiting = false;
-            FStore.SetSourceState(file.Source, "following");
-            Report("following " + next);
-            any = true;
+            LFile.Ended = LFile.Waiting = false;
+            FStore.SetSourceState(LFile.Source, "following");
+            Report("following " + LNext);
+            LAny = true;
         }
-        if (!any) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!LAny) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
 }
 

@@ -36,25 +36,25 @@ constexpr const char* kHelp =
     "interrupted.\n";
 
 bool ParseSize(const std::string& AText, std::uint64_t& AValue) {
-    std::size_t end = 0;
+    std::size_t LEnd = 0;
     try {
-        AValue = std::stoull(AText, &end);
+        AValue = std::stoull(AText, &LEnd);
     } catch (const std::exception&) {
         return false;
     }
-    const std::string unit = AText.substr(end);
-    std::uint64_t factor = 1;
-    if (unit == "k" || unit == "kb") {
-        factor = 1024;
-    } else if (unit == "m" || unit == "mb") {
-        factor = 1024 * 1024;
-    } else if (unit == "g" || unit == "gb") {
-        factor = 1024 * 1024 * 1024;
-    } else if (!unit.empty()) {
+    const std::string LUnit = AText.substr(LEnd);
+    std::uint64_t LFactor = 1;
+    if (LUnit == "k" || LUnit == "kb") {
+        LFactor = 1024;
+    } else if (LUnit == "m" || LUnit == "mb") {
+        LFactor = 1024 * 1024;
+    } else if (LUnit == "g" || LUnit == "gb") {
+        LFactor = 1024 * 1024 * 1024;
+    } else if (!LUnit.empty()) {
         return false;
     }
-    if (AValue > UINT64_MAX / factor) return false;
-    AValue *= factor;
+    if (AValue > UINT64_MAX / LFactor) return false;
+    AValue *= LFactor;
     return true;
 }
 
@@ -63,130 +63,131 @@ bool ParsePort(const std::string& AText, std::uint16_t& APort) {
         AText.size() > 5) {
         return false;
     }
-    const unsigned long value = std::stoul(AText);
-    if (value > 65535) return false;
-    APort = static_cast<std::uint16_t>(value);
+    const unsigned long LValue = std::stoul(AText);
+    if (LValue > 65535) return false;
+    APort = static_cast<std::uint16_t>(LValue);
     return true;
 }
 
 bool IsDottedAddress(const std::string& AText) {
-    int parts = 0;
-    std::size_t start = 0;
+    int LParts = 0;
+    std::size_t LStart = 0;
     for (;;) {
-        const std::size_t dot = AText.find('.', start);
-        const std::string part = AText.substr(start, dot == std::string::npos ? dot : dot - start);
-        if (part.empty() || part.size() > 3 ||
-            part.find_first_not_of("0123456789") != std::string::npos || std::stoi(part) > 255) {
+        const std::size_t LDot = AText.find('.', LStart);
+        const std::string LPart =
+            AText.substr(LStart, LDot == std::string::npos ? LDot : LDot - LStart);
+        if (LPart.empty() || LPart.size() > 3 ||
+            LPart.find_first_not_of("0123456789") != std::string::npos || std::stoi(LPart) > 255) {
             return false;
         }
-        ++parts;
-        if (dot == std::string::npos) break;
-        start = dot + 1;
+        ++LParts;
+        if (LDot == std::string::npos) break;
+        LStart = LDot + 1;
     }
-    return parts == 4;
+    return LParts == 4;
 }
 
 }  // namespace
 
 int RunView(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
-    const TArgs args(
+    const TArgs LArgs(
         AArgs,
         {"--pipe", "--tcp", "--http", "--token", "--key", "--keep", "--keep-bytes", "--pattern"},
         {"--help", "--follow", "--print"});
-    if (args.Flag("--help")) {
+    if (LArgs.Flag("--help")) {
         AIo.Out << kHelp;
         return 0;
     }
-    view::TViewOptions options;
-    std::string usage;
-    if (!args.Ok()) usage = args.Error();
-    if (usage.empty()) {
-        if (const auto port = args.Value("--tcp")) {
-            options.Tcp = true;
-            if (!ParsePort(*port, options.TcpPort)) usage = "--tcp takes a port from 0 to 65535";
+    view::TViewOptions LOptions;
+    std::string LUsage;
+    if (!LArgs.Ok()) LUsage = LArgs.Error();
+    if (LUsage.empty()) {
+        if (const auto LPort = LArgs.Value("--tcp")) {
+            LOptions.Tcp = true;
+            if (!ParsePort(*LPort, LOptions.TcpPort)) LUsage = "--tcp takes a port from 0 to 65535";
         }
     }
-    if (usage.empty()) {
-        if (const auto http = args.Value("--http")) {
-            const std::size_t colon = http->rfind(':');
-            std::string port = *http;
-            if (colon != std::string::npos) {
-                options.HttpAddress = http->substr(0, colon);
-                port = http->substr(colon + 1);
+    if (LUsage.empty()) {
+        if (const auto LHttp = LArgs.Value("--http")) {
+            const std::size_t LColon = LHttp->rfind(':');
+            std::string LPort = *LHttp;
+            if (LColon != std::string::npos) {
+                LOptions.HttpAddress = LHttp->substr(0, LColon);
+                LPort = LHttp->substr(LColon + 1);
             }
-            if (!ParsePort(port, options.HttpPort) || !IsDottedAddress(options.HttpAddress)) {
-                usage = "--http takes [ADDRESS:]PORT with an IPv4 address";
-            }
-        }
-    }
-    if (usage.empty()) {
-        if (const auto keep = args.Value("--keep")) {
-            if (!ParseSize(*keep, options.Keep) || options.Keep == 0) {
-                usage = "--keep takes a number above 0";
-            }
-        }
-        if (const auto bytes = args.Value("--keep-bytes")) {
-            if (!ParseSize(*bytes, options.KeepBytes) || options.KeepBytes == 0) {
-                usage = "--keep-bytes takes a size above 0 (with k, m or g)";
+            if (!ParsePort(LPort, LOptions.HttpPort) || !IsDottedAddress(LOptions.HttpAddress)) {
+                LUsage = "--http takes [ADDRESS:]PORT with an IPv4 address";
             }
         }
     }
-    if (usage.empty()) {
-        if (const auto token = args.Value("--token")) {
-            if (token->empty() ||
-                token->find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                                         "0123456789-._~") != std::string::npos) {
-                usage = "--token takes letters, digits and - . _ ~";
+    if (LUsage.empty()) {
+        if (const auto LKeep = LArgs.Value("--keep")) {
+            if (!ParseSize(*LKeep, LOptions.Keep) || LOptions.Keep == 0) {
+                LUsage = "--keep takes a number above 0";
             }
-            options.Token = *token;
+        }
+        if (const auto LBytes = LArgs.Value("--keep-bytes")) {
+            if (!ParseSize(*LBytes, LOptions.KeepBytes) || LOptions.KeepBytes == 0) {
+                LUsage = "--keep-bytes takes a size above 0 (with k, m or g)";
+            }
         }
     }
-    if (!usage.empty()) {
-        AIo.Err << "silog view: " << usage << "\n" << kHelp;
+    if (LUsage.empty()) {
+        if (const auto LToken = LArgs.Value("--token")) {
+            if (LToken->empty() ||
+                LToken->find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                          "0123456789-._~") != std::string::npos) {
+                LUsage = "--token takes letters, digits and - . _ ~";
+            }
+            LOptions.Token = *LToken;
+        }
+    }
+    if (!LUsage.empty()) {
+        AIo.Err << "silog view: " << LUsage << "\n" << kHelp;
         return 2;
     }
-    if (usage.empty() && args.Value("--pattern") && !args.Flag("--print")) {
-        usage = "--pattern needs --print";
+    if (LUsage.empty() && LArgs.Value("--pattern") && !LArgs.Flag("--print")) {
+        LUsage = "--pattern needs --print";
     }
-    if (!usage.empty()) {
-        AIo.Err << "silog view: " << usage << "\n" << kHelp;
+    if (!LUsage.empty()) {
+        AIo.Err << "silog view: " << LUsage << "\n" << kHelp;
         return 2;
     }
-    options.Files = args.Positional();
-    options.Follow = args.Flag("--follow");
-    std::optional<TPacketPrinter> printer;
-    if (args.Flag("--print")) {
-        printer.emplace(AIo.Out, TOutputFormat::Text,
-                        args.Value("--pattern").value_or(std::string(logging::CSiDefaultPattern)),
-                        AIo.Colour);
-        options.Printer = &*printer;
+    LOptions.Files = LArgs.Positional();
+    LOptions.Follow = LArgs.Flag("--follow");
+    std::optional<TPacketPrinter> LPrinter;
+    if (LArgs.Flag("--print")) {
+        LPrinter.emplace(AIo.Out, TOutputFormat::Text,
+                         LArgs.Value("--pattern").value_or(std::string(logging::CSiDefaultPattern)),
+                         AIo.Colour);
+        LOptions.Printer = &*LPrinter;
     }
-    options.PipeName = args.Value("--pipe").value_or(
-        options.Tcp || !options.Files.empty() ? std::string() : std::string("silog"));
-    if (options.HttpAddress != "127.0.0.1" && options.Token.empty()) {
-        options.Token = view::TViewApi::NewToken();
+    LOptions.PipeName = LArgs.Value("--pipe").value_or(
+        LOptions.Tcp || !LOptions.Files.empty() ? std::string() : std::string("silog"));
+    if (LOptions.HttpAddress != "127.0.0.1" && LOptions.Token.empty()) {
+        LOptions.Token = view::TViewApi::NewToken();
     }
-    if (const auto keyText = args.Value("--key")) {
+    if (const auto LKeyText = LArgs.Value("--key")) {
         // The same conversion as the file protocol's "key" option.
-        logging::TSiLookupTable table;
-        table.Put("key", *keyText);
-        options.Key = table.GetBytesValue("key", 16, {});
+        logging::TSiLookupTable LTable;
+        LTable.Put("key", *LKeyText);
+        LOptions.Key = LTable.GetBytesValue("key", 16, {});
     }
 
-    view::TViewApp app(options, AIo.Err);
+    view::TViewApp LApp(LOptions, AIo.Err);
     try {
-        app.Start();
-    } catch (const std::exception& e) {
-        AIo.Err << "silog view: " << e.what() << "\n";
+        LApp.Start();
+    } catch (const std::exception& LE) {
+        AIo.Err << "silog view: " << LE.what() << "\n";
         return 1;
     }
-    if (!options.PipeName.empty())
-        AIo.Err << "silog: listening on pipe " << options.PipeName << "\n";
-    if (options.Tcp) AIo.Err << "silog: listening on TCP port " << app.TcpPort() << "\n";
-    AIo.Err << "silog: view at " << app.Url() << std::endl;
+    if (!LOptions.PipeName.empty())
+        AIo.Err << "silog: listening on pipe " << LOptions.PipeName << "\n";
+    if (LOptions.Tcp) AIo.Err << "silog: listening on TCP port " << LApp.TcpPort() << "\n";
+    AIo.Err << "silog: view at " << LApp.Url() << std::endl;
     InstallInterruptHandler();
     while (!Interrupted()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    app.Stop();
+    LApp.Stop();
     return 0;
 }
 

@@ -26,27 +26,27 @@ void AppendUnicodeEscape(std::string& AOut, unsigned ACode) {
 
 void AppendJsonString(std::string& AOut, std::string_view AText) {
     AOut += '"';
-    std::size_t i = 0;
-    const std::size_t n = AText.size();
-    while (i < n) {
+    std::size_t LI = 0;
+    const std::size_t LN = AText.size();
+    while (LI < LN) {
         // Runs of plain ASCII are copied in one piece: titles are mostly that.
-        std::size_t run = i;
-        while (run < n) {
-            const auto c = static_cast<unsigned char>(AText[run]);
-            if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\' || c == '<' || c == '>' ||
-                c == '&') {
+        std::size_t LRun = LI;
+        while (LRun < LN) {
+            const auto LC = static_cast<unsigned char>(AText[LRun]);
+            if (LC < 0x20 || LC >= 0x80 || LC == '"' || LC == '\\' || LC == '<' || LC == '>' ||
+                LC == '&') {
                 break;
             }
-            ++run;
+            ++LRun;
         }
-        if (run > i) {
-            AOut.append(AText.data() + i, run - i);
-            i = run;
-            if (i == n) break;
+        if (LRun > LI) {
+            AOut.append(AText.data() + LI, LRun - LI);
+            LI = LRun;
+            if (LI == LN) break;
         }
-        const auto c = static_cast<unsigned char>(AText[i]);
-        if (c < 0x80) {
-            switch (c) {
+        const auto LC = static_cast<unsigned char>(AText[LI]);
+        if (LC < 0x80) {
+            switch (LC) {
                 case '"':
                     AOut += "\\\"";
                     break;
@@ -63,20 +63,20 @@ void AppendJsonString(std::string& AOut, std::string_view AText) {
                     AOut += "\\t";
                     break;
                 default:
-                    AppendUnicodeEscape(AOut, c);
+                    AppendUnicodeEscape(AOut, LC);
                     break;
             }
-            ++i;
+            ++LI;
             continue;
         }
-        const std::size_t start = i;
-        const char32_t code = SiDecodeUtf8(AText, i);
-        if (code == 0xFFFD && !(i - start == 3 && AText.substr(start, 3) == "\xEF\xBF\xBD")) {
+        const std::size_t LStart = LI;
+        const char32_t LCode = SiDecodeUtf8(AText, LI);
+        if (LCode == 0xFFFD && !(LI - LStart == 3 && AText.substr(LStart, 3) == "\xEF\xBF\xBD")) {
             AOut += "\\ufffd";
-        } else if (code == 0x2028 || code == 0x2029) {
-            AppendUnicodeEscape(AOut, static_cast<unsigned>(code));
+        } else if (LCode == 0x2028 || LCode == 0x2029) {
+            AppendUnicodeEscape(AOut, static_cast<unsigned>(LCode));
         } else {
-            AOut.append(AText.data() + start, i - start);
+            AOut.append(AText.data() + LStart, LI - LStart);
         }
     }
     AOut += '"';
@@ -87,145 +87,146 @@ void AppendJsonNumber(std::string& AOut, double AValue) {
         AOut += "null";
         return;
     }
-    char text[64];
-    const auto result = std::to_chars(text, text + sizeof text, AValue);
-    AOut.append(text, result.ptr);
+    char LText[64];
+    const auto LResult = std::to_chars(LText, LText + sizeof LText, AValue);
+    AOut.append(LText, LResult.ptr);
 }
 
 std::string_view TitleExcerpt(std::string_view AText, std::size_t AChars, bool& ACut) {
     ACut = false;
     if (AText.size() <= AChars) return AText;  // no more bytes than characters allowed
-    std::size_t i = 0;
-    std::size_t chars = 0;
-    while (i < AText.size() && chars < AChars) {
-        SiDecodeUtf8(AText, i);
-        ++chars;
+    std::size_t LI = 0;
+    std::size_t LChars = 0;
+    while (LI < AText.size() && LChars < AChars) {
+        SiDecodeUtf8(AText, LI);
+        ++LChars;
     }
-    if (i >= AText.size()) return AText;
+    if (LI >= AText.size()) return AText;
     ACut = true;
-    return AText.substr(0, i);
+    return AText.substr(0, LI);
 }
 
 void AppendBase64(std::string& AOut, std::string_view ABytes) {
-    static const char kTable[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    const auto* p = reinterpret_cast<const unsigned char*>(ABytes.data());
-    const std::size_t n = ABytes.size();
-    AOut.reserve(AOut.size() + (n + 2) / 3 * 4);
-    std::size_t i = 0;
-    for (; i + 3 <= n; i += 3) {
-        const unsigned v = (p[i] << 16) | (p[i + 1] << 8) | p[i + 2];
-        AOut += kTable[v >> 18];
-        AOut += kTable[(v >> 12) & 63];
-        AOut += kTable[(v >> 6) & 63];
-        AOut += kTable[v & 63];
+    static const char LKTable[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const auto* LP = reinterpret_cast<const unsigned char*>(ABytes.data());
+    const std::size_t LN = ABytes.size();
+    AOut.reserve(AOut.size() + (LN + 2) / 3 * 4);
+    std::size_t LI = 0;
+    for (; LI + 3 <= LN; LI += 3) {
+        const unsigned LV = (LP[LI] << 16) | (LP[LI + 1] << 8) | LP[LI + 2];
+        AOut += LKTable[LV >> 18];
+        AOut += LKTable[(LV >> 12) & 63];
+        AOut += LKTable[(LV >> 6) & 63];
+        AOut += LKTable[LV & 63];
     }
-    if (n - i == 1) {
-        const unsigned v = p[i] << 16;
-        AOut += kTable[v >> 18];
-        AOut += kTable[(v >> 12) & 63];
+    if (LN - LI == 1) {
+        const unsigned LV = LP[LI] << 16;
+        AOut += LKTable[LV >> 18];
+        AOut += LKTable[(LV >> 12) & 63];
         AOut += "==";
-    } else if (n - i == 2) {
-        const unsigned v = (p[i] << 16) | (p[i + 1] << 8);
-        AOut += kTable[v >> 18];
-        AOut += kTable[(v >> 12) & 63];
-        AOut += kTable[(v >> 6) & 63];
+    } else if (LN - LI == 2) {
+        const unsigned LV = (LP[LI] << 16) | (LP[LI + 1] << 8);
+        AOut += LKTable[LV >> 18];
+        AOut += LKTable[(LV >> 12) & 63];
+        AOut += LKTable[(LV >> 6) & 63];
         AOut += '=';
     }
 }
 
 void AppendHex(std::string& AOut, std::string_view ABytes) {
     AOut.reserve(AOut.size() + ABytes.size() * 2);
-    for (const char c : ABytes) {
-        const auto b = static_cast<unsigned char>(c);
-        AOut += kHex[b >> 4];
-        AOut += kHex[b & 15];
+    for (const char LC : ABytes) {
+        const auto LB = static_cast<unsigned char>(LC);
+        AOut += kHex[LB >> 4];
+        AOut += kHex[LB & 15];
     }
 }
 
 void AppendCsvCell(std::string& AOut, std::string_view AText) {
-    const bool formula = !AText.empty() &&
-                         (AText[0] == '=' || AText[0] == '+' || AText[0] == '-' || AText[0] == '@');
-    const bool quote = AText.find_first_of(",\"\r\n") != std::string_view::npos;
-    if (quote) AOut += '"';
-    if (formula) AOut += '\'';
-    for (const char c : AText) {
-        if (c == '"') AOut += '"';
-        AOut += c;
+    const bool LFormula = !AText.empty() && (AText[0] == '=' || AText[0] == '+' ||
+                                             AText[0] == '-' || AText[0] == '@');
+    const bool LQuote = AText.find_first_of(",\"\r\n") != std::string_view::npos;
+    if (LQuote) AOut += '"';
+    if (LFormula) AOut += '\'';
+    for (const char LC : AText) {
+        if (LC == '"') AOut += '"';
+        AOut += LC;
     }
-    if (quote) AOut += '"';
+    if (LQuote) AOut += '"';
 }
 
 std::string TimestampText(TDateTime AValue) {
     if (!SiIsCalendarDate(AValue)) return {};
-    const TSiDateTimeParts p = SiDecodeDateTime(AValue);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", p.Year, p.Month, p.Day,
-                  p.Hour, p.Minute, p.Second, p.Millisecond);
-    return text;
+    const TSiDateTimeParts LP = SiDecodeDateTime(AValue);
+    char LText[40];
+    std::snprintf(LText, sizeof LText, "%04d-%02d-%02d %02d:%02d:%02d.%03d", LP.Year, LP.Month,
+                  LP.Day, LP.Hour, LP.Minute, LP.Second, LP.Millisecond);
+    return LText;
 }
 
 std::optional<double> LeadingNumber(std::string_view AText, bool AWhole) {
-    std::size_t i = 0;
-    while (i < AText.size() && AText[i] == ' ') ++i;
-    std::string number;
-    if (i < AText.size() && (AText[i] == '-' || AText[i] == '+')) number += AText[i++];
-    bool digits = false;
-    bool separator = false;
-    while (i < AText.size()) {
-        const char c = AText[i];
-        if (c >= '0' && c <= '9') {
-            number += c;
-            digits = true;
-        } else if ((c == '.' || c == ',') && !separator) {
-            number += '.';
-            separator = true;
+    std::size_t LI = 0;
+    while (LI < AText.size() && AText[LI] == ' ') ++LI;
+    std::string LNumber;
+    if (LI < AText.size() && (AText[LI] == '-' || AText[LI] == '+')) LNumber += AText[LI++];
+    bool LDigits = false;
+    bool LSeparator = false;
+    while (LI < AText.size()) {
+        const char LC = AText[LI];
+        if (LC >= '0' && LC <= '9') {
+            LNumber += LC;
+            LDigits = true;
+        } else if ((LC == '.' || LC == ',') && !LSeparator) {
+            LNumber += '.';
+            LSeparator = true;
         } else {
             break;
         }
-        ++i;
+        ++LI;
     }
-    if (!digits) return std::nullopt;
-    if (i < AText.size() && (AText[i] == 'e' || AText[i] == 'E')) {
-        std::size_t j = i + 1;
-        std::string exponent = "e";
-        if (j < AText.size() && (AText[j] == '-' || AText[j] == '+')) exponent += AText[j++];
-        const std::size_t first = j;
-        while (j < AText.size() && AText[j] >= '0' && AText[j] <= '9') exponent += AText[j++];
-        if (j > first) {
-            number += exponent;
-            i = j;
+    if (!LDigits) return std::nullopt;
+    if (LI < AText.size() && (AText[LI] == 'e' || AText[LI] == 'E')) {
+        std::size_t LJ = LI + 1;
+        std::string LExponent = "e";
+        if (LJ < AText.size() && (AText[LJ] == '-' || AText[LJ] == '+')) LExponent += AText[LJ++];
+        const std::size_t LFirst = LJ;
+        while (LJ < AText.size() && AText[LJ] >= '0' && AText[LJ] <= '9') LExponent += AText[LJ++];
+        if (LJ > LFirst) {
+            LNumber += LExponent;
+            LI = LJ;
         }
     }
-    if (AWhole && i != AText.size()) return std::nullopt;
-    if (number[0] == '+') number.erase(0, 1);  // from_chars takes no plus sign
-    double value = 0;
-    const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
-    if (result.ec != std::errc() || !std::isfinite(value)) return std::nullopt;
-    return value;
+    if (AWhole && LI != AText.size()) return std::nullopt;
+    if (LNumber[0] == '+') LNumber.erase(0, 1);  // from_chars takes no plus sign
+    double LValue = 0;
+    const auto LResult = std::from_chars(LNumber.data(), LNumber.data() + LNumber.size(), LValue);
+    if (LResult.ec != std::errc() || !std::isfinite(LValue)) return std::nullopt;
+    return LValue;
 }
 
 std::string PercentDecode(std::string_view AText, bool APlusIsSpace) {
-    const auto digit = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    const auto LDigit = [](char AC) -> int {
+        if (AC >= '0' && AC <= '9') return AC - '0';
+        if (AC >= 'a' && AC <= 'f') return AC - 'a' + 10;
+        if (AC >= 'A' && AC <= 'F') return AC - 'A' + 10;
         return -1;
     };
-    std::string out;
-    out.reserve(AText.size());
-    for (std::size_t i = 0; i < AText.size(); ++i) {
-        const char c = AText[i];
-        if (c == '+' && APlusIsSpace) {
-            out += ' ';
-        } else if (c == '%' && i + 2 < AText.size() && digit(AText[i + 1]) >= 0 &&
-                   digit(AText[i + 2]) >= 0) {
-            out += static_cast<char>(digit(AText[i + 1]) * 16 + digit(AText[i + 2]));
-            i += 2;
+    std::string LOut;
+    LOut.reserve(AText.size());
+    for (std::size_t LI = 0; LI < AText.size(); ++LI) {
+        const char LC = AText[LI];
+        if (LC == '+' && APlusIsSpace) {
+            LOut += ' ';
+        } else if (LC == '%' && LI + 2 < AText.size() && LDigit(AText[LI + 1]) >= 0 &&
+                   LDigit(AText[LI + 2]) >= 0) {
+            LOut += static_cast<char>(LDigit(AText[LI + 1]) * 16 + LDigit(AText[LI + 2]));
+            LI += 2;
         } else {
-            out += c;
+            LOut += LC;
         }
     }
-    return out;
+    return LOut;
 }
 
 }  // namespace deruz::silog::view

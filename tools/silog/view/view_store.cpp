@@ -34,71 +34,72 @@ double UnixMsOf(TDateTime AValue) {
 // The colour of an entry as "#rrggbb", or empty for the default and for unresolved system
 // colours.
 std::string ColorText(std::int32_t AColor) {
-    const auto value = static_cast<std::uint32_t>(AColor);
-    if ((value & 0xFF000000u) != 0) return {};
-    char text[8];
-    std::snprintf(text, sizeof text, "#%02x%02x%02x", value & 0xFF, (value >> 8) & 0xFF,
-                  (value >> 16) & 0xFF);
-    return text;
+    const auto LValue = static_cast<std::uint32_t>(AColor);
+    if ((LValue & 0xFF000000u) != 0) return {};
+    char LText[8];
+    std::snprintf(LText, sizeof LText, "#%02x%02x%02x", LValue & 0xFF, (LValue >> 8) & 0xFF,
+                  (LValue >> 16) & 0xFF);
+    return LText;
 }
 
 // Case folding for searches: ASCII letters and the common letters of Latin-1, Latin
 // Extended-A, Greek and Cyrillic map to their lower case.
-char32_t Fold(char32_t c) {
-    if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
-    if (c >= 0x100 && c <= 0x17F) return (c % 2 == 0 && c != 0x130 && c != 0x138) ? c + 1 : c;
-    if (c >= 0x391 && c <= 0x3A9) return c + 32;
-    if (c >= 0x410 && c <= 0x42F) return c + 32;
-    if (c >= 0x400 && c <= 0x40F) return c + 80;
-    return c;
+char32_t Fold(char32_t AC) {
+    if (AC < 0x80) return (AC >= 'A' && AC <= 'Z') ? AC + 32 : AC;
+    if (AC >= 0xC0 && AC <= 0xDE && AC != 0xD7) return AC + 32;
+    if (AC >= 0x100 && AC <= 0x17F)
+        return (AC % 2 == 0 && AC != 0x130 && AC != 0x138) ? AC + 1 : AC;
+    if (AC >= 0x391 && AC <= 0x3A9) return AC + 32;
+    if (AC >= 0x410 && AC <= 0x42F) return AC + 32;
+    if (AC >= 0x400 && AC <= 0x40F) return AC + 80;
+    return AC;
 }
 
 std::string FoldText(std::string_view AText) {
-    std::string out;
-    out.reserve(AText.size());
-    std::size_t i = 0;
-    while (i < AText.size()) {
-        const auto b = static_cast<unsigned char>(AText[i]);
-        if (b < 0x80) {
-            out += static_cast<char>((b >= 'A' && b <= 'Z') ? b + 32 : b);
-            ++i;
+    std::string LOut;
+    LOut.reserve(AText.size());
+    std::size_t LI = 0;
+    while (LI < AText.size()) {
+        const auto LB = static_cast<unsigned char>(AText[LI]);
+        if (LB < 0x80) {
+            LOut += static_cast<char>((LB >= 'A' && LB <= 'Z') ? LB + 32 : LB);
+            ++LI;
             continue;
         }
-        SiAppendUtf8(out, Fold(SiDecodeUtf8(AText, i)));
+        SiAppendUtf8(LOut, Fold(SiDecodeUtf8(AText, LI)));
     }
-    return out;
+    return LOut;
 }
 
 std::vector<std::string> SplitList(std::string_view ARaw) {
-    std::vector<std::string> values;
-    std::size_t start = 0;
+    std::vector<std::string> LValues;
+    std::size_t LStart = 0;
     for (;;) {
-        const std::size_t comma = ARaw.find(',', start);
-        const std::string_view part = ARaw.substr(
-            start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
-        values.push_back(PercentDecode(part));
-        if (comma == std::string_view::npos) break;
-        start = comma + 1;
+        const std::size_t LComma = ARaw.find(',', LStart);
+        const std::string_view LPart = ARaw.substr(
+            LStart, LComma == std::string_view::npos ? std::string_view::npos : LComma - LStart);
+        LValues.push_back(PercentDecode(LPart));
+        if (LComma == std::string_view::npos) break;
+        LStart = LComma + 1;
     }
-    return values;
+    return LValues;
 }
 
 bool ParseNumbers(std::string_view ARaw, std::vector<std::uint32_t>& AOut) {
-    for (const std::string& part : SplitList(ARaw)) {
-        const auto value = LeadingNumber(part, true);
-        if (!value || *value < 0 || *value > 4294967295.0 || *value != std::floor(*value)) {
+    for (const std::string& LPart : SplitList(ARaw)) {
+        const auto LValue = LeadingNumber(LPart, true);
+        if (!LValue || *LValue < 0 || *LValue > 4294967295.0 || *LValue != std::floor(*LValue)) {
             return false;
         }
-        AOut.push_back(static_cast<std::uint32_t>(*value));
+        AOut.push_back(static_cast<std::uint32_t>(*LValue));
     }
     return true;
 }
 
 std::optional<TSiLogEntryType> EntryTypeNamed(std::string_view AName) {
-    for (int i = ltSeparator; i <= ltDatabaseStructure; ++i) {
-        const auto type = static_cast<TSiLogEntryType>(i);
-        if (SiLogEntryTypeString(type) == AName) return type;
+    for (int LI = ltSeparator; LI <= ltDatabaseStructure; ++LI) {
+        const auto LType = static_cast<TSiLogEntryType>(LI);
+        if (SiLogEntryTypeString(LType) == AName) return LType;
     }
     return std::nullopt;
 }
@@ -108,90 +109,91 @@ std::optional<TSiLogEntryType> EntryTypeNamed(std::string_view AName) {
 // literal characters outside groups, classes and optional parts). Titles without it need not
 // be given to the regex engine, which is slow.
 std::string RequiredLiteral(std::string_view APattern) {
-    std::string best, run;
-    const auto endRun = [&] {
-        if (run.size() > best.size()) best = run;
+    std::string LBest, run;
+    const auto LEndRun = [&] {
+        if (run.size() > LBest.size()) LBest = run;
         run.clear();
     };
-    int depth = 0;
-    for (std::size_t i = 0; i < APattern.size(); ++i) {
-        const char c = APattern[i];
+    int LDepth = 0;
+    for (std::size_t LI = 0; LI < APattern.size(); ++LI) {
+        const char LC = APattern[LI];
         // The quantifier after the atom at i: "?", "*" and "{" may drop it, "+" keeps it once.
-        const auto quantified = [&](std::size_t AAfter) -> char {
+        const auto LQuantified = [&](std::size_t AAfter) -> char {
             return AAfter < APattern.size() &&
                            std::string_view("?*+{").find(APattern[AAfter]) != std::string_view::npos
                        ? APattern[AAfter]
                        : '\0';
         };
-        if (c == '\\' && depth > 0) {
-            ++i;  // an escaped character inside a group
+        if (LC == '\\' && LDepth > 0) {
+            ++LI;  // an escaped character inside a group
             continue;
         }
-        if (c == '|' && depth == 0) return {};
-        if (c == '(') {
-            ++depth;
-            endRun();
+        if (LC == '|' && LDepth == 0) return {};
+        if (LC == '(') {
+            ++LDepth;
+            LEndRun();
             continue;
         }
-        if (c == ')') {
-            --depth;
-            endRun();
+        if (LC == ')') {
+            --LDepth;
+            LEndRun();
             continue;
         }
-        if (c == '[') {  // a class: skipped whole
-            endRun();
-            std::size_t j = i + 1;
-            if (j < APattern.size() && APattern[j] == '^') ++j;
-            if (j < APattern.size() && APattern[j] == ']') ++j;
-            while (j < APattern.size() && APattern[j] != ']') j += APattern[j] == '\\' ? 2 : 1;
-            i = j;
+        if (LC == '[') {  // a class: skipped whole
+            LEndRun();
+            std::size_t LJ = LI + 1;
+            if (LJ < APattern.size() && APattern[LJ] == '^') ++LJ;
+            if (LJ < APattern.size() && APattern[LJ] == ']') ++LJ;
+            while (LJ < APattern.size() && APattern[LJ] != ']') LJ += APattern[LJ] == '\\' ? 2 : 1;
+            LI = LJ;
             continue;
         }
-        if (depth > 0) continue;
-        if (c == '{') {  // a counted quantifier: its digits are no text
-            endRun();
-            while (i + 1 < APattern.size() && APattern[i] != '}') ++i;
+        if (LDepth > 0) continue;
+        if (LC == '{') {  // a counted quantifier: its digits are no text
+            LEndRun();
+            while (LI + 1 < APattern.size() && APattern[LI] != '}') ++LI;
             continue;
         }
-        char literal = '\0';
-        std::size_t next = i + 1;
-        if (c == '\\' && i + 1 < APattern.size()) {
-            const char e = APattern[i + 1];
-            next = i + 2;
-            if (std::string_view(".\\/^$|?*+()[]{}-").find(e) != std::string_view::npos) {
-                literal = e;
-            } else if (e == 'x') {
-                next += 2;  // \xHH
-            } else if (e == 'u') {
-                if (next < APattern.size() && APattern[next] == '{') {
-                    while (next < APattern.size() && APattern[next] != '}') ++next;
-                    ++next;
+        char LLiteral = '\0';
+        std::size_t LNext = LI + 1;
+        if (LC == '\\' && LI + 1 < APattern.size()) {
+            const char LE = APattern[LI + 1];
+            LNext = LI + 2;
+            if (std::string_view(".\\/^$|?*+()[]{}-").find(LE) != std::string_view::npos) {
+                LLiteral = LE;
+            } else if (LE == 'x') {
+                LNext += 2;  // \xHH
+            } else if (LE == 'u') {
+                if (LNext < APattern.size() && APattern[LNext] == '{') {
+                    while (LNext < APattern.size() && APattern[LNext] != '}') ++LNext;
+                    ++LNext;
                 } else {
-                    next += 4;  // \uHHHH
+                    LNext += 4;  // \uHHHH
                 }
-            } else if (e == 'c') {
-                next += 1;  // \cX
-            } else if (e >= '0' && e <= '9') {
-                while (next < APattern.size() && APattern[next] >= '0' && APattern[next] <= '9') {
-                    ++next;  // a back reference
+            } else if (LE == 'c') {
+                LNext += 1;  // \cX
+            } else if (LE >= '0' && LE <= '9') {
+                while (LNext < APattern.size() && APattern[LNext] >= '0' &&
+                       APattern[LNext] <= '9') {
+                    ++LNext;  // a back reference
                 }
             }
-            next = std::min(next, APattern.size());
-        } else if (std::string_view(".^$?*+{}").find(c) == std::string_view::npos) {
-            literal = c;
+            LNext = std::min(LNext, APattern.size());
+        } else if (std::string_view(".^$?*+{}").find(LC) == std::string_view::npos) {
+            LLiteral = LC;
         }
-        const char q = quantified(next);
-        if (literal == '\0' || static_cast<unsigned char>(literal) >= 0x80 || q == '?' ||
-            q == '*' || q == '{') {
-            endRun();
+        const char LQ = LQuantified(LNext);
+        if (LLiteral == '\0' || static_cast<unsigned char>(LLiteral) >= 0x80 || LQ == '?' ||
+            LQ == '*' || LQ == '{') {
+            LEndRun();
         } else {
-            run += literal;
-            if (q == '+') endRun();
+            run += LLiteral;
+            if (LQ == '+') LEndRun();
         }
-        i = next - 1;
+        LI = LNext - 1;
     }
-    endRun();
-    return best;
+    LEndRun();
+    return LBest;
 }
 
 // Finds the text of a search in titles: a substring (case-insensitive unless asked) or a
@@ -202,9 +204,9 @@ class TTextMatcher {
         if (AFilter.Query.empty()) return;
         FActive = true;
         if (AFilter.Regex) {
-            auto flags = std::regex::ECMAScript;
-            if (!AFilter.CaseSensitive) flags |= std::regex::icase;
-            FRegex.emplace(AFilter.Query, flags);
+            auto LFlags = std::regex::ECMAScript;
+            if (!AFilter.CaseSensitive) LFlags |= std::regex::icase;
+            FRegex.emplace(AFilter.Query, LFlags);
             FCaseSensitive = AFilter.CaseSensitive;
             FNeedle = FCaseSensitive ? RequiredLiteral(AFilter.Query)
                                      : SiLowerCase(RequiredLiteral(AFilter.Query));
@@ -217,19 +219,19 @@ class TTextMatcher {
         }
         FNeedle = FoldText(AFilter.Query);
         FAscii = std::all_of(FNeedle.begin(), FNeedle.end(),
-                             [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+                             [](char AC) { return static_cast<unsigned char>(AC) < 0x80; });
     }
 
     bool Active() const { return FActive; }
 
     bool Match(std::string_view ATitle) const {
         if (FRegex) {
-            const std::string_view part = ATitle.substr(0, kRegexInput);
-            if (!FNeedle.empty() && !(FCaseSensitive ? part.find(FNeedle) != std::string_view::npos
-                                                     : AsciiFind(part))) {
+            const std::string_view LPart = ATitle.substr(0, kRegexInput);
+            if (!FNeedle.empty() && !(FCaseSensitive ? LPart.find(FNeedle) != std::string_view::npos
+                                                     : AsciiFind(LPart))) {
                 return false;
             }
-            return std::regex_search(part.begin(), part.end(), *FRegex);
+            return std::regex_search(LPart.begin(), LPart.end(), *FRegex);
         }
         if (FCaseSensitive) return ATitle.find(FNeedle) != std::string_view::npos;
         if (FAscii) return AsciiFind(ATitle);
@@ -239,23 +241,23 @@ class TTextMatcher {
   private:
     // The needle is folded ASCII; bytes of the title outside ASCII can never match it.
     bool AsciiFind(std::string_view ATitle) const {
-        const std::size_t m = FNeedle.size();
-        if (ATitle.size() < m) return false;
-        const auto* h = reinterpret_cast<const unsigned char*>(ATitle.data());
-        const auto* n = reinterpret_cast<const unsigned char*>(FNeedle.data());
-        const unsigned char first = n[0];
-        const std::size_t last = ATitle.size() - m;
-        for (std::size_t i = 0; i <= last; ++i) {
-            unsigned char c = h[i];
-            if (c >= 'A' && c <= 'Z') c += 32;
-            if (c != first) continue;
-            std::size_t k = 1;
-            for (; k < m; ++k) {
-                unsigned char d = h[i + k];
-                if (d >= 'A' && d <= 'Z') d += 32;
-                if (d != n[k]) break;
+        const std::size_t LM = FNeedle.size();
+        if (ATitle.size() < LM) return false;
+        const auto* LH = reinterpret_cast<const unsigned char*>(ATitle.data());
+        const auto* LN = reinterpret_cast<const unsigned char*>(FNeedle.data());
+        const unsigned char LFirst = LN[0];
+        const std::size_t LLast = ATitle.size() - LM;
+        for (std::size_t LI = 0; LI <= LLast; ++LI) {
+            unsigned char LC = LH[LI];
+            if (LC >= 'A' && LC <= 'Z') LC += 32;
+            if (LC != LFirst) continue;
+            std::size_t LK = 1;
+            for (; LK < LM; ++LK) {
+                unsigned char LD = LH[LI + LK];
+                if (LD >= 'A' && LD <= 'Z') LD += 32;
+                if (LD != LN[LK]) break;
             }
-            if (k == m) return true;
+            if (LK == LM) return true;
         }
         return false;
     }
@@ -300,25 +302,26 @@ double TLocalTimeConverter::ToUnixMs(TDateTime ALocal) {
     if (!SiIsCalendarDate(ALocal)) return kNaN;
     // The offset of local time from UTC is the same for a whole local hour (zones whose offset
     // changes at a quarter hour change it on the hour as well).
-    const auto hour = static_cast<std::int64_t>(std::floor(ALocal * 24.0));
-    auto it = FOffsets.find(hour);
-    if (it == FOffsets.end()) {
+    const auto LHour = static_cast<std::int64_t>(std::floor(ALocal * 24.0));
+    auto LIt = FOffsets.find(LHour);
+    if (LIt == FOffsets.end()) {
         if (FOffsets.size() > 100000) FOffsets.clear();
-        const TSiDateTimeParts p = SiDecodeDateTime(static_cast<double>(hour) / 24.0 + 1e-9);
-        std::tm tm{};
-        tm.tm_year = p.Year - 1900;
-        tm.tm_mon = p.Month - 1;
-        tm.tm_mday = p.Day;
-        tm.tm_hour = p.Hour;
-        tm.tm_isdst = -1;
-        const std::time_t utc = std::mktime(&tm);
-        const double localMs = UnixMsOf(static_cast<double>(hour) / 24.0);
+        const TSiDateTimeParts LP = SiDecodeDateTime(static_cast<double>(LHour) / 24.0 + 1e-9);
+        std::tm LTm{};
+        LTm.tm_year = LP.Year - 1900;
+        LTm.tm_mon = LP.Month - 1;
+        LTm.tm_mday = LP.Day;
+        LTm.tm_hour = LP.Hour;
+        LTm.tm_isdst = -1;
+        const std::time_t LUtc = std::mktime(&LTm);
+        const double LLocalMs = UnixMsOf(static_cast<double>(LHour) / 24.0);
         // A time mktime cannot represent keeps an offset of 0.
-        const double offset =
-            utc == static_cast<std::time_t>(-1) ? 0.0 : localMs - static_cast<double>(utc) * 1000.0;
-        it = FOffsets.emplace(hour, std::round(offset / 1000.0) * 1000.0).first;
+        const double LOffset = LUtc == static_cast<std::time_t>(-1)
+                                   ? 0.0
+                                   : LLocalMs - static_cast<double>(LUtc) * 1000.0;
+        LIt = FOffsets.emplace(LHour, std::round(LOffset / 1000.0) * 1000.0).first;
     }
-    return std::round(UnixMsOf(ALocal) - it->second);
+    return std::round(UnixMsOf(ALocal) - LIt->second);
 }
 
 // --- Filters ------------------------------------------------------------------------------------
@@ -330,119 +333,119 @@ bool TViewFilter::All() const {
 }
 
 std::string TViewFilter::Key() const {
-    std::string key = std::to_string(Types);
-    const auto texts = [&](std::vector<std::string> AValues) {
+    std::string LKey = std::to_string(Types);
+    const auto LTexts = [&](std::vector<std::string> AValues) {
         std::sort(AValues.begin(), AValues.end());
-        key += '\x1f';
-        for (const auto& v : AValues) {
-            key += v;
-            key += '\x1e';
+        LKey += '\x1f';
+        for (const auto& LV : AValues) {
+            LKey += LV;
+            LKey += '\x1e';
         }
     };
-    const auto numbers = [&](std::vector<std::uint32_t> AValues) {
+    const auto LNumbers = [&](std::vector<std::uint32_t> AValues) {
         std::sort(AValues.begin(), AValues.end());
-        key += '\x1f';
-        for (const auto v : AValues) key += std::to_string(v) + ",";
+        LKey += '\x1f';
+        for (const auto LV : AValues) LKey += std::to_string(LV) + ",";
     };
-    texts(Sessions);
-    texts(Apps);
-    texts(Hosts);
-    numbers(Sources);
-    numbers(ProcessIds);
-    numbers(ThreadIds);
-    key += '\x1f';
-    key += Regex ? 'r' : 's';
-    key += CaseSensitive ? 'c' : 'i';
-    key += Query;
-    key += '\x1f';
-    if (From) key += std::to_string(*From);
-    key += '\x1f';
-    if (To) key += std::to_string(*To);
-    key += '\x1f';
-    key += Entries ? 'e' : '-';
-    key += Controls ? 'c' : '-';
-    return key;
+    LTexts(Sessions);
+    LTexts(Apps);
+    LTexts(Hosts);
+    LNumbers(Sources);
+    LNumbers(ProcessIds);
+    LNumbers(ThreadIds);
+    LKey += '\x1f';
+    LKey += Regex ? 'r' : 's';
+    LKey += CaseSensitive ? 'c' : 'i';
+    LKey += Query;
+    LKey += '\x1f';
+    if (From) LKey += std::to_string(*From);
+    LKey += '\x1f';
+    if (To) LKey += std::to_string(*To);
+    LKey += '\x1f';
+    LKey += Entries ? 'e' : '-';
+    LKey += Controls ? 'c' : '-';
+    return LKey;
 }
 
 std::optional<TViewFilter> ParseFilter(const TQueryParams& AParams, std::string& AError) {
-    TViewFilter filter;
-    bool kindsGiven = false;
+    TViewFilter LFilter;
+    bool LKindsGiven = false;
     for (const auto& [name, raw] : AParams) {
         if (name == "types") {
             if (raw.empty()) continue;
-            for (const std::string& typeName : SplitList(raw)) {
-                const auto type = EntryTypeNamed(typeName);
-                if (!type) {
-                    AError = "unknown entry type '" + typeName + "'";
+            for (const std::string& LTypeName : SplitList(raw)) {
+                const auto LType = EntryTypeNamed(LTypeName);
+                if (!LType) {
+                    AError = "unknown entry type '" + LTypeName + "'";
                     return std::nullopt;
                 }
-                filter.Types |= 1u << *type;
+                LFilter.Types |= 1u << *LType;
             }
         } else if (name == "session" || name == "app" || name == "host") {
             if (raw.empty()) continue;
-            auto& target = name == "session" ? filter.Sessions
-                           : name == "app"   ? filter.Apps
-                                             : filter.Hosts;
-            for (auto& value : SplitList(raw)) target.push_back(std::move(value));
+            auto& LTarget = name == "session" ? LFilter.Sessions
+                            : name == "app"   ? LFilter.Apps
+                                              : LFilter.Hosts;
+            for (auto& LValue : SplitList(raw)) LTarget.push_back(std::move(LValue));
         } else if (name == "source" || name == "pid" || name == "tid") {
             if (raw.empty()) continue;
-            auto& target = name == "source" ? filter.Sources
-                           : name == "pid"  ? filter.ProcessIds
-                                            : filter.ThreadIds;
-            if (!ParseNumbers(raw, target)) {
+            auto& LTarget = name == "source" ? LFilter.Sources
+                            : name == "pid"  ? LFilter.ProcessIds
+                                             : LFilter.ThreadIds;
+            if (!ParseNumbers(raw, LTarget)) {
                 AError = name + " takes a comma list of numbers";
                 return std::nullopt;
             }
         } else if (name == "q") {
-            filter.Query = PercentDecode(raw);
+            LFilter.Query = PercentDecode(raw);
         } else if (name == "re" || name == "case") {
-            const std::string value = PercentDecode(raw);
-            if (value != "0" && value != "1" && !value.empty()) {
+            const std::string LValue = PercentDecode(raw);
+            if (LValue != "0" && LValue != "1" && !LValue.empty()) {
                 AError = name + " takes 0 or 1";
                 return std::nullopt;
             }
-            (name == "re" ? filter.Regex : filter.CaseSensitive) = value == "1";
+            (name == "re" ? LFilter.Regex : LFilter.CaseSensitive) = LValue == "1";
         } else if (name == "from" || name == "to") {
-            const std::string value = PercentDecode(raw);
-            if (value.empty()) continue;
-            const auto number = LeadingNumber(value, true);
-            if (!number) {
+            const std::string LValue = PercentDecode(raw);
+            if (LValue.empty()) continue;
+            const auto LNumber = LeadingNumber(LValue, true);
+            if (!LNumber) {
                 AError = name + " takes a time in milliseconds";
                 return std::nullopt;
             }
-            (name == "from" ? filter.From : filter.To) = *number;
+            (name == "from" ? LFilter.From : LFilter.To) = *LNumber;
         } else if (name == "kinds") {
-            kindsGiven = true;
-            filter.Entries = filter.Controls = false;
-            for (const std::string& kind : SplitList(raw)) {
-                if (kind == "entry") {
-                    filter.Entries = true;
-                } else if (kind == "control") {
-                    filter.Controls = true;
+            LKindsGiven = true;
+            LFilter.Entries = LFilter.Controls = false;
+            for (const std::string& LKind : SplitList(raw)) {
+                if (LKind == "entry") {
+                    LFilter.Entries = true;
+                } else if (LKind == "control") {
+                    LFilter.Controls = true;
                 } else {
-                    AError = "unknown kind '" + kind + "'";
+                    AError = "unknown kind '" + LKind + "'";
                     return std::nullopt;
                 }
             }
         }
     }
-    if (kindsGiven && !filter.Entries && !filter.Controls) {
+    if (LKindsGiven && !LFilter.Entries && !LFilter.Controls) {
         AError = "kinds takes entry, control or both";
         return std::nullopt;
     }
-    if (filter.Regex && !filter.Query.empty()) {
-        if (filter.Query.size() > 1000) {
+    if (LFilter.Regex && !LFilter.Query.empty()) {
+        if (LFilter.Query.size() > 1000) {
             AError = "bad regular expression: longer than 1000 characters";
             return std::nullopt;
         }
         try {
-            TTextMatcher check(filter);
-        } catch (const std::regex_error& e) {
-            AError = std::string("bad regular expression: ") + e.what();
+            TTextMatcher LCheck(LFilter);
+        } catch (const std::regex_error& LE) {
+            AError = std::string("bad regular expression: ") + LE.what();
             return std::nullopt;
         }
     }
-    return filter;
+    return LFilter;
 }
 
 // --- Interned names -----------------------------------------------------------------------------
@@ -470,40 +473,40 @@ struct TViewStore::TIntern {
             ++Items[Last].Refs;
             return Last;
         }
-        const auto it = Ids.find(AText);
-        std::uint32_t id;
-        if (it != Ids.end()) {
-            id = it->second;
+        const auto LIt = Ids.find(AText);
+        std::uint32_t LId;
+        if (LIt != Ids.end()) {
+            LId = LIt->second;
         } else {
             if (!Free.empty()) {
-                id = Free.back();
+                LId = Free.back();
                 Free.pop_back();
             } else {
-                id = static_cast<std::uint32_t>(Items.size());
+                LId = static_cast<std::uint32_t>(Items.size());
                 Items.emplace_back();
             }
-            Items[id].Text.assign(AText);
-            Ids.emplace(std::string_view(Items[id].Text), id);
+            Items[LId].Text.assign(AText);
+            Ids.emplace(std::string_view(Items[LId].Text), LId);
         }
-        ++Items[id].Refs;
-        Last = id;
-        return id;
+        ++Items[LId].Refs;
+        Last = LId;
+        return LId;
     }
 
     void Release(std::uint32_t AId) {
-        TItem& item = Items[AId];
-        if (--item.Refs == 0 && AId != 0) {
-            Ids.erase(std::string_view(item.Text));
-            std::string().swap(item.Text);
+        TItem& LItem = Items[AId];
+        if (--LItem.Refs == 0 && AId != 0) {
+            Ids.erase(std::string_view(LItem.Text));
+            std::string().swap(LItem.Text);
             Free.push_back(AId);
         }
     }
 
     std::optional<std::uint32_t> Find(std::string_view AText) const {
         if (AText.empty()) return 0;
-        const auto it = Ids.find(AText);
-        if (it == Ids.end()) return std::nullopt;
-        return it->second;
+        const auto LIt = Ids.find(AText);
+        if (LIt == Ids.end()) return std::nullopt;
+        return LIt->second;
     }
 };
 
@@ -517,21 +520,21 @@ struct TViewStore::TArena {
     };
     std::deque<TBlock> Blocks;
 
-    const char* Put(std::string_view A, std::string_view B, std::uint64_t ASeq) {
-        const std::size_t need = A.size() + B.size();
-        if (Blocks.empty() || Blocks.back().Size - Blocks.back().Used < need) {
-            TBlock block;
-            block.Size = std::max(kArenaBlock, need);
-            block.Data = std::make_unique_for_overwrite<char[]>(block.Size);
-            Blocks.push_back(std::move(block));
+    const char* Put(std::string_view A_, std::string_view AB, std::uint64_t ASeq) {
+        const std::size_t LNeed = A_.size() + AB.size();
+        if (Blocks.empty() || Blocks.back().Size - Blocks.back().Used < LNeed) {
+            TBlock LBlock;
+            LBlock.Size = std::max(kArenaBlock, LNeed);
+            LBlock.Data = std::make_unique_for_overwrite<char[]>(LBlock.Size);
+            Blocks.push_back(std::move(LBlock));
         }
-        TBlock& block = Blocks.back();
-        char* target = block.Data.get() + block.Used;
-        if (!A.empty()) std::memcpy(target, A.data(), A.size());
-        if (!B.empty()) std::memcpy(target + A.size(), B.data(), B.size());
-        block.Used += need;
-        block.LastSeq = ASeq;
-        return target;
+        TBlock& LBlock = Blocks.back();
+        char* LTarget = LBlock.Data.get() + LBlock.Used;
+        if (!A_.empty()) std::memcpy(LTarget, A_.data(), A_.size());
+        if (!AB.empty()) std::memcpy(LTarget + A_.size(), AB.data(), AB.size());
+        LBlock.Used += LNeed;
+        LBlock.LastSeq = ASeq;
+        return LTarget;
     }
 
     // Frees the blocks that hold only rows before AFirstKept.
@@ -591,28 +594,28 @@ struct TViewStore::TWatches {
     }
 
     void Update(const TSiWatch& AWatch, double AT) {
-        auto it = ByName.find(AWatch.Name);
-        if (it == ByName.end()) {
+        auto LIt = ByName.find(AWatch.Name);
+        if (LIt == ByName.end()) {
             if (ByName.size() >= kWatchNames) {
                 ++Ignored;
                 return;
             }
-            it = ByName.emplace(AWatch.Name, TWatch{}).first;
-            it->second.Name = AWatch.Name;
+            LIt = ByName.emplace(AWatch.Name, TWatch{}).first;
+            LIt->second.Name = AWatch.Name;
         }
-        TWatch& w = it->second;
-        w.Type = AWatch.WatchType;
-        w.Value.assign(AWatch.Value, 0, std::min(AWatch.Value.size(), kWatchValueBytes));
-        w.Timestamp = AWatch.Timestamp;
-        w.T = AT;
-        bool cut = false;
-        w.History.push_back(
-            {AT, std::string(TitleExcerpt(AWatch.Value, kWatchHistoryValueBytes, cut))});
-        if (cut) w.History.back().Value += "\xE2\x80\xA6";
-        Order.emplace_back(&w, w.Next++);
+        TWatch& LW = LIt->second;
+        LW.Type = AWatch.WatchType;
+        LW.Value.assign(AWatch.Value, 0, std::min(AWatch.Value.size(), kWatchValueBytes));
+        LW.Timestamp = AWatch.Timestamp;
+        LW.T = AT;
+        bool LCut = false;
+        LW.History.push_back(
+            {AT, std::string(TitleExcerpt(AWatch.Value, kWatchHistoryValueBytes, LCut))});
+        if (LCut) LW.History.back().Value += "\xE2\x80\xA6";
+        Order.emplace_back(&LW, LW.Next++);
         ++HistoryTotal;
-        if (w.History.size() > kWatchHistory) {
-            w.History.pop_front();
+        if (LW.History.size() > kWatchHistory) {
+            LW.History.pop_front();
             --HistoryTotal;
         }
         while (HistoryTotal > kWatchHistoryTotal && !Order.empty()) {
@@ -626,11 +629,11 @@ struct TViewStore::TWatches {
         // Entries of updates that left their history by the per-watch limit pile up in Order;
         // they are swept out once they outnumber the live ones.
         if (Order.size() > 2 * kWatchHistoryTotal) {
-            std::deque<std::pair<TWatch*, std::uint64_t>> live;
-            for (const auto& e : Order) {
-                if (e.second + e.first->History.size() >= e.first->Next) live.push_back(e);
+            std::deque<std::pair<TWatch*, std::uint64_t>> LLive;
+            for (const auto& LE : Order) {
+                if (LE.second + LE.first->History.size() >= LE.first->Next) LLive.push_back(LE);
             }
-            Order.swap(live);
+            Order.swap(LLive);
         }
         ++Version;
     }
@@ -691,27 +694,27 @@ struct TViewStore::TFlow {
     }
 
     TProcess* Process(const std::string& AHost, std::uint32_t APid) {
-        auto host = Hosts.find(AHost);
-        if (host == Hosts.end()) {
+        auto LHost = Hosts.find(AHost);
+        if (LHost == Hosts.end()) {
             if (Hosts.size() >= kHosts) return nullptr;
-            host = Hosts.emplace(AHost, THost{}).first;
+            LHost = Hosts.emplace(AHost, THost{}).first;
         }
-        auto& processes = host->second.Processes;
-        auto it = processes.find(APid);
-        if (it == processes.end()) {
-            if (processes.size() >= kProcesses) return nullptr;
-            it = processes.emplace(APid, TProcess{}).first;
+        auto& LProcesses = LHost->second.Processes;
+        auto LIt = LProcesses.find(APid);
+        if (LIt == LProcesses.end()) {
+            if (LProcesses.size() >= kProcesses) return nullptr;
+            LIt = LProcesses.emplace(APid, TProcess{}).first;
         }
-        return &it->second;
+        return &LIt->second;
     }
 
     TThread* Thread(TProcess& AProcess, std::uint32_t ATid) {
-        auto it = AProcess.Threads.find(ATid);
-        if (it == AProcess.Threads.end()) {
+        auto LIt = AProcess.Threads.find(ATid);
+        if (LIt == AProcess.Threads.end()) {
             if (AProcess.Threads.size() >= kThreads) return nullptr;
-            it = AProcess.Threads.emplace(ATid, TThread{}).first;
+            LIt = AProcess.Threads.emplace(ATid, TThread{}).first;
         }
-        return &it->second;
+        return &LIt->second;
     }
 
     // Closes the last scope of AList (one that has just been left) and forgets the oldest
@@ -725,48 +728,48 @@ struct TViewStore::TFlow {
     }
 
     // Scopes are written recursively; their depth is bounded by kScopeDepth.
-    static void WriteScopes(std::string& AOut, const std::deque<std::unique_ptr<TScope>>& scopes) {
+    static void WriteScopes(std::string& AOut, const std::deque<std::unique_ptr<TScope>>& AScopes) {
         AOut += '[';
-        bool first = true;
-        for (const auto& scope : scopes) {
-            if (!first) AOut += ',';
-            first = false;
-            bool cut = false;
+        bool LFirst = true;
+        for (const auto& LScope : AScopes) {
+            if (!LFirst) AOut += ',';
+            LFirst = false;
+            bool LCut = false;
             AOut += "{\"title\":";
-            std::string title(TitleExcerpt(scope->Title, TViewStore::kTitleExcerpt, cut));
-            if (cut) title += "\xE2\x80\xA6";
-            AppendJsonString(AOut, title);
-            AppendTime(AOut, ",\"enter\":", scope->Enter);
-            AppendTime(AOut, ",\"leave\":", scope->Leave);
-            AOut += scope->Open ? ",\"open\":true,\"scopes\":" : ",\"open\":false,\"scopes\":";
-            WriteScopes(AOut, scope->Children);
+            std::string LTitle(TitleExcerpt(LScope->Title, TViewStore::kTitleExcerpt, LCut));
+            if (LCut) LTitle += "\xE2\x80\xA6";
+            AppendJsonString(AOut, LTitle);
+            AppendTime(AOut, ",\"enter\":", LScope->Enter);
+            AppendTime(AOut, ",\"leave\":", LScope->Leave);
+            AOut += LScope->Open ? ",\"open\":true,\"scopes\":" : ",\"open\":false,\"scopes\":";
+            WriteScopes(AOut, LScope->Children);
             AOut += '}';
         }
         AOut += ']';
     }
 
     void Add(const TSiProcessFlow& AFlow, double AT) {
-        TProcess* process = Process(AFlow.HostName, AFlow.ProcessId);
-        if (process == nullptr) return;
+        TProcess* LProcess = Process(AFlow.HostName, AFlow.ProcessId);
+        if (LProcess == nullptr) return;
         switch (AFlow.ProcessFlowType) {
             case pfEnterProcess:
-                process->Title = AFlow.Title;
-                process->Enter = AT;
-                process->Leave = kNaN;
-                process->Open = true;
+                LProcess->Title = AFlow.Title;
+                LProcess->Enter = AT;
+                LProcess->Leave = kNaN;
+                LProcess->Open = true;
                 break;
             case pfLeaveProcess: {
-                process->Leave = AT;
-                if (process->Open) {
-                    process->Open = false;
-                    auto& host = Hosts[AFlow.HostName];
-                    host.ClosedProcesses.push_back(AFlow.ProcessId);
-                    while (host.ClosedProcesses.size() > kClosedProcesses) {
-                        const std::uint32_t pid = host.ClosedProcesses.front();
-                        host.ClosedProcesses.pop_front();
-                        const auto it = host.Processes.find(pid);
-                        if (it != host.Processes.end() && !it->second.Open) {
-                            host.Processes.erase(it);
+                LProcess->Leave = AT;
+                if (LProcess->Open) {
+                    LProcess->Open = false;
+                    auto& LHost = Hosts[AFlow.HostName];
+                    LHost.ClosedProcesses.push_back(AFlow.ProcessId);
+                    while (LHost.ClosedProcesses.size() > kClosedProcesses) {
+                        const std::uint32_t LPid = LHost.ClosedProcesses.front();
+                        LHost.ClosedProcesses.pop_front();
+                        const auto LIt = LHost.Processes.find(LPid);
+                        if (LIt != LHost.Processes.end() && !LIt->second.Open) {
+                            LHost.Processes.erase(LIt);
                         }
                     }
                 }
@@ -774,24 +777,24 @@ struct TViewStore::TFlow {
             }
             case pfEnterThread:
             case pfLeaveThread: {
-                TThread* thread = Thread(*process, AFlow.ThreadId);
-                if (thread == nullptr) break;
+                TThread* LThread = Thread(*LProcess, AFlow.ThreadId);
+                if (LThread == nullptr) break;
                 if (AFlow.ProcessFlowType == pfEnterThread) {
-                    thread->Title = AFlow.Title;
-                    thread->Enter = AT;
-                    thread->Leave = kNaN;
-                    thread->Open = true;
+                    LThread->Title = AFlow.Title;
+                    LThread->Enter = AT;
+                    LThread->Leave = kNaN;
+                    LThread->Open = true;
                 } else {
-                    thread->Leave = AT;
-                    if (thread->Open) {
-                        thread->Open = false;
-                        process->ClosedThreads.push_back(AFlow.ThreadId);
-                        while (process->ClosedThreads.size() > kClosedThreads) {
-                            const std::uint32_t tid = process->ClosedThreads.front();
-                            process->ClosedThreads.pop_front();
-                            const auto it = process->Threads.find(tid);
-                            if (it != process->Threads.end() && !it->second.Open) {
-                                process->Threads.erase(it);
+                    LThread->Leave = AT;
+                    if (LThread->Open) {
+                        LThread->Open = false;
+                        LProcess->ClosedThreads.push_back(AFlow.ThreadId);
+                        while (LProcess->ClosedThreads.size() > kClosedThreads) {
+                            const std::uint32_t LTid = LProcess->ClosedThreads.front();
+                            LProcess->ClosedThreads.pop_front();
+                            const auto LIt = LProcess->Threads.find(LTid);
+                            if (LIt != LProcess->Threads.end() && !LIt->second.Open) {
+                                LProcess->Threads.erase(LIt);
                             }
                         }
                     }
@@ -799,38 +802,38 @@ struct TViewStore::TFlow {
                 break;
             }
             case pfEnterMethod: {
-                TThread* thread = Thread(*process, AFlow.ThreadId);
-                if (thread == nullptr) break;
-                if (thread->Stack.size() >= kScopeDepth) {
-                    ++thread->Overflow;
+                TThread* LThread = Thread(*LProcess, AFlow.ThreadId);
+                if (LThread == nullptr) break;
+                if (LThread->Stack.size() >= kScopeDepth) {
+                    ++LThread->Overflow;
                     break;
                 }
-                auto scope = std::make_unique<TScope>();
-                scope->Title = AFlow.Title;
-                scope->Enter = AT;
-                TScope* raw = scope.get();
-                (thread->Stack.empty() ? thread->Scopes : thread->Stack.back()->Children)
-                    .push_back(std::move(scope));
-                thread->Stack.push_back(raw);
+                auto LScope = std::make_unique<TScope>();
+                LScope->Title = AFlow.Title;
+                LScope->Enter = AT;
+                TScope* LRaw = LScope.get();
+                (LThread->Stack.empty() ? LThread->Scopes : LThread->Stack.back()->Children)
+                    .push_back(std::move(LScope));
+                LThread->Stack.push_back(LRaw);
                 break;
             }
             case pfLeaveMethod: {
-                TThread* thread = Thread(*process, AFlow.ThreadId);
-                if (thread == nullptr) break;
-                if (thread->Overflow > 0) {
-                    --thread->Overflow;
+                TThread* LThread = Thread(*LProcess, AFlow.ThreadId);
+                if (LThread == nullptr) break;
+                if (LThread->Overflow > 0) {
+                    --LThread->Overflow;
                     break;
                 }
-                if (thread->Stack.empty()) break;  // a leave without its enter
-                TScope* scope = thread->Stack.back();
-                thread->Stack.pop_back();
-                scope->Leave = AT;
-                scope->Open = false;
-                if (thread->Stack.empty()) {
-                    Trim(thread->Scopes, thread->ClosedScopes);
+                if (LThread->Stack.empty()) break;  // a leave without its enter
+                TScope* LScope = LThread->Stack.back();
+                LThread->Stack.pop_back();
+                LScope->Leave = AT;
+                LScope->Open = false;
+                if (LThread->Stack.empty()) {
+                    Trim(LThread->Scopes, LThread->ClosedScopes);
                 } else {
-                    TScope* parent = thread->Stack.back();
-                    Trim(parent->Children, parent->ClosedChildren);
+                    TScope* LParent = LThread->Stack.back();
+                    Trim(LParent->Children, LParent->ClosedChildren);
                 }
                 break;
             }
@@ -847,29 +850,29 @@ TViewStore::TViewStore(TViewStoreOptions AOptions)
       FWatches(std::make_unique<TWatches>()),
       FFlow(std::make_unique<TFlow>()) {
     if (FOptions.Keep == 0) FOptions.Keep = 1;
-    for (auto& intern : FInterns) intern = std::make_unique<TIntern>();
+    for (auto& LIntern : FInterns) LIntern = std::make_unique<TIntern>();
 }
 
 TViewStore::~TViewStore() = default;
 
 std::uint32_t TViewStore::AddSource(const std::string& AKind, const std::string& AName,
                                     const std::string& AState) {
-    std::lock_guard guard(FSourceLock);
-    TViewSource source;
-    source.Id = FNextSource++;
-    source.Kind = AKind;
-    source.Name = AName;
-    source.State = AState;
-    FSources.push_back(std::move(source));
+    std::lock_guard LGuard(FSourceLock);
+    TViewSource LSource;
+    LSource.Id = FNextSource++;
+    LSource.Kind = AKind;
+    LSource.Name = AName;
+    LSource.State = AState;
+    FSources.push_back(std::move(LSource));
     // Closed sources beyond the limit are forgotten, oldest first; their rows keep their id.
-    std::size_t closed = 0;
-    for (const auto& s : FSources) closed += (s.State == "closed" || s.State == "done") ? 1 : 0;
-    for (auto it = FSources.begin(); closed > kClosedSources && it != FSources.end();) {
-        if (it->State == "closed" || it->State == "done") {
-            it = FSources.erase(it);
-            --closed;
+    std::size_t LClosed = 0;
+    for (const auto& LS : FSources) LClosed += (LS.State == "closed" || LS.State == "done") ? 1 : 0;
+    for (auto LIt = FSources.begin(); LClosed > kClosedSources && LIt != FSources.end();) {
+        if (LIt->State == "closed" || LIt->State == "done") {
+            LIt = FSources.erase(LIt);
+            --LClosed;
         } else {
-            ++it;
+            ++LIt;
         }
     }
     FChanges.fetch_add(1);
@@ -878,20 +881,20 @@ std::uint32_t TViewStore::AddSource(const std::string& AKind, const std::string&
 
 void TViewStore::SetSourceState(std::uint32_t AId, const std::string& AState,
                                 const std::string& AError) {
-    std::lock_guard guard(FSourceLock);
-    for (auto& s : FSources) {
-        if (s.Id == AId) {
-            s.State = AState;
-            s.Error = AError;
+    std::lock_guard LGuard(FSourceLock);
+    for (auto& LS : FSources) {
+        if (LS.Id == AId) {
+            LS.State = AState;
+            LS.Error = AError;
         }
     }
     FChanges.fetch_add(1);
 }
 
 void TViewStore::SetSourceBanner(std::uint32_t AId, const std::string& ABanner) {
-    std::lock_guard guard(FSourceLock);
-    for (auto& s : FSources) {
-        if (s.Id == AId) s.Banner = ABanner;
+    std::lock_guard LGuard(FSourceLock);
+    for (auto& LS : FSources) {
+        if (LS.Id == AId) LS.Banner = ABanner;
     }
     FChanges.fetch_add(1);
 }
@@ -901,19 +904,19 @@ const TViewRow& TViewStore::RowAt(std::uint64_t ASeq) const {
 }
 
 void TViewStore::DropFront(bool ACleared) {
-    const TViewRow& row = FRing[FHead];
-    FBytes -= row.TitleLength + row.DataLength;
-    if (row.Control) {
+    const TViewRow& LRow = FRing[FHead];
+    FBytes -= LRow.TitleLength + LRow.DataLength;
+    if (LRow.Control) {
         --FControlCount;
     } else {
-        --FTypeCounts[row.Type];
-        FInterns[0]->Release(row.Session);
-        FInterns[1]->Release(row.App);
-        FInterns[2]->Release(row.Host);
-        if (--FProcessCounts[row.ProcessId] == 0) FProcessCounts.erase(row.ProcessId);
-        if (--FThreadCounts[row.ThreadId] == 0) FThreadCounts.erase(row.ThreadId);
+        --FTypeCounts[LRow.Type];
+        FInterns[0]->Release(LRow.Session);
+        FInterns[1]->Release(LRow.App);
+        FInterns[2]->Release(LRow.Host);
+        if (--FProcessCounts[LRow.ProcessId] == 0) FProcessCounts.erase(LRow.ProcessId);
+        if (--FThreadCounts[LRow.ThreadId] == 0) FThreadCounts.erase(LRow.ThreadId);
     }
-    if (--FSourceCounts[row.Source] == 0) FSourceCounts.erase(row.Source);
+    if (--FSourceCounts[LRow.Source] == 0) FSourceCounts.erase(LRow.Source);
     FHead = (FHead + 1) % FRing.size();
     ++FFirst;
     if (ACleared) {
@@ -924,28 +927,28 @@ void TViewStore::DropFront(bool ACleared) {
 }
 
 void TViewStore::AppendRow(TViewRow ARow, std::string_view ATitle, std::string_view AData) {
-    const std::uint64_t bytes = ATitle.size() + AData.size();
-    std::uint64_t kept = FNext - FFirst;
-    bool dropped = false;
-    while (kept > 0 && (kept >= FOptions.Keep || FBytes + bytes > FOptions.KeepBytes)) {
+    const std::uint64_t LBytes = ATitle.size() + AData.size();
+    std::uint64_t LKept = FNext - FFirst;
+    bool LDropped = false;
+    while (LKept > 0 && (LKept >= FOptions.Keep || FBytes + LBytes > FOptions.KeepBytes)) {
         DropFront(false);
-        --kept;
-        dropped = true;
+        --LKept;
+        LDropped = true;
     }
-    if (dropped) FArena->Release(FFirst);
-    if (kept == FRing.size()) {
+    if (LDropped) FArena->Release(FFirst);
+    if (LKept == FRing.size()) {
         // Grow the ring (up to Keep rows), laying the rows out from index 0.
-        const std::size_t size = static_cast<std::size_t>(
+        const std::size_t LSize = static_cast<std::size_t>(
             std::min<std::uint64_t>(FOptions.Keep, std::max<std::size_t>(1024, FRing.size() * 2)));
-        std::vector<TViewRow> ring(size);
-        for (std::uint64_t i = 0; i < kept; ++i) ring[i] = FRing[(FHead + i) % FRing.size()];
-        FRing.swap(ring);
+        std::vector<TViewRow> LRing(LSize);
+        for (std::uint64_t LI = 0; LI < LKept; ++LI) LRing[LI] = FRing[(FHead + LI) % FRing.size()];
+        FRing.swap(LRing);
         FHead = 0;
     }
     ARow.TitleLength = static_cast<std::uint32_t>(ATitle.size());
     ARow.DataLength = static_cast<std::uint32_t>(AData.size());
-    ARow.Text = bytes > 0 ? FArena->Put(ATitle, AData, FNext) : nullptr;
-    FBytes += bytes;
+    ARow.Text = LBytes > 0 ? FArena->Put(ATitle, AData, FNext) : nullptr;
+    FBytes += LBytes;
     if (ARow.Control) {
         ++FControlCount;
     } else {
@@ -954,71 +957,71 @@ void TViewStore::AppendRow(TViewRow ARow, std::string_view ATitle, std::string_v
         ++FThreadCounts[ARow.ThreadId];
     }
     ++FSourceCounts[ARow.Source];
-    FRing[(FHead + kept) % FRing.size()] = ARow;
+    FRing[(FHead + LKept) % FRing.size()] = ARow;
     ++FNext;
 }
 
 void TViewStore::AddEntry(std::uint32_t ASource, const TSiLogEntry& AEntry) {
-    TViewRow row;
-    row.Timestamp = AEntry.Timestamp;
-    row.T = FTime.ToUnixMs(AEntry.Timestamp);
-    row.ProcessId = AEntry.ProcessId;
-    row.ThreadId = AEntry.ThreadId;
-    row.Color = AEntry.Color;
-    row.Source = ASource;
-    row.Type = static_cast<std::uint8_t>(AEntry.LogEntryType);
-    row.Viewer = static_cast<std::uint8_t>(AEntry.ViewerId);
-    row.Severity = SeverityOf(AEntry.LogEntryType);
-    const TSiMemoryStream* data = AEntry.GetData();
-    std::string_view bytes;
-    if (data != nullptr) {
-        const auto span = data->Bytes();
-        bytes = std::string_view(reinterpret_cast<const char*>(span.data()), span.size());
+    TViewRow LRow;
+    LRow.Timestamp = AEntry.Timestamp;
+    LRow.T = FTime.ToUnixMs(AEntry.Timestamp);
+    LRow.ProcessId = AEntry.ProcessId;
+    LRow.ThreadId = AEntry.ThreadId;
+    LRow.Color = AEntry.Color;
+    LRow.Source = ASource;
+    LRow.Type = static_cast<std::uint8_t>(AEntry.LogEntryType);
+    LRow.Viewer = static_cast<std::uint8_t>(AEntry.ViewerId);
+    LRow.Severity = SeverityOf(AEntry.LogEntryType);
+    const TSiMemoryStream* LData = AEntry.GetData();
+    std::string_view LBytes;
+    if (LData != nullptr) {
+        const auto LSpan = LData->Bytes();
+        LBytes = std::string_view(reinterpret_cast<const char*>(LSpan.data()), LSpan.size());
     }
     // Lengths are kept in 32 bits; the binary format itself carries no more.
-    const std::string_view title =
+    const std::string_view LTitle =
         std::string_view(AEntry.Title).substr(0, std::numeric_limits<std::uint32_t>::max());
-    bytes = bytes.substr(0, std::numeric_limits<std::uint32_t>::max());
-    FSourceTime[ASource] = {row.Timestamp, row.T};
-    std::unique_lock guard(FRowsLock);
-    row.Session = FInterns[0]->Acquire(AEntry.SessionName);
-    row.App = FInterns[1]->Acquire(AEntry.AppName);
-    row.Host = FInterns[2]->Acquire(AEntry.HostName);
-    AppendRow(row, title, bytes);
+    LBytes = LBytes.substr(0, std::numeric_limits<std::uint32_t>::max());
+    FSourceTime[ASource] = {LRow.Timestamp, LRow.T};
+    std::unique_lock LGuard(FRowsLock);
+    LRow.Session = FInterns[0]->Acquire(AEntry.SessionName);
+    LRow.App = FInterns[1]->Acquire(AEntry.AppName);
+    LRow.Host = FInterns[2]->Acquire(AEntry.HostName);
+    AppendRow(LRow, LTitle, LBytes);
 }
 
 void TViewStore::AddControl(std::uint32_t ASource, const TSiControlCommand& ACommand) {
-    TViewRow row;
-    row.Control = 1;
-    row.Type = static_cast<std::uint8_t>(ACommand.ControlCommandType);
-    row.Severity = svInfo;
-    row.Source = ASource;
-    row.Color = static_cast<std::int32_t>(clWindow);
+    TViewRow LRow;
+    LRow.Control = 1;
+    LRow.Type = static_cast<std::uint8_t>(ACommand.ControlCommandType);
+    LRow.Severity = svInfo;
+    LRow.Source = ASource;
+    LRow.Color = static_cast<std::int32_t>(clWindow);
     // A command carries no time; it takes that of its source's packet before it.
-    const auto time = FSourceTime.find(ASource);
-    row.Timestamp = time != FSourceTime.end() ? time->second.first : kNaN;
-    row.T = time != FSourceTime.end() ? time->second.second : kNaN;
-    std::string_view bytes;
-    if (const TSiMemoryStream* data = ACommand.GetData()) {
-        const auto span = data->Bytes();
-        bytes = std::string_view(reinterpret_cast<const char*>(span.data()), span.size());
+    const auto LTime = FSourceTime.find(ASource);
+    LRow.Timestamp = LTime != FSourceTime.end() ? LTime->second.first : kNaN;
+    LRow.T = LTime != FSourceTime.end() ? LTime->second.second : kNaN;
+    std::string_view LBytes;
+    if (const TSiMemoryStream* LData = ACommand.GetData()) {
+        const auto LSpan = LData->Bytes();
+        LBytes = std::string_view(reinterpret_cast<const char*>(LSpan.data()), LSpan.size());
     }
-    const auto type = ACommand.ControlCommandType;
-    if (type == ccClearWatches || type == ccClearAll) {
-        std::unique_lock guard(FWatchLock);
+    const auto LType = ACommand.ControlCommandType;
+    if (LType == ccClearWatches || LType == ccClearAll) {
+        std::unique_lock LGuard(FWatchLock);
         FWatches->Clear();
     }
-    if (type == ccClearProcessFlow || type == ccClearAll) {
-        std::unique_lock guard(FFlowLock);
+    if (LType == ccClearProcessFlow || LType == ccClearAll) {
+        std::unique_lock LGuard(FFlowLock);
         FFlow->Clear();
     }
-    std::unique_lock guard(FRowsLock);
-    if (type == ccClearLog || type == ccClearAll) {
+    std::unique_lock LGuard(FRowsLock);
+    if (LType == ccClearLog || LType == ccClearAll) {
         while (FNext > FFirst) DropFront(true);
         FArena->Release(FFirst);
         FCleared = FNext - 1;
     }
-    AppendRow(row, {}, bytes.substr(0, std::numeric_limits<std::uint32_t>::max()));
+    AppendRow(LRow, {}, LBytes.substr(0, std::numeric_limits<std::uint32_t>::max()));
 }
 
 void TViewStore::Add(std::uint32_t ASource, TSiPacket& APacket) {
@@ -1031,38 +1034,38 @@ void TViewStore::Add(std::uint32_t ASource, TSiPacket& APacket) {
             AddControl(ASource, static_cast<const TSiControlCommand&>(APacket));
             break;
         case ptWatch: {
-            const auto& watch = static_cast<const TSiWatch&>(APacket);
-            const double t = FTime.ToUnixMs(watch.Timestamp);
-            std::unique_lock guard(FWatchLock);
-            FWatches->Update(watch, t);
+            const auto& LWatch = static_cast<const TSiWatch&>(APacket);
+            const double LT = FTime.ToUnixMs(LWatch.Timestamp);
+            std::unique_lock LGuard(FWatchLock);
+            FWatches->Update(LWatch, LT);
             break;
         }
         case ptProcessFlow: {
-            const auto& flow = static_cast<const TSiProcessFlow&>(APacket);
-            const double t = FTime.ToUnixMs(flow.Timestamp);
-            FSourceTime[ASource] = {flow.Timestamp, t};
-            std::unique_lock guard(FFlowLock);
-            FFlow->Add(flow, t);
+            const auto& LFlow = static_cast<const TSiProcessFlow&>(APacket);
+            const double LT = FTime.ToUnixMs(LFlow.Timestamp);
+            FSourceTime[ASource] = {LFlow.Timestamp, LT};
+            std::unique_lock LGuard(FFlowLock);
+            FFlow->Add(LFlow, LT);
             break;
         }
         case ptLogHeader: {
-            const auto& header = static_cast<const TSiLogHeader&>(APacket);
-            std::lock_guard guard(FSourceLock);
-            for (auto& s : FSources) {
-                if (s.Id == ASource) {
-                    s.AppName = header.AppName;
-                    s.HostName = header.HostName;
+            const auto& LHeader = static_cast<const TSiLogHeader&>(APacket);
+            std::lock_guard LGuard(FSourceLock);
+            for (auto& LS : FSources) {
+                if (LS.Id == ASource) {
+                    LS.AppName = LHeader.AppName;
+                    LS.HostName = LHeader.HostName;
                 }
             }
             break;
         }
     }
     {
-        std::lock_guard guard(FSourceLock);
+        std::lock_guard LGuard(FSourceLock);
         // The newest sources are at the end, and packets mostly come from them.
-        for (auto it = FSources.rbegin(); it != FSources.rend(); ++it) {
-            if (it->Id == ASource) {
-                ++it->Packets;
+        for (auto LIt = FSources.rbegin(); LIt != FSources.rend(); ++LIt) {
+            if (LIt->Id == ASource) {
+                ++LIt->Packets;
                 break;
             }
         }
@@ -1073,42 +1076,42 @@ void TViewStore::Add(std::uint32_t ASource, TSiPacket& APacket) {
 // --- Reading --------------------------------------------------------------------------------
 
 TViewState TViewStore::State() const {
-    TViewState state;
+    TViewState LState;
     {
-        std::shared_lock guard(FRowsLock);
-        state.Kept = FNext - FFirst;
-        state.First = state.Kept > 0 ? FFirst : 0;
-        state.Last = state.Kept > 0 ? FNext - 1 : 0;
-        state.Dropped = FDropped;
-        state.Cleared = FCleared;
-        state.KeptBytes = FBytes;
+        std::shared_lock LGuard(FRowsLock);
+        LState.Kept = FNext - FFirst;
+        LState.First = LState.Kept > 0 ? FFirst : 0;
+        LState.Last = LState.Kept > 0 ? FNext - 1 : 0;
+        LState.Dropped = FDropped;
+        LState.Cleared = FCleared;
+        LState.KeptBytes = FBytes;
     }
-    state.Keep = FOptions.Keep;
-    state.Received = FReceived.load();
+    LState.Keep = FOptions.Keep;
+    LState.Received = FReceived.load();
     {
-        std::lock_guard guard(FSourceLock);
-        state.Sources = FSources;
-    }
-    {
-        std::shared_lock guard(FWatchLock);
-        state.WatchVersion = FWatches->Version;
+        std::lock_guard LGuard(FSourceLock);
+        LState.Sources = FSources;
     }
     {
-        std::shared_lock guard(FFlowLock);
-        state.FlowVersion = FFlow->Version;
+        std::shared_lock LGuard(FWatchLock);
+        LState.WatchVersion = FWatches->Version;
     }
-    return state;
+    {
+        std::shared_lock LGuard(FFlowLock);
+        LState.FlowVersion = FFlow->Version;
+    }
+    return LState;
 }
 
 std::uint64_t TViewStore::WaitForChange(std::uint64_t ASeen, std::uint32_t AMilliseconds) const {
-    std::unique_lock guard(FChangeLock);
-    FChangeSignal.wait_for(guard, std::chrono::milliseconds(AMilliseconds),
+    std::unique_lock LGuard(FChangeLock);
+    FChangeSignal.wait_for(LGuard, std::chrono::milliseconds(AMilliseconds),
                            [&] { return FChanges.load() != ASeen; });
     return FChanges.load();
 }
 
 void TViewStore::Notify() const {
-    { std::lock_guard guard(FChangeLock); }
+    { std::lock_guard LGuard(FChangeLock); }
     FChangeSignal.notify_all();
 }
 
@@ -1143,15 +1146,15 @@ void TViewStore::WriteRowJson(std::string& AOut, std::uint64_t ASeq, const TView
         AOut += SiViewerIdString(static_cast<TSiViewerId>(ARow.Viewer));
         AOut += "\",\"title\":";
     }
-    bool cut = false;
-    const std::string_view title =
-        AFull ? ARow.Title() : TitleExcerpt(ARow.Title(), kTitleExcerpt, cut);
-    if (cut) {
-        std::string excerpt(title);
-        excerpt += "\xE2\x80\xA6";
-        AppendJsonString(AOut, excerpt);
+    bool LCut = false;
+    const std::string_view LTitle =
+        AFull ? ARow.Title() : TitleExcerpt(ARow.Title(), kTitleExcerpt, LCut);
+    if (LCut) {
+        std::string LExcerpt(LTitle);
+        LExcerpt += "\xE2\x80\xA6";
+        AppendJsonString(AOut, LExcerpt);
     } else {
-        AppendJsonString(AOut, title);
+        AppendJsonString(AOut, LTitle);
     }
     AOut += ",\"titleLength\":";
     AOut += std::to_string(ARow.TitleLength);
@@ -1166,12 +1169,12 @@ void TViewStore::WriteRowJson(std::string& AOut, std::uint64_t ASeq, const TView
     AOut += ",\"threadId\":";
     AOut += std::to_string(ARow.ThreadId);
     AOut += ",\"color\":";
-    const std::string color = ColorText(ARow.Color);
-    if (color.empty()) {
+    const std::string LColor = ColorText(ARow.Color);
+    if (LColor.empty()) {
         AOut += "null";
     } else {
         AOut += '"';
-        AOut += color;
+        AOut += LColor;
         AOut += '"';
     }
     AOut += ",\"dataSize\":";
@@ -1192,74 +1195,74 @@ void TViewStore::WriteRowJson(std::string& AOut, std::uint64_t ASeq, const TView
 }
 
 std::shared_ptr<TViewStore::TMatchList> TViewStore::MatchList(const TViewFilter& AFilter) {
-    const std::string key = AFilter.Key();
-    std::lock_guard guard(FFilterLock);
-    for (auto it = FFilters.begin(); it != FFilters.end(); ++it) {
-        if ((*it)->Key == key) {
-            auto list = *it;
-            FFilters.erase(it);
-            FFilters.push_front(list);
-            return list;
+    const std::string LKey = AFilter.Key();
+    std::lock_guard LGuard(FFilterLock);
+    for (auto LIt = FFilters.begin(); LIt != FFilters.end(); ++LIt) {
+        if ((*LIt)->Key == LKey) {
+            auto LList = *LIt;
+            FFilters.erase(LIt);
+            FFilters.push_front(LList);
+            return LList;
         }
     }
-    auto list = std::make_shared<TMatchList>(AFilter);
-    list->Key = key;
-    FFilters.push_front(list);
+    auto LList = std::make_shared<TMatchList>(AFilter);
+    LList->Key = LKey;
+    FFilters.push_front(LList);
     if (FFilters.size() > kCachedFilters) FFilters.pop_back();
-    return list;
+    return LList;
 }
 
 void TViewStore::Scan(TMatchList& AList, std::uint64_t ACount) const {
-    const TViewFilter& f = AList.Filter;
-    const std::uint64_t from = std::max(AList.ScannedTo, FFirst);
-    const std::uint64_t to = std::min(FNext, from + std::min(ACount, FNext - from));
+    const TViewFilter& LF = AList.Filter;
+    const std::uint64_t LFrom = std::max(AList.ScannedTo, FFirst);
+    const std::uint64_t LTo = std::min(FNext, LFrom + std::min(ACount, FNext - LFrom));
     // Names are looked up for each scan: the ids of names whose rows have all gone may be given
     // to other names meanwhile (only while no scan holds the rows lock).
-    const auto resolve = [&](int AField, const std::vector<std::string>& ANames) {
-        std::vector<std::uint32_t> ids;
-        for (const auto& name : ANames) {
-            if (const auto id = FInterns[AField]->Find(name)) ids.push_back(*id);
+    const auto LResolve = [&](int AField, const std::vector<std::string>& ANames) {
+        std::vector<std::uint32_t> LIds;
+        for (const auto& LName : ANames) {
+            if (const auto LId = FInterns[AField]->Find(LName)) LIds.push_back(*LId);
         }
-        return ids;
+        return LIds;
     };
-    const auto sessions = resolve(0, f.Sessions);
-    const auto apps = resolve(1, f.Apps);
-    const auto hosts = resolve(2, f.Hosts);
-    for (std::uint64_t seq = from; seq < to; ++seq) {
-        const TViewRow& row = RowAt(seq);
-        if (row.Control ? !f.Controls : !f.Entries) continue;
-        if (!f.Sources.empty() && !Contains(f.Sources, row.Source)) continue;
-        if (f.From && !(row.T >= *f.From)) continue;
-        if (f.To && !(row.T <= *f.To)) continue;
-        if (!row.Control) {
-            if (f.Types != 0 && (f.Types & (1u << row.Type)) == 0) continue;
-            if (!f.Sessions.empty() && !Contains(sessions, row.Session)) continue;
-            if (!f.Apps.empty() && !Contains(apps, row.App)) continue;
-            if (!f.Hosts.empty() && !Contains(hosts, row.Host)) continue;
-            if (!f.ProcessIds.empty() && !Contains(f.ProcessIds, row.ProcessId)) continue;
-            if (!f.ThreadIds.empty() && !Contains(f.ThreadIds, row.ThreadId)) continue;
-            if (AList.Matcher.Active() && !AList.Matcher.Match(row.Title())) continue;
+    const auto LSessions = LResolve(0, LF.Sessions);
+    const auto LApps = LResolve(1, LF.Apps);
+    const auto LHosts = LResolve(2, LF.Hosts);
+    for (std::uint64_t LSeq = LFrom; LSeq < LTo; ++LSeq) {
+        const TViewRow& LRow = RowAt(LSeq);
+        if (LRow.Control ? !LF.Controls : !LF.Entries) continue;
+        if (!LF.Sources.empty() && !Contains(LF.Sources, LRow.Source)) continue;
+        if (LF.From && !(LRow.T >= *LF.From)) continue;
+        if (LF.To && !(LRow.T <= *LF.To)) continue;
+        if (!LRow.Control) {
+            if (LF.Types != 0 && (LF.Types & (1u << LRow.Type)) == 0) continue;
+            if (!LF.Sessions.empty() && !Contains(LSessions, LRow.Session)) continue;
+            if (!LF.Apps.empty() && !Contains(LApps, LRow.App)) continue;
+            if (!LF.Hosts.empty() && !Contains(LHosts, LRow.Host)) continue;
+            if (!LF.ProcessIds.empty() && !Contains(LF.ProcessIds, LRow.ProcessId)) continue;
+            if (!LF.ThreadIds.empty() && !Contains(LF.ThreadIds, LRow.ThreadId)) continue;
+            if (AList.Matcher.Active() && !AList.Matcher.Match(LRow.Title())) continue;
         }
-        AList.Seqs.push_back(seq);
+        AList.Seqs.push_back(LSeq);
     }
-    AList.ScannedTo = to;
+    AList.ScannedTo = LTo;
 }
 
 void TViewStore::Extend(TMatchList& AList) {
     for (;;) {
-        std::shared_lock guard(FRowsLock);
+        std::shared_lock LGuard(FRowsLock);
         Scan(AList, kScanSlice);
         if (AList.ScannedTo >= FNext) break;
     }
 }
 
 void TViewStore::Trim(TMatchList& AList) const {
-    auto& seqs = AList.Seqs;
-    const auto first = std::lower_bound(seqs.begin() + static_cast<std::ptrdiff_t>(AList.Start),
-                                        seqs.end(), FFirst);
-    AList.Start = static_cast<std::size_t>(first - seqs.begin());
-    if (AList.Start > 4096 && AList.Start > seqs.size() / 2) {
-        seqs.erase(seqs.begin(), seqs.begin() + static_cast<std::ptrdiff_t>(AList.Start));
+    auto& LSeqs = AList.Seqs;
+    const auto LFirst = std::lower_bound(LSeqs.begin() + static_cast<std::ptrdiff_t>(AList.Start),
+                                         LSeqs.end(), FFirst);
+    AList.Start = static_cast<std::size_t>(LFirst - LSeqs.begin());
+    if (AList.Start > 4096 && AList.Start > LSeqs.size() / 2) {
+        LSeqs.erase(LSeqs.begin(), LSeqs.begin() + static_cast<std::ptrdiff_t>(AList.Start));
         AList.Start = 0;
     }
 }
@@ -1267,190 +1270,195 @@ void TViewStore::Trim(TMatchList& AList) const {
 TViewStore::TRowsResult TViewStore::Rows(const TViewFilter& AFilter,
                                          std::optional<std::uint64_t> ASeq, std::int64_t AOffset,
                                          std::uint64_t ALimit) {
-    TRowsResult result;
+    TRowsResult LResult;
     // The start among Total matches: AOffset after the first, or after the first match at or
     // after ASeq.
-    const auto start = [&](std::uint64_t ABase) {
-        const auto offset = static_cast<std::int64_t>(ABase) + AOffset;
-        return offset < 0 ? 0 : static_cast<std::uint64_t>(offset);
+    const auto LStart = [&](std::uint64_t ABase) {
+        const auto LOffset = static_cast<std::int64_t>(ABase) + AOffset;
+        return LOffset < 0 ? 0 : static_cast<std::uint64_t>(LOffset);
     };
-    const auto write = [&](std::uint64_t ASeq) {
-        if (!result.RowsJson.empty()) result.RowsJson += ',';
-        WriteRowJson(result.RowsJson, ASeq, RowAt(ASeq), false);
+    const auto LWrite = [&](std::uint64_t ASeq) {
+        if (!LResult.RowsJson.empty()) LResult.RowsJson += ',';
+        WriteRowJson(LResult.RowsJson, ASeq, RowAt(ASeq), false);
     };
     if (AFilter.All()) {
-        std::shared_lock guard(FRowsLock);
-        result.Total = FNext - FFirst;
-        result.Last = FNext - 1;
-        const std::uint64_t base =
-            !ASeq ? 0 : std::min(result.Total, *ASeq > FFirst ? *ASeq - FFirst : 0);
-        result.Offset = start(base);
-        for (std::uint64_t i = result.Offset; i < result.Total && i < result.Offset + ALimit; ++i) {
-            write(FFirst + i);
+        std::shared_lock LGuard(FRowsLock);
+        LResult.Total = FNext - FFirst;
+        LResult.Last = FNext - 1;
+        const std::uint64_t LBase =
+            !ASeq ? 0 : std::min(LResult.Total, *ASeq > FFirst ? *ASeq - FFirst : 0);
+        LResult.Offset = LStart(LBase);
+        for (std::uint64_t LI = LResult.Offset; LI < LResult.Total && LI < LResult.Offset + ALimit;
+             ++LI) {
+            LWrite(FFirst + LI);
         }
-        return result;
+        return LResult;
     }
-    const auto list = MatchList(AFilter);
-    std::lock_guard listGuard(list->Lock);
-    Extend(*list);
-    std::shared_lock guard(FRowsLock);
-    Scan(*list, FNext);  // what came after the last slice
-    Trim(*list);
-    const auto& seqs = list->Seqs;
-    const auto begin = seqs.begin() + static_cast<std::ptrdiff_t>(list->Start);
-    result.Total = static_cast<std::uint64_t>(seqs.end() - begin);
-    result.Last = FNext - 1;
-    const std::uint64_t base =
-        !ASeq ? 0 : static_cast<std::uint64_t>(std::lower_bound(begin, seqs.end(), *ASeq) - begin);
-    result.Offset = start(base);
-    for (std::uint64_t i = result.Offset; i < result.Total && i < result.Offset + ALimit; ++i) {
-        write(seqs[list->Start + i]);
+    const auto LList = MatchList(AFilter);
+    std::lock_guard LListGuard(LList->Lock);
+    Extend(*LList);
+    std::shared_lock LGuard(FRowsLock);
+    Scan(*LList, FNext);  // what came after the last slice
+    Trim(*LList);
+    const auto& LSeqs = LList->Seqs;
+    const auto LBegin = LSeqs.begin() + static_cast<std::ptrdiff_t>(LList->Start);
+    LResult.Total = static_cast<std::uint64_t>(LSeqs.end() - LBegin);
+    LResult.Last = FNext - 1;
+    const std::uint64_t LBase =
+        !ASeq ? 0
+              : static_cast<std::uint64_t>(std::lower_bound(LBegin, LSeqs.end(), *ASeq) - LBegin);
+    LResult.Offset = LStart(LBase);
+    for (std::uint64_t LI = LResult.Offset; LI < LResult.Total && LI < LResult.Offset + ALimit;
+         ++LI) {
+        LWrite(LSeqs[LList->Start + LI]);
     }
-    return result;
+    return LResult;
 }
 
 std::optional<std::string> TViewStore::EntryJson(std::uint64_t ASeq) const {
-    std::shared_lock guard(FRowsLock);
+    std::shared_lock LGuard(FRowsLock);
     if (ASeq < FFirst || ASeq >= FNext) return std::nullopt;
-    std::string out;
-    WriteRowJson(out, ASeq, RowAt(ASeq), true);
-    return out;
+    std::string LOut;
+    WriteRowJson(LOut, ASeq, RowAt(ASeq), true);
+    return LOut;
 }
 
 std::string TViewStore::FacetsJson(std::size_t AMaxValues) const {
-    std::shared_lock guard(FRowsLock);
-    std::string out = "{\"logEntryType\":{";
-    bool first = true;
-    for (int i = 0; i < 32; ++i) {
-        if (FTypeCounts[i] == 0) continue;
-        if (!first) out += ',';
-        first = false;
-        out += '"';
-        out += SiLogEntryTypeString(static_cast<TSiLogEntryType>(i));
-        out += "\":";
-        out += std::to_string(FTypeCounts[i]);
+    std::shared_lock LGuard(FRowsLock);
+    std::string LOut = "{\"logEntryType\":{";
+    bool LFirst = true;
+    for (int LI = 0; LI < 32; ++LI) {
+        if (FTypeCounts[LI] == 0) continue;
+        if (!LFirst) LOut += ',';
+        LFirst = false;
+        LOut += '"';
+        LOut += SiLogEntryTypeString(static_cast<TSiLogEntryType>(LI));
+        LOut += "\":";
+        LOut += std::to_string(FTypeCounts[LI]);
     }
-    out += '}';
-    const auto top = [&](std::vector<std::pair<std::uint64_t, std::string>> AItems) {
-        const std::size_t n = std::min(AMaxValues, AItems.size());
-        std::partial_sort(AItems.begin(), AItems.begin() + static_cast<std::ptrdiff_t>(n),
-                          AItems.end(), [](const auto& a, const auto& b) {
-                              return a.first != b.first ? a.first > b.first : a.second < b.second;
+    LOut += '}';
+    const auto LTop = [&](std::vector<std::pair<std::uint64_t, std::string>> AItems) {
+        const std::size_t LN = std::min(AMaxValues, AItems.size());
+        std::partial_sort(AItems.begin(), AItems.begin() + static_cast<std::ptrdiff_t>(LN),
+                          AItems.end(), [](const auto& AA, const auto& AB) {
+                              return AA.first != AB.first ? AA.first > AB.first
+                                                          : AA.second < AB.second;
                           });
-        AItems.resize(n);
-        std::string text = "{";
-        for (std::size_t i = 0; i < AItems.size(); ++i) {
-            if (i > 0) text += ',';
-            AppendJsonString(text, AItems[i].second);
-            text += ':';
-            text += std::to_string(AItems[i].first);
+        AItems.resize(LN);
+        std::string LText = "{";
+        for (std::size_t LI = 0; LI < AItems.size(); ++LI) {
+            if (LI > 0) LText += ',';
+            AppendJsonString(LText, AItems[LI].second);
+            LText += ':';
+            LText += std::to_string(AItems[LI].first);
         }
-        return text + "}";
+        return LText + "}";
     };
-    static const char* const kNames[] = {"sessionName", "appName", "hostName"};
-    for (int field = 0; field < 3; ++field) {
-        std::vector<std::pair<std::uint64_t, std::string>> items;
-        for (const auto& item : FInterns[field]->Items) {
-            if (item.Refs > 0) items.emplace_back(item.Refs, item.Text);
+    static const char* const LKNames[] = {"sessionName", "appName", "hostName"};
+    for (int LField = 0; LField < 3; ++LField) {
+        std::vector<std::pair<std::uint64_t, std::string>> LItems;
+        for (const auto& LItem : FInterns[LField]->Items) {
+            if (LItem.Refs > 0) LItems.emplace_back(LItem.Refs, LItem.Text);
         }
-        out += ",\"";
-        out += kNames[field];
-        out += "\":" + top(std::move(items));
+        LOut += ",\"";
+        LOut += LKNames[LField];
+        LOut += "\":" + LTop(std::move(LItems));
     }
-    const auto numbers = [&](const std::unordered_map<std::uint32_t, std::uint64_t>& ACounts) {
-        std::vector<std::pair<std::uint64_t, std::string>> items;
-        items.reserve(ACounts.size());
-        for (const auto& [value, count] : ACounts) items.emplace_back(count, std::to_string(value));
-        return top(std::move(items));
+    const auto LNumbers = [&](const std::unordered_map<std::uint32_t, std::uint64_t>& ACounts) {
+        std::vector<std::pair<std::uint64_t, std::string>> LItems;
+        LItems.reserve(ACounts.size());
+        for (const auto& [value, count] : ACounts)
+            LItems.emplace_back(count, std::to_string(value));
+        return LTop(std::move(LItems));
     };
-    out += ",\"processId\":" + numbers(FProcessCounts);
-    out += ",\"threadId\":" + numbers(FThreadCounts);
-    out += ",\"source\":" + numbers(FSourceCounts);
-    out += ",\"control\":" + std::to_string(FControlCount);
-    out += '}';
-    return out;
+    LOut += ",\"processId\":" + LNumbers(FProcessCounts);
+    LOut += ",\"threadId\":" + LNumbers(FThreadCounts);
+    LOut += ",\"source\":" + LNumbers(FSourceCounts);
+    LOut += ",\"control\":" + std::to_string(FControlCount);
+    LOut += '}';
+    return LOut;
 }
 
 std::string TViewStore::HistogramJson(const TViewFilter& AFilter, std::uint32_t ABuckets) {
     ABuckets = std::max<std::uint32_t>(ABuckets, 1);
-    std::vector<std::uint64_t> seqs;
-    std::shared_ptr<TMatchList> list;
-    std::unique_lock<std::mutex> listGuard;
+    std::vector<std::uint64_t> LSeqs;
+    std::shared_ptr<TMatchList> LList;
+    std::unique_lock<std::mutex> LListGuard;
     if (!AFilter.All()) {
-        list = MatchList(AFilter);
-        listGuard = std::unique_lock(list->Lock);
-        Extend(*list);
+        LList = MatchList(AFilter);
+        LListGuard = std::unique_lock(LList->Lock);
+        Extend(*LList);
     }
-    std::shared_lock guard(FRowsLock);
-    const auto each = [&](auto AVisit) {
-        if (list) {
-            Scan(*list, FNext);
-            Trim(*list);
-            for (std::size_t i = list->Start; i < list->Seqs.size(); ++i) {
-                AVisit(RowAt(list->Seqs[i]));
+    std::shared_lock LGuard(FRowsLock);
+    const auto LEach = [&](auto AVisit) {
+        if (LList) {
+            Scan(*LList, FNext);
+            Trim(*LList);
+            for (std::size_t LI = LList->Start; LI < LList->Seqs.size(); ++LI) {
+                AVisit(RowAt(LList->Seqs[LI]));
             }
         } else {
-            for (std::uint64_t seq = FFirst; seq < FNext; ++seq) AVisit(RowAt(seq));
+            for (std::uint64_t LSeq = FFirst; LSeq < FNext; ++LSeq) AVisit(RowAt(LSeq));
         }
     };
-    double from = std::numeric_limits<double>::infinity();
-    double to = -from;
-    each([&](const TViewRow& row) {
-        if (std::isnan(row.T)) return;
-        from = std::min(from, row.T);
-        to = std::max(to, row.T);
+    double LFrom = std::numeric_limits<double>::infinity();
+    double to = -LFrom;
+    LEach([&](const TViewRow& ARow) {
+        if (std::isnan(ARow.T)) return;
+        LFrom = std::min(LFrom, ARow.T);
+        to = std::max(to, ARow.T);
     });
-    if (AFilter.From) from = *AFilter.From;
+    if (AFilter.From) LFrom = *AFilter.From;
     if (AFilter.To) to = *AFilter.To;
     std::vector<std::array<std::uint64_t, 6>> counts(ABuckets);
     double bucket = 0;
-    if (from <= to && std::isfinite(from) && std::isfinite(to)) {
-        bucket = std::max((to - from) / ABuckets, 1.0);
-        each([&](const TViewRow& row) {
-            if (!(row.T >= from && row.T <= to)) return;
-            auto index = static_cast<std::size_t>((row.T - from) / bucket);
-            if (index >= ABuckets) index = ABuckets - 1;
-            ++counts[index][row.Severity < 6 ? row.Severity : 1];
+    if (LFrom <= to && std::isfinite(LFrom) && std::isfinite(to)) {
+        bucket = std::max((to - LFrom) / ABuckets, 1.0);
+        LEach([&](const TViewRow& ARow) {
+            if (!(ARow.T >= LFrom && ARow.T <= to)) return;
+            auto LIndex = static_cast<std::size_t>((ARow.T - LFrom) / bucket);
+            if (LIndex >= ABuckets) LIndex = ABuckets - 1;
+            ++counts[LIndex][ARow.Severity < 6 ? ARow.Severity : 1];
         });
     } else {
-        from = to = 0;
+        LFrom = to = 0;
     }
-    std::string out = "{\"from\":";
-    AppendJsonNumber(out, from);
-    out += ",\"to\":";
-    AppendJsonNumber(out, to);
-    out += ",\"bucket\":";
-    AppendJsonNumber(out, bucket);
-    out += ",\"counts\":[";
-    for (std::size_t i = 0; i < counts.size(); ++i) {
-        if (i > 0) out += ',';
-        out += '[';
-        for (int s = 0; s < 6; ++s) {
-            if (s > 0) out += ',';
-            out += std::to_string(counts[i][s]);
+    std::string LOut = "{\"from\":";
+    AppendJsonNumber(LOut, LFrom);
+    LOut += ",\"to\":";
+    AppendJsonNumber(LOut, to);
+    LOut += ",\"bucket\":";
+    AppendJsonNumber(LOut, bucket);
+    LOut += ",\"counts\":[";
+    for (std::size_t LI = 0; LI < counts.size(); ++LI) {
+        if (LI > 0) LOut += ',';
+        LOut += '[';
+        for (int LS = 0; LS < 6; ++LS) {
+            if (LS > 0) LOut += ',';
+            LOut += std::to_string(counts[LI][LS]);
         }
-        out += ']';
+        LOut += ']';
     }
-    out += "]}";
-    return out;
+    LOut += "]}";
+    return LOut;
 }
 
 void TViewStore::WriteExportLine(std::string& AOut, std::uint64_t ASeq, const TViewRow& ARow,
                                  bool AJsonLines) const {
     if (AJsonLines) {
         // The schema, and the text, of `silog dump --format json`.
-        std::string hex;
-        AppendHex(hex, ARow.Data());
+        std::string LHex;
+        AppendHex(LHex, ARow.Data());
         if (ARow.Control) {
             AOut += "{\"packet\":\"ControlCommand\",\"controlCommandType\":";
             AOut += JsonString(
                 SiControlCommandTypeString(static_cast<TSiControlCommandType>(ARow.Type)));
-            AOut += ",\"data\":" + JsonString(hex) + "}\n";
+            AOut += ",\"data\":" + JsonString(LHex) + "}\n";
             return;
         }
-        char raw[64];
-        std::snprintf(raw, sizeof raw, "%.17g", ARow.Timestamp);
-        const std::string iso = IsoTimestamp(ARow.Timestamp);
+        char LRaw[64];
+        std::snprintf(LRaw, sizeof LRaw, "%.17g", ARow.Timestamp);
+        const std::string LIso = IsoTimestamp(ARow.Timestamp);
         AOut += "{\"packet\":\"LogEntry\",\"logEntryType\":";
         AOut += JsonString(SiLogEntryTypeString(static_cast<TSiLogEntryType>(ARow.Type)));
         AOut +=
@@ -1461,48 +1469,48 @@ void TViewStore::WriteExportLine(std::string& AOut, std::uint64_t ASeq, const TV
         AOut += ",\"hostName\":" + JsonString(InternedText(2, ARow.Host));
         AOut += ",\"processId\":" + std::to_string(ARow.ProcessId);
         AOut += ",\"threadId\":" + std::to_string(ARow.ThreadId);
-        AOut += ",\"timestamp\":" + (iso.empty() ? std::string("null") : "\"" + iso + "\"");
+        AOut += ",\"timestamp\":" + (LIso.empty() ? std::string("null") : "\"" + LIso + "\"");
         AOut += ",\"timestampRaw\":";
-        AOut += std::isfinite(ARow.Timestamp) ? raw : "null";
+        AOut += std::isfinite(ARow.Timestamp) ? LRaw : "null";
         AOut += ",\"color\":" + std::to_string(static_cast<std::uint32_t>(ARow.Color));
-        AOut += ",\"data\":" + JsonString(hex) + "}\n";
+        AOut += ",\"data\":" + JsonString(LHex) + "}\n";
         return;
     }
-    const auto cell = [&](std::string_view AText) {
+    const auto LCell = [&](std::string_view AText) {
         // Cells hold valid UTF-8 only, as the JSON does.
-        std::string valid;
-        std::size_t i = 0;
-        while (i < AText.size()) {
-            const std::size_t start = i;
-            const char32_t c = SiDecodeUtf8(AText, i);
-            if (c == 0xFFFD && !(i - start == 3 && AText.substr(start, 3) == "\xEF\xBF\xBD")) {
-                valid += "\xEF\xBF\xBD";
+        std::string LValid;
+        std::size_t LI = 0;
+        while (LI < AText.size()) {
+            const std::size_t LStart = LI;
+            const char32_t LC = SiDecodeUtf8(AText, LI);
+            if (LC == 0xFFFD && !(LI - LStart == 3 && AText.substr(LStart, 3) == "\xEF\xBF\xBD")) {
+                LValid += "\xEF\xBF\xBD";
             } else {
-                valid.append(AText.substr(start, i - start));
+                LValid.append(AText.substr(LStart, LI - LStart));
             }
         }
-        AppendCsvCell(AOut, valid);
+        AppendCsvCell(AOut, LValid);
     };
     AOut += std::to_string(ASeq);
     AOut += ',';
-    cell(TimestampText(ARow.Timestamp));
+    LCell(TimestampText(ARow.Timestamp));
     AOut += ',';
-    cell(ARow.Control ? SiControlCommandTypeString(static_cast<TSiControlCommandType>(ARow.Type))
-                      : SiLogEntryTypeString(static_cast<TSiLogEntryType>(ARow.Type)));
+    LCell(ARow.Control ? SiControlCommandTypeString(static_cast<TSiControlCommandType>(ARow.Type))
+                       : SiLogEntryTypeString(static_cast<TSiLogEntryType>(ARow.Type)));
     AOut += ',';
-    cell(ARow.Title());
+    LCell(ARow.Title());
     AOut += ',';
-    cell(InternedText(0, ARow.Session));
+    LCell(InternedText(0, ARow.Session));
     AOut += ',';
-    cell(InternedText(1, ARow.App));
+    LCell(InternedText(1, ARow.App));
     AOut += ',';
-    cell(InternedText(2, ARow.Host));
+    LCell(InternedText(2, ARow.Host));
     AOut += ',';
     AOut += ARow.Control ? "" : std::to_string(ARow.ProcessId);
     AOut += ',';
     AOut += ARow.Control ? "" : std::to_string(ARow.ThreadId);
     AOut += ',';
-    if (!ARow.Control) cell(SiViewerIdString(static_cast<TSiViewerId>(ARow.Viewer)));
+    if (!ARow.Control) LCell(SiViewerIdString(static_cast<TSiViewerId>(ARow.Viewer)));
     AOut += ',';
     AOut += std::to_string(ARow.DataLength);
     AOut += "\r\n";
@@ -1517,133 +1525,133 @@ void TViewStore::Export(const TViewFilter& AFilter, bool AJsonLines,
         }
     }
     // The seqs to write, taken at the start; rows dropped meanwhile are left out.
-    std::vector<std::uint64_t> seqs;
-    std::uint64_t from = 0, to = 0;
+    std::vector<std::uint64_t> LSeqs;
+    std::uint64_t LFrom = 0, LTo = 0;
     if (AFilter.All()) {
-        std::shared_lock guard(FRowsLock);
-        from = FFirst;
-        to = FNext;
+        std::shared_lock LGuard(FRowsLock);
+        LFrom = FFirst;
+        LTo = FNext;
     } else {
-        const auto list = MatchList(AFilter);
-        std::lock_guard listGuard(list->Lock);
-        Extend(*list);
-        std::shared_lock guard(FRowsLock);
-        Scan(*list, FNext);
-        Trim(*list);
-        seqs.assign(list->Seqs.begin() + static_cast<std::ptrdiff_t>(list->Start),
-                    list->Seqs.end());
+        const auto LList = MatchList(AFilter);
+        std::lock_guard LListGuard(LList->Lock);
+        Extend(*LList);
+        std::shared_lock LGuard(FRowsLock);
+        Scan(*LList, FNext);
+        Trim(*LList);
+        LSeqs.assign(LList->Seqs.begin() + static_cast<std::ptrdiff_t>(LList->Start),
+                     LList->Seqs.end());
     }
-    const std::size_t count = AFilter.All() ? static_cast<std::size_t>(to - from) : seqs.size();
-    constexpr std::size_t kPiece = 2000;
-    std::string text;
-    for (std::size_t i = 0; i < count; i += kPiece) {
-        text.clear();
+    const std::size_t LCount = AFilter.All() ? static_cast<std::size_t>(LTo - LFrom) : LSeqs.size();
+    constexpr std::size_t LKPiece = 2000;
+    std::string LText;
+    for (std::size_t LI = 0; LI < LCount; LI += LKPiece) {
+        LText.clear();
         {
-            std::shared_lock guard(FRowsLock);
-            for (std::size_t k = i; k < count && k < i + kPiece; ++k) {
-                const std::uint64_t seq = AFilter.All() ? from + k : seqs[k];
-                if (seq < FFirst || seq >= FNext) continue;
-                WriteExportLine(text, seq, RowAt(seq), AJsonLines);
+            std::shared_lock LGuard(FRowsLock);
+            for (std::size_t LK = LI; LK < LCount && LK < LI + LKPiece; ++LK) {
+                const std::uint64_t LSeq = AFilter.All() ? LFrom + LK : LSeqs[LK];
+                if (LSeq < FFirst || LSeq >= FNext) continue;
+                WriteExportLine(LText, LSeq, RowAt(LSeq), AJsonLines);
             }
         }
-        if (!text.empty() && !AWrite(text)) return;
+        if (!LText.empty() && !AWrite(LText)) return;
     }
 }
 
 std::string TViewStore::WatchesJson() const {
-    std::shared_lock guard(FWatchLock);
-    std::string out = "{\"version\":" + std::to_string(FWatches->Version) + ",\"watches\":[";
-    bool first = true;
+    std::shared_lock LGuard(FWatchLock);
+    std::string LOut = "{\"version\":" + std::to_string(FWatches->Version) + ",\"watches\":[";
+    bool LFirst = true;
     for (const auto& [name, w] : FWatches->ByName) {
-        if (!first) out += ',';
-        first = false;
-        out += "{\"name\":";
-        AppendJsonString(out, name);
-        out += ",\"value\":";
-        AppendJsonString(out, w.Value);
-        out += ",\"watchType\":\"";
-        out += SiWatchTypeString(w.Type);
-        out += "\",\"t\":";
-        AppendJsonNumber(out, w.T);
-        out += ",\"timestamp\":";
-        AppendJsonString(out, TimestampText(w.Timestamp));
-        out += ",\"count\":" + std::to_string(w.History.size());
-        const auto number = LeadingNumber(w.Value);
-        const bool numeric = (w.Type == wtInteger || w.Type == wtFloat) && number.has_value();
-        out += numeric ? ",\"numeric\":true,\"number\":" : ",\"numeric\":false,\"number\":";
-        AppendJsonNumber(out, numeric ? *number : kNaN);
-        out += '}';
+        if (!LFirst) LOut += ',';
+        LFirst = false;
+        LOut += "{\"name\":";
+        AppendJsonString(LOut, name);
+        LOut += ",\"value\":";
+        AppendJsonString(LOut, w.Value);
+        LOut += ",\"watchType\":\"";
+        LOut += SiWatchTypeString(w.Type);
+        LOut += "\",\"t\":";
+        AppendJsonNumber(LOut, w.T);
+        LOut += ",\"timestamp\":";
+        AppendJsonString(LOut, TimestampText(w.Timestamp));
+        LOut += ",\"count\":" + std::to_string(w.History.size());
+        const auto LNumber = LeadingNumber(w.Value);
+        const bool LNumeric = (w.Type == wtInteger || w.Type == wtFloat) && LNumber.has_value();
+        LOut += LNumeric ? ",\"numeric\":true,\"number\":" : ",\"numeric\":false,\"number\":";
+        AppendJsonNumber(LOut, LNumeric ? *LNumber : kNaN);
+        LOut += '}';
     }
-    out += "],\"ignored\":" + std::to_string(FWatches->Ignored) + "}";
-    return out;
+    LOut += "],\"ignored\":" + std::to_string(FWatches->Ignored) + "}";
+    return LOut;
 }
 
 std::optional<std::string> TViewStore::WatchJson(const std::string& AName,
                                                  std::size_t ALimit) const {
-    std::shared_lock guard(FWatchLock);
-    const auto it = FWatches->ByName.find(AName);
-    if (it == FWatches->ByName.end()) return std::nullopt;
-    const auto& w = it->second;
-    std::string out = "{\"name\":";
-    AppendJsonString(out, w.Name);
-    out += ",\"watchType\":\"";
-    out += SiWatchTypeString(w.Type);
-    out += "\",\"history\":[";
-    const std::size_t skip = w.History.size() > ALimit ? w.History.size() - ALimit : 0;
-    for (std::size_t i = skip; i < w.History.size(); ++i) {
-        if (i > skip) out += ',';
-        out += "{\"t\":";
-        AppendJsonNumber(out, w.History[i].T);
-        out += ",\"value\":";
-        AppendJsonString(out, w.History[i].Value);
-        out += ",\"number\":";
-        const auto number = LeadingNumber(w.History[i].Value);
-        AppendJsonNumber(out, number ? *number : kNaN);
-        out += '}';
+    std::shared_lock LGuard(FWatchLock);
+    const auto LIt = FWatches->ByName.find(AName);
+    if (LIt == FWatches->ByName.end()) return std::nullopt;
+    const auto& LW = LIt->second;
+    std::string LOut = "{\"name\":";
+    AppendJsonString(LOut, LW.Name);
+    LOut += ",\"watchType\":\"";
+    LOut += SiWatchTypeString(LW.Type);
+    LOut += "\",\"history\":[";
+    const std::size_t LSkip = LW.History.size() > ALimit ? LW.History.size() - ALimit : 0;
+    for (std::size_t LI = LSkip; LI < LW.History.size(); ++LI) {
+        if (LI > LSkip) LOut += ',';
+        LOut += "{\"t\":";
+        AppendJsonNumber(LOut, LW.History[LI].T);
+        LOut += ",\"value\":";
+        AppendJsonString(LOut, LW.History[LI].Value);
+        LOut += ",\"number\":";
+        const auto LNumber = LeadingNumber(LW.History[LI].Value);
+        AppendJsonNumber(LOut, LNumber ? *LNumber : kNaN);
+        LOut += '}';
     }
-    out += "]}";
-    return out;
+    LOut += "]}";
+    return LOut;
 }
 
 std::string TViewStore::FlowJson() const {
-    std::shared_lock guard(FFlowLock);
-    std::string out = "{\"version\":" + std::to_string(FFlow->Version) + ",\"hosts\":[";
-    bool firstHost = true;
+    std::shared_lock LGuard(FFlowLock);
+    std::string LOut = "{\"version\":" + std::to_string(FFlow->Version) + ",\"hosts\":[";
+    bool LFirstHost = true;
     for (const auto& [hostName, host] : FFlow->Hosts) {
-        if (!firstHost) out += ',';
-        firstHost = false;
-        out += "{\"hostName\":";
-        AppendJsonString(out, hostName);
-        out += ",\"processes\":[";
-        bool firstProcess = true;
+        if (!LFirstHost) LOut += ',';
+        LFirstHost = false;
+        LOut += "{\"hostName\":";
+        AppendJsonString(LOut, hostName);
+        LOut += ",\"processes\":[";
+        bool LFirstProcess = true;
         for (const auto& [pid, process] : host.Processes) {
-            if (!firstProcess) out += ',';
-            firstProcess = false;
-            out += "{\"processId\":" + std::to_string(pid) + ",\"title\":";
-            AppendJsonString(out, process.Title);
-            out += process.Open ? ",\"open\":true" : ",\"open\":false";
-            AppendTime(out, ",\"enter\":", process.Enter);
-            AppendTime(out, ",\"leave\":", process.Leave);
-            out += ",\"threads\":[";
-            bool firstThread = true;
+            if (!LFirstProcess) LOut += ',';
+            LFirstProcess = false;
+            LOut += "{\"processId\":" + std::to_string(pid) + ",\"title\":";
+            AppendJsonString(LOut, process.Title);
+            LOut += process.Open ? ",\"open\":true" : ",\"open\":false";
+            AppendTime(LOut, ",\"enter\":", process.Enter);
+            AppendTime(LOut, ",\"leave\":", process.Leave);
+            LOut += ",\"threads\":[";
+            bool LFirstThread = true;
             for (const auto& [tid, thread] : process.Threads) {
-                if (!firstThread) out += ',';
-                firstThread = false;
-                out += "{\"threadId\":" + std::to_string(tid) + ",\"title\":";
-                AppendJsonString(out, thread.Title);
-                out += thread.Open ? ",\"open\":true" : ",\"open\":false";
-                AppendTime(out, ",\"enter\":", thread.Enter);
-                AppendTime(out, ",\"leave\":", thread.Leave);
-                out += ",\"scopes\":";
-                TFlow::WriteScopes(out, thread.Scopes);
-                out += '}';
+                if (!LFirstThread) LOut += ',';
+                LFirstThread = false;
+                LOut += "{\"threadId\":" + std::to_string(tid) + ",\"title\":";
+                AppendJsonString(LOut, thread.Title);
+                LOut += thread.Open ? ",\"open\":true" : ",\"open\":false";
+                AppendTime(LOut, ",\"enter\":", thread.Enter);
+                AppendTime(LOut, ",\"leave\":", thread.Leave);
+                LOut += ",\"scopes\":";
+                TFlow::WriteScopes(LOut, thread.Scopes);
+                LOut += '}';
             }
-            out += "]}";
+            LOut += "]}";
         }
-        out += "]}";
+        LOut += "]}";
     }
-    out += "]}";
-    return out;
+    LOut += "]}";
+    return LOut;
 }
 
 }  // namespace deruz::silog::view
