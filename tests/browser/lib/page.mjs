@@ -61,6 +61,8 @@ export function shownRows(page) {
                 tid: r.querySelector('.c-tid').textContent,
                 className: r.className,
                 background: getComputedStyle(r).backgroundColor,
+                rowColor: getComputedStyle(r).getPropertyValue('--row-bg').trim(),
+                panel: getComputedStyle(document.documentElement).getPropertyValue('--panel').trim(),
                 top: r.getBoundingClientRect().top,
             }))
             .sort((a, b) => a.top - b.top),

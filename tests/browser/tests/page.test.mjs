@@ -98,8 +98,12 @@ test('rows: every kept row, in order, with its type, colour and cells; hostile t
         assert.equal(cell.tid, String(row.threadId));
         assert.match(cell.className, new RegExp(`\\bsev-${row.sev}\\b`));
         if (row.color) {
-            const [r, g, b] = [1, 3, 5].map((i) => parseInt(row.color.slice(i, i + 2), 16));
-            assert.equal(cell.background, `rgb(${r}, ${g}, ${b})`, `colour of ${row.title}`);
+            // The entry's own colour, whole in the row's band and as a tint behind its text.
+            assert.match(cell.className, /\bcolored\b/);
+            assert.equal(cell.rowColor, row.color, `colour of ${row.title}`);
+            assert.notEqual(cell.background, 'rgba(0, 0, 0, 0)', `tint of ${row.title}`);
+        } else {
+            assert.doesNotMatch(cell.className, /\bcolored\b/);
         }
     }
     const text = (prefix) => seen.get(byTitle(prefix).seq).title;

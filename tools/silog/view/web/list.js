@@ -20,15 +20,6 @@ export const COLUMNS = [
     { key: 'tid', label: 'Thread', width: 52, short: 'TID' },
 ];
 
-function contrastClass(hex) {
-    const n = parseInt(hex.slice(1), 16);
-    const r = (n >> 16) & 255;
-    const g = (n >> 8) & 255;
-    const b = n & 255;
-    const luminance = 0.2126 * r + 0.7152 * g + 0.0722 * b;
-    return luminance > 140 ? 'on-light' : 'on-dark';
-}
-
 export class LogList {
     constructor(root, source, handlers) {
         this.root = root;
@@ -292,7 +283,7 @@ export class LogList {
         let className = `row sev-${row.sev ?? 1}`;
         if (control) className += ' control';
         if (row.color) {
-            className += ` colored ${contrastClass(row.color)}`;
+            className += ' colored';
             item.node.style.setProperty('--row-bg', row.color);
         } else {
             item.node.style.removeProperty('--row-bg');
