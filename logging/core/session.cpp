@@ -2,12 +2,10 @@
 // process flow, and the packet builders every log method ends in.
 #include "logging/core/session.h"
 
-#include <cxxabi.h>
-
-#include <cstdlib>
 #include <memory>
 #include <utility>
 
+#include "logging/base/demangle.h"
 #include "logging/core/logger.h"
 #include "logging/system/system_info.h"
 
@@ -27,13 +25,6 @@ TSiColor ResolveColor(TSiColor AColor) {
 constexpr std::string_view kMainThread = "Main Thread";
 
 }  // namespace
-
-std::string SiClassName(const std::type_info& AType) {
-    int LStatus = 0;
-    const std::unique_ptr<char, void (*)(void*)> LName(
-        abi::__cxa_demangle(AType.name(), nullptr, nullptr, &LStatus), std::free);
-    return LStatus == 0 && LName ? std::string(LName.get()) : std::string(AType.name());
-}
 
 // --- Method tracker --------------------------------------------------------------------------
 

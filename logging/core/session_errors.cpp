@@ -1,9 +1,8 @@
 // Exceptions and system errors of a session: the texts that describe them and how they are
 // sent (a plain error entry, or an error text entry with the stack trace as data).
-#include <cxxabi.h>
-
 #include <string>
 
+#include "logging/base/demangle.h"
 #include "logging/base/strings.h"
 #include "logging/core/logger.h"
 #include "logging/core/session.h"
@@ -68,7 +67,7 @@ void TSiSession::SendCurrentException(std::string_view ATitle) noexcept {
             LDescription = SiClassName(typeid(LException)) + ": " + LException.what();
             LStackTrace = dynamic_cast<const ISiStackTrace*>(&LException);
         } catch (...) {
-            const std::type_info* LType = abi::__cxa_current_exception_type();
+            const std::type_info* LType = SiCurrentExceptionType();
             LDescription = LType != nullptr ? SiClassName(*LType) : "unknown exception";
         }
         // The exception object stays alive through LCurrent while it is described.
