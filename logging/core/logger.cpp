@@ -124,8 +124,7 @@ void TSiSessionManager::LoadInfos(const TSiConfiguration& AConfig) {
         info->Level = AConfig.ReadLevel(base + ".level", lvDebug);
         info->HasColor = AConfig.Contains(base + ".color");
         info->Color = AConfig.ReadColor(base + ".color", clWindow);
-        TSiSessionInfo* stored = info.release();
-        FSessionInfos.Put(name, stored);
+        const TSiSessionInfo* stored = FSessionInfos.Put(name, std::move(info));
         if (TSiSession* session = Stored(name)) Assign(*session, *stored);
     }
 }

@@ -47,8 +47,8 @@
 #include "logging/base/errors.h"
 #include "logging/base/hash.h"
 #include "logging/config/connections.h"
-#include "logging/core/clock.h"
 #include "logging/core/level_gate.h"
+#include "logging/core/timestamp_clock.h"
 #include "logging/packets/packet.h"
 #include "logging/protocols/protocol.h"
 
@@ -120,7 +120,7 @@ class TSiSessionManager {
     std::vector<std::unique_ptr<TSiSession>> FSessionList;
     // Names of the stored sessions (not owned: FSessionList owns them).
     TSiHash<TSiSession*> FSessionTable;
-    TSiObjectHash<TSiSessionInfo> FSessionInfos{true};
+    TSiObjectHash<std::unique_ptr<TSiSessionInfo>> FSessionInfos;
     TSiSessionDefaults FDefaults;
 };
 
