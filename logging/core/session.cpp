@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "logging/base/demangle.h"
-#include "logging/core/logger.h"
 #include "logging/system/system_info.h"
 
 namespace deruz::logging {
@@ -41,9 +40,10 @@ TSiMethodTracker::~TSiMethodTracker() {
 
 // --- Session ---------------------------------------------------------------------------------
 
-TSiSession::TSiSession(TSiLogger* AParent, std::string ASessionName)
+TSiSession::TSiSession(ISiSessionHost* AParent, std::string ASessionName)
     : FName(std::move(ASessionName)),
-      FParent(AParent),
+      FHost(AParent),
+      FParent(AParent != nullptr ? AParent->Logger() : nullptr),
       FGate(AParent != nullptr ? &AParent->Gate() : nullptr) {
     if (AParent == nullptr) throw ESiError("AParent argument is not assigned");
 }
@@ -62,7 +62,7 @@ std::string TSiSession::Name() const {
 // session's lock, then the manager's; the manager reads names without the session lock.
 void TSiSession::SetName(const std::string& AValue) {
     std::lock_guard LLock(FCriticalSection);
-    if (FIsStored) FParent->UpdateSession(this, AValue, FName);
+    if (FIsStored) FHost->UpdateSession(this, AValue, FName);
     FName = AValue;
     FNameCount.fetch_add(1, std::memory_order_release);
 }
@@ -130,7 +130,7 @@ ISiMethodTracker TSiSession::NewTracker(TSiLevel ALevel, std::string_view AMetho
 void TSiSession::SendProcess(TSiLevel ALevel, std::optional<std::string_view> AProcessName,
                              bool AEnter) noexcept {
     GuardToCore([&] {
-        const std::string LName = AProcessName ? std::string(*AProcessName) : FParent->AppName();
+        const std::string LName = AProcessName ? std::string(*AProcessName) : FHost->AppName();
         if (AEnter) {
             SendProcessFlow(ALevel, LName, pfEnterProcess);
             SendProcessFlow(ALevel, kMainThread, pfEnterThread);
@@ -209,7 +209,7 @@ void TSiSession::KeepSpare(TSiRef<TSiLogEntry>& AEntry) noexcept {
 }
 
 void TSiSession::CompleteAndSend(TSiLogEntry& AEntry, TSiLevel ALevel, TSiColor AColor) {
-    AEntry.Timestamp = FParent->Now();
+    AEntry.Timestamp = FHost->Now();
     AEntry.Level = ALevel;
     AEntry.Color = ResolveColor(AColor);
     // A reused entry still holds the name when no rename came since it was stamped: the
@@ -220,17 +220,22 @@ void TSiSession::CompleteAndSend(TSiLogEntry& AEntry, TSiLevel ALevel, TSiColor 
         AEntry.SessionName = FName;
         AEntry.SessionNameTag = FNameCount.load(std::memory_order_relaxed);
     }
-    FParent->SendLogEntry(AEntry);
+    // A handler of the core may change the entry, its session name too: the tag no longer
+    // vouches for the name then, and the entry is stamped anew when it is reused. Asked before
+    // and after, so that a handler set or removed meanwhile is seen by one of the two.
+    const bool LSeen = FHost->LogEntryHandlersMayRun();
+    FHost->SendLogEntry(AEntry);
+    if (LSeen || FHost->LogEntryHandlersMayRun()) AEntry.SessionNameTag = 0;
 }
 
 void TSiSession::SendProcessFlow(TSiLevel ALevel, std::string_view ATitle,
                                  TSiProcessFlowType AProcessFlowType) {
     GuardToCore([&] {
         auto LFlow = SiMakeRef<TSiProcessFlow>(AProcessFlowType);
-        LFlow->Timestamp = FParent->Now();
+        LFlow->Timestamp = FHost->Now();
         LFlow->Level = ALevel;
         LFlow->Title = ATitle;
-        FParent->SendProcessFlow(*LFlow);
+        FHost->SendProcessFlow(*LFlow);
     });
 }
 
@@ -238,11 +243,11 @@ void TSiSession::SendWatch(TSiLevel ALevel, std::string_view AName, std::string_
                            TSiWatchType AWatchType) {
     GuardToCore([&] {
         auto LWatch = SiMakeRef<TSiWatch>(AWatchType);
-        LWatch->Timestamp = FParent->Now();
+        LWatch->Timestamp = FHost->Now();
         LWatch->Level = ALevel;
         LWatch->Name = AName;
         LWatch->Value = AValue;
-        FParent->SendWatch(*LWatch);
+        FHost->SendWatch(*LWatch);
     });
 }
 
@@ -250,7 +255,7 @@ void TSiSession::SendControlCommand(TSiControlCommandType AControlCommandType, T
     GuardToCore([&] {
         auto LCommand = SiMakeRef<TSiControlCommand>(AControlCommandType);
         if (AData != nullptr) LCommand->SetData(AData);
-        FParent->SendControlCommand(*LCommand);
+        FHost->SendControlCommand(*LCommand);
     });
 }
 
@@ -258,13 +263,13 @@ void TSiSession::SendContext(TSiLevel ALevel, std::string_view ATitle,
                              TSiLogEntryType ALogEntryType, TSiViewerContext& AContext) {
     GuardToCore([&] {
         auto LEntry = SiMakeRef<TSiLogEntry>(ALogEntryType, AContext.ViewerId());
-        LEntry->Timestamp = FParent->Now();
+        LEntry->Timestamp = FHost->Now();
         LEntry->Level = ALevel;
         LEntry->Title = ATitle;
         LEntry->Color = ResolveColor(Color());
         LEntry->SessionName = Name();
         AContext.CopyToLogEntry(*LEntry);
-        FParent->SendLogEntry(*LEntry);
+        FHost->SendLogEntry(*LEntry);
     });
 }
 
@@ -294,7 +299,7 @@ void TSiSession::ReportCurrentFailure(const std::string_view* AMethod) noexcept 
 // event; an error handler that raises is dropped here, so nothing reaches the caller.
 void TSiSession::ReportToCore(const std::exception& AException) noexcept {
     try {
-        FParent->ReportError(AException);
+        FHost->ReportError(AException);
     } catch (...) {
     }
 }

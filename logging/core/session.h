@@ -45,12 +45,13 @@
 #include <vector>
 
 #include "logging/base/datetime.h"
+#include "logging/base/demangle.h"
 #include "logging/base/enums.h"
 #include "logging/base/hash.h"
 #include "logging/base/intrusive_ptr.h"
 #include "logging/base/si_format.h"
 #include "logging/base/stream.h"
-#include "logging/core/level_gate.h"
+#include "logging/core/session_host.h"
 #include "logging/packets/packet.h"
 #include "logging/packets/viewer_context.h"
 #include "logging/system/system_info.h"
@@ -60,10 +61,6 @@ namespace deruz::logging {
 class TSiLogger;
 class TSiSession;
 class TSiStringList;
-
-// The readable name of a type: the compiler's name demangled ("std::runtime_error",
-// "deruz::logging::TSiSession"); the raw name when it cannot be demangled.
-std::string SiClassName(const std::type_info& AType);
 
 // A money amount as a 64-bit count of ten-thousandths (12.5 is {125000}).
 struct TSiCurrency {
@@ -162,8 +159,9 @@ concept TSiInstanceType = std::is_class_v<T>;
 
 class TSiSession {
   public:
-    // Raises ESiError "AParent argument is not assigned" without a parent.
-    TSiSession(TSiLogger* AParent, std::string ASessionName);
+    // Raises ESiError "AParent argument is not assigned" without a parent (the logger core,
+    // which sessions reach only through ISiSessionHost).
+    TSiSession(ISiSessionHost* AParent, std::string ASessionName);
     TSiSession(const TSiSession&) = delete;
     TSiSession& operator=(const TSiSession&) = delete;
     ~TSiSession();
@@ -1398,6 +1396,7 @@ class TSiSession {
     std::atomic<std::uint32_t> FNameCount{1};
     std::atomic<TSiColor> FColor{clWindow};
     std::atomic<std::int32_t> FCheckpointCounter{0};
+    ISiSessionHost* FHost;
     TSiLogger* FParent;
     // The parent's switch and thresholds, for the inline level tests.
     const TSiLevelGate* FGate;

@@ -6,8 +6,8 @@
 
 #include "logging/base/string_list.h"
 #include "logging/base/strings.h"
-#include "logging/core/logger.h"
 #include "logging/core/session.h"
+#include "logging/core/version.h"
 
 namespace deruz::logging {
 
@@ -108,7 +108,7 @@ void TSiSession::SendCustomCommand(TSiControlCommandType AControlCommandType,
     Guard("SendCustomControlCommand", [&] {
         auto LCommand = SiMakeRef<TSiControlCommand>(AControlCommandType);
         if (AData == nullptr) {
-            FParent->SendControlCommand(*LCommand);
+            FHost->SendControlCommand(*LCommand);
             return;
         }
         // Copying the data reads the caller's stream; its position is given back on every
@@ -116,7 +116,7 @@ void TSiSession::SendCustomCommand(TSiControlCommandType AControlCommandType,
         const std::int64_t LPosition = AData->GetPosition();
         try {
             LCommand->SetData(AData);
-            FParent->SendControlCommand(*LCommand);
+            FHost->SendControlCommand(*LCommand);
         } catch (...) {
             try {
                 AData->SetPosition(LPosition);
@@ -188,7 +188,7 @@ void TSiSession::SendSystem(TSiLevel ALevel, std::string_view ATitle) noexcept {
         LContext.StartGroup("Runtime");
         LContext.AppendKeyValue("Compiler", __VERSION__);
         LContext.AppendKeyValue("C++ standard", static_cast<std::int64_t>(__cplusplus));
-        LContext.AppendKeyValue("Logging library", TSiLogger::Version());
+        LContext.AppendKeyValue("Logging library", kSiVersion);
         SendContext(ALevel, ATitle, ltSystem, LContext);
     });
 }

@@ -4,7 +4,6 @@
 
 #include "logging/base/demangle.h"
 #include "logging/base/strings.h"
-#include "logging/core/logger.h"
 #include "logging/core/session.h"
 
 namespace deruz::logging {

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "logging/base/strings.h"
-#include "logging/core/logger.h"
 #include "logging/core/session.h"
 
 namespace deruz::logging {
