@@ -6,6 +6,9 @@
 #include <utility>
 
 #include "logging/base/demangle.h"
+#include "logging/base/hash.h"
+#include "logging/packets/packet.h"
+#include "logging/packets/viewer_context.h"
 #include "logging/system/system_info.h"
 
 namespace deruz::logging {
@@ -41,7 +44,9 @@ TSiMethodTracker::~TSiMethodTracker() {
 // --- Session ---------------------------------------------------------------------------------
 
 TSiSession::TSiSession(ISiSessionHost* AParent, std::string ASessionName)
-    : FName(std::move(ASessionName)),
+    : FCounter(std::make_unique<TSiIntegerHash>()),
+      FCheckpoints(std::make_unique<TSiIntegerHash>()),
+      FName(std::move(ASessionName)),
       FHost(AParent),
       FParent(AParent != nullptr ? AParent->Logger() : nullptr),
       FGate(AParent != nullptr ? &AParent->Gate() : nullptr) {
@@ -88,27 +93,24 @@ std::optional<std::string> TSiSession::TryFormat(
     return LTitle;
 }
 
-std::optional<std::string> TSiSession::InstanceTitle(std::string_view AMethod,
-                                                     const std::type_info* AType,
-                                                     std::string_view AMethodName) noexcept {
-    if (AType == nullptr) {
+// The title of the format and instance forms: the format's text, and the instance's class name
+// and "." in front of it.
+std::optional<std::string> TSiSession::MakeTitle(std::string_view AMethod,
+                                                 const TTitle& ATitle) noexcept {
+    if (ATitle.HasInstance && ATitle.Type == nullptr) {
         ReportInternalError(AMethod, "AInstance argument is not assigned");
         return std::nullopt;
+    }
+    std::optional<std::string> LText;
+    if (ATitle.Args != nullptr) {
+        LText = TryFormat(AMethod, ATitle.Text, *ATitle.Args);
+        if (!LText || !ATitle.HasInstance) return LText;
     }
     std::optional<std::string> LTitle;
-    Guard(AMethod, [&] { LTitle = SiClassName(*AType).append(".").append(AMethodName); });
+    Guard(AMethod, [&] {
+        LTitle = SiClassName(*ATitle.Type).append(".").append(LText ? *LText : ATitle.Text);
+    });
     return LTitle;
-}
-
-std::optional<std::string> TSiSession::InstanceTitle(
-    std::string_view AMethod, const std::type_info* AType, std::string_view AFmt,
-    std::initializer_list<TSiFormatArg> AArgs) noexcept {
-    if (AType == nullptr) {
-        ReportInternalError(AMethod, "AInstance argument is not assigned");
-        return std::nullopt;
-    }
-    const std::optional<std::string> LName = TryFormat(AMethod, AFmt, AArgs);
-    return LName ? InstanceTitle(AMethod, AType, *LName) : std::nullopt;
 }
 
 // --- Flow ------------------------------------------------------------------------------------

@@ -4,10 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "logging/base/stream.h"
 #include "logging/base/string_list.h"
 #include "logging/base/strings.h"
 #include "logging/core/session.h"
 #include "logging/core/version.h"
+#include "logging/packets/packet.h"
+#include "logging/packets/viewer_context.h"
+#include "logging/system/system_info.h"
 
 namespace deruz::logging {
 
@@ -91,9 +95,9 @@ void TSiSession::SendStringList(TSiLevel ALevel, std::string_view ATitle,
     });
 }
 
-void TSiSession::LogCustomContext(TSiLevel ALevel, std::string_view ATitle,
-                                  TSiLogEntryType ALogEntryType, TSiViewerContext* AContext) {
-    if (!IsOn(ALevel)) return;
+void TSiSession::SendCustomContext(TSiLevel ALevel, std::string_view ATitle,
+                                   TSiLogEntryType ALogEntryType,
+                                   TSiViewerContext* AContext) noexcept {
     if (AContext == nullptr) {
         LogInternalError("LogCustomContext: AContext argument is not assigned");
         return;

@@ -5,6 +5,7 @@
 #include "logging/base/demangle.h"
 #include "logging/base/strings.h"
 #include "logging/core/session.h"
+#include "logging/system/system_info.h"
 
 namespace deruz::logging {
 
@@ -81,6 +82,11 @@ void TSiSession::ExceptionHandler(const void* ASender, const std::exception& AEx
     EnterMethod(lvError, "ExceptionHandler");
     LogException(&AException, std::string_view());
     LeaveMethod(lvError, "ExceptionHandler");
+}
+
+// Out of line, where the system's last error is read first thing.
+void TSiSession::LogLastError(std::string_view ATitle, bool AIgnoreSuccess) {
+    LogWin32Error(ATitle, SiGetLastError(), AIgnoreSuccess);
 }
 
 void TSiSession::SendSystemError(std::string_view ATitle, std::uint32_t AErrorCode) noexcept {
