@@ -5,7 +5,10 @@
 
 #include "logging/base/strings.h"
 #include "logging/config/configuration.h"
+#include "logging/config/connections.h"
 #include "logging/core/session.h"
+#include "logging/core/session_manager.h"
+#include "logging/core/version.h"
 #include "logging/protocols/protocol.h"
 #include "logging/protocols/scheduler.h"
 #include "logging/system/system_info.h"
@@ -15,7 +18,14 @@ namespace deruz::logging {
 // --- Logger core ---------------------------------------------------------------------------
 
 TSiLogger::TSiLogger(std::string AAppName)
-    : FAppName(std::move(AAppName)), FHostname(SiGetComputerName()) {}
+    : FSessions(std::make_unique<TSiSessionManager>()),
+      FAppName(std::move(AAppName)),
+      FHostname(SiGetComputerName()),
+      FVariables(std::make_unique<TSiProtocolVariables>()) {}
+
+std::string TSiLogger::Version() {
+    return kSiVersion;
+}
 
 TSiLogger::~TSiLogger() {
     try {
@@ -82,7 +92,7 @@ void TSiLogger::ApplyConnections(const std::string& AValue) {
 void TSiLogger::CreateConnections(const std::string& AValue) {
     FIsMultiThreaded.store(false, std::memory_order_relaxed);
     try {
-        const std::string expanded = FVariables.Expand(AValue);
+        const std::string expanded = FVariables->Expand(AValue);
         for (const TSiConnectionEntry& entry : SiParseConnections(expanded)) {
             TSiProtocolPtr protocol =
                 TSiProtocolFactory::GetProtocol(entry.Protocol, entry.Options);
@@ -196,40 +206,48 @@ void TSiLogger::ApplyConfiguration(const TSiConfiguration& AConfig) {
             SetDefaultLevel(AConfig.ReadLevel("defaultlevel", DefaultLevel()));
         }
     }
-    FSessions.LoadConfiguration(AConfig);
+    FSessions->LoadConfiguration(AConfig);
 }
 
 void TSiLogger::SetVariable(std::string_view AKey, std::string_view AValue) {
-    FVariables.Put(AKey, AValue);
+    FVariables->Put(AKey, AValue);
 }
 
 std::string TSiLogger::GetVariable(std::string_view AKey) {
-    return FVariables.Get(AKey);
+    return FVariables->Get(AKey);
 }
 
 void TSiLogger::UnsetVariable(std::string_view AKey) {
-    FVariables.Remove(AKey);
+    FVariables->Remove(AKey);
+}
+
+TSiSessionDefaults TSiLogger::SessionDefaults() {
+    return FSessions->Defaults();
+}
+
+void TSiLogger::SetSessionDefaults(const TSiSessionDefaults& AValue) {
+    FSessions->SetDefaults(AValue);
 }
 
 TSiSession* TSiLogger::AddSession(const std::string& ASessionName, bool AStore) {
-    return FSessions.Add(std::make_unique<TSiSession>(this, ASessionName), AStore);
+    return FSessions->Add(std::make_unique<TSiSession>(this, ASessionName), AStore);
 }
 
 TSiSession* TSiLogger::AddSession(std::unique_ptr<TSiSession> ASession) {
-    return FSessions.Add(std::move(ASession), true);
+    return FSessions->Add(std::move(ASession), true);
 }
 
 TSiSession* TSiLogger::GetSession(std::string_view ASessionName) {
-    return FSessions.Get(ASessionName);
+    return FSessions->Get(ASessionName);
 }
 
 void TSiLogger::DeleteSession(TSiSession* ASession) {
-    FSessions.Delete(ASession);
+    FSessions->Delete(ASession);
 }
 
 void TSiLogger::UpdateSession(TSiSession* ASession, const std::string& ATo,
                               const std::string& AFrom) {
-    FSessions.Update(ASession, ATo, AFrom);
+    FSessions->Update(ASession, ATo, AFrom);
 }
 
 // The path of every packet: made thread-safe when a protocol runs on a worker, completed

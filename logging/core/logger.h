@@ -45,21 +45,21 @@
 
 #include "logging/base/enums.h"
 #include "logging/base/errors.h"
-#include "logging/base/hash.h"
-#include "logging/config/connections.h"
 #include "logging/core/level_gate.h"
+#include "logging/core/session_defaults.h"
 #include "logging/core/session_host.h"
-#include "logging/core/session_manager.h"
 #include "logging/core/timestamp_clock.h"
-#include "logging/core/version.h"
 #include "logging/packets/packet.h"
-#include "logging/protocols/protocol.h"
 
 namespace deruz::logging {
 
 class TSiConfiguration;
 class TSiLogger;
+class TSiProtocol;
+class TSiProtocolVariables;
 class TSiSession;
+class TSiSessionManager;
+struct TSiProtocolDeleter;
 
 using TSiFilterEvent = std::function<void(TSiLogger& ASender, TSiPacket& APacket, bool& ACancel)>;
 using TSiErrorEvent = std::function<void(TSiLogger& ASender, const std::exception& AException)>;
@@ -100,7 +100,7 @@ class TSiLogger : public ISiSessionHost {
     TSiLogger& operator=(const TSiLogger&) = delete;
     ~TSiLogger() override;
 
-    static std::string Version() { return kSiVersion; }
+    static std::string Version();
 
     // --- Switch, thresholds, names --------------------------------------------------------
     bool Enabled() const noexcept { return FGate.Enabled(); }
@@ -152,8 +152,8 @@ class TSiLogger : public ISiSessionHost {
     void DeleteSession(TSiSession* ASession);
     void UpdateSession(TSiSession* ASession, const std::string& ATo,
                        const std::string& AFrom) override;
-    TSiSessionDefaults SessionDefaults() { return FSessions.Defaults(); }
-    void SetSessionDefaults(const TSiSessionDefaults& AValue) { FSessions.SetDefaults(AValue); }
+    TSiSessionDefaults SessionDefaults();
+    void SetSessionDefaults(const TSiSessionDefaults& AValue);
 
     // --- Packets ------------------------------------------------------------------------------
     void SendLogEntry(TSiLogEntry& ALogEntry) override;
@@ -210,8 +210,10 @@ class TSiLogger : public ISiSessionHost {
     void ProtocolError(const std::exception& AException) { DoError(AException); }
 
     std::atomic<bool> FIsMultiThreaded{false};
-    std::vector<TSiProtocolPtr> FProtocols;
-    TSiSessionManager FSessions;
+    // The protocols in list order (TSiProtocolPtr, protocol.h: spelt out here so that this
+    // header needs only the names).
+    std::vector<std::unique_ptr<TSiProtocol, TSiProtocolDeleter>> FProtocols;
+    std::unique_ptr<TSiSessionManager> FSessions;
     std::recursive_mutex FCriticalSection;
     std::recursive_mutex FEventLock;
     std::string FConnections;
@@ -225,7 +227,7 @@ class TSiLogger : public ISiSessionHost {
     TSiHandlerSlot<TSiFilterEvent> FOnFilter;
     TSiLevelGate FGate;
     std::atomic<TSiClockResolution> FResolution{crStandard};
-    TSiProtocolVariables FVariables;
+    std::unique_ptr<TSiProtocolVariables> FVariables;
 };
 
 }  // namespace deruz::logging

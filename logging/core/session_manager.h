@@ -14,35 +14,13 @@
 #include <string_view>
 #include <vector>
 
-#include "logging/base/enums.h"
 #include "logging/base/hash.h"
-#include "logging/base/level.h"
+#include "logging/core/session_defaults.h"
 
 namespace deruz::logging {
 
 class TSiConfiguration;
 class TSiSession;
-
-// Settings every new session starts with.
-struct TSiSessionDefaults {
-    TSiLevel Level = lvDebug;
-    bool Active = true;
-    TSiColor Color = clWindow;
-
-    // Copies Active, Color and Level into a session.
-    void Assign(TSiSession& ASession) const;
-};
-
-// Per-session settings from a configuration file; the Has flags tell which it gave.
-struct TSiSessionInfo {
-    TSiLevel Level = lvDebug;
-    TSiColor Color = clWindow;
-    bool Active = true;
-    std::string Name;
-    bool HasLevel = false;
-    bool HasColor = false;
-    bool HasActive = false;
-};
 
 // All sessions of one core in order of adding (owned), a name table of the stored ones, and
 // the settings a configuration file gave per session name.
