@@ -23,7 +23,7 @@
         Name(DefaultLevel());              \
     }                                      \
     void Name(TSiLevel ALevel) {           \
-        if (IsOn(ALevel)) AAction;         \
+        if (IsOn(ALevel)) (AAction);       \
     }
 
 // A message at a fixed level, with a title or a format.

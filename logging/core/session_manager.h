@@ -1,7 +1,7 @@
 // The sessions of one logger core: TSiSessionManager keeps them (owning every session added,
-// with a name table of the stored ones), the defaults every new session starts with
-// (TSiSessionDefaults), and the settings that a configuration file gives per session name
-// (TSiSessionInfo). Names match without regard to ASCII letter case.
+// with a name table of the stored ones) and gives each the defaults and the settings that a
+// configuration file gives its name (session_defaults.h). Names match without regard to ASCII
+// letter case. Only the core uses it (logger.cpp).
 //
 // Thread-safety: the manager is thread-safe (its own re-entrant lock). Lock order: a session's
 // lock before the manager's (renaming), never the reverse; the manager reads a session's name
