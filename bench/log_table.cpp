@@ -56,6 +56,7 @@
 #include "bench/alloc_counter.h"
 #include "logging/core/logger.h"
 #include "logging/core/session.h"
+#include "logging/protocols/protocol.h"
 #include "logging/viewer/packet_reader.h"
 
 namespace {

@@ -11,14 +11,17 @@
 // - a new item is put at the head of its bucket's chain;
 // - iteration walks the buckets in index order and each chain from its head.
 //
-// Not synchronised: one thread at a time. The map owns its items; TSiObjectHash owns its values
-// only when created as owner. String and integer maps can be copied (keeping their order) and
-// moved; object maps only moved.
+// Not synchronised: one thread at a time. The map owns its items, and a value leaves with its
+// item (removed, replaced or cleared). Whether an object map owns its objects is its type:
+// TSiObjectHash<T> holds T* that others own, TSiObjectHash<std::unique_ptr<T>> owns them.
+// String and integer maps can be copied (keeping their order) and moved; object maps only
+// moved. A value's address stays the same while its key is in the map.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -39,20 +42,16 @@ std::uint32_t SiHashKey(std::string_view AKey) noexcept;
 template <class V>
 class TSiHash {
   public:
-    TSiHash() : FBuckets(SiLookupTablePrimes[0], nullptr) {}
+    TSiHash() { FBuckets.resize(SiLookupTablePrimes[0]); }
     // A copy has the same buckets and chains, and so the same iteration order.
-    TSiHash(const TSiHash& AOther) : FBuckets(AOther.FBuckets.size(), nullptr) {
-        try {
-            for (std::size_t I = 0; I < AOther.FBuckets.size(); ++I) {
-                Item** LTail = &FBuckets[I];
-                for (const Item* LItem = AOther.FBuckets[I]; LItem; LItem = LItem->Next) {
-                    *LTail = new Item{LItem->Key, LItem->Value, LItem->Hash, nullptr};
-                    LTail = &(*LTail)->Next;
-                }
+    TSiHash(const TSiHash& AOther) {
+        FBuckets.resize(AOther.FBuckets.size());
+        for (std::size_t I = 0; I < AOther.FBuckets.size(); ++I) {
+            TItemPtr* LTail = &FBuckets[I];
+            for (const Item* LItem = AOther.FBuckets[I].get(); LItem; LItem = LItem->Next.get()) {
+                *LTail = std::make_unique<Item>(Item{LItem->Key, LItem->Value, LItem->Hash, {}});
+                LTail = &(*LTail)->Next;
             }
-        } catch (...) {
-            Clear();
-            throw;
         }
         FPrimeIndex = AOther.FPrimeIndex;
         FCount = AOther.FCount;
@@ -64,8 +63,7 @@ class TSiHash {
         Swap(AOther);
         return *this;
     }
-    // Derived maps whose DoDispose does work must call Clear in their own destructor.
-    virtual ~TSiHash() { Clear(); }
+    ~TSiHash() { Clear(); }
 
     std::size_t Count() const noexcept { return FCount; }
     std::size_t BucketCount() const noexcept { return FBuckets.size(); }
@@ -81,13 +79,11 @@ class TSiHash {
         return LItem ? &LItem->Value : nullptr;
     }
 
-    // Inserts, or replaces the value of an existing key (whose old value is disposed).
+    // Inserts, or replaces the value of an existing key (the old value is destroyed).
     void Put(std::string_view AKey, V AValue) {
         const std::uint32_t LHash = SiHashKey(AKey);
         if (Item* LItem = FindItem(AKey, LHash)) {
-            V LOld = std::move(LItem->Value);
             LItem->Value = std::move(AValue);
-            DoDispose(LOld);
             return;
         }
         Insert(AKey, std::move(AValue), LHash);
@@ -101,36 +97,32 @@ class TSiHash {
         Insert(AKey, std::move(AValue), LHash);
         return true;
     }
-    // Removes AKey and disposes its value; returns whether it was present.
+    // Removes AKey and destroys its value; returns whether it was present.
     bool Remove(std::string_view AKey) {
         const std::uint32_t LHash = SiHashKey(AKey);
         if (FBuckets.empty()) {
             return false;
         }
-        Item** LLink = &FBuckets[LHash % FBuckets.size()];
-        while (*LLink) {
-            Item* LItem = *LLink;
-            if (LItem->Hash == LHash && SiSameText(LItem->Key, AKey)) {
-                *LLink = LItem->Next;
-                if (!FBuckets[LHash % FBuckets.size()]) {
+        TItemPtr& LBucket = FBuckets[LHash % FBuckets.size()];
+        for (TItemPtr* LLink = &LBucket; *LLink; LLink = &(*LLink)->Next) {
+            if ((*LLink)->Hash == LHash && SiSameText((*LLink)->Key, AKey)) {
+                const TItemPtr LItem = std::exchange(*LLink, std::move((*LLink)->Next));
+                if (!LBucket) {
                     --FLoad;
                 }
                 --FCount;
                 Restart();
-                DisposeItem(LItem);
                 return true;
             }
-            LLink = &LItem->Next;
         }
         return false;
     }
-    // Removes every item, disposing each value. The bucket count stays.
+    // Removes every item, destroying each value. The bucket count stays.
     void Clear() noexcept {
-        for (Item*& LHead : FBuckets) {
+        // Chain by chain, one item at a time: a long chain is not freed by recursion.
+        for (TItemPtr& LHead : FBuckets) {
             while (LHead) {
-                Item* LItem = LHead;
-                LHead = LItem->Next;
-                DisposeItem(LItem);
+                LHead = std::move(LHead->Next);
             }
         }
         FCount = 0;
@@ -147,14 +139,14 @@ class TSiHash {
     }
     bool Next() noexcept {
         if (FIterStarted && FIterItem) {
-            FIterItem = FIterItem->Next;
+            FIterItem = FIterItem->Next.get();
             if (!FIterItem) {
                 ++FIterBucket;
             }
         }
         FIterStarted = true;
         while (!FIterItem && FIterBucket < FBuckets.size()) {
-            FIterItem = FBuckets[FIterBucket];
+            FIterItem = FBuckets[FIterBucket].get();
             if (!FIterItem) {
                 ++FIterBucket;
             }
@@ -168,18 +160,15 @@ class TSiHash {
     // Restart/Next state.
     template <class F>
     void ForEach(F&& AFunc) const {
-        for (const Item* LHead : FBuckets) {
-            for (const Item* LItem = LHead; LItem; LItem = LItem->Next) {
+        for (const TItemPtr& LHead : FBuckets) {
+            for (const Item* LItem = LHead.get(); LItem; LItem = LItem->Next.get()) {
                 AFunc(LItem->Key, LItem->Value);
             }
         }
     }
 
   protected:
-    // Called for every value that leaves the map (removed, replaced or cleared).
-    virtual void DoDispose(V& /*AValue*/) noexcept {}
-
-    // Exchanges the contents (not the disposal rule) of two maps.
+    // Exchanges the contents of two maps.
     void Swap(TSiHash& AOther) noexcept {
         FBuckets.swap(AOther.FBuckets);
         std::swap(FPrimeIndex, AOther.FPrimeIndex);
@@ -190,18 +179,21 @@ class TSiHash {
     }
 
   private:
+    struct Item;
+    using TItemPtr = std::unique_ptr<Item>;
     struct Item {
         std::string Key;
         V Value;
         std::uint32_t Hash;
-        Item* Next;
+        TItemPtr Next;
     };
 
     Item* FindItem(std::string_view AKey, std::uint32_t AHash) const noexcept {
         if (FBuckets.empty()) {
             return nullptr;
         }
-        for (Item* LItem = FBuckets[AHash % FBuckets.size()]; LItem; LItem = LItem->Next) {
+        for (Item* LItem = FBuckets[AHash % FBuckets.size()].get(); LItem;
+             LItem = LItem->Next.get()) {
             if (LItem->Hash == AHash && SiSameText(LItem->Key, AKey)) {
                 return LItem;
             }
@@ -209,13 +201,15 @@ class TSiHash {
         return nullptr;
     }
 
-    void Insert(std::string_view AKey, V AValue, std::uint32_t AHash) {
+    void Insert(std::string_view AKey, V&& AValue, std::uint32_t AHash) {
         if (FBuckets.empty()) {
-            FBuckets.assign(SiLookupTablePrimes[0], nullptr);
+            FBuckets.resize(SiLookupTablePrimes[0]);
         }
-        Item*& LHead = FBuckets[AHash % FBuckets.size()];
+        TItemPtr& LHead = FBuckets[AHash % FBuckets.size()];
         const bool LWasEmpty = LHead == nullptr;
-        LHead = new Item{std::string(AKey), std::move(AValue), AHash, LHead};
+        auto LItem = std::make_unique<Item>(Item{std::string(AKey), std::move(AValue), AHash, {}});
+        LItem->Next = std::move(LHead);
+        LHead = std::move(LItem);
         ++FCount;
         Restart();
         if (LWasEmpty) {
@@ -228,18 +222,17 @@ class TSiHash {
 
     // Re-chains every item by its stored hash into the next prime's bucket count.
     void Rebuild() {
-        std::vector<Item*> LBuckets(SiLookupTablePrimes[FPrimeIndex + 1], nullptr);
+        std::vector<TItemPtr> LBuckets(SiLookupTablePrimes[FPrimeIndex + 1]);
         std::size_t LLoad = 0;
-        for (Item* LHead : FBuckets) {
+        for (TItemPtr& LHead : FBuckets) {
             while (LHead) {
-                Item* LItem = LHead;
-                LHead = LItem->Next;
-                Item*& LTarget = LBuckets[LItem->Hash % LBuckets.size()];
+                TItemPtr LItem = std::exchange(LHead, std::move(LHead->Next));
+                TItemPtr& LTarget = LBuckets[LItem->Hash % LBuckets.size()];
                 if (!LTarget) {
                     ++LLoad;
                 }
-                LItem->Next = LTarget;
-                LTarget = LItem;
+                LItem->Next = std::move(LTarget);
+                LTarget = std::move(LItem);
             }
         }
         FBuckets.swap(LBuckets);
@@ -248,12 +241,7 @@ class TSiHash {
         Restart();
     }
 
-    void DisposeItem(Item* AItem) noexcept {
-        DoDispose(AItem->Value);
-        delete AItem;
-    }
-
-    std::vector<Item*> FBuckets;
+    std::vector<TItemPtr> FBuckets;
     std::size_t FPrimeIndex = 0;
     std::size_t FCount = 0;
     std::size_t FLoad = 0;
@@ -295,62 +283,60 @@ class TSiIntegerHash : public TSiHash<std::int32_t> {
     }
 };
 
-// Object values; Get gives nullptr for a missing key. A map created as owner deletes a value
-// when it is removed, replaced by another object, or cleared, and takes ownership of every
-// object that Put stores or Add inserts (Add that finds the key leaves ownership with the
-// caller).
+// Objects that others own; Get gives nullptr for a missing key. The map never frees them.
 template <class T>
 class TSiObjectHash : public TSiHash<T*> {
   public:
-    explicit TSiObjectHash(bool AOwnsObjects = false) : FOwnsObjects(AOwnsObjects) {}
-    // Two owners of the same objects would free them twice.
+    TSiObjectHash() = default;
+    // An object map is moved, not copied, whether or not it owns its objects.
     TSiObjectHash(const TSiObjectHash&) = delete;
     TSiObjectHash& operator=(const TSiObjectHash&) = delete;
-    TSiObjectHash(TSiObjectHash&& AOther) noexcept
-        : TSiHash<T*>(std::move(AOther)), FOwnsObjects(AOther.FOwnsObjects) {}
-    // The previous content leaves with AOther, which disposes of it by its own rule.
+    TSiObjectHash(TSiObjectHash&&) noexcept = default;
     TSiObjectHash& operator=(TSiObjectHash&& AOther) noexcept {
         this->Swap(AOther);
-        std::swap(FOwnsObjects, AOther.FOwnsObjects);
         return *this;
     }
-    ~TSiObjectHash() override { this->Clear(); }
 
-    bool OwnsObjects() const noexcept { return FOwnsObjects; }
+    static constexpr bool OwnsObjects() noexcept { return false; }
     T* Get(std::string_view AKey) const noexcept {
         T* const* LValue = this->Find(AKey);
         return LValue ? *LValue : nullptr;
     }
-    void Put(std::string_view AKey, T* AValue) {
-        if (T** LValue = this->Find(AKey); LValue && *LValue == AValue) {
-            return;
-        }
-        try {
-            TSiHash<T*>::Put(AKey, AValue);
-        } catch (...) {
-            DoDispose(AValue);
-            throw;
-        }
-    }
-    bool Add(std::string_view AKey, T* AValue) {
-        try {
-            return TSiHash<T*>::Add(AKey, AValue);
-        } catch (...) {
-            DoDispose(AValue);
-            throw;
-        }
+};
+
+// Objects that the map owns: each is freed when it leaves the map (removed, replaced by
+// another object, or cleared) and with the map. Add that finds the key leaves the object with
+// the caller.
+template <class T>
+class TSiObjectHash<std::unique_ptr<T>> : public TSiHash<std::unique_ptr<T>> {
+  public:
+    TSiObjectHash() = default;
+    TSiObjectHash(TSiObjectHash&&) noexcept = default;
+    // The previous content leaves with AOther.
+    TSiObjectHash& operator=(TSiObjectHash&& AOther) noexcept {
+        this->Swap(AOther);
+        return *this;
     }
 
-  protected:
-    void DoDispose(T*& AValue) noexcept override {
-        if (FOwnsObjects) {
-            delete AValue;
-        }
-        AValue = nullptr;
+    static constexpr bool OwnsObjects() noexcept { return true; }
+    T* Get(std::string_view AKey) const noexcept {
+        const std::unique_ptr<T>* LValue = this->Find(AKey);
+        return LValue ? LValue->get() : nullptr;
     }
-
-  private:
-    bool FOwnsObjects;
+    // Stores AValue under AKey and returns it.
+    T* Put(std::string_view AKey, std::unique_ptr<T> AValue) {
+        T* LObject = AValue.get();
+        TSiHash<std::unique_ptr<T>>::Put(AKey, std::move(AValue));
+        return LObject;
+    }
+    // Takes AValue only when AKey is absent; otherwise AValue stays the caller's.
+    bool Add(std::string_view AKey, std::unique_ptr<T>&& AValue) {
+        if (this->Contains(AKey)) {
+            return false;
+        }
+        Put(AKey, std::move(AValue));
+        return true;
+    }
 };
 
 }  // namespace deruz::logging

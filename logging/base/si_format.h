@@ -100,6 +100,13 @@ TSiFormatSettings SiGetLocaleFormatSettings();
 // valid until the process ends.
 const TSiFormatSettings& SiThreadFormatSettings();
 
+// The integer types that the typed value overloads accept (viewer contexts, a session's LogValue
+// and Watch): not bool, not the character types, which would otherwise turn silently into numbers.
+template <typename T>
+concept TSiContextInteger = std::integral<T> && !std::same_as<T, bool> && !std::same_as<T, char> &&
+                            !std::same_as<T, wchar_t> && !std::same_as<T, char8_t> &&
+                            !std::same_as<T, char16_t> && !std::same_as<T, char32_t>;
+
 // A stand-in for a date-time where an overload set must tell it from a double.
 struct TSiDateTimeValue {
     TDateTime Value;

@@ -5,141 +5,27 @@
 
 #include "logging/base/strings.h"
 #include "logging/config/configuration.h"
+#include "logging/config/connections.h"
 #include "logging/core/session.h"
+#include "logging/core/session_manager.h"
+#include "logging/core/version.h"
 #include "logging/protocols/protocol.h"
 #include "logging/protocols/scheduler.h"
 #include "logging/system/system_info.h"
 
 namespace deruz::logging {
 
-// --- Session defaults and manager ------------------------------------------------------------
-
-void TSiSessionDefaults::Assign(TSiSession& ASession) const {
-    ASession.SetActive(Active);
-    ASession.SetColor(Color);
-    ASession.SetLevel(Level);
-}
-
-TSiSessionManager::TSiSessionManager() = default;
-TSiSessionManager::~TSiSessionManager() = default;
-
-TSiSession* TSiSessionManager::Add(std::unique_ptr<TSiSession> ASession, bool AStore) {
-    if (!ASession) return nullptr;
-    TSiSession* session = ASession.get();
-    std::lock_guard lock(FCriticalSection);
-    FDefaults.Assign(*session);
-    FSessionList.push_back(std::move(ASession));
-    const std::string name = session->NameUnshared();
-    if (AStore) {
-        FSessionTable.Put(name, session);
-        session->SetStored(true);
-    }
-    Configure(*session, name);
-    return session;
-}
-
-void TSiSessionManager::Delete(TSiSession* ASession) {
-    if (ASession == nullptr) return;
-    std::lock_guard lock(FCriticalSection);
-    const std::string name = ASession->NameUnshared();
-    if (Stored(name) == ASession) FSessionTable.Remove(name);
-    auto it = std::find_if(FSessionList.begin(), FSessionList.end(),
-                           [&](const auto& s) { return s.get() == ASession; });
-    if (it != FSessionList.end()) FSessionList.erase(it);
-}
-
-TSiSession* TSiSessionManager::Stored(std::string_view AName) const noexcept {
-    TSiSession* const* session = FSessionTable.Find(AName);
-    return session != nullptr ? *session : nullptr;
-}
-
-TSiSession* TSiSessionManager::Get(std::string_view AName) {
-    std::lock_guard lock(FCriticalSection);
-    return Stored(AName);
-}
-
-void TSiSessionManager::Update(TSiSession* ASession, const std::string& ATo,
-                               const std::string& AFrom) {
-    if (ASession == nullptr) return;
-    std::lock_guard lock(FCriticalSection);
-    if (Stored(AFrom) == ASession) FSessionTable.Remove(AFrom);
-    Configure(*ASession, ATo);
-    FSessionTable.Put(ATo, ASession);
-}
-
-TSiSessionDefaults TSiSessionManager::Defaults() {
-    std::lock_guard lock(FCriticalSection);
-    return FDefaults;
-}
-
-void TSiSessionManager::SetDefaults(const TSiSessionDefaults& ADefaults) {
-    std::lock_guard lock(FCriticalSection);
-    FDefaults = ADefaults;
-}
-
-void TSiSessionManager::Configure(TSiSession& ASession, std::string_view AName) {
-    if (const TSiSessionInfo* info = FSessionInfos.Get(AName)) Assign(ASession, *info);
-}
-
-void TSiSessionManager::Assign(TSiSession& ASession, const TSiSessionInfo& AInfo) {
-    // A session is never switched on before its other settings change, and is switched
-    // off before they do.
-    if (AInfo.Active) {
-        if (AInfo.HasColor) ASession.SetColor(AInfo.Color);
-        if (AInfo.HasLevel) ASession.SetLevel(AInfo.Level);
-        if (AInfo.HasActive) ASession.SetActive(AInfo.Active);
-    } else {
-        if (AInfo.HasActive) ASession.SetActive(AInfo.Active);
-        if (AInfo.HasLevel) ASession.SetLevel(AInfo.Level);
-        if (AInfo.HasColor) ASession.SetColor(AInfo.Color);
-    }
-}
-
-void TSiSessionManager::LoadConfiguration(const TSiConfiguration& AConfig) {
-    std::lock_guard lock(FCriticalSection);
-    FSessionInfos.Clear();
-    LoadInfos(AConfig);
-    LoadDefaults(AConfig);
-}
-
-void TSiSessionManager::LoadInfos(const TSiConfiguration& AConfig) {
-    constexpr std::string_view kPrefix = "session.";
-    for (std::size_t i = 0; i < AConfig.Count(); ++i) {
-        const std::string& key = AConfig.ReadKey(i);
-        if (key.size() < kPrefix.size() || !SiSameText(key.substr(0, kPrefix.size()), kPrefix)) {
-            continue;
-        }
-        const std::string rest = key.substr(kPrefix.size());
-        const std::size_t dot = rest.rfind('.');
-        if (dot == std::string::npos) continue;
-        const std::string name = rest.substr(0, dot);
-        if (FSessionInfos.Contains(name)) continue;
-
-        auto info = std::make_unique<TSiSessionInfo>();
-        const std::string base = "session." + name;
-        info->Name = name;
-        info->HasActive = AConfig.Contains(base + ".active");
-        info->Active = AConfig.ReadBoolean(base + ".active", true);
-        info->HasLevel = AConfig.Contains(base + ".level");
-        info->Level = AConfig.ReadLevel(base + ".level", lvDebug);
-        info->HasColor = AConfig.Contains(base + ".color");
-        info->Color = AConfig.ReadColor(base + ".color", clWindow);
-        TSiSessionInfo* stored = info.release();
-        FSessionInfos.Put(name, stored);
-        if (TSiSession* session = Stored(name)) Assign(*session, *stored);
-    }
-}
-
-void TSiSessionManager::LoadDefaults(const TSiConfiguration& AConfig) {
-    FDefaults.Active = AConfig.ReadBoolean("sessiondefaults.active", FDefaults.Active);
-    FDefaults.Level = AConfig.ReadLevel("sessiondefaults.level", FDefaults.Level);
-    FDefaults.Color = AConfig.ReadColor("sessiondefaults.color", FDefaults.Color);
-}
-
 // --- Logger core ---------------------------------------------------------------------------
 
 TSiLogger::TSiLogger(std::string AAppName)
-    : FAppName(std::move(AAppName)), FHostname(SiGetComputerName()) {}
+    : FSessions(std::make_unique<TSiSessionManager>()),
+      FAppName(std::move(AAppName)),
+      FHostname(SiGetComputerName()),
+      FVariables(std::make_unique<TSiProtocolVariables>()) {}
+
+std::string TSiLogger::Version() {
+    return kSiVersion;
+}
 
 TSiLogger::~TSiLogger() {
     try {
@@ -206,7 +92,7 @@ void TSiLogger::ApplyConnections(const std::string& AValue) {
 void TSiLogger::CreateConnections(const std::string& AValue) {
     FIsMultiThreaded.store(false, std::memory_order_relaxed);
     try {
-        const std::string expanded = FVariables.Expand(AValue);
+        const std::string expanded = FVariables->Expand(AValue);
         for (const TSiConnectionEntry& entry : SiParseConnections(expanded)) {
             TSiProtocolPtr protocol =
                 TSiProtocolFactory::GetProtocol(entry.Protocol, entry.Options);
@@ -320,40 +206,48 @@ void TSiLogger::ApplyConfiguration(const TSiConfiguration& AConfig) {
             SetDefaultLevel(AConfig.ReadLevel("defaultlevel", DefaultLevel()));
         }
     }
-    FSessions.LoadConfiguration(AConfig);
+    FSessions->LoadConfiguration(AConfig);
 }
 
 void TSiLogger::SetVariable(std::string_view AKey, std::string_view AValue) {
-    FVariables.Put(AKey, AValue);
+    FVariables->Put(AKey, AValue);
 }
 
 std::string TSiLogger::GetVariable(std::string_view AKey) {
-    return FVariables.Get(AKey);
+    return FVariables->Get(AKey);
 }
 
 void TSiLogger::UnsetVariable(std::string_view AKey) {
-    FVariables.Remove(AKey);
+    FVariables->Remove(AKey);
+}
+
+TSiSessionDefaults TSiLogger::SessionDefaults() {
+    return FSessions->Defaults();
+}
+
+void TSiLogger::SetSessionDefaults(const TSiSessionDefaults& AValue) {
+    FSessions->SetDefaults(AValue);
 }
 
 TSiSession* TSiLogger::AddSession(const std::string& ASessionName, bool AStore) {
-    return FSessions.Add(std::make_unique<TSiSession>(this, ASessionName), AStore);
+    return FSessions->Add(std::make_unique<TSiSession>(this, ASessionName), AStore);
 }
 
 TSiSession* TSiLogger::AddSession(std::unique_ptr<TSiSession> ASession) {
-    return FSessions.Add(std::move(ASession), true);
+    return FSessions->Add(std::move(ASession), true);
 }
 
 TSiSession* TSiLogger::GetSession(std::string_view ASessionName) {
-    return FSessions.Get(ASessionName);
+    return FSessions->Get(ASessionName);
 }
 
 void TSiLogger::DeleteSession(TSiSession* ASession) {
-    FSessions.Delete(ASession);
+    FSessions->Delete(ASession);
 }
 
 void TSiLogger::UpdateSession(TSiSession* ASession, const std::string& ATo,
                               const std::string& AFrom) {
-    FSessions.Update(ASession, ATo, AFrom);
+    FSessions->Update(ASession, ATo, AFrom);
 }
 
 // The path of every packet: made thread-safe when a protocol runs on a worker, completed
@@ -386,11 +280,6 @@ bool TSiLogger::NoFilterCanRun() const noexcept {
 }
 
 void TSiLogger::SendLogEntry(TSiLogEntry& ALogEntry) {
-    // A handler may change the entry, its session name too; a session that sends the entry
-    // again must then stamp its name anew, so the tag that spares it that goes. Asked before
-    // and after, so that a handler set or removed meanwhile is seen by one of the two.
-    const bool LSeen = LogEntryHandlersMayRun();
-    if (LSeen) ALogEntry.SessionNameTag = 0;
     Send(
         ALogEntry,
         [this](TSiLogEntry& AEntry) {
@@ -398,7 +287,6 @@ void TSiLogger::SendLogEntry(TSiLogEntry& ALogEntry) {
             AEntry.HostName = FHostname;
         },
         &TSiLogger::DoLogEntry);
-    if (!LSeen && LogEntryHandlersMayRun()) ALogEntry.SessionNameTag = 0;
 }
 
 bool TSiLogger::LogEntryHandlersMayRun() const noexcept {

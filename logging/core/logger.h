@@ -45,18 +45,21 @@
 
 #include "logging/base/enums.h"
 #include "logging/base/errors.h"
-#include "logging/base/hash.h"
-#include "logging/config/connections.h"
-#include "logging/core/clock.h"
 #include "logging/core/level_gate.h"
+#include "logging/core/session_defaults.h"
+#include "logging/core/session_host.h"
+#include "logging/core/timestamp_clock.h"
 #include "logging/packets/packet.h"
-#include "logging/protocols/protocol.h"
 
 namespace deruz::logging {
 
 class TSiConfiguration;
 class TSiLogger;
+class TSiProtocol;
+class TSiProtocolVariables;
 class TSiSession;
+class TSiSessionManager;
+struct TSiProtocolDeleter;
 
 using TSiFilterEvent = std::function<void(TSiLogger& ASender, TSiPacket& APacket, bool& ACancel)>;
 using TSiErrorEvent = std::function<void(TSiLogger& ASender, const std::exception& AException)>;
@@ -65,64 +68,6 @@ using TSiWatchEvent = std::function<void(TSiLogger& ASender, TSiWatch& AWatch)>;
 using TSiProcessFlowEvent = std::function<void(TSiLogger& ASender, TSiProcessFlow& AProcessFlow)>;
 using TSiControlCommandEvent =
     std::function<void(TSiLogger& ASender, TSiControlCommand& AControlCommand)>;
-
-// Settings every new session starts with.
-struct TSiSessionDefaults {
-    TSiLevel Level = lvDebug;
-    bool Active = true;
-    TSiColor Color = clWindow;
-
-    // Copies Active, Color and Level into a session.
-    void Assign(TSiSession& ASession) const;
-};
-
-// Per-session settings from a configuration file; the Has flags tell which it gave.
-struct TSiSessionInfo {
-    TSiLevel Level = lvDebug;
-    TSiColor Color = clWindow;
-    bool Active = true;
-    std::string Name;
-    bool HasLevel = false;
-    bool HasColor = false;
-    bool HasActive = false;
-};
-
-// The sessions of one core: all of them in order of adding (owned), a name table of the
-// stored ones, and the settings a configuration file gave per session name. Names match
-// without regard to ASCII letter case. Thread-safe (its own re-entrant lock).
-class TSiSessionManager {
-  public:
-    TSiSessionManager();
-    ~TSiSessionManager();
-
-    // Takes ownership and returns the session (null for none). Applies the defaults, then any
-    // configured settings for its name.
-    TSiSession* Add(std::unique_ptr<TSiSession> ASession, bool AStore);
-    // Removes and frees the session.
-    void Delete(TSiSession* ASession);
-    TSiSession* Get(std::string_view AName);
-    // A stored session is renamed from AFrom to ATo.
-    void Update(TSiSession* ASession, const std::string& ATo, const std::string& AFrom);
-    // Reads the "session.<name>.<setting>" and "sessiondefaults.<setting>" keys.
-    void LoadConfiguration(const TSiConfiguration& AConfig);
-
-    TSiSessionDefaults Defaults();
-    void SetDefaults(const TSiSessionDefaults& ADefaults);
-
-  private:
-    void Configure(TSiSession& ASession, std::string_view AName);
-    TSiSession* Stored(std::string_view AName) const noexcept;
-    static void Assign(TSiSession& ASession, const TSiSessionInfo& AInfo);
-    void LoadInfos(const TSiConfiguration& AConfig);
-    void LoadDefaults(const TSiConfiguration& AConfig);
-
-    std::recursive_mutex FCriticalSection;
-    std::vector<std::unique_ptr<TSiSession>> FSessionList;
-    // Names of the stored sessions (not owned: FSessionList owns them).
-    TSiHash<TSiSession*> FSessionTable;
-    TSiObjectHash<TSiSessionInfo> FSessionInfos{true};
-    TSiSessionDefaults FDefaults;
-};
 
 // An event handler of the core, set and copied under the event lock. Its flag lets every
 // packet skip the lock and the copy while no handler is set, which is the usual case.
@@ -146,14 +91,16 @@ class TSiHandlerSlot {
     std::atomic<bool> FIsSet{false};
 };
 
-class TSiLogger {
+// The core implements the interface its sessions send through (session_host.h); sessions know
+// nothing else of it.
+class TSiLogger : public ISiSessionHost {
   public:
     explicit TSiLogger(std::string AAppName = std::string());
     TSiLogger(const TSiLogger&) = delete;
     TSiLogger& operator=(const TSiLogger&) = delete;
-    virtual ~TSiLogger();
+    ~TSiLogger() override;
 
-    static std::string Version() { return "3.3.2.49"; }
+    static std::string Version();
 
     // --- Switch, thresholds, names --------------------------------------------------------
     bool Enabled() const noexcept { return FGate.Enabled(); }
@@ -164,14 +111,14 @@ class TSiLogger {
     TSiLevel DefaultLevel() const noexcept { return FGate.DefaultLevel(); }
     void SetDefaultLevel(TSiLevel AValue) noexcept { FGate.SetDefaultLevel(AValue); }
     // The switch and thresholds that the sessions' level tests read.
-    const TSiLevelGate& Gate() const noexcept { return FGate; }
+    const TSiLevelGate& Gate() const noexcept override { return FGate; }
     TSiClockResolution Resolution() const noexcept {
         return FResolution.load(std::memory_order_relaxed);
     }
     void SetResolution(TSiClockResolution AValue) noexcept {
         FResolution.store(AValue, std::memory_order_relaxed);
     }
-    std::string AppName();
+    std::string AppName() override;
     void SetAppName(const std::string& AValue);
     const std::string& HostName() const noexcept { return FHostname; }
 
@@ -203,24 +150,25 @@ class TSiLogger {
     TSiSession* AddSession(std::unique_ptr<TSiSession> ASession);
     TSiSession* GetSession(std::string_view ASessionName);
     void DeleteSession(TSiSession* ASession);
-    void UpdateSession(TSiSession* ASession, const std::string& ATo, const std::string& AFrom);
-    TSiSessionDefaults SessionDefaults() { return FSessions.Defaults(); }
-    void SetSessionDefaults(const TSiSessionDefaults& AValue) { FSessions.SetDefaults(AValue); }
+    void UpdateSession(TSiSession* ASession, const std::string& ATo,
+                       const std::string& AFrom) override;
+    TSiSessionDefaults SessionDefaults();
+    void SetSessionDefaults(const TSiSessionDefaults& AValue);
 
     // --- Packets ------------------------------------------------------------------------------
-    void SendLogEntry(TSiLogEntry& ALogEntry);
-    void SendControlCommand(TSiControlCommand& AControlCommand);
-    void SendProcessFlow(TSiProcessFlow& AProcessFlow);
-    void SendWatch(TSiWatch& AWatch);
+    void SendLogEntry(TSiLogEntry& ALogEntry) override;
+    void SendControlCommand(TSiControlCommand& AControlCommand) override;
+    void SendProcessFlow(TSiProcessFlow& AProcessFlow) override;
+    void SendWatch(TSiWatch& AWatch) override;
     // Sends a custom action to the protocol whose caption is ACaption.
     void Dispatch(std::string_view ACaption, std::int32_t AAction, void* AState);
 
     // Passes an error met while logging to the error event (sessions use it for failures
     // outside the core).
-    void ReportError(const std::exception& AException);
+    void ReportError(const std::exception& AException) override;
 
     // The timestamp for new packets.
-    virtual TDateTime Now() { return TSiClock::Now(Resolution()); }
+    TDateTime Now() override { return TSiClock::Now(Resolution()); }
 
     // --- Events (set and read under the event lock, called outside it) -----------------------
     void SetOnFilter(TSiFilterEvent AValue);
@@ -256,14 +204,16 @@ class TSiLogger {
     std::unique_lock<std::recursive_mutex> LockForPacket();
     // No filter handler is set and DoFilter is this class's own: nothing can cancel a packet.
     bool NoFilterCanRun() const noexcept;
-    // A filter or log-entry handler (or an override of either) may see log entries.
-    bool LogEntryHandlersMayRun() const noexcept;
+    bool LogEntryHandlersMayRun() const noexcept override;
+    TSiLogger* Logger() noexcept override { return this; }
     void ProcessPacket(TSiPacket& APacket);
     void ProtocolError(const std::exception& AException) { DoError(AException); }
 
     std::atomic<bool> FIsMultiThreaded{false};
-    std::vector<TSiProtocolPtr> FProtocols;
-    TSiSessionManager FSessions;
+    // The protocols in list order (TSiProtocolPtr, protocol.h: spelt out here so that this
+    // header needs only the names).
+    std::vector<std::unique_ptr<TSiProtocol, TSiProtocolDeleter>> FProtocols;
+    std::unique_ptr<TSiSessionManager> FSessions;
     std::recursive_mutex FCriticalSection;
     std::recursive_mutex FEventLock;
     std::string FConnections;
@@ -277,7 +227,7 @@ class TSiLogger {
     TSiHandlerSlot<TSiFilterEvent> FOnFilter;
     TSiLevelGate FGate;
     std::atomic<TSiClockResolution> FResolution{crStandard};
-    TSiProtocolVariables FVariables;
+    std::unique_ptr<TSiProtocolVariables> FVariables;
 };
 
 }  // namespace deruz::logging

@@ -2,13 +2,13 @@
 // process flow, and the packet builders every log method ends in.
 #include "logging/core/session.h"
 
-#include <cxxabi.h>
-
-#include <cstdlib>
 #include <memory>
 #include <utility>
 
-#include "logging/core/logger.h"
+#include "logging/base/demangle.h"
+#include "logging/base/hash.h"
+#include "logging/packets/packet.h"
+#include "logging/packets/viewer_context.h"
 #include "logging/system/system_info.h"
 
 namespace deruz::logging {
@@ -28,13 +28,6 @@ constexpr std::string_view kMainThread = "Main Thread";
 
 }  // namespace
 
-std::string SiClassName(const std::type_info& AType) {
-    int LStatus = 0;
-    const std::unique_ptr<char, void (*)(void*)> LName(
-        abi::__cxa_demangle(AType.name(), nullptr, nullptr, &LStatus), std::free);
-    return LStatus == 0 && LName ? std::string(LName.get()) : std::string(AType.name());
-}
-
 // --- Method tracker --------------------------------------------------------------------------
 
 TSiMethodTracker::TSiMethodTracker(TSiSession& ASession, TSiLevel ALevel, std::string AMethodName)
@@ -50,9 +43,12 @@ TSiMethodTracker::~TSiMethodTracker() {
 
 // --- Session ---------------------------------------------------------------------------------
 
-TSiSession::TSiSession(TSiLogger* AParent, std::string ASessionName)
-    : FName(std::move(ASessionName)),
-      FParent(AParent),
+TSiSession::TSiSession(ISiSessionHost* AParent, std::string ASessionName)
+    : FCounter(std::make_unique<TSiIntegerHash>()),
+      FCheckpoints(std::make_unique<TSiIntegerHash>()),
+      FName(std::move(ASessionName)),
+      FHost(AParent),
+      FParent(AParent != nullptr ? AParent->Logger() : nullptr),
       FGate(AParent != nullptr ? &AParent->Gate() : nullptr) {
     if (AParent == nullptr) throw ESiError("AParent argument is not assigned");
 }
@@ -71,7 +67,7 @@ std::string TSiSession::Name() const {
 // session's lock, then the manager's; the manager reads names without the session lock.
 void TSiSession::SetName(const std::string& AValue) {
     std::lock_guard LLock(FCriticalSection);
-    if (FIsStored) FParent->UpdateSession(this, AValue, FName);
+    if (FIsStored) FHost->UpdateSession(this, AValue, FName);
     FName = AValue;
     FNameCount.fetch_add(1, std::memory_order_release);
 }
@@ -97,27 +93,24 @@ std::optional<std::string> TSiSession::TryFormat(
     return LTitle;
 }
 
-std::optional<std::string> TSiSession::InstanceTitle(std::string_view AMethod,
-                                                     const std::type_info* AType,
-                                                     std::string_view AMethodName) noexcept {
-    if (AType == nullptr) {
+// The title of the format and instance forms: the format's text, and the instance's class name
+// and "." in front of it.
+std::optional<std::string> TSiSession::MakeTitle(std::string_view AMethod,
+                                                 const TTitle& ATitle) noexcept {
+    if (ATitle.HasInstance && ATitle.Type == nullptr) {
         ReportInternalError(AMethod, "AInstance argument is not assigned");
         return std::nullopt;
+    }
+    std::optional<std::string> LText;
+    if (ATitle.Args != nullptr) {
+        LText = TryFormat(AMethod, ATitle.Text, *ATitle.Args);
+        if (!LText || !ATitle.HasInstance) return LText;
     }
     std::optional<std::string> LTitle;
-    Guard(AMethod, [&] { LTitle = SiClassName(*AType).append(".").append(AMethodName); });
+    Guard(AMethod, [&] {
+        LTitle = SiClassName(*ATitle.Type).append(".").append(LText ? *LText : ATitle.Text);
+    });
     return LTitle;
-}
-
-std::optional<std::string> TSiSession::InstanceTitle(
-    std::string_view AMethod, const std::type_info* AType, std::string_view AFmt,
-    std::initializer_list<TSiFormatArg> AArgs) noexcept {
-    if (AType == nullptr) {
-        ReportInternalError(AMethod, "AInstance argument is not assigned");
-        return std::nullopt;
-    }
-    const std::optional<std::string> LName = TryFormat(AMethod, AFmt, AArgs);
-    return LName ? InstanceTitle(AMethod, AType, *LName) : std::nullopt;
 }
 
 // --- Flow ------------------------------------------------------------------------------------
@@ -139,7 +132,7 @@ ISiMethodTracker TSiSession::NewTracker(TSiLevel ALevel, std::string_view AMetho
 void TSiSession::SendProcess(TSiLevel ALevel, std::optional<std::string_view> AProcessName,
                              bool AEnter) noexcept {
     GuardToCore([&] {
-        const std::string LName = AProcessName ? std::string(*AProcessName) : FParent->AppName();
+        const std::string LName = AProcessName ? std::string(*AProcessName) : FHost->AppName();
         if (AEnter) {
             SendProcessFlow(ALevel, LName, pfEnterProcess);
             SendProcessFlow(ALevel, kMainThread, pfEnterThread);
@@ -218,7 +211,7 @@ void TSiSession::KeepSpare(TSiRef<TSiLogEntry>& AEntry) noexcept {
 }
 
 void TSiSession::CompleteAndSend(TSiLogEntry& AEntry, TSiLevel ALevel, TSiColor AColor) {
-    AEntry.Timestamp = FParent->Now();
+    AEntry.Timestamp = FHost->Now();
     AEntry.Level = ALevel;
     AEntry.Color = ResolveColor(AColor);
     // A reused entry still holds the name when no rename came since it was stamped: the
@@ -229,17 +222,22 @@ void TSiSession::CompleteAndSend(TSiLogEntry& AEntry, TSiLevel ALevel, TSiColor 
         AEntry.SessionName = FName;
         AEntry.SessionNameTag = FNameCount.load(std::memory_order_relaxed);
     }
-    FParent->SendLogEntry(AEntry);
+    // A handler of the core may change the entry, its session name too: the tag no longer
+    // vouches for the name then, and the entry is stamped anew when it is reused. Asked before
+    // and after, so that a handler set or removed meanwhile is seen by one of the two.
+    const bool LSeen = FHost->LogEntryHandlersMayRun();
+    FHost->SendLogEntry(AEntry);
+    if (LSeen || FHost->LogEntryHandlersMayRun()) AEntry.SessionNameTag = 0;
 }
 
 void TSiSession::SendProcessFlow(TSiLevel ALevel, std::string_view ATitle,
                                  TSiProcessFlowType AProcessFlowType) {
     GuardToCore([&] {
         auto LFlow = SiMakeRef<TSiProcessFlow>(AProcessFlowType);
-        LFlow->Timestamp = FParent->Now();
+        LFlow->Timestamp = FHost->Now();
         LFlow->Level = ALevel;
         LFlow->Title = ATitle;
-        FParent->SendProcessFlow(*LFlow);
+        FHost->SendProcessFlow(*LFlow);
     });
 }
 
@@ -247,11 +245,11 @@ void TSiSession::SendWatch(TSiLevel ALevel, std::string_view AName, std::string_
                            TSiWatchType AWatchType) {
     GuardToCore([&] {
         auto LWatch = SiMakeRef<TSiWatch>(AWatchType);
-        LWatch->Timestamp = FParent->Now();
+        LWatch->Timestamp = FHost->Now();
         LWatch->Level = ALevel;
         LWatch->Name = AName;
         LWatch->Value = AValue;
-        FParent->SendWatch(*LWatch);
+        FHost->SendWatch(*LWatch);
     });
 }
 
@@ -259,7 +257,7 @@ void TSiSession::SendControlCommand(TSiControlCommandType AControlCommandType, T
     GuardToCore([&] {
         auto LCommand = SiMakeRef<TSiControlCommand>(AControlCommandType);
         if (AData != nullptr) LCommand->SetData(AData);
-        FParent->SendControlCommand(*LCommand);
+        FHost->SendControlCommand(*LCommand);
     });
 }
 
@@ -267,13 +265,13 @@ void TSiSession::SendContext(TSiLevel ALevel, std::string_view ATitle,
                              TSiLogEntryType ALogEntryType, TSiViewerContext& AContext) {
     GuardToCore([&] {
         auto LEntry = SiMakeRef<TSiLogEntry>(ALogEntryType, AContext.ViewerId());
-        LEntry->Timestamp = FParent->Now();
+        LEntry->Timestamp = FHost->Now();
         LEntry->Level = ALevel;
         LEntry->Title = ATitle;
         LEntry->Color = ResolveColor(Color());
         LEntry->SessionName = Name();
         AContext.CopyToLogEntry(*LEntry);
-        FParent->SendLogEntry(*LEntry);
+        FHost->SendLogEntry(*LEntry);
     });
 }
 
@@ -303,7 +301,7 @@ void TSiSession::ReportCurrentFailure(const std::string_view* AMethod) noexcept 
 // event; an error handler that raises is dropped here, so nothing reaches the caller.
 void TSiSession::ReportToCore(const std::exception& AException) noexcept {
     try {
-        FParent->ReportError(AException);
+        FHost->ReportError(AException);
     } catch (...) {
     }
 }

@@ -4,10 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "logging/base/stream.h"
 #include "logging/base/string_list.h"
 #include "logging/base/strings.h"
-#include "logging/core/logger.h"
 #include "logging/core/session.h"
+#include "logging/core/version.h"
+#include "logging/packets/packet.h"
+#include "logging/packets/viewer_context.h"
+#include "logging/system/system_info.h"
 
 namespace deruz::logging {
 
@@ -91,9 +95,9 @@ void TSiSession::SendStringList(TSiLevel ALevel, std::string_view ATitle,
     });
 }
 
-void TSiSession::LogCustomContext(TSiLevel ALevel, std::string_view ATitle,
-                                  TSiLogEntryType ALogEntryType, TSiViewerContext* AContext) {
-    if (!IsOn(ALevel)) return;
+void TSiSession::SendCustomContext(TSiLevel ALevel, std::string_view ATitle,
+                                   TSiLogEntryType ALogEntryType,
+                                   TSiViewerContext* AContext) noexcept {
     if (AContext == nullptr) {
         LogInternalError("LogCustomContext: AContext argument is not assigned");
         return;
@@ -108,7 +112,7 @@ void TSiSession::SendCustomCommand(TSiControlCommandType AControlCommandType,
     Guard("SendCustomControlCommand", [&] {
         auto LCommand = SiMakeRef<TSiControlCommand>(AControlCommandType);
         if (AData == nullptr) {
-            FParent->SendControlCommand(*LCommand);
+            FHost->SendControlCommand(*LCommand);
             return;
         }
         // Copying the data reads the caller's stream; its position is given back on every
@@ -116,7 +120,7 @@ void TSiSession::SendCustomCommand(TSiControlCommandType AControlCommandType,
         const std::int64_t LPosition = AData->GetPosition();
         try {
             LCommand->SetData(AData);
-            FParent->SendControlCommand(*LCommand);
+            FHost->SendControlCommand(*LCommand);
         } catch (...) {
             try {
                 AData->SetPosition(LPosition);
@@ -188,7 +192,7 @@ void TSiSession::SendSystem(TSiLevel ALevel, std::string_view ATitle) noexcept {
         LContext.StartGroup("Runtime");
         LContext.AppendKeyValue("Compiler", __VERSION__);
         LContext.AppendKeyValue("C++ standard", static_cast<std::int64_t>(__cplusplus));
-        LContext.AppendKeyValue("Logging library", TSiLogger::Version());
+        LContext.AppendKeyValue("Logging library", kSiVersion);
         SendContext(ALevel, ATitle, ltSystem, LContext);
     });
 }

@@ -1,12 +1,11 @@
 // Exceptions and system errors of a session: the texts that describe them and how they are
 // sent (a plain error entry, or an error text entry with the stack trace as data).
-#include <cxxabi.h>
-
 #include <string>
 
+#include "logging/base/demangle.h"
 #include "logging/base/strings.h"
-#include "logging/core/logger.h"
 #include "logging/core/session.h"
+#include "logging/system/system_info.h"
 
 namespace deruz::logging {
 
@@ -68,7 +67,7 @@ void TSiSession::SendCurrentException(std::string_view ATitle) noexcept {
             LDescription = SiClassName(typeid(LException)) + ": " + LException.what();
             LStackTrace = dynamic_cast<const ISiStackTrace*>(&LException);
         } catch (...) {
-            const std::type_info* LType = abi::__cxa_current_exception_type();
+            const std::type_info* LType = SiCurrentExceptionType();
             LDescription = LType != nullptr ? SiClassName(*LType) : "unknown exception";
         }
         // The exception object stays alive through LCurrent while it is described.
@@ -83,6 +82,11 @@ void TSiSession::ExceptionHandler(const void* ASender, const std::exception& AEx
     EnterMethod(lvError, "ExceptionHandler");
     LogException(&AException, std::string_view());
     LeaveMethod(lvError, "ExceptionHandler");
+}
+
+// Out of line, where the system's last error is read first thing.
+void TSiSession::LogLastError(std::string_view ATitle, bool AIgnoreSuccess) {
+    LogWin32Error(ATitle, SiGetLastError(), AIgnoreSuccess);
 }
 
 void TSiSession::SendSystemError(std::string_view ATitle, std::uint32_t AErrorCode) noexcept {

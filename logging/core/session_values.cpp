@@ -2,8 +2,8 @@
 // the named counters kept under the session lock.
 #include <string>
 
+#include "logging/base/hash.h"
 #include "logging/base/strings.h"
-#include "logging/core/logger.h"
 #include "logging/core/session.h"
 
 namespace deruz::logging {
@@ -40,6 +40,7 @@ std::string TSiSession::ValueText(TSiFormatArg AValue, TSiValueForm AForm) {
     int LHexDigits = 0;
     switch (AForm) {
         case vfString:
+        case vfChar:
             return std::string(AValue.AsString());
         case vfBoolean:
             return AValue.AsUInt64() != 0 ? "True" : "False";
@@ -129,7 +130,7 @@ void TSiSession::ChangeCounter(TSiLevel ALevel, std::string_view AName, bool AIn
         std::int32_t LValue = 0;
         {
             std::lock_guard LLock(FCriticalSection);
-            LValue = AIncrement ? FCounter.Inc(AName) : FCounter.Dec(AName);
+            LValue = AIncrement ? FCounter->Inc(AName) : FCounter->Dec(AName);
         }
         SendWatch(ALevel, AName, std::to_string(LValue), wtInteger);
     });
@@ -137,7 +138,7 @@ void TSiSession::ChangeCounter(TSiLevel ALevel, std::string_view AName, bool AIn
 
 void TSiSession::ResetCounter(std::string_view AName) {
     std::lock_guard LLock(FCriticalSection);
-    FCounter.Remove(AName);
+    FCounter->Remove(AName);
 }
 
 void TSiSession::SendCheckpoint(TSiLevel ALevel) noexcept {
@@ -155,7 +156,7 @@ void TSiSession::SendNamedCheckpoint(TSiLevel ALevel, std::string_view AName,
         std::int32_t LNumber = 0;
         {
             std::lock_guard LLock(FCriticalSection);
-            LNumber = FCheckpoints.Inc(AName);
+            LNumber = FCheckpoints->Inc(AName);
         }
         std::string LTitle(AName);
         LTitle.append(" #").append(std::to_string(LNumber));
@@ -166,7 +167,7 @@ void TSiSession::SendNamedCheckpoint(TSiLevel ALevel, std::string_view AName,
 
 void TSiSession::ResetCheckpoint(std::string_view AName) {
     std::lock_guard LLock(FCriticalSection);
-    FCheckpoints.Remove(AName);
+    FCheckpoints->Remove(AName);
 }
 
 }  // namespace deruz::logging

@@ -44,13 +44,6 @@ namespace deruz::logging {
 
 class TSiLogEntry;
 
-// The integer types that the typed value overloads accept (not bool, not the character types,
-// which would otherwise turn silently into numbers).
-template <typename T>
-concept TSiContextInteger = std::integral<T> && !std::same_as<T, bool> && !std::same_as<T, char> &&
-                            !std::same_as<T, wchar_t> && !std::same_as<T, char8_t> &&
-                            !std::same_as<T, char16_t> && !std::same_as<T, char32_t>;
-
 // The value texts of the typed overloads.
 std::string SiContextValueText(std::int64_t AValue);
 std::string SiContextValueText(std::uint64_t AValue);

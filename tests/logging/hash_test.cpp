@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -180,38 +181,39 @@ struct TCounted {
 TEST(SiObjectHashTest, OwnerFreesValuesThatLeaveTheMap) {
     int LLive = 0;
     {
-        TSiObjectHash<TCounted> LHash(true);
+        TSiObjectHash<std::unique_ptr<TCounted>> LHash;
         EXPECT_EQ(LHash.Get("a"), nullptr);
-        auto* LFirst = new TCounted(LLive);
-        LHash.Put("a", LFirst);
-        LHash.Put("A", LFirst);  // the same object again: kept
+        TCounted* LFirst = LHash.Put("a", std::make_unique<TCounted>(LLive));
         EXPECT_EQ(LLive, 1);
-        EXPECT_EQ(LHash.Get("a"), LFirst);
-        LHash.Put("a", new TCounted(LLive));  // replaced: the first one is freed
+        EXPECT_EQ(LHash.Get("A"), LFirst);
+        LHash.Put("A", std::make_unique<TCounted>(LLive));  // replaced: the first one is freed
         EXPECT_EQ(LLive, 1);
-        LHash.Put("b", new TCounted(LLive));
-        LHash.Put("c", new TCounted(LLive));
+        LHash.Put("b", std::make_unique<TCounted>(LLive));
+        LHash.Put("c", std::make_unique<TCounted>(LLive));
         EXPECT_EQ(LLive, 3);
         EXPECT_TRUE(LHash.Remove("b"));
         EXPECT_EQ(LLive, 2);
-        TCounted LKept(LLive);
-        EXPECT_FALSE(LHash.Add("c", &LKept));  // refused: stays the caller's
+        auto LKept = std::make_unique<TCounted>(LLive);
+        EXPECT_FALSE(LHash.Add("c", std::move(LKept)));  // refused: stays the caller's
+        EXPECT_NE(LKept, nullptr);
+        EXPECT_EQ(LLive, 3);
+        EXPECT_TRUE(LHash.Add("d", std::move(LKept)));
         EXPECT_EQ(LLive, 3);
     }
-    EXPECT_EQ(LLive, 0);  // destruction freed the rest, and LKept went out of scope
+    EXPECT_EQ(LLive, 0);  // destruction freed the rest
 }
 
 TEST(SiObjectHashTest, MovingKeepsOwnershipWithTheObjects) {
     int LLive = 0;
     {
-        TSiObjectHash<TCounted> LOwner(true);
-        LOwner.Put("a", new TCounted(LLive));
-        TSiObjectHash<TCounted> LTarget(true);
-        LTarget.Put("b", new TCounted(LLive));
+        TSiObjectHash<std::unique_ptr<TCounted>> LOwner;
+        LOwner.Put("a", std::make_unique<TCounted>(LLive));
+        TSiObjectHash<std::unique_ptr<TCounted>> LTarget;
+        LTarget.Put("b", std::make_unique<TCounted>(LLive));
         LTarget = std::move(LOwner);  // b goes away with the moved-from map
         EXPECT_NE(LTarget.Get("a"), nullptr);
         EXPECT_EQ(LTarget.Get("b"), nullptr);
-        TSiObjectHash<TCounted> LThird(std::move(LTarget));
+        TSiObjectHash<std::unique_ptr<TCounted>> LThird(std::move(LTarget));
         EXPECT_TRUE(LThird.OwnsObjects());
         EXPECT_EQ(LLive, 2);
     }
@@ -223,6 +225,7 @@ TEST(SiObjectHashTest, NonOwnerNeverFrees) {
     TCounted LObject(LLive);
     {
         TSiObjectHash<TCounted> LHash;
+        EXPECT_FALSE(LHash.OwnsObjects());
         LHash.Put("a", &LObject);
         LHash.Put("b", &LObject);
         LHash.Remove("a");

@@ -23,6 +23,9 @@
 #include "logging/base/string_list.h"
 #include "logging/base/strings.h"
 #include "logging/core/logger.h"
+#include "logging/packets/packet.h"
+#include "logging/packets/viewer_context.h"
+#include "logging/system/system_info.h"
 
 // Types for the instance forms, in a named namespace so that their demangled names are plain.
 namespace deruz::logging::session_test {

@@ -1,4 +1,4 @@
-#include "logging/core/clock.h"
+#include "logging/core/timestamp_clock.h"
 
 #include <array>
 #include <atomic>
