@@ -13,26 +13,26 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: config_sessions CONFIG LOGFILE\n");
         return 2;
     }
-    bool failed = false;
-    Si->SetOnError([&](TSiLogger&, const std::exception& e) {
-        std::fprintf(stderr, "config_sessions: %s\n", e.what());
-        failed = true;
+    bool LFailed = false;
+    Si->SetOnError([&](TSiLogger&, const std::exception& AE) {
+        std::fprintf(stderr, "config_sessions: %s\n", AE.what());
+        LFailed = true;
     });
     Si->SetVariable("logfile", argv[2]);  // expanded in the file's connections string
     Si->LoadConfiguration(argv[1]);       // connections, enabled, level, session settings
 
     // Sessions take their settings from the file by name when they are added.
-    TSiSession* network = Si->AddSession("Network");
-    TSiSession* database = Si->AddSession("Database");
-    TSiSession* cache = Si->AddSession("Cache");
-    TSiSession* ui = Si->AddSession("Ui");  // only the defaults
+    TSiSession* LNetwork = Si->AddSession("Network");
+    TSiSession* LDatabase = Si->AddSession("Database");
+    TSiSession* LCache = Si->AddSession("Cache");
+    TSiSession* LUi = Si->AddSession("Ui");  // only the defaults
 
-    for (TSiSession* session : {&*SiMain, network, database, cache, ui}) {
-        session->LogDebug("%s: debug", {session->Name()});
-        session->LogMessage("%s: message", {session->Name()});
-        session->LogError("%s: error", {session->Name()});
+    for (TSiSession* LSession : {&*SiMain, LNetwork, LDatabase, LCache, LUi}) {
+        LSession->LogDebug("%s: debug", {LSession->Name()});
+        LSession->LogMessage("%s: message", {LSession->Name()});
+        LSession->LogError("%s: error", {LSession->Name()});
     }
 
     Si->SetEnabled(false);
-    return failed ? 1 : 0;
+    return LFailed ? 1 : 0;
 }

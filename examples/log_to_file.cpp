@@ -15,10 +15,10 @@ int main(int argc, char** argv) {
     }
     // Logging never throws at the code that logs: failures (a file that cannot be opened)
     // go to the error event.
-    bool failed = false;
-    Si->SetOnError([&](TSiLogger&, const std::exception& e) {
-        std::fprintf(stderr, "log_to_file: %s\n", e.what());
-        failed = true;
+    bool LFailed = false;
+    Si->SetOnError([&](TSiLogger&, const std::exception& AE) {
+        std::fprintf(stderr, "log_to_file: %s\n", AE.what());
+        LFailed = true;
     });
     // One protocol, "file", with its options; a quoted value may hold commas and spaces.
     Si->SetConnections("file(filename=\"" + std::string(argv[1]) + "\")");
@@ -26,9 +26,9 @@ int main(int argc, char** argv) {
 
     SiMain->LogMessage("Hello from log_to_file");
     SiMain->LogWarning("%d of %d disks are %s", {1, 3, "full"});
-    TSiSession* db = Si->AddSession("Database");
-    db->LogError("Connection lost");
+    TSiSession* LDb = Si->AddSession("Database");
+    LDb->LogError("Connection lost");
 
     Si->SetEnabled(false);  // disconnects the protocols: the file is complete
-    return failed ? 1 : 0;
+    return LFailed ? 1 : 0;
 }

@@ -15,92 +15,94 @@ constexpr std::int64_t kUnixToDelphiDays = 25'569;
 // Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
 std::int64_t DaysFromCivil(std::int64_t AYear, int AMonth, int ADay) noexcept {
     AYear -= AMonth <= 2 ? 1 : 0;
-    const std::int64_t era = (AYear >= 0 ? AYear : AYear - 399) / 400;
-    const std::int64_t yearOfEra = AYear - era * 400;
-    const std::int64_t dayOfYear = (153 * (AMonth + (AMonth > 2 ? -3 : 9)) + 2) / 5 + ADay - 1;
-    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146'097 + dayOfEra - 719'468;
+    const std::int64_t LEra = (AYear >= 0 ? AYear : AYear - 399) / 400;
+    const std::int64_t LYearOfEra = AYear - LEra * 400;
+    const std::int64_t LDayOfYear = (153 * (AMonth + (AMonth > 2 ? -3 : 9)) + 2) / 5 + ADay - 1;
+    const std::int64_t LDayOfEra =
+        LYearOfEra * 365 + LYearOfEra / 4 - LYearOfEra / 100 + LDayOfYear;
+    return LEra * 146'097 + LDayOfEra - 719'468;
 }
 
 // The inverse of DaysFromCivil.
 void CivilFromDays(std::int64_t ADays, TSiDateTimeParts& AParts) noexcept {
     ADays += 719'468;
-    const std::int64_t era = (ADays >= 0 ? ADays : ADays - 146'096) / 146'097;
-    const std::int64_t dayOfEra = ADays - era * 146'097;
-    const std::int64_t yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36'524 - dayOfEra / 146'096) / 365;
-    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const std::int64_t monthIndex = (5 * dayOfYear + 2) / 153;
-    AParts.Day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
-    AParts.Month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
-    AParts.Year = static_cast<int>(yearOfEra + era * 400 + (AParts.Month <= 2 ? 1 : 0));
+    const std::int64_t LEra = (ADays >= 0 ? ADays : ADays - 146'096) / 146'097;
+    const std::int64_t LDayOfEra = ADays - LEra * 146'097;
+    const std::int64_t LYearOfEra =
+        (LDayOfEra - LDayOfEra / 1460 + LDayOfEra / 36'524 - LDayOfEra / 146'096) / 365;
+    const std::int64_t LDayOfYear =
+        LDayOfEra - (365 * LYearOfEra + LYearOfEra / 4 - LYearOfEra / 100);
+    const std::int64_t LMonthIndex = (5 * LDayOfYear + 2) / 153;
+    AParts.Day = static_cast<int>(LDayOfYear - (153 * LMonthIndex + 2) / 5 + 1);
+    AParts.Month = static_cast<int>(LMonthIndex < 10 ? LMonthIndex + 3 : LMonthIndex - 9);
+    AParts.Year = static_cast<int>(LYearOfEra + LEra * 400 + (AParts.Month <= 2 ? 1 : 0));
 }
 
 }  // namespace
 
 TDateTime SiEncodeDateTime(const TSiDateTimeParts& AParts) noexcept {
-    const auto days = static_cast<double>(DaysFromCivil(AParts.Year, AParts.Month, AParts.Day) +
-                                          kUnixToDelphiDays);
-    const double time =
+    const auto LDays = static_cast<double>(DaysFromCivil(AParts.Year, AParts.Month, AParts.Day) +
+                                           kUnixToDelphiDays);
+    const double LTime =
         static_cast<double>(
             ((static_cast<std::int64_t>(AParts.Hour) * 60 + AParts.Minute) * 60 + AParts.Second) *
                 1000 +
             AParts.Millisecond) /
         static_cast<double>(kMillisecondsPerDay);
     // Before the epoch day the time of day still counts forward, so it moves away from 0.
-    return days >= 0 ? days + time : days - time;
+    return LDays >= 0 ? LDays + LTime : LDays - LTime;
 }
 
 bool SiIsCalendarDate(TDateTime AValue) noexcept {
-    constexpr double kFirstDay = -693'593.0;  // 0001-01-01
-    constexpr double kEndDay = 2'958'466.0;   // 10000-01-01
-    return std::isfinite(AValue) && AValue > kFirstDay - 1 && AValue < kEndDay;
+    constexpr double LKFirstDay = -693'593.0;  // 0001-01-01
+    constexpr double LKEndDay = 2'958'466.0;   // 10000-01-01
+    return std::isfinite(AValue) && AValue > LKFirstDay - 1 && AValue < LKEndDay;
 }
 
 int SiDayOfWeek(int AYear, int AMonth, int ADay) noexcept {
     // 1970-01-01 was a Thursday (4); the remainder of a negative count is negative.
-    const std::int64_t weekday = (DaysFromCivil(AYear, AMonth, ADay) + 4) % 7;
-    return static_cast<int>(weekday < 0 ? weekday + 7 : weekday);
+    const std::int64_t LWeekday = (DaysFromCivil(AYear, AMonth, ADay) + 4) % 7;
+    return static_cast<int>(LWeekday < 0 ? LWeekday + 7 : LWeekday);
 }
 
 TSiDayTime SiSplitDateTime(TDateTime AValue) noexcept {
-    TSiDayTime result;
-    double fraction = 0;
+    TSiDayTime LResult;
+    double LFraction = 0;
     if (std::fabs(AValue) < 9.0e15) {
         // The values of every calendar date, without calls into the maths library (log
         // entries take this path): truncation and the difference are exact, and the rounding
         // below rounds halves away from zero as llround does.
-        result.Day = static_cast<std::int64_t>(AValue);
-        fraction = std::fabs(AValue - static_cast<double>(result.Day));
-        const double scaled = fraction * static_cast<double>(kMillisecondsPerDay);
-        result.Millisecond = static_cast<std::int64_t>(scaled);
-        if (scaled - static_cast<double>(result.Millisecond) >= 0.5) {
-            ++result.Millisecond;
+        LResult.Day = static_cast<std::int64_t>(AValue);
+        LFraction = std::fabs(AValue - static_cast<double>(LResult.Day));
+        const double LScaled = LFraction * static_cast<double>(kMillisecondsPerDay);
+        LResult.Millisecond = static_cast<std::int64_t>(LScaled);
+        if (LScaled - static_cast<double>(LResult.Millisecond) >= 0.5) {
+            ++LResult.Millisecond;
         }
     } else {
-        double whole = 0;
-        fraction = std::fabs(std::modf(AValue, &whole));
-        result.Day = static_cast<std::int64_t>(whole);
-        result.Millisecond = static_cast<std::int64_t>(
-            std::llround(fraction * static_cast<double>(kMillisecondsPerDay)));
+        double LWhole = 0;
+        LFraction = std::fabs(std::modf(AValue, &LWhole));
+        LResult.Day = static_cast<std::int64_t>(LWhole);
+        LResult.Millisecond = static_cast<std::int64_t>(
+            std::llround(LFraction * static_cast<double>(kMillisecondsPerDay)));
     }
-    if (result.Millisecond >= kMillisecondsPerDay) {
+    if (LResult.Millisecond >= kMillisecondsPerDay) {
         // Rounded up to midnight: that is the start of the following day.
-        result.Millisecond -= kMillisecondsPerDay;
-        result.Day += 1;
+        LResult.Millisecond -= kMillisecondsPerDay;
+        LResult.Day += 1;
     }
-    return result;
+    return LResult;
 }
 
 TSiDateTimeParts SiDayTimeParts(const TSiDayTime& ADayTime) noexcept {
-    TSiDateTimeParts parts;
-    CivilFromDays(ADayTime.Day - kUnixToDelphiDays, parts);
-    const std::int64_t milliseconds = ADayTime.Millisecond;
-    parts.Millisecond = static_cast<int>(milliseconds % 1000);
-    parts.Second = static_cast<int>(milliseconds / 1000 % 60);
-    parts.Minute = static_cast<int>(milliseconds / 60'000 % 60);
-    parts.Hour = static_cast<int>(milliseconds / 3'600'000);
-    return parts;
+    TSiDateTimeParts LParts;
+    CivilFromDays(ADayTime.Day - kUnixToDelphiDays, LParts);
+    const std::int64_t LMilliseconds = ADayTime.Millisecond;
+    LParts.Millisecond = static_cast<int>(LMilliseconds % 1000);
+    LParts.Second = static_cast<int>(LMilliseconds / 1000 % 60);
+    LParts.Minute = static_cast<int>(LMilliseconds / 60'000 % 60);
+    LParts.Hour = static_cast<int>(LMilliseconds / 3'600'000);
+    return LParts;
 }
 
 TSiDateTimeParts SiDecodeDateTime(TDateTime AValue) noexcept {

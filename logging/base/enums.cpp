@@ -21,11 +21,11 @@ Code CodeAt(const Table& ATable, std::size_t AIndex, Code AMissing) noexcept {
 // Wire codes are unique within a table, so the first match is the only one.
 template <typename Enum, typename Table, typename Code>
 std::optional<Enum> FindCode(const Table& ATable, Code ACode) noexcept {
-    const auto it = std::find(ATable.begin(), ATable.end(), ACode);
-    if (it == ATable.end()) {
+    const auto LIt = std::find(ATable.begin(), ATable.end(), ACode);
+    if (LIt == ATable.end()) {
         return std::nullopt;
     }
-    return static_cast<Enum>(it - ATable.begin());
+    return static_cast<Enum>(LIt - ATable.begin());
 }
 
 template <typename Enum>

@@ -46,10 +46,10 @@ class TSiHash {
     // A copy has the same buckets and chains, and so the same iteration order.
     TSiHash(const TSiHash& AOther) {
         FBuckets.resize(AOther.FBuckets.size());
-        for (std::size_t I = 0; I < AOther.FBuckets.size(); ++I) {
-            TItemPtr* LTail = &FBuckets[I];
-            for (const Item* LItem = AOther.FBuckets[I].get(); LItem; LItem = LItem->Next.get()) {
-                *LTail = std::make_unique<Item>(Item{LItem->Key, LItem->Value, LItem->Hash, {}});
+        for (std::size_t LI = 0; LI < AOther.FBuckets.size(); ++LI) {
+            TItemPtr* LTail = &FBuckets[LI];
+            for (const TItem* LItem = AOther.FBuckets[LI].get(); LItem; LItem = LItem->Next.get()) {
+                *LTail = std::make_unique<TItem>(TItem{LItem->Key, LItem->Value, LItem->Hash, {}});
                 LTail = &(*LTail)->Next;
             }
         }
@@ -71,18 +71,18 @@ class TSiHash {
     bool Contains(std::string_view AKey) const noexcept { return Find(AKey) != nullptr; }
     // The value stored under AKey, or nullptr.
     V* Find(std::string_view AKey) noexcept {
-        Item* LItem = FindItem(AKey, SiHashKey(AKey));
+        TItem* LItem = FindItem(AKey, SiHashKey(AKey));
         return LItem ? &LItem->Value : nullptr;
     }
     const V* Find(std::string_view AKey) const noexcept {
-        const Item* LItem = FindItem(AKey, SiHashKey(AKey));
+        const TItem* LItem = FindItem(AKey, SiHashKey(AKey));
         return LItem ? &LItem->Value : nullptr;
     }
 
     // Inserts, or replaces the value of an existing key (the old value is destroyed).
     void Put(std::string_view AKey, V AValue) {
         const std::uint32_t LHash = SiHashKey(AKey);
-        if (Item* LItem = FindItem(AKey, LHash)) {
+        if (TItem* LItem = FindItem(AKey, LHash)) {
             LItem->Value = std::move(AValue);
             return;
         }
@@ -161,7 +161,7 @@ class TSiHash {
     template <class F>
     void ForEach(F&& AFunc) const {
         for (const TItemPtr& LHead : FBuckets) {
-            for (const Item* LItem = LHead.get(); LItem; LItem = LItem->Next.get()) {
+            for (const TItem* LItem = LHead.get(); LItem; LItem = LItem->Next.get()) {
                 AFunc(LItem->Key, LItem->Value);
             }
         }
@@ -179,20 +179,20 @@ class TSiHash {
     }
 
   private:
-    struct Item;
-    using TItemPtr = std::unique_ptr<Item>;
-    struct Item {
+    struct TItem;
+    using TItemPtr = std::unique_ptr<TItem>;
+    struct TItem {
         std::string Key;
         V Value;
         std::uint32_t Hash;
         TItemPtr Next;
     };
 
-    Item* FindItem(std::string_view AKey, std::uint32_t AHash) const noexcept {
+    TItem* FindItem(std::string_view AKey, std::uint32_t AHash) const noexcept {
         if (FBuckets.empty()) {
             return nullptr;
         }
-        for (Item* LItem = FBuckets[AHash % FBuckets.size()].get(); LItem;
+        for (TItem* LItem = FBuckets[AHash % FBuckets.size()].get(); LItem;
              LItem = LItem->Next.get()) {
             if (LItem->Hash == AHash && SiSameText(LItem->Key, AKey)) {
                 return LItem;
@@ -207,7 +207,8 @@ class TSiHash {
         }
         TItemPtr& LHead = FBuckets[AHash % FBuckets.size()];
         const bool LWasEmpty = LHead == nullptr;
-        auto LItem = std::make_unique<Item>(Item{std::string(AKey), std::move(AValue), AHash, {}});
+        auto LItem =
+            std::make_unique<TItem>(TItem{std::string(AKey), std::move(AValue), AHash, {}});
         LItem->Next = std::move(LHead);
         LHead = std::move(LItem);
         ++FCount;
@@ -246,7 +247,7 @@ class TSiHash {
     std::size_t FCount = 0;
     std::size_t FLoad = 0;
     std::size_t FIterBucket = 0;
-    Item* FIterItem = nullptr;
+    TItem* FIterItem = nullptr;
     bool FIterStarted = false;
 };
 

@@ -88,8 +88,8 @@ class TSiRef {
 
     // Gives back the held reference, if any.
     void Reset() noexcept {
-        if (T* object = std::exchange(FObject, nullptr)) {
-            object->Release();
+        if (T* LObject = std::exchange(FObject, nullptr)) {
+            LObject->Release();
         }
     }
 
@@ -101,11 +101,11 @@ class TSiRef {
     T& operator*() const noexcept { return *FObject; }
     explicit operator bool() const noexcept { return FObject != nullptr; }
 
-    friend bool operator==(const TSiRef& A, const TSiRef& B) noexcept {
-        return A.FObject == B.FObject;
+    friend bool operator==(const TSiRef& A_, const TSiRef& AB) noexcept {
+        return A_.FObject == AB.FObject;
     }
-    friend bool operator==(const TSiRef& A, std::nullptr_t) noexcept {
-        return A.FObject == nullptr;
+    friend bool operator==(const TSiRef& A_, std::nullptr_t) noexcept {
+        return A_.FObject == nullptr;
     }
 
   private:

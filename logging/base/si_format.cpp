@@ -75,8 +75,8 @@ TDecimal Decompose(double AValue) {
                           .ptr;
     // "d.dddddddddddddddde+XX"
     LResult.Digits[0] = LBuffer[0];
-    for (int I = 1; I < 17; ++I) {
-        LResult.Digits[I] = LBuffer[I + 1];
+    for (int LI = 1; LI < 17; ++LI) {
+        LResult.Digits[LI] = LBuffer[LI + 1];
     }
     LResult.Count = 17;
     int LExponent = 0;
@@ -120,17 +120,17 @@ std::string FixedText(double AValue, int ADecimals, const std::string* AThousand
     if (LDec.Count == 0 || LDec.Exponent <= 0) {
         LOut += '0';
     } else {
-        for (int I = 0; I < LDec.Exponent; ++I) {
-            if (AThousands != nullptr && I > 0 && (LDec.Exponent - I) % 3 == 0) {
+        for (int LI = 0; LI < LDec.Exponent; ++LI) {
+            if (AThousands != nullptr && LI > 0 && (LDec.Exponent - LI) % 3 == 0) {
                 LOut += *AThousands;
             }
-            LOut += LDec.Digit(I);
+            LOut += LDec.Digit(LI);
         }
     }
     if (ADecimals > 0) {
         LOut += ASettings.DecimalSeparator;
-        for (int I = 0; I < ADecimals; ++I) {
-            LOut += LDec.Count == 0 ? '0' : LDec.Digit(LDec.Exponent + I);
+        for (int LI = 0; LI < ADecimals; ++LI) {
+            LOut += LDec.Count == 0 ? '0' : LDec.Digit(LDec.Exponent + LI);
         }
     }
     return LOut;
@@ -146,8 +146,8 @@ std::string ExponentText(double AValue, int APrecision, const TSiFormatSettings&
     LOut += LDec.Digit(0);
     if (APrecision > 1) {
         LOut += ASettings.DecimalSeparator;
-        for (int I = 1; I < APrecision; ++I) {
-            LOut += LDec.Digit(I);
+        for (int LI = 1; LI < APrecision; ++LI) {
+            LOut += LDec.Digit(LI);
         }
     }
     AppendExponent(LOut, LDec.Count == 0 ? 0 : LDec.Exponent - 1, true, 3);
@@ -181,8 +181,8 @@ std::string GeneralText(double AValue, int APrecision, int AExpDigits,
         LOut.append(static_cast<std::size_t>(-LDec.Exponent), '0');
         LOut.append(LDec.Digits, static_cast<std::size_t>(LDec.Count));
     } else {
-        for (int I = 0; I < LDec.Exponent; ++I) {
-            LOut += LDec.Digit(I);
+        for (int LI = 0; LI < LDec.Exponent; ++LI) {
+            LOut += LDec.Digit(LI);
         }
         if (LDec.Count > LDec.Exponent) {
             LOut += ASettings.DecimalSeparator;
@@ -195,8 +195,8 @@ std::string GeneralText(double AValue, int APrecision, int AExpDigits,
 
 // An amount in the settings' currency format.
 std::string MoneyText(double AValue, int ADecimals, const TSiFormatSettings& ASettings) {
-    static constexpr std::string_view kPositive[] = {"$1", "1$", "$ 1", "1 $"};
-    static constexpr std::string_view kNegative[] = {
+    static constexpr std::string_view LKPositive[] = {"$1", "1$", "$ 1", "1 $"};
+    static constexpr std::string_view LKNegative[] = {
         "($1)", "-$1",  "$-1",  "$1-",  "(1$)", "-1$",  "1-$",   "1$-",
         "-1 $", "-$ 1", "1 $-", "$ 1-", "$ -1", "1- $", "($ 1)", "(1 $)"};
     bool LNegative = false;
@@ -205,11 +205,11 @@ std::string MoneyText(double AValue, int ADecimals, const TSiFormatSettings& ASe
     const int LPositive = ASettings.CurrencyFormat >= 0 && ASettings.CurrencyFormat <= 3
                               ? ASettings.CurrencyFormat
                               : 0;
-    std::string_view LPattern = kPositive[LPositive];
+    std::string_view LPattern = LKPositive[LPositive];
     std::string LOut;
     if (LNegative) {
         if (ASettings.NegCurrFormat >= 0 && ASettings.NegCurrFormat <= 15) {
-            LPattern = kNegative[ASettings.NegCurrFormat];
+            LPattern = LKNegative[ASettings.NegCurrFormat];
         } else {
             LOut += '-';
         }
@@ -275,7 +275,7 @@ class TFormatRun {
             ++FPos;
             // Any integer within the 32-bit range, so that sizes can be passed as they are.
             const TSiFormatArg& LArg = NextArg();
-            constexpr auto kMax =
+            constexpr auto LKMax =
                 static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
             switch (LArg.Kind()) {
                 case TSiFormatArg::akInt32:
@@ -288,7 +288,7 @@ class TFormatRun {
                     break;
                 case TSiFormatArg::akUInt32:
                 case TSiFormatArg::akUInt64:
-                    if (LArg.AsUInt64() <= kMax) {
+                    if (LArg.AsUInt64() <= LKMax) {
                         return static_cast<std::int64_t>(LArg.AsUInt64());
                     }
                     break;
@@ -482,7 +482,7 @@ class TFormatRun {
         if (const std::string_view LSpecial = NonFiniteText(LValue); !LSpecial.empty()) {
             return std::string(LSpecial);
         }
-        const auto Digits = [APrecision](int ADefault, int AMin) {
+        const auto LDigits = [APrecision](int ADefault, int AMin) {
             if (APrecision < 0) {
                 return ADefault;
             }
@@ -493,12 +493,12 @@ class TFormatRun {
         bool LNegative = false;
         switch (AType) {
             case 'e':
-                return ExponentText(LValue, Digits(kDefaultFloatDigits, 1), FSettings);
+                return ExponentText(LValue, LDigits(kDefaultFloatDigits, 1), FSettings);
             case 'g':
-                return GeneralText(LValue, Digits(kDefaultFloatDigits, 1), 3, FSettings);
+                return GeneralText(LValue, LDigits(kDefaultFloatDigits, 1), 3, FSettings);
             case 'f':
             case 'n': {
-                std::string LText = FixedText(LValue, Digits(2, 0),
+                std::string LText = FixedText(LValue, LDigits(2, 0),
                                               AType == 'n' ? &FSettings.ThousandSeparator : nullptr,
                                               FSettings, LNegative);
                 return LNegative ? "-" + LText : LText;
@@ -509,7 +509,7 @@ class TFormatRun {
                                          : (FSettings.CurrencyDecimals > kMaxFloatDigits
                                                 ? kMaxFloatDigits
                                                 : FSettings.CurrencyDecimals);
-                return MoneyText(LValue, Digits(LDefault, 0), FSettings);
+                return MoneyText(LValue, LDigits(LDefault, 0), FSettings);
             }
         }
     }

@@ -11,33 +11,33 @@ std::int64_t TSiStream::Seek(std::int64_t, TSiSeekOrigin) {
 }
 
 std::int64_t TSiStream::GetSize() {
-    const std::int64_t position = Seek(0, soCurrent);
-    const std::int64_t size = Seek(0, soEnd);
-    Seek(position, soBeginning);
-    return size;
+    const std::int64_t LPosition = Seek(0, soCurrent);
+    const std::int64_t LSize = Seek(0, soEnd);
+    Seek(LPosition, soBeginning);
+    return LSize;
 }
 
 void TSiStream::ReadBuffer(void* ABuffer, std::size_t ACount) {
-    auto* target = static_cast<std::uint8_t*>(ABuffer);
+    auto* LTarget = static_cast<std::uint8_t*>(ABuffer);
     while (ACount > 0) {
-        const std::size_t read = Read(target, ACount);
-        if (read == 0 || read > ACount) {
+        const std::size_t LRead = Read(LTarget, ACount);
+        if (LRead == 0 || LRead > ACount) {
             throw ESiStreamError("Stream read error");
         }
-        target += read;
-        ACount -= read;
+        LTarget += LRead;
+        ACount -= LRead;
     }
 }
 
 void TSiStream::WriteBuffer(const void* ABuffer, std::size_t ACount) {
-    const auto* source = static_cast<const std::uint8_t*>(ABuffer);
+    const auto* LSource = static_cast<const std::uint8_t*>(ABuffer);
     while (ACount > 0) {
-        const std::size_t written = Write(source, ACount);
-        if (written == 0 || written > ACount) {
+        const std::size_t LWritten = Write(LSource, ACount);
+        if (LWritten == 0 || LWritten > ACount) {
             throw ESiStreamError("Stream write error");
         }
-        source += written;
-        ACount -= written;
+        LSource += LWritten;
+        ACount -= LWritten;
     }
 }
 
@@ -45,10 +45,10 @@ std::size_t TSiMemoryStream::Read(void* ABuffer, std::size_t ACount) {
     if (FPosition >= FBuffer.size()) {
         return 0;
     }
-    const std::size_t count = std::min(ACount, FBuffer.size() - FPosition);
-    std::memcpy(ABuffer, FBuffer.data() + FPosition, count);
-    FPosition += count;
-    return count;
+    const std::size_t LCount = std::min(ACount, FBuffer.size() - FPosition);
+    std::memcpy(ABuffer, FBuffer.data() + FPosition, LCount);
+    FPosition += LCount;
+    return LCount;
 }
 
 std::size_t TSiMemoryStream::Write(const void* ABuffer, std::size_t ACount) {
@@ -58,35 +58,35 @@ std::size_t TSiMemoryStream::Write(const void* ABuffer, std::size_t ACount) {
     if (ACount > FBuffer.max_size() - FPosition) {
         throw ESiStreamError("Stream write error");
     }
-    const std::size_t end = FPosition + ACount;
-    if (end > FBuffer.size()) {
+    const std::size_t LEnd = FPosition + ACount;
+    if (LEnd > FBuffer.size()) {
         // Grows geometrically, so a sequence of small writes stays amortised.
-        FBuffer.resize(end);
+        FBuffer.resize(LEnd);
     }
     std::memcpy(FBuffer.data() + FPosition, ABuffer, ACount);
-    FPosition = end;
+    FPosition = LEnd;
     return ACount;
 }
 
 std::int64_t TSiMemoryStream::Seek(std::int64_t AOffset, TSiSeekOrigin AOrigin) {
-    std::int64_t base = 0;
+    std::int64_t LBase = 0;
     switch (AOrigin) {
         case soBeginning:
-            base = 0;
+            LBase = 0;
             break;
         case soCurrent:
-            base = static_cast<std::int64_t>(FPosition);
+            LBase = static_cast<std::int64_t>(FPosition);
             break;
         case soEnd:
-            base = static_cast<std::int64_t>(FBuffer.size());
+            LBase = static_cast<std::int64_t>(FBuffer.size());
             break;
     }
-    const std::int64_t position = base + AOffset;
-    if (position < 0) {
+    const std::int64_t LPosition = LBase + AOffset;
+    if (LPosition < 0) {
         throw ESiStreamError("Stream seek before the beginning");
     }
-    FPosition = static_cast<std::size_t>(position);
-    return position;
+    FPosition = static_cast<std::size_t>(LPosition);
+    return LPosition;
 }
 
 void TSiMemoryStream::SetSize(std::int64_t ASize) {
@@ -102,16 +102,16 @@ void TSiMemoryStream::Clear() noexcept {
 }
 
 void TSiMemoryStream::LoadFrom(TSiStream& AStream) {
-    const std::int64_t size = AStream.GetSize();
-    if (size < 0) {
+    const std::int64_t LSize = AStream.GetSize();
+    if (LSize < 0) {
         throw ESiStreamError("Stream read error");
     }
     AStream.SetPosition(0);
     // Read into new memory and swap it in: the content stays intact if the read fails, and
     // a stream may load from itself.
-    std::vector<std::uint8_t> content(static_cast<std::size_t>(size));
-    AStream.ReadBuffer(content.data(), content.size());
-    FBuffer.swap(content);
+    std::vector<std::uint8_t> LContent(static_cast<std::size_t>(LSize));
+    AStream.ReadBuffer(LContent.data(), LContent.size());
+    FBuffer.swap(LContent);
     FPosition = 0;
 }
 

@@ -20,9 +20,9 @@ namespace {
 std::string DecodeUtf16(std::string_view ABytes, bool ABigEndian) {
     std::u16string LUnits;
     LUnits.reserve(ABytes.size() / 2);
-    for (std::size_t I = 0; I + 1 < ABytes.size(); I += 2) {
-        const auto LFirst = static_cast<unsigned char>(ABytes[I]);
-        const auto LSecond = static_cast<unsigned char>(ABytes[I + 1]);
+    for (std::size_t LI = 0; LI + 1 < ABytes.size(); LI += 2) {
+        const auto LFirst = static_cast<unsigned char>(ABytes[LI]);
+        const auto LSecond = static_cast<unsigned char>(ABytes[LI + 1]);
         LUnits.push_back(
             static_cast<char16_t>(ABigEndian ? (LFirst << 8) | LSecond : (LSecond << 8) | LFirst));
     }
@@ -58,8 +58,8 @@ std::ptrdiff_t TSiStringList::IndexOf(std::string_view AValue) const noexcept {
 }
 
 void TSiStringList::Sort() {
-    std::sort(FItems.begin(), FItems.end(), [](const std::string& A, const std::string& B) {
-        return SiCompareOrdinal(A, B) < 0;
+    std::sort(FItems.begin(), FItems.end(), [](const std::string& A_, const std::string& AB) {
+        return SiCompareOrdinal(A_, AB) < 0;
     });
 }
 

@@ -85,8 +85,8 @@ char32_t SiDecodeUtf8(std::string_view AText, std::size_t& AIndex) noexcept {
         ++AIndex;
         return kReplacement;
     }
-    for (std::size_t I = 1; I < LLength; ++I) {
-        const auto LByte = static_cast<unsigned char>(AText[AIndex + I]);
+    for (std::size_t LI = 1; LI < LLength; ++LI) {
+        const auto LByte = static_cast<unsigned char>(AText[AIndex + LI]);
         if (!IsContinuation(LByte)) {
             ++AIndex;
             return kReplacement;
@@ -120,14 +120,14 @@ std::u16string SiUtf8ToUtf16(std::string_view AText) {
 std::string SiUtf16ToUtf8(std::u16string_view AText) {
     std::string LResult;
     LResult.reserve(AText.size());
-    for (std::size_t I = 0; I < AText.size(); ++I) {
-        const char16_t LUnit = AText[I];
-        if (LUnit >= 0xD800 && LUnit <= 0xDBFF && I + 1 < AText.size() && AText[I + 1] >= 0xDC00 &&
-            AText[I + 1] <= 0xDFFF) {
-            const char32_t LCode =
-                0x10000 + ((static_cast<char32_t>(LUnit) - 0xD800) << 10) + (AText[I + 1] - 0xDC00);
+    for (std::size_t LI = 0; LI < AText.size(); ++LI) {
+        const char16_t LUnit = AText[LI];
+        if (LUnit >= 0xD800 && LUnit <= 0xDBFF && LI + 1 < AText.size() &&
+            AText[LI + 1] >= 0xDC00 && AText[LI + 1] <= 0xDFFF) {
+            const char32_t LCode = 0x10000 + ((static_cast<char32_t>(LUnit) - 0xD800) << 10) +
+                                   (AText[LI + 1] - 0xDC00);
             SiAppendUtf8(LResult, LCode);
-            ++I;
+            ++LI;
         } else if (LUnit >= 0xD800 && LUnit <= 0xDFFF) {
             SiAppendUtf8(LResult, kReplacement);
         } else {
@@ -185,24 +185,24 @@ std::string SiUpperCase(std::string_view AText) {
     return LResult;
 }
 
-bool SiSameText(std::string_view A, std::string_view B) noexcept {
-    if (A.size() != B.size()) {
+bool SiSameText(std::string_view A_, std::string_view AB) noexcept {
+    if (A_.size() != AB.size()) {
         return false;
     }
-    for (std::size_t I = 0; I < A.size(); ++I) {
-        if (AsciiLower(A[I]) != AsciiLower(B[I])) {
+    for (std::size_t LI = 0; LI < A_.size(); ++LI) {
+        if (AsciiLower(A_[LI]) != AsciiLower(AB[LI])) {
             return false;
         }
     }
     return true;
 }
 
-int SiCompareOrdinal(std::string_view A, std::string_view B) noexcept {
+int SiCompareOrdinal(std::string_view A_, std::string_view AB) noexcept {
     std::size_t LIndexA = 0;
     std::size_t LIndexB = 0;
-    while (LIndexA < A.size() && LIndexB < B.size()) {
-        const char32_t LCodeA = SiDecodeUtf8(A, LIndexA);
-        const char32_t LCodeB = SiDecodeUtf8(B, LIndexB);
+    while (LIndexA < A_.size() && LIndexB < AB.size()) {
+        const char32_t LCodeA = SiDecodeUtf8(A_, LIndexA);
+        const char32_t LCodeB = SiDecodeUtf8(AB, LIndexB);
         if (LCodeA == LCodeB) {
             continue;
         }
@@ -215,14 +215,14 @@ int SiCompareOrdinal(std::string_view A, std::string_view B) noexcept {
         // as the code points do.
         return LCodeA < LCodeB ? -1 : 1;
     }
-    if (LIndexA < A.size()) {
+    if (LIndexA < A_.size()) {
         return 1;
     }
-    if (LIndexB < B.size()) {
+    if (LIndexB < AB.size()) {
         return -1;
     }
     // Equal as UTF-16 (invalid bytes all became U+FFFD): the bytes decide, for a total order.
-    const int LBytes = A.compare(B);
+    const int LBytes = A_.compare(AB);
     return LBytes < 0 ? -1 : (LBytes > 0 ? 1 : 0);
 }
 
@@ -371,12 +371,12 @@ std::optional<std::string> ReadToEnd(TSiFileHandle& AFile, std::size_t AMaxSize,
 
 std::string SiReadRegularFile(const std::string& AFileName, std::size_t AMaxSize) {
     const std::string LPrefix = "Cannot open file \"" + AFileName + "\". ";
-    const auto NotRegular = [&LPrefix] { return ESiError(LPrefix + "Not a regular file"); };
-    const auto TooLarge = [&LPrefix, AMaxSize] {
+    const auto LNotRegular = [&LPrefix] { return ESiError(LPrefix + "Not a regular file"); };
+    const auto LTooLarge = [&LPrefix, AMaxSize] {
         return ESiError(LPrefix + "File larger than " + std::to_string(AMaxSize) + " bytes");
     };
     if (SiIsSpecialFile(AFileName)) {
-        throw NotRegular();
+        throw LNotRegular();
     }
     std::uint32_t LError = 0;
     TSiFileHandle LFile = SiCreateFile(AFileName, faRead, fsReadWrite, fcOpenExisting, LError);
@@ -385,17 +385,17 @@ std::string SiReadRegularFile(const std::string& AFileName, std::size_t AMaxSize
     }
     // The name may have been replaced between the look and the open: the handle decides.
     if (!LFile.IsRegular()) {
-        throw NotRegular();
+        throw LNotRegular();
     }
     const std::int64_t LSize = LFile.Size();
     if (LSize > 0 && static_cast<std::uint64_t>(LSize) > AMaxSize) {
-        throw TooLarge();
+        throw LTooLarge();
     }
     // A file that grows while it is read is held to the same limit.
     std::optional<std::string> LBytes =
         ReadToEnd(LFile, AMaxSize, LSize > 0 ? static_cast<std::size_t>(LSize) : 0);
     if (!LBytes) {
-        throw TooLarge();
+        throw LTooLarge();
     }
     return std::move(*LBytes);
 }

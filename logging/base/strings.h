@@ -48,10 +48,10 @@ std::string_view SiTrim(std::string_view AText) noexcept;
 std::string SiLowerCase(std::string_view AText);
 std::string SiUpperCase(std::string_view AText);
 // Equality without regard to ASCII letter case.
-bool SiSameText(std::string_view A, std::string_view B) noexcept;
+bool SiSameText(std::string_view A_, std::string_view AB) noexcept;
 // Ordinal comparison by UTF-16 code units (negative, 0, positive), so that sorting agrees with
 // peers that hold text as UTF-16.
-int SiCompareOrdinal(std::string_view A, std::string_view B) noexcept;
+int SiCompareOrdinal(std::string_view A_, std::string_view AB) noexcept;
 
 // Replaces every occurrence of ASearch by AReplacement, scanning left to right without
 // rescanning inserted text. An empty ASearch changes nothing.

@@ -69,27 +69,27 @@ void TSiConnectionsParser::Parse(std::string_view AConnections,
                                  const TSiConnectionsParserEvent& ACallback) {
     const std::string_view LText = SiTrim(AConnections);
     const std::size_t LLength = LText.size();
-    std::size_t I = 0;
-    while (I < LLength) {
-        const std::size_t LNameStart = I;
-        while (I < LLength && LText[I] != '(') {
-            ++I;
+    std::size_t LI = 0;
+    while (LI < LLength) {
+        const std::size_t LNameStart = LI;
+        while (LI < LLength && LText[LI] != '(') {
+            ++LI;
         }
-        if (I >= LLength) {
-            throw ESiError("Missing \"(\" at position " + Position(LText, I));
+        if (LI >= LLength) {
+            throw ESiError("Missing \"(\" at position " + Position(LText, LI));
         }
-        const std::string LName = SiLowerCase(SiTrim(LText.substr(LNameStart, I - LNameStart)));
-        ++I;
+        const std::string LName = SiLowerCase(SiTrim(LText.substr(LNameStart, LI - LNameStart)));
+        ++LI;
 
         // The options text keeps its quotes: the options parser interprets them.
         std::string LOptions;
         bool LQuoted = false;
-        while (I < LLength) {
-            const char LChar = LText[I];
+        while (LI < LLength) {
+            const char LChar = LText[LI];
             if (LChar == '"') {
-                if (I + 1 < LLength && LText[I + 1] == '"') {
+                if (LI + 1 < LLength && LText[LI + 1] == '"') {
                     LOptions.append("\"\"");
-                    I += 2;
+                    LI += 2;
                     continue;
                 }
                 LQuoted = !LQuoted;
@@ -97,23 +97,23 @@ void TSiConnectionsParser::Parse(std::string_view AConnections,
                 break;
             }
             LOptions.push_back(LChar);
-            ++I;
+            ++LI;
         }
         if (LQuoted) {
             throw ESiError("Quoted values not closed at protocol \"" + LName + "\"");
         }
-        if (I >= LLength) {
-            throw ESiError("Missing \")\" at position " + Position(LText, I));
+        if (LI >= LLength) {
+            throw ESiError("Missing \")\" at position " + Position(LText, LI));
         }
-        ++I;
+        ++LI;
         // One comma may end the entry, with blanks before it as after it ("a() , b()"); without
         // a comma the blanks stay and are trimmed from the next name.
-        std::size_t LComma = I;
+        std::size_t LComma = LI;
         while (LComma < LLength && static_cast<unsigned char>(LText[LComma]) <= 32) {
             ++LComma;
         }
         if (LComma < LLength && LText[LComma] == ',') {
-            I = LComma + 1;
+            LI = LComma + 1;
         }
         ACallback(LName, std::string(SiTrim(LOptions)));
     }
@@ -124,29 +124,29 @@ void TSiOptionsParser::Parse(std::string_view AProtocol, std::string_view AOptio
     const std::string_view LText = SiTrim(AOptions);
     const std::size_t LLength = LText.size();
     const std::string LProtocol(AProtocol);
-    std::size_t I = 0;
-    while (I < LLength) {
-        const std::size_t LKeyStart = I;
-        while (I < LLength && LText[I] != '=') {
-            ++I;
+    std::size_t LI = 0;
+    while (LI < LLength) {
+        const std::size_t LKeyStart = LI;
+        while (LI < LLength && LText[LI] != '=') {
+            ++LI;
         }
-        if (I >= LLength) {
+        if (LI >= LLength) {
             throw ESiError("Missing \"=\" at \"" + SiLowerCase(AProtocol) + "\" protocol");
         }
-        const std::string LKey = SiLowerCase(SiTrim(LText.substr(LKeyStart, I - LKeyStart)));
-        ++I;
+        const std::string LKey = SiLowerCase(SiTrim(LText.substr(LKeyStart, LI - LKeyStart)));
+        ++LI;
 
         std::string LValue;
         bool LQuoted = false;
-        while (I < LLength) {
-            const char LChar = LText[I];
+        while (LI < LLength) {
+            const char LChar = LText[LI];
             if (LChar == '"') {
-                if (I + 1 < LLength && LText[I + 1] == '"') {
+                if (LI + 1 < LLength && LText[LI + 1] == '"') {
                     LValue.push_back('"');
-                    I += 2;
+                    LI += 2;
                 } else {
                     LQuoted = !LQuoted;
-                    ++I;
+                    ++LI;
                 }
                 continue;
             }
@@ -154,13 +154,13 @@ void TSiOptionsParser::Parse(std::string_view AProtocol, std::string_view AOptio
                 break;
             }
             LValue.push_back(LChar);
-            ++I;
+            ++LI;
         }
         if (LQuoted) {
             throw ESiError("Quoted value not closed at protocol \"" + SiLowerCase(AProtocol) +
                            "\"");
         }
-        ++I;
+        ++LI;
         ACallback(LProtocol, LKey, std::string(SiTrim(LValue)));
     }
 }

@@ -31,9 +31,9 @@ std::optional<std::int32_t> ParseDigits(std::string_view AText) {
 template <class E, std::size_t N>
 std::optional<E> ParseName(std::string_view AText, const std::array<std::string_view, N>& ANames) {
     const std::string LLower = SiLowerCase(AText);
-    for (std::size_t I = 0; I < N; ++I) {
-        if (LLower == ANames[I]) {
-            return static_cast<E>(I);
+    for (std::size_t LI = 0; LI < N; ++LI) {
+        if (LLower == ANames[LI]) {
+            return static_cast<E>(LI);
         }
     }
     return std::nullopt;

@@ -29,14 +29,14 @@ std::string TSiLogger::Version() {
 
 TSiLogger::~TSiLogger() {
     try {
-        std::lock_guard lock(FCriticalSection);
+        std::lock_guard LLock(FCriticalSection);
         RemoveConnections();
     } catch (...) {
     }
 }
 
 void TSiLogger::SetEnabled(bool AValue) {
-    std::lock_guard lock(FCriticalSection);
+    std::lock_guard LLock(FCriticalSection);
     if (AValue == Enabled()) return;
     FGate.SetEnabled(AValue);
     if (AValue) {
@@ -47,37 +47,37 @@ void TSiLogger::SetEnabled(bool AValue) {
 }
 
 std::string TSiLogger::AppName() {
-    std::lock_guard lock(FCriticalSection);
+    std::lock_guard LLock(FCriticalSection);
     return FAppName;
 }
 
 void TSiLogger::SetAppName(const std::string& AValue) {
-    std::lock_guard lock(FCriticalSection);
+    std::lock_guard LLock(FCriticalSection);
     FAppName = AValue;
-    for (auto& protocol : FProtocols) {
-        protocol->SetAppName(FAppName);
-        protocol->SetHostName(FHostname);
+    for (auto& LProtocol : FProtocols) {
+        LProtocol->SetAppName(FAppName);
+        LProtocol->SetHostName(FHostname);
     }
 }
 
 std::string TSiLogger::Connections() {
-    std::lock_guard lock(FCriticalSection);
+    std::lock_guard LLock(FCriticalSection);
     return FConnections;
 }
 
 void TSiLogger::SetConnections(const std::string& AValue) {
-    std::lock_guard lock(FCriticalSection);
+    std::lock_guard LLock(FCriticalSection);
     ApplyConnections(AValue);
 }
 
 bool TSiLogger::TryConnections(const std::string& AConnections) {
     if (AConnections.empty()) return false;
-    std::lock_guard lock(FCriticalSection);
+    std::lock_guard LLock(FCriticalSection);
     try {
         ApplyConnections(AConnections);
         return true;
-    } catch (const std::exception& e) {
-        DoError(e);
+    } catch (const std::exception& LE) {
+        DoError(LE);
         return false;
     }
 }
@@ -92,23 +92,23 @@ void TSiLogger::ApplyConnections(const std::string& AValue) {
 void TSiLogger::CreateConnections(const std::string& AValue) {
     FIsMultiThreaded.store(false, std::memory_order_relaxed);
     try {
-        const std::string expanded = FVariables->Expand(AValue);
-        for (const TSiConnectionEntry& entry : SiParseConnections(expanded)) {
-            TSiProtocolPtr protocol =
-                TSiProtocolFactory::GetProtocol(entry.Protocol, entry.Options);
-            protocol->SetOnError([this](TSiProtocol&, const ESiProtocolError& AException) {
+        const std::string LExpanded = FVariables->Expand(AValue);
+        for (const TSiConnectionEntry& LEntry : SiParseConnections(LExpanded)) {
+            TSiProtocolPtr LProtocol =
+                TSiProtocolFactory::GetProtocol(LEntry.Protocol, LEntry.Options);
+            LProtocol->SetOnError([this](TSiProtocol&, const ESiProtocolError& AException) {
                 ProtocolError(AException);
             });
-            if (protocol->Asynchronous()) FIsMultiThreaded.store(true, std::memory_order_relaxed);
+            if (LProtocol->Asynchronous()) FIsMultiThreaded.store(true, std::memory_order_relaxed);
             // Every call of the core's protocols is made under the core lock.
-            protocol->SetOwnerSerialises(true);
-            protocol->SetAppName(FAppName);
-            protocol->SetHostName(FHostname);
-            FProtocols.push_back(std::move(protocol));
+            LProtocol->SetOwnerSerialises(true);
+            LProtocol->SetAppName(FAppName);
+            LProtocol->SetHostName(FHostname);
+            FProtocols.push_back(std::move(LProtocol));
         }
-    } catch (const std::exception& e) {
+    } catch (const std::exception& LE) {
         RemoveConnections();
-        throw ESiInvalidConnectionsError(e.what());
+        throw ESiInvalidConnectionsError(LE.what());
     }
 }
 
@@ -120,86 +120,86 @@ void TSiLogger::RemoveConnections() {
 }
 
 void TSiLogger::Connect() {
-    for (auto& protocol : FProtocols) {
+    for (auto& LProtocol : FProtocols) {
         try {
-            protocol->Connect();
-        } catch (const std::exception& e) {
-            DoError(e);
+            LProtocol->Connect();
+        } catch (const std::exception& LE) {
+            DoError(LE);
         }
     }
 }
 
 void TSiLogger::Disconnect() {
-    for (auto& protocol : FProtocols) {
+    for (auto& LProtocol : FProtocols) {
         try {
-            protocol->Disconnect();
-        } catch (const std::exception& e) {
-            DoError(e);
+            LProtocol->Disconnect();
+        } catch (const std::exception& LE) {
+            DoError(LE);
         }
     }
 }
 
 std::uint64_t TSiLogger::DroppedPackets(std::string_view ACaption) {
-    std::lock_guard lock(FCriticalSection);
-    std::uint64_t count = 0;
-    for (const auto& protocol : FProtocols) {
-        if (ACaption.empty() || SiSameText(protocol->Caption(), ACaption)) {
-            count += protocol->DroppedPackets();
+    std::lock_guard LLock(FCriticalSection);
+    std::uint64_t LCount = 0;
+    for (const auto& LProtocol : FProtocols) {
+        if (ACaption.empty() || SiSameText(LProtocol->Caption(), ACaption)) {
+            LCount += LProtocol->DroppedPackets();
         }
     }
-    return count;
+    return LCount;
 }
 
 std::size_t TSiLogger::ProtocolCount() {
-    std::lock_guard lock(FCriticalSection);
+    std::lock_guard LLock(FCriticalSection);
     return FProtocols.size();
 }
 
 void TSiLogger::LoadConnections(const std::string& AFileName, bool ADoNotEnable) {
-    std::string connections;
+    std::string LConnections;
     try {
-        TSiConfiguration config;
-        config.LoadFromFile(AFileName);
-        if (!config.Contains("connections")) {
+        TSiConfiguration LConfig;
+        LConfig.LoadFromFile(AFileName);
+        if (!LConfig.Contains("connections")) {
             throw ESiError("A connections string doesn't exist in the supplied file");
         }
-        connections = config.ReadString("connections", "");
-    } catch (const std::exception& e) {
-        DoError(ESiLoadConnectionsError(e.what(), AFileName));
+        LConnections = LConfig.ReadString("connections", "");
+    } catch (const std::exception& LE) {
+        DoError(ESiLoadConnectionsError(LE.what(), AFileName));
         return;
     }
-    std::lock_guard lock(FCriticalSection);
-    if (TryConnections(connections) && !ADoNotEnable) SetEnabled(true);
+    std::lock_guard LLock(FCriticalSection);
+    if (TryConnections(LConnections) && !ADoNotEnable) SetEnabled(true);
 }
 
 void TSiLogger::LoadConfiguration(const std::string& AFileName) {
-    TSiConfiguration config;
+    TSiConfiguration LConfig;
     try {
-        config.LoadFromFile(AFileName);
-    } catch (const std::exception& e) {
-        DoError(ESiLoadConfigurationError(e.what(), AFileName));
+        LConfig.LoadFromFile(AFileName);
+    } catch (const std::exception& LE) {
+        DoError(ESiLoadConfigurationError(LE.what(), AFileName));
         return;
     }
-    ApplyConfiguration(config);
+    ApplyConfiguration(LConfig);
 }
 
 void TSiLogger::ApplyConfiguration(const TSiConfiguration& AConfig) {
     {
-        std::lock_guard lock(FCriticalSection);
+        std::lock_guard LLock(FCriticalSection);
         if (AConfig.Contains("appname")) {
             // Protocols keep their copy until connections are applied again.
             FAppName = AConfig.ReadString("appname", "");
         }
-        const std::string connections = AConfig.ReadString("connections", "");
+        const std::string LConnections = AConfig.ReadString("connections", "");
         if (!AConfig.Contains("enabled")) {
-            TryConnections(connections);
+            TryConnections(LConnections);
         } else if (AConfig.ReadBoolean("enabled", false)) {
-            TryConnections(connections);
+            TryConnections(LConnections);
             SetEnabled(true);
         } else {
             // Disabled first, so the new protocols are never connected.
             SetEnabled(false);
-            TryConnections(connections);
+            TryConnections(LConnections);
         }
         if (AConfig.Contains("level")) SetLevel(AConfig.ReadLevel("level", Level()));
         if (AConfig.Contains("defaultlevel")) {
@@ -258,20 +258,20 @@ template <class TPacket, class TComplete>
 void TSiLogger::Send(TPacket& APacket, TComplete AComplete, void (TSiLogger::*ANotify)(TPacket&)) {
     try {
         if (FIsMultiThreaded.load(std::memory_order_relaxed)) APacket.SetThreadSafe(true);
-        auto lock = LockForPacket();
-        if (!lock) return;
+        auto LLock = LockForPacket();
+        if (!LLock) return;
         AComplete(APacket);
         if (!NoFilterCanRun()) {
-            lock.unlock();
+            LLock.unlock();
             if (DoFilter(APacket)) return;
-            lock = LockForPacket();
-            if (!lock) return;
+            LLock = LockForPacket();
+            if (!LLock) return;
         }
         ProcessPacket(APacket);
-        lock.unlock();
+        LLock.unlock();
         (this->*ANotify)(APacket);
-    } catch (const std::exception& e) {
-        DoError(e);
+    } catch (const std::exception& LE) {
+        DoError(LE);
     }
 }
 
@@ -329,41 +329,41 @@ inline void SiCpuRelax() noexcept {
 // worker never blocks on it: it retries while the lock is taken and gives up, dropping the
 // packet, once its protocol is being stopped.
 std::unique_lock<std::recursive_mutex> TSiLogger::LockForPacket() {
-    TSiScheduler* worker = TSiScheduler::Current();
-    if (worker != nullptr) return worker->LockUnlessStopping(FCriticalSection);
+    TSiScheduler* LWorker = TSiScheduler::Current();
+    if (LWorker != nullptr) return LWorker->LockUnlessStopping(FCriticalSection);
     // A packet holds the lock for a fraction of a microsecond, less than it costs to sleep on
     // the lock and be woken: threads that log at once wait a little before they block.
-    for (int spin = 0; spin < kLockSpins; ++spin) {
+    for (int LSpin = 0; LSpin < kLockSpins; ++LSpin) {
         if (FCriticalSection.try_lock()) return std::unique_lock(FCriticalSection, std::adopt_lock);
-        for (int pause = 1 << (spin < 7 ? spin : 7); pause > 0; --pause) SiCpuRelax();
+        for (int LPause = 1 << (LSpin < 7 ? LSpin : 7); LPause > 0; --LPause) SiCpuRelax();
     }
     return std::unique_lock(FCriticalSection);
 }
 
 // Under the core's lock (held by Send).
 void TSiLogger::ProcessPacket(TSiPacket& APacket) {
-    for (auto& protocol : FProtocols) {
+    for (auto& LProtocol : FProtocols) {
         try {
-            protocol->WritePacket(APacket);
-        } catch (const std::exception& e) {
-            DoError(e);
+            LProtocol->WritePacket(APacket);
+        } catch (const std::exception& LE) {
+            DoError(LE);
         }
     }
 }
 
 void TSiLogger::Dispatch(std::string_view ACaption, std::int32_t AAction, void* AState) {
     try {
-        std::lock_guard lock(FCriticalSection);
-        for (auto& protocol : FProtocols) {
-            if (SiSameText(protocol->Caption(), ACaption)) {
-                auto command = SiMakeRef<TSiProtocolCommand>(AAction, AState);
-                protocol->Dispatch(*command);
+        std::lock_guard LLock(FCriticalSection);
+        for (auto& LProtocol : FProtocols) {
+            if (SiSameText(LProtocol->Caption(), ACaption)) {
+                auto LCommand = SiMakeRef<TSiProtocolCommand>(AAction, AState);
+                LProtocol->Dispatch(*LCommand);
                 return;
             }
         }
         throw ESiError("No protocol found with the specified caption");
-    } catch (const std::exception& e) {
-        DoError(e);
+    } catch (const std::exception& LE) {
+        DoError(LE);
     }
 }
 
@@ -393,36 +393,36 @@ void TSiLogger::SetOnControlCommand(TSiControlCommandEvent AValue) {
 }
 
 bool TSiLogger::DoFilter(TSiPacket& APacket) {
-    const auto handler = FOnFilter.Get(FEventLock);
-    bool cancel = false;
-    if (handler) handler(*this, APacket, cancel);
-    return cancel;
+    const auto LHandler = FOnFilter.Get(FEventLock);
+    bool LCancel = false;
+    if (LHandler) LHandler(*this, APacket, LCancel);
+    return LCancel;
 }
 
 // An exception from the error handler itself is not caught: it is the handler's own.
 void TSiLogger::DoError(const std::exception& AException) {
-    const auto handler = FOnError.Get(FEventLock);
-    if (handler) handler(*this, AException);
+    const auto LHandler = FOnError.Get(FEventLock);
+    if (LHandler) LHandler(*this, AException);
 }
 
 void TSiLogger::DoProcessFlow(TSiProcessFlow& AProcessFlow) {
-    const auto handler = FOnProcessFlow.Get(FEventLock);
-    if (handler) handler(*this, AProcessFlow);
+    const auto LHandler = FOnProcessFlow.Get(FEventLock);
+    if (LHandler) LHandler(*this, AProcessFlow);
 }
 
 void TSiLogger::DoWatch(TSiWatch& AWatch) {
-    const auto handler = FOnWatch.Get(FEventLock);
-    if (handler) handler(*this, AWatch);
+    const auto LHandler = FOnWatch.Get(FEventLock);
+    if (LHandler) LHandler(*this, AWatch);
 }
 
 void TSiLogger::DoLogEntry(TSiLogEntry& ALogEntry) {
-    const auto handler = FOnLogEntry.Get(FEventLock);
-    if (handler) handler(*this, ALogEntry);
+    const auto LHandler = FOnLogEntry.Get(FEventLock);
+    if (LHandler) LHandler(*this, ALogEntry);
 }
 
 void TSiLogger::DoControlCommand(TSiControlCommand& AControlCommand) {
-    const auto handler = FOnControlCommand.Get(FEventLock);
-    if (handler) handler(*this, AControlCommand);
+    const auto LHandler = FOnControlCommand.Get(FEventLock);
+    if (LHandler) LHandler(*this, AControlCommand);
 }
 
 }  // namespace deruz::logging

@@ -75,14 +75,14 @@ template <class F>
 class TSiHandlerSlot {
   public:
     void Set(std::recursive_mutex& ALock, F AValue) {
-        std::lock_guard lock(ALock);
+        std::lock_guard LLock(ALock);
         FIsSet.store(static_cast<bool>(AValue), std::memory_order_release);
         FHandler = std::move(AValue);
     }
     bool IsSet() const noexcept { return FIsSet.load(std::memory_order_acquire); }
     F Get(std::recursive_mutex& ALock) const {
         if (!FIsSet.load(std::memory_order_acquire)) return F();
-        std::lock_guard lock(ALock);
+        std::lock_guard LLock(ALock);
         return FHandler;
     }
 

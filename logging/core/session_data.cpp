@@ -19,14 +19,14 @@ namespace {
 
 // "<n>.nn Bytes", "KB", "MB" or "GB": the largest unit that leaves at least 1.
 std::string SizeText(std::uint64_t ABytes) {
-    static constexpr std::string_view kUnits[] = {" Bytes", " KB", " MB", " GB"};
+    static constexpr std::string_view LKUnits[] = {" Bytes", " KB", " MB", " GB"};
     double LValue = static_cast<double>(ABytes);
     std::size_t LUnit = 0;
-    while (LValue >= 1024.0 && LUnit + 1 < std::size(kUnits)) {
+    while (LValue >= 1024.0 && LUnit + 1 < std::size(LKUnits)) {
         LValue /= 1024.0;
         ++LUnit;
     }
-    return SiFormat("%.2f", {LValue}).append(kUnits[LUnit]);
+    return SiFormat("%.2f", {LValue}).append(LKUnits[LUnit]);
 }
 
 std::uint64_t AddressOf(const void* APointer) noexcept {
@@ -35,8 +35,8 @@ std::uint64_t AddressOf(const void* APointer) noexcept {
 
 // Appends the lines in the order of their UTF-16 code units.
 void AppendSorted(TSiTextContext& AContext, std::vector<std::string>& ALines) {
-    std::sort(ALines.begin(), ALines.end(), [](const std::string& A, const std::string& B) {
-        return SiCompareOrdinal(A, B) < 0;
+    std::sort(ALines.begin(), ALines.end(), [](const std::string& A_, const std::string& AB) {
+        return SiCompareOrdinal(A_, AB) < 0;
     });
     for (const std::string& LLine : ALines) AContext.AppendLine(LLine);
 }

@@ -19,60 +19,60 @@ TSiSessionManager::~TSiSessionManager() = default;
 
 TSiSession* TSiSessionManager::Add(std::unique_ptr<TSiSession> ASession, bool AStore) {
     if (!ASession) return nullptr;
-    TSiSession* session = ASession.get();
-    std::lock_guard lock(FCriticalSection);
-    FDefaults.Assign(*session);
+    TSiSession* LSession = ASession.get();
+    std::lock_guard LLock(FCriticalSection);
+    FDefaults.Assign(*LSession);
     FSessionList.push_back(std::move(ASession));
-    const std::string name = session->NameUnshared();
+    const std::string LName = LSession->NameUnshared();
     if (AStore) {
-        FSessionTable.Put(name, session);
-        session->SetStored(true);
+        FSessionTable.Put(LName, LSession);
+        LSession->SetStored(true);
     }
-    Configure(*session, name);
-    return session;
+    Configure(*LSession, LName);
+    return LSession;
 }
 
 void TSiSessionManager::Delete(TSiSession* ASession) {
     if (ASession == nullptr) return;
-    std::lock_guard lock(FCriticalSection);
-    const std::string name = ASession->NameUnshared();
-    if (Stored(name) == ASession) FSessionTable.Remove(name);
-    auto it = std::find_if(FSessionList.begin(), FSessionList.end(),
-                           [&](const auto& s) { return s.get() == ASession; });
-    if (it != FSessionList.end()) FSessionList.erase(it);
+    std::lock_guard LLock(FCriticalSection);
+    const std::string LName = ASession->NameUnshared();
+    if (Stored(LName) == ASession) FSessionTable.Remove(LName);
+    auto LIt = std::find_if(FSessionList.begin(), FSessionList.end(),
+                            [&](const auto& AS) { return AS.get() == ASession; });
+    if (LIt != FSessionList.end()) FSessionList.erase(LIt);
 }
 
 TSiSession* TSiSessionManager::Stored(std::string_view AName) const noexcept {
-    TSiSession* const* session = FSessionTable.Find(AName);
-    return session != nullptr ? *session : nullptr;
+    TSiSession* const* LSession = FSessionTable.Find(AName);
+    return LSession != nullptr ? *LSession : nullptr;
 }
 
 TSiSession* TSiSessionManager::Get(std::string_view AName) {
-    std::lock_guard lock(FCriticalSection);
+    std::lock_guard LLock(FCriticalSection);
     return Stored(AName);
 }
 
 void TSiSessionManager::Update(TSiSession* ASession, const std::string& ATo,
                                const std::string& AFrom) {
     if (ASession == nullptr) return;
-    std::lock_guard lock(FCriticalSection);
+    std::lock_guard LLock(FCriticalSection);
     if (Stored(AFrom) == ASession) FSessionTable.Remove(AFrom);
     Configure(*ASession, ATo);
     FSessionTable.Put(ATo, ASession);
 }
 
 TSiSessionDefaults TSiSessionManager::Defaults() {
-    std::lock_guard lock(FCriticalSection);
+    std::lock_guard LLock(FCriticalSection);
     return FDefaults;
 }
 
 void TSiSessionManager::SetDefaults(const TSiSessionDefaults& ADefaults) {
-    std::lock_guard lock(FCriticalSection);
+    std::lock_guard LLock(FCriticalSection);
     FDefaults = ADefaults;
 }
 
 void TSiSessionManager::Configure(TSiSession& ASession, std::string_view AName) {
-    if (const TSiSessionInfo* info = FSessionInfos.Get(AName)) Assign(ASession, *info);
+    if (const TSiSessionInfo* LInfo = FSessionInfos.Get(AName)) Assign(ASession, *LInfo);
 }
 
 void TSiSessionManager::Assign(TSiSession& ASession, const TSiSessionInfo& AInfo) {
@@ -90,36 +90,37 @@ void TSiSessionManager::Assign(TSiSession& ASession, const TSiSessionInfo& AInfo
 }
 
 void TSiSessionManager::LoadConfiguration(const TSiConfiguration& AConfig) {
-    std::lock_guard lock(FCriticalSection);
+    std::lock_guard LLock(FCriticalSection);
     FSessionInfos.Clear();
     LoadInfos(AConfig);
     LoadDefaults(AConfig);
 }
 
 void TSiSessionManager::LoadInfos(const TSiConfiguration& AConfig) {
-    constexpr std::string_view kPrefix = "session.";
-    for (std::size_t i = 0; i < AConfig.Count(); ++i) {
-        const std::string& key = AConfig.ReadKey(i);
-        if (key.size() < kPrefix.size() || !SiSameText(key.substr(0, kPrefix.size()), kPrefix)) {
+    constexpr std::string_view LKPrefix = "session.";
+    for (std::size_t LI = 0; LI < AConfig.Count(); ++LI) {
+        const std::string& LKey = AConfig.ReadKey(LI);
+        if (LKey.size() < LKPrefix.size() ||
+            !SiSameText(LKey.substr(0, LKPrefix.size()), LKPrefix)) {
             continue;
         }
-        const std::string rest = key.substr(kPrefix.size());
-        const std::size_t dot = rest.rfind('.');
-        if (dot == std::string::npos) continue;
-        const std::string name = rest.substr(0, dot);
-        if (FSessionInfos.Contains(name)) continue;
+        const std::string LRest = LKey.substr(LKPrefix.size());
+        const std::size_t LDot = LRest.rfind('.');
+        if (LDot == std::string::npos) continue;
+        const std::string LName = LRest.substr(0, LDot);
+        if (FSessionInfos.Contains(LName)) continue;
 
-        auto info = std::make_unique<TSiSessionInfo>();
-        const std::string base = "session." + name;
-        info->Name = name;
-        info->HasActive = AConfig.Contains(base + ".active");
-        info->Active = AConfig.ReadBoolean(base + ".active", true);
-        info->HasLevel = AConfig.Contains(base + ".level");
-        info->Level = AConfig.ReadLevel(base + ".level", lvDebug);
-        info->HasColor = AConfig.Contains(base + ".color");
-        info->Color = AConfig.ReadColor(base + ".color", clWindow);
-        const TSiSessionInfo* stored = FSessionInfos.Put(name, std::move(info));
-        if (TSiSession* session = Stored(name)) Assign(*session, *stored);
+        auto LInfo = std::make_unique<TSiSessionInfo>();
+        const std::string LBase = "session." + LName;
+        LInfo->Name = LName;
+        LInfo->HasActive = AConfig.Contains(LBase + ".active");
+        LInfo->Active = AConfig.ReadBoolean(LBase + ".active", true);
+        LInfo->HasLevel = AConfig.Contains(LBase + ".level");
+        LInfo->Level = AConfig.ReadLevel(LBase + ".level", lvDebug);
+        LInfo->HasColor = AConfig.Contains(LBase + ".color");
+        LInfo->Color = AConfig.ReadColor(LBase + ".color", clWindow);
+        const TSiSessionInfo* LStored = FSessionInfos.Put(LName, std::move(LInfo));
+        if (TSiSession* LSession = Stored(LName)) Assign(*LSession, *LStored);
     }
 }
 

@@ -21,52 +21,52 @@ struct TStandIn {
 };
 
 TStandIn& StandIn() {
-    static TStandIn* standIn = new TStandIn();
-    return *standIn;
+    static TStandIn* LStandIn = new TStandIn();
+    return *LStandIn;
 }
 
 // Creates the default instances on first use and tears them down at exit.
 class TSiAutoInstances {
   public:
     TSiAutoInstances() {
-        auto* logger = new TSiLogger(SiGetExecutableName());
+        auto* LLogger = new TSiLogger(SiGetExecutableName());
         try {
-            logger->SetConnections("pipe(reconnect=true, reconnect.interval=1s)");
+            LLogger->SetConnections("pipe(reconnect=true, reconnect.interval=1s)");
         } catch (...) {
             // Without the pipe protocol the default core simply has no connections.
         }
-        gSiMain.store(logger->AddSession("Main", true));
-        gSi.store(logger);
+        gSiMain.store(LLogger->AddSession("Main", true));
+        gSi.store(LLogger);
     }
     ~TSiAutoInstances() {
-        TSiLogger* logger = gSi.exchange(nullptr);
+        TSiLogger* LLogger = gSi.exchange(nullptr);
         gSiMain.store(nullptr);
         gTornDown.store(true);
-        delete logger;
+        delete LLogger;
     }
     static inline std::atomic<bool> gTornDown{false};
 };
 
 void EnsureCreated() {
-    static TSiAutoInstances instances;
+    static TSiAutoInstances LInstances;
 }
 
 }  // namespace
 
 TSiLogger* TSiAutoLogger::operator->() const {
-    if (TSiLogger* logger = gSi.load(std::memory_order_acquire)) return logger;
+    if (TSiLogger* LLogger = gSi.load(std::memory_order_acquire)) return LLogger;
     if (!TSiAutoInstances::gTornDown.load()) {
         EnsureCreated();
-        if (TSiLogger* logger = gSi.load(std::memory_order_acquire)) return logger;
+        if (TSiLogger* LLogger = gSi.load(std::memory_order_acquire)) return LLogger;
     }
     return StandIn().Logger;
 }
 
 TSiSession* TSiAutoSession::operator->() const {
-    if (TSiSession* session = gSiMain.load(std::memory_order_acquire)) return session;
+    if (TSiSession* LSession = gSiMain.load(std::memory_order_acquire)) return LSession;
     if (!TSiAutoInstances::gTornDown.load()) {
         EnsureCreated();
-        if (TSiSession* session = gSiMain.load(std::memory_order_acquire)) return session;
+        if (TSiSession* LSession = gSiMain.load(std::memory_order_acquire)) return LSession;
     }
     return StandIn().Session;
 }

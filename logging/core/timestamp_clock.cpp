@@ -18,17 +18,17 @@ struct TClockState {
     std::atomic<double> Offset{0};   // local time minus counter time
 
     TClockState() {
-        if (const auto f = SiPerformanceFrequency()) {
+        if (const auto LF = SiPerformanceFrequency()) {
             Supported = true;
-            TicksPerMicrosecond = static_cast<double>(*f) / 1000000.0;
+            TicksPerMicrosecond = static_cast<double>(*LF) / 1000000.0;
             Offset.store(GetOffset());
         }
     }
 
     // The counter as a TDateTime span; local time minus offset if the counter fails.
     TDateTime GetTicks() const {
-        if (const auto c = SiPerformanceCounter()) {
-            return static_cast<double>(*c) / TicksPerMicrosecond / kMicrosecondsPerDay;
+        if (const auto LC = SiPerformanceCounter()) {
+            return static_cast<double>(*LC) / TicksPerMicrosecond / kMicrosecondsPerDay;
         }
         return SiLocalNow() - Offset.load();
     }
@@ -37,16 +37,16 @@ struct TClockState {
 };
 
 TClockState& State() {
-    static TClockState state;
-    return state;
+    static TClockState LState;
+    return LState;
 }
 
 }  // namespace
 
 TDateTime TSiClock::Now(TSiClockResolution AResolution) {
     if (AResolution == crHigh) {
-        TClockState& s = State();
-        if (s.Supported) return s.GetTicks() + s.Offset.load();
+        TClockState& LS = State();
+        if (LS.Supported) return LS.GetTicks() + LS.Offset.load();
     }
     return SiLocalNow();
 }
@@ -56,22 +56,22 @@ bool TSiClock::Supported() {
 }
 
 void TSiClock::Calibrate() {
-    TClockState& s = State();
-    if (!s.Supported) return;
-    std::array<TDateTime, 5> samples{};
-    for (auto& sample : samples) {
-        const TDateTime start = SiLocalNow();
-        while (SiLocalNow() == start) {
+    TClockState& LS = State();
+    if (!LS.Supported) return;
+    std::array<TDateTime, 5> LSamples{};
+    for (auto& LSample : LSamples) {
+        const TDateTime LStart = SiLocalNow();
+        while (SiLocalNow() == LStart) {
         }
-        sample = s.GetOffset();
+        LSample = LS.GetOffset();
     }
     // Insertion sort: five values.
-    for (std::size_t i = 1; i < samples.size(); ++i) {
-        for (std::size_t j = i; j > 0 && samples[j - 1] > samples[j]; --j) {
-            std::swap(samples[j - 1], samples[j]);
+    for (std::size_t LI = 1; LI < LSamples.size(); ++LI) {
+        for (std::size_t LJ = LI; LJ > 0 && LSamples[LJ - 1] > LSamples[LJ]; --LJ) {
+            std::swap(LSamples[LJ - 1], LSamples[LJ]);
         }
     }
-    s.Offset.store(samples[2]);
+    LS.Offset.store(LSamples[2]);
 }
 
 }  // namespace deruz::logging

@@ -19,11 +19,11 @@ constexpr unsigned kCpuidSse41 = 1u << 19;
 constexpr unsigned kCpuidAes = 1u << 25;
 
 bool QueryProcessor() noexcept {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) {
+    unsigned LEax = 0, LEbx = 0, LEcx = 0, LEdx = 0;
+    if (__get_cpuid(1, &LEax, &LEbx, &LEcx, &LEdx) == 0) {
         return false;
     }
-    return (ecx & kCpuidAes) != 0 && (ecx & kCpuidSse41) != 0;
+    return (LEcx & kCpuidAes) != 0 && (LEcx & kCpuidSse41) != 0;
 }
 
 // The round count is a template parameter so that the round loops unroll and every round key
@@ -34,8 +34,8 @@ struct TRoundKeys {
     __m128i K[Rounds + 1];
 
     explicit TRoundKeys(const std::uint8_t* ARoundKeys) noexcept {
-        for (int i = 0; i <= Rounds; ++i) {
-            K[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ARoundKeys + 16 * i));
+        for (int LI = 0; LI <= Rounds; ++LI) {
+            K[LI] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ARoundKeys + 16 * LI));
         }
     }
 
@@ -49,45 +49,45 @@ struct TRoundKeys {
 
     __m128i Block(__m128i ABlock) const noexcept {
         ABlock = _mm_xor_si128(ABlock, K[0]);
-        for (int i = 1; i < Rounds; ++i) {
-            ABlock = Round(ABlock, K[i]);
+        for (int LI = 1; LI < Rounds; ++LI) {
+            ABlock = Round(ABlock, K[LI]);
         }
         return LastRound(ABlock, K[Rounds]);
     }
 
     // Four independent blocks at once, so that they go through the pipeline together.
     void Blocks4(__m128i* ABlocks) const noexcept {
-        for (int b = 0; b < 4; ++b) {
-            ABlocks[b] = _mm_xor_si128(ABlocks[b], K[0]);
+        for (int LB = 0; LB < 4; ++LB) {
+            ABlocks[LB] = _mm_xor_si128(ABlocks[LB], K[0]);
         }
-        for (int r = 1; r < Rounds; ++r) {
-            for (int b = 0; b < 4; ++b) {
-                ABlocks[b] = Round(ABlocks[b], K[r]);
+        for (int LR = 1; LR < Rounds; ++LR) {
+            for (int LB = 0; LB < 4; ++LB) {
+                ABlocks[LB] = Round(ABlocks[LB], K[LR]);
             }
         }
-        for (int b = 0; b < 4; ++b) {
-            ABlocks[b] = LastRound(ABlocks[b], K[Rounds]);
+        for (int LB = 0; LB < 4; ++LB) {
+            ABlocks[LB] = LastRound(ABlocks[LB], K[Rounds]);
         }
     }
 };
 
 template <int Rounds, bool ADecrypt>
 void CryptECB(const std::uint8_t* ARoundKeys, std::uint8_t* AData, std::size_t ABlocks) {
-    const TRoundKeys<Rounds, ADecrypt> keys(ARoundKeys);
-    auto* data = reinterpret_cast<__m128i*>(AData);
-    std::size_t i = 0;
-    for (; i + 4 <= ABlocks; i += 4) {
-        __m128i blocks[4];
-        for (int b = 0; b < 4; ++b) {
-            blocks[b] = _mm_loadu_si128(data + i + b);
+    const TRoundKeys<Rounds, ADecrypt> LKeys(ARoundKeys);
+    auto* LData = reinterpret_cast<__m128i*>(AData);
+    std::size_t LI = 0;
+    for (; LI + 4 <= ABlocks; LI += 4) {
+        __m128i LBlocks[4];
+        for (int LB = 0; LB < 4; ++LB) {
+            LBlocks[LB] = _mm_loadu_si128(LData + LI + LB);
         }
-        keys.Blocks4(blocks);
-        for (int b = 0; b < 4; ++b) {
-            _mm_storeu_si128(data + i + b, blocks[b]);
+        LKeys.Blocks4(LBlocks);
+        for (int LB = 0; LB < 4; ++LB) {
+            _mm_storeu_si128(LData + LI + LB, LBlocks[LB]);
         }
     }
-    for (; i < ABlocks; ++i) {
-        _mm_storeu_si128(data + i, keys.Block(_mm_loadu_si128(data + i)));
+    for (; LI < ABlocks; ++LI) {
+        _mm_storeu_si128(LData + LI, LKeys.Block(_mm_loadu_si128(LData + LI)));
     }
 }
 
@@ -95,43 +95,43 @@ void CryptECB(const std::uint8_t* ARoundKeys, std::uint8_t* AData, std::size_t A
 template <int Rounds>
 void EncryptCBC(const std::uint8_t* ARoundKeys, std::uint8_t* AIV, std::uint8_t* AData,
                 std::size_t ABlocks) {
-    const TRoundKeys<Rounds, false> keys(ARoundKeys);
-    auto* data = reinterpret_cast<__m128i*>(AData);
-    __m128i chain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(AIV));
-    for (std::size_t i = 0; i < ABlocks; ++i) {
-        chain = keys.Block(_mm_xor_si128(_mm_loadu_si128(data + i), chain));
-        _mm_storeu_si128(data + i, chain);
+    const TRoundKeys<Rounds, false> LKeys(ARoundKeys);
+    auto* LData = reinterpret_cast<__m128i*>(AData);
+    __m128i LChain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(AIV));
+    for (std::size_t LI = 0; LI < ABlocks; ++LI) {
+        LChain = LKeys.Block(_mm_xor_si128(_mm_loadu_si128(LData + LI), LChain));
+        _mm_storeu_si128(LData + LI, LChain);
     }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(AIV), chain);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(AIV), LChain);
 }
 
 // Decryption needs only ciphertext for the chain, so four blocks go at once.
 template <int Rounds>
 void DecryptCBC(const std::uint8_t* ARoundKeys, std::uint8_t* AIV, std::uint8_t* AData,
                 std::size_t ABlocks) {
-    const TRoundKeys<Rounds, true> keys(ARoundKeys);
-    auto* data = reinterpret_cast<__m128i*>(AData);
-    __m128i chain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(AIV));
-    std::size_t i = 0;
-    for (; i + 4 <= ABlocks; i += 4) {
-        __m128i cipher[4];
-        __m128i blocks[4];
-        for (int b = 0; b < 4; ++b) {
-            cipher[b] = blocks[b] = _mm_loadu_si128(data + i + b);
+    const TRoundKeys<Rounds, true> LKeys(ARoundKeys);
+    auto* LData = reinterpret_cast<__m128i*>(AData);
+    __m128i LChain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(AIV));
+    std::size_t LI = 0;
+    for (; LI + 4 <= ABlocks; LI += 4) {
+        __m128i LCipher[4];
+        __m128i LBlocks[4];
+        for (int LB = 0; LB < 4; ++LB) {
+            LCipher[LB] = LBlocks[LB] = _mm_loadu_si128(LData + LI + LB);
         }
-        keys.Blocks4(blocks);
-        _mm_storeu_si128(data + i, _mm_xor_si128(blocks[0], chain));
-        for (int b = 1; b < 4; ++b) {
-            _mm_storeu_si128(data + i + b, _mm_xor_si128(blocks[b], cipher[b - 1]));
+        LKeys.Blocks4(LBlocks);
+        _mm_storeu_si128(LData + LI, _mm_xor_si128(LBlocks[0], LChain));
+        for (int LB = 1; LB < 4; ++LB) {
+            _mm_storeu_si128(LData + LI + LB, _mm_xor_si128(LBlocks[LB], LCipher[LB - 1]));
         }
-        chain = cipher[3];
+        LChain = LCipher[3];
     }
-    for (; i < ABlocks; ++i) {
-        const __m128i cipher = _mm_loadu_si128(data + i);
-        _mm_storeu_si128(data + i, _mm_xor_si128(keys.Block(cipher), chain));
-        chain = cipher;
+    for (; LI < ABlocks; ++LI) {
+        const __m128i LCipher = _mm_loadu_si128(LData + LI);
+        _mm_storeu_si128(LData + LI, _mm_xor_si128(LKeys.Block(LCipher), LChain));
+        LChain = LCipher;
     }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(AIV), chain);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(AIV), LChain);
 }
 
 // Calls AFunction with the round count as a compile-time constant; other counts do nothing.
@@ -155,8 +155,8 @@ void WithRounds(int ARounds, F&& AFunction) {
 }  // namespace
 
 bool SiAesNiAvailable() noexcept {
-    static const bool available = QueryProcessor();
-    return available;
+    static const bool LAvailable = QueryProcessor();
+    return LAvailable;
 }
 
 void SiAesNiEncryptECB(const std::uint8_t* ARoundKeys, int ARounds, std::uint8_t* AData,

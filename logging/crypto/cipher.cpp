@@ -20,16 +20,16 @@ constexpr std::uint8_t XTime(std::uint8_t AValue) noexcept {
     return static_cast<std::uint8_t>((AValue << 1) ^ ((AValue & 0x80) != 0 ? 0x1B : 0x00));
 }
 
-constexpr std::uint8_t GfMul(std::uint8_t A, std::uint8_t B) noexcept {
-    std::uint8_t product = 0;
-    while (B != 0) {
-        if ((B & 1) != 0) {
-            product ^= A;
+constexpr std::uint8_t GfMul(std::uint8_t A_, std::uint8_t AB) noexcept {
+    std::uint8_t LProduct = 0;
+    while (AB != 0) {
+        if ((AB & 1) != 0) {
+            LProduct ^= A_;
         }
-        A = XTime(A);
-        B >>= 1;
+        A_ = XTime(A_);
+        AB >>= 1;
     }
-    return product;
+    return LProduct;
 }
 
 constexpr std::uint8_t RotateLeft8(std::uint8_t AValue, int AShift) noexcept {
@@ -37,21 +37,21 @@ constexpr std::uint8_t RotateLeft8(std::uint8_t AValue, int AShift) noexcept {
 }
 
 constexpr std::array<std::uint8_t, 256> MakeSBox() noexcept {
-    std::array<std::uint8_t, 256> box{};
-    for (int x = 0; x < 256; ++x) {
+    std::array<std::uint8_t, 256> LBox{};
+    for (int LX = 0; LX < 256; ++LX) {
         // The multiplicative inverse is x^254 in GF(2^8); 0 maps to 0.
-        std::uint8_t inverse = 1;
-        for (int i = 0; i < 254; ++i) {
-            inverse = GfMul(inverse, static_cast<std::uint8_t>(x));
+        std::uint8_t LInverse = 1;
+        for (int LI = 0; LI < 254; ++LI) {
+            LInverse = GfMul(LInverse, static_cast<std::uint8_t>(LX));
         }
-        if (x == 0) {
-            inverse = 0;
+        if (LX == 0) {
+            LInverse = 0;
         }
-        box[x] =
-            static_cast<std::uint8_t>(inverse ^ RotateLeft8(inverse, 1) ^ RotateLeft8(inverse, 2) ^
-                                      RotateLeft8(inverse, 3) ^ RotateLeft8(inverse, 4) ^ 0x63);
+        LBox[LX] = static_cast<std::uint8_t>(LInverse ^ RotateLeft8(LInverse, 1) ^
+                                             RotateLeft8(LInverse, 2) ^ RotateLeft8(LInverse, 3) ^
+                                             RotateLeft8(LInverse, 4) ^ 0x63);
     }
-    return box;
+    return LBox;
 }
 
 constexpr std::array<std::uint8_t, 256> SBox = MakeSBox();
@@ -62,43 +62,44 @@ constexpr std::uint32_t RotateRight32(std::uint32_t AValue, int AShift) noexcept
 
 // Te[n][x]: SubBytes and MixColumns of byte x in row n, as a big-endian column word.
 constexpr std::array<std::array<std::uint32_t, 256>, 4> MakeTe() noexcept {
-    std::array<std::array<std::uint32_t, 256>, 4> te{};
-    for (int x = 0; x < 256; ++x) {
-        const std::uint8_t s = SBox[x];
-        const std::uint32_t column = (std::uint32_t{GfMul(s, 2)} << 24) | (std::uint32_t{s} << 16) |
-                                     (std::uint32_t{s} << 8) | std::uint32_t{GfMul(s, 3)};
-        for (int n = 0; n < 4; ++n) {
-            te[n][x] = n == 0 ? column : RotateRight32(column, 8 * n);
+    std::array<std::array<std::uint32_t, 256>, 4> LTe{};
+    for (int LX = 0; LX < 256; ++LX) {
+        const std::uint8_t LS = SBox[LX];
+        const std::uint32_t LColumn = (std::uint32_t{GfMul(LS, 2)} << 24) |
+                                      (std::uint32_t{LS} << 16) | (std::uint32_t{LS} << 8) |
+                                      std::uint32_t{GfMul(LS, 3)};
+        for (int LN = 0; LN < 4; ++LN) {
+            LTe[LN][LX] = LN == 0 ? LColumn : RotateRight32(LColumn, 8 * LN);
         }
     }
-    return te;
+    return LTe;
 }
 
 constexpr auto Te = MakeTe();
 
 constexpr std::array<std::uint8_t, 256> MakeInvSBox() noexcept {
-    std::array<std::uint8_t, 256> box{};
-    for (int x = 0; x < 256; ++x) {
-        box[SBox[x]] = static_cast<std::uint8_t>(x);
+    std::array<std::uint8_t, 256> LBox{};
+    for (int LX = 0; LX < 256; ++LX) {
+        LBox[SBox[LX]] = static_cast<std::uint8_t>(LX);
     }
-    return box;
+    return LBox;
 }
 
 constexpr std::array<std::uint8_t, 256> InvSBox = MakeInvSBox();
 
 // Td[n][x]: InvSubBytes and InvMixColumns of byte x in row n, as a big-endian column word.
 constexpr std::array<std::array<std::uint32_t, 256>, 4> MakeTd() noexcept {
-    std::array<std::array<std::uint32_t, 256>, 4> td{};
-    for (int x = 0; x < 256; ++x) {
-        const std::uint8_t s = InvSBox[x];
-        const std::uint32_t column =
-            (std::uint32_t{GfMul(s, 14)} << 24) | (std::uint32_t{GfMul(s, 9)} << 16) |
-            (std::uint32_t{GfMul(s, 13)} << 8) | std::uint32_t{GfMul(s, 11)};
-        for (int n = 0; n < 4; ++n) {
-            td[n][x] = n == 0 ? column : RotateRight32(column, 8 * n);
+    std::array<std::array<std::uint32_t, 256>, 4> LTd{};
+    for (int LX = 0; LX < 256; ++LX) {
+        const std::uint8_t LS = InvSBox[LX];
+        const std::uint32_t LColumn =
+            (std::uint32_t{GfMul(LS, 14)} << 24) | (std::uint32_t{GfMul(LS, 9)} << 16) |
+            (std::uint32_t{GfMul(LS, 13)} << 8) | std::uint32_t{GfMul(LS, 11)};
+        for (int LN = 0; LN < 4; ++LN) {
+            LTd[LN][LX] = LN == 0 ? LColumn : RotateRight32(LColumn, 8 * LN);
         }
     }
-    return td;
+    return LTd;
 }
 
 constexpr auto Td = MakeTd();
@@ -123,11 +124,11 @@ std::uint32_t InvMixColumn(std::uint32_t AWord) noexcept {
 
 // The last round of either direction: ABox applied to one byte of each of four state words
 // (the row shift is in the choice of words), then the round key.
-std::uint32_t LastRoundWord(const std::array<std::uint8_t, 256>& ABox, std::uint32_t A,
-                            std::uint32_t B, std::uint32_t C, std::uint32_t D,
+std::uint32_t LastRoundWord(const std::array<std::uint8_t, 256>& ABox, std::uint32_t A_,
+                            std::uint32_t AB, std::uint32_t AC, std::uint32_t AD,
                             std::uint32_t AKey) noexcept {
-    return ((std::uint32_t{ABox[A >> 24]} << 24) | (std::uint32_t{ABox[(B >> 16) & 0xFF]} << 16) |
-            (std::uint32_t{ABox[(C >> 8) & 0xFF]} << 8) | std::uint32_t{ABox[D & 0xFF]}) ^
+    return ((std::uint32_t{ABox[A_ >> 24]} << 24) | (std::uint32_t{ABox[(AB >> 16) & 0xFF]} << 16) |
+            (std::uint32_t{ABox[(AC >> 8) & 0xFF]} << 8) | std::uint32_t{ABox[AD & 0xFF]}) ^
            AKey;
 }
 
@@ -138,8 +139,8 @@ std::uint32_t SubWord(std::uint32_t AWord) noexcept {
 }
 
 void XorBlock(std::uint8_t* ATarget, const std::uint8_t* ASource, std::size_t ACount) noexcept {
-    for (std::size_t i = 0; i < ACount; ++i) {
-        ATarget[i] ^= ASource[i];
+    for (std::size_t LI = 0; LI < ACount; ++LI) {
+        ATarget[LI] ^= ASource[LI];
     }
 }
 
@@ -165,10 +166,10 @@ class TWipeGuard {
 }  // namespace
 
 void ProtectClear(void* ABuffer, std::size_t ACount) noexcept {
-    auto* bytes = static_cast<volatile std::uint8_t*>(ABuffer);
-    for (const std::uint8_t pattern : {0xFF, 0xAA, 0x55, 0x00}) {
-        for (std::size_t i = 0; i < ACount; ++i) {
-            bytes[i] = pattern;
+    auto* LBytes = static_cast<volatile std::uint8_t*>(ABuffer);
+    for (const std::uint8_t LPattern : {0xFF, 0xAA, 0x55, 0x00}) {
+        for (std::size_t LI = 0; LI < ACount; ++LI) {
+            LBytes[LI] = LPattern;
         }
     }
 }
@@ -189,8 +190,8 @@ std::span<const std::uint8_t> TBlockCipher::IVector() const noexcept {
 }
 
 void TBlockCipher::SetIVector(std::span<const std::uint8_t> AVector) {
-    const auto blockSize = static_cast<std::size_t>(BlockSize());
-    if (AVector.size() != blockSize) {
+    const auto LBlockSize = static_cast<std::size_t>(BlockSize());
+    if (AVector.size() != LBlockSize) {
         throw ECipherError("Invalid initialization vector size - " +
                            std::to_string(AVector.size()));
     }
@@ -208,29 +209,29 @@ void TBlockCipher::Decrypt(void* ABuffer, std::size_t ACount) {
 
 void TBlockCipher::Crypt(void* ABuffer, std::size_t ACount, bool ADecrypt) {
     CheckMode(FMode);
-    auto* data = static_cast<std::uint8_t*>(ABuffer);
-    const auto blockSize = static_cast<std::size_t>(BlockSize());
+    auto* LData = static_cast<std::uint8_t*>(ABuffer);
+    const auto LBlockSize = static_cast<std::size_t>(BlockSize());
     switch (FMode) {
         case cmECB:
         case cmCBC:
-            if (ACount % blockSize != 0) {
+            if (ACount % LBlockSize != 0) {
                 throw ECipherError("Data size is not a multiple of the block size - " +
                                    std::to_string(ACount));
             }
             if (FMode == cmECB && ADecrypt) {
-                DecryptECB(data, ACount / blockSize);
+                DecryptECB(LData, ACount / LBlockSize);
             } else if (FMode == cmECB) {
-                EncryptECB(data, ACount / blockSize);
+                EncryptECB(LData, ACount / LBlockSize);
             } else if (ADecrypt) {
-                DecryptCBC(data, ACount / blockSize);
+                DecryptCBC(LData, ACount / LBlockSize);
             } else {
-                EncryptCBC(data, ACount / blockSize);
+                EncryptCBC(LData, ACount / LBlockSize);
             }
             break;
         case cmCFB:
         case cmOFB:
         case cmCTR:
-            CryptStream(data, ACount, ADecrypt);
+            CryptStream(LData, ACount, ADecrypt);
             break;
         default:
             throw std::logic_error("Cipher mode not supported");
@@ -238,22 +239,22 @@ void TBlockCipher::Crypt(void* ABuffer, std::size_t ACount, bool ADecrypt) {
 }
 
 void TBlockCipher::EncryptCBC(std::uint8_t* AData, std::size_t ABlocks) {
-    const auto blockSize = static_cast<std::size_t>(BlockSize());
-    for (std::size_t i = 0; i < ABlocks; ++i, AData += blockSize) {
-        XorBlock(AData, FIV.data(), blockSize);
+    const auto LBlockSize = static_cast<std::size_t>(BlockSize());
+    for (std::size_t LI = 0; LI < ABlocks; ++LI, AData += LBlockSize) {
+        XorBlock(AData, FIV.data(), LBlockSize);
         EncryptECB(AData, 1);
-        std::memcpy(FIV.data(), AData, blockSize);
+        std::memcpy(FIV.data(), AData, LBlockSize);
     }
 }
 
 void TBlockCipher::DecryptCBC(std::uint8_t* AData, std::size_t ABlocks) {
-    const auto blockSize = static_cast<std::size_t>(BlockSize());
-    std::array<std::uint8_t, kMaxBlockSize> cipher{};
-    for (std::size_t i = 0; i < ABlocks; ++i, AData += blockSize) {
-        std::memcpy(cipher.data(), AData, blockSize);
+    const auto LBlockSize = static_cast<std::size_t>(BlockSize());
+    std::array<std::uint8_t, kMaxBlockSize> LCipher{};
+    for (std::size_t LI = 0; LI < ABlocks; ++LI, AData += LBlockSize) {
+        std::memcpy(LCipher.data(), AData, LBlockSize);
         DecryptECB(AData, 1);
-        XorBlock(AData, FIV.data(), blockSize);
-        std::memcpy(FIV.data(), cipher.data(), blockSize);
+        XorBlock(AData, FIV.data(), LBlockSize);
+        std::memcpy(FIV.data(), LCipher.data(), LBlockSize);
     }
 }
 
@@ -262,14 +263,14 @@ void TBlockCipher::DecryptCBC(std::uint8_t* AData, std::size_t ABlocks) {
 // into FKeyStream and counts up), then bytes are XORed with it. CFB feeds the ciphertext back
 // into FIV: the output when encrypting, the input when decrypting.
 void TBlockCipher::CryptStream(std::uint8_t* AData, std::size_t ACount, bool ADecrypt) {
-    const auto blockSize = static_cast<std::size_t>(BlockSize());
-    for (std::size_t i = 0; i < ACount; ++i) {
+    const auto LBlockSize = static_cast<std::size_t>(BlockSize());
+    for (std::size_t LI = 0; LI < ACount; ++LI) {
         if (FFBIndex == 0) {
             if (FMode == cmCTR) {
-                std::memcpy(FKeyStream.data(), FIV.data(), blockSize);
+                std::memcpy(FKeyStream.data(), FIV.data(), LBlockSize);
                 EncryptECB(FKeyStream.data(), 1);
-                for (std::size_t n = blockSize; n-- > 0;) {
-                    if (++FIV[n] != 0) {
+                for (std::size_t LN = LBlockSize; LN-- > 0;) {
+                    if (++FIV[LN] != 0) {
                         break;
                     }
                 }
@@ -277,17 +278,17 @@ void TBlockCipher::CryptStream(std::uint8_t* AData, std::size_t ACount, bool ADe
                 EncryptECB(FIV.data(), 1);
             }
         }
-        const auto index = static_cast<std::size_t>(FFBIndex);
+        const auto LIndex = static_cast<std::size_t>(FFBIndex);
         if (FMode == cmCTR) {
-            AData[i] ^= FKeyStream[index];
+            AData[LI] ^= FKeyStream[LIndex];
         } else if (FMode == cmOFB) {
-            AData[i] ^= FIV[index];
+            AData[LI] ^= FIV[LIndex];
         } else {
-            const std::uint8_t input = AData[i];
-            AData[i] ^= FIV[index];
-            FIV[index] = ADecrypt ? input : AData[i];
+            const std::uint8_t LInput = AData[LI];
+            AData[LI] ^= FIV[LIndex];
+            FIV[LIndex] = ADecrypt ? LInput : AData[LI];
         }
-        FFBIndex = static_cast<std::int32_t>((index + 1) % blockSize);
+        FFBIndex = static_cast<std::int32_t>((LIndex + 1) % LBlockSize);
     }
 }
 
@@ -296,59 +297,60 @@ TRijndael::TRijndael(const void* AKey, int ACount, TAesEngine AEngine) {
         throw ECipherError("Rijndael: Invalid key size - " + std::to_string(ACount));
     }
     // Shorter keys are zero-filled to the next AES key size.
-    const int keyBytes = ACount <= 16 ? 16 : ACount <= 24 ? 24 : 32;
-    const int keyWords = keyBytes / 4;
-    numrounds = keyWords + 6;
+    const int LKeyBytes = ACount <= 16 ? 16 : ACount <= 24 ? 24 : 32;
+    const int LKeyWords = LKeyBytes / 4;
+    FNumrounds = LKeyWords + 6;
 
-    std::array<std::uint8_t, 32> key{};
-    const TWipeGuard keyGuard(key.data(), key.size());
-    std::memcpy(key.data(), AKey, static_cast<std::size_t>(ACount));
+    std::array<std::uint8_t, 32> LKey{};
+    const TWipeGuard LKeyGuard(LKey.data(), LKey.size());
+    std::memcpy(LKey.data(), AKey, static_cast<std::size_t>(ACount));
 
     // FIPS-197 key expansion into big-endian words.
-    const int totalWords = 4 * (numrounds + 1);
-    for (int i = 0; i < keyWords; ++i) {
-        rk[i] = LoadBigEndian(key.data() + 4 * i);
+    const int LTotalWords = 4 * (FNumrounds + 1);
+    for (int LI = 0; LI < LKeyWords; ++LI) {
+        FRk[LI] = LoadBigEndian(LKey.data() + 4 * LI);
     }
-    std::uint32_t roundConstant = 0x01;
-    for (int i = keyWords; i < totalWords; ++i) {
-        std::uint32_t temp = rk[i - 1];
-        if (i % keyWords == 0) {
-            temp = SubWord((temp << 8) | (temp >> 24)) ^ (roundConstant << 24);
-            roundConstant = XTime(static_cast<std::uint8_t>(roundConstant));
-        } else if (keyWords > 6 && i % keyWords == 4) {
-            temp = SubWord(temp);
+    std::uint32_t LRoundConstant = 0x01;
+    for (int LI = LKeyWords; LI < LTotalWords; ++LI) {
+        std::uint32_t LTemp = FRk[LI - 1];
+        if (LI % LKeyWords == 0) {
+            LTemp = SubWord((LTemp << 8) | (LTemp >> 24)) ^ (LRoundConstant << 24);
+            LRoundConstant = XTime(static_cast<std::uint8_t>(LRoundConstant));
+        } else if (LKeyWords > 6 && LI % LKeyWords == 4) {
+            LTemp = SubWord(LTemp);
         }
-        rk[i] = rk[i - keyWords] ^ temp;
+        FRk[LI] = FRk[LI - LKeyWords] ^ LTemp;
     }
 
     // The equivalent inverse cipher (FIPS-197 5.3.5) runs its rounds in the same order as
     // encryption, table lookups and all, with the round keys reversed and the middle ones
     // passed through InvMixColumns.
-    for (int round = 0; round <= numrounds; ++round) {
-        for (int n = 0; n < 4; ++n) {
-            const std::uint32_t word = rk[4 * (numrounds - round) + n];
-            dk[4 * round + n] = round == 0 || round == numrounds ? word : InvMixColumn(word);
+    for (int LRound = 0; LRound <= FNumrounds; ++LRound) {
+        for (int LN = 0; LN < 4; ++LN) {
+            const std::uint32_t LWord = FRk[4 * (FNumrounds - LRound) + LN];
+            FDk[4 * LRound + LN] =
+                LRound == 0 || LRound == FNumrounds ? LWord : InvMixColumn(LWord);
         }
     }
 
     FUseAesNi = AEngine == aeAuto && SiAesNiAvailable();
     if (FUseAesNi) {
         // The instructions take each round key as the 16 bytes in their natural order.
-        std::array<std::uint8_t, sizeof(rk)> bytes{};
-        const TWipeGuard bytesGuard(bytes.data(), bytes.size());
-        for (auto* schedule : {&rk, &dk}) {
-            for (int i = 0; i < totalWords; ++i) {
-                StoreBigEndian((*schedule)[i], bytes.data() + 4 * i);
+        std::array<std::uint8_t, sizeof(FRk)> LBytes{};
+        const TWipeGuard LBytesGuard(LBytes.data(), LBytes.size());
+        for (auto* LSchedule : {&FRk, &FDk}) {
+            for (int LI = 0; LI < LTotalWords; ++LI) {
+                StoreBigEndian((*LSchedule)[LI], LBytes.data() + 4 * LI);
             }
-            std::memcpy(schedule->data(), bytes.data(), bytes.size());
+            std::memcpy(LSchedule->data(), LBytes.data(), LBytes.size());
         }
     }
 }
 
 TRijndael::~TRijndael() {
-    ProtectClear(rk.data(), sizeof(rk));
-    ProtectClear(dk.data(), sizeof(dk));
-    numrounds = 0;
+    ProtectClear(FRk.data(), sizeof(FRk));
+    ProtectClear(FDk.data(), sizeof(FDk));
+    FNumrounds = 0;
 }
 
 bool TRijndael::AesNiAvailable() noexcept {
@@ -357,22 +359,22 @@ bool TRijndael::AesNiAvailable() noexcept {
 
 void TRijndael::EncryptECB(std::uint8_t* AData, std::size_t ABlocks) {
     if (FUseAesNi) {
-        SiAesNiEncryptECB(reinterpret_cast<const std::uint8_t*>(rk.data()), numrounds, AData,
+        SiAesNiEncryptECB(reinterpret_cast<const std::uint8_t*>(FRk.data()), FNumrounds, AData,
                           ABlocks);
         return;
     }
-    for (std::size_t i = 0; i < ABlocks; ++i) {
-        EncryptBlockPortable(AData + 16 * i);
+    for (std::size_t LI = 0; LI < ABlocks; ++LI) {
+        EncryptBlockPortable(AData + 16 * LI);
     }
 }
 
 void TRijndael::EncryptCBC(std::uint8_t* AData, std::size_t ABlocks) {
     if (FUseAesNi) {
-        SiAesNiEncryptCBC(reinterpret_cast<const std::uint8_t*>(rk.data()), numrounds, FIV.data(),
+        SiAesNiEncryptCBC(reinterpret_cast<const std::uint8_t*>(FRk.data()), FNumrounds, FIV.data(),
                           AData, ABlocks);
         return;
     }
-    for (std::size_t i = 0; i < ABlocks; ++i, AData += 16) {
+    for (std::size_t LI = 0; LI < ABlocks; ++LI, AData += 16) {
         XorBlock(AData, FIV.data(), 16);
         EncryptBlockPortable(AData);
         std::memcpy(FIV.data(), AData, 16);
@@ -382,87 +384,87 @@ void TRijndael::EncryptCBC(std::uint8_t* AData, std::size_t ABlocks) {
 // One block with the combined tables: each middle round is four lookups per column, the last
 // round (no MixColumns) uses the S-box alone.
 void TRijndael::EncryptBlockPortable(std::uint8_t* ABlock) const noexcept {
-    const std::uint32_t* key = rk.data();
-    std::uint32_t s0 = LoadBigEndian(ABlock) ^ key[0];
-    std::uint32_t s1 = LoadBigEndian(ABlock + 4) ^ key[1];
-    std::uint32_t s2 = LoadBigEndian(ABlock + 8) ^ key[2];
-    std::uint32_t s3 = LoadBigEndian(ABlock + 12) ^ key[3];
-    for (int round = 1; round < numrounds; ++round) {
-        key += 4;
-        const std::uint32_t t0 = Te[0][s0 >> 24] ^ Te[1][(s1 >> 16) & 0xFF] ^
-                                 Te[2][(s2 >> 8) & 0xFF] ^ Te[3][s3 & 0xFF] ^ key[0];
-        const std::uint32_t t1 = Te[0][s1 >> 24] ^ Te[1][(s2 >> 16) & 0xFF] ^
-                                 Te[2][(s3 >> 8) & 0xFF] ^ Te[3][s0 & 0xFF] ^ key[1];
-        const std::uint32_t t2 = Te[0][s2 >> 24] ^ Te[1][(s3 >> 16) & 0xFF] ^
-                                 Te[2][(s0 >> 8) & 0xFF] ^ Te[3][s1 & 0xFF] ^ key[2];
-        const std::uint32_t t3 = Te[0][s3 >> 24] ^ Te[1][(s0 >> 16) & 0xFF] ^
-                                 Te[2][(s1 >> 8) & 0xFF] ^ Te[3][s2 & 0xFF] ^ key[3];
-        s0 = t0;
-        s1 = t1;
-        s2 = t2;
-        s3 = t3;
+    const std::uint32_t* LKey = FRk.data();
+    std::uint32_t LS0 = LoadBigEndian(ABlock) ^ LKey[0];
+    std::uint32_t LS1 = LoadBigEndian(ABlock + 4) ^ LKey[1];
+    std::uint32_t LS2 = LoadBigEndian(ABlock + 8) ^ LKey[2];
+    std::uint32_t LS3 = LoadBigEndian(ABlock + 12) ^ LKey[3];
+    for (int LRound = 1; LRound < FNumrounds; ++LRound) {
+        LKey += 4;
+        const std::uint32_t LT0 = Te[0][LS0 >> 24] ^ Te[1][(LS1 >> 16) & 0xFF] ^
+                                  Te[2][(LS2 >> 8) & 0xFF] ^ Te[3][LS3 & 0xFF] ^ LKey[0];
+        const std::uint32_t LT1 = Te[0][LS1 >> 24] ^ Te[1][(LS2 >> 16) & 0xFF] ^
+                                  Te[2][(LS3 >> 8) & 0xFF] ^ Te[3][LS0 & 0xFF] ^ LKey[1];
+        const std::uint32_t LT2 = Te[0][LS2 >> 24] ^ Te[1][(LS3 >> 16) & 0xFF] ^
+                                  Te[2][(LS0 >> 8) & 0xFF] ^ Te[3][LS1 & 0xFF] ^ LKey[2];
+        const std::uint32_t LT3 = Te[0][LS3 >> 24] ^ Te[1][(LS0 >> 16) & 0xFF] ^
+                                  Te[2][(LS1 >> 8) & 0xFF] ^ Te[3][LS2 & 0xFF] ^ LKey[3];
+        LS0 = LT0;
+        LS1 = LT1;
+        LS2 = LT2;
+        LS3 = LT3;
     }
-    key += 4;
-    StoreBigEndian(LastRoundWord(SBox, s0, s1, s2, s3, key[0]), ABlock);
-    StoreBigEndian(LastRoundWord(SBox, s1, s2, s3, s0, key[1]), ABlock + 4);
-    StoreBigEndian(LastRoundWord(SBox, s2, s3, s0, s1, key[2]), ABlock + 8);
-    StoreBigEndian(LastRoundWord(SBox, s3, s0, s1, s2, key[3]), ABlock + 12);
+    LKey += 4;
+    StoreBigEndian(LastRoundWord(SBox, LS0, LS1, LS2, LS3, LKey[0]), ABlock);
+    StoreBigEndian(LastRoundWord(SBox, LS1, LS2, LS3, LS0, LKey[1]), ABlock + 4);
+    StoreBigEndian(LastRoundWord(SBox, LS2, LS3, LS0, LS1, LKey[2]), ABlock + 8);
+    StoreBigEndian(LastRoundWord(SBox, LS3, LS0, LS1, LS2, LKey[3]), ABlock + 12);
 }
 
 void TRijndael::DecryptECB(std::uint8_t* AData, std::size_t ABlocks) {
     if (FUseAesNi) {
-        SiAesNiDecryptECB(reinterpret_cast<const std::uint8_t*>(dk.data()), numrounds, AData,
+        SiAesNiDecryptECB(reinterpret_cast<const std::uint8_t*>(FDk.data()), FNumrounds, AData,
                           ABlocks);
         return;
     }
-    for (std::size_t i = 0; i < ABlocks; ++i) {
-        DecryptBlockPortable(AData + 16 * i);
+    for (std::size_t LI = 0; LI < ABlocks; ++LI) {
+        DecryptBlockPortable(AData + 16 * LI);
     }
 }
 
 void TRijndael::DecryptCBC(std::uint8_t* AData, std::size_t ABlocks) {
     if (FUseAesNi) {
-        SiAesNiDecryptCBC(reinterpret_cast<const std::uint8_t*>(dk.data()), numrounds, FIV.data(),
+        SiAesNiDecryptCBC(reinterpret_cast<const std::uint8_t*>(FDk.data()), FNumrounds, FIV.data(),
                           AData, ABlocks);
         return;
     }
-    std::uint8_t cipher[16];
-    for (std::size_t i = 0; i < ABlocks; ++i, AData += 16) {
-        std::memcpy(cipher, AData, 16);
+    std::uint8_t LCipher[16];
+    for (std::size_t LI = 0; LI < ABlocks; ++LI, AData += 16) {
+        std::memcpy(LCipher, AData, 16);
         DecryptBlockPortable(AData);
         XorBlock(AData, FIV.data(), 16);
-        std::memcpy(FIV.data(), cipher, 16);
+        std::memcpy(FIV.data(), LCipher, 16);
     }
 }
 
 // The mirror of EncryptBlockPortable: the inverse row shift takes each column's bytes from the
 // columns to its right instead of its left.
 void TRijndael::DecryptBlockPortable(std::uint8_t* ABlock) const noexcept {
-    const std::uint32_t* key = dk.data();
-    std::uint32_t s0 = LoadBigEndian(ABlock) ^ key[0];
-    std::uint32_t s1 = LoadBigEndian(ABlock + 4) ^ key[1];
-    std::uint32_t s2 = LoadBigEndian(ABlock + 8) ^ key[2];
-    std::uint32_t s3 = LoadBigEndian(ABlock + 12) ^ key[3];
-    for (int round = 1; round < numrounds; ++round) {
-        key += 4;
-        const std::uint32_t t0 = Td[0][s0 >> 24] ^ Td[1][(s3 >> 16) & 0xFF] ^
-                                 Td[2][(s2 >> 8) & 0xFF] ^ Td[3][s1 & 0xFF] ^ key[0];
-        const std::uint32_t t1 = Td[0][s1 >> 24] ^ Td[1][(s0 >> 16) & 0xFF] ^
-                                 Td[2][(s3 >> 8) & 0xFF] ^ Td[3][s2 & 0xFF] ^ key[1];
-        const std::uint32_t t2 = Td[0][s2 >> 24] ^ Td[1][(s1 >> 16) & 0xFF] ^
-                                 Td[2][(s0 >> 8) & 0xFF] ^ Td[3][s3 & 0xFF] ^ key[2];
-        const std::uint32_t t3 = Td[0][s3 >> 24] ^ Td[1][(s2 >> 16) & 0xFF] ^
-                                 Td[2][(s1 >> 8) & 0xFF] ^ Td[3][s0 & 0xFF] ^ key[3];
-        s0 = t0;
-        s1 = t1;
-        s2 = t2;
-        s3 = t3;
+    const std::uint32_t* LKey = FDk.data();
+    std::uint32_t LS0 = LoadBigEndian(ABlock) ^ LKey[0];
+    std::uint32_t LS1 = LoadBigEndian(ABlock + 4) ^ LKey[1];
+    std::uint32_t LS2 = LoadBigEndian(ABlock + 8) ^ LKey[2];
+    std::uint32_t LS3 = LoadBigEndian(ABlock + 12) ^ LKey[3];
+    for (int LRound = 1; LRound < FNumrounds; ++LRound) {
+        LKey += 4;
+        const std::uint32_t LT0 = Td[0][LS0 >> 24] ^ Td[1][(LS3 >> 16) & 0xFF] ^
+                                  Td[2][(LS2 >> 8) & 0xFF] ^ Td[3][LS1 & 0xFF] ^ LKey[0];
+        const std::uint32_t LT1 = Td[0][LS1 >> 24] ^ Td[1][(LS0 >> 16) & 0xFF] ^
+                                  Td[2][(LS3 >> 8) & 0xFF] ^ Td[3][LS2 & 0xFF] ^ LKey[1];
+        const std::uint32_t LT2 = Td[0][LS2 >> 24] ^ Td[1][(LS1 >> 16) & 0xFF] ^
+                                  Td[2][(LS0 >> 8) & 0xFF] ^ Td[3][LS3 & 0xFF] ^ LKey[2];
+        const std::uint32_t LT3 = Td[0][LS3 >> 24] ^ Td[1][(LS2 >> 16) & 0xFF] ^
+                                  Td[2][(LS1 >> 8) & 0xFF] ^ Td[3][LS0 & 0xFF] ^ LKey[3];
+        LS0 = LT0;
+        LS1 = LT1;
+        LS2 = LT2;
+        LS3 = LT3;
     }
-    key += 4;
-    StoreBigEndian(LastRoundWord(InvSBox, s0, s3, s2, s1, key[0]), ABlock);
-    StoreBigEndian(LastRoundWord(InvSBox, s1, s0, s3, s2, key[1]), ABlock + 4);
-    StoreBigEndian(LastRoundWord(InvSBox, s2, s1, s0, s3, key[2]), ABlock + 8);
-    StoreBigEndian(LastRoundWord(InvSBox, s3, s2, s1, s0, key[3]), ABlock + 12);
+    LKey += 4;
+    StoreBigEndian(LastRoundWord(InvSBox, LS0, LS3, LS2, LS1, LKey[0]), ABlock);
+    StoreBigEndian(LastRoundWord(InvSBox, LS1, LS0, LS3, LS2, LKey[1]), ABlock + 4);
+    StoreBigEndian(LastRoundWord(InvSBox, LS2, LS1, LS0, LS3, LKey[2]), ABlock + 8);
+    StoreBigEndian(LastRoundWord(InvSBox, LS3, LS2, LS1, LS0, LKey[3]), ABlock + 12);
 }
 
 }  // namespace deruz::logging

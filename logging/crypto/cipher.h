@@ -137,7 +137,7 @@ class TRijndael final : public TBlockCipher {
     int MaxKeySize() const noexcept override { return 32; }
     int BlockSize() const noexcept override { return 16; }
 
-    int Rounds() const noexcept { return numrounds; }
+    int Rounds() const noexcept { return FNumrounds; }
     // Whether this cipher uses the processor's AES instructions.
     bool UsesAesNi() const noexcept { return FUseAesNi; }
     // Whether the processor (and this build) provides the AES instructions.
@@ -153,15 +153,15 @@ class TRijndael final : public TBlockCipher {
     void EncryptBlockPortable(std::uint8_t* ABlock) const noexcept;
     void DecryptBlockPortable(std::uint8_t* ABlock) const noexcept;
 
-    std::int32_t numrounds = 0;
+    std::int32_t FNumrounds = 0;
     // Encryption round keys, 4 words per round plus one: native 32-bit words (each the
     // big-endian reading of four key bytes) for the table code, or the plain key bytes in
     // order for the AES instructions, which take them as 16-byte vectors.
-    alignas(16) std::array<std::uint32_t, 60> rk{};
+    alignas(16) std::array<std::uint32_t, 60> FRk{};
     // Decryption round keys of the equivalent inverse cipher (the encryption round keys in
     // reverse order, InvMixColumns applied to all but the first and the last), in the same
     // layout as rk.
-    alignas(16) std::array<std::uint32_t, 60> dk{};
+    alignas(16) std::array<std::uint32_t, 60> FDk{};
     bool FUseAesNi = false;
 };
 

@@ -22,27 +22,27 @@ std::size_t TEncryptStream::Write(const void* ABuffer, std::size_t ACount) {
     if (ACount == 0) {
         return 0;
     }
-    const auto* source = static_cast<const std::uint8_t*>(ABuffer);
-    const auto blockSize = static_cast<std::size_t>(FBlockSize);
-    const std::size_t pieceLimit = kPieceSize / blockSize * blockSize;
-    std::size_t remaining = ACount;
+    const auto* LSource = static_cast<const std::uint8_t*>(ABuffer);
+    const auto LBlockSize = static_cast<std::size_t>(FBlockSize);
+    const std::size_t LPieceLimit = kPieceSize / LBlockSize * LBlockSize;
+    std::size_t LRemaining = ACount;
     // The work buffer holds plaintext only between the copy and the in-place encryption,
     // which cannot fail, so it needs no wiping: afterwards it holds ciphertext.
-    std::array<std::uint8_t, kPieceSize> piece;
-    while (static_cast<std::size_t>(FBlockCount) + remaining >= blockSize) {
-        const auto pending = static_cast<std::size_t>(FBlockCount);
-        const std::size_t size =
-            std::min(pieceLimit, (pending + remaining) / blockSize * blockSize);
-        std::memcpy(piece.data(), FBlock.data(), pending);
-        std::memcpy(piece.data() + pending, source, size - pending);
-        source += size - pending;
-        remaining -= size - pending;
+    std::array<std::uint8_t, kPieceSize> LPiece;
+    while (static_cast<std::size_t>(FBlockCount) + LRemaining >= LBlockSize) {
+        const auto LPending = static_cast<std::size_t>(FBlockCount);
+        const std::size_t LSize =
+            std::min(LPieceLimit, (LPending + LRemaining) / LBlockSize * LBlockSize);
+        std::memcpy(LPiece.data(), FBlock.data(), LPending);
+        std::memcpy(LPiece.data() + LPending, LSource, LSize - LPending);
+        LSource += LSize - LPending;
+        LRemaining -= LSize - LPending;
         FBlockCount = 0;
-        FCipher->Encrypt(piece.data(), size);
-        FDataStream->WriteBuffer(piece.data(), size);
+        FCipher->Encrypt(LPiece.data(), LSize);
+        FDataStream->WriteBuffer(LPiece.data(), LSize);
     }
-    std::memcpy(FBlock.data() + FBlockCount, source, remaining);
-    FBlockCount += static_cast<std::int32_t>(remaining);
+    std::memcpy(FBlock.data() + FBlockCount, LSource, LRemaining);
+    FBlockCount += static_cast<std::int32_t>(LRemaining);
     return ACount;
 }
 
@@ -51,14 +51,14 @@ std::int64_t TEncryptStream::Seek(std::int64_t AOffset, TSiSeekOrigin AOrigin) {
 }
 
 int TEncryptStream::Done() {
-    const int padding = FBlockSize - FBlockCount;
+    const int LPadding = FBlockSize - FBlockCount;
     std::fill(FBlock.begin() + FBlockCount, FBlock.begin() + FBlockSize,
-              static_cast<std::uint8_t>(padding));
+              static_cast<std::uint8_t>(LPadding));
     FBlockCount = 0;
     FCipher->Encrypt(FBlock.data(), static_cast<std::size_t>(FBlockSize));
     FDataStream->WriteBuffer(FBlock.data(), static_cast<std::size_t>(FBlockSize));
     ProtectClear(FBlock.data(), FBlock.size());
-    return padding;
+    return LPadding;
 }
 
 }  // namespace deruz::logging

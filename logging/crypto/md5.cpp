@@ -33,18 +33,18 @@ void TBaseHash::Update(const void* AData, std::size_t ACount) {
     if (FDone) {
         throw std::logic_error("Hash is finished");
     }
-    const auto* data = static_cast<const std::uint8_t*>(AData);
-    auto used = static_cast<std::size_t>(FCount % kBlockSize);
+    const auto* LData = static_cast<const std::uint8_t*>(AData);
+    auto LUsed = static_cast<std::size_t>(FCount % kBlockSize);
     FCount += static_cast<std::int64_t>(ACount);
     while (ACount > 0) {
-        const std::size_t take = std::min(ACount, kBlockSize - used);
-        std::memcpy(FDataBuffer.data() + used, data, take);
-        used += take;
-        data += take;
-        ACount -= take;
-        if (used == kBlockSize) {
+        const std::size_t LTake = std::min(ACount, kBlockSize - LUsed);
+        std::memcpy(FDataBuffer.data() + LUsed, LData, LTake);
+        LUsed += LTake;
+        LData += LTake;
+        ACount -= LTake;
+        if (LUsed == kBlockSize) {
             Transform(FDataBuffer.data());
-            used = 0;
+            LUsed = 0;
         }
     }
 }
@@ -63,18 +63,18 @@ void TMD5::Done() {
     }
     // A single 1 bit, zeros up to 56 bytes into a block, then the length in bits as a
     // little-endian 64-bit number.
-    const std::uint64_t bitCount = static_cast<std::uint64_t>(FCount) << 3;
-    const auto used = static_cast<std::size_t>(FCount % kBlockSize);
-    std::array<std::uint8_t, 2 * kBlockSize> tail{};
-    tail[0] = 0x80;
-    const std::size_t padding = used < 56 ? 56 - used : 120 - used;
-    for (int i = 0; i < 8; ++i) {
-        tail[padding + i] = static_cast<std::uint8_t>(bitCount >> (8 * i));
+    const std::uint64_t LBitCount = static_cast<std::uint64_t>(FCount) << 3;
+    const auto LUsed = static_cast<std::size_t>(FCount % kBlockSize);
+    std::array<std::uint8_t, 2 * kBlockSize> LTail{};
+    LTail[0] = 0x80;
+    const std::size_t LPadding = LUsed < 56 ? 56 - LUsed : 120 - LUsed;
+    for (int LI = 0; LI < 8; ++LI) {
+        LTail[LPadding + LI] = static_cast<std::uint8_t>(LBitCount >> (8 * LI));
     }
-    Update(tail.data(), padding + 8);
-    for (std::size_t i = 0; i < 4; ++i) {
-        for (std::size_t b = 0; b < 4; ++b) {
-            FDigestBytes[4 * i + b] = static_cast<std::uint8_t>(FDigest[i] >> (8 * b));
+    Update(LTail.data(), LPadding + 8);
+    for (std::size_t LI = 0; LI < 4; ++LI) {
+        for (std::size_t LB = 0; LB < 4; ++LB) {
+            FDigestBytes[4 * LI + LB] = static_cast<std::uint8_t>(FDigest[LI] >> (8 * LB));
         }
     }
     FDone = true;
@@ -86,44 +86,45 @@ std::span<const std::uint8_t> TMD5::GetDigest() {
 }
 
 void TMD5::Transform(const std::uint8_t* ABlock) noexcept {
-    std::array<std::uint32_t, 16> x{};
-    for (std::size_t i = 0; i < 16; ++i) {
-        x[i] = std::uint32_t{ABlock[4 * i]} | (std::uint32_t{ABlock[4 * i + 1]} << 8) |
-               (std::uint32_t{ABlock[4 * i + 2]} << 16) | (std::uint32_t{ABlock[4 * i + 3]} << 24);
+    std::array<std::uint32_t, 16> LX{};
+    for (std::size_t LI = 0; LI < 16; ++LI) {
+        LX[LI] = std::uint32_t{ABlock[4 * LI]} | (std::uint32_t{ABlock[4 * LI + 1]} << 8) |
+                 (std::uint32_t{ABlock[4 * LI + 2]} << 16) |
+                 (std::uint32_t{ABlock[4 * LI + 3]} << 24);
     }
-    std::uint32_t a = FDigest[0], b = FDigest[1], c = FDigest[2], d = FDigest[3];
-    for (int i = 0; i < 64; ++i) {
-        std::uint32_t f = 0;
-        int g = 0;
-        switch (i / 16) {
+    std::uint32_t LA = FDigest[0], LB = FDigest[1], LC = FDigest[2], LD = FDigest[3];
+    for (int LI = 0; LI < 64; ++LI) {
+        std::uint32_t LF = 0;
+        int LG = 0;
+        switch (LI / 16) {
             case 0:
-                f = (b & c) | (~b & d);
-                g = i;
+                LF = (LB & LC) | (~LB & LD);
+                LG = LI;
                 break;
             case 1:
-                f = (d & b) | (~d & c);
-                g = (5 * i + 1) % 16;
+                LF = (LD & LB) | (~LD & LC);
+                LG = (5 * LI + 1) % 16;
                 break;
             case 2:
-                f = b ^ c ^ d;
-                g = (3 * i + 5) % 16;
+                LF = LB ^ LC ^ LD;
+                LG = (3 * LI + 5) % 16;
                 break;
             default:
-                f = c ^ (b | ~d);
-                g = (7 * i) % 16;
+                LF = LC ^ (LB | ~LD);
+                LG = (7 * LI) % 16;
                 break;
         }
-        const std::uint32_t next =
-            b + RotateLeft(a + f + kSines[i] + x[g], kShifts[4 * (i / 16) + i % 4]);
-        a = d;
-        d = c;
-        c = b;
-        b = next;
+        const std::uint32_t LNext =
+            LB + RotateLeft(LA + LF + kSines[LI] + LX[LG], kShifts[4 * (LI / 16) + LI % 4]);
+        LA = LD;
+        LD = LC;
+        LC = LB;
+        LB = LNext;
     }
-    FDigest[0] += a;
-    FDigest[1] += b;
-    FDigest[2] += c;
-    FDigest[3] += d;
+    FDigest[0] += LA;
+    FDigest[1] += LB;
+    FDigest[2] += LC;
+    FDigest[3] += LD;
 }
 
 }  // namespace deruz::logging

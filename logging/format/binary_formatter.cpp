@@ -31,17 +31,17 @@ class TByteWriter {
     void Double(double AValue) noexcept { Put(std::bit_cast<std::uint64_t>(AValue)); }
 
     void Bytes(const void* ABytes, std::size_t ACount) noexcept {
-        const auto* source = static_cast<const std::uint8_t*>(ABytes);
+        const auto* LSource = static_cast<const std::uint8_t*>(ABytes);
         // Names and short titles are copied inline, with two overlapping fixed-size moves,
         // rather than through a call: most texts of a log entry are this short.
         if (ACount >= 8 && ACount <= 16) {
-            std::memcpy(FOut, source, 8);
-            std::memcpy(FOut + ACount - 8, source + ACount - 8, 8);
+            std::memcpy(FOut, LSource, 8);
+            std::memcpy(FOut + ACount - 8, LSource + ACount - 8, 8);
         } else if (ACount >= 4 && ACount < 8) {
-            std::memcpy(FOut, source, 4);
-            std::memcpy(FOut + ACount - 4, source + ACount - 4, 4);
+            std::memcpy(FOut, LSource, 4);
+            std::memcpy(FOut + ACount - 4, LSource + ACount - 4, 4);
         } else if (ACount > 0) {
-            std::memcpy(FOut, source, ACount);
+            std::memcpy(FOut, LSource, ACount);
         }
         FOut += ACount;
     }
@@ -54,8 +54,8 @@ class TByteWriter {
             std::memcpy(FOut, &AValue, sizeof AValue);
             FOut += sizeof AValue;
         } else {
-            for (std::size_t shift = 0; shift < 8 * sizeof AValue; shift += 8) {
-                *FOut++ = static_cast<std::uint8_t>(AValue >> shift);
+            for (std::size_t LShift = 0; LShift < 8 * sizeof AValue; LShift += 8) {
+                *FOut++ = static_cast<std::uint8_t>(AValue >> LShift);
             }
         }
     }
@@ -82,8 +82,8 @@ void WriteData(TByteWriter& AWriter, TSiMemoryStream* AData) {
     if (AData == nullptr) {
         return;
     }
-    const auto bytes = AData->Bytes();
-    AWriter.Bytes(bytes.data(), bytes.size());
+    const auto LBytes = AData->Bytes();
+    AWriter.Bytes(LBytes.data(), LBytes.size());
     AData->SetPosition(0);
 }
 
@@ -104,123 +104,123 @@ std::int32_t TSiBinaryFormatter::Compile(TSiPacket& APacket) {
     FSize = 0;
 
     // Only the five final packet classes derive from TSiPacket, so the kind names the class.
-    const TSiPacketType type = APacket.GetPacketType();
-    std::size_t size = 0;
-    switch (type) {
+    const TSiPacketType LType = APacket.GetPacketType();
+    std::size_t LSize = 0;
+    switch (LType) {
         case ptLogEntry:
-            size = CompileLogEntry(static_cast<TSiLogEntry&>(APacket));
+            LSize = CompileLogEntry(static_cast<TSiLogEntry&>(APacket));
             break;
         case ptControlCommand:
-            size = CompileControlCommand(static_cast<TSiControlCommand&>(APacket));
+            LSize = CompileControlCommand(static_cast<TSiControlCommand&>(APacket));
             break;
         case ptWatch:
-            size = CompileWatch(static_cast<const TSiWatch&>(APacket));
+            LSize = CompileWatch(static_cast<const TSiWatch&>(APacket));
             break;
         case ptProcessFlow:
-            size = CompileProcessFlow(static_cast<const TSiProcessFlow&>(APacket));
+            LSize = CompileProcessFlow(static_cast<const TSiProcessFlow&>(APacket));
             break;
         case ptLogHeader:
-            size = CompileLogHeader(static_cast<const TSiLogHeader&>(APacket));
+            LSize = CompileLogHeader(static_cast<const TSiLogHeader&>(APacket));
             break;
     }
-    TByteWriter header(FBuffer.data());
-    header.UInt16(SiPacketTypeCode(type));
-    header.Int32(Length(size));
-    FSize = static_cast<std::int32_t>(size);
+    TByteWriter LHeader(FBuffer.data());
+    LHeader.UInt16(SiPacketTypeCode(LType));
+    LHeader.Int32(Length(LSize));
+    FSize = static_cast<std::int32_t>(LSize);
     return FSize + static_cast<std::int32_t>(kSiPacketHeaderSize);
 }
 
 std::uint8_t* TSiBinaryFormatter::Reserve(std::uint64_t ABodySize) {
     CheckBodySize(ABodySize);
-    const std::size_t total = kSiPacketHeaderSize + static_cast<std::size_t>(ABodySize);
-    if (FBuffer.size() < total) {
-        FBuffer.resize(total);
+    const std::size_t LTotal = kSiPacketHeaderSize + static_cast<std::size_t>(ABodySize);
+    if (FBuffer.size() < LTotal) {
+        FBuffer.resize(LTotal);
     }
     return FBuffer.data() + kSiPacketHeaderSize;
 }
 
 std::size_t TSiBinaryFormatter::CompileLogEntry(TSiLogEntry& ALogEntry) {
-    const std::size_t dataSize = DataSize(ALogEntry.GetData());
-    const std::uint64_t size = static_cast<std::uint64_t>(kSiLogEntryHeaderSize) +
-                               ALogEntry.AppName.size() + ALogEntry.SessionName.size() +
-                               ALogEntry.Title.size() + ALogEntry.HostName.size() + dataSize;
-    TByteWriter body(Reserve(size));
-    body.Int32(SiLogEntryTypeCode(ALogEntry.LogEntryType));
-    body.Int32(SiViewerIdCode(ALogEntry.ViewerId));
-    body.Int32(Length(ALogEntry.AppName.size()));
-    body.Int32(Length(ALogEntry.SessionName.size()));
-    body.Int32(Length(ALogEntry.Title.size()));
-    body.Int32(Length(ALogEntry.HostName.size()));
-    body.Int32(Length(dataSize));
-    body.UInt32(ALogEntry.ProcessId);
-    body.UInt32(ALogEntry.ThreadId);
-    body.Double(ALogEntry.Timestamp);
-    body.Int32(ALogEntry.Color);
-    body.Text(ALogEntry.AppName);
-    body.Text(ALogEntry.SessionName);
-    body.Text(ALogEntry.Title);
-    body.Text(ALogEntry.HostName);
-    if (dataSize > 0) {
-        WriteData(body, ALogEntry.GetData());
+    const std::size_t LDataSize = DataSize(ALogEntry.GetData());
+    const std::uint64_t LSize = static_cast<std::uint64_t>(kSiLogEntryHeaderSize) +
+                                ALogEntry.AppName.size() + ALogEntry.SessionName.size() +
+                                ALogEntry.Title.size() + ALogEntry.HostName.size() + LDataSize;
+    TByteWriter LBody(Reserve(LSize));
+    LBody.Int32(SiLogEntryTypeCode(ALogEntry.LogEntryType));
+    LBody.Int32(SiViewerIdCode(ALogEntry.ViewerId));
+    LBody.Int32(Length(ALogEntry.AppName.size()));
+    LBody.Int32(Length(ALogEntry.SessionName.size()));
+    LBody.Int32(Length(ALogEntry.Title.size()));
+    LBody.Int32(Length(ALogEntry.HostName.size()));
+    LBody.Int32(Length(LDataSize));
+    LBody.UInt32(ALogEntry.ProcessId);
+    LBody.UInt32(ALogEntry.ThreadId);
+    LBody.Double(ALogEntry.Timestamp);
+    LBody.Int32(ALogEntry.Color);
+    LBody.Text(ALogEntry.AppName);
+    LBody.Text(ALogEntry.SessionName);
+    LBody.Text(ALogEntry.Title);
+    LBody.Text(ALogEntry.HostName);
+    if (LDataSize > 0) {
+        WriteData(LBody, ALogEntry.GetData());
     }
-    return static_cast<std::size_t>(size);
+    return static_cast<std::size_t>(LSize);
 }
 
 std::size_t TSiBinaryFormatter::CompileControlCommand(TSiControlCommand& AControlCommand) {
-    const std::size_t dataSize = DataSize(AControlCommand.GetData());
-    const std::uint64_t size = static_cast<std::uint64_t>(kSiControlCommandHeaderSize) + dataSize;
-    TByteWriter body(Reserve(size));
-    body.Int32(AControlCommand.ControlCommandType);
-    body.Int32(Length(dataSize));
-    if (dataSize > 0) {
-        WriteData(body, AControlCommand.GetData());
+    const std::size_t LDataSize = DataSize(AControlCommand.GetData());
+    const std::uint64_t LSize = static_cast<std::uint64_t>(kSiControlCommandHeaderSize) + LDataSize;
+    TByteWriter LBody(Reserve(LSize));
+    LBody.Int32(AControlCommand.ControlCommandType);
+    LBody.Int32(Length(LDataSize));
+    if (LDataSize > 0) {
+        WriteData(LBody, AControlCommand.GetData());
     }
-    return static_cast<std::size_t>(size);
+    return static_cast<std::size_t>(LSize);
 }
 
 std::size_t TSiBinaryFormatter::CompileWatch(const TSiWatch& AWatch) {
-    const std::uint64_t size =
+    const std::uint64_t LSize =
         static_cast<std::uint64_t>(kSiWatchHeaderSize) + AWatch.Name.size() + AWatch.Value.size();
-    TByteWriter body(Reserve(size));
-    body.Int32(Length(AWatch.Name.size()));
-    body.Int32(Length(AWatch.Value.size()));
-    body.Int32(AWatch.WatchType);
-    body.Double(AWatch.Timestamp);
-    body.Text(AWatch.Name);
-    body.Text(AWatch.Value);
-    return static_cast<std::size_t>(size);
+    TByteWriter LBody(Reserve(LSize));
+    LBody.Int32(Length(AWatch.Name.size()));
+    LBody.Int32(Length(AWatch.Value.size()));
+    LBody.Int32(AWatch.WatchType);
+    LBody.Double(AWatch.Timestamp);
+    LBody.Text(AWatch.Name);
+    LBody.Text(AWatch.Value);
+    return static_cast<std::size_t>(LSize);
 }
 
 std::size_t TSiBinaryFormatter::CompileProcessFlow(const TSiProcessFlow& AProcessFlow) {
-    const std::uint64_t size = static_cast<std::uint64_t>(kSiProcessFlowHeaderSize) +
-                               AProcessFlow.Title.size() + AProcessFlow.HostName.size();
-    TByteWriter body(Reserve(size));
-    body.Int32(AProcessFlow.ProcessFlowType);
-    body.Int32(Length(AProcessFlow.Title.size()));
-    body.Int32(Length(AProcessFlow.HostName.size()));
-    body.UInt32(AProcessFlow.ProcessId);
-    body.UInt32(AProcessFlow.ThreadId);
-    body.Double(AProcessFlow.Timestamp);
-    body.Text(AProcessFlow.Title);
-    body.Text(AProcessFlow.HostName);
-    return static_cast<std::size_t>(size);
+    const std::uint64_t LSize = static_cast<std::uint64_t>(kSiProcessFlowHeaderSize) +
+                                AProcessFlow.Title.size() + AProcessFlow.HostName.size();
+    TByteWriter LBody(Reserve(LSize));
+    LBody.Int32(AProcessFlow.ProcessFlowType);
+    LBody.Int32(Length(AProcessFlow.Title.size()));
+    LBody.Int32(Length(AProcessFlow.HostName.size()));
+    LBody.UInt32(AProcessFlow.ProcessId);
+    LBody.UInt32(AProcessFlow.ThreadId);
+    LBody.Double(AProcessFlow.Timestamp);
+    LBody.Text(AProcessFlow.Title);
+    LBody.Text(AProcessFlow.HostName);
+    return static_cast<std::size_t>(LSize);
 }
 
 std::size_t TSiBinaryFormatter::CompileLogHeader(const TSiLogHeader& ALogHeader) {
     // The content is written in its pieces rather than built as one text first.
-    const std::uint64_t contentSize = kHostNamePrefix.size() + ALogHeader.HostName.size() +
-                                      kLineBreak.size() + kAppNamePrefix.size() +
-                                      ALogHeader.AppName.size() + kLineBreak.size();
-    const std::uint64_t size = kSiLogHeaderHeaderSize + contentSize;
-    TByteWriter body(Reserve(size));
-    body.Int32(Length(contentSize));
-    body.Text(kHostNamePrefix);
-    body.Text(ALogHeader.HostName);
-    body.Text(kLineBreak);
-    body.Text(kAppNamePrefix);
-    body.Text(ALogHeader.AppName);
-    body.Text(kLineBreak);
-    return static_cast<std::size_t>(size);
+    const std::uint64_t LContentSize = kHostNamePrefix.size() + ALogHeader.HostName.size() +
+                                       kLineBreak.size() + kAppNamePrefix.size() +
+                                       ALogHeader.AppName.size() + kLineBreak.size();
+    const std::uint64_t LSize = kSiLogHeaderHeaderSize + LContentSize;
+    TByteWriter LBody(Reserve(LSize));
+    LBody.Int32(Length(LContentSize));
+    LBody.Text(kHostNamePrefix);
+    LBody.Text(ALogHeader.HostName);
+    LBody.Text(kLineBreak);
+    LBody.Text(kAppNamePrefix);
+    LBody.Text(ALogHeader.AppName);
+    LBody.Text(kLineBreak);
+    return static_cast<std::size_t>(LSize);
 }
 
 void TSiBinaryFormatter::Write(TSiStream& AStream) {
@@ -228,13 +228,13 @@ void TSiBinaryFormatter::Write(TSiStream& AStream) {
         return;
     }
     // Header and body leave in one piece, large bodies in chunks.
-    const std::uint8_t* bytes = FBuffer.data();
-    std::size_t remaining = kSiPacketHeaderSize + static_cast<std::size_t>(FSize);
-    while (remaining > 0) {
-        const std::size_t chunk = std::min(remaining, kWriteChunkSize);
-        AStream.WriteBuffer(bytes, chunk);
-        bytes += chunk;
-        remaining -= chunk;
+    const std::uint8_t* LBytes = FBuffer.data();
+    std::size_t LRemaining = kSiPacketHeaderSize + static_cast<std::size_t>(FSize);
+    while (LRemaining > 0) {
+        const std::size_t LChunk = std::min(LRemaining, kWriteChunkSize);
+        AStream.WriteBuffer(LBytes, LChunk);
+        LBytes += LChunk;
+        LRemaining -= LChunk;
     }
 }
 
@@ -247,11 +247,11 @@ std::span<const std::uint8_t> TSiBinaryFormatter::Body() const noexcept {
 }
 
 std::vector<std::uint8_t> SiFormatBinary(TSiPacket& APacket) {
-    TSiBinaryFormatter formatter;
-    TSiMemoryStream output;
-    formatter.Format(APacket, output);
-    const auto bytes = output.Bytes();
-    return {bytes.begin(), bytes.end()};
+    TSiBinaryFormatter LFormatter;
+    TSiMemoryStream LOutput;
+    LFormatter.Format(APacket, LOutput);
+    const auto LBytes = LOutput.Bytes();
+    return {LBytes.begin(), LBytes.end()};
 }
 
 }  // namespace deruz::logging

@@ -78,7 +78,7 @@ TSiTimestampFormat::TSiTimestampFormat(const TSiFormatSettings& ASettings)
 bool TSiTimestampFormat::Compile(std::string_view AFormat) {
     std::vector<TItem> LItems;
     bool LTwelveHour = false;
-    const auto AddLiteral = [&LItems](std::string_view AText) {
+    const auto LAddLiteral = [&LItems](std::string_view AText) {
         if (AText.empty()) {
             return;
         }
@@ -97,22 +97,22 @@ bool TSiTimestampFormat::Compile(std::string_view AFormat) {
             if (LClose == std::string_view::npos) {
                 return false;
             }
-            AddLiteral(AFormat.substr(LPos + 1, LClose - LPos - 1));
+            LAddLiteral(AFormat.substr(LPos + 1, LClose - LPos - 1));
             LPos = LClose + 1;
             continue;
         }
         if (LChar == ':') {
-            AddLiteral(FTimeSeparator);
+            LAddLiteral(FTimeSeparator);
             ++LPos;
             continue;
         }
         if (LChar == '/') {
-            AddLiteral(FDateSeparator);
+            LAddLiteral(FDateSeparator);
             ++LPos;
             continue;
         }
         if (!IsLetter(LChar)) {
-            AddLiteral(AFormat.substr(LPos, 1));
+            LAddLiteral(AFormat.substr(LPos, 1));
             ++LPos;
             continue;
         }
@@ -179,7 +179,7 @@ bool TSiTimestampFormat::Compile(std::string_view AFormat) {
                 LItems.push_back({LOne ? fkMilli : fkMilli3, {}, {}});
                 break;
             default:
-                AddLiteral(AFormat.substr(LPos, LCount));
+                LAddLiteral(AFormat.substr(LPos, LCount));
                 break;
         }
         LLastLetter = LUpper;
@@ -187,16 +187,16 @@ bool TSiTimestampFormat::Compile(std::string_view AFormat) {
     }
     FItems = std::move(LItems);
     FTwelveHour = LTwelveHour;
-    static std::atomic<std::uint64_t> GNextId{0};
-    FId = ++GNextId;
+    static std::atomic<std::uint64_t> LGNextId{0};
+    FId = ++LGNextId;
     return true;
 }
 
 TSiTimestampFormat::TSecondText& TSiTimestampFormat::SecondCache() const {
     // A few slots, so that a thread writing to several text protocols in turn does not
     // render every second again; the oldest slot gives way.
-    constexpr std::size_t kSlots = 4;
-    thread_local std::array<TSecondText, kSlots> LSlots;
+    constexpr std::size_t LKSlots = 4;
+    thread_local std::array<TSecondText, LKSlots> LSlots;
     thread_local std::size_t LNext = 0;
     for (TSecondText& LSlot : LSlots) {
         if (LSlot.Owner == FId) {
@@ -204,7 +204,7 @@ TSiTimestampFormat::TSecondText& TSiTimestampFormat::SecondCache() const {
         }
     }
     TSecondText& LSlot = LSlots[LNext];
-    LNext = (LNext + 1) % kSlots;
+    LNext = (LNext + 1) % LKSlots;
     LSlot.Owner = FId;
     LSlot.Second = -1;
     LSlot.LastValue = std::numeric_limits<double>::quiet_NaN();
@@ -360,14 +360,14 @@ void TSiColorToken::AppendTo(const TSiLogEntry& ALogEntry, std::string& AOut) co
         AOut += "<default>";
         return;
     }
-    static constexpr char kHex[] = "0123456789ABCDEF";
+    static constexpr char LKHex[] = "0123456789ABCDEF";
     const auto LValue = static_cast<std::uint32_t>(ALogEntry.Color);
     AOut += '$';
     // Red is the lowest byte of the value and comes first.
     for (int LShift = 0; LShift < 24; LShift += 8) {
         const auto LByte = static_cast<std::uint8_t>(LValue >> LShift);
-        AOut += kHex[LByte >> 4];
-        AOut += kHex[LByte & 0x0F];
+        AOut += LKHex[LByte >> 4];
+        AOut += LKHex[LByte & 0x0F];
     }
 }
 

@@ -132,12 +132,12 @@ std::int64_t TSiLogHeader::GetSize() const {
 }
 
 std::string TSiLogHeader::GetContent() const {
-    std::string content;
-    content.reserve(kHostNamePrefix.size() + HostName.size() + kAppNamePrefix.size() +
-                    AppName.size() + 2 * kLineBreak.size());
-    content.append(kHostNamePrefix).append(HostName).append(kLineBreak);
-    content.append(kAppNamePrefix).append(AppName).append(kLineBreak);
-    return content;
+    std::string LContent;
+    LContent.reserve(kHostNamePrefix.size() + HostName.size() + kAppNamePrefix.size() +
+                     AppName.size() + 2 * kLineBreak.size());
+    LContent.append(kHostNamePrefix).append(HostName).append(kLineBreak);
+    LContent.append(kAppNamePrefix).append(AppName).append(kLineBreak);
+    return LContent;
 }
 
 }  // namespace deruz::logging

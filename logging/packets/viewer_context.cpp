@@ -21,12 +21,12 @@ std::string ReadFileDenyWrite(const std::string& AFileName) {
         throw ESiError("Cannot open file \"" + AFileName + "\". " + SiSystemErrorText(LError));
     }
     std::string LBytes;
-    constexpr std::size_t kChunk = 65536;
+    constexpr std::size_t LKChunk = 65536;
     for (;;) {
         const std::size_t LOld = LBytes.size();
-        LBytes.resize(LOld + kChunk);
+        LBytes.resize(LOld + LKChunk);
         std::size_t LRead = 0;
-        if (!LFile.Read(LBytes.data() + LOld, kChunk, LRead)) {
+        if (!LFile.Read(LBytes.data() + LOld, LKChunk, LRead)) {
             throw ESiError("Stream read error");
         }
         LBytes.resize(LOld + LRead);

@@ -300,8 +300,8 @@ std::array<std::uint8_t, 16> TSiFileProtocol::GetIVector() {
     std::array<std::uint8_t, 16> LResult{};
     try {
         SiRandomBytes(LResult.data(), LResult.size());
-    } catch (const std::exception& AError) {
-        RaiseException(AError.what());
+    } catch (const std::exception& LAError) {
+        RaiseException(LAError.what());
     }
     return LResult;
 }

@@ -112,8 +112,8 @@ void TSiMemoryProtocol::InternalDispatch(TSiProtocolCommand& ACommand) {
             // store being emptied, without end.
             FlushToProtocol(*LDump->Protocol());
         }
-    } catch (const std::exception& AError) {
-        LDump->Finish(AError.what());
+    } catch (const std::exception& LAError) {
+        LDump->Finish(LAError.what());
         throw;
     }
     LDump->Finish({});

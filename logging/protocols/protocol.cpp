@@ -45,13 +45,13 @@ std::string SiTimespanOptionText(std::uint32_t AMilliseconds) {
 }
 
 std::string SiSizeOptionText(std::int64_t ABytes) {
-    constexpr std::int64_t kLargest = 0x7FFFFFFF;
+    constexpr std::int64_t LKLargest = 0x7FFFFFFF;
     const std::int64_t LKilobytes = ABytes / 1024;
-    if (LKilobytes <= kLargest || ABytes % (1024 * 1024) != 0) {
+    if (LKilobytes <= LKLargest || ABytes % (1024 * 1024) != 0) {
         return std::to_string(LKilobytes);
     }
     const std::int64_t LMegabytes = ABytes / (1024 * 1024);
-    if (LMegabytes <= kLargest || ABytes % (1024 * 1024 * 1024) != 0) {
+    if (LMegabytes <= LKLargest || ABytes % (1024 * 1024 * 1024) != 0) {
         return std::to_string(LMegabytes) + "mb";
     }
     return std::to_string(ABytes / (1024 * 1024 * 1024)) + "gb";
@@ -278,9 +278,9 @@ void TSiProtocol::Connect() {
         LScheduler->SetThrottle(FAsyncThrottle);
         LScheduler->Start();
         FScheduler = std::move(LScheduler);
-    } catch (const std::exception& AError) {
+    } catch (const std::exception& LAError) {
         // No worker thread: the protocol cannot run at all.
-        HandleException(AError.what());
+        HandleException(LAError.what());
         return;
     }
     FScheduler->Schedule(TSiSchedulerCommand(saConnect));
@@ -400,9 +400,9 @@ void TSiProtocol::ImplConnect() {
         InternalConnect();
         FConnected = true;
         FFailed.store(false, std::memory_order_release);
-    } catch (const std::exception& AError) {
+    } catch (const std::exception& LAError) {
         ResetQuietly();
-        HandleException(AError.what());
+        HandleException(LAError.what());
     }
 }
 
@@ -413,8 +413,8 @@ void TSiProtocol::ImplDisconnect() {
     }
     try {
         Reset();
-    } catch (const std::exception& AError) {
-        HandleException(AError.what());
+    } catch (const std::exception& LAError) {
+        HandleException(LAError.what());
     }
 }
 
@@ -438,9 +438,9 @@ void TSiProtocol::ImplWritePacket(TSiPacket& APacket) {
             }
         }
         ForwardPacket(APacket, !FKeepOpen);
-    } catch (const std::exception& AError) {
+    } catch (const std::exception& LAError) {
         ResetQuietly();
-        HandleException(AError.what());
+        HandleException(LAError.what());
     }
 }
 
@@ -450,8 +450,8 @@ void TSiProtocol::ImplDispatch(TSiProtocolCommand& ACommand) {
     }
     try {
         InternalDispatch(ACommand);
-    } catch (const std::exception& AError) {
-        HandleException(AError.what());
+    } catch (const std::exception& LAError) {
+        HandleException(LAError.what());
     }
 }
 

@@ -18,34 +18,34 @@ struct TSecondCache {
 };
 
 TSiDateTimeParts PartsOf(const struct tm& AFields, int AMillisecond) noexcept {
-    TSiDateTimeParts parts;
-    parts.Year = AFields.tm_year + 1900;
-    parts.Month = AFields.tm_mon + 1;
-    parts.Day = AFields.tm_mday;
-    parts.Hour = AFields.tm_hour;
-    parts.Minute = AFields.tm_min;
+    TSiDateTimeParts LParts;
+    LParts.Year = AFields.tm_year + 1900;
+    LParts.Month = AFields.tm_mon + 1;
+    LParts.Day = AFields.tm_mday;
+    LParts.Hour = AFields.tm_hour;
+    LParts.Minute = AFields.tm_min;
     // A leap second (60) is shown as the last second of its minute.
-    parts.Second = AFields.tm_sec > 59 ? 59 : AFields.tm_sec;
-    parts.Millisecond = AMillisecond;
-    return parts;
+    LParts.Second = AFields.tm_sec > 59 ? 59 : AFields.tm_sec;
+    LParts.Millisecond = AMillisecond;
+    return LParts;
 }
 
 TSiDateTimeParts ReadClock(struct tm* (*AConvert)(const time_t*, struct tm*),
                            TSecondCache& ACache) noexcept {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    if (now.tv_sec != ACache.Second) {
-        AConvert(&now.tv_sec, &ACache.Fields);
-        ACache.Second = now.tv_sec;
+    timespec LNow{};
+    clock_gettime(CLOCK_REALTIME, &LNow);
+    if (LNow.tv_sec != ACache.Second) {
+        AConvert(&LNow.tv_sec, &ACache.Fields);
+        ACache.Second = LNow.tv_sec;
     }
-    return PartsOf(ACache.Fields, static_cast<int>(now.tv_nsec / 1'000'000));
+    return PartsOf(ACache.Fields, static_cast<int>(LNow.tv_nsec / 1'000'000));
 }
 
 }  // namespace
 
 TSiDateTimeParts SiLocalTimeParts() noexcept {
-    thread_local TSecondCache cache;
-    return ReadClock(&localtime_r, cache);
+    thread_local TSecondCache LCache;
+    return ReadClock(&localtime_r, LCache);
 }
 
 TDateTime SiSystemLocalNow() noexcept {
@@ -60,39 +60,40 @@ TDateTime SiSystemLocalNow() noexcept {
         int Millisecond = -1;
         TDateTime Value = 0;
     };
-    thread_local TSecond last;
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    const int millisecond = static_cast<int>(now.tv_nsec / 1'000'000);
-    if (now.tv_sec != last.Second) {
-        struct tm fields {};
-        localtime_r(&now.tv_sec, &fields);
-        last.Parts = PartsOf(fields, 0);
-        last.Day =
-            SiEncodeDateTime({last.Parts.Year, last.Parts.Month, last.Parts.Day, 0, 0, 0, 0});
-        last.SecondStart =
-            ((static_cast<std::int64_t>(last.Parts.Hour) * 60 + last.Parts.Minute) * 60 +
-             last.Parts.Second) *
+    thread_local TSecond LLast;
+    timespec LNow{};
+    clock_gettime(CLOCK_REALTIME, &LNow);
+    const int LMillisecond = static_cast<int>(LNow.tv_nsec / 1'000'000);
+    if (LNow.tv_sec != LLast.Second) {
+        struct tm LFields {};
+        localtime_r(&LNow.tv_sec, &LFields);
+        LLast.Parts = PartsOf(LFields, 0);
+        LLast.Day =
+            SiEncodeDateTime({LLast.Parts.Year, LLast.Parts.Month, LLast.Parts.Day, 0, 0, 0, 0});
+        LLast.SecondStart =
+            ((static_cast<std::int64_t>(LLast.Parts.Hour) * 60 + LLast.Parts.Minute) * 60 +
+             LLast.Parts.Second) *
             1000;
-        last.Second = now.tv_sec;
-        last.Millisecond = -1;
-    } else if (millisecond == last.Millisecond) {
-        return last.Value;
+        LLast.Second = LNow.tv_sec;
+        LLast.Millisecond = -1;
+    } else if (LMillisecond == LLast.Millisecond) {
+        return LLast.Value;
     }
-    if (last.Day < 0) {
-        TSiDateTimeParts parts = last.Parts;
-        parts.Millisecond = millisecond;
-        last.Value = SiEncodeDateTime(parts);
+    if (LLast.Day < 0) {
+        TSiDateTimeParts LParts = LLast.Parts;
+        LParts.Millisecond = LMillisecond;
+        LLast.Value = SiEncodeDateTime(LParts);
     } else {
-        last.Value = last.Day + static_cast<double>(last.SecondStart + millisecond) / 86'400'000.0;
+        LLast.Value =
+            LLast.Day + static_cast<double>(LLast.SecondStart + LMillisecond) / 86'400'000.0;
     }
-    last.Millisecond = millisecond;
-    return last.Value;
+    LLast.Millisecond = LMillisecond;
+    return LLast.Value;
 }
 
 TSiDateTimeParts SiUtcTimeParts() noexcept {
-    thread_local TSecondCache cache;
-    return ReadClock(&gmtime_r, cache);
+    thread_local TSecondCache LCache;
+    return ReadClock(&gmtime_r, LCache);
 }
 
 std::uint32_t SiSystemTickCount() noexcept {

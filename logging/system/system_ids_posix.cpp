@@ -22,20 +22,20 @@ void ForgetProcessId() noexcept {
 }  // namespace
 
 std::uint32_t SiCurrentThreadId() noexcept {
-    thread_local const auto id = static_cast<std::uint32_t>(syscall(SYS_gettid));
-    return id;
+    thread_local const auto LId = static_cast<std::uint32_t>(syscall(SYS_gettid));
+    return LId;
 }
 
 std::uint32_t SiCurrentProcessId() noexcept {
-    std::uint32_t id = gProcessId.load(std::memory_order_relaxed);
-    if (id == 0) {
+    std::uint32_t LId = gProcessId.load(std::memory_order_relaxed);
+    if (LId == 0) {
         // A forked child gets its own id: forget the parent's at fork.
-        static const bool registered = pthread_atfork(nullptr, nullptr, &ForgetProcessId) == 0;
-        (void)registered;
-        id = static_cast<std::uint32_t>(getpid());
-        gProcessId.store(id, std::memory_order_relaxed);
+        static const bool LRegistered = pthread_atfork(nullptr, nullptr, &ForgetProcessId) == 0;
+        (void)LRegistered;
+        LId = static_cast<std::uint32_t>(getpid());
+        gProcessId.store(LId, std::memory_order_relaxed);
     }
-    return id;
+    return LId;
 }
 
 }  // namespace deruz::logging

@@ -42,33 +42,33 @@ class TBodyReader {
     std::int32_t Int32() noexcept { return static_cast<std::int32_t>(UInt32()); }
 
     std::uint32_t UInt32() noexcept {
-        const std::uint32_t value = LoadUInt32(FBody.data() + FPosition);
+        const std::uint32_t LValue = LoadUInt32(FBody.data() + FPosition);
         FPosition += 4;
-        return value;
+        return LValue;
     }
 
     double Double() noexcept {
-        const auto value = std::bit_cast<double>(LoadUInt64(FBody.data() + FPosition));
+        const auto LValue = std::bit_cast<double>(LoadUInt64(FBody.data() + FPosition));
         FPosition += 8;
-        return value;
+        return LValue;
     }
 
     // A length field: must not be negative.
     std::int32_t Length(const char* AField) {
-        const std::uint64_t offset = FieldOffset();
-        const std::int32_t value = Int32();
-        if (value < 0) {
-            Fail(std::string("Negative ") + AField + " " + std::to_string(value) + " in " + FKind +
+        const std::uint64_t LOffset = FieldOffset();
+        const std::int32_t LValue = Int32();
+        if (LValue < 0) {
+            Fail(std::string("Negative ") + AField + " " + std::to_string(LValue) + " in " + FKind +
                      " body",
-                 offset);
+                 LOffset);
         }
-        return value;
+        return LValue;
     }
 
     // The variable parts must fill the body exactly: neither run past it nor leave bytes over.
     void ExpectVariablePart(std::uint64_t ASize) const {
-        const std::uint64_t available = FBody.size() - FPosition;
-        if (ASize != available) {
+        const std::uint64_t LAvailable = FBody.size() - FPosition;
+        if (ASize != LAvailable) {
             Fail(std::string("Lengths of the ") + FKind + " give " +
                      std::to_string(FPosition + ASize) + " body bytes, the packet header " +
                      std::to_string(FBody.size()),
@@ -77,10 +77,10 @@ class TBodyReader {
     }
 
     std::string Text(std::int32_t ALength) {
-        std::string text(reinterpret_cast<const char*>(FBody.data() + FPosition),
-                         static_cast<std::size_t>(ALength));
+        std::string LText(reinterpret_cast<const char*>(FBody.data() + FPosition),
+                          static_cast<std::size_t>(ALength));
         FPosition += static_cast<std::size_t>(ALength);
-        return text;
+        return LText;
     }
 
     // Copies ALength bytes into a packet's data stream (none for 0).
@@ -89,10 +89,10 @@ class TBodyReader {
         if (ALength == 0) {
             return;
         }
-        TSiMemoryStream data;
-        data.WriteBuffer(FBody.data() + FPosition, static_cast<std::size_t>(ALength));
+        TSiMemoryStream LData;
+        LData.WriteBuffer(FBody.data() + FPosition, static_cast<std::size_t>(ALength));
         FPosition += static_cast<std::size_t>(ALength);
-        APacket.SetData(&data);
+        APacket.SetData(&LData);
     }
 
   private:
@@ -112,96 +112,96 @@ Enum Known(std::optional<Enum> AValue, const char* AWhat, std::int32_t ACode,
 }
 
 TSiPacketPtr ReadLogEntry(TBodyReader& AReader) {
-    auto entry = SiMakeRef<TSiLogEntry>();
-    std::uint64_t offset = AReader.FieldOffset();
-    std::int32_t code = AReader.Int32();
-    entry->LogEntryType = Known(SiLogEntryTypeFromCode(code), "log entry type", code, offset);
-    offset = AReader.FieldOffset();
-    code = AReader.Int32();
-    entry->ViewerId = Known(SiViewerIdFromCode(code), "viewer id", code, offset);
-    const std::int32_t appNameLength = AReader.Length("AppNameLength");
-    const std::int32_t sessionNameLength = AReader.Length("SessionNameLength");
-    const std::int32_t titleLength = AReader.Length("TitleLength");
-    const std::int32_t hostNameLength = AReader.Length("HostNameLength");
-    const std::int32_t dataLength = AReader.Length("DataLength");
-    entry->ProcessId = AReader.UInt32();
-    entry->ThreadId = AReader.UInt32();
-    entry->Timestamp = AReader.Double();
-    entry->Color = AReader.Int32();
-    AReader.ExpectVariablePart(static_cast<std::uint64_t>(appNameLength) + sessionNameLength +
-                               titleLength + hostNameLength + dataLength);
-    entry->AppName = AReader.Text(appNameLength);
-    entry->SessionName = AReader.Text(sessionNameLength);
-    entry->Title = AReader.Text(titleLength);
-    entry->HostName = AReader.Text(hostNameLength);
-    AReader.Data(*entry, dataLength);
-    return entry;
+    auto LEntry = SiMakeRef<TSiLogEntry>();
+    std::uint64_t LOffset = AReader.FieldOffset();
+    std::int32_t LCode = AReader.Int32();
+    LEntry->LogEntryType = Known(SiLogEntryTypeFromCode(LCode), "log entry type", LCode, LOffset);
+    LOffset = AReader.FieldOffset();
+    LCode = AReader.Int32();
+    LEntry->ViewerId = Known(SiViewerIdFromCode(LCode), "viewer id", LCode, LOffset);
+    const std::int32_t LAppNameLength = AReader.Length("AppNameLength");
+    const std::int32_t LSessionNameLength = AReader.Length("SessionNameLength");
+    const std::int32_t LTitleLength = AReader.Length("TitleLength");
+    const std::int32_t LHostNameLength = AReader.Length("HostNameLength");
+    const std::int32_t LDataLength = AReader.Length("DataLength");
+    LEntry->ProcessId = AReader.UInt32();
+    LEntry->ThreadId = AReader.UInt32();
+    LEntry->Timestamp = AReader.Double();
+    LEntry->Color = AReader.Int32();
+    AReader.ExpectVariablePart(static_cast<std::uint64_t>(LAppNameLength) + LSessionNameLength +
+                               LTitleLength + LHostNameLength + LDataLength);
+    LEntry->AppName = AReader.Text(LAppNameLength);
+    LEntry->SessionName = AReader.Text(LSessionNameLength);
+    LEntry->Title = AReader.Text(LTitleLength);
+    LEntry->HostName = AReader.Text(LHostNameLength);
+    AReader.Data(*LEntry, LDataLength);
+    return LEntry;
 }
 
 TSiPacketPtr ReadControlCommand(TBodyReader& AReader) {
-    auto command = SiMakeRef<TSiControlCommand>();
-    command->Level = lvControl;
-    const std::uint64_t offset = AReader.FieldOffset();
-    const std::int32_t ordinal = AReader.Int32();
-    command->ControlCommandType =
-        Known(SiControlCommandTypeFromOrdinal(ordinal), "control command type", ordinal, offset);
-    const std::int32_t dataLength = AReader.Length("DataLength");
-    AReader.ExpectVariablePart(static_cast<std::uint64_t>(dataLength));
-    AReader.Data(*command, dataLength);
-    return command;
+    auto LCommand = SiMakeRef<TSiControlCommand>();
+    LCommand->Level = lvControl;
+    const std::uint64_t LOffset = AReader.FieldOffset();
+    const std::int32_t LOrdinal = AReader.Int32();
+    LCommand->ControlCommandType =
+        Known(SiControlCommandTypeFromOrdinal(LOrdinal), "control command type", LOrdinal, LOffset);
+    const std::int32_t LDataLength = AReader.Length("DataLength");
+    AReader.ExpectVariablePart(static_cast<std::uint64_t>(LDataLength));
+    AReader.Data(*LCommand, LDataLength);
+    return LCommand;
 }
 
 TSiPacketPtr ReadWatch(TBodyReader& AReader) {
-    auto watch = SiMakeRef<TSiWatch>();
-    const std::int32_t nameLength = AReader.Length("NameLength");
-    const std::int32_t valueLength = AReader.Length("ValueLength");
-    const std::uint64_t offset = AReader.FieldOffset();
-    const std::int32_t ordinal = AReader.Int32();
-    watch->WatchType = Known(SiWatchTypeFromOrdinal(ordinal), "watch type", ordinal, offset);
-    watch->Timestamp = AReader.Double();
-    AReader.ExpectVariablePart(static_cast<std::uint64_t>(nameLength) + valueLength);
-    watch->Name = AReader.Text(nameLength);
-    watch->Value = AReader.Text(valueLength);
-    return watch;
+    auto LWatch = SiMakeRef<TSiWatch>();
+    const std::int32_t LNameLength = AReader.Length("NameLength");
+    const std::int32_t LValueLength = AReader.Length("ValueLength");
+    const std::uint64_t LOffset = AReader.FieldOffset();
+    const std::int32_t LOrdinal = AReader.Int32();
+    LWatch->WatchType = Known(SiWatchTypeFromOrdinal(LOrdinal), "watch type", LOrdinal, LOffset);
+    LWatch->Timestamp = AReader.Double();
+    AReader.ExpectVariablePart(static_cast<std::uint64_t>(LNameLength) + LValueLength);
+    LWatch->Name = AReader.Text(LNameLength);
+    LWatch->Value = AReader.Text(LValueLength);
+    return LWatch;
 }
 
 TSiPacketPtr ReadProcessFlow(TBodyReader& AReader) {
-    auto flow = SiMakeRef<TSiProcessFlow>();
-    const std::uint64_t offset = AReader.FieldOffset();
-    const std::int32_t ordinal = AReader.Int32();
-    flow->ProcessFlowType =
-        Known(SiProcessFlowTypeFromOrdinal(ordinal), "process flow type", ordinal, offset);
-    const std::int32_t titleLength = AReader.Length("TitleLength");
-    const std::int32_t hostNameLength = AReader.Length("HostNameLength");
-    flow->ProcessId = AReader.UInt32();
-    flow->ThreadId = AReader.UInt32();
-    flow->Timestamp = AReader.Double();
-    AReader.ExpectVariablePart(static_cast<std::uint64_t>(titleLength) + hostNameLength);
-    flow->Title = AReader.Text(titleLength);
-    flow->HostName = AReader.Text(hostNameLength);
-    return flow;
+    auto LFlow = SiMakeRef<TSiProcessFlow>();
+    const std::uint64_t LOffset = AReader.FieldOffset();
+    const std::int32_t LOrdinal = AReader.Int32();
+    LFlow->ProcessFlowType =
+        Known(SiProcessFlowTypeFromOrdinal(LOrdinal), "process flow type", LOrdinal, LOffset);
+    const std::int32_t LTitleLength = AReader.Length("TitleLength");
+    const std::int32_t LHostNameLength = AReader.Length("HostNameLength");
+    LFlow->ProcessId = AReader.UInt32();
+    LFlow->ThreadId = AReader.UInt32();
+    LFlow->Timestamp = AReader.Double();
+    AReader.ExpectVariablePart(static_cast<std::uint64_t>(LTitleLength) + LHostNameLength);
+    LFlow->Title = AReader.Text(LTitleLength);
+    LFlow->HostName = AReader.Text(LHostNameLength);
+    return LFlow;
 }
 
 TSiPacketPtr ReadLogHeader(TBodyReader& AReader) {
-    const std::int32_t contentLength = AReader.Length("content length");
-    AReader.ExpectVariablePart(static_cast<std::uint64_t>(contentLength));
-    const std::uint64_t offset = AReader.FieldOffset();
-    const std::string content = AReader.Text(contentLength);
+    const std::int32_t LContentLength = AReader.Length("content length");
+    AReader.ExpectVariablePart(static_cast<std::uint64_t>(LContentLength));
+    const std::uint64_t LOffset = AReader.FieldOffset();
+    const std::string LContent = AReader.Text(LContentLength);
 
-    constexpr std::string_view kHostName = "hostname=";
-    constexpr std::string_view kAppName = "\r\nappname=";
-    constexpr std::string_view kLineBreak = "\r\n";
-    const std::string_view text = content;
-    const std::size_t appName = text.find(kAppName);
-    if (!text.starts_with(kHostName) || appName == std::string_view::npos ||
-        !text.ends_with(kLineBreak) || appName + kAppName.size() > text.size() - 2) {
-        Fail("Log header content is not \"hostname=\" and \"appname=\" lines", offset);
+    constexpr std::string_view LKHostName = "hostname=";
+    constexpr std::string_view LKAppName = "\r\nappname=";
+    constexpr std::string_view LKLineBreak = "\r\n";
+    const std::string_view LText = LContent;
+    const std::size_t LAppName = LText.find(LKAppName);
+    if (!LText.starts_with(LKHostName) || LAppName == std::string_view::npos ||
+        !LText.ends_with(LKLineBreak) || LAppName + LKAppName.size() > LText.size() - 2) {
+        Fail("Log header content is not \"hostname=\" and \"appname=\" lines", LOffset);
     }
-    auto header = SiMakeRef<TSiLogHeader>();
-    header->HostName = std::string(text.substr(kHostName.size(), appName - kHostName.size()));
-    const std::size_t appNameStart = appName + kAppName.size();
-    header->AppName = std::string(text.substr(appNameStart, text.size() - 2 - appNameStart));
-    return header;
+    auto LHeader = SiMakeRef<TSiLogHeader>();
+    LHeader->HostName = std::string(LText.substr(LKHostName.size(), LAppName - LKHostName.size()));
+    const std::size_t LAppNameStart = LAppName + LKAppName.size();
+    LHeader->AppName = std::string(LText.substr(LAppNameStart, LText.size() - 2 - LAppNameStart));
+    return LHeader;
 }
 
 struct TKindLayout {
@@ -229,16 +229,16 @@ TKindLayout LayoutOf(TSiPacketType AType) noexcept {
 // Checks a packet header and returns the packet's kind and body size.
 std::pair<TSiPacketType, std::size_t> ReadPacketHeader(const std::uint8_t* AHeader,
                                                        std::uint64_t AOffset) {
-    const std::uint16_t code = LoadUInt16(AHeader);
-    const std::optional<TSiPacketType> type = SiPacketTypeFromCode(code);
-    if (!type) {
-        Fail("Unknown packet type code " + std::to_string(code), AOffset);
+    const std::uint16_t LCode = LoadUInt16(AHeader);
+    const std::optional<TSiPacketType> LType = SiPacketTypeFromCode(LCode);
+    if (!LType) {
+        Fail("Unknown packet type code " + std::to_string(LCode), AOffset);
     }
-    const auto size = static_cast<std::int32_t>(LoadUInt32(AHeader + 2));
-    if (size < 0) {
-        Fail("Negative packet size " + std::to_string(size), AOffset + 2);
+    const auto LSize = static_cast<std::int32_t>(LoadUInt32(AHeader + 2));
+    if (LSize < 0) {
+        Fail("Negative packet size " + std::to_string(LSize), AOffset + 2);
     }
-    return {*type, static_cast<std::size_t>(size)};
+    return {*LType, static_cast<std::size_t>(LSize)};
 }
 
 }  // namespace
@@ -247,32 +247,33 @@ ESiPacketFormatError::ESiPacketFormatError(const std::string& AWhat, std::uint64
     : ESiError(AWhat + " at offset " + std::to_string(AOffset)), FOffset(AOffset) {}
 
 TSiPacketPtr TSiBinaryPacketReader::ReadPacket() {
-    const std::uint64_t offset = FBaseOffset + FPosition;
-    const std::size_t available = FBuffer.size() - FPosition;
-    if (available < kSiPacketHeaderSize) {
+    const std::uint64_t LOffset = FBaseOffset + FPosition;
+    const std::size_t LAvailable = FBuffer.size() - FPosition;
+    if (LAvailable < kSiPacketHeaderSize) {
         Fail("Truncated packet header: " + std::to_string(kSiPacketHeaderSize) + " bytes needed, " +
-                 std::to_string(available) + " available",
-             offset);
+                 std::to_string(LAvailable) + " available",
+             LOffset);
     }
-    const auto [type, bodySize] = ReadPacketHeader(FBuffer.data() + FPosition, offset);
-    const std::size_t bodyAvailable = available - kSiPacketHeaderSize;
-    if (bodySize > bodyAvailable) {
+    const auto [type, bodySize] = ReadPacketHeader(FBuffer.data() + FPosition, LOffset);
+    const std::size_t LBodyAvailable = LAvailable - kSiPacketHeaderSize;
+    if (bodySize > LBodyAvailable) {
         Fail("Truncated packet: body of " + std::to_string(bodySize) + " bytes, " +
-                 std::to_string(bodyAvailable) + " available",
-             offset);
+                 std::to_string(LBodyAvailable) + " available",
+             LOffset);
     }
-    const TKindLayout layout = LayoutOf(type);
-    const std::uint64_t bodyOffset = offset + kSiPacketHeaderSize;
-    if (bodySize < layout.FixedSize) {
-        Fail(std::string("Body of the ") + layout.Name + " (" + std::to_string(bodySize) +
-                 " bytes) is shorter than its " + std::to_string(layout.FixedSize) + "-byte header",
-             bodyOffset);
+    const TKindLayout LLayout = LayoutOf(type);
+    const std::uint64_t LBodyOffset = LOffset + kSiPacketHeaderSize;
+    if (bodySize < LLayout.FixedSize) {
+        Fail(std::string("Body of the ") + LLayout.Name + " (" + std::to_string(bodySize) +
+                 " bytes) is shorter than its " + std::to_string(LLayout.FixedSize) +
+                 "-byte header",
+             LBodyOffset);
     }
-    TBodyReader body(FBuffer.subspan(FPosition + kSiPacketHeaderSize, bodySize), bodyOffset,
-                     layout.Name);
-    TSiPacketPtr packet = layout.Read(body);
+    TBodyReader LBody(FBuffer.subspan(FPosition + kSiPacketHeaderSize, bodySize), LBodyOffset,
+                      LLayout.Name);
+    TSiPacketPtr LPacket = LLayout.Read(LBody);
     FPosition += kSiPacketHeaderSize + bodySize;
-    return packet;
+    return LPacket;
 }
 
 std::size_t TSiBinaryPacketReader::CompletePacketSize(std::span<const std::uint8_t> ABytes,
@@ -280,9 +281,9 @@ std::size_t TSiBinaryPacketReader::CompletePacketSize(std::span<const std::uint8
     if (ABytes.size() < kSiPacketHeaderSize) {
         return 0;
     }
-    const std::size_t bodySize = ReadPacketHeader(ABytes.data(), ABaseOffset).second;
-    const std::size_t total = kSiPacketHeaderSize + bodySize;
-    return ABytes.size() >= total ? total : 0;
+    const std::size_t LBodySize = ReadPacketHeader(ABytes.data(), ABaseOffset).second;
+    const std::size_t LTotal = kSiPacketHeaderSize + LBodySize;
+    return ABytes.size() >= LTotal ? LTotal : 0;
 }
 
 }  // namespace deruz::logging

@@ -166,10 +166,10 @@ void TSiViewerServer::Run(TSiViewerListener& AListener, TSiViewerTransport ATran
                 return;
             }
             LChannel = AListener.Accept();
-        } catch (const std::exception& AError) {
+        } catch (const std::exception& LAError) {
             if (!FStopping && OnListenError) {
                 try {
-                    OnListenError(ATransport, AError.what());
+                    OnListenError(ATransport, LAError.what());
                 } catch (...) {
                 }
             }
@@ -204,7 +204,7 @@ void TSiViewerServer::Run(TSiViewerListener& AListener, TSiViewerTransport ATran
                     }
                 });
             ++FActive;
-        } catch (const std::exception& AError) {
+        } catch (const std::exception& LAError) {
             // No thread: the client is closed unserved and its end reported like any other.
             if (LWorker != FWorkers.end()) {
                 FWorkers.erase(LWorker);
@@ -212,7 +212,7 @@ void TSiViewerServer::Run(TSiViewerListener& AListener, TSiViewerTransport ATran
             LGuard.unlock();
             LChannel.reset();
             const std::string LError =
-                std::string("Cannot start a thread for the connection: ") + AError.what();
+                std::string("Cannot start a thread for the connection: ") + LAError.what();
             if (OnDisconnect) {
                 try {
                     OnDisconnect(LConnection, FStopping ? std::string() : LError);
@@ -228,8 +228,8 @@ void TSiViewerServer::ServeConnection(std::unique_ptr<TSiViewerChannel> AChannel
     std::string LError;
     try {
         LError = Serve(*AChannel, AConnection);
-    } catch (const std::exception& AError) {
-        LError = AError.what();
+    } catch (const std::exception& LAError) {
+        LError = LAError.what();
     } catch (...) {
         LError = "unknown error";
     }

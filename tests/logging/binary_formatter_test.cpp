@@ -20,13 +20,13 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Bytes from a text of space-separated hex pairs.
 Bytes Hex(std::string_view AText) {
-    Bytes bytes;
-    std::istringstream input{std::string(AText)};
-    std::string pair;
-    while (input >> pair) {
-        bytes.push_back(static_cast<std::uint8_t>(std::stoi(pair, nullptr, 16)));
+    Bytes LBytes;
+    std::istringstream LInput{std::string(AText)};
+    std::string LPair;
+    while (LInput >> LPair) {
+        LBytes.push_back(static_cast<std::uint8_t>(std::stoi(LPair, nullptr, 16)));
     }
-    return bytes;
+    return LBytes;
 }
 
 Bytes Ascii(std::string_view AText) {
@@ -34,32 +34,32 @@ Bytes Ascii(std::string_view AText) {
 }
 
 Bytes Join(std::initializer_list<Bytes> AParts) {
-    Bytes all;
-    for (const Bytes& part : AParts) {
-        all.insert(all.end(), part.begin(), part.end());
+    Bytes LAll;
+    for (const Bytes& LPart : AParts) {
+        LAll.insert(LAll.end(), LPart.begin(), LPart.end());
     }
-    return all;
+    return LAll;
 }
 
 TSiMemoryStream StreamOf(std::string_view ABytes) {
-    TSiMemoryStream stream;
-    stream.WriteBuffer(ABytes.data(), ABytes.size());
-    return stream;
+    TSiMemoryStream LStream;
+    LStream.WriteBuffer(ABytes.data(), ABytes.size());
+    return LStream;
 }
 
 Bytes Format(TSiBinaryFormatter& AFormatter, TSiPacket& APacket) {
-    TSiMemoryStream output;
-    AFormatter.Format(APacket, output);
-    const auto bytes = output.Bytes();
-    return {bytes.begin(), bytes.end()};
+    TSiMemoryStream LOutput;
+    AFormatter.Format(APacket, LOutput);
+    const auto LBytes = LOutput.Bytes();
+    return {LBytes.begin(), LBytes.end()};
 }
 
 TSiRef<TSiControlCommand> CommandWithData(std::size_t ADataSize) {
-    auto command = SiMakeRef<TSiControlCommand>(ccClearLog);
-    TSiMemoryStream data;
-    data.SetSize(static_cast<std::int64_t>(ADataSize));
-    command->SetData(&data);
-    return command;
+    auto LCommand = SiMakeRef<TSiControlCommand>(ccClearLog);
+    TSiMemoryStream LData;
+    LData.SetSize(static_cast<std::int64_t>(ADataSize));
+    LCommand->SetData(&LData);
+    return LCommand;
 }
 
 // An output stream that records every write and can be told to take only part of each.
@@ -67,11 +67,11 @@ class TRecordingStream : public TSiStream {
   public:
     std::size_t Read(void*, std::size_t) override { return 0; }
     std::size_t Write(const void* ABuffer, std::size_t ACount) override {
-        const std::size_t taken = std::min(ACount, FMaxPerWrite);
+        const std::size_t LTaken = std::min(ACount, FMaxPerWrite);
         WriteSizes.push_back(ACount);
-        const auto* bytes = static_cast<const std::uint8_t*>(ABuffer);
-        Written.insert(Written.end(), bytes, bytes + taken);
-        return taken;
+        const auto* LBytes = static_cast<const std::uint8_t*>(ABuffer);
+        Written.insert(Written.end(), LBytes, LBytes + LTaken);
+        return LTaken;
     }
 
     std::size_t FMaxPerWrite = SIZE_MAX;
@@ -86,40 +86,40 @@ struct GoldenCase {
 };
 
 TEST(BinaryFormatter, WritesEveryPacketKindByteExactly) {
-    const std::vector<GoldenCase> cases = {
+    const std::vector<GoldenCase> LCases = {
         {"log header for PC1 and App",
          [] {
-             auto header = SiMakeRef<TSiLogHeader>();
-             header->HostName = "PC1";
-             header->AppName = "App";
-             return TSiPacketPtr(header);
+             auto LHeader = SiMakeRef<TSiLogHeader>();
+             LHeader->HostName = "PC1";
+             LHeader->AppName = "App";
+             return TSiPacketPtr(LHeader);
          },
          Join({Hex("07 00  1F 00 00 00  1B 00 00 00"), Ascii("hostname=PC1\r\nappname=App\r\n")})},
         {"log entry with empty texts and no data",
          [] {
-             auto entry = SiMakeRef<TSiLogEntry>(ltMessage, viNone);
-             entry->ProcessId = 0x11223344;
-             entry->ThreadId = 0x55667788;
-             entry->Timestamp = 2.0;
-             return TSiPacketPtr(entry);
+             auto LEntry = SiMakeRef<TSiLogEntry>(ltMessage, viNone);
+             LEntry->ProcessId = 0x11223344;
+             LEntry->ThreadId = 0x55667788;
+             LEntry->Timestamp = 2.0;
+             return TSiPacketPtr(LEntry);
          },
          Hex("04 00  30 00 00 00"
              "  64 00 00 00  FF FF FF FF  00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00"
              "  00 00 00 00  44 33 22 11  88 77 66 55  00 00 00 00 00 00 00 40  05 00 00 FF")},
         {"log entry with texts and data",
          [] {
-             auto entry = SiMakeRef<TSiLogEntry>(ltWarning, viData);
-             entry->AppName = "ap";
-             entry->SessionName = "s";
-             entry->Title = "\xC3\xA9";
-             entry->HostName = "h";
-             entry->ProcessId = 0x01020304;
-             entry->ThreadId = 0x0A0B0C0D;
-             entry->Timestamp = 1.5;
-             entry->Color = 0x8000;
-             TSiMemoryStream data = StreamOf("xyz");
-             entry->SetData(&data);
-             return TSiPacketPtr(entry);
+             auto LEntry = SiMakeRef<TSiLogEntry>(ltWarning, viData);
+             LEntry->AppName = "ap";
+             LEntry->SessionName = "s";
+             LEntry->Title = "\xC3\xA9";
+             LEntry->HostName = "h";
+             LEntry->ProcessId = 0x01020304;
+             LEntry->ThreadId = 0x0A0B0C0D;
+             LEntry->Timestamp = 1.5;
+             LEntry->Color = 0x8000;
+             TSiMemoryStream LData = StreamOf("xyz");
+             LEntry->SetData(&LData);
+             return TSiPacketPtr(LEntry);
          },
          Join({Hex("04 00  39 00 00 00"
                    "  65 00 00 00  01 00 00 00  02 00 00 00  01 00 00 00  02 00 00 00"
@@ -128,10 +128,10 @@ TEST(BinaryFormatter, WritesEveryPacketKindByteExactly) {
                Ascii("aps"), Hex("C3 A9"), Ascii("hxyz")})},
         {"control command with three data bytes",
          [] {
-             auto command = SiMakeRef<TSiControlCommand>(ccClearAll);
-             TSiMemoryStream data = StreamOf("abc");
-             command->SetData(&data);
-             return TSiPacketPtr(command);
+             auto LCommand = SiMakeRef<TSiControlCommand>(ccClearAll);
+             TSiMemoryStream LData = StreamOf("abc");
+             LCommand->SetData(&LData);
+             return TSiPacketPtr(LCommand);
          },
          Join({Hex("01 00  0B 00 00 00  03 00 00 00  03 00 00 00"), Ascii("abc")})},
         {"control command without data",
@@ -139,48 +139,48 @@ TEST(BinaryFormatter, WritesEveryPacketKindByteExactly) {
          Hex("01 00  08 00 00 00  04 00 00 00  00 00 00 00")},
         {"watch of type timestamp",
          [] {
-             auto watch = SiMakeRef<TSiWatch>(wtTimestamp);
-             watch->Name = "n";
-             watch->Value = "42";
-             watch->Timestamp = -1.25;
-             return TSiPacketPtr(watch);
+             auto LWatch = SiMakeRef<TSiWatch>(wtTimestamp);
+             LWatch->Name = "n";
+             LWatch->Value = "42";
+             LWatch->Timestamp = -1.25;
+             return TSiPacketPtr(LWatch);
          },
          Join({Hex("05 00  17 00 00 00  01 00 00 00  02 00 00 00  06 00 00 00"
                    "  00 00 00 00 00 00 F4 BF"),
                Ascii("n42")})},
         {"process flow leaving a thread",
          [] {
-             auto flow = SiMakeRef<TSiProcessFlow>(pfLeaveThread);
-             flow->Title = "T";
-             flow->HostName = "H";
-             flow->ProcessId = 7;
-             flow->ThreadId = 9;
-             flow->Timestamp = 0.5;
-             return TSiPacketPtr(flow);
+             auto LFlow = SiMakeRef<TSiProcessFlow>(pfLeaveThread);
+             LFlow->Title = "T";
+             LFlow->HostName = "H";
+             LFlow->ProcessId = 7;
+             LFlow->ThreadId = 9;
+             LFlow->Timestamp = 0.5;
+             return TSiPacketPtr(LFlow);
          },
          Join({Hex("06 00  1E 00 00 00  03 00 00 00  01 00 00 00  01 00 00 00  07 00 00 00"
                    "  09 00 00 00  00 00 00 00 00 00 E0 3F"),
                Ascii("TH")})},
     };
-    for (const GoldenCase& c : cases) {
-        TSiPacketPtr packet = c.Make();
-        TSiBinaryFormatter formatter;
-        EXPECT_EQ(formatter.Compile(*packet), static_cast<std::int32_t>(c.Expected.size()))
-            << c.Name;
-        TSiMemoryStream output;
-        formatter.Write(output);
-        EXPECT_EQ(Bytes(output.Bytes().begin(), output.Bytes().end()), c.Expected) << c.Name;
+    for (const GoldenCase& LC : LCases) {
+        TSiPacketPtr LPacket = LC.Make();
+        TSiBinaryFormatter LFormatter;
+        EXPECT_EQ(LFormatter.Compile(*LPacket), static_cast<std::int32_t>(LC.Expected.size()))
+            << LC.Name;
+        TSiMemoryStream LOutput;
+        LFormatter.Write(LOutput);
+        EXPECT_EQ(Bytes(LOutput.Bytes().begin(), LOutput.Bytes().end()), LC.Expected) << LC.Name;
     }
 }
 
 TEST(BinaryFormatter, TextLengthsCountUtf8BytesWhileSizeCountsCharacters) {
-    auto entry = SiMakeRef<TSiLogEntry>(ltMessage, viTitle);
-    entry->Title = "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x84\xC3\x96";  // five two-byte characters
-    EXPECT_EQ(entry->GetSize(), 53);
-    const Bytes bytes = SiFormatBinary(*entry);
-    ASSERT_EQ(bytes.size(), 6u + 48 + 10);
-    EXPECT_EQ(Bytes(bytes.begin() + 6 + 16, bytes.begin() + 6 + 20), Hex("0A 00 00 00"));
-    EXPECT_EQ(Bytes(bytes.end() - 10, bytes.end()), Ascii(entry->Title));
+    auto LEntry = SiMakeRef<TSiLogEntry>(ltMessage, viTitle);
+    LEntry->Title = "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x84\xC3\x96";  // five two-byte characters
+    EXPECT_EQ(LEntry->GetSize(), 53);
+    const Bytes LBytes = SiFormatBinary(*LEntry);
+    ASSERT_EQ(LBytes.size(), 6u + 48 + 10);
+    EXPECT_EQ(Bytes(LBytes.begin() + 6 + 16, LBytes.begin() + 6 + 20), Hex("0A 00 00 00"));
+    EXPECT_EQ(Bytes(LBytes.end() - 10, LBytes.end()), Ascii(LEntry->Title));
 }
 
 // Every text length, around the sizes the formatter copies in different ways, reads back
@@ -206,115 +206,115 @@ TEST(BinaryFormatter, TextsOfEveryShortLengthReadBack) {
 }
 
 TEST(BinaryFormatter, EmptyDataStreamWritesNoData) {
-    auto entry = SiMakeRef<TSiLogEntry>(ltText, viData);
-    const Bytes withoutData = SiFormatBinary(*entry);
-    TSiMemoryStream empty;
-    entry->SetData(&empty);
-    ASSERT_NE(entry->GetData(), nullptr);
-    const Bytes withEmptyData = SiFormatBinary(*entry);
-    EXPECT_EQ(withEmptyData.size(), 54u);
-    EXPECT_EQ(withEmptyData, withoutData);
+    auto LEntry = SiMakeRef<TSiLogEntry>(ltText, viData);
+    const Bytes LWithoutData = SiFormatBinary(*LEntry);
+    TSiMemoryStream LEmpty;
+    LEntry->SetData(&LEmpty);
+    ASSERT_NE(LEntry->GetData(), nullptr);
+    const Bytes LWithEmptyData = SiFormatBinary(*LEntry);
+    EXPECT_EQ(LWithEmptyData.size(), 54u);
+    EXPECT_EQ(LWithEmptyData, LWithoutData);
 }
 
 TEST(BinaryFormatter, DataIsReadFromItsStartAndRewoundForTheNextProtocol) {
-    auto entry = SiMakeRef<TSiLogEntry>(ltBinary, viBinary);
-    TSiMemoryStream data = StreamOf("0123456789");
-    entry->SetData(&data);
-    entry->GetData()->SetPosition(7);  // left anywhere by an earlier reader
+    auto LEntry = SiMakeRef<TSiLogEntry>(ltBinary, viBinary);
+    TSiMemoryStream LData = StreamOf("0123456789");
+    LEntry->SetData(&LData);
+    LEntry->GetData()->SetPosition(7);  // left anywhere by an earlier reader
 
-    TSiBinaryFormatter first;
-    TSiBinaryFormatter second;
-    const Bytes once = Format(first, *entry);
-    EXPECT_EQ(entry->GetData()->GetPosition(), 0);
-    const Bytes twice = Format(second, *entry);
-    EXPECT_EQ(once, twice);
-    EXPECT_EQ(Bytes(once.end() - 10, once.end()), Ascii("0123456789"));
-    EXPECT_EQ(Format(first, *entry), once);
+    TSiBinaryFormatter LFirst;
+    TSiBinaryFormatter LSecond;
+    const Bytes LOnce = Format(LFirst, *LEntry);
+    EXPECT_EQ(LEntry->GetData()->GetPosition(), 0);
+    const Bytes LTwice = Format(LSecond, *LEntry);
+    EXPECT_EQ(LOnce, LTwice);
+    EXPECT_EQ(Bytes(LOnce.end() - 10, LOnce.end()), Ascii("0123456789"));
+    EXPECT_EQ(Format(LFirst, *LEntry), LOnce);
 }
 
 TEST(BinaryFormatter, WritesNothingBeforeTheFirstCompile) {
-    TSiBinaryFormatter formatter;
-    TRecordingStream output;
-    formatter.Write(output);
-    EXPECT_TRUE(output.WriteSizes.empty());
+    TSiBinaryFormatter LFormatter;
+    TRecordingStream LOutput;
+    LFormatter.Write(LOutput);
+    EXPECT_TRUE(LOutput.WriteSizes.empty());
 }
 
 TEST(BinaryFormatter, ReusedBufferWritesOnlyTheLatestBody) {
-    auto large = SiMakeRef<TSiLogEntry>(ltMessage, viTitle);
-    large->Title = std::string(5000, 'L');
-    auto small = SiMakeRef<TSiWatch>(wtString);
-    small->Name = "x";
+    auto LLarge = SiMakeRef<TSiLogEntry>(ltMessage, viTitle);
+    LLarge->Title = std::string(5000, 'L');
+    auto LSmall = SiMakeRef<TSiWatch>(wtString);
+    LSmall->Name = "x";
 
-    TSiBinaryFormatter reused;
-    Format(reused, *large);
-    const std::size_t capacity = reused.WorkBufferCapacity();
-    EXPECT_EQ(Format(reused, *small), SiFormatBinary(*small));
-    EXPECT_EQ(reused.WorkBufferCapacity(), capacity) << "a small buffer is kept for reuse";
+    TSiBinaryFormatter LReused;
+    Format(LReused, *LLarge);
+    const std::size_t LCapacity = LReused.WorkBufferCapacity();
+    EXPECT_EQ(Format(LReused, *LSmall), SiFormatBinary(*LSmall));
+    EXPECT_EQ(LReused.WorkBufferCapacity(), LCapacity) << "a small buffer is kept for reuse";
 }
 
 TEST(BinaryFormatter, GivesBackABufferThatGrewPastOneMebibyte) {
-    auto small = SiMakeRef<TSiControlCommand>(ccClearLog);
-    TSiMemoryStream sink;
+    auto LSmall = SiMakeRef<TSiControlCommand>(ccClearLog);
+    TSiMemoryStream LSink;
 
     // A body of exactly 1 MiB is still kept.
-    TSiBinaryFormatter formatter;
-    auto atLimit = CommandWithData(1'048'576 - 8);
-    EXPECT_EQ(formatter.Compile(*atLimit), 1'048'576 + 6);
-    formatter.Compile(*small);
-    EXPECT_GE(formatter.WorkBufferCapacity(), 1'048'576u);
+    TSiBinaryFormatter LFormatter;
+    auto LAtLimit = CommandWithData(1'048'576 - 8);
+    EXPECT_EQ(LFormatter.Compile(*LAtLimit), 1'048'576 + 6);
+    LFormatter.Compile(*LSmall);
+    EXPECT_GE(LFormatter.WorkBufferCapacity(), 1'048'576u);
 
     // One byte more, and the memory goes back before the next packet is built.
-    auto aboveLimit = CommandWithData(1'048'576 - 7);
-    formatter.Compile(*aboveLimit);
-    formatter.Compile(*small);
-    EXPECT_LT(formatter.WorkBufferCapacity(), 4096u);
-    formatter.Write(sink);
-    EXPECT_EQ(Bytes(sink.Bytes().begin(), sink.Bytes().end()), SiFormatBinary(*small));
+    auto LAboveLimit = CommandWithData(1'048'576 - 7);
+    LFormatter.Compile(*LAboveLimit);
+    LFormatter.Compile(*LSmall);
+    EXPECT_LT(LFormatter.WorkBufferCapacity(), 4096u);
+    LFormatter.Write(LSink);
+    EXPECT_EQ(Bytes(LSink.Bytes().begin(), LSink.Bytes().end()), SiFormatBinary(*LSmall));
 }
 
 TEST(BinaryFormatter, CopiesThePacketInPiecesOfAtMostOneMebibyte) {
-    const std::size_t dataSize = 2'621'440 - 8;  // a body of 2.5 MiB
-    auto command = CommandWithData(dataSize);
-    TSiBinaryFormatter formatter;
-    TRecordingStream output;
-    formatter.Format(*command, output);
-    EXPECT_EQ(output.WriteSizes, (std::vector<std::size_t>{1'048'576, 1'048'576, 524'294}));
-    EXPECT_EQ(output.Written.size(), 6 + 2'621'440u);
+    const std::size_t LDataSize = 2'621'440 - 8;  // a body of 2.5 MiB
+    auto LCommand = CommandWithData(LDataSize);
+    TSiBinaryFormatter LFormatter;
+    TRecordingStream LOutput;
+    LFormatter.Format(*LCommand, LOutput);
+    EXPECT_EQ(LOutput.WriteSizes, (std::vector<std::size_t>{1'048'576, 1'048'576, 524'294}));
+    EXPECT_EQ(LOutput.Written.size(), 6 + 2'621'440u);
 }
 
 TEST(BinaryFormatter, ShortWritesAreRetriedAndAStalledStreamFails) {
-    auto entry = SiMakeRef<TSiLogEntry>(ltMessage, viTitle);
-    entry->Title = "retry until every byte is out";
-    TSiBinaryFormatter formatter;
+    auto LEntry = SiMakeRef<TSiLogEntry>(ltMessage, viTitle);
+    LEntry->Title = "retry until every byte is out";
+    TSiBinaryFormatter LFormatter;
 
-    TRecordingStream trickle;
-    trickle.FMaxPerWrite = 5;
-    formatter.Format(*entry, trickle);
-    EXPECT_EQ(trickle.Written, SiFormatBinary(*entry));
+    TRecordingStream LTrickle;
+    LTrickle.FMaxPerWrite = 5;
+    LFormatter.Format(*LEntry, LTrickle);
+    EXPECT_EQ(LTrickle.Written, SiFormatBinary(*LEntry));
 
-    TRecordingStream stalled;
-    stalled.FMaxPerWrite = 0;
+    TRecordingStream LStalled;
+    LStalled.FMaxPerWrite = 0;
     try {
-        formatter.Write(stalled);
+        LFormatter.Write(LStalled);
         FAIL() << "a stream that takes nothing must fail the write";
-    } catch (const ESiStreamError& error) {
-        EXPECT_STREQ(error.what(), "Stream write error");
+    } catch (const ESiStreamError& LError) {
+        EXPECT_STREQ(LError.what(), "Stream write error");
     }
 }
 
 TEST(BinaryFormatter, WriteNeedsNoPacketAfterCompile) {
-    TSiBinaryFormatter formatter;
-    Bytes expected;
+    TSiBinaryFormatter LFormatter;
+    Bytes LExpected;
     {
-        auto watch = SiMakeRef<TSiWatch>(wtInteger);
-        watch->Name = "i";
-        watch->Value = "1";
-        expected = SiFormatBinary(*watch);
-        formatter.Compile(*watch);
+        auto LWatch = SiMakeRef<TSiWatch>(wtInteger);
+        LWatch->Name = "i";
+        LWatch->Value = "1";
+        LExpected = SiFormatBinary(*LWatch);
+        LFormatter.Compile(*LWatch);
     }  // the last reference is gone before the write
-    TSiMemoryStream output;
-    formatter.Write(output);
-    EXPECT_EQ(Bytes(output.Bytes().begin(), output.Bytes().end()), expected);
+    TSiMemoryStream LOutput;
+    LFormatter.Write(LOutput);
+    EXPECT_EQ(Bytes(LOutput.Bytes().begin(), LOutput.Bytes().end()), LExpected);
 }
 
 }  // namespace

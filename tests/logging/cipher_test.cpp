@@ -36,40 +36,40 @@ using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 
 Bytes Hex(std::string_view AText) {
-    Bytes bytes;
-    for (std::size_t i = 0; i + 1 < AText.size(); i += 2) {
-        bytes.push_back(
-            static_cast<std::uint8_t>(std::stoi(std::string(AText.substr(i, 2)), nullptr, 16)));
+    Bytes LBytes;
+    for (std::size_t LI = 0; LI + 1 < AText.size(); LI += 2) {
+        LBytes.push_back(
+            static_cast<std::uint8_t>(std::stoi(std::string(AText.substr(LI, 2)), nullptr, 16)));
     }
-    return bytes;
+    return LBytes;
 }
 
 std::string ToHex(std::span<const std::uint8_t> ABytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (const std::uint8_t b : ABytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0x0F];
+    static constexpr char LKDigits[] = "0123456789abcdef";
+    std::string LText;
+    for (const std::uint8_t LB : ABytes) {
+        LText += LKDigits[LB >> 4];
+        LText += LKDigits[LB & 0x0F];
     }
-    return text;
+    return LText;
 }
 
 Bytes Random(std::size_t ACount, std::uint32_t ASeed) {
-    std::mt19937 generator(ASeed);
-    Bytes bytes(ACount);
-    for (auto& b : bytes) {
-        b = static_cast<std::uint8_t>(generator());
+    std::mt19937 LGenerator(ASeed);
+    Bytes LBytes(ACount);
+    for (auto& LB : LBytes) {
+        LB = static_cast<std::uint8_t>(LGenerator());
     }
-    return bytes;
+    return LBytes;
 }
 
 // The engines to run a test with: the table code always, the AES instructions when present.
 std::vector<TAesEngine> Engines() {
-    std::vector<TAesEngine> engines{aePortable};
+    std::vector<TAesEngine> LEngines{aePortable};
     if (TRijndael::AesNiAvailable()) {
-        engines.push_back(aeAuto);
+        LEngines.push_back(aeAuto);
     }
-    return engines;
+    return LEngines;
 }
 
 Bytes EncryptWith(TRijndael& ACipher, Bytes AData) {
@@ -91,8 +91,8 @@ class TTempFile {
         : FPath(fs::temp_directory_path() /
                 ("deruz_cipher_" + std::to_string(std::random_device{}()) + "_" + AName)) {}
     ~TTempFile() {
-        std::error_code ignored;
-        fs::remove(FPath, ignored);
+        std::error_code LIgnored;
+        fs::remove(FPath, LIgnored);
     }
     TTempFile(const TTempFile&) = delete;
     TTempFile& operator=(const TTempFile&) = delete;
@@ -100,14 +100,14 @@ class TTempFile {
     std::string Quoted() const { return "\"" + FPath.string() + "\""; }
 
     void Store(const Bytes& ABytes) const {
-        std::ofstream file(FPath, std::ios::binary);
-        file.write(reinterpret_cast<const char*>(ABytes.data()),
-                   static_cast<std::streamsize>(ABytes.size()));
+        std::ofstream LFile(FPath, std::ios::binary);
+        LFile.write(reinterpret_cast<const char*>(ABytes.data()),
+                    static_cast<std::streamsize>(ABytes.size()));
     }
 
     Bytes Load() const {
-        std::ifstream file(FPath, std::ios::binary);
-        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+        std::ifstream LFile(FPath, std::ios::binary);
+        return {std::istreambuf_iterator<char>(LFile), std::istreambuf_iterator<char>()};
     }
 
   private:
@@ -116,16 +116,16 @@ class TTempFile {
 
 // Runs `openssl AArguments`, its output going to AOutput; true when it exits with 0.
 bool RunOpenSsl(const std::string& AArguments, const TTempFile& AOutput) {
-    const std::string command = "openssl " + AArguments + " > " + AOutput.Quoted() + " 2>&1";
-    return std::system(command.c_str()) == 0;
+    const std::string LCommand = "openssl " + AArguments + " > " + AOutput.Quoted() + " 2>&1";
+    return std::system(LCommand.c_str()) == 0;
 }
 
 bool OpenSslAvailable() {
-    static const bool available = [] {
-        const TTempFile output("version.txt");
-        return RunOpenSsl("version", output);
+    static const bool LAvailable = [] {
+        const TTempFile LOutput("version.txt");
+        return RunOpenSsl("version", LOutput);
     }();
-    return available;
+    return LAvailable;
 }
 
 #define REQUIRE_OPENSSL()                                             \
@@ -137,18 +137,19 @@ bool OpenSslAvailable() {
 // asked for.
 Bytes OpenSslEnc(const std::string& ACipherName, const Bytes& AKey, const Bytes& AIV,
                  const Bytes& AInput, bool ADecrypt = false, bool APadding = false) {
-    const TTempFile input("in.bin"), output("out.bin"), messages("messages.txt");
-    input.Store(AInput);
-    std::string arguments = "enc " + std::string(ADecrypt ? "-d" : "-e") + " -" + ACipherName +
-                            " -K " + ToHex(AKey) + (AIV.empty() ? "" : " -iv " + ToHex(AIV)) +
-                            (APadding ? "" : " -nopad") + " -in " + input.Quoted() + " -out " +
-                            output.Quoted();
-    if (!RunOpenSsl(arguments, messages)) {
-        const Bytes text = messages.Load();
-        ADD_FAILURE() << "openssl " << arguments << ": " << std::string(text.begin(), text.end());
+    const TTempFile LInput("in.bin"), LOutput("out.bin"), LMessages("messages.txt");
+    LInput.Store(AInput);
+    std::string LArguments = "enc " + std::string(ADecrypt ? "-d" : "-e") + " -" + ACipherName +
+                             " -K " + ToHex(AKey) + (AIV.empty() ? "" : " -iv " + ToHex(AIV)) +
+                             (APadding ? "" : " -nopad") + " -in " + LInput.Quoted() + " -out " +
+                             LOutput.Quoted();
+    if (!RunOpenSsl(LArguments, LMessages)) {
+        const Bytes LText = LMessages.Load();
+        ADD_FAILURE() << "openssl " << LArguments << ": "
+                      << std::string(LText.begin(), LText.end());
         return {};
     }
-    return output.Load();
+    return LOutput.Load();
 }
 
 // ---- MD5 ----
@@ -157,7 +158,7 @@ TEST(Md5, Rfc1321TestSuite) {
     const struct {
         std::string Input;
         const char* Digest;
-    } cases[] = {
+    } LCases[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
         {"a", "0cc175b9c0f1b6a831c399e269772661"},
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
@@ -168,54 +169,54 @@ TEST(Md5, Rfc1321TestSuite) {
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "57edf4a22be3c955ac49da2e2107b67a"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Input);
-        TMD5 whole(c.Input.data(), c.Input.size());
-        EXPECT_EQ(ToHex(whole.GetDigest()), c.Digest);
-        EXPECT_EQ(whole.DigestSize(), 16u);
+    for (const auto& LC : LCases) {
+        SCOPED_TRACE(LC.Input);
+        TMD5 LWhole(LC.Input.data(), LC.Input.size());
+        EXPECT_EQ(ToHex(LWhole.GetDigest()), LC.Digest);
+        EXPECT_EQ(LWhole.DigestSize(), 16u);
 
         // The same input fed in uneven pieces through the block buffer.
-        TMD5 pieces;
-        for (std::size_t at = 0; at < c.Input.size();) {
-            const std::size_t take = std::min<std::size_t>(at % 7 + 1, c.Input.size() - at);
-            pieces.Update(c.Input.data() + at, take);
-            at += take;
+        TMD5 LPieces;
+        for (std::size_t LAt = 0; LAt < LC.Input.size();) {
+            const std::size_t LTake = std::min<std::size_t>(LAt % 7 + 1, LC.Input.size() - LAt);
+            LPieces.Update(LC.Input.data() + LAt, LTake);
+            LAt += LTake;
         }
-        pieces.Done();
-        EXPECT_EQ(ToHex(pieces.GetDigest()), c.Digest);
+        LPieces.Done();
+        EXPECT_EQ(ToHex(LPieces.GetDigest()), LC.Digest);
     }
 }
 
 TEST(Md5, DoneIsFinal) {
-    TMD5 hash("abc", 3);
-    hash.Done();
-    hash.Done();
-    EXPECT_EQ(ToHex(hash.GetDigest()), "900150983cd24fb0d6963f7d28e17f72");
-    EXPECT_THROW(hash.Update("d", 1), std::logic_error);
+    TMD5 LHash("abc", 3);
+    LHash.Done();
+    LHash.Done();
+    EXPECT_EQ(ToHex(LHash.GetDigest()), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_THROW(LHash.Update("d", 1), std::logic_error);
 }
 
 // Every length around the padding boundaries (55/56 bytes into a block, one and two blocks)
 // against OpenSSL, in one run of the program.
 TEST(Md5, PaddingBoundariesMatchOpenSsl) {
     REQUIRE_OPENSSL();
-    const Bytes data = Random(130, 5);
-    std::vector<std::unique_ptr<TTempFile>> files;
-    std::string arguments = "dgst -md5 -r";
-    for (std::size_t length = 0; length <= data.size(); ++length) {
-        files.push_back(std::make_unique<TTempFile>("md5_" + std::to_string(length)));
-        files.back()->Store(
-            Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length)));
-        arguments += " " + files.back()->Quoted();
+    const Bytes LData = Random(130, 5);
+    std::vector<std::unique_ptr<TTempFile>> LFiles;
+    std::string LArguments = "dgst -md5 -r";
+    for (std::size_t LLength = 0; LLength <= LData.size(); ++LLength) {
+        LFiles.push_back(std::make_unique<TTempFile>("md5_" + std::to_string(LLength)));
+        LFiles.back()->Store(
+            Bytes(LData.begin(), LData.begin() + static_cast<std::ptrdiff_t>(LLength)));
+        LArguments += " " + LFiles.back()->Quoted();
     }
-    const TTempFile output("md5.txt");
-    ASSERT_TRUE(RunOpenSsl(arguments, output));
-    const Bytes text = output.Load();
-    std::istringstream lines(std::string(text.begin(), text.end()));
-    for (std::size_t length = 0; length <= data.size(); ++length) {
-        std::string line;
-        ASSERT_TRUE(std::getline(lines, line));
-        TMD5 hash(data.data(), length);
-        EXPECT_EQ(ToHex(hash.GetDigest()), line.substr(0, 32)) << "length " << length;
+    const TTempFile LOutput("md5.txt");
+    ASSERT_TRUE(RunOpenSsl(LArguments, LOutput));
+    const Bytes LText = LOutput.Load();
+    std::istringstream LLines(std::string(LText.begin(), LText.end()));
+    for (std::size_t LLength = 0; LLength <= LData.size(); ++LLength) {
+        std::string LLine;
+        ASSERT_TRUE(std::getline(LLines, LLine));
+        TMD5 LHash(LData.data(), LLength);
+        EXPECT_EQ(ToHex(LHash.GetDigest()), LLine.substr(0, 32)) << "length " << LLength;
     }
 }
 
@@ -240,15 +241,15 @@ constexpr TAesVector kFipsVectors[] = {
 };
 
 TEST(Rijndael, FipsVectorsOnEveryEngine) {
-    for (const TAesEngine engine : Engines()) {
-        for (const auto& v : kFipsVectors) {
-            SCOPED_TRACE(std::string(v.Key) + (engine == aePortable ? " portable" : " AES-NI"));
-            const Bytes key = Hex(v.Key);
-            TRijndael cipher(key.data(), static_cast<int>(key.size()), engine);
-            EXPECT_EQ(cipher.UsesAesNi(), engine == aeAuto);
-            EXPECT_EQ(cipher.Rounds(), static_cast<int>(key.size()) / 4 + 6);
-            EXPECT_EQ(ToHex(EncryptWith(cipher, Hex(v.Plain))), v.Cipher);
-            EXPECT_EQ(ToHex(DecryptWith(cipher, Hex(v.Cipher))), v.Plain);
+    for (const TAesEngine LEngine : Engines()) {
+        for (const auto& LV : kFipsVectors) {
+            SCOPED_TRACE(std::string(LV.Key) + (LEngine == aePortable ? " portable" : " AES-NI"));
+            const Bytes LKey = Hex(LV.Key);
+            TRijndael LCipher(LKey.data(), static_cast<int>(LKey.size()), LEngine);
+            EXPECT_EQ(LCipher.UsesAesNi(), LEngine == aeAuto);
+            EXPECT_EQ(LCipher.Rounds(), static_cast<int>(LKey.size()) / 4 + 6);
+            EXPECT_EQ(ToHex(EncryptWith(LCipher, Hex(LV.Plain))), LV.Cipher);
+            EXPECT_EQ(ToHex(DecryptWith(LCipher, Hex(LV.Cipher))), LV.Plain);
         }
     }
 }
@@ -258,55 +259,55 @@ TEST(Rijndael, FipsVectorsOnEveryEngine) {
 // when decrypting, so splits decide which blocks go that way), leaving the last ciphertext
 // block as the vector.
 TEST(Rijndael, CbcContinuesTheChainAcrossCalls) {
-    const Bytes key = Hex("2b7e151628aed2a6abf7158809cf4f3c");
-    const Bytes iv = Hex("000102030405060708090a0b0c0d0e0f");
-    const Bytes plain =
+    const Bytes LKey = Hex("2b7e151628aed2a6abf7158809cf4f3c");
+    const Bytes LIv = Hex("000102030405060708090a0b0c0d0e0f");
+    const Bytes LPlain =
         Hex("6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
             "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710");
-    const std::string expected =
+    const std::string LExpected =
         "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2"
         "73bed6b8e3c1743b7116e69e222295163ff1caa1681fac09120eca307586e1a7";
-    for (const TAesEngine engine : Engines()) {
-        for (const std::size_t split : {std::size_t{0}, std::size_t{16}, std::size_t{48}}) {
-            SCOPED_TRACE(split);
-            TRijndael cipher(key.data(), 16, engine);
-            cipher.SetMode(cmCBC);
-            cipher.SetIVector(iv);
-            Bytes data = plain;
-            cipher.Encrypt(data.data(), split);
-            cipher.Encrypt(data.data() + split, data.size() - split);
-            EXPECT_EQ(ToHex(data), expected);
-            EXPECT_EQ(ToHex(cipher.IVector()), expected.substr(96));
+    for (const TAesEngine LEngine : Engines()) {
+        for (const std::size_t LSplit : {std::size_t{0}, std::size_t{16}, std::size_t{48}}) {
+            SCOPED_TRACE(LSplit);
+            TRijndael LCipher(LKey.data(), 16, LEngine);
+            LCipher.SetMode(cmCBC);
+            LCipher.SetIVector(LIv);
+            Bytes LData = LPlain;
+            LCipher.Encrypt(LData.data(), LSplit);
+            LCipher.Encrypt(LData.data() + LSplit, LData.size() - LSplit);
+            EXPECT_EQ(ToHex(LData), LExpected);
+            EXPECT_EQ(ToHex(LCipher.IVector()), LExpected.substr(96));
 
-            TRijndael decipher(key.data(), 16, engine);
-            decipher.SetMode(cmCBC);
-            decipher.SetIVector(iv);
-            decipher.Decrypt(data.data(), split);
-            decipher.Decrypt(data.data() + split, data.size() - split);
-            EXPECT_EQ(data, plain);
-            EXPECT_EQ(ToHex(decipher.IVector()), expected.substr(96));
+            TRijndael LDecipher(LKey.data(), 16, LEngine);
+            LDecipher.SetMode(cmCBC);
+            LDecipher.SetIVector(LIv);
+            LDecipher.Decrypt(LData.data(), LSplit);
+            LDecipher.Decrypt(LData.data() + LSplit, LData.size() - LSplit);
+            EXPECT_EQ(LData, LPlain);
+            EXPECT_EQ(ToHex(LDecipher.IVector()), LExpected.substr(96));
         }
     }
 }
 
 // Short keys are zero-filled to the next AES key size, which also picks the round count.
 TEST(Rijndael, KeyLengthSelectsAesVariant) {
-    const Bytes key = Random(32, 1);
-    const Bytes block = Random(16, 2);
+    const Bytes LKey = Random(32, 1);
+    const Bytes LBlock = Random(16, 2);
     const struct {
         int Count;
         int FilledTo;
         int Rounds;
-    } cases[] = {{1, 16, 10},  {5, 16, 10},  {16, 16, 10}, {17, 24, 12}, {20, 24, 12},
-                 {24, 24, 12}, {25, 32, 14}, {30, 32, 14}, {32, 32, 14}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Count);
-        Bytes filled(key.begin(), key.begin() + c.Count);
-        filled.resize(static_cast<std::size_t>(c.FilledTo), 0);
-        TRijndael shortKey(key.data(), c.Count);
-        TRijndael fullKey(filled.data(), c.FilledTo);
-        EXPECT_EQ(shortKey.Rounds(), c.Rounds);
-        EXPECT_EQ(EncryptWith(shortKey, block), EncryptWith(fullKey, block));
+    } LCases[] = {{1, 16, 10},  {5, 16, 10},  {16, 16, 10}, {17, 24, 12}, {20, 24, 12},
+                  {24, 24, 12}, {25, 32, 14}, {30, 32, 14}, {32, 32, 14}};
+    for (const auto& LC : LCases) {
+        SCOPED_TRACE(LC.Count);
+        Bytes LFilled(LKey.begin(), LKey.begin() + LC.Count);
+        LFilled.resize(static_cast<std::size_t>(LC.FilledTo), 0);
+        TRijndael LShortKey(LKey.data(), LC.Count);
+        TRijndael LFullKey(LFilled.data(), LC.FilledTo);
+        EXPECT_EQ(LShortKey.Rounds(), LC.Rounds);
+        EXPECT_EQ(EncryptWith(LShortKey, LBlock), EncryptWith(LFullKey, LBlock));
     }
 }
 
@@ -315,40 +316,40 @@ template <class E, class F>
 std::string ErrorOf(F&& AAction) {
     try {
         AAction();
-    } catch (const E& e) {
-        return e.what();
+    } catch (const E& LE) {
+        return LE.what();
     }
     return "(none)";
 }
 
 TEST(Rijndael, Errors) {
     const Bytes key(64, 7);
-    for (const int count : {0, -1, 33, 64}) {
-        EXPECT_EQ(ErrorOf<ECipherError>([&] { TRijndael cipher(key.data(), count); }),
-                  "Rijndael: Invalid key size - " + std::to_string(count));
+    for (const int LCount : {0, -1, 33, 64}) {
+        EXPECT_EQ(ErrorOf<ECipherError>([&] { TRijndael cipher(key.data(), LCount); }),
+                  "Rijndael: Invalid key size - " + std::to_string(LCount));
     }
 
-    TRijndael cipher(key.data(), 16);
-    EXPECT_EQ(cipher.BlockSize(), 16);
-    EXPECT_EQ(cipher.AlgorithmName(), "Rijndael");
-    EXPECT_THROW(cipher.SetIVector(Bytes(15)), ECipherError);
+    TRijndael LCipher(key.data(), 16);
+    EXPECT_EQ(LCipher.BlockSize(), 16);
+    EXPECT_EQ(LCipher.AlgorithmName(), "Rijndael");
+    EXPECT_THROW(LCipher.SetIVector(Bytes(15)), ECipherError);
 
     // A partial block in a block mode is refused before anything changes.
-    cipher.SetMode(cmCBC);
-    cipher.SetIVector(Bytes(16, 0x11));
+    LCipher.SetMode(cmCBC);
+    LCipher.SetIVector(Bytes(16, 0x11));
     Bytes data = Random(20, 3);
-    const Bytes original = data;
-    EXPECT_THROW(cipher.Encrypt(data.data(), data.size()), ECipherError);
-    EXPECT_THROW(cipher.Decrypt(data.data(), data.size()), ECipherError);
-    EXPECT_EQ(data, original);
-    EXPECT_EQ(cipher.IVector()[0], 0x11);
+    const Bytes LOriginal = data;
+    EXPECT_THROW(LCipher.Encrypt(data.data(), data.size()), ECipherError);
+    EXPECT_THROW(LCipher.Decrypt(data.data(), data.size()), ECipherError);
+    EXPECT_EQ(data, LOriginal);
+    EXPECT_EQ(LCipher.IVector()[0], 0x11);
 
-    EXPECT_EQ(ErrorOf<std::logic_error>([&] { cipher.SetMode(static_cast<TCipherMode>(6)); }),
+    EXPECT_EQ(ErrorOf<std::logic_error>([&] { LCipher.SetMode(static_cast<TCipherMode>(6)); }),
               "Cipher mode not supported");
-    cipher.SetMode(cmABC);
-    EXPECT_EQ(ErrorOf<std::logic_error>([&] { cipher.Encrypt(data.data(), 16); }),
+    LCipher.SetMode(cmABC);
+    EXPECT_EQ(ErrorOf<std::logic_error>([&] { LCipher.Encrypt(data.data(), 16); }),
               "Cipher mode not supported");
-    EXPECT_EQ(ErrorOf<std::logic_error>([&] { cipher.Decrypt(data.data(), 16); }),
+    EXPECT_EQ(ErrorOf<std::logic_error>([&] { LCipher.Decrypt(data.data(), 16); }),
               "Cipher mode not supported");
 }
 
@@ -361,43 +362,43 @@ TEST(Rijndael, DecryptInvertsEncryptInEveryMode) {
         std::size_t Size;
         std::vector<std::size_t> EncryptSplits;
         std::vector<std::size_t> DecryptSplits;
-    } cases[] = {
+    } LCases[] = {
         {cmECB, 16 * 67, {16 * 5}, {16, 16 * 64}},   {cmCBC, 16 * 67, {16 * 5}, {16, 16 * 64}},
         {cmCFB, 16 * 67 + 5, {5, 100}, {1, 17, 33}}, {cmOFB, 16 * 67 + 5, {5, 100}, {1, 17, 33}},
         {cmCTR, 16 * 67 + 5, {5, 100}, {1, 17, 33}},
     };
-    const auto Run = [](TRijndael& ACipher, Bytes& AData, const std::vector<std::size_t>& ASplits,
-                        bool ADecrypt) {
-        std::size_t at = 0;
-        for (const std::size_t piece : ASplits) {
-            ADecrypt ? ACipher.Decrypt(AData.data() + at, piece)
-                     : ACipher.Encrypt(AData.data() + at, piece);
-            at += piece;
+    const auto LRun = [](TRijndael& ACipher, Bytes& AData, const std::vector<std::size_t>& ASplits,
+                         bool ADecrypt) {
+        std::size_t LAt = 0;
+        for (const std::size_t LPiece : ASplits) {
+            ADecrypt ? ACipher.Decrypt(AData.data() + LAt, LPiece)
+                     : ACipher.Encrypt(AData.data() + LAt, LPiece);
+            LAt += LPiece;
         }
-        ADecrypt ? ACipher.Decrypt(AData.data() + at, AData.size() - at)
-                 : ACipher.Encrypt(AData.data() + at, AData.size() - at);
+        ADecrypt ? ACipher.Decrypt(AData.data() + LAt, AData.size() - LAt)
+                 : ACipher.Encrypt(AData.data() + LAt, AData.size() - LAt);
     };
-    std::uint32_t seed = 300;
-    for (const TAesEngine engine : Engines()) {
-        for (const int keySize : {16, 24, 32}) {
-            for (const auto& c : cases) {
-                SCOPED_TRACE(std::to_string(keySize) + " mode " + std::to_string(int{c.Mode}) +
-                             (engine == aePortable ? " portable" : " AES-NI"));
-                const Bytes key = Random(static_cast<std::size_t>(keySize), ++seed);
-                const Bytes iv = Random(16, ++seed);
-                const Bytes plain = Random(c.Size, ++seed);
-                TRijndael encipher(key.data(), keySize, engine);
-                TRijndael decipher(key.data(), keySize, engine);
-                for (TRijndael* cipher : {&encipher, &decipher}) {
-                    cipher->SetMode(c.Mode);
-                    cipher->SetIVector(iv);
+    std::uint32_t LSeed = 300;
+    for (const TAesEngine LEngine : Engines()) {
+        for (const int LKeySize : {16, 24, 32}) {
+            for (const auto& LC : LCases) {
+                SCOPED_TRACE(std::to_string(LKeySize) + " mode " + std::to_string(int{LC.Mode}) +
+                             (LEngine == aePortable ? " portable" : " AES-NI"));
+                const Bytes LKey = Random(static_cast<std::size_t>(LKeySize), ++LSeed);
+                const Bytes LIv = Random(16, ++LSeed);
+                const Bytes LPlain = Random(LC.Size, ++LSeed);
+                TRijndael LEncipher(LKey.data(), LKeySize, LEngine);
+                TRijndael LDecipher(LKey.data(), LKeySize, LEngine);
+                for (TRijndael* LCipher : {&LEncipher, &LDecipher}) {
+                    LCipher->SetMode(LC.Mode);
+                    LCipher->SetIVector(LIv);
                 }
-                Bytes data = plain;
-                Run(encipher, data, c.EncryptSplits, false);
-                ASSERT_NE(data, plain);
-                Run(decipher, data, c.DecryptSplits, true);
-                EXPECT_EQ(data, plain);
-                EXPECT_EQ(ToHex(decipher.IVector()), ToHex(encipher.IVector()));
+                Bytes LData = LPlain;
+                LRun(LEncipher, LData, LC.EncryptSplits, false);
+                ASSERT_NE(LData, LPlain);
+                LRun(LDecipher, LData, LC.DecryptSplits, true);
+                EXPECT_EQ(LData, LPlain);
+                EXPECT_EQ(ToHex(LDecipher.IVector()), ToHex(LEncipher.IVector()));
             }
         }
     }
@@ -409,23 +410,23 @@ TEST(Rijndael, AesNiAgreesWithPortable) {
     if (!TRijndael::AesNiAvailable()) {
         GTEST_SKIP() << "the processor has no AES instructions";
     }
-    std::uint32_t seed = 100;
-    for (const int keySize : {16, 24, 32}) {
-        for (const TCipherMode mode : {cmECB, cmCBC, cmCFB, cmOFB, cmCTR}) {
-            SCOPED_TRACE(std::to_string(keySize) + " mode " + std::to_string(int{mode}));
-            const Bytes key = Random(static_cast<std::size_t>(keySize), ++seed);
-            const Bytes iv = Random(16, ++seed);
-            const Bytes data = Random(16 * 67, ++seed);
-            TRijndael fast(key.data(), keySize, aeAuto);
-            TRijndael portable(key.data(), keySize, aePortable);
-            for (TRijndael* cipher : {&fast, &portable}) {
-                cipher->SetMode(mode);
-                cipher->SetIVector(iv);
+    std::uint32_t LSeed = 100;
+    for (const int LKeySize : {16, 24, 32}) {
+        for (const TCipherMode LMode : {cmECB, cmCBC, cmCFB, cmOFB, cmCTR}) {
+            SCOPED_TRACE(std::to_string(LKeySize) + " mode " + std::to_string(int{LMode}));
+            const Bytes LKey = Random(static_cast<std::size_t>(LKeySize), ++LSeed);
+            const Bytes LIv = Random(16, ++LSeed);
+            const Bytes LData = Random(16 * 67, ++LSeed);
+            TRijndael LFast(LKey.data(), LKeySize, aeAuto);
+            TRijndael LPortable(LKey.data(), LKeySize, aePortable);
+            for (TRijndael* LCipher : {&LFast, &LPortable}) {
+                LCipher->SetMode(LMode);
+                LCipher->SetIVector(LIv);
             }
-            EXPECT_EQ(EncryptWith(fast, data), EncryptWith(portable, data));
-            EXPECT_EQ(ToHex(fast.IVector()), ToHex(portable.IVector()));
-            EXPECT_EQ(DecryptWith(fast, data), DecryptWith(portable, data));
-            EXPECT_EQ(ToHex(fast.IVector()), ToHex(portable.IVector()));
+            EXPECT_EQ(EncryptWith(LFast, LData), EncryptWith(LPortable, LData));
+            EXPECT_EQ(ToHex(LFast.IVector()), ToHex(LPortable.IVector()));
+            EXPECT_EQ(DecryptWith(LFast, LData), DecryptWith(LPortable, LData));
+            EXPECT_EQ(ToHex(LFast.IVector()), ToHex(LPortable.IVector()));
         }
     }
 }
@@ -440,40 +441,40 @@ TEST(Rijndael, ModesMatchOpenSsl) {
         const char* Name;
         std::size_t Size;
         std::vector<std::size_t> Splits;
-    } cases[] = {
+    } LCases[] = {
         {cmECB, "ecb", 1008, {16, 512}},        {cmCBC, "cbc", 1008, {32, 1024 - 16 - 32}},
         {cmCFB, "cfb", 1001, {1, 7, 16, 300}},  {cmOFB, "ofb", 1001, {15, 2, 33}},
         {cmCTR, "ctr", 1001, {3, 16, 17, 500}},
     };
-    std::uint32_t seed = 200;
-    for (const int keySize : {16, 32}) {
-        for (const auto& c : cases) {
-            const std::string name = "aes-" + std::to_string(8 * keySize) + "-" + c.Name;
-            SCOPED_TRACE(name);
-            const Bytes key = Random(static_cast<std::size_t>(keySize), ++seed);
+    std::uint32_t LSeed = 200;
+    for (const int LKeySize : {16, 32}) {
+        for (const auto& LC : LCases) {
+            const std::string LName = "aes-" + std::to_string(8 * LKeySize) + "-" + LC.Name;
+            SCOPED_TRACE(LName);
+            const Bytes LKey = Random(static_cast<std::size_t>(LKeySize), ++LSeed);
             // A counter block close to wrapping, so the carry crosses bytes.
-            Bytes iv = Random(16, ++seed);
-            std::fill(iv.begin() + 12, iv.end(), 0xFF);
-            const Bytes plain = Random(c.Size, ++seed);
-            for (const TAesEngine engine : Engines()) {
-                TRijndael cipher(key.data(), keySize, engine);
-                cipher.SetMode(c.Mode);
-                cipher.SetIVector(iv);
-                Bytes data = plain;
-                std::size_t at = 0;
-                for (const std::size_t piece : c.Splits) {
-                    cipher.Encrypt(data.data() + at, piece);
-                    at += piece;
+            Bytes LIv = Random(16, ++LSeed);
+            std::fill(LIv.begin() + 12, LIv.end(), 0xFF);
+            const Bytes LPlain = Random(LC.Size, ++LSeed);
+            for (const TAesEngine LEngine : Engines()) {
+                TRijndael LCipher(LKey.data(), LKeySize, LEngine);
+                LCipher.SetMode(LC.Mode);
+                LCipher.SetIVector(LIv);
+                Bytes LData = LPlain;
+                std::size_t LAt = 0;
+                for (const std::size_t LPiece : LC.Splits) {
+                    LCipher.Encrypt(LData.data() + LAt, LPiece);
+                    LAt += LPiece;
                 }
-                cipher.Encrypt(data.data() + at, data.size() - at);
-                const Bytes reference =
-                    OpenSslEnc(name, key, c.Mode == cmECB ? Bytes{} : iv, plain);
-                EXPECT_EQ(data, reference);
+                LCipher.Encrypt(LData.data() + LAt, LData.size() - LAt);
+                const Bytes LReference =
+                    OpenSslEnc(LName, LKey, LC.Mode == cmECB ? Bytes{} : LIv, LPlain);
+                EXPECT_EQ(LData, LReference);
 
-                TRijndael decipher(key.data(), keySize, engine);
-                decipher.SetMode(c.Mode);
-                decipher.SetIVector(iv);
-                EXPECT_EQ(DecryptWith(decipher, reference), plain);
+                TRijndael LDecipher(LKey.data(), LKeySize, LEngine);
+                LDecipher.SetMode(LC.Mode);
+                LDecipher.SetIVector(LIv);
+                EXPECT_EQ(DecryptWith(LDecipher, LReference), LPlain);
             }
         }
     }
@@ -488,20 +489,20 @@ bool Contains(std::span<const std::uint8_t> AHaystack, const Bytes& ANeedle) {
 
 // The key as the table code keeps it: each group of four bytes as a native 32-bit word.
 Bytes AsNativeWords(const Bytes& AKey) {
-    Bytes words(AKey.size());
-    for (std::size_t i = 0; i < AKey.size(); i += 4) {
-        const std::uint32_t word = (std::uint32_t{AKey[i]} << 24) |
-                                   (std::uint32_t{AKey[i + 1]} << 16) |
-                                   (std::uint32_t{AKey[i + 2]} << 8) | AKey[i + 3];
-        std::memcpy(words.data() + i, &word, 4);
+    Bytes LWords(AKey.size());
+    for (std::size_t LI = 0; LI < AKey.size(); LI += 4) {
+        const std::uint32_t LWord = (std::uint32_t{AKey[LI]} << 24) |
+                                    (std::uint32_t{AKey[LI + 1]} << 16) |
+                                    (std::uint32_t{AKey[LI + 2]} << 8) | AKey[LI + 3];
+        std::memcpy(LWords.data() + LI, &LWord, 4);
     }
-    return words;
+    return LWords;
 }
 
 TEST(ProtectClear, LeavesZeros) {
-    Bytes data = Random(37, 9);
-    ProtectClear(data.data(), data.size());
-    EXPECT_EQ(data, Bytes(37, 0));
+    Bytes LData = Random(37, 9);
+    ProtectClear(LData.data(), LData.size());
+    EXPECT_EQ(LData, Bytes(37, 0));
 }
 
 // Objects are built in storage that outlives them, so what their destructors leave behind can
@@ -509,32 +510,32 @@ TEST(ProtectClear, LeavesZeros) {
 // the last decryption round key, so its image stays until both schedules are wiped) nor the
 // chaining vector nor pending plaintext.
 TEST(ProtectClear, DestructorsWipeKeyVectorAndPendingPlaintext) {
-    const Bytes key = Random(16, 10);
-    const Bytes iv = Random(16, 11);
-    for (const TAesEngine engine : Engines()) {
-        SCOPED_TRACE(engine == aePortable ? "portable" : "AES-NI");
-        alignas(TRijndael) std::uint8_t storage[sizeof(TRijndael)] = {};
-        auto* cipher = new (storage) TRijndael(key.data(), 16, engine);
-        cipher->SetMode(cmCBC);
-        cipher->SetIVector(iv);
-        const Bytes keyImage = cipher->UsesAesNi() ? key : AsNativeWords(key);
-        ASSERT_TRUE(Contains(storage, keyImage));
-        ASSERT_TRUE(Contains(storage, iv));
+    const Bytes LKey = Random(16, 10);
+    const Bytes LIv = Random(16, 11);
+    for (const TAesEngine LEngine : Engines()) {
+        SCOPED_TRACE(LEngine == aePortable ? "portable" : "AES-NI");
+        alignas(TRijndael) std::uint8_t LStorage[sizeof(TRijndael)] = {};
+        auto* LCipher = new (LStorage) TRijndael(LKey.data(), 16, LEngine);
+        LCipher->SetMode(cmCBC);
+        LCipher->SetIVector(LIv);
+        const Bytes LKeyImage = LCipher->UsesAesNi() ? LKey : AsNativeWords(LKey);
+        ASSERT_TRUE(Contains(LStorage, LKeyImage));
+        ASSERT_TRUE(Contains(LStorage, LIv));
 
-        const Bytes pending = Random(15, 12);
+        const Bytes LPending = Random(15, 12);
         {
-            alignas(TEncryptStream) std::uint8_t streamStorage[sizeof(TEncryptStream)] = {};
-            TSiMemoryStream output;
-            auto* stream = new (streamStorage) TEncryptStream(output, *cipher);
-            stream->Write(pending.data(), pending.size());
-            ASSERT_TRUE(Contains(streamStorage, pending));
-            stream->~TEncryptStream();
-            EXPECT_FALSE(Contains(streamStorage, pending));
+            alignas(TEncryptStream) std::uint8_t LStreamStorage[sizeof(TEncryptStream)] = {};
+            TSiMemoryStream LOutput;
+            auto* LStream = new (LStreamStorage) TEncryptStream(LOutput, *LCipher);
+            LStream->Write(LPending.data(), LPending.size());
+            ASSERT_TRUE(Contains(LStreamStorage, LPending));
+            LStream->~TEncryptStream();
+            EXPECT_FALSE(Contains(LStreamStorage, LPending));
         }
 
-        cipher->~TRijndael();
-        EXPECT_FALSE(Contains(storage, keyImage));
-        EXPECT_FALSE(Contains(storage, iv));
+        LCipher->~TRijndael();
+        EXPECT_FALSE(Contains(LStorage, LKeyImage));
+        EXPECT_FALSE(Contains(LStorage, LIv));
     }
 }
 
@@ -555,11 +556,11 @@ struct TFileCipher {
 // The expected file content: the plaintext with PKCS#7 padding, CBC-encrypted in one call by
 // the cipher checked against the vectors above.
 Bytes ReferenceCiphertext(const Bytes& APlain) {
-    Bytes padded = APlain;
-    const std::size_t padding = 16 - APlain.size() % 16;
-    padded.insert(padded.end(), padding, static_cast<std::uint8_t>(padding));
-    TFileCipher reference;
-    return EncryptWith(reference.Cipher, padded);
+    Bytes LPadded = APlain;
+    const std::size_t LPadding = 16 - APlain.size() % 16;
+    LPadded.insert(LPadded.end(), LPadding, static_cast<std::uint8_t>(LPadding));
+    TFileCipher LReference;
+    return EncryptWith(LReference.Cipher, LPadded);
 }
 
 Bytes Content(const TSiMemoryStream& AStream) {
@@ -569,11 +570,11 @@ Bytes Content(const TSiMemoryStream& AStream) {
 // However the plaintext is split into writes, whole blocks reach the data stream as soon as
 // they are complete, the rest waits, and the result is the same.
 TEST(EncryptStream, CiphertextDoesNotDependOnWriteSplits) {
-    const Bytes plain = Random(3000, 20);
+    const Bytes LPlain = Random(3000, 20);
     const struct {
         const char* Name;
         std::vector<std::size_t> Pattern;  // repeated until the plaintext is used up
-    } cases[] = {
+    } LCases[] = {
         {"whole", {3000}},
         {"bytes", {1}},
         {"tail then one", {15, 1}},
@@ -582,62 +583,62 @@ TEST(EncryptStream, CiphertextDoesNotDependOnWriteSplits) {
         {"empty writes", {0, 7, 0, 9}},
         {"large then small", {2048, 3}},
     };
-    const Bytes expected = ReferenceCiphertext(plain);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        TFileCipher file;
-        TSiMemoryStream output;
-        TEncryptStream stream(output, file.Cipher);
-        std::size_t at = 0;
-        for (std::size_t step = 0; at < plain.size(); ++step) {
-            const std::size_t take =
-                std::min(c.Pattern[step % c.Pattern.size()], plain.size() - at);
-            ASSERT_EQ(stream.Write(plain.data() + at, take), take);
-            at += take;
-            ASSERT_EQ(output.GetSize(), static_cast<std::int64_t>(at / 16 * 16));
+    const Bytes LExpected = ReferenceCiphertext(LPlain);
+    for (const auto& LC : LCases) {
+        SCOPED_TRACE(LC.Name);
+        TFileCipher LFile;
+        TSiMemoryStream LOutput;
+        TEncryptStream LStream(LOutput, LFile.Cipher);
+        std::size_t LAt = 0;
+        for (std::size_t LStep = 0; LAt < LPlain.size(); ++LStep) {
+            const std::size_t LTake =
+                std::min(LC.Pattern[LStep % LC.Pattern.size()], LPlain.size() - LAt);
+            ASSERT_EQ(LStream.Write(LPlain.data() + LAt, LTake), LTake);
+            LAt += LTake;
+            ASSERT_EQ(LOutput.GetSize(), static_cast<std::int64_t>(LAt / 16 * 16));
         }
-        EXPECT_EQ(stream.Done(), 8);  // 3000 = 187 blocks + 8 bytes
-        EXPECT_EQ(Content(output), expected);
+        EXPECT_EQ(LStream.Done(), 8);  // 3000 = 187 blocks + 8 bytes
+        EXPECT_EQ(Content(LOutput), LExpected);
     }
 }
 
 TEST(EncryptStream, DonePadsWithPkcs7) {
-    for (const std::size_t length : {0, 4, 15, 16, 32, 33}) {
-        SCOPED_TRACE(length);
-        const Bytes plain = Random(length, 21);
-        TFileCipher file;
-        TSiMemoryStream output;
-        TEncryptStream stream(output, file.Cipher);
-        stream.Write(plain.data(), plain.size());
-        EXPECT_EQ(stream.Done(), static_cast<int>(16 - length % 16));
-        EXPECT_EQ(Content(output), ReferenceCiphertext(plain));
+    for (const std::size_t LLength : {0, 4, 15, 16, 32, 33}) {
+        SCOPED_TRACE(LLength);
+        const Bytes LPlain = Random(LLength, 21);
+        TFileCipher LFile;
+        TSiMemoryStream LOutput;
+        TEncryptStream LStream(LOutput, LFile.Cipher);
+        LStream.Write(LPlain.data(), LPlain.size());
+        EXPECT_EQ(LStream.Done(), static_cast<int>(16 - LLength % 16));
+        EXPECT_EQ(Content(LOutput), ReferenceCiphertext(LPlain));
     }
 }
 
 TEST(EncryptStream, ReadSeekAndWriteFailure) {
-    TFileCipher file;
-    TSiMemoryStream output;
-    TEncryptStream stream(output, file.Cipher);
-    stream.Write(Bytes(40).data(), 40);
-    std::uint8_t buffer[8];
-    EXPECT_EQ(stream.Read(buffer, sizeof(buffer)), 0u);
-    EXPECT_EQ(stream.Seek(0, soCurrent), 32);
-    EXPECT_EQ(stream.Seek(5, soBeginning), 5);
-    EXPECT_EQ(output.GetPosition(), 5);
+    TFileCipher LFile;
+    TSiMemoryStream LOutput;
+    TEncryptStream LStream(LOutput, LFile.Cipher);
+    LStream.Write(Bytes(40).data(), 40);
+    std::uint8_t LBuffer[8];
+    EXPECT_EQ(LStream.Read(LBuffer, sizeof(LBuffer)), 0u);
+    EXPECT_EQ(LStream.Seek(0, soCurrent), 32);
+    EXPECT_EQ(LStream.Seek(5, soBeginning), 5);
+    EXPECT_EQ(LOutput.GetPosition(), 5);
 
     // A data stream that takes nothing makes the write fail instead of losing the data.
     struct TFullStream : TSiStream {
         std::size_t Read(void*, std::size_t) override { return 0; }
         std::size_t Write(const void*, std::size_t) override { return 0; }
-    } full;
-    TFileCipher other;
-    TEncryptStream failing(full, other.Cipher);
-    EXPECT_NO_THROW(failing.Write(Bytes(15).data(), 15));
+    } LFull;
+    TFileCipher LOther;
+    TEncryptStream LFailing(LFull, LOther.Cipher);
+    EXPECT_NO_THROW(LFailing.Write(Bytes(15).data(), 15));
     try {
-        failing.Write(Bytes(1).data(), 1);
+        LFailing.Write(Bytes(1).data(), 1);
         ADD_FAILURE() << "no write error";
-    } catch (const ESiStreamError& e) {
-        EXPECT_STREQ(e.what(), "Stream write error");
+    } catch (const ESiStreamError& LE) {
+        EXPECT_STREQ(LE.what(), "Stream write error");
     }
 }
 
@@ -645,22 +646,23 @@ TEST(EncryptStream, ReadSeekAndWriteFailure) {
 // the bare magic, a magic and one 28-byte packet, and a longer run.
 TEST(EncryptStream, OpenSslDecryptsTheResult) {
     REQUIRE_OPENSSL();
-    const Bytes magic = {'S', 'I', 'L', 'F'};
-    for (const std::size_t extra : {0, 28, 5000}) {
-        SCOPED_TRACE(extra);
-        Bytes plain = magic;
-        const Bytes body = Random(extra, 22);
-        plain.insert(plain.end(), body.begin(), body.end());
-        TFileCipher file;
-        TSiMemoryStream output;
+    const Bytes LMagic = {'S', 'I', 'L', 'F'};
+    for (const std::size_t LExtra : {0, 28, 5000}) {
+        SCOPED_TRACE(LExtra);
+        Bytes LPlain = LMagic;
+        const Bytes LBody = Random(LExtra, 22);
+        LPlain.insert(LPlain.end(), LBody.begin(), LBody.end());
+        TFileCipher LFile;
+        TSiMemoryStream LOutput;
         {
-            TEncryptStream stream(output, file.Cipher);
-            stream.Write(magic.data(), magic.size());
-            stream.Write(body.data(), body.size());
-            stream.Done();
+            TEncryptStream LStream(LOutput, LFile.Cipher);
+            LStream.Write(LMagic.data(), LMagic.size());
+            LStream.Write(LBody.data(), LBody.size());
+            LStream.Done();
         }
-        EXPECT_EQ(output.GetSize(), static_cast<std::int64_t>((plain.size() / 16 + 1) * 16));
-        EXPECT_EQ(OpenSslEnc("aes-128-cbc", file.Key, file.IV, Content(output), true, true), plain);
+        EXPECT_EQ(LOutput.GetSize(), static_cast<std::int64_t>((LPlain.size() / 16 + 1) * 16));
+        EXPECT_EQ(OpenSslEnc("aes-128-cbc", LFile.Key, LFile.IV, Content(LOutput), true, true),
+                  LPlain);
     }
 }
 

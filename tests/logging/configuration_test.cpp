@@ -17,8 +17,8 @@ namespace {
 
 std::vector<std::string> KeysOf(const TSiConfiguration& AConfig) {
     std::vector<std::string> LKeys;
-    for (std::size_t I = 0; I < AConfig.Count(); ++I) {
-        LKeys.push_back(AConfig.ReadKey(I));
+    for (std::size_t LI = 0; LI < AConfig.Count(); ++LI) {
+        LKeys.push_back(AConfig.ReadKey(LI));
     }
     return LKeys;
 }
@@ -74,8 +74,8 @@ TEST(SiConfigurationTest, ReadKeyOutOfBoundsRaises) {
     try {
         LConfig.ReadKey(1);
         FAIL() << "no error";
-    } catch (const ESiError& AError) {
-        EXPECT_STREQ(AError.what(), "Index out of bounds");
+    } catch (const ESiError& LAError) {
+        EXPECT_STREQ(LAError.what(), "Index out of bounds");
     }
 }
 
@@ -112,16 +112,16 @@ TEST(SiConfigurationTest, LoadsEncodedFilesAndKeepsContentWhenAFileIsMissing) {
 // name that points at a device or a huge file cannot make the application read without end.
 // The content loaded before stays.
 TEST(SiConfigurationTest, RefusesLargeAndNonRegularFiles) {
-    constexpr std::size_t kLimit = 16 * 1024 * 1024;
+    constexpr std::size_t LKLimit = 16 * 1024 * 1024;
     const testing::TTempDir LDir;
     // One key, then blanks up to the size (lines are trimmed).
-    const auto Content = [](std::size_t ASize) {
+    const auto LContent = [](std::size_t ASize) {
         std::string LBytes = "k=v\n";
         LBytes.resize(ASize, ' ');
         return LBytes;
     };
-    LDir.Write("limit.sic", Content(kLimit));
-    LDir.Write("over.sic", Content(kLimit + 1));
+    LDir.Write("limit.sic", LContent(LKLimit));
+    LDir.Write("over.sic", LContent(LKLimit + 1));
     LDir.MakeDir("dir.sic");
 
     TSiConfiguration LConfig;
@@ -137,8 +137,8 @@ TEST(SiConfigurationTest, RefusesLargeAndNonRegularFiles) {
         try {
             LConfig.LoadFromFile(LName);
             ADD_FAILURE() << LCase.Name << ": loaded";
-        } catch (const ESiError& AError) {
-            EXPECT_EQ(std::string(AError.what()),
+        } catch (const ESiError& LAError) {
+            EXPECT_EQ(std::string(LAError.what()),
                       "Cannot open file \"" + LName + "\". " + LCase.Reason);
         }
         EXPECT_EQ(KeysOf(LConfig), std::vector<std::string>{"k"}) << LCase.Name;

@@ -22,8 +22,8 @@ std::string LoadError(const std::string& AName) {
     try {
         TSiConfiguration LConfig;
         LConfig.LoadFromFile(AName);
-    } catch (const ESiError& AError) {
-        return AError.what();
+    } catch (const ESiError& LAError) {
+        return LAError.what();
     }
     return "loaded";
 }

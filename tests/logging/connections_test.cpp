@@ -30,8 +30,8 @@ ParseResult ParseConnections(std::string_view AText) {
                                     [&](const std::string& AProtocol, const std::string& AOptions) {
                                         LResult.Items.emplace_back(AProtocol, AOptions);
                                     });
-    } catch (const ESiError& AError) {
-        LResult.Error = AError.what();
+    } catch (const ESiError& LAError) {
+        LResult.Error = LAError.what();
     }
     return LResult;
 }
@@ -45,8 +45,8 @@ ParseResult ParseOptions(std::string_view AProtocol, std::string_view AText) {
                 EXPECT_EQ(AName, AProtocol);  // the protocol name is passed on unchanged
                 LResult.Items.emplace_back(AKey, AValue);
             });
-    } catch (const ESiError& AError) {
-        LResult.Error = AError.what();
+    } catch (const ESiError& LAError) {
+        LResult.Error = LAError.what();
     }
     return LResult;
 }
@@ -191,13 +191,13 @@ TEST(SiProtocolVariablesTest, ChangesFromOtherThreadsNeverTearAnExpansion) {
     TSiProtocolVariables LVariables;
     LVariables.Put("v", "0");
     std::thread LWriter([&] {
-        for (int I = 0; I < 2000; ++I) {
-            LVariables.Put("v", I % 2 ? "long-value" : "0");
-            LVariables.Put("k" + std::to_string(I % 50), "x");
-            LVariables.Remove("k" + std::to_string((I + 25) % 50));
+        for (int LI = 0; LI < 2000; ++LI) {
+            LVariables.Put("v", LI % 2 ? "long-value" : "0");
+            LVariables.Put("k" + std::to_string(LI % 50), "x");
+            LVariables.Remove("k" + std::to_string((LI + 25) % 50));
         }
     });
-    for (int I = 0; I < 2000; ++I) {
+    for (int LI = 0; LI < 2000; ++LI) {
         const std::string LText = LVariables.Expand("[$v$]");
         ASSERT_TRUE(LText == "[0]" || LText == "[long-value]") << LText;
     }
@@ -244,21 +244,22 @@ TEST(SiConnectionsBuilderTest, ParsersReadBuiltValuesBack) {
         "a,b",    "x)y(z", "\"a",   "a\"",       "\"quoted\"",
         "a\"\"b", "k=v",   "$var$", "c:\\dir\\", "\xC3\xA9\xF0\x9F\x98\x80"};
     TSiConnectionsBuilder LBuilder;
-    for (std::size_t I = 0; I < LValues.size(); ++I) {
-        LBuilder.BeginProtocol("p" + std::to_string(I));
-        LBuilder.AddOption("value", LValues[I]);
+    for (std::size_t LI = 0; LI < LValues.size(); ++LI) {
+        LBuilder.BeginProtocol("p" + std::to_string(LI));
+        LBuilder.AddOption("value", LValues[LI]);
         LBuilder.AddOption("next", "end");
         LBuilder.EndProtocol();
     }
     const ParseResult LEntries = ParseConnections(LBuilder.Connections());
     ASSERT_EQ(LEntries.Error, "");
     ASSERT_EQ(LEntries.Items.size(), LValues.size());
-    for (std::size_t I = 0; I < LValues.size(); ++I) {
-        EXPECT_EQ(LEntries.Items[I].first, "p" + std::to_string(I));
+    for (std::size_t LI = 0; LI < LValues.size(); ++LI) {
+        EXPECT_EQ(LEntries.Items[LI].first, "p" + std::to_string(LI));
         const ParseResult LOptions =
-            ParseOptions(LEntries.Items[I].first, LEntries.Items[I].second);
+            ParseOptions(LEntries.Items[LI].first, LEntries.Items[LI].second);
         EXPECT_EQ(LOptions.Error, "");
-        EXPECT_EQ(LOptions.Items, (Entries{{"value", LValues[I]}, {"next", "end"}})) << LValues[I];
+        EXPECT_EQ(LOptions.Items, (Entries{{"value", LValues[LI]}, {"next", "end"}}))
+            << LValues[LI];
     }
 }
 
@@ -277,7 +278,7 @@ TEST(SiConnectionsParserTest, ArbitraryTextEitherParsesOrRaisesAKnownError) {
     for (int LRound = 0; LRound < 3000; ++LRound) {
         std::string LText;
         const std::size_t LLength = LRandom() % 24;
-        for (std::size_t I = 0; I < LLength; ++I) {
+        for (std::size_t LI = 0; LI < LLength; ++LI) {
             LText.push_back(LAlphabet[LRandom() % LAlphabet.size()]);
         }
         const ParseResult LResult = ParseConnections(LText);

@@ -17,26 +17,26 @@ TEST(SiDayOfWeekTest, KnownDates) {
     const struct {
         int Year, Month, Day;
         int Weekday;  // 0 Sunday
-    } cases[] = {
+    } LCases[] = {
         {1, 1, 1, 1},     {1582, 10, 15, 5}, {1600, 2, 29, 2},  {1752, 9, 14, 4}, {1899, 12, 30, 6},
         {1900, 2, 28, 3}, {1900, 3, 1, 4},   {1970, 1, 1, 4},   {2000, 2, 29, 2}, {2000, 3, 1, 3},
         {2024, 5, 1, 3},  {2100, 3, 1, 1},   {9999, 12, 31, 5},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(SiDayOfWeek(c.Year, c.Month, c.Day), c.Weekday)
-            << c.Year << "-" << c.Month << "-" << c.Day;
+    for (const auto& LC : LCases) {
+        EXPECT_EQ(SiDayOfWeek(LC.Year, LC.Month, LC.Day), LC.Weekday)
+            << LC.Year << "-" << LC.Month << "-" << LC.Day;
     }
 }
 
 TEST(SiIsCalendarDateTest, YearsOneTo9999) {
-    const double kFirst = -693'593.0;  // 0001-01-01
-    const double kEnd = 2'958'466.0;   // 10000-01-01
+    const double LKFirst = -693'593.0;  // 0001-01-01
+    const double LKEnd = 2'958'466.0;   // 10000-01-01
     EXPECT_TRUE(SiIsCalendarDate(0));
-    EXPECT_TRUE(SiIsCalendarDate(kFirst));
-    EXPECT_TRUE(SiIsCalendarDate(kFirst - 0.75));  // 0001-01-01 18:00
-    EXPECT_FALSE(SiIsCalendarDate(kFirst - 1));
-    EXPECT_TRUE(SiIsCalendarDate(kEnd - 0.001));
-    EXPECT_FALSE(SiIsCalendarDate(kEnd));
+    EXPECT_TRUE(SiIsCalendarDate(LKFirst));
+    EXPECT_TRUE(SiIsCalendarDate(LKFirst - 0.75));  // 0001-01-01 18:00
+    EXPECT_FALSE(SiIsCalendarDate(LKFirst - 1));
+    EXPECT_TRUE(SiIsCalendarDate(LKEnd - 0.001));
+    EXPECT_FALSE(SiIsCalendarDate(LKEnd));
     EXPECT_FALSE(SiIsCalendarDate(std::numeric_limits<double>::quiet_NaN()));
     EXPECT_FALSE(SiIsCalendarDate(-std::numeric_limits<double>::infinity()));
 }

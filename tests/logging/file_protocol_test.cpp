@@ -69,8 +69,8 @@ Titles Decode(const std::string& ABytes) {
                 LTitles.push_back(LPacket->GetPacketType() == ptWatch ? "<watch>" : "<other>");
             }
         }
-    } catch (const ESiPacketFormatError& AError) {
-        ADD_FAILURE() << AError.what();
+    } catch (const ESiPacketFormatError& LAError) {
+        ADD_FAILURE() << LAError.what();
     }
     return LTitles;
 }
@@ -84,11 +84,11 @@ Bytes ToBytes(const std::string& AText) {
 }
 
 std::string Hex(std::span<const std::uint8_t> ABytes) {
-    static const char kDigits[] = "0123456789abcdef";
+    static const char LKDigits[] = "0123456789abcdef";
     std::string LText;
     for (const std::uint8_t LByte : ABytes) {
-        LText += kDigits[LByte >> 4];
-        LText += kDigits[LByte & 15];
+        LText += LKDigits[LByte >> 4];
+        LText += LKDigits[LByte & 15];
     }
     return LText;
 }
@@ -166,8 +166,8 @@ template <class F>
 std::string ErrorOf(F AAction) {
     try {
         AAction();
-    } catch (const std::exception& AError) {
-        return AError.what();
+    } catch (const std::exception& LAError) {
+        return LAError.what();
     }
     return "";
 }
@@ -311,9 +311,9 @@ TEST_F(FileProtocolTest, AFileThatCannotBeOpenedReportsTheSystemText) {
     try {
         LProtocol->Connect();
         ADD_FAILURE() << "no error";
-    } catch (const ESiProtocolError& AError) {
-        EXPECT_EQ(AError.what(), SiSystemErrorText(LCode));
-        EXPECT_EQ(AError.ProtocolName(), "file");
+    } catch (const ESiProtocolError& LAError) {
+        EXPECT_EQ(LAError.what(), SiSystemErrorText(LCode));
+        EXPECT_EQ(LAError.ProtocolName(), "file");
     }
     // Without "reconnect" later packets are dropped quietly.
     EXPECT_EQ(ErrorOf([&] { Write(*LProtocol, "dropped"); }), "");
@@ -355,8 +355,8 @@ TEST_F(FileProtocolTest, AFailingWriteReportsStreamWriteErrorAndClosesTheFile) {
     try {
         Write(LProtocol, "lost");
         ADD_FAILURE() << "no error";
-    } catch (const ESiProtocolError& AError) {
-        EXPECT_STREQ(AError.what(), "Stream write error");
+    } catch (const ESiProtocolError& LAError) {
+        EXPECT_STREQ(LAError.what(), "Stream write error");
     }
     EXPECT_TRUE(LProtocol.Failed());
     EXPECT_EQ(Decode(Read("full.sil")), (Titles{"kept"}));

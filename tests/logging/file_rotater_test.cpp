@@ -149,8 +149,8 @@ TEST(FileHelperTest, RecognisesRotatedFilesOfTheBaseName) {
     try {
         TSiFileHelper::GetFileDate("log.sil", "log-2024-13-01-10-00-00.sil");
         ADD_FAILURE() << "no error";
-    } catch (const ESiProtocolError& AError) {
-        EXPECT_STREQ(AError.what(), "Invalid filename");
+    } catch (const ESiProtocolError& LAError) {
+        EXPECT_STREQ(LAError.what(), "Invalid filename");
     }
 }
 

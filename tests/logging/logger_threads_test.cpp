@@ -94,8 +94,8 @@ std::vector<TSeen> ReadEntries(const std::string& APath) {
 // Four threads log through a shared session and a session of their own, in turn; every
 // entry must arrive once, in its thread's order, under the session it was sent through.
 TEST_F(LoggerThreads, EveryThreadsEntriesArriveInOrderThroughSyncAndAsyncProtocols) {
-    constexpr int kThreads = 4;
-    constexpr int kEntries = 3000;
+    constexpr int LKThreads = 4;
+    constexpr int LKEntries = 3000;
     for (const char* LOptions : {"buffer=4", "async.enabled=true, async.queue=16"}) {
         SCOPED_TRACE(LOptions);
         testing::TTempDir LDir;
@@ -104,15 +104,15 @@ TEST_F(LoggerThreads, EveryThreadsEntriesArriveInOrderThroughSyncAndAsyncProtoco
         FLogger.SetEnabled(true);
         TSiSession* LShared = FLogger.AddSession("Shared");
         std::vector<TSiSession*> LOwn;
-        for (int LThread = 0; LThread < kThreads; ++LThread) {
+        for (int LThread = 0; LThread < LKThreads; ++LThread) {
             LOwn.push_back(FLogger.AddSession("Own" + std::to_string(LThread)));
         }
         std::atomic<bool> LGo{false};
         std::vector<std::thread> LThreads;
-        for (int LThread = 0; LThread < kThreads; ++LThread) {
+        for (int LThread = 0; LThread < LKThreads; ++LThread) {
             LThreads.emplace_back([&, LThread] {
                 while (!LGo.load()) std::this_thread::yield();
-                for (int LIndex = 0; LIndex < kEntries; ++LIndex) {
+                for (int LIndex = 0; LIndex < LKEntries; ++LIndex) {
                     TSiSession* LSession = LIndex % 2 == 0 ? LShared : LOwn[LThread];
                     LSession->LogMessage("%d %d", {LThread, LIndex});
                 }
@@ -122,19 +122,19 @@ TEST_F(LoggerThreads, EveryThreadsEntriesArriveInOrderThroughSyncAndAsyncProtoco
         for (std::thread& LThread : LThreads) LThread.join();
         FLogger.SetEnabled(false);  // flushes, and for the asynchronous one drains the queue
 
-        std::vector<int> LNext(kThreads, 0);
+        std::vector<int> LNext(LKThreads, 0);
         for (const TSeen& LEntry : ReadEntries(LPath)) {
             int LThread = -1;
             int LIndex = -1;
             ASSERT_EQ(std::sscanf(LEntry.Title.c_str(), "%d %d", &LThread, &LIndex), 2)
                 << LEntry.Title;
-            ASSERT_TRUE(LThread >= 0 && LThread < kThreads) << LEntry.Title;
+            ASSERT_TRUE(LThread >= 0 && LThread < LKThreads) << LEntry.Title;
             ASSERT_EQ(LIndex, LNext[LThread]) << "thread " << LThread << " out of order or lost";
             ++LNext[LThread];
             EXPECT_EQ(LEntry.SessionName,
                       LIndex % 2 == 0 ? std::string("Shared") : "Own" + std::to_string(LThread));
         }
-        EXPECT_EQ(LNext, std::vector<int>(kThreads, kEntries));
+        EXPECT_EQ(LNext, std::vector<int>(LKThreads, LKEntries));
         FLogger.DeleteSession(LShared);
         for (TSiSession* LSession : LOwn) FLogger.DeleteSession(LSession);
         FLogger.SetConnections("");

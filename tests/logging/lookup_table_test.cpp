@@ -117,7 +117,7 @@ TEST(SiLookupTableTest, SizesCountKilobytesUnlessSuffixed) {
         std::optional<std::string> Text;
         std::int64_t Result;
     };
-    constexpr std::int64_t kDefault = 2048 * 1024;  // default 2048 KB
+    constexpr std::int64_t LKDefault = 2048 * 1024;  // default 2048 KB
     const Case LCases[] = {
         {"10 kb", 10240},
         {"10KB", 10240},
@@ -129,15 +129,15 @@ TEST(SiLookupTableTest, SizesCountKilobytesUnlessSuffixed) {
         {"2 GB", 2147483648LL},
         {"2147483647gb", 2147483647LL * 1073741824LL},
         {"0", 0},
-        {"kb", kDefault},
-        {"k", kDefault},
-        {"5b", kDefault},
-        {"5 k", kDefault},
-        {"-5", kDefault},
-        {"1 0kb", kDefault},
-        {"2147483648", kDefault},
-        {"", kDefault},
-        {std::nullopt, kDefault},
+        {"kb", LKDefault},
+        {"k", LKDefault},
+        {"5b", LKDefault},
+        {"5 k", LKDefault},
+        {"-5", LKDefault},
+        {"1 0kb", LKDefault},
+        {"2147483648", LKDefault},
+        {"", LKDefault},
+        {std::nullopt, LKDefault},
     };
     for (const Case& LCase : LCases) {
         EXPECT_EQ(With(LCase.Text).GetSizeValue("v", 2048), LCase.Result)
@@ -180,20 +180,20 @@ TEST(SiLookupTableTest, ColorsFromHexadecimalRgbOrArgb) {
         const char* Text;
         TSiColor Result;
     };
-    constexpr TSiColor kDefault = clWindow;
+    constexpr TSiColor LKDefault = clWindow;
     const Case LCases[] = {
         {"0xFF0000", 0x0000FF},  // pure red
-        {"&H00FF00", 0x00FF00},     {"$0000FF", 0xFF0000},   {"0x123456", 0x563412},
+        {"&H00FF00", 0x00FF00},     {"$0000FF", 0xFF0000},    {"0x123456", 0x563412},
         {"0xff0000", 0x0000FF},      // the digits may be lower case
         {" 0x80FF0000 ", 0x0000FF},  // alpha byte ignored
         {"0xFFFFF", 0xF0FFFF},       // odd length: a 0 is appended
-        {"0XFF0000", kDefault},      // prefixes are case-sensitive
-        {"&h00FF00", kDefault},     {"FF0000", kDefault},    {"0x", kDefault},
-        {"0xFF", kDefault},         {"0xFFFF", kDefault},    {"0x1122334455", kDefault},
-        {"0xGG0000", kDefault},     {"0x FF0000", kDefault}, {"", kDefault},
+        {"0XFF0000", LKDefault},     // prefixes are case-sensitive
+        {"&h00FF00", LKDefault},    {"FF0000", LKDefault},    {"0x", LKDefault},
+        {"0xFF", LKDefault},        {"0xFFFF", LKDefault},    {"0x1122334455", LKDefault},
+        {"0xGG0000", LKDefault},    {"0x FF0000", LKDefault}, {"", LKDefault},
     };
     for (const Case& LCase : LCases) {
-        EXPECT_EQ(With(LCase.Text).GetColorValue("v", kDefault), LCase.Result) << LCase.Text;
+        EXPECT_EQ(With(LCase.Text).GetColorValue("v", LKDefault), LCase.Result) << LCase.Text;
     }
 }
 

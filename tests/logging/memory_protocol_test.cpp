@@ -115,8 +115,8 @@ TEST_F(MemoryProtocolTest, Options) {
     try {
         TSiProtocolFactory::GetProtocol("mem", "filename=x");
         ADD_FAILURE() << "no error";
-    } catch (const ESiError& AError) {
-        EXPECT_STREQ(AError.what(), "Option \"filename\" not available for protocol \"mem\"");
+    } catch (const ESiError& LAError) {
+        EXPECT_STREQ(LAError.what(), "Option \"filename\" not available for protocol \"mem\"");
     }
 }
 
@@ -129,13 +129,13 @@ TEST_F(MemoryProtocolTest, StoreKeepsTheNewestPacketsThatFitInOrder) {
     // Each entry costs 48 + 8 (its title) + 24 = 80 bytes: twelve fit into 1024.
     const auto LProtocol = Connected("maxsize=1");
     std::vector<std::string> LExpected;
-    for (int I = 0; I < 100; ++I) {
+    for (int LI = 0; LI < 100; ++LI) {
         char LTitle[16];
-        std::snprintf(LTitle, sizeof LTitle, "entry %02d", I);
+        std::snprintf(LTitle, sizeof LTitle, "entry %02d", LI);
         const TSiPacketPtr LEntry = Entry(LTitle);
         ASSERT_EQ(LEntry->GetSize(), 56);
         LProtocol->WritePacket(*LEntry);
-        if (I >= 88) {
+        if (LI >= 88) {
             LExpected.push_back(LTitle);
         }
     }
@@ -201,15 +201,15 @@ TEST_F(MemoryProtocolTest, DumpsThroughTheLoggerToAStreamAndToAProtocol) {
         [&](TSiLogger&, const std::exception& AError) { LErrors.push_back(AError.what()); });
     LLogger.SetConnections("mem(caption=store)");
     LLogger.SetEnabled(true);
-    const auto Log = [&](const std::string& ATitle, TSiLevel ALevel) {
+    const auto LOg = [&](const std::string& ATitle, TSiLevel ALevel) {
         auto LEntry = SiMakeRef<TSiLogEntry>(ltMessage, viTitle);
         LEntry->Title = ATitle;
         LEntry->Level = ALevel;
         LLogger.SendLogEntry(*LEntry);
     };
 
-    Log("one", lvMessage);
-    Log("two", lvError);
+    LOg("one", lvMessage);
+    LOg("two", lvError);
     TSiMemoryStream LStream;
     TSiMemoryDump LStreamDump(LStream);
     LLogger.Dispatch("STORE", 17, &LStreamDump);
@@ -218,8 +218,8 @@ TEST_F(MemoryProtocolTest, DumpsThroughTheLoggerToAStreamAndToAProtocol) {
     EXPECT_EQ(BinaryDumpTitles(Text(LStream)), (std::vector<std::string>{"one", "two"}));
 
     // A target protocol gets the packets through its level filter, as if they were logged now.
-    Log("three", lvDebug);
-    Log("four", lvWarning);
+    LOg("three", lvDebug);
+    LOg("four", lvWarning);
     const auto LTarget = MakeRecording("level=warning");
     LTarget->Connect();
     TSiMemoryDump LProtocolDump(*LTarget);
@@ -263,9 +263,9 @@ TEST_F(MemoryProtocolTest, FailingStreamEndsTheDumpAndKeepsTheRest) {
     try {
         LProtocol->Dispatch(*SiMakeRef<TSiProtocolCommand>(0, &LDump));
         ADD_FAILURE() << "no error";
-    } catch (const ESiProtocolError& AError) {
-        EXPECT_STREQ(AError.what(), "Stream write error");
-        EXPECT_EQ(AError.ProtocolName(), "mem");
+    } catch (const ESiProtocolError& LAError) {
+        EXPECT_STREQ(LAError.what(), "Stream write error");
+        EXPECT_EQ(LAError.ProtocolName(), "mem");
     }
     EXPECT_TRUE(LDump.Done());
     EXPECT_EQ(LDump.Error(), "Stream write error");
@@ -286,9 +286,9 @@ TEST_F(MemoryProtocolTest, FailingTargetEndsTheDumpAndKeepsTheRest) {
     try {
         LProtocol->Dispatch(*SiMakeRef<TSiProtocolCommand>(0, &LDump));
         ADD_FAILURE() << "no error";
-    } catch (const ESiProtocolError& AError) {
-        EXPECT_STREQ(AError.what(), "write failed");
-        EXPECT_EQ(AError.ProtocolName(), "mem");
+    } catch (const ESiProtocolError& LAError) {
+        EXPECT_STREQ(LAError.what(), "write failed");
+        EXPECT_EQ(LAError.ProtocolName(), "mem");
     }
     EXPECT_EQ(BinaryDumpTitles(DumpToString(*LProtocol)), (std::vector<std::string>{"p2", "p3"}));
 }

@@ -116,8 +116,8 @@ TEST(PipeBufferedStreamTest, FailedFlushGivesUpTheHeldBytes) {
         try {
             LBuffer.Flush();
             ADD_FAILURE() << "Flush did not raise";
-        } catch (const ESiStreamError& AError) {
-            EXPECT_STREQ(AError.what(), "Stream write error");
+        } catch (const ESiStreamError& LAError) {
+            EXPECT_STREQ(LAError.what(), "Stream write error");
         }
         EXPECT_EQ(LBuffer.Count(), 0u);
         LTarget.Fail = false;
@@ -196,10 +196,10 @@ TEST(PipeProtocolTest, SecondViewerOfANameIsRefused) {
     try {
         SiListenPipe(LName);
         ADD_FAILURE() << "a second viewer was allowed to serve the name";
-    } catch (const ESiError& AError) {
-        EXPECT_NE(std::string(AError.what()).find("another process already serves this name"),
+    } catch (const ESiError& LAError) {
+        EXPECT_NE(std::string(LAError.what()).find("another process already serves this name"),
                   std::string::npos)
-            << AError.what();
+            << LAError.what();
     }
 }
 

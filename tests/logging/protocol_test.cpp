@@ -37,8 +37,8 @@ template <class F>
 std::string ErrorOf(F AAction) {
     try {
         AAction();
-    } catch (const ESiError& AError) {
-        return AError.what();
+    } catch (const ESiError& LAError) {
+        return LAError.what();
     }
     return "";
 }
@@ -253,10 +253,10 @@ TEST(ProtocolTest, FailedConnectWithoutReconnectDropsSilently) {
     try {
         LProtocol->Connect();
         FAIL() << "Connect did not raise";
-    } catch (const ESiProtocolError& AError) {
-        EXPECT_STREQ(AError.what(), "connect failed");
-        EXPECT_EQ(AError.ProtocolName(), "rec");
-        EXPECT_EQ(AError.ProtocolOptions(), LProtocol->GetOptions());
+    } catch (const ESiProtocolError& LAError) {
+        EXPECT_STREQ(LAError.what(), "connect failed");
+        EXPECT_EQ(LAError.ProtocolName(), "rec");
+        EXPECT_EQ(LAError.ProtocolOptions(), LProtocol->GetOptions());
     }
     EXPECT_TRUE(LProtocol->Failed());
     EXPECT_EQ(LRecorder.Calls(), (Calls{"connect", "disconnect"}));
@@ -298,9 +298,9 @@ TEST(ProtocolTest, ReconnectWaitsForTheIntervalAcrossTheCounterWrap) {
         };
 
         // Each step: the time since the failed connect, and the attempts made by then.
-        const std::uint32_t I = LCase.Interval;
-        const std::pair<std::uint32_t, long> LSteps[] = {{1, 0},     {I - 1, 0},     {I, 1},
-                                                         {I + 1, 1}, {2 * I - 1, 1}, {2 * I, 2}};
+        const std::uint32_t LI = LCase.Interval;
+        const std::pair<std::uint32_t, long> LSteps[] = {{1, 0},      {LI - 1, 0},     {LI, 1},
+                                                         {LI + 1, 1}, {2 * LI - 1, 1}, {2 * LI, 2}};
         for (const auto& [LElapsed, LExpected] : LSteps) {
             LTicks.Set(LStart + LElapsed);
             LProtocol->WritePacket(*Entry("p"));  // never raises
@@ -310,9 +310,9 @@ TEST(ProtocolTest, ReconnectWaitsForTheIntervalAcrossTheCounterWrap) {
 
         // Measured from the last failed attempt: the peer is back, the next try succeeds.
         LRecorder.PeerAbsent = false;
-        LTicks.Set(LStart + 3 * I - 1);
+        LTicks.Set(LStart + 3 * LI - 1);
         LProtocol->WritePacket(*Entry("early"));
-        LTicks.Set(LStart + 3 * I);
+        LTicks.Set(LStart + 3 * LI);
         LProtocol->WritePacket(*Entry("late"));
         EXPECT_FALSE(LProtocol->Failed());
         const Calls LCalls = LRecorder.Calls();

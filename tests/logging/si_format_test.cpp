@@ -141,10 +141,10 @@ TEST(SiFormatTest, SettingsGiveSeparatorsAndCurrencyForms) {
         EXPECT_EQ(SiFormat(LMoney, "%m", {-1.0}), LCase.Expected) << LCase.NegCurrFormat;
     }
     const char* const LPositive[] = {"$1.00", "1.00$", "$ 1.00", "1 $"};
-    for (int I = 0; I < 4; ++I) {
+    for (int LI = 0; LI < 4; ++LI) {
         TSiFormatSettings LMoney;
-        LMoney.CurrencyFormat = I;
-        EXPECT_EQ(SiFormat(LMoney, I == 3 ? "%.0m" : "%m", {1.0}), LPositive[I]) << I;
+        LMoney.CurrencyFormat = LI;
+        EXPECT_EQ(SiFormat(LMoney, LI == 3 ? "%.0m" : "%m", {1.0}), LPositive[LI]) << LI;
     }
 }
 
@@ -217,8 +217,8 @@ TEST(SiFormatTest, ErrorsCarryTheClassicMessages) {
         try {
             SiFormat(TSiFormatSettings(), LCase.Format, LCase.Args);
             ADD_FAILURE() << LCase.Format << ": no error";
-        } catch (const ESiConvertError& AError) {
-            EXPECT_EQ(std::string(AError.what()), LCase.Message) << LCase.Format;
+        } catch (const ESiConvertError& LAError) {
+            EXPECT_EQ(std::string(LAError.what()), LCase.Message) << LCase.Format;
         }
     }
     // The library's own error base catches it.

@@ -25,8 +25,8 @@ TEST(SiStringListTest, IndexOutOfBoundsRaises) {
         try {
             AAction();
             ADD_FAILURE() << "no error";
-        } catch (const ESiError& AError) {
-            EXPECT_STREQ(AError.what(), "Index out of bounds");
+        } catch (const ESiError& LAError) {
+            EXPECT_STREQ(LAError.what(), "Index out of bounds");
         }
     };
     LExpectIndexError([&] { LList.Get(2); });

@@ -282,8 +282,8 @@ TEST(SiFileTest, MissingFilesReportTheSystemError) {
     try {
         SiReadFile(LName);
         FAIL() << "no error";
-    } catch (const ESiError& AError) {
-        EXPECT_EQ(std::string(AError.what()), "Cannot open file \"" + LName + "\". " + LText);
+    } catch (const ESiError& LAError) {
+        EXPECT_EQ(std::string(LAError.what()), "Cannot open file \"" + LName + "\". " + LText);
     }
 }
 

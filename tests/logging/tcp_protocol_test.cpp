@@ -63,8 +63,8 @@ TEST(TcpProtocolTest, Port70000ConnectsTo4464) {
     TViewerRecord LViewer(LOptions);
     try {
         LViewer.Server().Start();
-    } catch (const ESiError& AError) {
-        GTEST_SKIP() << "port 4464 is taken here: " << AError.what();
+    } catch (const ESiError& LAError) {
+        GTEST_SKIP() << "port 4464 is taken here: " << LAError.what();
     }
     auto LProtocol = MakeProtocol("tcp", "port=70000, timeout=2000");
     LProtocol->Connect();

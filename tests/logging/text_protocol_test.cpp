@@ -14,53 +14,53 @@
 namespace deruz::logging {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+std::string ReadAll(const std::string& APath) {
+    std::ifstream LIn(APath, std::ios::binary);
+    std::ostringstream LText;
+    LText << LIn.rdbuf();
+    return LText.str();
 }
 
-TSiRef<TSiLogEntry> Entry(const std::string& title, TSiLevel level = lvMessage) {
-    auto entry = SiMakeRef<TSiLogEntry>(ltMessage, viTitle);
-    entry->Title = title;
-    entry->Level = level;
-    entry->AppName = "app";
-    return entry;
+TSiRef<TSiLogEntry> Entry(const std::string& ATitle, TSiLevel ALevel = lvMessage) {
+    auto LEntry = SiMakeRef<TSiLogEntry>(ltMessage, viTitle);
+    LEntry->Title = ATitle;
+    LEntry->Level = ALevel;
+    LEntry->AppName = "app";
+    return LEntry;
 }
 
 TEST(TextProtocol, NewFileHasTheMarkAppendedFileDoesNot) {
-    const std::string path = ::testing::TempDir() + "text_protocol_test.txt";
-    std::remove(path.c_str());
-    const std::string options =
-        "filename=\"" + path + "\", append=true, pattern=\"%level%|%appname%|%title%\"";
-    for (int round = 0; round < 2; ++round) {
-        auto protocol = TSiProtocolFactory::GetProtocol("text", options);
-        protocol->Connect();
-        protocol->WritePacket(*Entry("line " + std::to_string(round)));
-        auto watch = SiMakeRef<TSiWatch>(wtInteger);
-        protocol->WritePacket(*watch);  // adds nothing
-        protocol->Disconnect();
+    const std::string LPath = ::testing::TempDir() + "text_protocol_test.txt";
+    std::remove(LPath.c_str());
+    const std::string LOptions =
+        "filename=\"" + LPath + "\", append=true, pattern=\"%level%|%appname%|%title%\"";
+    for (int LRound = 0; LRound < 2; ++LRound) {
+        auto LProtocol = TSiProtocolFactory::GetProtocol("text", LOptions);
+        LProtocol->Connect();
+        LProtocol->WritePacket(*Entry("line " + std::to_string(LRound)));
+        auto LWatch = SiMakeRef<TSiWatch>(wtInteger);
+        LProtocol->WritePacket(*LWatch);  // adds nothing
+        LProtocol->Disconnect();
     }
-    EXPECT_EQ(ReadAll(path), "\xEF\xBB\xBFMessage|app|line 0\r\nMessage|app|line 1\r\n");
-    std::remove(path.c_str());
+    EXPECT_EQ(ReadAll(LPath), "\xEF\xBB\xBFMessage|app|line 0\r\nMessage|app|line 1\r\n");
+    std::remove(LPath.c_str());
 }
 
 TEST(TextProtocol, OptionsAndTheirDefaults) {
-    auto protocol = TSiProtocolFactory::GetProtocol("text", "");
-    EXPECT_EQ(protocol->GetName(), "text");
-    const std::string options = protocol->GetOptions();
-    EXPECT_NE(options.find("filename=\"log.txt\""), std::string::npos) << options;
-    EXPECT_NE(options.find("indent=\"false\", pattern=\"[%timestamp%] %level%: %title%\""),
+    auto LProtocol = TSiProtocolFactory::GetProtocol("text", "");
+    EXPECT_EQ(LProtocol->GetName(), "text");
+    const std::string LOptions = LProtocol->GetOptions();
+    EXPECT_NE(LOptions.find("filename=\"log.txt\""), std::string::npos) << LOptions;
+    EXPECT_NE(LOptions.find("indent=\"false\", pattern=\"[%timestamp%] %level%: %title%\""),
               std::string::npos)
-        << options;
-    for (const char* key : {"encrypt", "key"}) {
+        << LOptions;
+    for (const char* LKey : {"encrypt", "key"}) {
         try {
-            TSiProtocolFactory::GetProtocol("text", std::string(key) + "=x");
-            FAIL() << key;
-        } catch (const ESiError& e) {
-            EXPECT_EQ(std::string(e.what()),
-                      std::string("Option \"") + key + "\" not available for protocol \"text\"");
+            TSiProtocolFactory::GetProtocol("text", std::string(LKey) + "=x");
+            FAIL() << LKey;
+        } catch (const ESiError& LE) {
+            EXPECT_EQ(std::string(LE.what()),
+                      std::string("Option \"") + LKey + "\" not available for protocol \"text\"");
         }
     }
 }

@@ -40,8 +40,8 @@ void ExpectError(const std::function<void()>& AAction, const std::string& AMessa
     try {
         AAction();
         ADD_FAILURE() << "no error, expected: " << AMessage;
-    } catch (const ESiError& AError) {
-        EXPECT_EQ(std::string(AError.what()), AMessage);
+    } catch (const ESiError& LAError) {
+        EXPECT_EQ(std::string(LAError.what()), AMessage);
     }
 }
 
@@ -110,64 +110,64 @@ TEST(SiViewerContextTest, TextContextsProduceMarkerAndEscapedText) {
              return LContext;
          },
          viHtmlSource, "a\r\nb=c\n\nd\\\r\n"},
-        {"list collapses runs of line breaks", Make<TSiListViewerContext>([](auto& C) {
-             C.AppendLine("a\r\n\r\nb");
-             C.AppendLine("\n");
-             C.AppendLine("x\ny\rz\\=[]");
+        {"list collapses runs of line breaks", Make<TSiListViewerContext>([](auto& AC) {
+             AC.AppendLine("a\r\n\r\nb");
+             AC.AppendLine("\n");
+             AC.AppendLine("x\ny\rz\\=[]");
          }),
          viList, "a b\r\n \r\nx y z\\=[]\r\n"},
         {"list loads text unescaped",
-         Make<TSiListViewerContext>([](auto& C) { C.LoadFromText("a\nb"); }), viList, "a\nb"},
-        {"value list escapes key and value", Make<TSiValueListViewerContext>([](auto& C) {
-             C.AppendKeyValue("a=b", "x\\y");
-             C.AppendKeyValue("k\r\ney=", std::string("[v]"));
-             C.AppendKeyValue("", "");
+         Make<TSiListViewerContext>([](auto& AC) { AC.LoadFromText("a\nb"); }), viList, "a\nb"},
+        {"value list escapes key and value", Make<TSiValueListViewerContext>([](auto& AC) {
+             AC.AppendKeyValue("a=b", "x\\y");
+             AC.AppendKeyValue("k\r\ney=", std::string("[v]"));
+             AC.AppendKeyValue("", "");
          }),
          viValueList, "a\\=b=x\\\\y\r\nk ey\\==[v]\r\n=\r\n"},
-        {"value list typed values", Make<TSiValueListViewerContext>([](auto& C) {
-             C.AppendKeyValue("i", -5);
-             C.AppendKeyValue("u", 4000000000u);
-             C.AppendKeyValue("l", std::int64_t{-9000000000});
-             C.AppendKeyValue("d", 1e20);
-             C.AppendKeyValue("b", true);
-             C.AppendKeyValue("f", false);
+        {"value list typed values", Make<TSiValueListViewerContext>([](auto& AC) {
+             AC.AppendKeyValue("i", -5);
+             AC.AppendKeyValue("u", 4000000000u);
+             AC.AppendKeyValue("l", std::int64_t{-9000000000});
+             AC.AppendKeyValue("d", 1e20);
+             AC.AppendKeyValue("b", true);
+             AC.AppendKeyValue("f", false);
          }),
          viValueList, "i=-5\r\nu=4000000000\r\nl=-9000000000\r\nd=1E20\r\nb=True\r\nf=False\r\n"},
-        {"inspector groups", Make<TSiInspectorViewerContext>([](auto& C) {
-             C.StartGroup("FindOptions");
-             C.AppendKeyValue("Regex", true);
-             C.AppendKeyValue("WholeWord", false);
-             C.AppendKeyValue("CaseSensitive", true);
-             C.AppendKeyValue("Title", "Foobar");
-             C.StartGroup("[x]");
-             C.AppendKeyValue("a[1]", "=\\");
+        {"inspector groups", Make<TSiInspectorViewerContext>([](auto& AC) {
+             AC.StartGroup("FindOptions");
+             AC.AppendKeyValue("Regex", true);
+             AC.AppendKeyValue("WholeWord", false);
+             AC.AppendKeyValue("CaseSensitive", true);
+             AC.AppendKeyValue("Title", "Foobar");
+             AC.StartGroup("[x]");
+             AC.AppendKeyValue("a[1]", "=\\");
          }),
          viInspector,
          "[FindOptions]\r\nRegex=True\r\nWholeWord=False\r\nCaseSensitive=True\r\nTitle=Foobar\r\n"
          "[\\[x\\]]\r\na\\[1\\]=\\=\\\\\r\n"},
-        {"table", Make<TSiTableViewerContext>([](auto& C) {
-             C.AppendHeader("Name, Value\r\nmore");
-             C.BeginRow();
-             C.AddRowEntry("a");
-             C.AddRowEntry("");
-             C.AddRowEntry("\"");
-             C.AddRowEntry("x\r\ny,z");
-             C.EndRow();
-             C.BeginRow();
-             C.AddRowEntry(42);
-             C.AddRowEntry(true);
-             C.EndRow();
+        {"table", Make<TSiTableViewerContext>([](auto& AC) {
+             AC.AppendHeader("Name, Value\r\nmore");
+             AC.BeginRow();
+             AC.AddRowEntry("a");
+             AC.AddRowEntry("");
+             AC.AddRowEntry("\"");
+             AC.AddRowEntry("x\r\ny,z");
+             AC.EndRow();
+             AC.BeginRow();
+             AC.AddRowEntry(42);
+             AC.AddRowEntry(true);
+             AC.EndRow();
          }),
          viTable,
          "Name, Value more\r\n\r\n\"a\", \"\", \"\"\"\", \"x  y,z\"\r\n\"42\", \"True\"\r\n"},
-        {"table row without BeginRow continues the line", Make<TSiTableViewerContext>([](auto& C) {
-             C.AddRowEntry("a");
-             C.EndRow();
-             C.AddRowEntry("b");
+        {"table row without BeginRow continues the line", Make<TSiTableViewerContext>([](auto& AC) {
+             AC.AddRowEntry("a");
+             AC.EndRow();
+             AC.AddRowEntry("b");
          }),
          viTable, "\"a\"\r\n, \"b\""},
-        {"invalid UTF-8 is replaced", Make<TSiListViewerContext>([](auto& C) {
-             C.AppendText(
+        {"invalid UTF-8 is replaced", Make<TSiListViewerContext>([](auto& AC) {
+             AC.AppendText(
                  "a\xFF"
                  "b\xE2\x82");
          }),
@@ -282,10 +282,10 @@ TEST(SiViewerContextTest, ErrorsLeaveTheContentUnchanged) {
     EXPECT_THROW(LText.LoadFromFile(LMissing), ESiError);
     try {
         LBinary.LoadFromFile(LMissing);
-    } catch (const ESiError& AError) {
-        EXPECT_EQ(std::string(AError.what()).rfind("Cannot open file \"" + LMissing + "\". ", 0),
+    } catch (const ESiError& LAError) {
+        EXPECT_EQ(std::string(LAError.what()).rfind("Cannot open file \"" + LMissing + "\". ", 0),
                   0u)
-            << AError.what();
+            << LAError.what();
     }
     ShortStream LShort;
     EXPECT_THROW(LBinary.LoadFromStream(&LShort), ESiError);

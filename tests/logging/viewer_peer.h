@@ -29,12 +29,12 @@ namespace deruz::logging::testing {
 
 // A pipe name no other test (or test run) uses at the same time.
 inline std::string UniquePipeName() {
-    static const std::string GRun = [] {
+    static const std::string LGRun = [] {
         std::random_device LRandom;
         return std::to_string(LRandom()) + std::to_string(LRandom());
     }();
-    static std::atomic<int> GCount{0};
-    return "silog-test-" + GRun + "-" + std::to_string(++GCount);
+    static std::atomic<int> LGCount{0};
+    return "silog-test-" + LGRun + "-" + std::to_string(++LGCount);
 }
 
 // A viewer server whose events are written down as text, in order:
@@ -185,8 +185,8 @@ template <class F>
 std::string ProtocolErrorOf(F AAction) {
     try {
         AAction();
-    } catch (const ESiProtocolError& AError) {
-        return AError.what();
+    } catch (const ESiProtocolError& LAError) {
+        return LAError.what();
     }
     return "";
 }

@@ -341,7 +341,7 @@ TEST(ViewerServerHostileTest, ClientThatTakesNoAcknowledgementIsDropped) {
 // with a small listen backlog or one connection at a time leaves most of them waiting.
 TEST(ViewerServerHostileTest, BurstOfApplicationsIsServed) {
     TWatchdog LWatchdog(std::chrono::seconds(120), "BurstOfApplicationsIsServed");
-    constexpr int kClients = 300;
+    constexpr int LKClients = 300;
     const std::string LName = UniquePipeName();
     TSiViewerServer LServer(BothViewer(LName));
     LServer.Start();
@@ -350,7 +350,7 @@ TEST(ViewerServerHostileTest, BurstOfApplicationsIsServed) {
         SCOPED_TRACE(LOverTcp ? "tcp" : "pipe");
         const std::uint64_t LBefore = LServer.Packets();
         std::vector<std::unique_ptr<TRawClient>> LClients;
-        for (int LIndex = 0; LIndex < kClients; ++LIndex) {
+        for (int LIndex = 0; LIndex < LKClients; ++LIndex) {
             if (LOverTcp) {
                 LClients.push_back(std::make_unique<TRawTcp>(LServer.TcpPort()));
             } else {
@@ -359,8 +359,8 @@ TEST(ViewerServerHostileTest, BurstOfApplicationsIsServed) {
             ASSERT_TRUE(LClients.back()->Connected()) << "client " << LIndex;
             ASSERT_TRUE(LClients.back()->Send(LBytes)) << "client " << LIndex;
         }
-        EXPECT_TRUE(WaitUntil([&] { return LServer.Packets() - LBefore >= kClients; }))
-            << LServer.Packets() - LBefore << " of " << kClients << " served";
+        EXPECT_TRUE(WaitUntil([&] { return LServer.Packets() - LBefore >= LKClients; }))
+            << LServer.Packets() - LBefore << " of " << LKClients << " served";
     }
 }
 

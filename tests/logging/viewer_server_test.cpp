@@ -132,10 +132,10 @@ TEST(ViewerServerTest, OnePipeNameOneViewer) {
         try {
             LSecond.Start();
             ADD_FAILURE() << "a second viewer served the same pipe";
-        } catch (const ESiError& AError) {
+        } catch (const ESiError& LAError) {
             EXPECT_EQ(
-                std::string(AError.what()).rfind("Cannot listen on pipe \"" + LName + "\"", 0), 0u)
-                << AError.what();
+                std::string(LAError.what()).rfind("Cannot listen on pipe \"" + LName + "\"", 0), 0u)
+                << LAError.what();
         }
     }
     // Once the first has stopped, the name is free again.
