@@ -55,20 +55,20 @@ TSiFormatSettings ReadSettings(LCID ALocale) {
     LSettings.LongTimeFormat = LocaleText(ALocale, LOCALE_STIMEFORMAT, LSettings.LongTimeFormat);
     LSettings.TimeAMString = LocaleText(ALocale, LOCALE_S1159, LSettings.TimeAMString);
     LSettings.TimePMString = LocaleText(ALocale, LOCALE_S2359, LSettings.TimePMString);
-    for (int I = 0; I < 12; ++I) {
-        LSettings.ShortMonthNames[I] =
-            LocaleText(ALocale, LOCALE_SABBREVMONTHNAME1 + static_cast<LCTYPE>(I),
-                       LSettings.ShortMonthNames[I]);
-        LSettings.LongMonthNames[I] = LocaleText(
-            ALocale, LOCALE_SMONTHNAME1 + static_cast<LCTYPE>(I), LSettings.LongMonthNames[I]);
+    for (int LI = 0; LI < 12; ++LI) {
+        LSettings.ShortMonthNames[LI] =
+            LocaleText(ALocale, LOCALE_SABBREVMONTHNAME1 + static_cast<LCTYPE>(LI),
+                       LSettings.ShortMonthNames[LI]);
+        LSettings.LongMonthNames[LI] = LocaleText(
+            ALocale, LOCALE_SMONTHNAME1 + static_cast<LCTYPE>(LI), LSettings.LongMonthNames[LI]);
     }
     // Windows counts the days from Monday; the settings from Sunday.
-    for (int I = 0; I < 7; ++I) {
-        const auto LWindowsDay = static_cast<LCTYPE>((I + 6) % 7);
-        LSettings.ShortDayNames[I] =
-            LocaleText(ALocale, LOCALE_SABBREVDAYNAME1 + LWindowsDay, LSettings.ShortDayNames[I]);
-        LSettings.LongDayNames[I] =
-            LocaleText(ALocale, LOCALE_SDAYNAME1 + LWindowsDay, LSettings.LongDayNames[I]);
+    for (int LI = 0; LI < 7; ++LI) {
+        const auto LWindowsDay = static_cast<LCTYPE>((LI + 6) % 7);
+        LSettings.ShortDayNames[LI] =
+            LocaleText(ALocale, LOCALE_SABBREVDAYNAME1 + LWindowsDay, LSettings.ShortDayNames[LI]);
+        LSettings.LongDayNames[LI] =
+            LocaleText(ALocale, LOCALE_SDAYNAME1 + LWindowsDay, LSettings.LongDayNames[LI]);
     }
     return LSettings;
 }

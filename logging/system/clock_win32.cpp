@@ -8,23 +8,23 @@ namespace deruz::logging {
 namespace {
 
 TSiDateTimeParts FromSystemTime(const SYSTEMTIME& ATime) noexcept {
-    TSiDateTimeParts parts;
-    parts.Year = ATime.wYear;
-    parts.Month = ATime.wMonth;
-    parts.Day = ATime.wDay;
-    parts.Hour = ATime.wHour;
-    parts.Minute = ATime.wMinute;
-    parts.Second = ATime.wSecond;
-    parts.Millisecond = ATime.wMilliseconds;
-    return parts;
+    TSiDateTimeParts LParts;
+    LParts.Year = ATime.wYear;
+    LParts.Month = ATime.wMonth;
+    LParts.Day = ATime.wDay;
+    LParts.Hour = ATime.wHour;
+    LParts.Minute = ATime.wMinute;
+    LParts.Second = ATime.wSecond;
+    LParts.Millisecond = ATime.wMilliseconds;
+    return LParts;
 }
 
 }  // namespace
 
 TSiDateTimeParts SiLocalTimeParts() noexcept {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    return FromSystemTime(now);
+    SYSTEMTIME LNow;
+    GetLocalTime(&LNow);
+    return FromSystemTime(LNow);
 }
 
 TDateTime SiSystemLocalNow() noexcept {
@@ -32,9 +32,9 @@ TDateTime SiSystemLocalNow() noexcept {
 }
 
 TSiDateTimeParts SiUtcTimeParts() noexcept {
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    return FromSystemTime(now);
+    SYSTEMTIME LNow;
+    GetSystemTime(&LNow);
+    return FromSystemTime(LNow);
 }
 
 std::uint32_t SiSystemTickCount() noexcept {

@@ -26,11 +26,11 @@ int Chunk(std::size_t ACount) {
 }  // namespace
 
 int SiSocketStartup() noexcept {
-    static const int GResult = [] {
+    static const int LGResult = [] {
         WSADATA LData;
         return WSAStartup(MAKEWORD(2, 2), &LData);
     }();
-    return GResult;
+    return LGResult;
 }
 
 int SiSocketLastError() noexcept {

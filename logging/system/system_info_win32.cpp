@@ -6,18 +6,18 @@
 namespace deruz::logging {
 
 std::string SiGetComputerName() {
-    wchar_t name[16] = {};
-    DWORD size = 16;
-    if (!GetComputerNameW(name, &size)) return {};
-    return SiUtf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(name), size));
+    wchar_t LName[16] = {};
+    DWORD LSize = 16;
+    if (!GetComputerNameW(LName, &LSize)) return {};
+    return SiUtf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(LName), LSize));
 }
 
 std::string SiGetExecutableName() {
-    wchar_t path[MAX_PATH + 1] = {};
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (n == 0) return {};
-    std::u16string result(reinterpret_cast<const char16_t*>(path), n);
-    return SiUtf16ToUtf8(result.substr(result.find_last_of(u"\\/") + 1));
+    wchar_t LPath[MAX_PATH + 1] = {};
+    const DWORD LN = GetModuleFileNameW(nullptr, LPath, MAX_PATH);
+    if (LN == 0) return {};
+    std::u16string LResult(reinterpret_cast<const char16_t*>(LPath), LN);
+    return SiUtf16ToUtf8(LResult.substr(LResult.find_last_of(u"\\/") + 1));
 }
 
 std::uint32_t SiGetSysColor(int AIndex) {
