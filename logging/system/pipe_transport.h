@@ -40,6 +40,9 @@ using TSiPipeServerCheck = std::uint32_t (*)(std::intptr_t ANative);
 // account; elsewhere the socket's peer (SO_PEERCRED) must run as this user or as root.
 std::uint32_t SiDefaultPipeServerCheck(std::intptr_t ANative) noexcept;
 
+// Makes the check in force (the default, or the one SiSetPipeServerCheck put in its place).
+std::uint32_t SiCheckPipeServer(std::intptr_t ANative) noexcept;
+
 // Replaces the check (null: the default) and returns the one in force before. For tests of the
 // refusal path where the system has only one user (Wine); not for use while pipes are opened
 // on other threads.

@@ -7,7 +7,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <utility>
 
@@ -84,12 +83,6 @@ std::string SiPipeSocketPath(const std::string& AName) {
     return LFolder + "/" + LName;
 }
 
-namespace {
-
-std::atomic<TSiPipeServerCheck> GPipeServerCheck{nullptr};
-
-}  // namespace
-
 std::uint32_t SiDefaultPipeServerCheck(std::intptr_t ANative) noexcept {
     // The socket folder is the user's own and closed to others, so only this user (or root)
     // can have made the socket; the peer's credentials say so once more for the listener that
@@ -100,10 +93,6 @@ std::uint32_t SiDefaultPipeServerCheck(std::intptr_t ANative) noexcept {
         return kSiPipeServerNotTrusted;
     }
     return LPeer.uid == ::geteuid() || LPeer.uid == 0 ? 0 : kSiPipeServerNotTrusted;
-}
-
-TSiPipeServerCheck SiSetPipeServerCheck(TSiPipeServerCheck ACheck) noexcept {
-    return GPipeServerCheck.exchange(ACheck);
 }
 
 std::uint32_t TSiPipeHandle::Open(const std::string& AName) {
@@ -127,10 +116,7 @@ std::uint32_t TSiPipeHandle::Open(const std::string& AName) {
         return static_cast<std::uint32_t>(errno);
     }
     // Nothing is sent before the listener is known to be this user's.
-    const TSiPipeServerCheck LCheck = GPipeServerCheck.load();
-    if (const std::uint32_t LRefused =
-            LCheck != nullptr ? LCheck(LSocket.Get()) : SiDefaultPipeServerCheck(LSocket.Get());
-        LRefused != 0) {
+    if (const std::uint32_t LRefused = SiCheckPipeServer(LSocket.Get()); LRefused != 0) {
         return LRefused;
     }
     FNative = std::move(LSocket);

@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 
 #include "logging/base/strings.h"
 #include "logging/system/pipe_transport.h"
@@ -18,8 +17,6 @@ HANDLE Handle(const TSiUniqueNative& ANative) {
 
 // ReadFile and WriteFile count in 32 bits.
 constexpr std::size_t kMaxChunk = 1u << 30;
-
-std::atomic<TSiPipeServerCheck> GPipeServerCheck{nullptr};
 
 }  // namespace
 
@@ -40,10 +37,6 @@ std::uint32_t SiDefaultPipeServerCheck(std::intptr_t ANative) noexcept {
     } catch (...) {
         return kSiPipeServerNotTrusted;
     }
-}
-
-TSiPipeServerCheck SiSetPipeServerCheck(TSiPipeServerCheck ACheck) noexcept {
-    return GPipeServerCheck.exchange(ACheck);
 }
 
 std::string SiPipeSocketPath(const std::string& AName) {
@@ -68,9 +61,7 @@ std::uint32_t TSiPipeHandle::Open(const std::string& AName) {
         if (LHandle != INVALID_HANDLE_VALUE) {
             FNative.Reset(reinterpret_cast<std::intptr_t>(LHandle));
             // Nothing is sent before the server is known to be this user's.
-            const TSiPipeServerCheck LCheck = GPipeServerCheck.load();
-            const std::uint32_t LRefused =
-                LCheck != nullptr ? LCheck(FNative.Get()) : SiDefaultPipeServerCheck(FNative.Get());
+            const std::uint32_t LRefused = SiCheckPipeServer(FNative.Get());
             if (LRefused != 0) {
                 Close();
             }
