@@ -28,11 +28,16 @@ window.silogView = app; // for the browser tests and the benchmark
 // ---------------------------------------------------------------- theme
 
 const THEMES = ['system', 'light', 'dark'];
+const systemDark = matchMedia('(prefers-color-scheme: dark)');
+// The palette in force: the switch's choice, or the system's while the switch says "system".
+function applyScheme() {
+    const theme = $('#theme').dataset.mode || 'system';
+    document.documentElement.dataset.scheme = theme === 'system' ? (systemDark.matches ? 'dark' : 'light') : theme;
+}
 function applyTheme(theme) {
-    if (theme === 'system') delete document.documentElement.dataset.theme;
-    else document.documentElement.dataset.theme = theme;
     const button = $('#theme');
     button.dataset.mode = theme;
+    applyScheme();
     button.title = `Theme: ${theme} (click to change)`;
     $('#theme-label').textContent = theme === 'system' ? 'Auto' : theme === 'light' ? 'Light' : 'Dark';
     try {
@@ -580,7 +585,10 @@ function bindControls() {
     });
     for (const button of document.querySelectorAll('.side-tabs .tab')) button.addEventListener('click', () => setTab(button.dataset.tab));
     window.addEventListener('hashchange', () => applyFilter(F.fromHash(location.hash), { fromHash: true }));
-    matchMedia('(prefers-color-scheme: dark)').addEventListener('change', () => histogram.draw());
+    systemDark.addEventListener('change', () => {
+        applyScheme();
+        histogram.draw();
+    });
     // The splitter between the log and the side pane.
     const split = $('#splitter');
     split.addEventListener('pointerdown', (event) => {
