@@ -6,7 +6,7 @@ namespace deruz::control {
 
 std::wstring ExceptionMessage(std::exception_ptr AError) {
     try {
-        std::rethrow_exception(AError);
+        std::rethrow_exception(std::move(AError));
     } catch (const EControlError& LE) {
         return LE.Message();
     } catch (const std::exception& LE) {

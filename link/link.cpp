@@ -118,13 +118,13 @@ std::int32_t TLink::OndaInit2W(const char* AIniP, TProcMsgs2w APm, TWindowHandle
     return OndaInitI(AIniP, nullptr, APrevWnd);
 }
 
-std::int32_t TLink::OndaInitI(const char* IniP, TProcMsgs /*Pm*/, TWindowHandle APrevWnd) {
+std::int32_t TLink::OndaInitI(const char* AIniP, TProcMsgs /*Pm*/, TWindowHandle APrevWnd) {
     linklog::Message("OndaInitI");
     if (FState.ExecutingCmd) return dde_Error;
     // The guard covers the whole call, the error box included, so nothing re-enters the
     // link while the user reads the message.
     TExecutingGuard LGuard(FState.ExecutingCmd);
-    return Reported([&] { return InitI(IniP, APrevWnd); });
+    return Reported([&] { return InitI(AIniP, APrevWnd); });
 }
 
 std::int32_t TLink::InitI(const char* AIniP, TWindowHandle APrevWnd) {

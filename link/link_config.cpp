@@ -61,7 +61,7 @@ std::wstring CreateCustomIniFn(const std::wstring& AMainIniFn, const std::wstrin
 TLinkConfig ResolveConfiguration(const std::wstring& AIniP, const std::wstring& ADllFn,
                                  const TLinkConfig& AInForce,
                                  const control::TControlPlatform& APlatform,
-                                 const TUserMessages& Messages) {
+                                 const TUserMessages& AMessages) {
     control::TIniReader& LIni = *APlatform.Ini;
     control::TFileSystem& LFiles = *APlatform.Files;
     control::TSystemInfo& LSystem = *APlatform.System;
@@ -80,7 +80,7 @@ TLinkConfig ResolveConfiguration(const std::wstring& AIniP, const std::wstring& 
     // The profile choice is shown under the level just read, not the one still in force.
     auto LShowStep = [&](const std::wstring& AText) {
         if (control::NoticeShown(control::TNotice::Detail, LConfig.Debug, false))
-            Messages.Msg(AText);
+            AMessages.Msg(AText);
     };
 
     LConfig.UserNames = AInForce.UserNames;

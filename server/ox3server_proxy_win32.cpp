@@ -114,14 +114,14 @@ std::wstring GuidToString(const GUID& AGuid) {
 
 // Names of variant types in conversion errors.
 std::string VarTypeName(VARTYPE AType) {
-    static const char* const LKNames[] = {
+    static const char* const LNames[] = {
         "Empty",    "Null",     "Smallint", "Integer",  "Single",  "Double",  "Currency", "Date",
         "OleStr",   "Dispatch", "Error",    "Boolean",  "Variant", "Unknown", "Decimal",  nullptr,
         "ShortInt", "Byte",     "Word",     "LongWord", "Int64",   "UInt64"};
     const VARTYPE LBase = AType & VT_TYPEMASK;
     std::string LName;
-    if (LBase < std::size(LKNames) && LKNames[LBase] != nullptr) {
-        LName = LKNames[LBase];
+    if (LBase < std::size(LNames) && LNames[LBase] != nullptr) {
+        LName = LNames[LBase];
     } else {
         char LBuffer[16];
         std::snprintf(LBuffer, sizeof LBuffer, "$%.4X", static_cast<unsigned>(LBase));

@@ -2,6 +2,7 @@
 #include "systools/strings.h"
 
 #include <algorithm>
+#include <type_traits>
 
 namespace deruz::systools {
 
@@ -10,7 +11,7 @@ namespace {
 // Simple case folding of the letters that appear in user, computer and client names,
 // done here rather than with towlower so that both platforms agree whatever the locale.
 std::uint32_t FoldCase(wchar_t ACh) {
-    const auto LC = static_cast<std::uint32_t>(ACh);
+    const auto LC = static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(ACh));
     if (LC >= 'A' && LC <= 'Z') return LC + 32;
     if (LC < 0xC0) return LC;
     if (LC <= 0xDE)
@@ -28,7 +29,9 @@ std::uint32_t FoldCase(wchar_t ACh) {
 
 // Removes leading and trailing characters whose code is 32 or less.
 std::wstring Trim(std::wstring_view AS) {
-    auto LIsBlank = [](wchar_t AC) { return static_cast<std::uint32_t>(AC) <= 32; };
+    auto LIsBlank = [](wchar_t AC) {
+        return static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(AC)) <= 32;
+    };
     std::size_t LFirst = 0;
     std::size_t LLast = AS.size();
     while (LFirst < LLast && LIsBlank(AS[LFirst])) ++LFirst;
@@ -40,15 +43,15 @@ std::wstring Trim(std::wstring_view AS) {
 // does not begin with a quote, when the quote is never closed and the item does not end
 // with one, and when the quotes enclose nothing but more text follows them.
 std::wstring Dequote(std::wstring_view AItem) {
-    constexpr wchar_t LKQuote = L'"';
-    if (AItem.empty() || AItem.front() != LKQuote) return std::wstring(AItem);
+    constexpr wchar_t LQuote = L'"';
+    if (AItem.empty() || AItem.front() != LQuote) return std::wstring(AItem);
     std::wstring LInner;
     std::size_t LPos = 1;
     bool LClosed = false;
     while (LPos < AItem.size()) {
-        if (AItem[LPos] == LKQuote) {
-            if (LPos + 1 < AItem.size() && AItem[LPos + 1] == LKQuote) {
-                LInner.push_back(LKQuote);
+        if (AItem[LPos] == LQuote) {
+            if (LPos + 1 < AItem.size() && AItem[LPos + 1] == LQuote) {
+                LInner.push_back(LQuote);
                 LPos += 2;
                 continue;
             }
@@ -59,7 +62,7 @@ std::wstring Dequote(std::wstring_view AItem) {
         LInner.push_back(AItem[LPos]);
         ++LPos;
     }
-    if (!LClosed) return AItem.back() == LKQuote ? LInner : std::wstring(AItem);
+    if (!LClosed) return AItem.back() == LQuote ? LInner : std::wstring(AItem);
     if (LInner.empty() && LPos < AItem.size()) return std::wstring(AItem);
     return LInner;
 }

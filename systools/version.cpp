@@ -54,7 +54,7 @@ int HexDigitValue(wchar_t AC) {
 // "$", "x", "X", "0x" or "0X". Gives nothing when the text does not convert or the value
 // lies outside 0..2147483647 ("-0" is zero, so it is accepted).
 std::optional<std::uint32_t> PieceToNumber(const std::wstring& APiece) {
-    constexpr std::uint64_t LKMaxValue = 2147483647;
+    constexpr std::uint64_t LMaxValue = 2147483647;
     std::size_t LPos = 0;
     bool LNegative = false;
     if (LPos < APiece.size() && (APiece[LPos] == L'+' || APiece[LPos] == L'-')) {
@@ -77,11 +77,11 @@ std::optional<std::uint32_t> PieceToNumber(const std::wstring& APiece) {
         const int LDigit = HexDigitValue(APiece[LPos]);
         if (LDigit < 0 || LDigit >= LBase) return std::nullopt;
         LValue = LValue * static_cast<std::uint64_t>(LBase) + static_cast<std::uint64_t>(LDigit);
-        if (LValue > LKMaxValue + 1) return std::nullopt;  // past every signed 32-bit value
+        if (LValue > LMaxValue + 1) return std::nullopt;  // past every signed 32-bit value
     }
     if (LNegative) {
         if (LValue != 0) return std::nullopt;
-    } else if (LValue > LKMaxValue) {
+    } else if (LValue > LMaxValue) {
         return std::nullopt;
     }
     return static_cast<std::uint32_t>(LValue);

@@ -155,30 +155,30 @@ std::uint16_t HexWord(std::wstring_view ADigits) {
     return LValue;
 }
 
-bool ReadStringFileInfo(const TBlockReader& reader, const TBlock& AInfo,
-                        std::vector<TVersionStringTable>& tables) {
-    bool valid = true;
-    const bool LWalked = reader.ForEachChild(AInfo, [&](const TBlock& ATableBlock) {
+bool ReadStringFileInfo(const TBlockReader& AReader, const TBlock& AInfo,
+                        std::vector<TVersionStringTable>& ATables) {
+    bool LValid = true;
+    const bool LWalked = AReader.ForEachChild(AInfo, [&](const TBlock& ATableBlock) {
         const std::wstring LKey = CleanTableKey(ATableBlock.Key);
         if (LKey.size() != 8 || ATableBlock.ValueLength != 0) {
-            valid = false;
+            LValid = false;
             return false;
         }
-        TVersionStringTable table;
-        table.LanguageId = HexWord(std::wstring_view(LKey).substr(0, 4));
-        table.CodePage = HexWord(std::wstring_view(LKey).substr(4, 4));
-        const bool LStringsWalked = reader.ForEachChild(ATableBlock, [&](const TBlock& AString) {
-            table.Strings.emplace_back(AString.Key, reader.TextValue(AString));
+        TVersionStringTable LTable;
+        LTable.LanguageId = HexWord(std::wstring_view(LKey).substr(0, 4));
+        LTable.CodePage = HexWord(std::wstring_view(LKey).substr(4, 4));
+        const bool LStringsWalked = AReader.ForEachChild(ATableBlock, [&](const TBlock& AString) {
+            LTable.Strings.emplace_back(AString.Key, AReader.TextValue(AString));
             return true;
         });
         if (!LStringsWalked) {
-            valid = false;
+            LValid = false;
             return false;
         }
-        tables.push_back(std::move(table));
+        ATables.push_back(std::move(LTable));
         return true;
     });
-    return LWalked && valid;
+    return LWalked && LValid;
 }
 
 }  // namespace
@@ -200,19 +200,19 @@ bool TFileVersionInfoReader::Read(std::span<const std::uint8_t> AData) {
             return false;
         }
 
-        std::vector<TVersionStringTable> tables;
-        bool valid = true;
+        std::vector<TVersionStringTable> LTables;
+        bool LValid = true;
         const bool LWalked = LReader.ForEachChild(LRoot, [&](const TBlock& AChild) {
             if (SameKey(AChild.Key, L"StringFileInfo")) {
-                valid = ReadStringFileInfo(LReader, AChild, tables);
-                return valid;
+                LValid = ReadStringFileInfo(LReader, AChild, LTables);
+                return LValid;
             }
             // The language list of "VarFileInfo" is not needed; any other block ends the
             // walk, keeping what was read so far.
             return SameKey(AChild.Key, L"VarFileInfo");
         });
-        if (!LWalked || !valid) return false;
-        FTables = std::move(tables);
+        if (!LWalked || !LValid) return false;
+        FTables = std::move(LTables);
         return true;
     } catch (...) {
         FTables.clear();

@@ -57,15 +57,15 @@ std::int32_t WINAPI OndaInit(TProcMsgs APm) {
                   [&](TLink& ALink) { return ALink.OndaInit(APm); });
 }
 
-std::int32_t WINAPI OndaInitI(const char* IniP, TProcMsgs Pm, HWND APrevWnd) {
+std::int32_t WINAPI OndaInitI(const char* AIniP, TProcMsgs APm, HWND APrevWnd) {
     return Export("OndaInitI", TThreads::LinkOnly, Error, [&](TLink& ALink) {
-        return ALink.OndaInitI(IniP, Pm, reinterpret_cast<TWindowHandle>(APrevWnd));
+        return ALink.OndaInitI(AIniP, APm, reinterpret_cast<TWindowHandle>(APrevWnd));
     });
 }
 
-std::int32_t WINAPI OndaInit2W(const char* IniP, TProcMsgs2w Pm, HWND APrevWnd) {
+std::int32_t WINAPI OndaInit2W(const char* AIniP, TProcMsgs2w APm, HWND APrevWnd) {
     return Export("OndaInit2W", TThreads::LinkOnly, Error, [&](TLink& ALink) {
-        return ALink.OndaInit2W(IniP, Pm, reinterpret_cast<TWindowHandle>(APrevWnd));
+        return ALink.OndaInit2W(AIniP, APm, reinterpret_cast<TWindowHandle>(APrevWnd));
     });
 }
 
@@ -92,13 +92,13 @@ const char* WINAPI OndaGetErrorStr() {
         [](TLink& ALink) { return ALink.OndaGetErrorStr(); });
 }
 
-std::int32_t WINAPI OndaGetErrorStrBuf(char* ABuf, std::int32_t BufLen) {
+std::int32_t WINAPI OndaGetErrorStrBuf(char* ABuf, std::int32_t ABufLen) {
     const auto LEmpty = [ABuf] {
         if (ABuf != nullptr) *ABuf = '\0';
         return std::int32_t{0};
     };
     return Export("OndaGetErrorStrBuf", TThreads::LinkOnly, LEmpty,
-                  [&](TLink& ALink) { return ALink.OndaGetErrorStrBuf(ABuf, BufLen); });
+                  [&](TLink& ALink) { return ALink.OndaGetErrorStrBuf(ABuf, ABufLen); });
 }
 
 }  // extern "C"

@@ -54,9 +54,9 @@ TDateTime SiEncodeDateTime(const TSiDateTimeParts& AParts) noexcept {
 }
 
 bool SiIsCalendarDate(TDateTime AValue) noexcept {
-    constexpr double LKFirstDay = -693'593.0;  // 0001-01-01
-    constexpr double LKEndDay = 2'958'466.0;   // 10000-01-01
-    return std::isfinite(AValue) && AValue > LKFirstDay - 1 && AValue < LKEndDay;
+    constexpr double LFirstDay = -693'593.0;  // 0001-01-01
+    constexpr double LEndDay = 2'958'466.0;   // 10000-01-01
+    return std::isfinite(AValue) && AValue > LFirstDay - 1 && AValue < LEndDay;
 }
 
 int SiDayOfWeek(int AYear, int AMonth, int ADay) noexcept {

@@ -275,7 +275,7 @@ class TFormatRun {
             ++FPos;
             // Any integer within the 32-bit range, so that sizes can be passed as they are.
             const TSiFormatArg& LArg = NextArg();
-            constexpr auto LKMax =
+            constexpr auto LMax =
                 static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
             switch (LArg.Kind()) {
                 case TSiFormatArg::akInt32:
@@ -288,7 +288,7 @@ class TFormatRun {
                     break;
                 case TSiFormatArg::akUInt32:
                 case TSiFormatArg::akUInt64:
-                    if (LArg.AsUInt64() <= LKMax) {
+                    if (LArg.AsUInt64() <= LMax) {
                         return static_cast<std::int64_t>(LArg.AsUInt64());
                     }
                     break;

@@ -137,7 +137,8 @@ class TSiFormatArg {
     noexcept {
         if constexpr (std::is_signed_v<T>) {
             FKind = sizeof(T) <= 4 ? akInt32 : akInt64;
-            FInt = static_cast<std::int64_t>(AValue);
+            // A signed char here is a small number, not a character: sign-extend it.
+            FInt = static_cast<std::int64_t>(AValue);  // NOLINT(bugprone-signed-char-misuse)
         } else {
             FKind = sizeof(T) <= 4 ? akUInt32 : akUInt64;
             FUInt = static_cast<std::uint64_t>(AValue);

@@ -9,11 +9,6 @@ namespace deruz::logging {
 
 namespace {
 
-constexpr std::array<std::string_view, 7> kLevelNames = {"debug", "verbose", "message", "warning",
-                                                         "error", "fatal",   "unknown"};
-constexpr std::array<std::string_view, 5> kRotateNames = {"none", "hourly", "daily", "weekly",
-                                                          "monthly"};
-
 // "Position" in messages counts UTF-16 code units from 1, as the string's users see it.
 std::string Position(std::string_view AText, std::size_t AIndex) {
     return std::to_string(SiUtf16Length(AText.substr(0, AIndex)) + 1);

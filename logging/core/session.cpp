@@ -123,8 +123,10 @@ void TSiSession::SendMethodFlow(TSiLevel ALevel, std::string_view ATitle, bool A
 ISiMethodTracker TSiSession::NewTracker(TSiLevel ALevel, std::string_view AMethodName) noexcept {
     ISiMethodTracker LTracker;
     Guard("TrackMethod", [&] {
-        LTracker =
-            ISiMethodTracker::Adopt(new TSiMethodTracker(*this, ALevel, std::string(AMethodName)));
+        // Guard catches a failed allocation like any other error of the call.
+        // NOLINTNEXTLINE(bugprone-unhandled-exception-at-new)
+        auto* LNew = new TSiMethodTracker(*this, ALevel, std::string(AMethodName));
+        LTracker = ISiMethodTracker::Adopt(LNew);
     });
     return LTracker;
 }

@@ -19,14 +19,14 @@ namespace {
 
 // "<n>.nn Bytes", "KB", "MB" or "GB": the largest unit that leaves at least 1.
 std::string SizeText(std::uint64_t ABytes) {
-    static constexpr std::string_view LKUnits[] = {" Bytes", " KB", " MB", " GB"};
+    static constexpr std::string_view LUnits[] = {" Bytes", " KB", " MB", " GB"};
     double LValue = static_cast<double>(ABytes);
     std::size_t LUnit = 0;
-    while (LValue >= 1024.0 && LUnit + 1 < std::size(LKUnits)) {
+    while (LValue >= 1024.0 && LUnit + 1 < std::size(LUnits)) {
         LValue /= 1024.0;
         ++LUnit;
     }
-    return SiFormat("%.2f", {LValue}).append(LKUnits[LUnit]);
+    return SiFormat("%.2f", {LValue}).append(LUnits[LUnit]);
 }
 
 std::uint64_t AddressOf(const void* APointer) noexcept {

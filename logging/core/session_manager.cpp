@@ -97,14 +97,13 @@ void TSiSessionManager::LoadConfiguration(const TSiConfiguration& AConfig) {
 }
 
 void TSiSessionManager::LoadInfos(const TSiConfiguration& AConfig) {
-    constexpr std::string_view LKPrefix = "session.";
+    constexpr std::string_view LPrefix = "session.";
     for (std::size_t LI = 0; LI < AConfig.Count(); ++LI) {
         const std::string& LKey = AConfig.ReadKey(LI);
-        if (LKey.size() < LKPrefix.size() ||
-            !SiSameText(LKey.substr(0, LKPrefix.size()), LKPrefix)) {
+        if (LKey.size() < LPrefix.size() || !SiSameText(LKey.substr(0, LPrefix.size()), LPrefix)) {
             continue;
         }
-        const std::string LRest = LKey.substr(LKPrefix.size());
+        const std::string LRest = LKey.substr(LPrefix.size());
         const std::size_t LDot = LRest.rfind('.');
         if (LDot == std::string::npos) continue;
         const std::string LName = LRest.substr(0, LDot);

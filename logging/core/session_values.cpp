@@ -1,6 +1,7 @@
 // Values, watches, counters and checkpoints of a session: how a value becomes its text, and
 // the named counters kept under the session lock.
 #include <string>
+#include <type_traits>
 
 #include "logging/base/hash.h"
 #include "logging/base/strings.h"
@@ -17,7 +18,8 @@ std::string WideToUtf8(std::wstring_view AText) {
     std::u16string LUtf16;
     LUtf16.reserve(AText.size());
     for (const wchar_t LChar : AText) {
-        const auto LCode = static_cast<std::uint32_t>(LChar);
+        const auto LCode =
+            static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(LChar));
         if (LCode <= 0xFFFF) {
             LUtf16.push_back(static_cast<char16_t>(LCode));
         } else if (LCode <= 0x10FFFF) {

@@ -360,14 +360,14 @@ void TSiColorToken::AppendTo(const TSiLogEntry& ALogEntry, std::string& AOut) co
         AOut += "<default>";
         return;
     }
-    static constexpr char LKHex[] = "0123456789ABCDEF";
+    static constexpr char LHex[] = "0123456789ABCDEF";
     const auto LValue = static_cast<std::uint32_t>(ALogEntry.Color);
     AOut += '$';
     // Red is the lowest byte of the value and comes first.
     for (int LShift = 0; LShift < 24; LShift += 8) {
         const auto LByte = static_cast<std::uint8_t>(LValue >> LShift);
-        AOut += LKHex[LByte >> 4];
-        AOut += LKHex[LByte & 0x0F];
+        AOut += LHex[LByte >> 4];
+        AOut += LHex[LByte & 0x0F];
     }
 }
 

@@ -42,8 +42,8 @@ bool IsLeapYear(std::int64_t AYear) {
 }
 
 int DaysInMonth(std::int64_t AYear, std::int64_t AMonth) {
-    constexpr int LKDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return AMonth == 2 && IsLeapYear(AYear) ? 29 : LKDays[AMonth - 1];
+    constexpr int LDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return AMonth == 2 && IsLeapYear(AYear) ? 29 : LDays[AMonth - 1];
 }
 
 }  // namespace

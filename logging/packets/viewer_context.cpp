@@ -21,12 +21,12 @@ std::string ReadFileDenyWrite(const std::string& AFileName) {
         throw ESiError("Cannot open file \"" + AFileName + "\". " + SiSystemErrorText(LError));
     }
     std::string LBytes;
-    constexpr std::size_t LKChunk = 65536;
+    constexpr std::size_t LChunk = 65536;
     for (;;) {
         const std::size_t LOld = LBytes.size();
-        LBytes.resize(LOld + LKChunk);
+        LBytes.resize(LOld + LChunk);
         std::size_t LRead = 0;
-        if (!LFile.Read(LBytes.data() + LOld, LKChunk, LRead)) {
+        if (!LFile.Read(LBytes.data() + LOld, LChunk, LRead)) {
             throw ESiError("Stream read error");
         }
         LBytes.resize(LOld + LRead);

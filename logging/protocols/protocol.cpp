@@ -45,13 +45,13 @@ std::string SiTimespanOptionText(std::uint32_t AMilliseconds) {
 }
 
 std::string SiSizeOptionText(std::int64_t ABytes) {
-    constexpr std::int64_t LKLargest = 0x7FFFFFFF;
+    constexpr std::int64_t LLargest = 0x7FFFFFFF;
     const std::int64_t LKilobytes = ABytes / 1024;
-    if (LKilobytes <= LKLargest || ABytes % (1024 * 1024) != 0) {
+    if (LKilobytes <= LLargest || ABytes % (1024 * 1024) != 0) {
         return std::to_string(LKilobytes);
     }
     const std::int64_t LMegabytes = ABytes / (1024 * 1024);
-    if (LMegabytes <= LKLargest || ABytes % (1024 * 1024 * 1024) != 0) {
+    if (LMegabytes <= LLargest || ABytes % (1024 * 1024 * 1024) != 0) {
         return std::to_string(LMegabytes) + "mb";
     }
     return std::to_string(ABytes / (1024 * 1024 * 1024)) + "gb";

@@ -25,13 +25,13 @@ std::string SiGetExecutableName() {
 
 std::uint32_t SiGetSysColor(int AIndex) {
     // The classic Windows defaults, as 0x00BBGGRR.
-    static constexpr std::array<std::uint32_t, 31> LKColors = {
+    static constexpr std::array<std::uint32_t, 31> LColors = {
         0xC8C8C8, 0x000000, 0xD1B499, 0xDBCDBF, 0xF0F0F0, 0xFFFFFF, 0x646464, 0x000000,
         0x000000, 0x000000, 0xB4B4B4, 0xFCF7F4, 0xABABAB, 0xD77800, 0xFFFFFF, 0xF0F0F0,
         0xA0A0A0, 0x6D6D6D, 0x000000, 0x000000, 0xFFFFFF, 0x696969, 0xE3E3E3, 0x000000,
         0xE1FFFF, 0x000000, 0xCC6600, 0xEAD1B9, 0xF2E4D7, 0xFF9933, 0xF0F0F0};
-    if (AIndex < 0 || AIndex >= static_cast<int>(LKColors.size())) return 0;
-    return LKColors[static_cast<std::size_t>(AIndex)];
+    if (AIndex < 0 || AIndex >= static_cast<int>(LColors.size())) return 0;
+    return LColors[static_cast<std::size_t>(AIndex)];
 }
 
 }  // namespace deruz::logging

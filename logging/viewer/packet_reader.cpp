@@ -188,17 +188,17 @@ TSiPacketPtr ReadLogHeader(TBodyReader& AReader) {
     const std::uint64_t LOffset = AReader.FieldOffset();
     const std::string LContent = AReader.Text(LContentLength);
 
-    constexpr std::string_view LKHostName = "hostname=";
+    constexpr std::string_view LHostName = "hostname=";
     constexpr std::string_view LKAppName = "\r\nappname=";
-    constexpr std::string_view LKLineBreak = "\r\n";
+    constexpr std::string_view LLineBreak = "\r\n";
     const std::string_view LText = LContent;
     const std::size_t LAppName = LText.find(LKAppName);
-    if (!LText.starts_with(LKHostName) || LAppName == std::string_view::npos ||
-        !LText.ends_with(LKLineBreak) || LAppName + LKAppName.size() > LText.size() - 2) {
+    if (!LText.starts_with(LHostName) || LAppName == std::string_view::npos ||
+        !LText.ends_with(LLineBreak) || LAppName + LKAppName.size() > LText.size() - 2) {
         Fail("Log header content is not \"hostname=\" and \"appname=\" lines", LOffset);
     }
     auto LHeader = SiMakeRef<TSiLogHeader>();
-    LHeader->HostName = std::string(LText.substr(LKHostName.size(), LAppName - LKHostName.size()));
+    LHeader->HostName = std::string(LText.substr(LHostName.size(), LAppName - LHostName.size()));
     const std::size_t LAppNameStart = LAppName + LKAppName.size();
     LHeader->AppName = std::string(LText.substr(LAppNameStart, LText.size() - 2 - LAppNameStart));
     return LHeader;

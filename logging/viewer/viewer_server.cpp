@@ -249,10 +249,13 @@ void TSiViewerServer::ServeConnection(std::unique_ptr<TSiViewerChannel> AChannel
 std::string TSiViewerServer::Serve(TSiViewerChannel& AChannel, TSiViewerConnection& AConnection) {
     const TSiViewerServerOptions& LOptions = FOptions;
     const bool LTcp = AConnection.Transport == TSiViewerTransport::vtTcp;
-    const std::string LBannerLate =
-        "Client banner line not received within " + std::to_string(LOptions.BannerTimeout) + " ms";
-    const std::string LAcknowledgementLate =
-        "Acknowledgement not taken within " + std::to_string(LOptions.PacketTimeout) + " ms";
+    const auto LBannerLate = [&] {
+        return "Client banner line not received within " + std::to_string(LOptions.BannerTimeout) +
+               " ms";
+    };
+    const auto LAcknowledgementLate = [&] {
+        return "Acknowledgement not taken within " + std::to_string(LOptions.PacketTimeout) + " ms";
+    };
     // The banner exchange, ours included, has one deadline.
     AChannel.SetDeadline(DeadlineIn(LOptions.BannerTimeout));
     if (LOptions.SendBanner) {
@@ -263,7 +266,7 @@ std::string TSiViewerServer::Serve(TSiViewerChannel& AChannel, TSiViewerConnecti
         try {
             AChannel.Write(LBanner.data(), LBanner.size());
         } catch (const ESiViewerTimeout&) {
-            return LBannerLate;
+            return LBannerLate();
         }
     }
     if (LOptions.CloseAfterBanner) {
@@ -289,7 +292,7 @@ std::string TSiViewerServer::Serve(TSiViewerChannel& AChannel, TSiViewerConnecti
             LRead = AChannel.Read(LTarget, kReadSize);
         } catch (const ESiViewerTimeout&) {
             if (!LHaveBanner) {
-                return LBannerLate;
+                return LBannerLate();
             }
             return "Packet not complete within " + std::to_string(LOptions.PacketTimeout) +
                    " ms (" + std::to_string(LPending.Size()) + " bytes received at offset " +
@@ -377,7 +380,7 @@ std::string TSiViewerServer::Serve(TSiViewerChannel& AChannel, TSiViewerConnecti
                     }
                     LAcknowledge(LFull);
                 } catch (const ESiViewerTimeout&) {
-                    return LAcknowledgementLate;
+                    return LAcknowledgementLate();
                 }
                 ++LAcknowledged;
             }

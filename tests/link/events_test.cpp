@@ -81,27 +81,27 @@ TEST(Events, ExportsCalledFromAnEventDuringACommandChangeNothing) {
     LRig.InitConnected(42);
     LRig.Server().Log->AdminResult = 9;
     LRig.Server().Log->AdminText = L"answer";
-    std::int32_t init = 0, command = 0, exitResult = -1, version = 0;
-    std::string textDuring = "unset";
+    std::int32_t LInit = 0, LCommand = 0, LExitResult = -1, LVersion = 0;
+    std::string LTextDuring = "unset";
     // The server wakes the host while AdminCommand waits; the host's window procedure runs
     // inside that and calls the link again.
     LRig.Server().Log->DuringAdminCommand = [&] { LRig.Server().FireWakeup(); };
     LRig.platform.Windows.OnForeground = [&] {
-        init = LRig.link.OndaInitI(nullptr, nullptr, 99);
-        command = LRig.link.OndaCommand("other");
-        exitResult = LRig.link.OndaExit();
-        version = LRig.link.OndaGetVersion();
-        textDuring = LRig.link.OndaGetErrorStr();
+        LInit = LRig.link.OndaInitI(nullptr, nullptr, 99);
+        LCommand = LRig.link.OndaCommand("other");
+        LExitResult = LRig.link.OndaExit();
+        LVersion = LRig.link.OndaGetVersion();
+        LTextDuring = LRig.link.OndaGetErrorStr();
     };
     const control::TServerConnection* LProxy = LRig.Control().Ox3.get();
 
     EXPECT_EQ(LRig.link.OndaCommand("openpatient"), 9);
 
-    EXPECT_EQ(init, dde_Error);
-    EXPECT_EQ(command, dde_Error);
-    EXPECT_EQ(exitResult, dde_Ok);
-    EXPECT_EQ(version, 262);
-    EXPECT_EQ(textDuring, "");  // cleared when the command began
+    EXPECT_EQ(LInit, dde_Error);
+    EXPECT_EQ(LCommand, dde_Error);
+    EXPECT_EQ(LExitResult, dde_Ok);
+    EXPECT_EQ(LVersion, 262);
+    EXPECT_EQ(LTextDuring, "");  // cleared when the command began
     EXPECT_EQ(LRig.platform.Windows.Foreground, std::vector<TWindowHandle>{42});
     EXPECT_EQ(LRig.State().AppPrevWnd, 42u);
     EXPECT_EQ(LRig.Control().Ox3.get(), LProxy);

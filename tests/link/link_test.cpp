@@ -43,12 +43,12 @@ TEST(Link, VersionIsServedBeforeDuringAndAfterInitialisation) {
     LRig.Main(L"Debug", L"1");
     LRig.Main(L"DetectOndarix", L"0");
     EXPECT_EQ(LRig.link.OndaGetVersion(), 262);
-    std::int32_t during = 0;
+    std::int32_t LDuring = 0;
     // The summary box is up while the initialisation runs.
-    LRig.platform.Boxes.WhileShown = [&] { during = LRig.link.OndaGetVersion(); };
+    LRig.platform.Boxes.WhileShown = [&] { LDuring = LRig.link.OndaGetVersion(); };
     EXPECT_EQ(LRig.link.OndaInitI(nullptr, nullptr, 7), dde_Ok);
     ASSERT_EQ(LRig.platform.Boxes.Shown.size(), 1u);
-    EXPECT_EQ(during, 262);
+    EXPECT_EQ(LDuring, 262);
     EXPECT_EQ(LRig.link.OndaGetVersion(), 262);
 }
 
@@ -60,41 +60,41 @@ TEST(Link, ReentrantCallsGetTheirFixedAnswers) {
     LRig.Main(L"UseMarshalling", L"0");
     LRig.RunningInstance();
     LRig.State().ReturnText = L"previous";
-    std::int32_t init = 0, initI = 0, init2W = 0, command = 0, exitResult = -1;
-    std::string text;
-    char buf[32];
-    std::int32_t bufResult = -1;
-    bool reentered = false;
+    std::int32_t LInit = 0, LInitI = 0, LInit2W = 0, LCommand = 0, LExitResult = -1;
+    std::string LText;
+    char LBuf[32];
+    std::int32_t LBufResult = -1;
+    bool LReentered = false;
     // While the initialisation connects, its proxy already exists: an exit that were not
     // refused would close it.
     LRig.platform.Boxes.WhileShown = [&] {
-        if (reentered ||
+        if (LReentered ||
             LRig.platform.Bodies().back() != L"Connecting to IOx3Server server object...") {
             return;
         }
-        reentered = true;
-        init = LRig.link.OndaInit(nullptr);
-        initI = LRig.link.OndaInitI(nullptr, nullptr, 1);
-        init2W = LRig.link.OndaInit2W(nullptr, &RefusedProc, 1);
-        command = LRig.link.OndaCommand("openpatient");
-        exitResult = LRig.link.OndaExit();
-        text = LRig.link.OndaGetErrorStr();
-        bufResult = LRig.link.OndaGetErrorStrBuf(buf, 31);
+        LReentered = true;
+        LInit = LRig.link.OndaInit(nullptr);
+        LInitI = LRig.link.OndaInitI(nullptr, nullptr, 1);
+        LInit2W = LRig.link.OndaInit2W(nullptr, &RefusedProc, 1);
+        LCommand = LRig.link.OndaCommand("openpatient");
+        LExitResult = LRig.link.OndaExit();
+        LText = LRig.link.OndaGetErrorStr();
+        LBufResult = LRig.link.OndaGetErrorStrBuf(LBuf, 31);
     };
     EXPECT_EQ(LRig.link.OndaInitI(nullptr, nullptr, 7), dde_Ok);
-    ASSERT_TRUE(reentered);
-    EXPECT_EQ(init, dde_Error);
-    EXPECT_EQ(initI, dde_Error);
-    EXPECT_EQ(init2W, dde_Error);
-    EXPECT_EQ(command, dde_Error);
-    EXPECT_EQ(exitResult, dde_Ok);
+    ASSERT_TRUE(LReentered);
+    EXPECT_EQ(LInit, dde_Error);
+    EXPECT_EQ(LInitI, dde_Error);
+    EXPECT_EQ(LInit2W, dde_Error);
+    EXPECT_EQ(LCommand, dde_Error);
+    EXPECT_EQ(LExitResult, dde_Ok);
     // The exit closed nothing.
     EXPECT_FALSE(Has(LRig.ServerCalls(), L"Terminate"));
     EXPECT_FALSE(Has(LRig.ServerCalls(), L"freed"));
     EXPECT_NE(LRig.Control().Ox3, nullptr);
-    EXPECT_EQ(text, "previous");
-    EXPECT_EQ(bufResult, 8);
-    EXPECT_STREQ(buf, "previous");
+    EXPECT_EQ(LText, "previous");
+    EXPECT_EQ(LBufResult, 8);
+    EXPECT_STREQ(LBuf, "previous");
     EXPECT_EQ(LRig.State().ReturnText, L"previous");
     EXPECT_EQ(LRig.State().AppPrevWnd, 7u);  // re-entrant calls changed nothing
     EXPECT_EQ(LRig.State().ProcMsgs2w, nullptr);
@@ -165,8 +165,8 @@ TEST(Link, InitVariantsPassTheirWindowAndProcedure) {
 TEST(Link, ErrorDuringInitialisationIsShownAndReturned) {
     TLinkRig LRig;
     LRig.Main(L"Debug", L"-1");
-    std::int32_t reentered = 0;
-    LRig.platform.Boxes.WhileShown = [&] { reentered = LRig.link.OndaCommand("x"); };
+    std::int32_t LReentered = 0;
+    LRig.platform.Boxes.WhileShown = [&] { LReentered = LRig.link.OndaCommand("x"); };
     EXPECT_EQ(LRig.link.OndaInitI(nullptr, nullptr, 1), dde_Error);
     EXPECT_EQ(LRig.State().ReturnText, L"Range check error");
     ASSERT_EQ(LRig.platform.Boxes.Shown.size(), 1u);
@@ -174,7 +174,7 @@ TEST(Link, ErrorDuringInitialisationIsShownAndReturned) {
     EXPECT_EQ(LRig.platform.Boxes.Shown[0].Text,
               L"Link-DLL: c:\\link\\deruz64.dll [1.2.3.4]\r\n\r\nRange check error");
     EXPECT_EQ(LRig.platform.Boxes.Shown[0].Style, 0x1010u);
-    EXPECT_EQ(reentered, dde_Error);  // still guarded while the box is up
+    EXPECT_EQ(LReentered, dde_Error);  // still guarded while the box is up
     EXPECT_FALSE(LRig.State().ExecutingCmd);
     EXPECT_EQ(LRig.link.OndaGetErrorStr(), std::string("Range check error"));
 }
@@ -224,7 +224,7 @@ TEST(Link, UnloadClosesTheConnectionAndUninitialisesCom) {
     LRig.State().ReturnText = L"x";
     LRig.State().Config.OxApp = L"C:\\Ondarix\\ox.exe";
     LRig.State().Config.UserNames.Add(L"alice");
-    LRig.link.Unload(/*comAllowed=*/true);
+    LRig.link.Unload(/*AComAllowed=*/true);
     EXPECT_EQ(LRig.ServerCalls(), (TCalls{L"Terminate", L"Disconnect", L"freed"}));
     EXPECT_EQ(LRig.platform.Com.Uninitialized, 1);
     EXPECT_EQ(LRig.State().Config.UserNames.Count(), 0);
@@ -252,7 +252,7 @@ TEST(LinkUnload, AtProcessExitNothingCallsTheServerOrCom) {
     LRig.State().Config.UserNames.Add(L"alice");
     auto* LServer = LRig.Control().Ox3.get();
     auto* LHandler = LRig.Control().MsgHandler.get();
-    LRig.link.Unload(/*comAllowed=*/false);
+    LRig.link.Unload(/*AComAllowed=*/false);
     EXPECT_TRUE(LRig.ServerCalls().empty());  // not terminated, not even freed
     EXPECT_EQ(LRig.Control().Ox3, nullptr);
     EXPECT_EQ(LRig.platform.Com.Uninitialized, 0);

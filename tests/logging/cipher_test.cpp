@@ -45,11 +45,11 @@ Bytes Hex(std::string_view AText) {
 }
 
 std::string ToHex(std::span<const std::uint8_t> ABytes) {
-    static constexpr char LKDigits[] = "0123456789abcdef";
+    static constexpr char LDigits[] = "0123456789abcdef";
     std::string LText;
     for (const std::uint8_t LB : ABytes) {
-        LText += LKDigits[LB >> 4];
-        LText += LKDigits[LB & 0x0F];
+        LText += LDigits[LB >> 4];
+        LText += LDigits[LB & 0x0F];
     }
     return LText;
 }
@@ -323,13 +323,13 @@ std::string ErrorOf(F&& AAction) {
 }
 
 TEST(Rijndael, Errors) {
-    const Bytes key(64, 7);
+    const Bytes LKey(64, 7);
     for (const int LCount : {0, -1, 33, 64}) {
-        EXPECT_EQ(ErrorOf<ECipherError>([&] { TRijndael cipher(key.data(), LCount); }),
+        EXPECT_EQ(ErrorOf<ECipherError>([&] { TRijndael cipher(LKey.data(), LCount); }),
                   "Rijndael: Invalid key size - " + std::to_string(LCount));
     }
 
-    TRijndael LCipher(key.data(), 16);
+    TRijndael LCipher(LKey.data(), 16);
     EXPECT_EQ(LCipher.BlockSize(), 16);
     EXPECT_EQ(LCipher.AlgorithmName(), "Rijndael");
     EXPECT_THROW(LCipher.SetIVector(Bytes(15)), ECipherError);
@@ -337,19 +337,19 @@ TEST(Rijndael, Errors) {
     // A partial block in a block mode is refused before anything changes.
     LCipher.SetMode(cmCBC);
     LCipher.SetIVector(Bytes(16, 0x11));
-    Bytes data = Random(20, 3);
-    const Bytes LOriginal = data;
-    EXPECT_THROW(LCipher.Encrypt(data.data(), data.size()), ECipherError);
-    EXPECT_THROW(LCipher.Decrypt(data.data(), data.size()), ECipherError);
-    EXPECT_EQ(data, LOriginal);
+    Bytes LData = Random(20, 3);
+    const Bytes LOriginal = LData;
+    EXPECT_THROW(LCipher.Encrypt(LData.data(), LData.size()), ECipherError);
+    EXPECT_THROW(LCipher.Decrypt(LData.data(), LData.size()), ECipherError);
+    EXPECT_EQ(LData, LOriginal);
     EXPECT_EQ(LCipher.IVector()[0], 0x11);
 
     EXPECT_EQ(ErrorOf<std::logic_error>([&] { LCipher.SetMode(static_cast<TCipherMode>(6)); }),
               "Cipher mode not supported");
     LCipher.SetMode(cmABC);
-    EXPECT_EQ(ErrorOf<std::logic_error>([&] { LCipher.Encrypt(data.data(), 16); }),
+    EXPECT_EQ(ErrorOf<std::logic_error>([&] { LCipher.Encrypt(LData.data(), 16); }),
               "Cipher mode not supported");
-    EXPECT_EQ(ErrorOf<std::logic_error>([&] { LCipher.Decrypt(data.data(), 16); }),
+    EXPECT_EQ(ErrorOf<std::logic_error>([&] { LCipher.Decrypt(LData.data(), 16); }),
               "Cipher mode not supported");
 }
 

@@ -112,7 +112,7 @@ TEST(SiConfigurationTest, LoadsEncodedFilesAndKeepsContentWhenAFileIsMissing) {
 // name that points at a device or a huge file cannot make the application read without end.
 // The content loaded before stays.
 TEST(SiConfigurationTest, RefusesLargeAndNonRegularFiles) {
-    constexpr std::size_t LKLimit = 16 * 1024 * 1024;
+    constexpr std::size_t LLimit = 16 * 1024 * 1024;
     const testing::TTempDir LDir;
     // One key, then blanks up to the size (lines are trimmed).
     const auto LContent = [](std::size_t ASize) {
@@ -120,8 +120,8 @@ TEST(SiConfigurationTest, RefusesLargeAndNonRegularFiles) {
         LBytes.resize(ASize, ' ');
         return LBytes;
     };
-    LDir.Write("limit.sic", LContent(LKLimit));
-    LDir.Write("over.sic", LContent(LKLimit + 1));
+    LDir.Write("limit.sic", LContent(LLimit));
+    LDir.Write("over.sic", LContent(LLimit + 1));
     LDir.MakeDir("dir.sic");
 
     TSiConfiguration LConfig;

@@ -29,14 +29,14 @@ TEST(SiDayOfWeekTest, KnownDates) {
 }
 
 TEST(SiIsCalendarDateTest, YearsOneTo9999) {
-    const double LKFirst = -693'593.0;  // 0001-01-01
-    const double LKEnd = 2'958'466.0;   // 10000-01-01
+    const double LFirst = -693'593.0;  // 0001-01-01
+    const double LEnd = 2'958'466.0;   // 10000-01-01
     EXPECT_TRUE(SiIsCalendarDate(0));
-    EXPECT_TRUE(SiIsCalendarDate(LKFirst));
-    EXPECT_TRUE(SiIsCalendarDate(LKFirst - 0.75));  // 0001-01-01 18:00
-    EXPECT_FALSE(SiIsCalendarDate(LKFirst - 1));
-    EXPECT_TRUE(SiIsCalendarDate(LKEnd - 0.001));
-    EXPECT_FALSE(SiIsCalendarDate(LKEnd));
+    EXPECT_TRUE(SiIsCalendarDate(LFirst));
+    EXPECT_TRUE(SiIsCalendarDate(LFirst - 0.75));  // 0001-01-01 18:00
+    EXPECT_FALSE(SiIsCalendarDate(LFirst - 1));
+    EXPECT_TRUE(SiIsCalendarDate(LEnd - 0.001));
+    EXPECT_FALSE(SiIsCalendarDate(LEnd));
     EXPECT_FALSE(SiIsCalendarDate(std::numeric_limits<double>::quiet_NaN()));
     EXPECT_FALSE(SiIsCalendarDate(-std::numeric_limits<double>::infinity()));
 }

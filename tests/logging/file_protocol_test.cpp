@@ -84,11 +84,11 @@ Bytes ToBytes(const std::string& AText) {
 }
 
 std::string Hex(std::span<const std::uint8_t> ABytes) {
-    static const char LKDigits[] = "0123456789abcdef";
+    static const char LDigits[] = "0123456789abcdef";
     std::string LText;
     for (const std::uint8_t LByte : ABytes) {
-        LText += LKDigits[LByte >> 4];
-        LText += LKDigits[LByte & 15];
+        LText += LDigits[LByte >> 4];
+        LText += LDigits[LByte & 15];
     }
     return LText;
 }

@@ -100,16 +100,16 @@ TEST(SiHashTest, IterationFollowsBucketsAndGrowsAtThreeQuartersLoad) {
 
 TEST(SiHashTest, ManyKeysGrowThroughThePrimesAndIterateOnce) {
     TSiIntegerHash LHash;
-    constexpr int LKCount = 20000;
-    for (int LI = 0; LI < LKCount; ++LI) {
+    constexpr int LCount = 20000;
+    for (int LI = 0; LI < LCount; ++LI) {
         LHash.Put("key" + std::to_string(LI), LI);
     }
-    EXPECT_EQ(LHash.Count(), static_cast<std::size_t>(LKCount));
+    EXPECT_EQ(LHash.Count(), static_cast<std::size_t>(LCount));
     EXPECT_NE(
         std::find(SiLookupTablePrimes.begin(), SiLookupTablePrimes.end(), LHash.BucketCount()),
         SiLookupTablePrimes.end());
     EXPECT_GT(LHash.BucketCount(), 17u);
-    std::vector<bool> LSeen(LKCount, false);
+    std::vector<bool> LSeen(LCount, false);
     LHash.Restart();
     while (LHash.Next()) {
         const int LValue = LHash.Current();
@@ -117,11 +117,11 @@ TEST(SiHashTest, ManyKeysGrowThroughThePrimesAndIterateOnce) {
         ASSERT_FALSE(LSeen[LValue]);
         LSeen[LValue] = true;
     }
-    EXPECT_EQ(std::count(LSeen.begin(), LSeen.end(), true), LKCount);
-    for (int LI = 0; LI < LKCount; LI += 2) {
+    EXPECT_EQ(std::count(LSeen.begin(), LSeen.end(), true), LCount);
+    for (int LI = 0; LI < LCount; LI += 2) {
         ASSERT_TRUE(LHash.Remove("KEY" + std::to_string(LI)));
     }
-    EXPECT_EQ(LHash.Count(), static_cast<std::size_t>(LKCount / 2));
+    EXPECT_EQ(LHash.Count(), static_cast<std::size_t>(LCount / 2));
     EXPECT_EQ(LHash.Get("key3"), 3);
     EXPECT_EQ(LHash.Get("key4"), -1);
 }

@@ -231,7 +231,7 @@ TEST(SessionConstruction, NeedsAParent) {
 
 // A configuration file in a temporary folder.
 std::string WriteConfig(const std::string& AName, const std::string& AText) {
-    const std::string LPath = ::testing::TempDir() + AName;
+    std::string LPath = ::testing::TempDir() + AName;
     std::ofstream(LPath, std::ios::binary) << AText;
     return LPath;
 }
@@ -323,7 +323,8 @@ TEST_F(LoggerTest, TrackMethodEntersAndLeaves) {
     Journal().clear();
     {
         auto LTrack = LS->TrackMethod("OxDde32 loaded");
-        auto LCopy = LTrack;
+        // A copy shares the tracker: it must not log a second leave when it goes.
+        auto LCopy = LTrack;  // NOLINT(performance-unnecessary-copy-initialization)
         EXPECT_EQ(Journal().size(), 2u);
     }
     EXPECT_EQ(Journal(), (std::vector<std::string>{
@@ -364,9 +365,9 @@ TEST(LoggerWorkerErrors, HandlerThatLogsDoesNotBlockReplacingConnections) {
         "asyncrec", [LRecorder] { return SiMakeProtocol<testing::TRecordingProtocol>(LRecorder); });
     TSiLogger LLogger("app");
     TSiSession* LSession = LLogger.AddSession("S");
-    std::atomic<int> errors{0};
+    std::atomic<int> LErrors{0};
     LLogger.SetOnError([&](TSiLogger&, const std::exception&) {
-        ++errors;
+        ++LErrors;
         LSession->LogMessage("error seen");
     });
     LLogger.SetConnections("asyncrec(async.enabled=true)");
@@ -382,7 +383,7 @@ TEST(LoggerWorkerErrors, HandlerThatLogsDoesNotBlockReplacingConnections) {
     }
     LReplaced.get();
     EXPECT_EQ(LLogger.ProtocolCount(), 0u);
-    EXPECT_EQ(errors, 1);
+    EXPECT_EQ(LErrors, 1);
     const std::vector<std::string> LCalls = LRecorder->Calls();
     EXPECT_EQ(LCalls.back(), "disconnect");
     EXPECT_NE(std::find(LCalls.begin(), LCalls.end(), "write:before"), LCalls.end());

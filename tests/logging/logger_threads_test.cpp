@@ -95,7 +95,7 @@ std::vector<TSeen> ReadEntries(const std::string& APath) {
 // entry must arrive once, in its thread's order, under the session it was sent through.
 TEST_F(LoggerThreads, EveryThreadsEntriesArriveInOrderThroughSyncAndAsyncProtocols) {
     constexpr int LKThreads = 4;
-    constexpr int LKEntries = 3000;
+    constexpr int LEntries = 3000;
     for (const char* LOptions : {"buffer=4", "async.enabled=true, async.queue=16"}) {
         SCOPED_TRACE(LOptions);
         testing::TTempDir LDir;
@@ -112,7 +112,7 @@ TEST_F(LoggerThreads, EveryThreadsEntriesArriveInOrderThroughSyncAndAsyncProtoco
         for (int LThread = 0; LThread < LKThreads; ++LThread) {
             LThreads.emplace_back([&, LThread] {
                 while (!LGo.load()) std::this_thread::yield();
-                for (int LIndex = 0; LIndex < LKEntries; ++LIndex) {
+                for (int LIndex = 0; LIndex < LEntries; ++LIndex) {
                     TSiSession* LSession = LIndex % 2 == 0 ? LShared : LOwn[LThread];
                     LSession->LogMessage("%d %d", {LThread, LIndex});
                 }
@@ -134,7 +134,7 @@ TEST_F(LoggerThreads, EveryThreadsEntriesArriveInOrderThroughSyncAndAsyncProtoco
             EXPECT_EQ(LEntry.SessionName,
                       LIndex % 2 == 0 ? std::string("Shared") : "Own" + std::to_string(LThread));
         }
-        EXPECT_EQ(LNext, std::vector<int>(LKThreads, LKEntries));
+        EXPECT_EQ(LNext, std::vector<int>(LKThreads, LEntries));
         FLogger.DeleteSession(LShared);
         for (TSiSession* LSession : LOwn) FLogger.DeleteSession(LSession);
         FLogger.SetConnections("");

@@ -196,7 +196,7 @@ Bytes Mutated(std::size_t AKind, std::size_t AOffset, std::int32_t AValue) {
 TEST(PacketReader, RejectsCorruptInputNamingFaultAndOffset) {
     const Bytes LEntry = PacketBytes(kEntry);
     const auto LEntryBody = static_cast<std::int32_t>(LEntry.size() - 6);
-    const std::int32_t LKTitleBytes = 12;
+    const std::int32_t LTitleBytes = 12;
     Bytes LWrongHeaderText = PacketBytes(kHeader);
     std::memcpy(LWrongHeaderText.data() + 10, "hostnome", 8);
     Bytes LHeaderWithoutAppName = {0x07, 0x00, 0x12, 0x00, 0x00, 0x00, 0x0E, 0x00, 0x00, 0x00};
@@ -223,7 +223,7 @@ TEST(PacketReader, RejectsCorruptInputNamingFaultAndOffset) {
          "Negative TitleLength -3 in log entry body at offset 22", 22},
         {"lengths beyond the body", Mutated(kEntry, 22, 0x7FFFFFFF),
          "Lengths of the log entry give " +
-             std::to_string(LEntryBody - LKTitleBytes + 0x7FFFFFFFLL) +
+             std::to_string(LEntryBody - LTitleBytes + 0x7FFFFFFFLL) +
              " body bytes, the packet header " + std::to_string(LEntryBody) + " at offset 6",
          6},
         {"lengths short of the body", Mutated(kEntry, 30, 0),

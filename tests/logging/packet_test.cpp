@@ -160,16 +160,16 @@ TEST(PacketKind, ConstructorsSetTheirKindAndDefaults) {
 
 TEST(PacketKind, RecordsTheCreatingThread) {
     const std::uint32_t LHere = SiCurrentThreadId();
-    std::uint32_t there = 0;
+    std::uint32_t LThere = 0;
     std::uint32_t LThereProcess = 0;
     std::thread LWorker([&] {
         auto LEntry = SiMakeRef<TSiLogEntry>(ltMessage, viTitle);
-        there = LEntry->ThreadId;
+        LThere = LEntry->ThreadId;
         LThereProcess = LEntry->ProcessId;
     });
     LWorker.join();
-    EXPECT_NE(there, LHere);
-    EXPECT_NE(there, 0u);
+    EXPECT_NE(LThere, LHere);
+    EXPECT_NE(LThere, 0u);
     EXPECT_EQ(LThereProcess, SiCurrentProcessId());
 }
 
@@ -246,6 +246,8 @@ TEST(PacketReference, LastHolderDestroys) {
         EXPECT_EQ(LFirst->RefCount(), 2);
         TSiRef<TTracked> LMoved = std::move(LCopy);
         EXPECT_EQ(LFirst->RefCount(), 2);
+        // The moved-from state is the subject here.
+        // NOLINTNEXTLINE(bugprone-use-after-move)
         EXPECT_FALSE(LCopy);
     }
     EXPECT_EQ(LFirst->RefCount(), 1);
@@ -272,11 +274,11 @@ TEST(PacketReference, CountsStayExactUnderConcurrentHolders) {
     bool LDestroyed = false;
     TSiRef<TTracked> LObject = SiMakeRef<TTracked>(LDestroyed);
     constexpr int LKThreads = 4;
-    constexpr int LKRounds = 20000;
+    constexpr int LRounds = 20000;
     std::vector<std::thread> LThreads;
     for (int LT = 0; LT < LKThreads; ++LT) {
         LThreads.emplace_back([LObject] {
-            for (int LI = 0; LI < LKRounds; ++LI) {
+            for (int LI = 0; LI < LRounds; ++LI) {
                 TSiRef<TTracked> LCopy = LObject;
                 LCopy.Reset();
             }
@@ -294,15 +296,15 @@ TEST(PacketReference, CountsStayExactUnderConcurrentHolders) {
 TEST(PacketLock, LocksOnlyWhenThreadSafe) {
     auto LPacket = SiMakeRef<TSiLogEntry>(ltMessage, viTitle);
     auto LTryFromOtherThread = [&] {
-        bool locked = false;
+        bool LLocked = false;
         std::thread LOther([&] {
-            locked = LPacket->TryLock();
-            if (locked) {
+            LLocked = LPacket->TryLock();
+            if (LLocked) {
                 LPacket->Unlock();
             }
         });
         LOther.join();
-        return locked;
+        return LLocked;
     };
 
     // Not thread-safe: Lock takes nothing, so another thread is never held up.
@@ -329,14 +331,14 @@ TEST(PacketLock, LocksOnlyWhenThreadSafe) {
 }
 
 TEST(PacketLock, SerialisesWritersOfOnePacket) {
-    auto packet = SiMakeRef<TSiLogEntry>(ltMessage, viTitle);
-    packet->SetThreadSafe(true);
+    auto LPacket = SiMakeRef<TSiLogEntry>(ltMessage, viTitle);
+    LPacket->SetThreadSafe(true);
     int LUnguarded = 0;
     std::vector<std::thread> LThreads;
     for (int LT = 0; LT < 4; ++LT) {
         LThreads.emplace_back([&] {
             for (int LI = 0; LI < 10000; ++LI) {
-                TSiPacketLock LLock(*packet);
+                TSiPacketLock LLock(*LPacket);
                 ++LUnguarded;
             }
         });

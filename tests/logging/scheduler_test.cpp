@@ -19,7 +19,6 @@ namespace {
 
 using testing::Entry;
 using testing::MakeRecording;
-using testing::TRecordingProtocol;
 using testing::WaitUntil;
 
 using Calls = std::vector<std::string>;

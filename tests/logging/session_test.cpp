@@ -689,11 +689,11 @@ TEST_F(SessionTest, CountersAndCheckpoints) {
 
 TEST_F(SessionTest, CountersAndCheckpointsFromManyThreads) {
     constexpr int LKThreads = 4;
-    constexpr int LKCalls = 250;
+    constexpr int LCalls = 250;
     std::vector<std::thread> LThreads;
     for (int LThread = 0; LThread < LKThreads; ++LThread) {
         LThreads.emplace_back([this] {
-            for (int LCall = 0; LCall < LKCalls; ++LCall) {
+            for (int LCall = 0; LCall < LCalls; ++LCall) {
                 FSession->IncCounter("n");
                 FSession->AddCheckpoint();
             }
@@ -709,7 +709,7 @@ TEST_F(SessionTest, CountersAndCheckpointsFromManyThreads) {
     }
     std::sort(LCounters.begin(), LCounters.end());
     std::sort(LCheckpoints.begin(), LCheckpoints.end());
-    std::vector<int> LExpected(LKThreads * LKCalls);
+    std::vector<int> LExpected(LKThreads * LCalls);
     std::iota(LExpected.begin(), LExpected.end(), 1);
     EXPECT_EQ(LCounters, LExpected);
     EXPECT_EQ(LCheckpoints, LExpected);
@@ -720,7 +720,7 @@ TEST_F(SessionTest, CountersAndCheckpointsFromManyThreads) {
 // A file of a few bytes in the test's temporary folder.
 std::string FixtureFile() {
     static const std::string LPath = [] {
-        const std::string LName = ::testing::TempDir() + "session_data.bin";
+        std::string LName = ::testing::TempDir() + "session_data.bin";
         std::ofstream(LName, std::ios::binary) << std::string("\x00\x01\xFFpng", 6);
         return LName;
     }();
@@ -856,8 +856,8 @@ TEST_F(SessionTest, DataFailuresBecomeInternalErrors) {
     FSession->LogTextStream("t", nullptr);
     FSession->SendCustomLogEntry("t", ltBinary, viBinary, nullptr);  // a plain entry
     FSession->LogMemory("m", nullptr, 1);
-    const char LKByte = 0;
-    FSession->LogMemory("m", &LKByte, -1);
+    const char LByte = 0;
+    FSession->LogMemory("m", &LByte, -1);
     FSession->LogStringList("l", nullptr);
     FSession->LogCustomContext("c", ltText, nullptr);
     FSession->LogSource("s", "x", static_cast<TSiSourceId>(200));

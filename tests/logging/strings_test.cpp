@@ -252,6 +252,8 @@ TEST(SiFileTest, CreateWriteReadAndDelete) {
         ASSERT_TRUE(LFile.SeekToEnd());
         EXPECT_TRUE(LFile.Write(" world", 6));
         TSiFileHandle LMoved = std::move(LFile);
+        // The moved-from state is the subject here.
+        // NOLINTNEXTLINE(bugprone-use-after-move)
         EXPECT_FALSE(LFile.IsOpen());
         EXPECT_TRUE(LMoved.IsOpen());
     }

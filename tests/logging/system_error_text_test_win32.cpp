@@ -20,9 +20,9 @@ bool SystemHasText(DWORD ACode) {
 
 TEST(SiSystemErrorTextTest, CodesWithoutATextGiveTheirNumber) {
     // The customer bit: codes that applications define, which the system never describes.
-    constexpr DWORD LKApplicationCode = 0x2000ABCD;
-    ASSERT_FALSE(SystemHasText(LKApplicationCode));
-    EXPECT_EQ(SiSystemErrorText(LKApplicationCode), "System error 536914893");
+    constexpr DWORD LApplicationCode = 0x2000ABCD;
+    ASSERT_FALSE(SystemHasText(LApplicationCode));
+    EXPECT_EQ(SiSystemErrorText(LApplicationCode), "System error 536914893");
 
     for (const int LCode : {WSAETIMEDOUT, WSAECONNREFUSED, WSAECONNRESET, WSAEWOULDBLOCK}) {
         SCOPED_TRACE(LCode);

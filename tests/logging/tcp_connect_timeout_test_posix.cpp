@@ -62,7 +62,8 @@ TEST(TcpProtocolTest, ConnectTimesOutWhenTheViewerNeverAnswers) {
         TFd LFiller(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         ASSERT_GE(LFiller.Get(), 0);
         const sockaddr_in LTarget = Loopback(LPort);
-        ::connect(LFiller.Get(), reinterpret_cast<const sockaddr*>(&LTarget), sizeof LTarget);
+        // Non-blocking: the connection is left in progress, filling the backlog.
+        (void)::connect(LFiller.Get(), reinterpret_cast<const sockaddr*>(&LTarget), sizeof LTarget);
         LFillers.push_back(std::move(LFiller));
     }
     pollfd LFirst{LFillers.front().Get(), POLLOUT, 0};

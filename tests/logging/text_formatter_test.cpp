@@ -189,15 +189,15 @@ TEST(TextFormatterTest, TimestampFormatLanguage) {
     // One format writing a run of values (as a text protocol does) gives each the text that
     // a fresh format gives: within a second, across seconds and days, with milliseconds
     // anywhere in the format, and after a new format was compiled.
-    const TDateTime LKMs = 1.0 / 86'400'000;
+    const TDateTime LMs = 1.0 / 86'400'000;
     const std::vector<TDateTime> LRun = {
         SampleTime(13, 45, 5),
-        SampleTime(13, 45, 5) + 7 * LKMs,
-        SampleTime(13, 45, 5) + 999 * LKMs,
+        SampleTime(13, 45, 5) + 7 * LMs,
+        SampleTime(13, 45, 5) + 999 * LMs,
         SampleTime(13, 45, 6),
-        SampleTime(13, 45, 5) + 1 + 42 * LKMs,
+        SampleTime(13, 45, 5) + 1 + 42 * LMs,
         3000000.0,
-        SiEncodeDateTime({2024, 5, 1, 23, 59, 59, 999}) + 0.6 * LKMs,  // rounds to midnight
+        SiEncodeDateTime({2024, 5, 1, 23, 59, 59, 999}) + 0.6 * LMs,  // rounds to midnight
         SampleTime(13, 45, 5) + 1,
         SampleTime(13, 45, 5)};
     // Each value is written twice in a row (entries of one millisecond share their timestamp),
@@ -232,7 +232,7 @@ TEST(TextFormatterTest, OneFormatServesSeveralThreadsAtOnce) {
     TSiFormatSettings LSettings;
     TSiTimestampFormat LFormat(LSettings);
     ASSERT_TRUE(LFormat.Compile("yyyy-mm-dd hh:nn:ss.zzz"));
-    constexpr TDateTime LKSecond = 1.0 / 86'400;
+    constexpr TDateTime LSecond = 1.0 / 86'400;
     struct TWriter {
         TDateTime Value;
         std::string Expected;
@@ -245,7 +245,7 @@ TEST(TextFormatterTest, OneFormatServesSeveralThreadsAtOnce) {
         LThreads.emplace_back([&LFormat, &LWriter] {
             for (int LI = 0; LI < 20000; ++LI) {
                 // Alternating with the other thread's second forces renewed texts.
-                if (LFormat.Format(LWriter.Value + (LI % 2) * LKSecond).substr(0, 10) !=
+                if (LFormat.Format(LWriter.Value + (LI % 2) * LSecond).substr(0, 10) !=
                     LWriter.Expected.substr(0, 10)) {
                     ++LWriter.Wrong;
                 }

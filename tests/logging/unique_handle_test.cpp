@@ -48,6 +48,8 @@ TEST(SiUniqueAnyTest, ClosesEachHandleExactlyOnce) {
          [] {
              TOwner LSource(3);
              const TOwner LTarget(std::move(LSource));
+             // The moved-from state is the subject here.
+             // NOLINTNEXTLINE(bugprone-use-after-move)
              EXPECT_FALSE(LSource);
              EXPECT_EQ(LTarget.Get(), 3);
          },
@@ -58,6 +60,8 @@ TEST(SiUniqueAnyTest, ClosesEachHandleExactlyOnce) {
              TOwner LTarget(4);
              LTarget = std::move(LSource);
              EXPECT_EQ(GClosed, std::vector<int>{4});
+             // The moved-from state is the subject here.
+             // NOLINTNEXTLINE(bugprone-use-after-move)
              EXPECT_FALSE(LSource);
              EXPECT_EQ(LTarget.Get(), 3);
          },

@@ -118,10 +118,10 @@ TEST_F(SimEventTest, PostedEventsArriveWhileMessagesArePumped) {
         EXPECT_TRUE(PumpUntil([&] { return !FRecorder.Events.empty(); }));
         ASSERT_EQ(FRecorder.Events.size(), 1u);
         std::string LEvent = FRecorder.Events[0];
-        const std::string LKInCall = " [in call]";
-        if (LEvent.size() > LKInCall.size() &&
-            LEvent.compare(LEvent.size() - LKInCall.size(), LKInCall.size(), LKInCall) == 0) {
-            LEvent.resize(LEvent.size() - LKInCall.size());
+        const std::string LInCall = " [in call]";
+        if (LEvent.size() > LInCall.size() &&
+            LEvent.compare(LEvent.size() - LInCall.size(), LInCall.size(), LInCall) == 0) {
+            LEvent.resize(LEvent.size() - LInCall.size());
         }
         EXPECT_EQ(LEvent, LCase.Event);
     }
@@ -133,7 +133,7 @@ TEST_F(SimEventTest, ArgumentsSentAsOtherTypesAreConvertedOrRefused) {
         std::vector<std::string> Events;
         std::vector<std::string> Errors;
     };
-    const TCase LKCases[] = {
+    const TCase LCases[] = {
         {L"raw|2|s:42|r:2", {"cmdready 42 2"}, {}},
         {L"raw|3|i:1|i:2", {"wakeup"}, {}},  // more arguments than parameters
         {L"raw|2|i:7", {}, {"2: Range check error"}},
@@ -148,7 +148,7 @@ TEST_F(SimEventTest, ArgumentsSentAsOtherTypesAreConvertedOrRefused) {
         {L"raw|6|i:1|s:x", {}, {}},
         {L"raw|-1", {}, {}},
     };
-    for (const TCase& LCase : LKCases) {
+    for (const TCase& LCase : LCases) {
         SCOPED_TRACE(Utf8(LCase.Spec));
         FRecorder.Clear();
         EXPECT_EQ(Command(std::wstring(L"event|") + LCase.Spec), 0);
@@ -250,7 +250,7 @@ TEST_F(SinkTest, ArgumentsComeInReverseOrderOrAtTheirNamedPositions) {
         std::vector<DISPID> Named;
         const char* Event;
     };
-    const TCase LKCases[] = {
+    const TCase LCases[] = {
         {"positional", 2, {TVar::Text(L"text"), TVar::Int(9)}, {}, "cmdready 9 text"},
         {"named in order", 2, {TVar::Int(9), TVar::Text(L"text")}, {0, 1}, "cmdready 9 text"},
         {"named reversed", 2, {TVar::Text(L"text"), TVar::Int(9)}, {1, 0}, "cmdready 9 text"},
@@ -266,7 +266,7 @@ TEST_F(SinkTest, ArgumentsComeInReverseOrderOrAtTheirNamedPositions) {
          {},
          "notes 3 p t c n"},
     };
-    for (const TCase& LCase : LKCases) {
+    for (const TCase& LCase : LCases) {
         SCOPED_TRACE(LCase.Name);
         FRecorder.Clear();
         EXPECT_EQ(Invoke(FSink, LCase.DispID, LCase.Args, LCase.Named), S_OK);
@@ -292,7 +292,7 @@ TEST_F(SinkTest, ConvertsWithTheVariantRules) {
         std::vector<TVar> Args;  // rgvarg order: last parameter first
         const char* Event;
     };
-    const TCase LKCases[] = {
+    const TCase LCases[] = {
         {"text to integer", 2, {TVar::Text(L"x"), TVar::Text(L" 42")}, "cmdready 42 x"},
         {"integer to text", 5, {TVar::Int(-12)}, "request -12"},
         {"real rounds", 2, {TVar::Real(2), TVar::Real(2.6)}, "cmdready 3 2"},
@@ -301,7 +301,7 @@ TEST_F(SinkTest, ConvertsWithTheVariantRules) {
         {"null string", 5, {TVar::Text(nullptr)}, "request "},
         {"by reference", 2, {TVar::Text(L"r"), TVar::IntRef(&LReferenced)}, "cmdready 77 r"},
     };
-    for (const TCase& LCase : LKCases) {
+    for (const TCase& LCase : LCases) {
         SCOPED_TRACE(LCase.Name);
         FRecorder.Clear();
         EXPECT_EQ(Invoke(FSink, LCase.DispID, LCase.Args), S_OK);
@@ -319,7 +319,7 @@ TEST_F(SinkTest, MissingOrUnconvertibleArgumentsStopTheEventBeforeItsHandler) {
         std::vector<DISPID> Named;
         const char* Error;
     };
-    const TCase LKCases[] = {
+    const TCase LCases[] = {
         {"one of two", 2, {TVar::Int(1)}, {}, "2: Range check error"},
         {"five of six",
          1,
@@ -365,7 +365,7 @@ TEST_F(SinkTest, MissingOrUnconvertibleArgumentsStopTheEventBeforeItsHandler) {
          {},
          "2: Could not convert variant of type (OleStr) into type (Integer)"},
     };
-    for (const TCase& LCase : LKCases) {
+    for (const TCase& LCase : LCases) {
         SCOPED_TRACE(LCase.Name);
         FRecorder.Clear();
         EXPECT_EQ(Invoke(FSink, LCase.DispID, LCase.Args, LCase.Named), S_OK);

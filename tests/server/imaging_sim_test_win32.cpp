@@ -71,7 +71,7 @@ TEST(Handover, MisbehavesWhenToldTo) {
         unsigned Count;  // 0xFFFF: block untouched
         bool Unmarshals;
     };
-    const TCase LKCases[] = {
+    const TCase LCases[] = {
         {L"handover=empty", 0, 0, false},
         {L"handover=garbage", 0, 64, false},
         {L"handover=oversize", 0, 6000, false},
@@ -80,7 +80,7 @@ TEST(Handover, MisbehavesWhenToldTo) {
          0xFFFF, false},
         {L"", 0, 0, true},  // 0: any count that unmarshals
     };
-    for (const TCase& LCase : LKCases) {
+    for (const TCase& LCase : LCases) {
         SCOPED_TRACE(Utf8(LCase.Options));
         TSim LSim(TSim::TStart{.Options = LCase.Options});
         const THandover LHandover = RequestHandover(LSim.Window());
@@ -103,9 +103,9 @@ TEST(SimStart, ShowsItsWindowAddsItsAtomAndRecordsHowItWasStarted) {
         std::wstring Arguments;
         std::wstring Suffix;  // of the class and atom names
     };
-    const TCase LKCases[] = {
+    const TCase LCases[] = {
         {L"-dde -pid:" + kPid, kPid}, {L"-dde", L""}, {L"-dde other args", L""}};
-    for (const TCase& LCase : LKCases) {
+    for (const TCase& LCase : LCases) {
         SCOPED_TRACE(Utf8(LCase.Arguments));
         const std::wstring LAtom = L"OXReadyForLink" + LCase.Suffix;
         {

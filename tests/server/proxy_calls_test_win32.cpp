@@ -41,6 +41,8 @@ TEST_F(ProxyCallTest, CallsReachTheServerWithTheirArguments) {
               0);
     EXPECT_EQ(FProxy.SearchPhotos(10, 11, 12, L"P-4", L"21"), 0);
 
+    // The long journal lines are written in two pieces on purpose.
+    // NOLINTBEGIN(bugprone-suspicious-missing-comma)
     const std::vector<std::string> LExpected = {
         "Version",
         "ClosePatient",
@@ -55,6 +57,7 @@ TEST_F(ProxyCallTest, CallsReachTheServerWithTheirArguments) {
         "birth=2.2500 gender=M street=S postal=PC city=C country=CO phone=T fax=TF email=E "
         "notes=N",
         "SearchPhotos flags=10 index=11 dentist=12 patient=P-4 tooth=21"};
+    // NOLINTEND(bugprone-suspicious-missing-comma)
     const std::vector<std::string> LLines = FSim.Log().Lines();
     const int LFirst = FSim.Log().Find("Version");
     ASSERT_GE(LFirst, 0);
@@ -68,14 +71,14 @@ TEST_F(ProxyCallTest, AdminCommandReturnsTheServersResultAndText) {
         std::int32_t Result;
         const wchar_t* Text;
     };
-    const TCase LKCases[] = {
+    const TCase LCases[] = {
         {L"result|7|seven", 7, L"seven"},
         {L"result|-3|", -3, L""},
         {L"plain text", 0, L"ok: plain text"},
         {L"Zoë|Ünal \u20AC \U0001F600", 0, L"ok: Zoë|Ünal \u20AC \U0001F600"},
         {L"", 0, L"ok: "},
     };
-    for (const TCase& LCase : LKCases) {
+    for (const TCase& LCase : LCases) {
         SCOPED_TRACE(Utf8(LCase.Cmd));
         std::wstring LText = L"stale";
         EXPECT_EQ(FProxy.AdminCommand(LCase.Cmd, LText), LCase.Result);
@@ -93,7 +96,7 @@ TEST_F(ProxyCallTest, FailingCallsRaiseTheServersErrorInformation) {
         const char* HelpFile;
         std::int32_t HelpContext;
     };
-    const TCase LKCases[] = {
+    const TCase LCases[] = {
         {L"fail|0x80040200|Patient not found.  \r\n", static_cast<HRESULT>(0x80040200),
          "Patient not found", "imaging-sim", "", 0},
         {L"fail|0x80040201|Locked|Ondarix.Server|ox.hlp|42", static_cast<HRESULT>(0x80040201),
@@ -108,7 +111,7 @@ TEST_F(ProxyCallTest, FailingCallsRaiseTheServersErrorInformation) {
         {L"fail|0x8004CAFE|", static_cast<HRESULT>(0x8004CAFE), "OLE error 8004CAFE", "imaging-sim",
          "", 0},
     };
-    for (const TCase& LCase : LKCases) {
+    for (const TCase& LCase : LCases) {
         SCOPED_TRACE(Utf8(LCase.Cmd));
         std::string LMessage = LCase.Message;
         if (LMessage.empty()) {

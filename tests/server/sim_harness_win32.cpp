@@ -203,21 +203,21 @@ std::string SystemText(HRESULT ACode) {
 }
 
 THandover RequestHandover(HWND AWindow) {
-    constexpr DWORD LKSize = 5000;
+    constexpr DWORD LSize = 5000;
     THandover LResult;
     const std::wstring LName = L"Ox3Server" + std::to_wstring(GetCurrentProcessId());
     const HANDLE LBlock =
-        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, LKSize, LName.c_str());
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, LSize, LName.c_str());
     if (LBlock == nullptr) {
         ADD_FAILURE() << "no shared memory, error " << GetLastError();
         return LResult;
     }
-    auto* LView = static_cast<BYTE*>(MapViewOfFile(LBlock, FILE_MAP_WRITE, 0, 0, LKSize));
+    auto* LView = static_cast<BYTE*>(MapViewOfFile(LBlock, FILE_MAP_WRITE, 0, 0, LSize));
     if (LView != nullptr) {
         LView[0] = LView[1] = 0xFF;
         LResult.Result = SendMessageW(AWindow, 0x8007, GetCurrentProcessId(), 0);
         LResult.Count = LView[0] | (LView[1] << 8);
-        const unsigned LCopy = std::min(LResult.Count, static_cast<unsigned>(LKSize - 2));
+        const unsigned LCopy = std::min(LResult.Count, static_cast<unsigned>(LSize - 2));
         LResult.Data.assign(LView + 2, LView + 2 + LCopy);
         UnmapViewOfFile(LView);
     } else {

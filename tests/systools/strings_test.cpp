@@ -95,17 +95,17 @@ TEST(SysExtractStrings, NothingToSplitLeavesTheListAlone) {
 }
 
 TEST(SysExtractStrings, AppendsToTheListInOneBatch) {
-    TStringList list;
-    list.Add(L"first");
-    int changes = 0;
+    TStringList LList;
+    LList.Add(L"first");
+    int LChanges = 0;
     int LCountSeen = 0;
-    list.OnChange = [&] {
-        ++changes;
-        LCountSeen = list.Count();
+    LList.OnChange = [&] {
+        ++LChanges;
+        LCountSeen = LList.Count();
     };
-    EXPECT_EQ(SysExtractStrings(SysCharSet(L","), SysCharSet(L" "), L"a,b,c", &list, true), 3);
-    EXPECT_EQ(Items(list), (std::vector<std::wstring>{L"first", L"a", L"b", L"c"}));
-    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(SysExtractStrings(SysCharSet(L","), SysCharSet(L" "), L"a,b,c", &LList, true), 3);
+    EXPECT_EQ(Items(LList), (std::vector<std::wstring>{L"first", L"a", L"b", L"c"}));
+    EXPECT_EQ(LChanges, 1);
     EXPECT_EQ(LCountSeen, 4);
 }
 

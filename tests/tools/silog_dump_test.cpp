@@ -27,7 +27,7 @@ using testing::Silog;
 using testing::TResult;
 
 std::string TempPath(const std::string& AName) {
-    const std::string LPath = ::testing::TempDir() + AName;
+    std::string LPath = ::testing::TempDir() + AName;
     std::error_code LIgnored;
     std::filesystem::remove_all(LPath, LIgnored);
     return LPath;
@@ -300,13 +300,13 @@ TEST(SilogFollow, PrintsAppendedPacketsAcrossRotation) {
     const std::string LPath = TempPath("follow.sil");
     Write(LPath, "SILF" + Bytes({Entry("old 1")}));
     TSharedOutput LOut;
-    std::ostream outStream(&LOut);
-    std::ostringstream err;
-    std::istringstream in;
-    int status = -1;
+    std::ostream LOutStream(&LOut);
+    std::ostringstream LErr;
+    std::istringstream LIn;
+    int LStatus = -1;
     std::thread LFollower([&] {
-        status = SilogMain({"dump", "--follow", "--count", "6", "--pattern", "%title%", LPath}, in,
-                           outStream, err);
+        LStatus = SilogMain({"dump", "--follow", "--count", "6", "--pattern", "%title%", LPath},
+                            LIn, LOutStream, LErr);
     });
     TStopFollower LStop{LFollower};
     ASSERT_TRUE(LOut.WaitFor("old 1\n"));
@@ -325,25 +325,26 @@ TEST(SilogFollow, PrintsAppendedPacketsAcrossRotation) {
     Write(LPath, "SILF" + Bytes({Entry("new 1")}));
     Write(LPath, Bytes({Entry("new 2"), Entry("new 3"), Entry("beyond the count")}), std::ios::app);
     LFollower.join();
-    EXPECT_EQ(status, 0) << err.str();
+    EXPECT_EQ(LStatus, 0) << LErr.str();
     EXPECT_EQ(LOut.Text(), "old 1\nold 2\nold 3\nnew 1\nnew 2\nnew 3\n");
-    EXPECT_EQ(err.str(), "silog: following " + LPath + "\n");
+    EXPECT_EQ(LErr.str(), "silog: following " + LPath + "\n");
 }
 
 TEST(SilogFollow, FollowsTheNewestFileOfABaseNameUntilInterrupted) {
     const std::string LDirectory = TempPath("follow_rotating");
     std::filesystem::create_directory(LDirectory);
-    const std::string base = LDirectory + "/log.sil";
+    const std::string LBase = LDirectory + "/log.sil";
     const std::string LOlder = LDirectory + "/log-2026-05-01-10-00-00.sil";
     const std::string LNewer = LDirectory + "/log-2026-05-01-11-00-00.sil";
     Write(LOlder, "SILF" + Bytes({Entry("first file")}));
     TSharedOutput LOut;
-    std::ostream outStream(&LOut);
-    std::ostringstream err;
-    std::istringstream in;
-    int status = -1;
+    std::ostream LOutStream(&LOut);
+    std::ostringstream LErr;
+    std::istringstream LIn;
+    int LStatus = -1;
     std::thread LFollower([&] {
-        status = SilogMain({"dump", "--follow", "--pattern", "%title%", base}, in, outStream, err);
+        LStatus =
+            SilogMain({"dump", "--follow", "--pattern", "%title%", LBase}, LIn, LOutStream, LErr);
     });
     TStopFollower LStop{LFollower};
     ASSERT_TRUE(LOut.WaitFor("first file\n"));
@@ -351,9 +352,9 @@ TEST(SilogFollow, FollowsTheNewestFileOfABaseNameUntilInterrupted) {
     ASSERT_TRUE(LOut.WaitFor("second file\n"));
     std::raise(SIGINT);  // the handler is in place: dump printed
     LFollower.join();
-    EXPECT_EQ(status, 0) << err.str();
+    EXPECT_EQ(LStatus, 0) << LErr.str();
     EXPECT_EQ(LOut.Text(), "first file\nsecond file\n");
-    EXPECT_EQ(err.str(), "silog: following " + LNewer + "\n");
+    EXPECT_EQ(LErr.str(), "silog: following " + LNewer + "\n");
 
     const TResult LNone = Silog({"dump", "--follow", LDirectory + "/nothing.sil"});
     EXPECT_EQ(LNone.Status, 1);

@@ -19,7 +19,7 @@ using testing::Silog;
 using testing::TResult;
 
 std::string TempPath(const std::string& AName) {
-    const std::string LPath = ::testing::TempDir() + AName;
+    std::string LPath = ::testing::TempDir() + AName;
     std::remove(LPath.c_str());
     return LPath;
 }
@@ -137,16 +137,16 @@ TEST(SilogDump, DamageIsReportedAfterWhatCameBefore) {
 }
 
 TEST(SilogListen, ReceivesWhatSendWrites) {
-    const std::string pipe =
+    const std::string LPipe =
         "silog-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed());
     TResult LListened;
     std::thread LListener([&] {
-        LListened = Silog({"listen", "--pipe", pipe, "--count", "3", "--pattern", "%title%"});
+        LListened = Silog({"listen", "--pipe", LPipe, "--count", "3", "--pattern", "%title%"});
     });
     // The listener needs a moment to open its pipe; send retries until it is there.
     TResult LSent;
     for (int LAttempt = 0; LAttempt < 100; ++LAttempt) {
-        LSent = Silog({"send", "--connections", "pipe(pipename=\"" + pipe + "\")", "a", "b"});
+        LSent = Silog({"send", "--connections", "pipe(pipename=\"" + LPipe + "\")", "a", "b"});
         if (LSent.Status == 0) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

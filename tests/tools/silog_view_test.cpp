@@ -386,19 +386,19 @@ TEST(ViewStore, CachedMatchListsFollowNewAndDroppedRows) {
 
 TEST(ViewStore, ControlCommandsClearAsAViewerDoes) {
     TViewStore LStore;
-    const auto source = LStore.AddSource("pipe", "p", "connected");
-    auto watch = SiMakeRef<TSiWatch>(wtInteger);
-    watch->Name = "w";
-    watch->Value = "1";
-    watch->Timestamp = 46367.5;
-    auto flow = SiMakeRef<TSiProcessFlow>(pfEnterMethod);
-    flow->Title = "M";
-    flow->HostName = "PC1";
-    flow->Timestamp = 46367.5;
+    const auto LSource = LStore.AddSource("pipe", "p", "connected");
+    auto LWatch = SiMakeRef<TSiWatch>(wtInteger);
+    LWatch->Name = "w";
+    LWatch->Value = "1";
+    LWatch->Timestamp = 46367.5;
+    auto LFlow = SiMakeRef<TSiProcessFlow>(pfEnterMethod);
+    LFlow->Title = "M";
+    LFlow->HostName = "PC1";
+    LFlow->Timestamp = 46367.5;
     const auto LFill = [&] {
-        LStore.Add(source, *Entry("e"));
-        LStore.Add(source, *watch);
-        LStore.Add(source, *flow);
+        LStore.Add(LSource, *Entry("e"));
+        LStore.Add(LSource, *LWatch);
+        LStore.Add(LSource, *LFlow);
     };
     struct TCase {
         TSiControlCommandType Command;
@@ -412,7 +412,7 @@ TEST(ViewStore, ControlCommandsClearAsAViewerDoes) {
     for (const auto& LC : LCases) {
         LFill();
         const TViewState LBefore = LStore.State();
-        LStore.Add(source, *Command(LC.Command));
+        LStore.Add(LSource, *Command(LC.Command));
         const TViewState LAfter = LStore.State();
         const std::string LName(SiControlCommandTypeString(LC.Command));
         // The command is kept as a row in every case.
@@ -430,13 +430,13 @@ TEST(ViewStore, ControlCommandsClearAsAViewerDoes) {
 
 TEST(ViewStore, WatchHistoryAndFlowAreBounded) {
     TViewStore LStore;
-    const auto source = LStore.AddSource("pipe", "p", "connected");
+    const auto LSource = LStore.AddSource("pipe", "p", "connected");
     for (std::size_t LI = 1; LI <= TViewStore::kWatchHistory + 5; ++LI) {
         auto LW = SiMakeRef<TSiWatch>(wtInteger);
         LW->Name = "n";
         LW->Value = std::to_string(LI);
         LW->Timestamp = 46367.5;
-        LStore.Add(source, *LW);
+        LStore.Add(LSource, *LW);
     }
     const std::string LWatches = LStore.WatchesJson();
     EXPECT_NE(LWatches.find("\"count\":10000,\"numeric\":true,\"number\":10005"), std::string::npos)
@@ -456,7 +456,7 @@ TEST(ViewStore, WatchHistoryAndFlowAreBounded) {
         LF->ProcessId = 1;
         LF->ThreadId = 2;
         LF->Timestamp = 46367.5;
-        LStore.Add(source, *LF);
+        LStore.Add(LSource, *LF);
     };
     for (std::size_t LI = 0; LI < TViewStore::kClosedScopes + 10; ++LI) {
         LFlow(pfEnterMethod, "call " + std::to_string(LI));

@@ -73,15 +73,15 @@ TEST(DllExports, ErrorTextBufferWritesOnlyTheTerminatorForAnEmptyText) {
 TEST(DllComEntryPoints, AServerWithoutClasses) {
     TLoadedDll LDll;
     auto LGetClassObject = LDll.Export<TGetClassObject>("DllGetClassObject");
-    const CLSID LKOleLink = {
+    const CLSID LOleLink = {
         0x5F2A5CB3, 0x9562, 0x4DC6, {0x9B, 0x09, 0x0B, 0xA4, 0xC0, 0x81, 0x60, 0xD9}};
-    const CLSID LKNull = {};
-    for (const CLSID* LClsid : {&LKOleLink, &LKNull}) {
+    const CLSID LNull = {};
+    for (const CLSID* LClsid : {&LOleLink, &LNull}) {
         void* LObject = reinterpret_cast<void*>(0x1);
         EXPECT_EQ(LGetClassObject(*LClsid, IID_IClassFactory, &LObject), CLASS_E_CLASSNOTAVAILABLE);
         EXPECT_EQ(LObject, nullptr);
     }
-    EXPECT_EQ(LGetClassObject(LKOleLink, IID_IClassFactory, nullptr), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(LGetClassObject(LOleLink, IID_IClassFactory, nullptr), CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(LDll.Export<TNoArgs>("DllCanUnloadNow")(), S_OK);
 
     // Registration changes nothing in the registry: the type library stays unregistered.

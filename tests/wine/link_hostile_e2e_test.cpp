@@ -240,83 +240,83 @@ TEST_F(LinkHostile, CallsFromInsideBoxesAndEventsAreRefusedAndChangeNothing) {
     // A text from before, then a new connection whose start shows boxes (Debug 1): inside
     // the first box, in the middle of ONDA_INITI, the host calls every export.
     WriteIni(SimKeys());
-    TLinkHost& h = Load();
-    ASSERT_EQ(h.InitI(L"", nullptr), 0);
-    ASSERT_EQ(h.Command("result|1|before"), 1);
-    ASSERT_EQ(h.Exit(), 0);
+    TLinkHost& LH = Load();
+    ASSERT_EQ(LH.InitI(L"", nullptr), 0);
+    ASSERT_EQ(LH.Command("result|1|before"), 1);
+    ASSERT_EQ(LH.Exit(), 0);
     WriteIni("Debug=1\r\n" + SimKeys());
 
     std::vector<std::string> LFailures;
-    bool ran = false;
+    bool LRan = false;
     auto LReenter = [&](const std::string& AExpectedText) {
-        if (ran) return;
-        ran = true;
+        if (LRan) return;
+        LRan = true;
         std::vector<TRow> LRows = RefusedCalls();
         LRows.push_back({kGetStr, AExpectedText});
         LRows.push_back({kBuf3, "3 " + AExpectedText.substr(0, 4) + "\""});
-        LFailures = RunRows(h, LRows);
+        LFailures = RunRows(LH, LRows);
     };
-    h.DuringBox = [&] { LReenter("\"before\""); };
-    EXPECT_EQ(h.InitI(L"", nullptr), 0);
-    h.DuringBox = nullptr;
-    EXPECT_TRUE(ran);
+    LH.DuringBox = [&] { LReenter("\"before\""); };
+    EXPECT_EQ(LH.InitI(L"", nullptr), 0);
+    LH.DuringBox = nullptr;
+    EXPECT_TRUE(LRan);
     EXPECT_EQ(Joined(LFailures), "");
 
     // Inside an event: the photo event's box (ONDA_INIT2W, Debug 2) comes while the
     // server call of ONDA_COMMAND is running; the command has cleared the text.
-    ASSERT_EQ(h.Exit(), 0);
+    ASSERT_EQ(LH.Exit(), 0);
     WriteIni("Debug=2\r\n" + SimKeys());
-    ASSERT_EQ(h.Init2W(L"", nullptr), 0);
-    ran = false;
+    ASSERT_EQ(LH.Init2W(L"", nullptr), 0);
+    LRan = false;
     LFailures.clear();
-    h.Boxes.clear();
-    h.DuringBox = [&] {
-        if (ran) return;
-        ran = true;
+    LH.Boxes.clear();
+    LH.DuringBox = [&] {
+        if (LRan) return;
+        LRan = true;
         std::vector<TRow> LRows = RefusedCalls();
         LRows.push_back({kGetStr, "\"\""});
         LRows.push_back({kBufMax, "0 \"\""});
-        LFailures = RunRows(h, LRows);
+        LFailures = RunRows(LH, LRows);
     };
-    EXPECT_EQ(h.Command("event|photo|2|7|P1|X9|3|5"), 0);
-    h.DuringBox = nullptr;
-    EXPECT_TRUE(ran);
+    EXPECT_EQ(LH.Command("event|photo|2|7|P1|X9|3|5"), 0);
+    LH.DuringBox = nullptr;
+    EXPECT_TRUE(LRan);
     EXPECT_EQ(Joined(LFailures), "");
-    EXPECT_EQ(h.BoxMessages(),
+    EXPECT_EQ(LH.BoxMessages(),
               std::vector<std::wstring>{L"OnNewPhoto from Ondarix: photoadded|2|7|P1|X9|35"});
 
     // The refused calls reached nothing: the same connection serves the next command.
-    EXPECT_EQ(h.Command("result|3|after"), 3);
-    EXPECT_EQ(h.ErrorStr(), "after");
+    EXPECT_EQ(LH.Command("result|3|after"), 3);
+    EXPECT_EQ(LH.ErrorStr(), "after");
     EXPECT_EQ(SimLines("AdminCommand cmd=").size(), 3u);
     EXPECT_EQ(SimLines("Terminate").size(), 2u);  // the two ONDA_EXIT calls of the host
 }
 
 TEST_F(LinkHostile, CallsFromASecondThreadAreRefusedAndChangeNothing) {
     WriteIni(SimKeys());
-    TLinkHost& h = Load();
-    ASSERT_EQ(h.InitI(L"", nullptr), 0);
-    ASSERT_EQ(h.Command("result|7|seven"), 7);
+    TLinkHost& LH = Load();
+    ASSERT_EQ(LH.InitI(L"", nullptr), 0);
+    ASSERT_EQ(LH.Command("result|7|seven"), 7);
 
     // The link belongs to the thread that loaded it (its COM apartment, its connection);
     // another thread gets the busy answers and an empty text.
-    std::vector<TRow> rows = RefusedCalls();
-    rows.insert(rows.end(), {{kInitIHuge, "-1001"},
-                             {kCommandHuge, "-1001"},
-                             {kGetStr, "\"\""},
-                             {kBufMax, "0 \"\""},
-                             {kBufNull, "0"},
-                             {kExit, "0"}});
+    std::vector<TRow> LRows = RefusedCalls();
+    LRows.insert(LRows.end(), {{kInitIHuge, "-1001"},
+                               {kCommandHuge, "-1001"},
+                               {kGetStr, "\"\""},
+                               {kBufMax, "0 \"\""},
+                               {kBufNull, "0"},
+                               {kExit, "0"}});
     std::vector<std::string> LFailures;
-    std::thread([&] { LFailures = RunRows(h, rows); }).join();
+    std::thread([&] { LFailures = RunRows(LH, LRows); }).join();
     EXPECT_EQ(Joined(LFailures), "");
 
-    EXPECT_EQ(h.ErrorStr(), "seven");
-    EXPECT_EQ(h.Command("result|8|eight"), 8);
+    EXPECT_EQ(LH.ErrorStr(), "seven");
+    EXPECT_EQ(LH.Command("result|8|eight"), 8);
     EXPECT_EQ(SimLines("AdminCommand cmd=").size(), 2u);
     EXPECT_TRUE(SimLines("Terminate").empty());
     EXPECT_EQ(SimLines("start ").size(), 1u);
-    EXPECT_TRUE(h.Boxes.empty());
+    EXPECT_TRUE(LH.Boxes.empty());
 }
 
 TEST_F(LinkHostile, HandOverLengthBeyondASmallerMappingIsRefused) {

@@ -12,17 +12,17 @@ std::uint32_t IconStyle(HWND ABox) {
         LPCWSTR Id;
         std::uint32_t Style;
     };
-    static const TIcon LKIcons[] = {{IDI_HAND, MB_ICONERROR},
-                                    {IDI_QUESTION, MB_ICONQUESTION},
-                                    {IDI_EXCLAMATION, MB_ICONWARNING},
-                                    {IDI_ASTERISK, MB_ICONINFORMATION}};
+    static const TIcon LIcons[] = {{IDI_HAND, MB_ICONERROR},
+                                   {IDI_QUESTION, MB_ICONQUESTION},
+                                   {IDI_EXCLAMATION, MB_ICONWARNING},
+                                   {IDI_ASTERISK, MB_ICONINFORMATION}};
     std::uint32_t LStyle = 0;
     EnumChildWindows(
         ABox,
         [](HWND AChild, LPARAM AParam) -> BOOL {
             const auto LIcon = reinterpret_cast<HICON>(SendMessageW(AChild, STM_GETICON, 0, 0));
             if (LIcon == nullptr) return TRUE;
-            for (const auto& LK : LKIcons) {
+            for (const auto& LK : LIcons) {
                 if (LoadIconW(nullptr, LK.Id) == LIcon) {
                     *reinterpret_cast<std::uint32_t*>(AParam) = LK.Style;
                     return FALSE;

@@ -81,7 +81,7 @@ std::optional<TCall> ParseCall(const std::wstring& ALine) {
 }
 
 std::string Escape(const std::string& ABytes) {
-    static const char LKHex[] = "0123456789ABCDEF";
+    static const char LHex[] = "0123456789ABCDEF";
     std::string LOut;
     for (unsigned char LC : ABytes) {
         switch (LC) {
@@ -103,8 +103,8 @@ std::string Escape(const std::string& ABytes) {
             default:
                 if (LC < 0x20 || LC == 0x7F) {
                     LOut += "\\x";
-                    LOut += LKHex[LC >> 4];
-                    LOut += LKHex[LC & 15];
+                    LOut += LHex[LC >> 4];
+                    LOut += LHex[LC & 15];
                 } else {
                     LOut += static_cast<char>(LC);
                 }

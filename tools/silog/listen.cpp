@@ -48,8 +48,8 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
     LValueOptions.insert(LValueOptions.end(), TPacketFilter::Options().begin(),
                          TPacketFilter::Options().end());
     const TArgs LArgs(AArgs, LValueOptions, {"--help", "--once"});
-    const bool once = LArgs.Flag("--once");
-    std::atomic<bool> clientGone{false};
+    const bool LOnce = LArgs.Flag("--once");
+    std::atomic<bool> LClientGone{false};
     if (LArgs.Flag("--help")) {
         AIo.Out << kHelp;
         return 0;
@@ -63,10 +63,10 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
     } else if (LFormat != "text" && LFormat != "json") {
         LUsage = "unknown format '" + LFormat + "'";
     }
-    std::optional<TPacketFilter> filter;
-    if (LUsage.empty()) filter = TPacketFilter::FromArgs(LArgs, LUsage);
+    std::optional<TPacketFilter> LFilter;
+    if (LUsage.empty()) LFilter = TPacketFilter::FromArgs(LArgs, LUsage);
     TSiViewerServerOptions LOptions;
-    std::uint64_t count = 0;
+    std::uint64_t LCount = 0;
     std::uint64_t LWaitSeconds = kDefaultOnceWait;
     try {
         if (const auto LPort = LArgs.Value("--tcp")) {
@@ -75,12 +75,12 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
             LOptions.Tcp = true;
             LOptions.TcpPort = static_cast<std::uint16_t>(LValue);
         }
-        if (const auto LN = LArgs.Value("--count")) count = std::stoull(*LN);
+        if (const auto LN = LArgs.Value("--count")) LCount = std::stoull(*LN);
         if (const auto LN = LArgs.Value("--wait")) LWaitSeconds = std::stoull(*LN);
     } catch (const std::exception&) {
         LUsage = "--tcp takes a port from 0 to 65535, --count and --wait a number";
     }
-    if (LUsage.empty() && LArgs.Value("--wait") && !once) LUsage = "--wait needs --once";
+    if (LUsage.empty() && LArgs.Value("--wait") && !LOnce) LUsage = "--wait needs --once";
     if (!LUsage.empty()) {
         AIo.Err << "silog listen: " << LUsage << "\n" << kHelp;
         return 2;
@@ -88,46 +88,46 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
     LOptions.PipeName = LArgs.Value("--pipe").value_or(LOptions.Tcp ? "" : "silog");
 
     std::mutex LOutputLock;
-    TPacketPrinter printer(AIo.Out, LFormat == "json" ? TOutputFormat::Json : TOutputFormat::Text,
-                           LArgs.Value("--pattern").value_or(std::string(CSiDefaultPattern)),
-                           AIo.Colour);
-    std::atomic<std::uint64_t> printed{0};
-    TSiViewerServer server(LOptions);
-    auto name = [](const TSiViewerConnection& AC) {
+    TPacketPrinter LPrinter(AIo.Out, LFormat == "json" ? TOutputFormat::Json : TOutputFormat::Text,
+                            LArgs.Value("--pattern").value_or(std::string(CSiDefaultPattern)),
+                            AIo.Colour);
+    std::atomic<std::uint64_t> LPrinted{0};
+    TSiViewerServer LServer(LOptions);
+    auto LName = [](const TSiViewerConnection& AC) {
         return std::string(AC.Transport == TSiViewerTransport::vtPipe ? "pipe" : "tcp") +
                " client " + std::to_string(AC.Number);
     };
-    server.OnConnect = [&](const TSiViewerConnection& AC) {
+    LServer.OnConnect = [&](const TSiViewerConnection& AC) {
         std::lock_guard LLock(LOutputLock);
-        AIo.Err << "silog: " << name(AC) << " connected: \"" << EscapeText(AC.ClientBanner) << "\""
+        AIo.Err << "silog: " << LName(AC) << " connected: \"" << EscapeText(AC.ClientBanner) << "\""
                 << std::endl;
     };
-    server.OnDisconnect = [&](const TSiViewerConnection& AC, const std::string& AError) {
+    LServer.OnDisconnect = [&](const TSiViewerConnection& AC, const std::string& AError) {
         std::lock_guard LLock(LOutputLock);
-        AIo.Err << "silog: " << name(AC) << " disconnected" << (AError.empty() ? "" : ": ")
+        AIo.Err << "silog: " << LName(AC) << " disconnected" << (AError.empty() ? "" : ": ")
                 << EscapeText(AError) << std::endl;
-        if (once) clientGone.store(true);
+        if (LOnce) LClientGone.store(true);
     };
-    server.OnListenError = [&](TSiViewerTransport, const std::string& AError) {
+    LServer.OnListenError = [&](TSiViewerTransport, const std::string& AError) {
         std::lock_guard LLock(LOutputLock);
         AIo.Err << "silog: " << AError << std::endl;
     };
-    server.OnPacket = [&](const TSiViewerConnection&, TSiPacket& APacket) {
+    LServer.OnPacket = [&](const TSiViewerConnection&, TSiPacket& APacket) {
         std::lock_guard LLock(LOutputLock);
-        if (count != 0 && printed.load() >= count) return;
-        if (!filter->Matches(APacket)) return;
-        printer.Print(APacket);
-        if (++printed == count) server.RequestStop();
+        if (LCount != 0 && LPrinted.load() >= LCount) return;
+        if (!LFilter->Matches(APacket)) return;
+        LPrinter.Print(APacket);
+        if (++LPrinted == LCount) LServer.RequestStop();
     };
     try {
-        server.Start();
+        LServer.Start();
     } catch (const std::exception& LE) {
         AIo.Err << "silog listen: " << LE.what() << "\n";
         return 1;
     }
     if (LOptions.Tcp) {
         std::lock_guard LLock(LOutputLock);
-        AIo.Err << "silog: listening on TCP port " << server.TcpPort() << std::endl;
+        AIo.Err << "silog: listening on TCP port " << LServer.TcpPort() << std::endl;
     }
     if (!LOptions.PipeName.empty()) {
         std::lock_guard LLock(LOutputLock);
@@ -136,8 +136,8 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
     InstallInterruptHandler();
     const auto LStart = std::chrono::steady_clock::now();
     int LStatus = 0;
-    while (!Interrupted() && !clientGone.load() && (count == 0 || printed.load() < count)) {
-        if (once && LWaitSeconds != 0 && server.Connections() == 0 &&
+    while (!Interrupted() && !LClientGone.load() && (LCount == 0 || LPrinted.load() < LCount)) {
+        if (LOnce && LWaitSeconds != 0 && LServer.Connections() == 0 &&
             std::chrono::steady_clock::now() - LStart >= std::chrono::seconds(LWaitSeconds)) {
             std::lock_guard LLock(LOutputLock);
             AIo.Err << "silog listen: no client connected within " << LWaitSeconds << " s"
@@ -147,7 +147,7 @@ int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    server.Stop();
+    LServer.Stop();
     return LStatus;
 }
 

@@ -246,7 +246,7 @@ TLogReader::THeaderCheck TLogReader::CheckHeader(std::size_t& ATotal, std::strin
     };
     const std::uint8_t* LHeader = Data();
     const auto LCode = static_cast<std::uint16_t>(LHeader[0] | (LHeader[1] << 8));
-    const std::int32_t size = LoadInt32(LHeader + 2);
+    const std::int32_t LSize = LoadInt32(LHeader + 2);
     const auto LType = SiPacketTypeFromCode(LCode);
     if (!LType) {
         return LInvalid([&] {
@@ -254,46 +254,46 @@ TLogReader::THeaderCheck TLogReader::CheckHeader(std::size_t& ATotal, std::strin
                    std::to_string(FOffset);
         });
     }
-    if (size < 0) {
+    if (LSize < 0) {
         return LInvalid([&] {
-            return "Negative packet size " + std::to_string(size) + " at offset " +
+            return "Negative packet size " + std::to_string(LSize) + " at offset " +
                    std::to_string(FOffset + 2);
         });
     }
-    ATotal = kHeaderSize + static_cast<std::size_t>(size);
+    ATotal = kHeaderSize + static_cast<std::size_t>(LSize);
     const TFixedPart LFixed = FixedPartOf(*LType);
-    if (static_cast<std::size_t>(size) < LFixed.Size) {
+    if (static_cast<std::size_t>(LSize) < LFixed.Size) {
         return LInvalid([&] {
-            return std::string("Body of the ") + LFixed.Name + " (" + std::to_string(size) +
+            return std::string("Body of the ") + LFixed.Name + " (" + std::to_string(LSize) +
                    " bytes) is shorter than its " + std::to_string(LFixed.Size) +
                    "-byte header at offset " + std::to_string(FOffset + kHeaderSize);
         });
     }
-    if (const auto remaining = Remaining(); remaining && ATotal > *remaining) {
+    if (const auto LRemaining = Remaining(); LRemaining && ATotal > *LRemaining) {
         return LInvalid([&] {
-            return "Truncated packet: body of " + std::to_string(size) + " bytes, " +
-                   std::to_string(*remaining - kHeaderSize) + " available at offset " +
+            return "Truncated packet: body of " + std::to_string(LSize) + " bytes, " +
+                   std::to_string(*LRemaining - kHeaderSize) + " available at offset " +
                    std::to_string(FOffset);
         });
     }
     if (!Fill(kHeaderSize + LFixed.Size)) return hcNeedMore;
-    std::uint64_t lengths = 0;
-    for (const std::size_t at : LFixed.Lengths) {
-        const std::int32_t length = LoadInt32(Data() + kHeaderSize + at);
-        if (length < 0) {
+    std::uint64_t LLengths = 0;
+    for (const std::size_t LAt : LFixed.Lengths) {
+        const std::int32_t LLength = LoadInt32(Data() + kHeaderSize + LAt);
+        if (LLength < 0) {
             return LInvalid([&] {
-                return std::string("Negative length ") + std::to_string(length) + " in " +
+                return std::string("Negative length ") + std::to_string(LLength) + " in " +
                        LFixed.Name + " body at offset " +
-                       std::to_string(FOffset + kHeaderSize + at);
+                       std::to_string(FOffset + kHeaderSize + LAt);
             });
         }
-        lengths += static_cast<std::uint64_t>(length);
+        LLengths += static_cast<std::uint64_t>(LLength);
     }
-    if (lengths != static_cast<std::uint64_t>(size) - LFixed.Size) {
+    if (LLengths != static_cast<std::uint64_t>(LSize) - LFixed.Size) {
         return LInvalid([&] {
             return std::string("Lengths of the ") + LFixed.Name + " give " +
-                   std::to_string(LFixed.Size + lengths) + " body bytes, the packet header " +
-                   std::to_string(size) + " at offset " + std::to_string(FOffset + kHeaderSize);
+                   std::to_string(LFixed.Size + LLengths) + " body bytes, the packet header " +
+                   std::to_string(LSize) + " at offset " + std::to_string(FOffset + kHeaderSize);
         });
     }
     return Fill(ATotal) ? hcOk : hcNeedMore;
@@ -378,7 +378,7 @@ TLogStep TLogReader::Resync() {
         }
         // Every packet type code is below 256: skip straight to the next byte pair that
         // could be one.
-        static const std::array<bool, 256> LKTypeCode = [] {
+        static const std::array<bool, 256> LTypeCode = [] {
             std::array<bool, 256> LTable{};
             for (std::size_t LI = 0; LI < LTable.size(); ++LI) {
                 LTable[LI] = SiPacketTypeFromCode(static_cast<std::uint16_t>(LI)).has_value();
@@ -388,7 +388,7 @@ TLogStep TLogReader::Resync() {
         const std::uint8_t* LBytes = Data();
         const std::size_t LLast = Available() - 1;
         std::size_t LSkip = 0;
-        while (LSkip < LLast && (LBytes[LSkip + 1] != 0 || !LKTypeCode[LBytes[LSkip]])) ++LSkip;
+        while (LSkip < LLast && (LBytes[LSkip + 1] != 0 || !LTypeCode[LBytes[LSkip]])) ++LSkip;
         if (LSkip > 0) {
             Consume(LSkip);
             continue;
@@ -427,7 +427,7 @@ TLogStep TLogReader::Next() {
     }
     if (FDone) return Step(TLogStep::lsEnd);
     if (FKind == TKind::Unknown) {
-        const TLogStep LDetected = Detect();
+        TLogStep LDetected = Detect();
         if (FKind == TKind::Unknown) return LDetected;
     }
     if (FKind == TKind::Text) return NextText();
@@ -438,7 +438,7 @@ TLogStep TLogReader::Next() {
 std::string FirstFollowedFile(const std::string& APath, bool& ABaseName) {
     ABaseName = false;
     if (!TFileSource::IdentityOf(APath)) {
-        const std::string LNewest = logging::TSiFileHelper::FindFileName(APath);
+        std::string LNewest = logging::TSiFileHelper::FindFileName(APath);
         if (!LNewest.empty()) {
             ABaseName = true;
             return LNewest;
@@ -450,7 +450,7 @@ std::string FirstFollowedFile(const std::string& APath, bool& ABaseName) {
 std::string NextFollowedFile(const std::string& APath, bool ABaseName, const std::string& ACurrent,
                              TLogReader& AReader) {
     if (ABaseName) {
-        const std::string LNewest = logging::TSiFileHelper::FindFileName(APath);
+        std::string LNewest = logging::TSiFileHelper::FindFileName(APath);
         return LNewest != ACurrent ? LNewest : std::string();
     }
     const auto LIdentity = TFileSource::IdentityOf(APath);

@@ -46,9 +46,9 @@ bool ReadTime(std::string_view AText, std::size_t& APos, TSiDateTimeParts& APart
 }
 
 int DaysIn(int AYear, int AMonth) {
-    static constexpr std::array<int, 12> LKDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    static constexpr std::array<int, 12> LDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool LLeap = (AYear % 4 == 0 && AYear % 100 != 0) || AYear % 400 == 0;
-    return AMonth == 2 && LLeap ? 29 : LKDays[static_cast<std::size_t>(AMonth - 1)];
+    return AMonth == 2 && LLeap ? 29 : LDays[static_cast<std::size_t>(AMonth - 1)];
 }
 
 }  // namespace
@@ -104,26 +104,26 @@ int SeverityRank(TSiLogEntryType AType) {
 }
 
 const std::vector<std::string>& TPacketFilter::Options() {
-    static const std::vector<std::string> LKOptions = {"--session", "--min-level", "--since",
-                                                       "--until"};
-    return LKOptions;
+    static const std::vector<std::string> LOptions = {"--session", "--min-level", "--since",
+                                                      "--until"};
+    return LOptions;
 }
 
 std::optional<TPacketFilter> TPacketFilter::FromArgs(const TArgs& AArgs, std::string& AError) {
     TPacketFilter LFilter;
     LFilter.FSessions = AArgs.Values("--session");
     if (const auto LLevel = AArgs.Value("--min-level")) {
-        static constexpr std::array<std::string_view, 6> LKLevels = {
-            "debug", "verbose", "message", "warning", "error", "fatal"};
-        const auto LIt =
-            std::find_if(LKLevels.begin(), LKLevels.end(),
-                         [&](std::string_view AName) { return SiSameText(AName, *LLevel); });
-        if (LIt == LKLevels.end()) {
+        static constexpr std::array<std::string_view, 6> LLevels = {"debug",   "verbose", "message",
+                                                                    "warning", "error",   "fatal"};
+        const auto LIt = std::find_if(LLevels.begin(), LLevels.end(), [&](std::string_view AName) {
+            return SiSameText(AName, *LLevel);
+        });
+        if (LIt == LLevels.end()) {
             AError = "unknown level '" + *LLevel +
                      "' (debug, verbose, message, warning, error or fatal)";
             return std::nullopt;
         }
-        LFilter.FMinRank = static_cast<int>(LIt - LKLevels.begin());
+        LFilter.FMinRank = static_cast<int>(LIt - LLevels.begin());
     }
     for (const char* LName : {"--since", "--until"}) {
         if (const auto LText = AArgs.Value(LName)) {

@@ -37,14 +37,14 @@ std::string TextTimestamp(TDateTime AValue) {
 
 // The data of an entry or command as lower-case hexadecimal.
 std::string DataHex(const TSiMemoryStream* AData) {
-    static const char LKHex[] = "0123456789abcdef";
+    static const char LHex[] = "0123456789abcdef";
     std::string LText;
     if (AData == nullptr) return LText;
     const auto LBytes = AData->Bytes();
     LText.reserve(LBytes.size() * 2);
     for (std::uint8_t LB : LBytes) {
-        LText += LKHex[LB >> 4];
-        LText += LKHex[LB & 15];
+        LText += LHex[LB >> 4];
+        LText += LHex[LB & 15];
     }
     return LText;
 }
@@ -79,7 +79,7 @@ bool IsEnter(TSiProcessFlowType AType) {
 }  // namespace
 
 std::string JsonString(std::string_view AText) {
-    static const char LKHex[] = "0123456789abcdef";
+    static const char LHex[] = "0123456789abcdef";
     std::string LOut = "\"";
     std::size_t LI = 0;
     while (LI < AText.size()) {
@@ -97,8 +97,8 @@ std::string JsonString(std::string_view AText) {
             LOut += "\\t";
         } else if (LC < 0x20) {
             LOut += "\\u00";
-            LOut += LKHex[LC >> 4];
-            LOut += LKHex[LC & 15];
+            LOut += LHex[LC >> 4];
+            LOut += LHex[LC & 15];
         } else if (LC == 0xFFFD &&
                    !(LI - LStart == 3 && AText.substr(LStart, 3) == "\xEF\xBF\xBD")) {
             LOut += "\\ufffd";

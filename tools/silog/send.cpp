@@ -41,12 +41,12 @@ int RunSend(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
                 << kHelp;
         return 2;
     }
-    TSiLevel level = lvMessage;
+    TSiLevel LLevel = lvMessage;
     if (const auto LText = LArgs.Value("--level")) {
         TSiLookupTable LTable;
         LTable.Put("level", *LText);
-        level = LTable.GetLevelValue("level", lvControl);
-        if (level == lvControl) {
+        LLevel = LTable.GetLevelValue("level", lvControl);
+        if (LLevel == lvControl) {
             AIo.Err << "silog send: unknown level '" << *LText << "'\n";
             return 2;
         }
@@ -73,7 +73,7 @@ int RunSend(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
 
     TSiSession* LSession = LLogger.AddSession(LArgs.Value("--session").value_or("Main"), true);
     auto LSend = [&](const std::string& ATitle) {
-        switch (level) {
+        switch (LLevel) {
             case lvDebug:
                 LSession->LogDebug(ATitle);
                 break;

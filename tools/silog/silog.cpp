@@ -37,13 +37,13 @@ int SilogMain(const std::vector<std::string>& AArgs, std::istream& AIn, std::ost
     const std::vector<std::string> LRest(AArgs.begin() + 1, AArgs.end());
     TCommandIo LIo{AIn, AOut, AErr, AColour};
     static const std::map<std::string, int (*)(const std::vector<std::string>&, TCommandIo&)>
-        LKCommands = {{"check", RunCheck},
-                      {"dump", RunDump},
-                      {"listen", RunListen},
-                      {"send", RunSend},
-                      {"view", RunView}};
-    const auto LIt = LKCommands.find(AArgs[0]);
-    if (LIt == LKCommands.end()) {
+        LCommands = {{"check", RunCheck},
+                     {"dump", RunDump},
+                     {"listen", RunListen},
+                     {"send", RunSend},
+                     {"view", RunView}};
+    const auto LIt = LCommands.find(AArgs[0]);
+    if (LIt == LCommands.end()) {
         AErr << "silog: unknown command '" << AArgs[0] << "'\n" << kUsage;
         return 2;
     }

@@ -125,13 +125,13 @@ class TAppointments : public ISiDataSet {
     bool Eof() const override { return FRow >= 3; }
     void Next() override { ++FRow; }
     std::optional<std::string> FieldValue(std::size_t AIndex) const override {
-        static const char* const LKRows[3][4] = {
+        static const char* const LRows[3][4] = {
             {"1", "Erika Mustermann", "2026-12-11 09:00", "check-up"},
             {"2", "Max \"Maxi\" Muster", "2026-12-11 09:30", "x-ray, upper jaw"},
             {"3", "=HYPERLINK(\"http://example.com\")", "2026-12-11 10:00", ""},
         };
         if (AIndex == 3 && FRow == 2) return std::nullopt;
-        return LKRows[FRow][AIndex];
+        return LRows[FRow][AIndex];
     }
     std::int64_t GetBookmark() const override { return FRow; }
     void GotoBookmark(std::int64_t ABookmark) override { FRow = static_cast<int>(ABookmark); }

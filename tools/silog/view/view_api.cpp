@@ -83,10 +83,9 @@ bool TViewApi::Authorized(const THttpRequest& ARequest) const {
         return true;
     }
     if (const auto LHeader = ARequest.Header("authorization")) {
-        constexpr std::string_view LKBearer = "Bearer ";
-        if (LHeader->size() > LKBearer.size() &&
-            LHeader->compare(0, LKBearer.size(), LKBearer) == 0 &&
-            SameToken(std::string_view(*LHeader).substr(LKBearer.size()), FOptions.Token)) {
+        constexpr std::string_view LBearer = "Bearer ";
+        if (LHeader->size() > LBearer.size() && LHeader->compare(0, LBearer.size(), LBearer) == 0 &&
+            SameToken(std::string_view(*LHeader).substr(LBearer.size()), FOptions.Token)) {
             return true;
         }
     }

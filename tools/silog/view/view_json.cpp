@@ -107,29 +107,28 @@ std::string_view TitleExcerpt(std::string_view AText, std::size_t AChars, bool& 
 }
 
 void AppendBase64(std::string& AOut, std::string_view ABytes) {
-    static const char LKTable[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char LTable[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     const auto* LP = reinterpret_cast<const unsigned char*>(ABytes.data());
     const std::size_t LN = ABytes.size();
     AOut.reserve(AOut.size() + (LN + 2) / 3 * 4);
     std::size_t LI = 0;
     for (; LI + 3 <= LN; LI += 3) {
         const unsigned LV = (LP[LI] << 16) | (LP[LI + 1] << 8) | LP[LI + 2];
-        AOut += LKTable[LV >> 18];
-        AOut += LKTable[(LV >> 12) & 63];
-        AOut += LKTable[(LV >> 6) & 63];
-        AOut += LKTable[LV & 63];
+        AOut += LTable[LV >> 18];
+        AOut += LTable[(LV >> 12) & 63];
+        AOut += LTable[(LV >> 6) & 63];
+        AOut += LTable[LV & 63];
     }
     if (LN - LI == 1) {
         const unsigned LV = LP[LI] << 16;
-        AOut += LKTable[LV >> 18];
-        AOut += LKTable[(LV >> 12) & 63];
+        AOut += LTable[LV >> 18];
+        AOut += LTable[(LV >> 12) & 63];
         AOut += "==";
     } else if (LN - LI == 2) {
         const unsigned LV = (LP[LI] << 16) | (LP[LI + 1] << 8);
-        AOut += LKTable[LV >> 18];
-        AOut += LKTable[(LV >> 12) & 63];
-        AOut += LKTable[(LV >> 6) & 63];
+        AOut += LTable[LV >> 18];
+        AOut += LTable[(LV >> 12) & 63];
+        AOut += LTable[(LV >> 6) & 63];
         AOut += '=';
     }
 }

@@ -109,10 +109,10 @@ std::optional<TSiLogEntryType> EntryTypeNamed(std::string_view AName) {
 // literal characters outside groups, classes and optional parts). Titles without it need not
 // be given to the regex engine, which is slow.
 std::string RequiredLiteral(std::string_view APattern) {
-    std::string LBest, run;
+    std::string LBest, LRun;
     const auto LEndRun = [&] {
-        if (run.size() > LBest.size()) LBest = run;
-        run.clear();
+        if (LRun.size() > LBest.size()) LBest = LRun;
+        LRun.clear();
     };
     int LDepth = 0;
     for (std::size_t LI = 0; LI < APattern.size(); ++LI) {
@@ -187,7 +187,7 @@ std::string RequiredLiteral(std::string_view APattern) {
             LQ == '*' || LQ == '{') {
             LEndRun();
         } else {
-            run += LLiteral;
+            LRun += LLiteral;
             if (LQ == '+') LEndRun();
         }
         LI = LNext - 1;
@@ -1354,14 +1354,14 @@ std::string TViewStore::FacetsJson(std::size_t AMaxValues) const {
         }
         return LText + "}";
     };
-    static const char* const LKNames[] = {"sessionName", "appName", "hostName"};
+    static const char* const LNames[] = {"sessionName", "appName", "hostName"};
     for (int LField = 0; LField < 3; ++LField) {
         std::vector<std::pair<std::uint64_t, std::string>> LItems;
         for (const auto& LItem : FInterns[LField]->Items) {
             if (LItem.Refs > 0) LItems.emplace_back(LItem.Refs, LItem.Text);
         }
         LOut += ",\"";
-        LOut += LKNames[LField];
+        LOut += LNames[LField];
         LOut += "\":" + LTop(std::move(LItems));
     }
     const auto LNumbers = [&](const std::unordered_map<std::uint32_t, std::uint64_t>& ACounts) {
@@ -1402,40 +1402,40 @@ std::string TViewStore::HistogramJson(const TViewFilter& AFilter, std::uint32_t 
         }
     };
     double LFrom = std::numeric_limits<double>::infinity();
-    double to = -LFrom;
+    double LTo = -LFrom;
     LEach([&](const TViewRow& ARow) {
         if (std::isnan(ARow.T)) return;
         LFrom = std::min(LFrom, ARow.T);
-        to = std::max(to, ARow.T);
+        LTo = std::max(LTo, ARow.T);
     });
     if (AFilter.From) LFrom = *AFilter.From;
-    if (AFilter.To) to = *AFilter.To;
-    std::vector<std::array<std::uint64_t, 6>> counts(ABuckets);
-    double bucket = 0;
-    if (LFrom <= to && std::isfinite(LFrom) && std::isfinite(to)) {
-        bucket = std::max((to - LFrom) / ABuckets, 1.0);
+    if (AFilter.To) LTo = *AFilter.To;
+    std::vector<std::array<std::uint64_t, 6>> LCounts(ABuckets);
+    double LBucket = 0;
+    if (LFrom <= LTo && std::isfinite(LFrom) && std::isfinite(LTo)) {
+        LBucket = std::max((LTo - LFrom) / ABuckets, 1.0);
         LEach([&](const TViewRow& ARow) {
-            if (!(ARow.T >= LFrom && ARow.T <= to)) return;
-            auto LIndex = static_cast<std::size_t>((ARow.T - LFrom) / bucket);
+            if (!(ARow.T >= LFrom && ARow.T <= LTo)) return;
+            auto LIndex = static_cast<std::size_t>((ARow.T - LFrom) / LBucket);
             if (LIndex >= ABuckets) LIndex = ABuckets - 1;
-            ++counts[LIndex][ARow.Severity < 6 ? ARow.Severity : 1];
+            ++LCounts[LIndex][ARow.Severity < 6 ? ARow.Severity : 1];
         });
     } else {
-        LFrom = to = 0;
+        LFrom = LTo = 0;
     }
     std::string LOut = "{\"from\":";
     AppendJsonNumber(LOut, LFrom);
     LOut += ",\"to\":";
-    AppendJsonNumber(LOut, to);
+    AppendJsonNumber(LOut, LTo);
     LOut += ",\"bucket\":";
-    AppendJsonNumber(LOut, bucket);
+    AppendJsonNumber(LOut, LBucket);
     LOut += ",\"counts\":[";
-    for (std::size_t LI = 0; LI < counts.size(); ++LI) {
+    for (std::size_t LI = 0; LI < LCounts.size(); ++LI) {
         if (LI > 0) LOut += ',';
         LOut += '[';
         for (int LS = 0; LS < 6; ++LS) {
             if (LS > 0) LOut += ',';
-            LOut += std::to_string(counts[LI][LS]);
+            LOut += std::to_string(LCounts[LI][LS]);
         }
         LOut += ']';
     }
@@ -1542,13 +1542,13 @@ void TViewStore::Export(const TViewFilter& AFilter, bool AJsonLines,
                      LList->Seqs.end());
     }
     const std::size_t LCount = AFilter.All() ? static_cast<std::size_t>(LTo - LFrom) : LSeqs.size();
-    constexpr std::size_t LKPiece = 2000;
+    constexpr std::size_t LPiece = 2000;
     std::string LText;
-    for (std::size_t LI = 0; LI < LCount; LI += LKPiece) {
+    for (std::size_t LI = 0; LI < LCount; LI += LPiece) {
         LText.clear();
         {
             std::shared_lock LGuard(FRowsLock);
-            for (std::size_t LK = LI; LK < LCount && LK < LI + LKPiece; ++LK) {
+            for (std::size_t LK = LI; LK < LCount && LK < LI + LPiece; ++LK) {
                 const std::uint64_t LSeq = AFilter.All() ? LFrom + LK : LSeqs[LK];
                 if (LSeq < FFirst || LSeq >= FNext) continue;
                 WriteExportLine(LText, LSeq, RowAt(LSeq), AJsonLines);
