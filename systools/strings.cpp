@@ -96,7 +96,7 @@ TSysCharSet SysCharSet(std::wstring_view AChars) {
 }
 
 bool InCharSet(const TSysCharSet& ASet, wchar_t AC) {
-    const auto LCode = static_cast<std::uint32_t>(AC);
+    const auto LCode = static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(AC));
     return LCode <= 255 && ASet.test(LCode);
 }
 
