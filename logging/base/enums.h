@@ -119,6 +119,11 @@ enum TSiSourceId : std::uint8_t {
     siXml,
 };
 
+// The resolution of the logger core's timestamps: crStandard is the local date and time to the
+// millisecond; crHigh adds a high-resolution counter to an offset calibrated against the
+// local time, for finer (and monotonic) timestamps between clock ticks.
+enum TSiClockResolution : std::uint8_t { crStandard = 0, crHigh = 1 };
+
 // A colour in the layout 0x00BBGGRR. Values with the top bit set are system colours.
 using TSiColor = std::int32_t;
 

@@ -7,8 +7,11 @@
 #include "logging/config/configuration.h"
 #include "logging/config/connections.h"
 #include "logging/core/session.h"
+#include "logging/core/session_defaults.h"
 #include "logging/core/session_manager.h"
+#include "logging/core/timestamp_clock.h"
 #include "logging/core/version.h"
+#include "logging/packets/packet.h"
 #include "logging/protocols/protocol.h"
 #include "logging/protocols/scheduler.h"
 #include "logging/system/system_info.h"
@@ -49,6 +52,10 @@ void TSiLogger::SetEnabled(bool AValue) {
 std::string TSiLogger::AppName() {
     std::lock_guard LLock(FCriticalSection);
     return FAppName;
+}
+
+TDateTime TSiLogger::Now() {
+    return TSiClock::Now(Resolution());
 }
 
 void TSiLogger::SetAppName(const std::string& AValue) {

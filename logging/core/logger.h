@@ -46,20 +46,26 @@
 #include "logging/base/enums.h"
 #include "logging/base/errors.h"
 #include "logging/core/level_gate.h"
-#include "logging/core/session_defaults.h"
 #include "logging/core/session_host.h"
-#include "logging/core/timestamp_clock.h"
-#include "logging/packets/packet.h"
 
 namespace deruz::logging {
 
+// Declared only: the packets that the events hand over (packets/packet.h), the session
+// defaults (session_defaults.h) and what the core keeps behind its members. A program that
+// reads a packet's fields or the defaults includes their headers.
 class TSiConfiguration;
+class TSiControlCommand;
+class TSiLogEntry;
 class TSiLogger;
+class TSiPacket;
+class TSiProcessFlow;
 class TSiProtocol;
 class TSiProtocolVariables;
 class TSiSession;
 class TSiSessionManager;
+class TSiWatch;
 struct TSiProtocolDeleter;
+struct TSiSessionDefaults;
 
 using TSiFilterEvent = std::function<void(TSiLogger& ASender, TSiPacket& APacket, bool& ACancel)>;
 using TSiErrorEvent = std::function<void(TSiLogger& ASender, const std::exception& AException)>;
@@ -167,8 +173,8 @@ class TSiLogger : public ISiSessionHost {
     // outside the core).
     void ReportError(const std::exception& AException) override;
 
-    // The timestamp for new packets.
-    TDateTime Now() override { return TSiClock::Now(Resolution()); }
+    // The timestamp for new packets, by Resolution (timestamp_clock.h).
+    TDateTime Now() override;
 
     // --- Events (set and read under the event lock, called outside it) -----------------------
     void SetOnFilter(TSiFilterEvent AValue);

@@ -1,18 +1,14 @@
-// The timestamp clock of the logger core. crStandard is the local date and time to the
-// millisecond; crHigh adds a high-resolution counter to an offset calibrated against the
-// local time, for finer (and monotonic) timestamps between clock ticks.
+// The timestamp clock of the logger core, at the resolution that the core is set to
+// (TSiClockResolution, enums.h).
 //
 // Thread-safety: Now may be called from any thread; Calibrate changes the shared offset
 // atomically.
 #pragma once
 
-#include <cstdint>
-
 #include "logging/base/datetime.h"
+#include "logging/base/enums.h"
 
 namespace deruz::logging {
-
-enum TSiClockResolution : std::uint8_t { crStandard = 0, crHigh = 1 };
 
 class TSiClock {
   public:

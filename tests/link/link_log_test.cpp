@@ -9,6 +9,7 @@
 #include "link/link.h"
 #include "link/user_messages.h"
 #include "logging/core/si_auto.h"
+#include "logging/packets/packet.h"
 #include "tests/link/fakes.h"
 
 namespace deruz::link {

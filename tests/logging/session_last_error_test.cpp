@@ -7,6 +7,7 @@
 #include "logging/base/strings.h"
 #include "logging/core/logger.h"
 #include "logging/core/session.h"
+#include "logging/packets/packet.h"
 #include "tests/logging/system_codes.h"
 
 namespace deruz::logging {

@@ -1,7 +1,7 @@
 // The logging library for programs that log: the default logger core `Si` and session
-// `SiMain`, the logger and session classes (with the packets that the logger's events hand
-// over), levels and the library's errors; nothing of the protocols, the formatters or the
-// scheduler behind them. Everything lives in namespace deruz::logging.
+// `SiMain`, the logger and session classes, levels, the library's enumerations and errors;
+// nothing of the packets, the protocols, the formatters or the scheduler behind them.
+// Everything lives in namespace deruz::logging.
 //
 //   #include <silog/silog.h>
 //   using namespace deruz::logging;
@@ -10,8 +10,10 @@
 //   SiMain->LogMessage("Hello, %s", {"world"});
 //
 // The other headers of the library are installed beside this one as
-// <silog/logging/<layer>/<file>.h> (configuration files, protocols, formatters, viewer
-// contexts and the rest).
+// <silog/logging/<layer>/<file>.h>: a program that reads the fields of the packets that the
+// logger's events hand over includes <silog/logging/packets/packet.h>, one that reads or
+// sets the session defaults <silog/logging/core/session_defaults.h>, and so on for
+// configuration files, protocols, formatters, streams and viewer contexts.
 #pragma once
 
 #include "logging/base/errors.h"

@@ -10,6 +10,7 @@
 #include "logging/base/string_list.h"
 #include "logging/core/logger.h"
 #include "logging/core/session.h"
+#include "logging/packets/packet.h"
 #include "logging/packets/viewer_context.h"
 #include "logging/system/clock.h"
 #include "tests/tools/view_feed/images.h"
