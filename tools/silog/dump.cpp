@@ -9,6 +9,7 @@
 #include "logging/format/text_formatter.h"
 #include "logging/io/file_helper.h"
 #include "tools/silog/commands.h"
+#include "tools/silog/file_source.h"
 #include "tools/silog/interrupt.h"
 #include "tools/silog/log_reader.h"
 #include "tools/silog/packet_filter.h"
@@ -132,10 +133,19 @@ void Follow(const std::string& APath, const TLogReaderOptions& AOptions, TDumpCo
                  LRest = LReader->Next()) {
                 if (!Handle(LCurrent, LRest, AContext)) return;
             }
+            // The new file may be gone again before it opens (moved away at once): then the
+            // wait goes on for the one after it instead of ending the follow.
+            auto LNextReader = std::make_unique<TLogReader>(AOptions);
+            std::string LError;
+            if (!LNextReader->Open(LNext, LError)) {
+                if (!TFileSource::IdentityOf(LNext)) continue;
+                AContext.Io.Err << LNext << ": " << LError << std::endl;
+                AContext.Failed = true;
+                return;
+            }
             LCurrent = LNext;
             AContext.Io.Err << "silog: following " << LCurrent << std::endl;
-            LReader = OpenReader(LCurrent, AOptions, AContext);
-            if (!LReader) return;
+            LReader = std::move(LNextReader);
         }
     } catch (const std::exception& LE) {
         AContext.Io.Err << LCurrent << ": " << LE.what() << std::endl;

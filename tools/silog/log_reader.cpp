@@ -455,7 +455,10 @@ std::string NextFollowedFile(const std::string& APath, bool ABaseName, const std
     }
     const auto LIdentity = TFileSource::IdentityOf(APath);
     if (!LIdentity) return {};  // moved away, the new one not there yet
-    if (*LIdentity != AReader.Source().Identity()) return APath;
+    // Ours unread (a failing query) is no news: a switch now would read the same file again.
+    const TFileIdentity LOurs = AReader.Source().Identity();
+    if (LOurs == TFileIdentity{}) return {};
+    if (*LIdentity != LOurs) return APath;
     const auto LSize = AReader.Source().Size();
     return LSize && *LSize < AReader.BytesRead() ? APath : std::string();
 }
