@@ -277,10 +277,13 @@ std::string TSiViewerServer::Serve(TSiViewerChannel& AChannel, TSiViewerConnecti
     // Whether the deadline now set is the one of the packet begun in LPending.
     bool LPacketDeadline = false;
     std::int64_t LAcknowledged = 0;
-    // Writes an acknowledgement, which the client must take within the packet's time.
-    const auto LAcknowledge = [&](std::size_t ACount) {
+    // Acknowledgements of the packets decoded so far from the last read, not yet written.
+    std::string LAcknowledgements;
+    std::int64_t LUnwritten = 0;
+    // Writes acknowledgements, which the client must take within the packet's time.
+    const auto LAcknowledge = [&](const std::string& ABytes) {
         AChannel.SetDeadline(DeadlineIn(LOptions.PacketTimeout));
-        AChannel.Write(LOptions.Acknowledgement.data(), ACount);
+        AChannel.Write(ABytes.data(), ABytes.size());
     };
     for (;;) {
         std::uint8_t* LTarget = LPending.Prepare(kReadSize);
@@ -368,19 +371,34 @@ std::string TSiViewerServer::Serve(TSiViewerChannel& AChannel, TSiViewerConnecti
                 OnPacket(AConnection, *LPacket);
             }
             if (LTcp) {
-                try {
-                    const std::size_t LFull = LOptions.Acknowledgement.size();
-                    if (LOptions.AcknowledgeLimit >= 0 &&
-                        LAcknowledged >= LOptions.AcknowledgeLimit) {
-                        LAcknowledge(std::min(LOptions.PartialAcknowledgement, LFull));
-                        return "Acknowledgement limit reached";
+                const std::size_t LFull = LOptions.Acknowledgement.size();
+                if (LOptions.AcknowledgeLimit >= 0 &&
+                    LAcknowledged + LUnwritten >= LOptions.AcknowledgeLimit) {
+                    LAcknowledgements.append(LOptions.Acknowledgement, 0,
+                                             std::min(LOptions.PartialAcknowledgement, LFull));
+                    try {
+                        LAcknowledge(LAcknowledgements);
+                    } catch (const ESiViewerTimeout&) {
+                        return LAcknowledgementLate;
                     }
-                    LAcknowledge(LFull);
-                } catch (const ESiViewerTimeout&) {
-                    return LAcknowledgementLate;
+                    return "Acknowledgement limit reached";
                 }
-                ++LAcknowledged;
+                LAcknowledgements += LOptions.Acknowledgement;
+                ++LUnwritten;
             }
+        }
+        // The packets decoded from one read are acknowledged with one write: a client that
+        // waits for each acknowledgement has one packet in flight and gets it as before, one
+        // that sends ahead is not held to a write per packet.
+        if (!LAcknowledgements.empty()) {
+            try {
+                LAcknowledge(LAcknowledgements);
+            } catch (const ESiViewerTimeout&) {
+                return LAcknowledgementLate;
+            }
+            LAcknowledged += LUnwritten;
+            LUnwritten = 0;
+            LAcknowledgements.clear();
         }
         // Between packets a client may stay silent as long as it likes; a packet it has begun
         // has PacketTimeout from its first byte to its last.
