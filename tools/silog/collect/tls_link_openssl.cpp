@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "logging/protocols/tcp_client.h"
+#include "logging/system/socket.h"
 #include "tools/silog/collect/forward_link.h"
 
 namespace deruz::silog::collect {
@@ -122,9 +123,27 @@ class TTlsLink final : public TForwardLink {
         }
     }
 
-    // A syslog receiver sends nothing; anything readable is its close_notify, an alert or the
-    // end of the connection.
-    bool PeerGone() override { return FSsl == nullptr || FClient.PeerGone(); }
+    // A syslog receiver sends no data, but TLS does (session tickets after the handshake):
+    // what is readable is read without waiting, and only its close_notify, an alert or the end
+    // of the connection count as gone.
+    bool PeerGone() override {
+        if (FSsl == nullptr) return true;
+        if (!FClient.PeerGone()) return false;
+        const TSiSocket LSocket = FClient.Socket();
+        SiSocketSetBlocking(LSocket, false);
+        char LScratch[256];
+        bool LGone = false;
+        for (;;) {
+            ERR_clear_error();
+            const int LRead = SSL_read(FSsl, LScratch, sizeof LScratch);
+            if (LRead > 0) continue;
+            const int LError = SSL_get_error(FSsl, LRead);
+            LGone = LError != SSL_ERROR_WANT_READ && LError != SSL_ERROR_WANT_WRITE;
+            break;
+        }
+        SiSocketSetBlocking(LSocket, true);
+        return LGone;
+    }
 
   private:
     void Free() noexcept {
