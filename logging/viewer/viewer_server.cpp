@@ -19,6 +19,8 @@ namespace {
 
 // Bytes asked for per read.
 constexpr std::size_t kReadSize = 65536;
+// The most acknowledgement bytes held back for one write.
+constexpr std::size_t kMaxUnwrittenAcknowledgements = 65536;
 
 // Received bytes not yet decoded. Unlike a vector it does not clear memory it is about to
 // read into, which would cost more than the read itself for small packets.
@@ -285,6 +287,21 @@ std::string TSiViewerServer::Serve(TSiViewerChannel& AChannel, TSiViewerConnecti
         AChannel.SetDeadline(DeadlineIn(LOptions.PacketTimeout));
         AChannel.Write(ABytes.data(), ABytes.size());
     };
+    // Writes the acknowledgements gathered; false when the client did not take them in time.
+    const auto LWriteAcknowledgements = [&] {
+        if (LAcknowledgements.empty()) {
+            return true;
+        }
+        try {
+            LAcknowledge(LAcknowledgements);
+        } catch (const ESiViewerTimeout&) {
+            return false;
+        }
+        LAcknowledged += LUnwritten;
+        LUnwritten = 0;
+        LAcknowledgements.clear();
+        return true;
+    };
     for (;;) {
         std::uint8_t* LTarget = LPending.Prepare(kReadSize);
         std::size_t LRead = 0;
@@ -385,20 +402,20 @@ std::string TSiViewerServer::Serve(TSiViewerChannel& AChannel, TSiViewerConnecti
                 }
                 LAcknowledgements += LOptions.Acknowledgement;
                 ++LUnwritten;
+                // Written at once when they add up, so that a client that takes none holds
+                // the server to as little decoding and memory as before.
+                if (LAcknowledgements.size() >= kMaxUnwrittenAcknowledgements) {
+                    if (!LWriteAcknowledgements()) {
+                        return LAcknowledgementLate;
+                    }
+                }
             }
         }
         // The packets decoded from one read are acknowledged with one write: a client that
         // waits for each acknowledgement has one packet in flight and gets it as before, one
         // that sends ahead is not held to a write per packet.
-        if (!LAcknowledgements.empty()) {
-            try {
-                LAcknowledge(LAcknowledgements);
-            } catch (const ESiViewerTimeout&) {
-                return LAcknowledgementLate;
-            }
-            LAcknowledged += LUnwritten;
-            LUnwritten = 0;
-            LAcknowledgements.clear();
+        if (!LWriteAcknowledgements()) {
+            return LAcknowledgementLate;
         }
         // Between packets a client may stay silent as long as it likes; a packet it has begun
         // has PacketTimeout from its first byte to its last.

@@ -133,22 +133,42 @@ void TDiskQueue::SaveHead() {
 
 void TDiskQueue::Append(const TRecordBatch& ABatch) {
     if (ABatch.Empty()) return;
-    if (FSegments.empty() || FSegments.back().Size >= FSegmentBytes) {
-        const std::uint64_t LNumber =
-            FSegments.empty() ? kFirstSegment : FSegments.back().Number + 1;
-        WriteSegment(LNumber, ABatch.Bytes, false);
-        if (FSegments.empty()) {
-            FHeadOffset = 0;
+    // Split at record boundaries so that no segment grows much past the segment size: the
+    // bound then drops no more than a segment's worth at a time.
+    std::size_t LStart = 0;
+    std::size_t LEnd = 0;
+    std::uint64_t LCount = 0;
+    bool LNewSegment = FSegments.empty() || FSegments.back().Size >= FSegmentBytes;
+    std::uint64_t LRoom = LNewSegment ? FSegmentBytes : FSegmentBytes - FSegments.back().Size;
+    const auto LFlush = [&] {
+        if (LCount == 0) return;
+        const std::string LPart = ABatch.Bytes.substr(LStart, LEnd - LStart);
+        if (LNewSegment) {
+            const std::uint64_t LNumber =
+                FSegments.empty() ? kFirstSegment : FSegments.back().Number + 1;
+            WriteSegment(LNumber, LPart, false);
+            if (FSegments.empty()) FHeadOffset = 0;
+            FSegments.push_back({LNumber, LPart.size(), LCount});
+            if (FSegments.size() == 1) SaveHead();
+        } else {
+            WriteSegment(FSegments.back().Number, LPart, true);
+            FSegments.back().Size += LPart.size();
+            FSegments.back().Records += LCount;
         }
-        FSegments.push_back({LNumber, ABatch.Bytes.size(), ABatch.Records});
-        if (FSegments.size() == 1) SaveHead();
-    } else {
-        WriteSegment(FSegments.back().Number, ABatch.Bytes, true);
-        FSegments.back().Size += ABatch.Bytes.size();
-        FSegments.back().Records += ABatch.Records;
-    }
-    FRecords += ABatch.Records;
-    FBytes += ABatch.Bytes.size();
+        FRecords += LCount;
+        FBytes += LPart.size();
+        LStart = LEnd;
+        LCount = 0;
+        LRoom = FSegmentBytes;
+        LNewSegment = true;
+    };
+    ForEachRecord(ABatch.Bytes, [&](std::string_view ARecord) {
+        const std::size_t LSize = 4 + ARecord.size();
+        if (LCount > 0 && LEnd - LStart + LSize > LRoom) LFlush();
+        LEnd += LSize;
+        ++LCount;
+    });
+    LFlush();
     Trim();
 }
 
