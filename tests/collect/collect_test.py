@@ -329,6 +329,10 @@ def case_restart(tmp):
     rs.stop()
 
 
+def queued_bytes(line):
+    return int(re.search(r"queued=\d+ \((\d+) bytes\)", line).group(1))
+
+
 def case_full_queue(tmp):
     """A full queue drops the oldest, counts them, and sends the rest in order."""
     rs = Rsyslog(tmp)
@@ -336,9 +340,11 @@ def case_full_queue(tmp):
     collector.start()
     sent = 3000
     collector.send(numbered(0, sent, width=100))
+    # Everything has arrived and gone from memory to the queue on disk, whose bound it passed.
     state = wait_for("spilled", lambda: (lambda s: s if collector.counter(s[0], "in") >= sent + 1
                                          and collector.counter(s[1], "queued") +
                                          collector.counter(s[1], "dropped") >= sent + 1
+                                         and queued_bytes(s[1]) <= 64 * 1024
                                          else None)(collector.state()))
     dropped = collector.counter(state[1], "dropped")
     check(dropped > 0, f"nothing dropped: {state}")
@@ -348,8 +354,10 @@ def case_full_queue(tmp):
                                                       else None)(received_numbers(rs)))
     check(numbers == sorted(numbers) and len(set(numbers)) == len(numbers), "order")
     # Everything is accounted for: the log header and the messages, received or dropped.
+    final = collector.state()
+    check(collector.counter(final[1], "dropped") == dropped, f"dropped later: {final}")
     check(len(rs.lines("tcp")) + dropped == sent + 1,
-          f"{len(rs.lines('tcp'))} received + {dropped} dropped != {sent + 1}")
+          f"{len(rs.lines('tcp'))} received + {dropped} dropped != {sent + 1}: {final}")
     check(numbers[0] > 0, "the oldest were kept")
     collector.stop()
 

@@ -24,6 +24,8 @@ using TClock = std::chrono::steady_clock;
 constexpr auto kReplayWindow = std::chrono::seconds(1);
 // How often the sender looks at the receiver's side and at memory while idle or down.
 constexpr auto kIdleWait = std::chrono::milliseconds(100);
+// How long the sender lets messages gather after it was woken.
+constexpr auto kGatherWait = std::chrono::milliseconds(1);
 
 }  // namespace
 
@@ -92,7 +94,9 @@ TDestinationSettings ParseDestination(const std::string& AText) {
 TForwarder::TForwarder(TDestinationSettings ASettings, const std::filesystem::path& AQueueFolder)
     : FSettings(std::move(ASettings)),
       FLink(MakeForwardLink(FSettings.Link)),
-      FDisk(AQueueFolder, FSettings.QueueBytes) {}
+      FDisk(AQueueFolder, FSettings.QueueBytes) {
+    FDiskRecords.store(FDisk.Records());
+}
 
 TForwarder::~TForwarder() {
     Stop();
@@ -161,12 +165,13 @@ void TForwarder::Push(TSiPacket& APacket, const TPacketSource& ASource) {
             FPending.Clear();
         }
     }
-    FWake.notify_one();
+    if (FSenderWaiting) FWake.notify_one();
 }
 
 void TForwarder::SpillLocked() {
     if (FPending.Empty()) return;
     FDisk.Append(FPending);
+    FDiskRecords.store(FDisk.Records());
     FPending.Clear();
 }
 
@@ -243,6 +248,7 @@ void TForwarder::ConnectionLost(const std::string& AError) {
     if (!LBack.Empty()) {
         std::lock_guard LDisk(FDiskLock);
         FDisk.Prepend(LBack);
+        FDiskRecords.store(FDisk.Records());
         FResent += LBack.Records;
         FSent -= std::min<std::uint64_t>(FSent.load(), LBack.Records);
     }
@@ -280,14 +286,20 @@ bool TForwarder::SendBatch(const TRecordBatch& ABatch, std::string& AError) {
 void TForwarder::Run() noexcept {
     for (;;) {
         try {
+            bool LWoken = false;
             {
                 std::unique_lock LGuard(FLock);
                 if (FStopping) break;
-                if (FPending.Empty()) {
-                    FWake.wait_for(LGuard, kIdleWait);
+                if (FPending.Empty() && FDiskRecords.load() == 0) {
+                    FSenderWaiting = true;
+                    LWoken = FWake.wait_for(LGuard, kIdleWait) == std::cv_status::no_timeout;
+                    FSenderWaiting = false;
                     if (FStopping) break;
                 }
             }
+            // Woken by the first message after a pause: let the next ones of the burst join
+            // it, so that a steady stream is sent in batches rather than a send per message.
+            if (LWoken && FConnected) std::this_thread::sleep_for(kGatherWait);
             if (!EnsureConnected()) {
                 // Down: what waits in memory goes to disk, where it survives a restart.
                 std::unique_lock LGuard(FLock);
@@ -320,6 +332,7 @@ void TForwarder::Run() noexcept {
                 if (LFromDisk) {
                     std::lock_guard LDisk(FDiskLock);
                     FDisk.Consume(LBatch);
+                    FDiskRecords.store(FDisk.Records());
                 }
                 FSent += LBatch.Records;
                 RememberSent(std::move(LBatch));
@@ -328,6 +341,7 @@ void TForwarder::Run() noexcept {
                     // Not sent: back in front of the queue, ahead of anything spilled since.
                     std::lock_guard LDisk(FDiskLock);
                     FDisk.Prepend(LBatch);
+                    FDiskRecords.store(FDisk.Records());
                 }
                 // Then what was sent lately, in front of that.
                 ConnectionLost(LError);

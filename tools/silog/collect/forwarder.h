@@ -112,9 +112,13 @@ class TForwarder {
     std::condition_variable FWake;
     TRecordBatch FPending;
     bool FStopping = false;
+    // Whether the sender waits for FWake (so that Push need not signal otherwise).
+    bool FSenderWaiting = false;
 
     std::mutex FDiskLock;
     TDiskQueue FDisk;
+    // FDisk.Records(), readable without FDiskLock.
+    std::atomic<std::uint64_t> FDiskRecords{0};
 
     // The sender's own: what it sent lately, oldest first, with when.
     std::deque<std::pair<std::chrono::steady_clock::time_point, TRecordBatch>> FReplay;
