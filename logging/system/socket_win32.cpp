@@ -96,7 +96,8 @@ bool SiSocketPeerGone(TSiSocket ASocket) noexcept {
     FD_ZERO(&LRead);
     FD_SET(Native(ASocket), &LRead);
     timeval LTime{};
-    return select(0, &LRead, nullptr, nullptr, &LTime) != 0;
+    // A failing wait tells nothing: the next send reports a real fault.
+    return select(0, &LRead, nullptr, nullptr, &LTime) > 0;
 }
 
 bool SiSocketSetNoDelay(TSiSocket ASocket) noexcept {

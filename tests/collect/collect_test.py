@@ -131,7 +131,7 @@ class Collector:
         self.folder = folder
         self.store = os.path.join(folder, "store")
         self.args = [*SILOG, "collect", "--store", self.store, "--tcp", "127.0.0.1:0",
-                     "--report", "0"] + list(extra)
+                     "--report", os.environ.get("COLLECT_REPORT", "0")] + list(extra)
         for forward in forwards:
             self.args += ["--forward", forward]
         self.process = None
@@ -466,16 +466,21 @@ def case_wine(tmp):
     received = []
 
     def serve():
-        connection, _ = server.accept()
-        data = b""
-        while chunk := connection.recv(65536):
-            data += chunk
-            received[:] = data.decode().splitlines()
+        while True:
+            connection, _ = server.accept()
+            data = b""
+            while chunk := connection.recv(65536):
+                data += chunk
+                received[:] = data.decode().splitlines()
     threading.Thread(target=serve, daemon=True).start()
     collector = Collector(tmp, [f"json(port={server.getsockname()[1]})"])
     collector.start()
     collector.send(["from wine 1", "from wine 2"], app="Praxis")
-    wait_for("json lines", lambda: len(received) >= 3, 30)
+    try:
+        wait_for("json lines", lambda: len(received) >= 3, 30)
+    except AssertionError:
+        print("\n".join(collector.err))
+        raise
     objects = [json.loads(line) for line in received]
     check([o.get("title") for o in objects[1:]] == ["from wine 1", "from wine 2"],
           f"received {objects}")

@@ -4,6 +4,7 @@
 // inputs, with an on-disk queue per destination.
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -189,6 +190,8 @@ int RunCollect(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
     for (auto& LForwarder : LForwarders) LForwarder->Start();
 
     std::atomic<std::uint64_t> LIn{0};
+    std::mutex LStatesLock;
+    std::map<std::uint64_t, std::unique_ptr<TClientState>> LStates;
     std::atomic<std::int64_t> LClients{0};
     TSiViewerServer LServer(LServerOptions);
     const auto LName = [](const TSiViewerConnection& AC) {
@@ -198,13 +201,28 @@ int RunCollect(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
     LServer.OnConnect = [&](const TSiViewerConnection&) { ++LClients; };
     LServer.OnDisconnect = [&](const TSiViewerConnection& AC, const std::string& AError) {
         if (!AC.ClientBanner.empty()) --LClients;
+        {
+            std::lock_guard LGuard(LStatesLock);
+            LStates.erase(AC.Number);
+        }
         if (!AError.empty()) LSay(LName(AC) + " disconnected: " + EscapeText(AError));
     };
     LServer.OnListenError = [&](TSiViewerTransport, const std::string& AError) { LSay(AError); };
     LServer.OnPacket = [&](const TSiViewerConnection& AC, TSiPacket& APacket) {
-        // A connection is served by one thread for its whole life.
-        thread_local TClientState LState;
-        if (LState.Connection != AC.Number) LState = TClientState{AC.Number, {}, {}, nullptr};
+        // A connection is served by one thread for its whole life, which holds its state.
+        // (Only trivial types are thread_local: MinGW's emulated thread-local storage has
+        // crashed with objects that have destructors.)
+        thread_local TClientState* LCurrent = nullptr;
+        thread_local std::uint64_t LCurrentNumber = 0;
+        if (LCurrent == nullptr || LCurrentNumber != AC.Number) {
+            std::lock_guard LGuard(LStatesLock);
+            auto& LSlot = LStates[AC.Number];
+            if (!LSlot)
+                LSlot = std::make_unique<TClientState>(TClientState{AC.Number, {}, {}, nullptr});
+            LCurrent = LSlot.get();
+            LCurrentNumber = AC.Number;
+        }
+        TClientState& LState = *LCurrent;
         TPacketSource LSource = LState.Header;
         if (APacket.GetPacketType() == ptLogHeader) {
             const auto& LHeader = static_cast<const TSiLogHeader&>(APacket);

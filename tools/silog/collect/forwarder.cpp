@@ -4,13 +4,11 @@
 #include <algorithm>
 #include <ostream>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 
 #include "logging/base/errors.h"
 #include "logging/config/connections.h"
 #include "logging/config/lookup_table.h"
-#include "logging/format/text_formatter.h"
 #include "tools/silog/packet_printer.h"
 
 namespace deruz::silog::collect {
@@ -125,11 +123,7 @@ void TForwarder::Stop() {
 
 std::string TForwarder::Encode(TSiPacket& APacket, const TPacketSource& ASource) const {
     if (FSettings.Format == TMessageFormat::Json) {
-        // One printer per thread: the JSON form keeps no state between packets.
-        thread_local std::ostringstream LSink;
-        thread_local TPacketPrinter LPrinter(LSink, TOutputFormat::Json,
-                                             std::string(CSiDefaultPattern));
-        std::string LLine = LPrinter.Line(APacket).value_or("{}");
+        std::string LLine = TPacketPrinter::JsonLine(APacket);
         // The client the packet came from: silog dump's object plus one key.
         LLine.pop_back();
         LLine += ",\"source\":{\"hostName\":" + JsonString(ASource.HostName) +
