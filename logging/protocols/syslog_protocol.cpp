@@ -44,7 +44,8 @@ void TSiSyslogProtocol::LoadOptions() {
     FPort = static_cast<std::uint16_t>(GetIntegerOption("port", 514));
     const std::string LTransport = SiLowerCase(GetStringOption("transport", "tcp"));
     if (LTransport != "tcp" && LTransport != "udp") {
-        throw ESiError("Unknown syslog transport \"" + LTransport + "\"");
+        throw ESiError("Unknown syslog transport \"" + LTransport +
+                       "\" (tcp or udp; for TLS, log to silog collect, which forwards over it)");
     }
     FUdp = LTransport == "udp";
     const std::string LFacility = GetStringOption("facility", "user");
