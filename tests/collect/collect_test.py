@@ -310,7 +310,7 @@ def case_restart(tmp):
     destination is down: nothing is lost within the queue's bound, and order is kept."""
     rs = Rsyslog(tmp)
     rs.start()
-    collector = Collector(tmp, [f"syslog(port={rs.ports['tcp']}, retry=0.2)"])
+    collector = Collector(tmp, [f"syslog(port={rs.ports['tcp']}, retry=0)"])
     collector.start()
     collector.send(numbered(0, 500))
     wait_for("first run", lambda: len(received_numbers(rs)) >= 500)
@@ -344,7 +344,7 @@ def queued_bytes(line):
 def case_full_queue(tmp):
     """A full queue drops the oldest, counts them, and sends the rest in order."""
     rs = Rsyslog(tmp)
-    collector = Collector(tmp, [f"syslog(port={rs.ports['tcp']}, queue=64, retry=0.2)"])
+    collector = Collector(tmp, [f"syslog(port={rs.ports['tcp']}, queue=64, retry=0)"])
     collector.start()
     sent = 3000
     collector.send(numbered(0, sent, width=100))
@@ -378,9 +378,9 @@ def case_tls_verify(tmp):
     rs = Rsyslog(tmp, good)
     rs.start()
     collector = Collector(tmp, [
-        f"syslog(port={rs.ports['tls']}, transport=tls, ca={other['ca']}, retry=0.2)",
+        f"syslog(port={rs.ports['tls']}, transport=tls, ca={other['ca']}, retry=0)",
         f"syslog(port={rs.ports['tls']}, transport=tls, ca={good['ca']}, servername=wrong.name,"
-        " retry=0.2)"])
+        " retry=0)"])
     collector.start()
     collector.send(["secret patient 1~5"])
     state = wait_for("errors", lambda: (lambda s: s if "error=" in s[1] and "error=" in s[2]

@@ -50,7 +50,7 @@ constexpr const char* kHelp =
     "\n"
     "  Both take queue=SIZE, the bound of the destination's on-disk queue (default 256mb;\n"
     "  k, kb, mb, gb; a bare number is kilobytes), retry=SECONDS between connection attempts\n"
-    "  (default 1) and timeout=MS for connecting and sending (default 10000).\n"
+    "  (default 1; 0: every 0.1 s) and timeout=MS for connecting and sending (default 10000).\n"
     "\n"
     "What a destination cannot take waits in its queue under --queue-dir (default\n"
     "DIR/.queue) and is sent in order once it is back, also after a restart of the collector;\n"
