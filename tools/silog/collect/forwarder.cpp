@@ -233,9 +233,11 @@ void TForwarder::ConnectionLost(const std::string& AError) {
         FLastError = AError;
     }
     // What went out lately may not have been read: it goes back in front of the queue.
+    // (Only what went out within the window: after a quiet spell the receiver has read it all.)
     TRecordBatch LBack;
+    const auto LNow = TClock::now();
     for (auto& LEntry : FReplay) {
-        LBack.Append(LEntry.second);
+        if (LNow - LEntry.first <= kReplayWindow) LBack.Append(LEntry.second);
     }
     FReplay.clear();
     FReplayBytes = 0;
