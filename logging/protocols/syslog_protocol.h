@@ -15,8 +15,9 @@
 // lost. UDP has no delivery guarantee at all.
 //
 // Errors (ESiProtocolError through the framework): those of TSiTcpClient; "Unknown syslog
-// transport "<name>" (tcp or udp; ...)" and "Unknown syslog facility "<name>"" when the options are loaded (the
-// connections string is then refused); the system's text when a datagram cannot be sent.
+// transport "<name>" (tcp or udp; ...)" and "Unknown syslog facility "<name>"" when the options are
+// loaded (the connections string is then refused); the system's text when a datagram cannot be
+// sent.
 //
 // Thread safety and ownership: as every TSiProtocol (protocol.h).
 #pragma once
