@@ -10,15 +10,10 @@
 
 namespace deruz::logging {
 
-namespace {
-
-// Minutes east of UTC now, which the packets' local timestamps carry.
-int LocalUtcOffsetMinutes() noexcept {
+int SiLocalUtcOffsetMinutes() noexcept {
     const double LDays = SiLocalNow() - SiUtcNow();
     return static_cast<int>(std::lround(LDays * 24 * 60 / 15)) * 15;
 }
-
-}  // namespace
 
 TSiSyslogProtocol::TSiSyslogProtocol() {
     LoadOptions();
@@ -71,7 +66,7 @@ void TSiSyslogProtocol::ConnectTcp() {
 }
 
 void TSiSyslogProtocol::InternalConnect() {
-    FSettings.UtcOffsetMinutes = LocalUtcOffsetMinutes();
+    FSettings.UtcOffsetMinutes = SiLocalUtcOffsetMinutes();
     FSettings.AppName = AppName();
     FSettings.HostName = HostName();
     if (!FUdp) {

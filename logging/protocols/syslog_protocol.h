@@ -33,6 +33,10 @@
 
 namespace deruz::logging {
 
+// Minutes east of UTC of this machine's local time now, which the packets' local timestamps
+// carry (rounded to a quarter hour).
+int SiLocalUtcOffsetMinutes() noexcept;
+
 class TSiSyslogProtocol final : public TSiProtocol {
   public:
     TSiSyslogProtocol();

@@ -6,6 +6,7 @@ Each case starts its own rsyslogd on loopback ports with its own configuration a
 (silog send, view-feed). Usage: collect_test.py BIN_DIR CASE, where CASE is one of the names in
 CASES below.
 """
+import datetime
 import json
 import os
 import re
@@ -218,7 +219,9 @@ def make_ca(folder, name):
 
 def case_fields(tmp):
     """Every field arrives as sent over TCP, UDP and TLS; every packet kind is forwarded and
-    recognisable; hostile titles cannot start a record of their own."""
+    recognisable; hostile titles cannot start a record of their own. The workstations and the
+    collector run in a time zone east of UTC."""
+    os.environ["TZ"] = "Europe/Berlin"
     tls = make_ca(tmp, "good")
     rs = Rsyslog(tmp, tls)
     rs.start()
@@ -254,6 +257,11 @@ def case_fields(tmp):
         check(first["host"] == socket.gethostname(), f"{name}: host {first['host']}")
         check(first["procid"].isdigit(), f"{name}: procid {first['procid']}")
         check(re.match(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d+[+-]\d\d:\d\d$", first["time"]),
+              f"{name}: time {first['time']}")
+        # The workstation's local time with the right offset: the moment it names is now.
+        stamp = datetime.datetime.fromisoformat(first["time"])
+        check(stamp.utcoffset() != datetime.timedelta(0) and
+              abs((datetime.datetime.now(datetime.timezone.utc) - stamp).total_seconds()) < 120,
               f"{name}: time {first['time']}")
         sd = first["sd"]
         check(sd["type"] == "Warning" and sd["session"] == "Behandlung" and

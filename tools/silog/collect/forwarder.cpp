@@ -9,6 +9,7 @@
 #include "logging/base/errors.h"
 #include "logging/config/connections.h"
 #include "logging/config/lookup_table.h"
+#include "logging/protocols/syslog_protocol.h"
 #include "tools/silog/packet_printer.h"
 
 namespace deruz::silog::collect {
@@ -24,6 +25,20 @@ constexpr auto kReplayWindow = std::chrono::seconds(1);
 constexpr auto kIdleWait = std::chrono::milliseconds(100);
 // How long the sender lets messages gather after it was woken.
 constexpr auto kGatherWait = std::chrono::milliseconds(1);
+
+// The collector's offset from UTC, read again every minute (daylight saving time changes it).
+// The workstations' timestamps are their local time and carry no zone: the collector takes
+// them to be in its own.
+int UtcOffsetMinutes() noexcept {
+    static std::atomic<int> LOffset{0};
+    static std::atomic<std::int64_t> LNext{0};
+    const std::int64_t LNow = TClock::now().time_since_epoch() / std::chrono::seconds(1);
+    if (LNow >= LNext.load(std::memory_order_relaxed)) {
+        LOffset.store(SiLocalUtcOffsetMinutes(), std::memory_order_relaxed);
+        LNext.store(LNow + 60, std::memory_order_relaxed);
+    }
+    return LOffset.load(std::memory_order_relaxed);
+}
 
 }  // namespace
 
@@ -131,6 +146,7 @@ std::string TForwarder::Encode(TSiPacket& APacket, const TPacketSource& ASource)
         return LLine;
     }
     TSiSyslogSettings LSettings = FSettings.Syslog;
+    LSettings.UtcOffsetMinutes = UtcOffsetMinutes();
     LSettings.HostName = ASource.HostName;
     LSettings.AppName = ASource.AppName;
     std::string LMessage;
