@@ -15,7 +15,7 @@ using namespace deruz::logging;
 
 namespace {
 
-constexpr std::array<const char*, 5> kProtocols = {"pipe", "tcp", "file", "text", "mem"};
+constexpr std::array<const char*, 6> kProtocols = {"pipe", "tcp", "file", "text", "mem", "syslog"};
 
 }  // namespace
 

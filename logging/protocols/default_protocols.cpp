@@ -7,6 +7,7 @@
 #include "logging/protocols/memory_protocol.h"
 #include "logging/protocols/pipe_protocol.h"
 #include "logging/protocols/protocol.h"
+#include "logging/protocols/syslog_protocol.h"
 #include "logging/protocols/tcp_protocol.h"
 #include "logging/protocols/text_protocol.h"
 
@@ -16,6 +17,8 @@ void SiRegisterDefaultProtocols() {
     TSiProtocolFactory::RegisterProtocol("file", [] { return SiMakeProtocol<TSiFileProtocol>(); });
     TSiProtocolFactory::RegisterProtocol("mem", [] { return SiMakeProtocol<TSiMemoryProtocol>(); });
     TSiProtocolFactory::RegisterProtocol("pipe", [] { return SiMakeProtocol<TSiPipeProtocol>(); });
+    TSiProtocolFactory::RegisterProtocol("syslog",
+                                         [] { return SiMakeProtocol<TSiSyslogProtocol>(); });
     TSiProtocolFactory::RegisterProtocol("tcp", [] { return SiMakeProtocol<TSiTcpProtocol>(); });
     TSiProtocolFactory::RegisterProtocol("text", [] { return SiMakeProtocol<TSiTextProtocol>(); });
 }

@@ -125,7 +125,7 @@ class TSiProtocol : private TSiSchedulerTarget {
     TSiProtocolErrorEvent GetOnError() const;
     void SetOnError(TSiProtocolErrorEvent AValue);
 
-    // The protocol's registered name ("pipe", "tcp", "file", "text", "mem").
+    // The protocol's registered name ("pipe", "tcp", "file", "text", "mem", "syslog").
     virtual std::string GetName() const = 0;
 
   protected:

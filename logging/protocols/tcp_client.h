@@ -71,6 +71,12 @@ class TSiTcpClient {
     bool AppliedTimeouts(std::int32_t& AReceive, std::int32_t& ASend) const noexcept;
 
     bool Connected() const noexcept { return FConnected; }
+    // Whether the peer has closed the connection (or it failed), found without waiting; for
+    // peers that never send, such as syslog receivers. False when not connected.
+    bool PeerGone() const noexcept { return FConnected && SiSocketPeerGone(FSocket); }
+    // The connected socket, for a layer on top of the connection (TLS); kSiInvalidSocket when
+    // not connected. The client keeps owning it.
+    TSiSocket Socket() const noexcept { return FSocket; }
     const std::string& Host() const noexcept { return FHost; }
     std::uint16_t Port() const noexcept { return FPort; }
 

@@ -37,6 +37,9 @@ bool SiResolveIPv4(const std::string& AHost, std::uint32_t& AAddress, std::strin
 
 // A new IPv4 TCP socket (not inherited by child processes), or kSiInvalidSocket.
 TSiSocket SiSocketCreate() noexcept;
+// A new IPv4 UDP socket (not inherited by child processes), or kSiInvalidSocket. Connected
+// with SiSocketConnect, it sends each SiSocketSend as one datagram to that peer.
+TSiSocket SiSocketCreateDatagram() noexcept;
 // Sends segments as soon as they are written (no coalescing delay).
 bool SiSocketSetNoDelay(TSiSocket ASocket) noexcept;
 // Applies AMilliseconds as receive and send timeout; 0 or less means no limit.
@@ -59,6 +62,10 @@ TSiConnectWait SiSocketWaitConnect(TSiSocket ASocket, std::int32_t AMilliseconds
 // than 0). False when the wait fails or the time passes; after a timeout SiSocketLastError
 // holds the system's timeout error, the one a receive that ran into its timeout gives.
 bool SiSocketWaitReadable(TSiSocket ASocket, std::int32_t AMilliseconds) noexcept;
+// Whether the peer of a connected stream socket has closed it, or the connection failed,
+// without waiting: a peer that sends nothing (as a syslog receiver) and has not closed gives
+// false. Bytes the peer sent count as closed too, since the callers' peers never send any.
+bool SiSocketPeerGone(TSiSocket ASocket) noexcept;
 // The outcome of the connection attempt (SO_ERROR): 0 when connected, else the error code; the
 // error of getsockopt itself when that fails.
 int SiSocketPendingError(TSiSocket ASocket) noexcept;

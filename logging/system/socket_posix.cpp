@@ -89,6 +89,20 @@ TSiSocket SiSocketCreate() noexcept {
     return LSocket < 0 ? kSiInvalidSocket : LSocket;
 }
 
+TSiSocket SiSocketCreateDatagram() noexcept {
+    const int LSocket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    return LSocket < 0 ? kSiInvalidSocket : LSocket;
+}
+
+bool SiSocketPeerGone(TSiSocket ASocket) noexcept {
+    char LByte = 0;
+    const ssize_t LResult = ::recv(Native(ASocket), &LByte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (LResult < 0) {
+        return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+    }
+    return true;
+}
+
 bool SiSocketSetNoDelay(TSiSocket ASocket) noexcept {
     const int LOn = 1;
     return ::setsockopt(Native(ASocket), IPPROTO_TCP, TCP_NODELAY, &LOn, sizeof LOn) == 0;

@@ -81,6 +81,25 @@ TSiSocket SiSocketCreate() noexcept {
     return static_cast<TSiSocket>(LSocket);
 }
 
+TSiSocket SiSocketCreateDatagram() noexcept {
+    const SOCKET LSocket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (LSocket == INVALID_SOCKET) {
+        return kSiInvalidSocket;
+    }
+    SetHandleInformation(reinterpret_cast<HANDLE>(LSocket), HANDLE_FLAG_INHERIT, 0);
+    return static_cast<TSiSocket>(LSocket);
+}
+
+bool SiSocketPeerGone(TSiSocket ASocket) noexcept {
+    // A zero wait: readable means closed, failed or (for these peers) talking out of turn.
+    fd_set LRead;
+    FD_ZERO(&LRead);
+    FD_SET(Native(ASocket), &LRead);
+    timeval LTime{};
+    // A failing wait tells nothing: the next send reports a real fault.
+    return select(0, &LRead, nullptr, nullptr, &LTime) > 0;
+}
+
 bool SiSocketSetNoDelay(TSiSocket ASocket) noexcept {
     const BOOL LOn = TRUE;
     return setsockopt(Native(ASocket), IPPROTO_TCP, TCP_NODELAY,

@@ -19,6 +19,8 @@ namespace {
 
 // Bytes asked for per read.
 constexpr std::size_t kReadSize = 65536;
+// The most acknowledgement bytes held back for one write.
+constexpr std::size_t kMaxUnwrittenAcknowledgements = 65536;
 
 // Received bytes not yet decoded. Unlike a vector it does not clear memory it is about to
 // read into, which would cost more than the read itself for small packets.
@@ -280,10 +282,28 @@ std::string TSiViewerServer::Serve(TSiViewerChannel& AChannel, TSiViewerConnecti
     // Whether the deadline now set is the one of the packet begun in LPending.
     bool LPacketDeadline = false;
     std::int64_t LAcknowledged = 0;
-    // Writes an acknowledgement, which the client must take within the packet's time.
-    const auto LAcknowledge = [&](std::size_t ACount) {
+    // Acknowledgements of the packets decoded so far from the last read, not yet written.
+    std::string LAcknowledgements;
+    std::int64_t LUnwritten = 0;
+    // Writes acknowledgements, which the client must take within the packet's time.
+    const auto LAcknowledge = [&](const std::string& ABytes) {
         AChannel.SetDeadline(DeadlineIn(LOptions.PacketTimeout));
-        AChannel.Write(LOptions.Acknowledgement.data(), ACount);
+        AChannel.Write(ABytes.data(), ABytes.size());
+    };
+    // Writes the acknowledgements gathered; false when the client did not take them in time.
+    const auto LWriteAcknowledgements = [&] {
+        if (LAcknowledgements.empty()) {
+            return true;
+        }
+        try {
+            LAcknowledge(LAcknowledgements);
+        } catch (const ESiViewerTimeout&) {
+            return false;
+        }
+        LAcknowledged += LUnwritten;
+        LUnwritten = 0;
+        LAcknowledgements.clear();
+        return true;
     };
     for (;;) {
         std::uint8_t* LTarget = LPending.Prepare(kReadSize);
@@ -371,19 +391,34 @@ std::string TSiViewerServer::Serve(TSiViewerChannel& AChannel, TSiViewerConnecti
                 OnPacket(AConnection, *LPacket);
             }
             if (LTcp) {
-                try {
-                    const std::size_t LFull = LOptions.Acknowledgement.size();
-                    if (LOptions.AcknowledgeLimit >= 0 &&
-                        LAcknowledged >= LOptions.AcknowledgeLimit) {
-                        LAcknowledge(std::min(LOptions.PartialAcknowledgement, LFull));
-                        return "Acknowledgement limit reached";
+                const std::size_t LFull = LOptions.Acknowledgement.size();
+                if (LOptions.AcknowledgeLimit >= 0 &&
+                    LAcknowledged + LUnwritten >= LOptions.AcknowledgeLimit) {
+                    LAcknowledgements.append(LOptions.Acknowledgement, 0,
+                                             std::min(LOptions.PartialAcknowledgement, LFull));
+                    try {
+                        LAcknowledge(LAcknowledgements);
+                    } catch (const ESiViewerTimeout&) {
+                        return LAcknowledgementLate();
                     }
-                    LAcknowledge(LFull);
-                } catch (const ESiViewerTimeout&) {
-                    return LAcknowledgementLate();
+                    return "Acknowledgement limit reached";
                 }
-                ++LAcknowledged;
+                LAcknowledgements += LOptions.Acknowledgement;
+                ++LUnwritten;
+                // Written at once when they add up, so that a client that takes none holds
+                // the server to as little decoding and memory as before.
+                if (LAcknowledgements.size() >= kMaxUnwrittenAcknowledgements) {
+                    if (!LWriteAcknowledgements()) {
+                        return LAcknowledgementLate();
+                    }
+                }
             }
+        }
+        // The packets decoded from one read are acknowledged with one write: a client that
+        // waits for each acknowledgement has one packet in flight and gets it as before, one
+        // that sends ahead is not held to a write per packet.
+        if (!LWriteAcknowledgements()) {
+            return LAcknowledgementLate();
         }
         // Between packets a client may stay silent as long as it likes; a packet it has begun
         // has PacketTimeout from its first byte to its last.

@@ -1,8 +1,9 @@
 // TSiViewerServer: the receiving end of the "pipe" and "tcp" protocols, as a log viewer runs
 // it. It serves a pipe name and/or a TCP port, sends each client its banner line, reads and
 // checks the client's banner line, decodes every packet and hands it to a callback; each packet
-// that arrives over TCP is acknowledged with 2 bytes. Malformed input ends the connection with
-// an error that names the fault.
+// that arrives over TCP is acknowledged with 2 bytes (the acknowledgements of the packets
+// decoded from one read go out in one write). Malformed input ends the connection with an
+// error that names the fault.
 //
 // Clients are served at the same time, each on a thread of its own, up to MaxConnections; a
 // client beyond that waits to be accepted until one ends. So that no client can hold its

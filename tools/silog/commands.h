@@ -23,6 +23,7 @@ int RunSend(const std::vector<std::string>& AArgs, TCommandIo& AIo);
 int RunDump(const std::vector<std::string>& AArgs, TCommandIo& AIo);
 int RunListen(const std::vector<std::string>& AArgs, TCommandIo& AIo);
 int RunView(const std::vector<std::string>& AArgs, TCommandIo& AIo);
+int RunCollect(const std::vector<std::string>& AArgs, TCommandIo& AIo);
 
 // A small option reader: "--name value" and "--name=value" options, "--flag" flags and the
 // remaining positional arguments. Unknown options are a usage error.

@@ -38,10 +38,11 @@ class TPacketPrinter {
     // The line for one packet without its line break and colour, or nothing for a log entry
     // when the pattern is empty. Moves the nesting depths as Print does.
     std::optional<std::string> Line(logging::TSiPacket& APacket);
+    // The JSON object for one packet, without its line break; it keeps no state.
+    static std::string JsonLine(logging::TSiPacket& APacket);
 
   private:
     std::optional<std::string> TextLine(logging::TSiPacket& APacket);
-    std::string JsonLine(logging::TSiPacket& APacket);
     std::string FlowLine(const logging::TSiProcessFlow& AFlow);
 
     std::ostream& FOut;

@@ -15,6 +15,7 @@ constexpr const char* kUsage =
     "\n"
     "commands:\n"
     "  check   parse a connections string or configuration file and print its protocols\n"
+    "  collect store every client's log per host and application and forward it to syslog\n"
     "  dump    print the packets of log files and memory dumps\n"
     "  listen  serve as a log viewer on a pipe and/or TCP port and print every packet\n"
     "  send    log messages through a connections string or configuration file\n"
@@ -37,11 +38,8 @@ int SilogMain(const std::vector<std::string>& AArgs, std::istream& AIn, std::ost
     const std::vector<std::string> LRest(AArgs.begin() + 1, AArgs.end());
     TCommandIo LIo{AIn, AOut, AErr, AColour};
     static const std::map<std::string, int (*)(const std::vector<std::string>&, TCommandIo&)>
-        LCommands = {{"check", RunCheck},
-                     {"dump", RunDump},
-                     {"listen", RunListen},
-                     {"send", RunSend},
-                     {"view", RunView}};
+        LCommands = {{"check", RunCheck},   {"collect", RunCollect}, {"dump", RunDump},
+                     {"listen", RunListen}, {"send", RunSend},       {"view", RunView}};
     const auto LIt = LCommands.find(AArgs[0]);
     if (LIt == LCommands.end()) {
         AErr << "silog: unknown command '" << AArgs[0] << "'\n" << kUsage;

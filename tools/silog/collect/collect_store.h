@@ -1,0 +1,71 @@
+// TCollectStore: silog collect's store. Every client's packets go into binary log files written
+// by the logging library's own file protocol (so silog dump and silog view read them), one set
+// per host and application:
+//
+//   <folder>/<host>/<application>-yyyy-mm-dd-hh-nn-ss.sil
+//
+// Host and application names are reduced to letters, digits, ".", "-" and "_" (others become
+// "_", a leading "." too), so no name can reach outside the folder. A file is replaced by a new
+// one when it would pass MaxBytes, and at each Rotate boundary (UTC); of each set the newest
+// MaxParts files are kept (0: all), and files not written for KeepDays days are deleted by
+// Sweep (0: kept) — the newest file of a set never, since it may still be open.
+//
+// Thread safety: Write may be called from any thread (one file per set, written under the file
+// protocol's own lock); Sweep and Close by the owner.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "logging/packets/packet.h"
+#include "logging/protocols/protocol.h"
+#include "tools/silog/collect/forwarder.h"
+
+namespace deruz::silog::collect {
+
+struct TStoreSettings {
+    std::filesystem::path Folder;
+    std::uint64_t MaxBytes = 64u << 20;
+    std::int32_t MaxParts = 0;
+    // "none", "hourly", "daily", "weekly" or "monthly".
+    std::string Rotate = "daily";
+    std::uint32_t KeepDays = 30;
+};
+
+// A host or application name as a file name (see above).
+std::string StoreName(const std::string& AName);
+
+class TCollectStore {
+  public:
+    explicit TCollectStore(TStoreSettings ASettings);
+    ~TCollectStore();
+
+    // The file protocol of a source's set, opened on first use; it lives until Close.
+    logging::TSiProtocol& SetFor(const TPacketSource& ASource);
+    // Writes a packet into a set's file; failures are counted (Errors, LastError).
+    void Write(logging::TSiProtocol& ASet, logging::TSiPacket& APacket);
+    // Deletes the files older than KeepDays; returns how many.
+    std::uint64_t Sweep();
+    // Closes every file.
+    void Close();
+
+    std::uint64_t Stored() const noexcept { return FStored.load(); }
+    std::uint64_t Errors() const noexcept { return FErrors.load(); }
+    std::size_t Sets();
+    std::string LastError();
+
+  private:
+    TStoreSettings FSettings;
+    std::mutex FLock;
+    std::map<std::string, logging::TSiProtocolPtr> FSets;
+    std::string FLastError;
+    std::atomic<std::uint64_t> FStored{0};
+    std::atomic<std::uint64_t> FErrors{0};
+};
+
+}  // namespace deruz::silog::collect
