@@ -76,3 +76,7 @@ function(deruz_version_resource target)
         set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${V_TYPELIB})
     endif()
 endfunction()
+
+# The release number and commit for scripts/release, which names the package after them.
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/release-version.txt
+    CONTENT "VERSION=@DERUZ_VERSION@\nCOMMIT=@DERUZ_COMMIT@\n" @ONLY)
