@@ -6,7 +6,8 @@
 #     identity, which the debugger matches, from the content);
 #   - the PDB is named in the binary without its folder (pdbaltpath);
 #   - the source and build folders are mapped to fixed names in debug information and in
-#     __FILE__ (-ffile-prefix-map);
+#     __FILE__ (-ffile-prefix-map); scripts/release also builds in one fixed folder, because
+#     clang records its whole command line, with absolute paths, in the PDB;
 #   - the commit comes in through DERUZ_SOURCE_COMMIT or git (cmake/version.cmake), never a
 #     date.
 if(NOT WIN32 OR NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
@@ -15,7 +16,10 @@ if(NOT WIN32 OR NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
 endif()
 set(CMAKE_C_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "" FORCE)
 set(CMAKE_CXX_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "" FORCE)
-add_compile_options(-g -gcodeview
+# clang records its own command line in the debug information, and ccache (4.7) always runs
+# clang with -fcolor-diagnostics, whatever it was given; saying it here keeps the line, and so
+# the objects, the same with and without ccache (error messages come in colour).
+add_compile_options(-g -gcodeview -fcolor-diagnostics
     -ffile-prefix-map=${CMAKE_BINARY_DIR}=build -ffile-prefix-map=${CMAKE_SOURCE_DIR}=src)
 add_link_options(-Wl,--pdb= -Wl,--no-insert-timestamp -Xlinker -Xlink=-pdbaltpath:%_PDB%)
 
