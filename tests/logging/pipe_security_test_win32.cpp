@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <future>
 #include <string>
 #include <thread>
 
@@ -15,7 +16,8 @@ namespace deruz::logging {
 namespace {
 
 // The impersonation level that a server of a fresh pipe gets from a client that AOpen connects
-// (AOpen opens the pipe at the path and writes one byte); -1 when it could not be read.
+// (AOpen opens the pipe at the path, writes one byte and calls its second argument, which holds
+// the client connected until the server has read its level); -1 when it could not be read.
 template <class F>
 int LevelSeenByServer(const std::string& AName, F AOpen) {
     const std::u16string LPath = SiUtf8ToUtf16(SiPipeSocketPath(AName));
@@ -25,16 +27,24 @@ int LevelSeenByServer(const std::string& AName, F AOpen) {
     if (!LServer) {
         return -1;
     }
-    std::thread LOpener([&] { AOpen(reinterpret_cast<const wchar_t*>(LPath.c_str())); });
+    // A server cannot act as a client that has gone: the client stays until the level is read.
+    std::promise<void> LLevelRead;
+    const std::shared_future<void> LRead = LLevelRead.get_future().share();
+    std::thread LOpener(
+        [&] { AOpen(reinterpret_cast<const wchar_t*>(LPath.c_str()), [LRead] { LRead.wait(); }); });
     const BOOL LConnected =
         ConnectNamedPipe(LServer.Get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
     char LByte = 0;
-    DWORD LRead = 0;
-    const BOOL LGotByte = LConnected && ReadFile(LServer.Get(), &LByte, 1, &LRead, nullptr);
-    LOpener.join();
+    DWORD LBytesRead = 0;
+    const BOOL LGotByte = LConnected && ReadFile(LServer.Get(), &LByte, 1, &LBytesRead, nullptr);
+    const auto LDone = [&](int ALevel) {
+        LLevelRead.set_value();
+        LOpener.join();
+        return ALevel;
+    };
     // The server asks to act as the client; the token it gets says how far it may.
     if (!LGotByte || !ImpersonateNamedPipeClient(LServer.Get())) {
-        return -1;
+        return LDone(-1);
     }
     HANDLE LToken = nullptr;
     SECURITY_IMPERSONATION_LEVEL LLevel = SecurityAnonymous;
@@ -46,7 +56,7 @@ int LevelSeenByServer(const std::string& AName, F AOpen) {
     if (LToken != nullptr) {
         CloseHandle(LToken);
     }
-    return LAsked ? static_cast<int>(LLevel) : -1;
+    return LDone(LAsked ? static_cast<int>(LLevel) : -1);
 }
 
 TEST(PipeSecurityTest, ServerGetsIdentificationLevelOnly) {
@@ -54,12 +64,13 @@ TEST(PipeSecurityTest, ServerGetsIdentificationLevelOnly) {
     // First the system itself: a client that asks for the identification level by hand. Where
     // the system does not honour the level a client asks for (Wine gives every server the
     // impersonation level), there is nothing to learn about our client.
-    const int LSystem = LevelSeenByServer(LName + "-raw", [](const wchar_t* APath) {
+    const int LSystem = LevelSeenByServer(LName + "-raw", [](const wchar_t* APath, auto AHold) {
         const TSiUniqueHFile LClient(
             CreateFileW(APath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                         SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
         DWORD LWritten = 0;
         WriteFile(LClient.Get(), "x", 1, &LWritten, nullptr);
+        AHold();
     });
     ASSERT_NE(LSystem, -1);
     if (LSystem != SecurityIdentification) {
@@ -67,11 +78,12 @@ TEST(PipeSecurityTest, ServerGetsIdentificationLevelOnly) {
                      << " whatever level the client asks for";
     }
 
-    const int LOurs = LevelSeenByServer(LName, [&](const wchar_t*) {
+    const int LOurs = LevelSeenByServer(LName, [&](const wchar_t*, auto AHold) {
         TSiPipeHandle LClient;
         if (LClient.Open(LName) == 0) {
             LClient.Write("x", 1);
         }
+        AHold();
     });
     EXPECT_EQ(LOurs, SecurityIdentification);
 }

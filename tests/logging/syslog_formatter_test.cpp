@@ -23,7 +23,7 @@ TSiRef<TSiLogEntry> Entry(const std::string& ATitle, TSiLogEntryType AType = ltM
     return LEntry;
 }
 
-std::string Format(const TSiPacket& APacket, TSiSyslogSettings ASettings = {}) {
+std::string Format(const TSiPacket& APacket, const TSiSyslogSettings& ASettings = {}) {
     std::string LOut;
     SiFormatSyslog(APacket, ASettings, LOut);
     return LOut;
