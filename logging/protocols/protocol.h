@@ -90,6 +90,10 @@ class TSiProtocol : private TSiSchedulerTarget {
     // Writes APacket unless its level is below the "level" option. Takes its own reference
     // when it keeps the packet (backlog, worker queue).
     void WritePacket(TSiPacket& APacket);
+    // As WritePacket; an asynchronous protocol whose worker is idle with nothing queued writes
+    // the packet on the calling thread instead of handing it over (TSiScheduler::RunOrSchedule):
+    // for a caller that is itself a worker thread, to spare the packet a second thread.
+    void WritePacketHere(TSiPacket& APacket);
     // Runs a custom action while connected; likewise takes its own reference when queueing.
     void Dispatch(TSiProtocolCommand& ACommand);
 
@@ -115,6 +119,9 @@ class TSiProtocol : private TSiSchedulerTarget {
         return FDropped.load(std::memory_order_relaxed);
     }
     bool Asynchronous() const noexcept { return FAsyncEnabled; }
+    // The asynchronous options: whether a full queue makes writers wait, and its size in bytes.
+    bool AsyncThrottle() const noexcept { return FAsyncThrottle; }
+    std::int64_t AsyncQueue() const noexcept { return FAsyncQueue; }
 
     // Names for the log header, set by the logger core.
     std::string AppName() const;
