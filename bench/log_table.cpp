@@ -1,8 +1,8 @@
-// The logging library against spdlog in one table: every workload of the table is measured side
-// by side with its peer in the same run (Google Benchmark runs the repetitions of all workloads
-// shuffled, with the time taken inside the logging thread as manual time), and the program
-// prints one markdown table of medians, ratios, goals and PASS/MISS, then the allocations per
-// entry after warm-up.
+// The logging library against spdlog and Quill in one table: every workload of the table is
+// measured side by side with its peer in the same run (Google Benchmark runs the repetitions of all
+// workloads shuffled, with the time taken inside the logging thread as manual time), and the
+// program prints one markdown table of medians, ratios, goals and PASS/MISS, then the allocations
+// per entry after warm-up.
 //
 // Our side is reached only through the public API an application uses: a TSiLogger, its
 // sessions and a connections string. Log files are read back after each run (binary files
