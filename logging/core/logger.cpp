@@ -328,8 +328,10 @@ void TSiLogger::DeliverLaneEntry(void* ALogger, TSiLogEntry& AEntry) noexcept {
         AEntry.AppName = LSelf.FAppName;
         AEntry.HostName = LSelf.FHostname;
         if (LSelf.FProtocols.size() == 1) {
-            // One protocol: the lane's worker writes the entry itself whenever that protocol's
-            // worker is idle, rather than hand it to a third thread.
+            // One protocol: a file or memory protocol is written by the lane's worker itself
+            // whenever that protocol's worker is idle, rather than by a third thread, under the
+            // core lock as a synchronous file protocol is written; a pipe or socket, whose
+            // peer may keep a write waiting, is handed to the protocol's worker as always.
             LSelf.FProtocols.front()->WritePacketHere(AEntry);
         } else {
             LSelf.ProcessPacket(AEntry);

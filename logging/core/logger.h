@@ -34,14 +34,15 @@
 // the level test the calling thread takes no lock at all; it stamps the time and copies the
 // entry's fields, format and arguments into its own queue, waiting only while that queue is
 // full at its budget (async.queue bytes per thread), and the path's worker makes the packets
-// and sends them as in 3. and 4., holding the core lock for a batch and then the path's drain
-// lock. A thread whose packet takes the ordinary path meanwhile (any other packet, an entry
-// with data) first delivers what is queued, under the core lock, so each thread's packets
-// keep their order; closing the path (disabling, new connections, setting a filter or a
-// log-entry handler) delivers everything queued before it returns.
-// Other orders: a session's lock before the session manager's (renaming), never the reverse;
-// the core lock before a session's lock, a protocol's or the asynchronous path's drain lock; a
-// protocol's before its scheduler's.
+// and sends them as in 3. and 4., holding the core lock for a batch (up to 256 entries) and
+// then the path's drain lock; with one file or memory protocol whose worker is idle it writes
+// them itself, under those locks, as a synchronous file protocol is written. A thread whose packet
+// takes the ordinary path meanwhile (any other packet, an entry with data) first delivers what is
+// queued, under the core lock, so each thread's packets keep their order; closing the path
+// (disabling, new connections, setting a filter or a log-entry handler) delivers everything queued
+// before it returns. Other orders: a session's lock before the session manager's (renaming), never
+// the reverse; the core lock before a session's lock, a protocol's or the asynchronous path's drain
+// lock; a protocol's before its scheduler's.
 #pragma once
 
 #include <atomic>

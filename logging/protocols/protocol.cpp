@@ -338,7 +338,7 @@ void TSiProtocol::WritePacket(TSiPacket& APacket) {
 }
 
 void TSiProtocol::WritePacketHere(TSiPacket& APacket) {
-    if (!FAsyncEnabled) {
+    if (!FAsyncEnabled || !WritesLocally()) {
         WritePacket(APacket);
         return;
     }
