@@ -1,8 +1,8 @@
-// The logging library against spdlog in one table: every workload of the table is measured side
-// by side with its peer in the same run (Google Benchmark runs the repetitions of all workloads
-// shuffled, with the time taken inside the logging thread as manual time), and the program
-// prints one markdown table of medians, ratios, goals and PASS/MISS, then the allocations per
-// entry after warm-up.
+// The logging library against spdlog and Quill in one table: every workload of the table is
+// measured side by side with its peer in the same run (Google Benchmark runs the repetitions of all
+// workloads shuffled, with the time taken inside the logging thread as manual time), and the
+// program prints one markdown table of medians, ratios, goals and PASS/MISS, then the allocations
+// per entry after warm-up.
 //
 // Our side is reached only through the public API an application uses: a TSiLogger, its
 // sessions and a connections string. Log files are read back after each run (binary files
@@ -53,6 +53,14 @@
 #include <thread>
 #include <vector>
 
+#if LOG_TABLE_QUILL
+#include <quill/Backend.h>
+#include <quill/Frontend.h>
+#include <quill/LogMacros.h>
+#include <quill/Logger.h>
+#include <quill/sinks/FileSink.h>
+#endif
+
 #include "bench/alloc_counter.h"
 #include "logging/core/logger.h"
 #include "logging/core/session.h"
@@ -78,6 +86,9 @@ constexpr int kThreads = 4;
 constexpr int kWarmUp = 10'000;
 constexpr std::size_t kSpdlogSlots = 8192;
 constexpr const char* kKey = "0123456789abcdef";
+// An asynchronous queue that a run never fills (a million entries take about 110 MB queued), as
+// Quill's default queue grows rather than blocks.
+constexpr const char* kNeverFull = "async.queue=1gb, async.throttle=true";
 
 // The text protocol's default line "[2026-12-10 09:15:02.123] Message: message 1" in spdlog's
 // pattern language.
@@ -389,12 +400,12 @@ TSample OursFiltered() {
 }
 
 // kThreads threads share one session; the time runs from their common start until the last
-// has finished and the core is disabled.
-TSample OursThreads() {
-    const std::string LPath = FilePath("ours_threads.sil");
+// has finished and the core is disabled (for an asynchronous protocol: drained and closed).
+TSample OursThreads(const char* AFileName, const std::string& AOptions) {
+    const std::string LPath = FilePath(AFileName);
     TSample LSample;
     {
-        TOurLogger LOurs("file(filename=\"" + LPath + "\", buffer=64)");
+        TOurLogger LOurs("file(filename=\"" + LPath + "\", " + AOptions + ")");
         std::atomic<bool> LGo{false};
         std::vector<std::thread> LThreads;
         for (int LThread = 0; LThread < kThreads; ++LThread) {
@@ -530,6 +541,74 @@ TSample SpdlogAsync(spdlog::async_overflow_policy APolicy) {
     fs::remove(LPath);
     return LSample;
 }
+
+// --- Quill's side -------------------------------------------------------------------------------
+
+#if LOG_TABLE_QUILL
+// Quill's backend is one thread per process, started once (its default options: it naps
+// 100 us when it finds nothing to do). Every run makes a logger of its own on a new FileSink on
+// tmpfs, with the text protocol's line in Quill's pattern language; "end to end" runs until
+// flush_log has returned, that is until the backend has written and flushed everything.
+void StartQuill() {
+    static std::once_flag LStarted;
+    std::call_once(LStarted, [] { quill::Backend::start(); });
+}
+
+TSample QuillRun(int AThreads) {
+    StartQuill();
+    static int GRun = 0;
+    const std::string LName = "quill_" + std::to_string(++GRun);
+    const std::string LPath = FilePath((LName + ".txt").c_str());
+    TSample LSample;
+    {
+        quill::FileSinkConfig LConfig;
+        LConfig.set_open_mode('w');
+        auto LSink = quill::Frontend::create_or_get_sink<quill::FileSink>(LPath, LConfig);
+        quill::Logger* LLogger = quill::Frontend::create_or_get_logger(
+            LName, std::move(LSink),
+            quill::PatternFormatterOptions("[%(time)] %(log_level): %(message)",
+                                           "%Y-%m-%d %H:%M:%S.%Qms"));
+        const auto LEntries = [LLogger](int AFrom, int ATo) {
+            for (int LIndex = AFrom; LIndex < ATo; ++LIndex) {
+                LOG_INFO(LLogger, "message {}", LIndex);
+            }
+        };
+        if (AThreads == 1) {
+            OnThread([&] {
+                const double LCpuStart = ThreadCpu();
+                const auto LStart = TClock::now();
+                LEntries(0, GEntries);
+                const auto LCalls = TClock::now();
+                LSample.ProducerCpu = ThreadCpu() - LCpuStart;
+                LLogger->flush_log();
+                const auto LEnd = TClock::now();
+                LSample.Cpu = ThreadCpu() - LCpuStart;
+                LSample.Producer = Seconds(LStart, LCalls);
+                LSample.Seconds = Seconds(LStart, LEnd);
+            });
+        } else {
+            std::atomic<bool> LGo{false};
+            std::vector<std::thread> LThreads;
+            for (int LThread = 0; LThread < AThreads; ++LThread) {
+                LThreads.emplace_back([&, LThread] {
+                    LGo.wait(false);
+                    LEntries(GEntries * LThread / AThreads, GEntries * (LThread + 1) / AThreads);
+                });
+            }
+            const auto LStart = TClock::now();
+            LGo = true;
+            LGo.notify_all();
+            for (std::thread& LThread : LThreads) LThread.join();
+            LLogger->flush_log();
+            LSample.Seconds = LSample.Producer = Seconds(LStart, TClock::now());
+        }
+        quill::Frontend::remove_logger_blocking(LLogger);
+    }
+    LSample.Delivered = CountTextLines(LPath);
+    fs::remove(LPath);
+    return LSample;
+}
+#endif
 
 // --- Peers without a logger ---------------------------------------------------------------------
 
@@ -834,6 +913,20 @@ void PrintTable() {
             "ours/async_throttled", "spdlog async logger, block, 8192 slots", "spdlog/async_block",
             0.6, false, true, false);
 
+#if LOG_TABLE_QUILL
+    TimeRow("async file protocol, queue never full (async.queue=1gb): producer time per call",
+            "ours/async_unbounded", "Quill 12.1 FileSink, default unbounded queue", "quill/single",
+            1.5, true, true);
+    TimeRow("async file protocol, queue never full: end to end (until written and closed)",
+            "ours/async_unbounded", "Quill 12.1 FileSink, until flush_log returns", "quill/single",
+            1.0, false, true, false);
+    TimeRow(std::to_string(kThreads) +
+                " threads, async file protocol, queue never full: end to end per entry",
+            "ours/async_threads",
+            "Quill 12.1 FileSink, " + std::to_string(kThreads) + " threads, until flush_log",
+            "quill/threads", 1.0, false, true, false);
+#endif
+
     {
         const std::string LWorkload =
             "async, trim mode (async.throttle=false, oldest dropped): producer time; read back "
@@ -957,13 +1050,24 @@ int main(int argc, char** argv) {
     Register("ours/binary", Ours("file", "ours_binary.sil", "buffer=64", TReadBack::Binary));
     Register("ours/flushed", Ours("file", "ours_flushed.sil", "buffer=0", TReadBack::Binary));
     Register("write/per_record", WritePerRecord);
-    Register("ours/threads", OursThreads);
+    Register("ours/threads", [] { return OursThreads("ours_threads.sil", "buffer=64"); });
     Register("spdlog/threads", SpdlogThreads);
     Register("ours/async_throttled",
              Ours("file", "ours_async.sil", "buffer=64, async.enabled=true, async.throttle=true",
                   TReadBack::Binary));
     Register("spdlog/async_block",
              [] { return SpdlogAsync(spdlog::async_overflow_policy::block); });
+    Register("ours/async_unbounded",
+             Ours("file", "ours_async_unbounded.sil",
+                  std::string("buffer=64, async.enabled=true, ") + kNeverFull, TReadBack::Binary));
+    Register("ours/async_threads", [] {
+        return OursThreads("ours_async_threads.sil",
+                           std::string("buffer=64, async.enabled=true, ") + kNeverFull);
+    });
+#if LOG_TABLE_QUILL
+    Register("quill/single", [] { return QuillRun(1); });
+    Register("quill/threads", [] { return QuillRun(kThreads); });
+#endif
     Register("ours/async_trim",
              Ours("file", "ours_trim.sil", "buffer=64, async.enabled=true, async.throttle=false",
                   TReadBack::Binary));

@@ -690,6 +690,11 @@ void SiFormatTo(std::string& AOut, std::string_view AFormat,
     TFormatRun(SiThreadFormatSettings(), AFormat, AArgs, AOut).Run();
 }
 
+void SiFormatTo(std::string& AOut, const TSiFormatSettings& ASettings, std::string_view AFormat,
+                std::span<const TSiFormatArg> AArgs) {
+    TFormatRun(ASettings, AFormat, AArgs, AOut).Run();
+}
+
 std::string SiFloatToStr(double AValue, const TSiFormatSettings& ASettings) {
     if (const std::string_view LSpecial = NonFiniteText(AValue); !LSpecial.empty()) {
         return std::string(LSpecial);

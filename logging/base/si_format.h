@@ -195,6 +195,9 @@ std::string SiFormat(const TSiFormatSettings& ASettings, std::string_view AForma
 // part of it. Log titles are formatted this way, straight into their packets.
 void SiFormatTo(std::string& AOut, std::string_view AFormat,
                 std::initializer_list<TSiFormatArg> AArgs);
+// Appends with the given settings (a worker formatting for the thread that logged).
+void SiFormatTo(std::string& AOut, const TSiFormatSettings& ASettings, std::string_view AFormat,
+                std::span<const TSiFormatArg> AArgs);
 
 // The shortest general text of a number with up to 15 significant digits ("1.5", "1E20",
 // "1.5E-7"), with the settings' decimal separator.

@@ -1,11 +1,14 @@
 #include "logging/core/logger.h"
 
 #include <algorithm>
+#include <limits>
 #include <typeinfo>
 
 #include "logging/base/strings.h"
 #include "logging/config/configuration.h"
 #include "logging/config/connections.h"
+#include "logging/core/lane_entry.h"
+#include "logging/core/log_lane.h"
 #include "logging/core/session.h"
 #include "logging/core/session_defaults.h"
 #include "logging/core/session_manager.h"
@@ -24,7 +27,8 @@ TSiLogger::TSiLogger(std::string AAppName)
     : FSessions(std::make_unique<TSiSessionManager>()),
       FAppName(std::move(AAppName)),
       FHostname(SiGetComputerName()),
-      FVariables(std::make_unique<TSiProtocolVariables>()) {}
+      FVariables(std::make_unique<TSiProtocolVariables>()),
+      FLane(std::make_unique<TSiLogLane>(&TSiLogger::DeliverLaneEntry, this, FCriticalSection)) {}
 
 std::string TSiLogger::Version() {
     return kSiVersion;
@@ -36,6 +40,8 @@ TSiLogger::~TSiLogger() {
         RemoveConnections();
     } catch (...) {
     }
+    // The lane's worker ends before the members it delivers to.
+    FLane.reset();
 }
 
 void TSiLogger::SetEnabled(bool AValue) {
@@ -44,7 +50,10 @@ void TSiLogger::SetEnabled(bool AValue) {
     FGate.SetEnabled(AValue);
     if (AValue) {
         Connect();
+        UpdateLane();
     } else {
+        // What the lane holds is written before the protocols close.
+        UpdateLane();
         Disconnect();
     }
 }
@@ -94,6 +103,7 @@ void TSiLogger::ApplyConnections(const std::string& AValue) {
     CreateConnections(AValue);
     FConnections = AValue;
     if (Enabled()) Connect();
+    UpdateLane();
 }
 
 void TSiLogger::CreateConnections(const std::string& AValue) {
@@ -120,6 +130,7 @@ void TSiLogger::CreateConnections(const std::string& AValue) {
 }
 
 void TSiLogger::RemoveConnections() {
+    FLane->Close();
     Disconnect();
     FIsMultiThreaded.store(false, std::memory_order_relaxed);
     FProtocols.clear();
@@ -267,6 +278,8 @@ void TSiLogger::Send(TPacket& APacket, TComplete AComplete, void (TSiLogger::*AN
         if (FIsMultiThreaded.load(std::memory_order_relaxed)) APacket.SetThreadSafe(true);
         auto LLock = LockForPacket();
         if (!LLock) return;
+        // Entries this thread queued on the asynchronous path go first.
+        if (FLane->IsOpen()) FLane->Flush();
         AComplete(APacket);
         if (!NoFilterCanRun()) {
             LLock.unlock();
@@ -294,6 +307,63 @@ void TSiLogger::SendLogEntry(TSiLogEntry& ALogEntry) {
             AEntry.HostName = FHostname;
         },
         &TSiLogger::DoLogEntry);
+}
+
+bool TSiLogger::PostLogEntry(TSiSession& ASession, TSiLaneEntry& AEntry) noexcept {
+    // A protocol's worker (an error handler that logs) takes the ordinary path: it must never
+    // wait for room in a queue that only the workers empty.
+    if (!FLane->IsOpen() || TSiScheduler::Current() != nullptr) return false;
+    try {
+        AEntry.Timestamp = Now();
+    } catch (...) {
+        return false;
+    }
+    return FLane->Push(ASession, AEntry);
+}
+
+void TSiLogger::DeliverLaneEntry(void* ALogger, TSiLogEntry& AEntry) noexcept {
+    auto& LSelf = *static_cast<TSiLogger*>(ALogger);
+    try {
+        if (LSelf.FIsMultiThreaded.load(std::memory_order_relaxed)) AEntry.SetThreadSafe(true);
+        AEntry.AppName = LSelf.FAppName;
+        AEntry.HostName = LSelf.FHostname;
+        if (LSelf.FProtocols.size() == 1) {
+            // One protocol: a file or memory protocol is written by the lane's worker itself
+            // whenever that protocol's worker is idle, rather than by a third thread, under the
+            // core lock as a synchronous file protocol is written; a pipe or socket, whose
+            // peer may keep a write waiting, is handed to the protocol's worker as always.
+            LSelf.FProtocols.front()->WritePacketHere(AEntry);
+        } else {
+            LSelf.ProcessPacket(AEntry);
+        }
+    } catch (const std::exception& LE) {
+        try {
+            LSelf.DoError(LE);
+        } catch (...) {
+        }
+    }
+}
+
+void TSiLogger::UpdateLane() {
+    bool LOpen = Enabled() && !FProtocols.empty() && NoFilterCanRun() && !FOnLogEntry.IsSet();
+    std::int64_t LBudget = std::numeric_limits<std::int64_t>::max();
+    for (const auto& LProtocol : FProtocols) {
+        if (!LProtocol->Asynchronous() || !LProtocol->AsyncThrottle()) {
+            LOpen = false;
+            break;
+        }
+        LBudget = std::min(LBudget, LProtocol->AsyncQueue());
+    }
+    if (!LOpen) {
+        FLane->Close();
+        return;
+    }
+    try {
+        FLane->Open(LBudget);
+    } catch (const std::exception& LE) {
+        // No worker thread: entries take the ordinary path.
+        DoError(LE);
+    }
 }
 
 bool TSiLogger::LogEntryHandlersMayRun() const noexcept {
@@ -380,14 +450,22 @@ void TSiLogger::ReportError(const std::exception& AException) {
 
 // --- Events --------------------------------------------------------------------------------
 
+// Setting a filter or a log-entry handler closes the asynchronous path first: the handler
+// sees every entry logged after it was set, on the caller's thread.
 void TSiLogger::SetOnFilter(TSiFilterEvent AValue) {
+    std::lock_guard LLock(FCriticalSection);
+    FLane->Close();
     FOnFilter.Set(FEventLock, std::move(AValue));
+    UpdateLane();
 }
 void TSiLogger::SetOnError(TSiErrorEvent AValue) {
     FOnError.Set(FEventLock, std::move(AValue));
 }
 void TSiLogger::SetOnLogEntry(TSiLogEntryEvent AValue) {
+    std::lock_guard LLock(FCriticalSection);
+    FLane->Close();
     FOnLogEntry.Set(FEventLock, std::move(AValue));
+    UpdateLane();
 }
 void TSiLogger::SetOnWatch(TSiWatchEvent AValue) {
     FOnWatch.Set(FEventLock, std::move(AValue));

@@ -29,8 +29,20 @@
 //      sent while any protocol is asynchronous is made thread-safe first);
 //   5. after the core lock is let go, the event lock for a moment to copy the handler, if one
 //      is set.
-// Other orders: a session's lock before the session manager's (renaming), never the reverse;
-// the core lock before a session's lock or a protocol's; a protocol's before its scheduler's.
+// While every protocol is asynchronous and throttled and no filter or log-entry handler is
+// set, a plain or formatted log entry takes the asynchronous path instead (log_lane.h): after
+// the level test the calling thread takes no lock at all; it stamps the time and copies the
+// entry's fields, format and arguments into its own queue, waiting only while that queue is
+// full at its budget (async.queue bytes per thread), and the path's worker makes the packets
+// and sends them as in 3. and 4., holding the core lock for a batch (up to 256 entries) and
+// then the path's drain lock; with one file or memory protocol whose worker is idle it writes
+// them itself, under those locks, as a synchronous file protocol is written. A thread whose packet
+// takes the ordinary path meanwhile (any other packet, an entry with data) first delivers what is
+// queued, under the core lock, so each thread's packets keep their order; closing the path
+// (disabling, new connections, setting a filter or a log-entry handler) delivers everything queued
+// before it returns. Other orders: a session's lock before the session manager's (renaming), never
+// the reverse; the core lock before a session's lock, a protocol's or the asynchronous path's drain
+// lock; a protocol's before its scheduler's.
 #pragma once
 
 #include <atomic>
@@ -57,6 +69,7 @@ class TSiConfiguration;
 class TSiControlCommand;
 class TSiLogEntry;
 class TSiLogger;
+class TSiLogLane;
 class TSiPacket;
 class TSiProcessFlow;
 class TSiProtocol;
@@ -163,6 +176,7 @@ class TSiLogger : public ISiSessionHost {
 
     // --- Packets ------------------------------------------------------------------------------
     void SendLogEntry(TSiLogEntry& ALogEntry) override;
+    bool PostLogEntry(TSiSession& ASession, TSiLaneEntry& AEntry) noexcept override;
     void SendControlCommand(TSiControlCommand& AControlCommand) override;
     void SendProcessFlow(TSiProcessFlow& AProcessFlow) override;
     void SendWatch(TSiWatch& AWatch) override;
@@ -213,6 +227,11 @@ class TSiLogger : public ISiSessionHost {
     bool LogEntryHandlersMayRun() const noexcept override;
     TSiLogger* Logger() noexcept override { return this; }
     void ProcessPacket(TSiPacket& APacket);
+    // Opens the asynchronous path when every protocol is asynchronous and throttled and no
+    // handler can see an entry, else closes it (delivering what it holds). Under the core lock.
+    void UpdateLane();
+    // Where the asynchronous path delivers its entries (ALogger: the core), under the core lock.
+    static void DeliverLaneEntry(void* ALogger, TSiLogEntry& AEntry) noexcept;
     void ProtocolError(const std::exception& AException) { DoError(AException); }
 
     std::atomic<bool> FIsMultiThreaded{false};
@@ -234,6 +253,8 @@ class TSiLogger : public ISiSessionHost {
     TSiLevelGate FGate;
     std::atomic<TSiClockResolution> FResolution{crStandard};
     std::unique_ptr<TSiProtocolVariables> FVariables;
+    // The asynchronous path (log_lane.h), made with the core and kept for its life.
+    std::unique_ptr<TSiLogLane> FLane;
 };
 
 }  // namespace deruz::logging

@@ -7,6 +7,7 @@
 
 #include "logging/base/demangle.h"
 #include "logging/base/hash.h"
+#include "logging/core/lane_entry.h"
 #include "logging/packets/packet.h"
 #include "logging/packets/viewer_context.h"
 #include "logging/system/system_info.h"
@@ -161,6 +162,15 @@ void TSiSession::SendLogEntry(TSiLevel ALevel, std::string_view ATitle,
 void TSiSession::SendLogEntry(TSiLevel ALevel, std::string_view ATitle,
                               TSiLogEntryType ALogEntryType, TSiViewerId AViewerId, TSiColor AColor,
                               TSiStream* AData) {
+    if (AData == nullptr) {
+        TSiLaneEntry LQueued;
+        LQueued.Level = ALevel;
+        LQueued.Type = ALogEntryType;
+        LQueued.ViewerId = AViewerId;
+        LQueued.Color = ResolveColor(AColor);
+        LQueued.Text = ATitle;
+        if (FHost->PostLogEntry(*this, LQueued)) return;
+    }
     GuardToCore([&] {
         auto LEntry = NewLogEntry(ALogEntryType, AViewerId);
         LEntry->Title = ATitle;
@@ -173,6 +183,19 @@ void TSiSession::SendLogEntry(TSiLevel ALevel, std::string_view ATitle,
 void TSiSession::SendFormatted(std::string_view AMethod, TSiLevel ALevel,
                                TSiLogEntryType ALogEntryType, std::string_view AFmt,
                                std::initializer_list<TSiFormatArg> AArgs) noexcept {
+    // With an asynchronous path open the format and its arguments are queued as they are;
+    // the worker formats the title.
+    TSiLaneEntry LQueued;
+    LQueued.Level = ALevel;
+    LQueued.Type = ALogEntryType;
+    LQueued.Color = ResolveColor(Color());
+    LQueued.Method = AMethod;
+    LQueued.Text = AFmt;
+    LQueued.Args = AArgs.begin();
+    LQueued.ArgCount = AArgs.size();
+    LQueued.Formatted = true;
+    LQueued.ReportFailure = IsOn(lvError);
+    if (FHost->PostLogEntry(*this, LQueued)) return;
     TSiRef<TSiLogEntry> LEntry;
     if (!GuardToCore([&] { LEntry = NewLogEntry(ALogEntryType, viTitle); }) ||
         !Guard(AMethod, [&] { SiFormatTo(LEntry->Title, AFmt, AArgs); })) {

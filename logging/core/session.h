@@ -492,6 +492,9 @@ class TSiSession {
     void SendDataSetSchema(TSiLevel ALevel, std::string_view ATitle,
                            const ISiDataSet* ADataSet) noexcept;
 
+    // The asynchronous path reads the name's count to know when a name must go along.
+    friend class TSiLogLane;
+
     // The packet builders every member ends in (no level test of their own) -----------------
     void SendLogEntry(TSiLevel ALevel, std::string_view ATitle, TSiLogEntryType ALogEntryType,
                       TSiViewerId AViewerId);

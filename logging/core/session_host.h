@@ -21,6 +21,7 @@ class TSiLogger;
 class TSiProcessFlow;
 class TSiSession;
 class TSiWatch;
+struct TSiLaneEntry;
 
 class ISiSessionHost {
   public:
@@ -38,6 +39,14 @@ class ISiSessionHost {
     virtual void SendProcessFlow(TSiProcessFlow& AProcessFlow) = 0;
     virtual void SendWatch(TSiWatch& AWatch) = 0;
     virtual void SendControlCommand(TSiControlCommand& AControlCommand) = 0;
+    // Queues a plain or formatted log entry on the host's asynchronous path and stamps its
+    // time; false when that path is closed or cannot take it: the session then builds the
+    // packet itself and calls SendLogEntry. Never raises.
+    virtual bool PostLogEntry(TSiSession& ASession, TSiLaneEntry& AEntry) noexcept {
+        static_cast<void>(ASession);
+        static_cast<void>(AEntry);
+        return false;
+    }
     // Whether a handler (a filter, a log-entry event, or an override of either) may see the
     // log entries given to SendLogEntry, and so change them: a session that reuses an entry
     // then stamps it afresh.

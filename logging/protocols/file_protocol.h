@@ -51,6 +51,7 @@ class TSiFileProtocol : public TSiProtocol {
     ~TSiFileProtocol() override;
 
     std::string GetName() const override;
+    bool WritesLocally() const noexcept override { return true; }
 
   protected:
     void BuildOptions(TSiConnectionsBuilder& ABuilder) override;

@@ -78,6 +78,7 @@ class TSiMemoryProtocol final : public TSiProtocol {
     TSiMemoryProtocol();
 
     std::string GetName() const override { return "mem"; }
+    bool WritesLocally() const noexcept override { return true; }
 
   protected:
     void BuildOptions(TSiConnectionsBuilder& ABuilder) override;

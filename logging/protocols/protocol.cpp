@@ -337,6 +337,20 @@ void TSiProtocol::WritePacket(TSiPacket& APacket) {
     }
 }
 
+void TSiProtocol::WritePacketHere(TSiPacket& APacket) {
+    if (!FAsyncEnabled || !WritesLocally()) {
+        WritePacket(APacket);
+        return;
+    }
+    if (APacket.Level < FLevel) {
+        return;
+    }
+    const auto LGuard = LockOperations();
+    if (LGuard && FScheduler) {
+        FScheduler->RunOrSchedule(APacket);
+    }
+}
+
 void TSiProtocol::Dispatch(TSiProtocolCommand& ACommand) {
     const auto LGuard = LockOperations();
     if (!LGuard) {

@@ -90,6 +90,15 @@ class TSiProtocol : private TSiSchedulerTarget {
     // Writes APacket unless its level is below the "level" option. Takes its own reference
     // when it keeps the packet (backlog, worker queue).
     void WritePacket(TSiPacket& APacket);
+    // As WritePacket; an asynchronous protocol that writes locally (WritesLocally) and whose
+    // worker is idle with nothing queued writes the packet on the calling thread instead of
+    // handing it over (TSiScheduler::RunOrSchedule): for a caller that is itself a worker
+    // thread, to spare the packet a second thread.
+    void WritePacketHere(TSiPacket& APacket);
+    // Whether a write only ever waits for the local system (a file, memory), never for a peer
+    // that may not read (a pipe, a socket): only such a protocol writes on the caller's thread
+    // in WritePacketHere.
+    virtual bool WritesLocally() const noexcept { return false; }
     // Runs a custom action while connected; likewise takes its own reference when queueing.
     void Dispatch(TSiProtocolCommand& ACommand);
 
@@ -115,6 +124,9 @@ class TSiProtocol : private TSiSchedulerTarget {
         return FDropped.load(std::memory_order_relaxed);
     }
     bool Asynchronous() const noexcept { return FAsyncEnabled; }
+    // The asynchronous options: whether a full queue makes writers wait, and its size in bytes.
+    bool AsyncThrottle() const noexcept { return FAsyncThrottle; }
+    std::int64_t AsyncQueue() const noexcept { return FAsyncQueue; }
 
     // Names for the log header, set by the logger core.
     std::string AppName() const;

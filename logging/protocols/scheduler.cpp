@@ -113,7 +113,7 @@ bool TSiScheduler::Schedule(TSiSchedulerCommand ACommand) {
         // The worker must never wait for itself (an error handler that logs to the protocol it
         // reports for runs there).
         if (!FThrottle || FTarget.SchedulerTargetFailed() ||
-            std::this_thread::get_id() == FWorkerId) {
+            std::this_thread::get_id() == FWorkerId || GCurrentScheduler == this) {
             if (LSize > 0) {
                 if (const std::int64_t LDropped = FQueue.Trim(LSize); LDropped > 0) {
                     FTarget.SchedulerDroppedWrites(static_cast<std::uint64_t>(LDropped));
@@ -131,6 +131,30 @@ bool TSiScheduler::Schedule(TSiSchedulerCommand ACommand) {
     FQueue.Push(std::move(ACommand));
     if (FNotEmptyWaiters > 0) {
         FNotEmpty.notify_one();
+    }
+    return true;
+}
+
+bool TSiScheduler::RunOrSchedule(TSiPacket& APacket) {
+    {
+        std::unique_lock LGuard(FLock);
+        if (!FStarted || FStopped.load(std::memory_order_relaxed)) {
+            return false;
+        }
+        if (FQueue.Count() != 0 || FRunning || GCurrentScheduler != nullptr) {
+            LGuard.unlock();
+            return Schedule(TSiSchedulerCommand(APacket));
+        }
+        FRunning = true;
+    }
+    GCurrentScheduler = this;
+    TSiSchedulerCommand LCommand(APacket, nullptr);
+    FTarget.RunSchedulerCommand(LCommand);
+    GCurrentScheduler = nullptr;
+    std::lock_guard LGuard(FLock);
+    FRunning = false;
+    if (FIdleWaiters > 0) {
+        FIdle.notify_all();
     }
     return true;
 }
@@ -181,6 +205,7 @@ void TSiScheduler::SetThrottle(bool AValue) {
 }
 
 bool TSiScheduler::IsWorkerThread() const {
+    if (GCurrentScheduler == this) return true;
     std::lock_guard LGuard(FLock);
     return FStarted && std::this_thread::get_id() == FWorkerId;
 }
@@ -225,6 +250,12 @@ std::size_t TSiScheduler::Dequeue() {
         FNotEmpty.wait(LGuard);
         --FNotEmptyWaiters;
     }
+    // A write run by RunOrSchedule on another thread finishes first.
+    while (FRunning) {
+        ++FIdleWaiters;
+        FIdle.wait(LGuard);
+        --FIdleWaiters;
+    }
     std::size_t LCount = 0;
     while (LCount < kBatchSize) {
         std::optional<TSiSchedulerCommand> LCommand = FQueue.Pop();
@@ -237,10 +268,21 @@ std::size_t TSiScheduler::Dequeue() {
         FNotFull.notify_all();
     }
     FBusy = LCount > 0;
+    FRunning = LCount > 0;
     return LCount;
 }
 
 bool TSiScheduler::RunCommands(std::size_t ACount) {
+    const bool LGoOn = RunBatch(ACount);
+    std::lock_guard LGuard(FLock);
+    FRunning = false;
+    if (FIdleWaiters > 0) {
+        FIdle.notify_all();
+    }
+    return LGoOn;
+}
+
+bool TSiScheduler::RunBatch(std::size_t ACount) {
     for (std::size_t LIndex = 0; LIndex < ACount; ++LIndex) {
         const bool LStopped = FStopped.load(std::memory_order_acquire);
         FTarget.RunSchedulerCommand(*FBuffer[LIndex]);

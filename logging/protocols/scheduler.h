@@ -16,11 +16,12 @@
 // - TSiSchedulerTarget: what the worker runs the commands on (an asynchronous protocol). The
 //   scheduler knows nothing else of it.
 //
-// Thread safety: Schedule, Clear, Start, Stop and the property setters may be called from any
-// thread; the worker takes only the scheduler's lock and packet locks itself, and whatever the
-// target takes to run a command (the protocol: its event and name locks). Ownership: the queue
-// owns the queued commands, and each command holds a reference on what it carries; the
-// scheduler does not own its target, which owns it.
+// Thread safety: Schedule, RunOrSchedule, Clear, Start, Stop and the property setters may be
+// called from any thread; commands run one at a time, on the worker or in RunOrSchedule; the worker
+// takes only the scheduler's lock and packet locks itself, and whatever the target takes to run a
+// command (the protocol: its event and name locks). Ownership: the queue owns the queued commands,
+// and each command holds a reference on what it carries; the scheduler does not own its target,
+// which owns it.
 #pragma once
 
 #include <array>
@@ -75,6 +76,9 @@ class TSiSchedulerCommand {
         : FPacket(TSiPacketPtr::Share(&APacket)),
           FAction(saWritePacket),
           FSize(APacket.GetSize()) {}
+    // saWritePacket run at once (RunOrSchedule), never queued: its size is not needed.
+    TSiSchedulerCommand(TSiPacket& APacket, std::nullptr_t)
+        : FPacket(TSiPacketPtr::Share(&APacket)), FAction(saWritePacket) {}
     // saDispatch; takes a reference on ACommand.
     explicit TSiSchedulerCommand(TSiProtocolCommand& ACommand)
         : FCommand(TSiProtocolCommandPtr::Share(&ACommand)), FAction(saDispatch) {}
@@ -140,6 +144,12 @@ class TSiScheduler {
     // full queue, waits for room when throttling and the target has not failed, else drops the
     // oldest queued writes.
     bool Schedule(TSiSchedulerCommand ACommand);
+    // Writes APacket on the calling thread, through the target as the worker would, when
+    // nothing is queued and the worker runs no command: so in order after everything queued
+    // before, and without handing the packet to another thread. Otherwise queues it as
+    // Schedule does. While it runs the calling thread counts as this scheduler's worker
+    // (Current, IsWorkerThread). False as Schedule.
+    bool RunOrSchedule(TSiPacket& APacket);
     // Drops every queued command.
     void Clear();
     // Wakes a writer waiting for room so that it reads the target's failed state again.
@@ -167,6 +177,7 @@ class TSiScheduler {
     void Run() noexcept;
     std::size_t Dequeue();
     bool RunCommands(std::size_t ACount);
+    bool RunBatch(std::size_t ACount);
 
     mutable std::mutex FLock;
     // The two events of the queue, as condition variables on FLock. The waiter counts let the
@@ -179,6 +190,10 @@ class TSiScheduler {
     // its last look at the queue found work.
     bool FNapping = false;
     bool FBusy = false;
+    // Whether commands run now: the worker's batch or a RunOrSchedule; one at a time.
+    bool FRunning = false;
+    int FIdleWaiters = 0;
+    std::condition_variable FIdle;
     // Touched by the worker only.
     std::array<std::optional<TSiSchedulerCommand>, kBatchSize> FBuffer;
     TSiSchedulerQueue FQueue;

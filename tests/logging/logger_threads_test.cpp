@@ -92,11 +92,15 @@ std::vector<TSeen> ReadEntries(const std::string& APath) {
 }
 
 // Four threads log through a shared session and a session of their own, in turn; every
-// entry must arrive once, in its thread's order, under the session it was sent through.
+// entry must arrive once, in its thread's order, under the session it was sent through. With
+// asynchronous throttled protocols plain and formatted entries take the queues of the threads
+// (the smallest budget makes writers wait for room), and every seventh entry, one with data,
+// takes the ordinary path past them: its thread's order must hold across both.
 TEST_F(LoggerThreads, EveryThreadsEntriesArriveInOrderThroughSyncAndAsyncProtocols) {
     constexpr int LKThreads = 4;
     constexpr int LEntries = 3000;
-    for (const char* LOptions : {"buffer=4", "async.enabled=true, async.queue=16"}) {
+    for (const char* LOptions :
+         {"buffer=4", "async.enabled=true, async.queue=16", "async.enabled=true, async.queue=4"}) {
         SCOPED_TRACE(LOptions);
         testing::TTempDir LDir;
         const std::string LPath = LDir.File("threads.sil");
@@ -114,7 +118,12 @@ TEST_F(LoggerThreads, EveryThreadsEntriesArriveInOrderThroughSyncAndAsyncProtoco
                 while (!LGo.load()) std::this_thread::yield();
                 for (int LIndex = 0; LIndex < LEntries; ++LIndex) {
                     TSiSession* LSession = LIndex % 2 == 0 ? LShared : LOwn[LThread];
-                    LSession->LogMessage("%d %d", {LThread, LIndex});
+                    if (LIndex % 7 == 6) {
+                        LSession->LogText(std::to_string(LThread) + " " + std::to_string(LIndex),
+                                          "data");
+                    } else {
+                        LSession->LogMessage("%d %d", {LThread, LIndex});
+                    }
                 }
             });
         }
@@ -140,6 +149,96 @@ TEST_F(LoggerThreads, EveryThreadsEntriesArriveInOrderThroughSyncAndAsyncProtoco
         FLogger.SetConnections("");
     }
     EXPECT_TRUE(FErrors.empty()) << FErrors.front();
+}
+
+// Every field of the log entries of a binary log file but the time, one line per entry.
+std::vector<std::string> ReadEntryLines(const std::string& APath) {
+    std::ifstream LFile(APath, std::ios::binary);
+    const std::vector<std::uint8_t> LBytes{std::istreambuf_iterator<char>(LFile),
+                                           std::istreambuf_iterator<char>()};
+    std::vector<std::string> LResult;
+    if (LBytes.size() < 4) return LResult;
+    TSiBinaryPacketReader LReader(std::span<const std::uint8_t>(LBytes).subspan(4), 4);
+    while (!LReader.AtEnd()) {
+        const TSiPacketPtr LPacket = LReader.ReadPacket();
+        if (LPacket->GetPacketType() != ptLogEntry) continue;
+        const auto& LEntry = static_cast<const TSiLogEntry&>(*LPacket);
+        LResult.push_back(std::to_string(LEntry.LogEntryType) + "/" +
+                          std::to_string(LEntry.ViewerId) + "/" + std::to_string(LEntry.Color) +
+                          "/" + std::to_string(LEntry.ThreadId) + "/" + LEntry.AppName + "/" +
+                          LEntry.HostName + "/" + LEntry.SessionName + "/" + LEntry.Title);
+    }
+    return LResult;
+}
+
+// With every protocol asynchronous and throttled, plain and formatted entries are queued as
+// their format and arguments and formatted on a worker: the file must hold the entries the
+// synchronous path writes for the same calls, every kind of argument, a rename and a failing
+// format included (an internal error "<Method>: <message>", or nothing below that error's
+// level).
+TEST_F(LoggerThreads, QueuedEntriesAreWrittenAsTheSynchronousPathWritesThem) {
+    static const int LKStatic = 0;
+    const auto LLog = [](TSiLogger& ALogger) {
+        TSiSession* LA = ALogger.AddSession("A");
+        TSiSession* LB = ALogger.AddSession("B");
+        const std::string LLong(3000, 'x');
+        LA->LogMessage("plain title");
+        LA->LogMessage("%d|%u|%d|%s|%c|%.3f|%x|%s|%p",
+                       {-5, 7u, std::int64_t{1} << 40, "text", 'c', 2.5, 255u, LLong, &LKStatic});
+        LB->LogWarning("%s and %s", {std::string("a"), std::string_view("b")});
+        LA->LogColored(0x123456, "colored %d", {1});
+        LB->LogError("x=%d", {});
+        LB->SetLevel(lvFatal);
+        LB->LogFatal("%s", {1});
+        LB->SetLevel(lvDebug);
+        LA->SetName("A2");
+        LA->LogDebug("after %s", {"rename"});
+        LB->LogMessage("%d", {true});
+        ALogger.DeleteSession(LA);
+        ALogger.DeleteSession(LB);
+    };
+    std::vector<std::vector<std::string>> LFiles;
+    for (const char* LOptions : {"buffer=4", "async.enabled=true"}) {
+        testing::TTempDir LDir;
+        const std::string LPath = LDir.File("same.sil");
+        FLogger.SetConnections("file(filename=\"" + LPath + "\", " + LOptions + ")");
+        FLogger.SetEnabled(true);
+        LLog(FLogger);
+        FLogger.SetEnabled(false);
+        LFiles.push_back(ReadEntryLines(LPath));
+        FLogger.SetConnections("");
+    }
+    EXPECT_EQ(LFiles[0].size(), 7u);
+    EXPECT_EQ(LFiles[1], LFiles[0]);
+}
+
+// Setting a log-entry handler while entries are queued: those queued before reach the file
+// first, and every entry logged after it passes the handler, on the thread that logged.
+TEST_F(LoggerThreads, AHandlerSetWhileEntriesAreQueuedSeesEveryLaterEntry) {
+    testing::TTempDir LDir;
+    const std::string LPath = LDir.File("handler.sil");
+    FLogger.SetConnections("file(filename=\"" + LPath + "\", async.enabled=true)");
+    FLogger.SetEnabled(true);
+    TSiSession* LSession = FLogger.AddSession("S");
+    for (int LIndex = 0; LIndex < 500; ++LIndex) LSession->LogMessage("%d", {LIndex});
+    const std::thread::id LCaller = std::this_thread::get_id();
+    std::atomic<int> LSeen{0};
+    std::atomic<bool> LOnCaller{true};
+    FLogger.SetOnLogEntry([&](TSiLogger&, TSiLogEntry&) {
+        ++LSeen;
+        if (std::this_thread::get_id() != LCaller) LOnCaller = false;
+    });
+    for (int LIndex = 500; LIndex < 1000; ++LIndex) LSession->LogMessage("%d", {LIndex});
+    FLogger.SetEnabled(false);
+    EXPECT_EQ(LSeen.load(), 500);
+    EXPECT_TRUE(LOnCaller.load());
+    const std::vector<TSeen> LEntries = ReadEntries(LPath);
+    ASSERT_EQ(LEntries.size(), 1000u);
+    for (int LIndex = 0; LIndex < 1000; ++LIndex) {
+        EXPECT_EQ(LEntries[LIndex].Title, std::to_string(LIndex));
+    }
+    FLogger.SetOnLogEntry(nullptr);
+    FLogger.SetConnections("");
 }
 
 // A reused entry keeps the name it was stamped with; after a rename the next entry must carry

@@ -46,6 +46,45 @@ void WriteRange(TSiProtocol& AProtocol, int AFirst, int ALast) {
     }
 }
 
+// --- Writing on the caller's thread ----------------------------------------------------------
+
+// RunOrSchedule writes on the calling thread only while the worker has nothing queued and runs
+// nothing; otherwise the write queues behind what came first, so the order holds either way.
+TEST(SchedulerRunOrScheduleTest, WritesHereOnlyWhileTheWorkerIsIdle) {
+    struct TTarget final : TSiSchedulerTarget {
+        std::mutex Lock;
+        std::vector<std::string> Runs;
+        std::thread::id Caller = std::this_thread::get_id();
+        testing::TGate Gate;
+        void RunSchedulerCommand(TSiSchedulerCommand& ACommand) noexcept override {
+            if (ACommand.Action() != saWritePacket) return;
+            const std::string LTitle = static_cast<TSiLogEntry*>(ACommand.Packet())->Title;
+            if (LTitle == "hold") Gate.Pass();
+            std::lock_guard LGuard(Lock);
+            Runs.push_back(LTitle + (std::this_thread::get_id() == Caller ? "@caller" : "@worker"));
+        }
+        bool SchedulerTargetFailed() const noexcept override { return false; }
+        void SchedulerDroppedWrites(std::uint64_t) noexcept override {}
+        std::size_t Count() {
+            std::lock_guard LGuard(Lock);
+            return Runs.size();
+        }
+    } LTarget;
+    TSiScheduler LScheduler(LTarget);
+    LScheduler.Start();
+    EXPECT_TRUE(LScheduler.RunOrSchedule(*Entry("a")));
+    LTarget.Gate.Close();
+    EXPECT_TRUE(LScheduler.Schedule(TSiSchedulerCommand(*Entry("hold"))));
+    ASSERT_TRUE(WaitUntil([&] { return LTarget.Gate.HasWaiter(); }));
+    EXPECT_TRUE(LScheduler.RunOrSchedule(*Entry("b")));  // the worker runs "hold": queued
+    LTarget.Gate.Open();
+    ASSERT_TRUE(WaitUntil([&] { return LTarget.Count() == 3; }));
+    EXPECT_TRUE(LScheduler.RunOrSchedule(*Entry("c")));
+    LScheduler.Stop();
+    EXPECT_EQ(LTarget.Runs,
+              (std::vector<std::string>{"a@caller", "hold@worker", "b@worker", "c@caller"}));
+}
+
 // --- Queue ------------------------------------------------------------------------------------
 
 TEST(SchedulerQueueTest, TrimDropsOnlyWritesFromTheOldest) {
