@@ -10,7 +10,7 @@ import { Detail } from './detail.js';
 import { Watches } from './watches.js';
 import { Flow } from './flow.js';
 import * as F from './filters.js';
-import { el, clear, fmtInt, fmtTime, throttle, debounce, oneLine } from './util.js';
+import { el, clear, fmtInt, fmtTime, throttle, serial, debounce, oneLine } from './util.js';
 
 const $ = (selector) => document.querySelector(selector);
 
@@ -232,7 +232,9 @@ async function loadTail() {
 // While paused the rows on screen stay; only the count of new rows changes. The screen is
 // read again around its first row by seq, so when --keep drops or a clear removes older rows
 // (every offset moves) the view keeps its rows and the offset is corrected.
-const refreshPaused = throttle(async () => {
+// Serial: two overlapping runs would let the older one's answer move the view after the newer
+// one had read where it stood, and the newer answer (after rows were dropped) would be lost.
+const refreshPaused = throttle(serial(async () => {
     if (list.following) return;
     const first = Math.floor(list.top);
     const anchor = list.anchorSeq;
@@ -250,7 +252,7 @@ const refreshPaused = throttle(async () => {
         if (found && app.pause) app.pause.fresh = Math.max(0, found.total - found.offset);
     }
     updateNewMarker();
-}, 400);
+}), 400);
 
 function followChanged(on) {
     $('#follow').classList.toggle('paused', !on);

@@ -141,6 +141,30 @@ export function throttle(fn, ms) {
     };
 }
 
+// One run of an async fn at a time: a call while it runs asks for one more run after it, so
+// an answer computed from older state never lands after a newer one.
+export function serial(fn) {
+    let running = null;
+    let again = false;
+    return () => {
+        if (running) {
+            again = true;
+            return running;
+        }
+        running = (async () => {
+            try {
+                do {
+                    again = false;
+                    await fn();
+                } while (again);
+            } finally {
+                running = null;
+            }
+        })();
+        return running;
+    };
+}
+
 export function debounce(fn, ms) {
     let timer = null;
     return (...args) => {
