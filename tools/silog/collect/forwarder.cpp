@@ -131,8 +131,7 @@ void TForwarder::Stop() {
     try {
         SpillLocked();
     } catch (const std::exception& LError) {
-        std::lock_guard LErrorGuard(FErrorLock);
-        FLastError = LError.what();
+        NoteError(LError.what());
     }
 }
 
@@ -170,8 +169,7 @@ void TForwarder::Push(TSiPacket& APacket, const TPacketSource& ASource) {
         try {
             SpillLocked();
         } catch (const std::exception& LError) {
-            std::lock_guard LErrorGuard(FErrorLock);
-            FLastError = LError.what();
+            NoteError(LError.what());
             FPending.Clear();
         }
     }
@@ -234,20 +232,21 @@ bool TForwarder::EnsureConnected() {
         FLink->Close();
         FNextAttempt = LNow + std::chrono::milliseconds(FSettings.RetryInterval);
         FUp.store(false);
-        std::lock_guard LErrorGuard(FErrorLock);
-        FLastError = LError.what();
+        NoteError(LError.what());
         return false;
     }
+}
+
+void TForwarder::NoteError(const std::string& AError) {
+    std::lock_guard LErrorGuard(FErrorLock);
+    FLastError = AError;
 }
 
 void TForwarder::ConnectionLost(const std::string& AError) {
     FLink->Close();
     FConnected = false;
     FUp.store(false);
-    {
-        std::lock_guard LErrorGuard(FErrorLock);
-        FLastError = AError;
-    }
+    NoteError(AError);
     // What went out lately may not have been read: it goes back in front of the queue.
     // (Only what went out within the window: after a quiet spell the receiver has read it all.)
     TRecordBatch LBack;
@@ -359,8 +358,7 @@ void TForwarder::Run() noexcept {
                 ConnectionLost(LError);
             }
         } catch (const std::exception& LError) {
-            std::lock_guard LErrorGuard(FErrorLock);
-            FLastError = LError.what();
+            NoteError(LError.what());
             std::this_thread::sleep_for(kIdleWait);
         }
     }

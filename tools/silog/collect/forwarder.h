@@ -98,6 +98,8 @@ class TForwarder {
     bool SendBatch(const TRecordBatch& ABatch, std::string& AError);
     bool EnsureConnected();
     void ConnectionLost(const std::string& AError);
+    // Keeps AError for the state report (under FErrorLock).
+    void NoteError(const std::string& AError);
     // Moves what waits in memory to the disk queue; FLock and FDiskLock held by the caller.
     void SpillLocked();
     void RememberSent(TRecordBatch ABatch);
