@@ -237,7 +237,7 @@ async function loadTail() {
 const refreshPaused = throttle(serial(async () => {
     if (list.following) return;
     const first = Math.floor(list.top);
-    const anchor = list.anchorSeq;
+    const anchor = list.anchor();
     if (anchor) {
         const frac = list.top - first;
         const index = await source.around(anchor, BLOCK / 2, list.pool.length + BLOCK, true);

@@ -329,6 +329,16 @@ export class LogList {
         else this.pendingSelect = index;
     }
 
+    // The seq of the row the view stands on. While the offsets are known to have moved (frozen)
+    // it is the one the last drawing recorded; otherwise the row at the top now, as the last
+    // drawing may predate a move of the view (a scroll, a jump) that is not drawn yet. 0 when
+    // that row is not held.
+    anchor() {
+        if (this.anchorFrozen) return this.anchorSeq;
+        const row = this.source.row(Math.floor(this.top));
+        return row ? row.seq : 0;
+    }
+
     reveal(index) {
         const visible = this.viewHeight / this.rowHeight;
         if (index < this.top) this.setTop(index, true);
