@@ -243,6 +243,8 @@ test('the page loses its connection while the server goes on: it reconnects, fet
     await messages(server, 300);
     await waitTotal(page, 300);
     const before = await server.json('/api/state');
+    // The page counts what arrived while away from the last state it had: let it have this one.
+    await page.waitForFunction((received) => window.silogView.server.received === received, before.received);
     link.cut();
     await page.waitForSelector('#banner.error:not([hidden])');
     assert.equal(await page.textContent('#conn-label'), 'Disconnected');
