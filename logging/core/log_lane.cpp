@@ -14,6 +14,7 @@
 #include "logging/core/session.h"
 #include "logging/packets/packet.h"
 #include "logging/system/system_ids.h"
+#include "logging/system/thread_exit.h"
 
 namespace deruz::logging {
 
@@ -38,6 +39,8 @@ constexpr std::size_t kBatch = 256;
 constexpr std::size_t kPoolSize = 4096;
 constexpr std::chrono::microseconds kFirstNap{50};
 constexpr std::chrono::microseconds kLongestNap{2000};
+// After this long without entries the worker stops napping and sleeps until a writer wakes it.
+constexpr std::chrono::milliseconds kIdleBeforeSleep{100};
 
 constexpr std::size_t Align8(std::size_t AValue) {
     return (AValue + 7) & ~static_cast<std::size_t>(7);
@@ -112,7 +115,7 @@ class TSiLogLane::TRing {
 
     // Room for ASize bytes (8-aligned), growing up to ABudget, waiting for the reader when
     // full at that size. Null when the record can never fit.
-    std::byte* Reserve(std::size_t ASize, std::size_t ABudget, std::condition_variable& AWake) {
+    std::byte* Reserve(std::size_t ASize, std::size_t ABudget, TSiLogLane& ALane) {
         const std::size_t LLargest = LargestSegment(ABudget);
         if (ASize > LLargest) return nullptr;
         int LWaits = 0;
@@ -145,8 +148,9 @@ class TSiLogLane::TRing {
                     // No memory to grow: wait for room as at the budget.
                 }
                 if (LNew != nullptr) {
-                    // Everything written to the old segment is published before the link.
-                    LSegment->Next.store(LNew, std::memory_order_release);
+                    // Everything written to the old segment is published before the link
+                    // (sequentially consistent, as the head: see TSiLogLane::Run).
+                    LSegment->Next.store(LNew, std::memory_order_seq_cst);
                     FWrite = LNew;
                     FCachedTail = 0;
                     continue;
@@ -154,7 +158,7 @@ class TSiLogLane::TRing {
                 delete LNew;
             }
             // Full at the budget: wait for the reader, without losing the entry.
-            AWake.notify_one();
+            ALane.WakeWorker();
             if (++LWaits < 64) {
                 std::this_thread::yield();
             } else {
@@ -162,8 +166,9 @@ class TSiLogLane::TRing {
             }
         }
     }
+    // Sequentially consistent, as the worker's look before it sleeps (see TSiLogLane::Run).
     void Publish(std::size_t ASize) {
-        FWrite->Head.store(FPendingHead + ASize, std::memory_order_release);
+        FWrite->Head.store(FPendingHead + ASize, std::memory_order_seq_cst);
     }
 
     // The reader's side: the oldest record, or null when none is queued.
@@ -171,11 +176,13 @@ class TSiLogLane::TRing {
         for (;;) {
             TSegment* LSegment = FRead;
             const std::uint64_t LTail = LSegment->Tail.load(std::memory_order_relaxed);
-            std::uint64_t LHead = LSegment->Head.load(std::memory_order_acquire);
+            // Sequentially consistent (a plain load on x86): the worker's look before it
+            // sleeps must see what a writer published before it read the worker's flag.
+            std::uint64_t LHead = LSegment->Head.load(std::memory_order_seq_cst);
             if (LTail == LHead) {
-                TSegment* LNext = LSegment->Next.load(std::memory_order_acquire);
+                TSegment* LNext = LSegment->Next.load(std::memory_order_seq_cst);
                 if (LNext == nullptr) return nullptr;
-                LHead = LSegment->Head.load(std::memory_order_acquire);
+                LHead = LSegment->Head.load(std::memory_order_seq_cst);
                 if (LTail != LHead) continue;
                 FRead = LNext;
                 delete LSegment;
@@ -222,7 +229,10 @@ namespace {
 
 // The queues of the calling thread, one a lane, in a few slots: a thread rarely logs to more
 // than one core. A queue pushed out of its slot, or left by an ending thread, is marked
-// abandoned; its lane delivers what it holds and then lets it go.
+// abandoned; its lane delivers what it holds and then lets it go. The list is made at the
+// thread's first queued entry and kept in the thread's state slot (system/thread_exit.h),
+// which hands it back as the thread ends: no thread_local object with a destructor, so a
+// thread that outlives a DLL holding this library runs none of the DLL's code as it ends.
 struct TThreadRings {
     struct TSlot {
         std::uint64_t LaneId = 0;
@@ -241,7 +251,17 @@ struct TThreadRings {
     }
 };
 
-thread_local TThreadRings GThreadRings;
+void ReleaseThreadRings(void* ARings) noexcept {
+    delete static_cast<TThreadRings*>(ARings);
+}
+
+// The calling thread's list, made at its first use; null when the system gives no slot.
+TThreadRings* CurrentThreadRings() {
+    if (void* LState = SiThreadState()) return static_cast<TThreadRings*>(LState);
+    auto LRings = std::make_unique<TThreadRings>();
+    if (!SiSetThreadState(LRings.get(), &ReleaseThreadRings)) return nullptr;
+    return LRings.release();
+}
 
 }  // namespace
 
@@ -285,7 +305,9 @@ void TSiLogLane::Flush() {
 }
 
 TSiLogLane::TRing* TSiLogLane::ThreadRing() {
-    for (TThreadRings::TSlot& LSlot : GThreadRings.Slots) {
+    TThreadRings* LRings = CurrentThreadRings();
+    if (LRings == nullptr) return nullptr;
+    for (TThreadRings::TSlot& LSlot : LRings->Slots) {
         if (LSlot.LaneId == FId) return LSlot.Ring.get();
     }
     auto LRing = std::make_shared<TRing>(
@@ -294,18 +316,23 @@ TSiLogLane::TRing* TSiLogLane::ThreadRing() {
         std::lock_guard LGuard(FRingsLock);
         FRings.push_back(LRing);
     }
-    TThreadRings::TSlot& LSlot =
-        GThreadRings.Slots[GThreadRings.Next++ % GThreadRings.Slots.size()];
+    TThreadRings::TSlot& LSlot = LRings->Slots[LRings->Next++ % LRings->Slots.size()];
     if (LSlot.Ring) LSlot.Ring->Abandoned.store(true, std::memory_order_release);
     LSlot.LaneId = FId;
     LSlot.Ring = std::move(LRing);
     return LSlot.Ring.get();
 }
 
+std::size_t TSiLogLane::QueueCount() const {
+    std::lock_guard LGuard(FRingsLock);
+    return FRings.size();
+}
+
 bool TSiLogLane::Push(TSiSession& ASession, const TSiLaneEntry& AEntry) noexcept {
     if (!FOpen.load(std::memory_order_relaxed) || GInLaneDelivery) return false;
     try {
         TRing* LRing = ThreadRing();
+        if (LRing == nullptr) return false;
         // The session's name goes with the first entry of this thread after a rename or a
         // change of session; the reader keeps it for the entries that follow.
         std::string LName;
@@ -328,7 +355,7 @@ bool TSiLogLane::Push(TSiSession& ASession, const TSiLaneEntry& AEntry) noexcept
                     AEntry.ArgCount <= std::numeric_limits<std::uint16_t>::max()
                 ? LRing->Reserve(LSize,
                                  static_cast<std::size_t>(FBudget.load(std::memory_order_relaxed)),
-                                 FWake)
+                                 *this)
                 : nullptr;
         if (LAt == nullptr) return false;
         // Written in place: the queue's memory is the record.
@@ -386,6 +413,9 @@ bool TSiLogLane::Push(TSiSession& ASession, const TSiLaneEntry& AEntry) noexcept
             LOut += sizeof LHead + sizeof LValue;
         }
         LRing->Publish(LSize);
+        // In sequential consistency after the publication (see Run): the worker, if it sleeps,
+        // either finds this entry or is woken here.
+        if (FSleeping.load(std::memory_order_seq_cst)) WakeWorker();
         if (LNewName) {
             LRing->LastSession = &ASession;
             LRing->LastNameTag = LTag;
@@ -543,23 +573,58 @@ std::size_t TSiLogLane::Drain(std::size_t AMost) {
     return LCount;
 }
 
+std::size_t TSiLogLane::DrainBatch() noexcept {
+    try {
+        // The core lock first, then the drain lock: the order a closing thread takes.
+        std::lock_guard LCore(FCoreLock);
+        std::lock_guard LDrain(FDrainLock);
+        return Drain(kBatch);
+    } catch (...) {
+        return 0;
+    }
+}
+
+void TSiLogLane::WakeWorker() noexcept {
+    try {
+        // Cleared under the lock that the worker tests it under before it waits, so the
+        // notification cannot fall between its test and its wait.
+        std::lock_guard LGuard(FRingsLock);
+        FSleeping.store(false, std::memory_order_relaxed);
+    } catch (...) {
+    }
+    FWake.notify_one();
+}
+
 void TSiLogLane::Run() noexcept {
     GInLaneDelivery = true;
     auto LNap = kFirstNap;
+    auto LIdleSince = std::chrono::steady_clock::now();
     std::unique_lock LGuard(FRingsLock);
     while (!FStopping) {
         LGuard.unlock();
-        std::size_t LCount = 0;
-        try {
-            // The core lock first, then the drain lock: the order a closing thread takes.
-            std::lock_guard LCore(FCoreLock);
-            std::lock_guard LDrain(FDrainLock);
-            LCount = Drain(kBatch);
-        } catch (...) {
+        std::size_t LCount = DrainBatch();
+        if (LCount == 0 && std::chrono::steady_clock::now() - LIdleSince >= kIdleBeforeSleep) {
+            // Idle for a while: sleep until a writer wakes the worker. The flag is set before
+            // the queues are looked at once more, and a writer reads it after publishing its
+            // entry, both in sequential consistency (the queue's head too): either the writer
+            // sees the flag and wakes the worker, or the look here finds its entry.
+            FSleeping.store(true, std::memory_order_seq_cst);
+            LCount = DrainBatch();
+            LGuard.lock();
+            if (LCount == 0) {
+                FWake.wait(LGuard, [this] {
+                    return FStopping || !FSleeping.load(std::memory_order_relaxed);
+                });
+            }
+            FSleeping.store(false, std::memory_order_relaxed);
+            LNap = kFirstNap;
+            LIdleSince = std::chrono::steady_clock::now();
+            continue;
         }
         LGuard.lock();
         if (LCount > 0) {
             LNap = kFirstNap;
+            LIdleSince = std::chrono::steady_clock::now();
             continue;
         }
         // Nothing queued: nap, longer each time, rather than be woken by every writer.

@@ -17,6 +17,13 @@
 // different threads in the order of their timestamps as far as the queues hold them when the
 // worker looks (an entry stamped before another that is still on its way may come after it).
 //
+// The worker: while entries come it drains them in batches; when none are queued it naps,
+// 50 us doubling to 2 ms, so a lone entry waits at most a nap; after 100 ms without entries it
+// sleeps until a writer wakes it (a flag the writer reads after queuing: no lock and no system
+// call on the writer's side unless the worker sleeps). A thread's queue list is handed back
+// when the thread ends through the library's per-thread slot (system/thread_exit.h), not a
+// thread_local object with a destructor.
+//
 // Thread-safety: Push may be called from any thread while the lane is open; Open, Close and
 // the worker's delivery run under the core lock, and the queues are read by one thread at a
 // time (the worker, or a thread that closes the lane) under the lane's drain lock, taken after
@@ -82,12 +89,22 @@ class TSiLogLane {
     // be queued (the caller then takes the ordinary path). Never raises.
     bool Push(TSiSession& ASession, const TSiLaneEntry& AEntry) noexcept;
 
+    // The queues the lane holds: one for each thread that queued an entry, until that thread
+    // has ended (or moved its queue out) and the queue has been emptied. For tests.
+    std::size_t QueueCount() const;
+    // Whether the worker sleeps until a writer wakes it (rather than napping). For tests.
+    bool IsWorkerAsleep() const noexcept { return FSleeping.load(std::memory_order_relaxed); }
+
   private:
     TRing* ThreadRing();
     void Run() noexcept;
     // Moves queued entries into the core (under the core lock and the drain lock): up to
     // AMost, or all with 0. Returns how many.
     std::size_t Drain(std::size_t AMost);
+    // The worker's batch: Drain(kBatch) under both locks; 0 when it fails.
+    std::size_t DrainBatch() noexcept;
+    // Wakes the worker, and out of its long sleep if it is in one.
+    void WakeWorker() noexcept;
     // A log entry to fill: a pooled one that nothing else holds any more, or a new one. The
     // reader's (under the drain lock).
     TSiLogEntry* NewEntry(TSiLogEntryType AType, TSiViewerId AViewerId);
@@ -107,6 +124,9 @@ class TSiLogLane {
     std::size_t FPoolNext = 0;
     std::condition_variable FWake;
     bool FStopping = false;
+    // Set by the worker before it sleeps until woken (after a spell of idle naps); a writer
+    // that reads it set after queuing wakes it. Cleared under FRingsLock.
+    std::atomic<bool> FSleeping{false};
     std::thread FWorker;
 };
 
