@@ -6,6 +6,9 @@
 // (or when the library holding them is unloaded) the core is torn down: its protocols are
 // disconnected and freed, then its sessions. A log call that comes later still (from
 // another static destructor) reaches a disabled stand-in instead of a destroyed object.
+// In a Windows DLL, `Si` must not be given asynchronous protocols: torn down by the DLL's
+// unload, it would wait for its workers, which cannot end while the loader holds the unloading
+// thread (logging/README.md, "A library in a Windows DLL").
 //
 // Use: Si->SetEnabled(true); SiMain->LogMessage("...");
 #pragma once
