@@ -1,6 +1,7 @@
 #include "logging/core/logger.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <typeinfo>
 
@@ -14,6 +15,7 @@
 #include "logging/core/session_manager.h"
 #include "logging/core/timestamp_clock.h"
 #include "logging/core/version.h"
+#include "logging/format/binary_formatter.h"
 #include "logging/packets/packet.h"
 #include "logging/protocols/protocol.h"
 #include "logging/protocols/scheduler.h"
@@ -21,10 +23,32 @@
 
 namespace deruz::logging {
 
+namespace {
+
+// Numbers the cores for the threads' copies of the application name (0: none).
+std::atomic<std::uint64_t> GLoggerIds{0};
+
+// A thread's copy of one core's application name, as of one of its generations: a log entry
+// is stamped and encoded with it before the core lock, and the lock's holder only checks that
+// the generation still holds.
+struct TSiAppNameCopy {
+    std::uint64_t Logger = 0;
+    std::uint64_t Generation = 0;
+    std::string AppName;
+};
+thread_local TSiAppNameCopy GAppNameCopy;
+
+// Room for an entry encoded before the core lock, on the caller's stack; a larger entry (a
+// long title) is compiled under the lock as before.
+constexpr std::size_t kPreEncodeCapacity = 512;
+
+}  // namespace
+
 // --- Logger core ---------------------------------------------------------------------------
 
 TSiLogger::TSiLogger(std::string AAppName)
-    : FSessions(std::make_unique<TSiSessionManager>()),
+    : FId(GLoggerIds.fetch_add(1, std::memory_order_relaxed) + 1),
+      FSessions(std::make_unique<TSiSessionManager>()),
       FAppName(std::move(AAppName)),
       FHostname(SiGetComputerName()),
       FVariables(std::make_unique<TSiProtocolVariables>()),
@@ -70,6 +94,7 @@ TDateTime TSiLogger::Now() {
 void TSiLogger::SetAppName(const std::string& AValue) {
     std::lock_guard LLock(FCriticalSection);
     FAppName = AValue;
+    AppNameChanged();
     for (auto& LProtocol : FProtocols) {
         LProtocol->SetAppName(FAppName);
         LProtocol->SetHostName(FHostname);
@@ -123,6 +148,7 @@ void TSiLogger::CreateConnections(const std::string& AValue) {
             LProtocol->SetHostName(FHostname);
             FProtocols.push_back(std::move(LProtocol));
         }
+        UpdatePreEncode();
     } catch (const std::exception& LE) {
         RemoveConnections();
         throw ESiInvalidConnectionsError(LE.what());
@@ -134,6 +160,7 @@ void TSiLogger::RemoveConnections() {
     Disconnect();
     FIsMultiThreaded.store(false, std::memory_order_relaxed);
     FProtocols.clear();
+    UpdatePreEncode();
     FConnections.clear();
 }
 
@@ -207,6 +234,7 @@ void TSiLogger::ApplyConfiguration(const TSiConfiguration& AConfig) {
         if (AConfig.Contains("appname")) {
             // Protocols keep their copy until connections are applied again.
             FAppName = AConfig.ReadString("appname", "");
+            AppNameChanged();
         }
         const std::string LConnections = AConfig.ReadString("connections", "");
         if (!AConfig.Contains("enabled")) {
@@ -272,12 +300,34 @@ void TSiLogger::UpdateSession(TSiSession* ASession, const std::string& ATo,
 // under the core lock, offered to the filter outside it, written to every protocol under it,
 // then announced. When no filter can run (no handler, DoFilter not overridden), completing
 // and writing share one hold of the lock. Errors end in the error event.
-template <class TPacket, class TComplete>
-void TSiLogger::Send(TPacket& APacket, TComplete AComplete, void (TSiLogger::*ANotify)(TPacket&)) {
+template <class TPacket, class TComplete, class TFinish>
+void TSiLogger::Send(TPacket& APacket, TComplete AComplete, TFinish AFinish,
+                     void (TSiLogger::*ANotify)(TPacket&)) {
+    // Runs AFinish once, before the core lock is let go, also when an error handler raises.
+    class TFinishGuard {
+      public:
+        TFinishGuard(TPacket& APacket, TFinish& AFinish) noexcept
+            : FPacket(APacket), FFinish(AFinish) {}
+        TFinishGuard(const TFinishGuard&) = delete;
+        TFinishGuard& operator=(const TFinishGuard&) = delete;
+        ~TFinishGuard() { Run(); }
+        void Run() noexcept {
+            if (!FDone) {
+                FDone = true;
+                FFinish(FPacket);
+            }
+        }
+
+      private:
+        TPacket& FPacket;
+        TFinish& FFinish;
+        bool FDone = false;
+    };
     try {
         if (FIsMultiThreaded.load(std::memory_order_relaxed)) APacket.SetThreadSafe(true);
         auto LLock = LockForPacket();
         if (!LLock) return;
+        TFinishGuard LFinish(APacket, AFinish);
         // Entries this thread queued on the asynchronous path go first.
         if (FLane->IsOpen()) FLane->Flush();
         AComplete(APacket);
@@ -288,6 +338,7 @@ void TSiLogger::Send(TPacket& APacket, TComplete AComplete, void (TSiLogger::*AN
             if (!LLock) return;
         }
         ProcessPacket(APacket);
+        LFinish.Run();
         LLock.unlock();
         (this->*ANotify)(APacket);
     } catch (const std::exception& LE) {
@@ -299,12 +350,61 @@ bool TSiLogger::NoFilterCanRun() const noexcept {
     return !FOnFilter.IsSet() && typeid(*this) == typeid(TSiLogger);
 }
 
+void TSiLogger::UpdatePreEncode() {
+    bool LBinary = false;
+    for (const auto& LProtocol : FProtocols) {
+        if (LProtocol->Asynchronous()) {
+            // A worker may read the entry after the core has let go of it, and its bytes.
+            LBinary = false;
+            break;
+        }
+        LBinary = LBinary || LProtocol->WritesBinary();
+    }
+    FPreEncode.store(LBinary, std::memory_order_relaxed);
+}
+
+void TSiLogger::AppNameChanged() noexcept {
+    FAppNameGeneration.fetch_add(1, std::memory_order_release);
+}
+
+// While a synchronous protocol writes the binary format and no filter can change an entry,
+// the entry is stamped with the names and encoded before the core lock, with this thread's
+// copy of the application name; under the lock the protocols only copy those bytes out. Should
+// the name have changed meanwhile (or this thread have no copy of it yet), the entry is stamped
+// under the lock and compiled there, as every entry was before, and the copy is renewed.
 void TSiLogger::SendLogEntry(TSiLogEntry& ALogEntry) {
+    std::array<std::uint8_t, kPreEncodeCapacity> LBytes;
+    std::size_t LSize = 0;
+    std::uint64_t LGeneration = 0;
+    if (FPreEncode.load(std::memory_order_relaxed) && NoFilterCanRun()) {
+        LGeneration = FAppNameGeneration.load(std::memory_order_acquire);
+        const TSiAppNameCopy& LCopy = GAppNameCopy;
+        if (LCopy.Logger == FId && LCopy.Generation == LGeneration) {
+            ALogEntry.AppName = LCopy.AppName;
+            ALogEntry.HostName = FHostname;
+            LSize = SiEncodeLogEntry(ALogEntry, LBytes);
+        }
+    }
     Send(
         ALogEntry,
-        [this](TSiLogEntry& AEntry) {
+        [&](TSiLogEntry& AEntry) {
+            const bool LPreEncode = FPreEncode.load(std::memory_order_relaxed) && NoFilterCanRun();
+            const std::uint64_t LNow = FAppNameGeneration.load(std::memory_order_relaxed);
+            if (LPreEncode && LSize > 0 && LGeneration == LNow) {
+                AEntry.SetEncoded(std::span<const std::uint8_t>(LBytes.data(), LSize));
+                return;
+            }
             AEntry.AppName = FAppName;
             AEntry.HostName = FHostname;
+            if (LPreEncode) {
+                TSiAppNameCopy& LCopy = GAppNameCopy;
+                LCopy.AppName = FAppName;
+                LCopy.Generation = LNow;
+                LCopy.Logger = FId;
+            }
+        },
+        [](TSiLogEntry& AEntry) noexcept {
+            if (!AEntry.Encoded().empty()) AEntry.SetEncoded({});
         },
         &TSiLogger::DoLogEntry);
 }

@@ -219,8 +219,20 @@ class TSiLogger : public ISiSessionHost {
     void RemoveConnections();
     void Connect();
     void Disconnect();
+    // AFinish runs under the core lock once the packet was written, before the lock is let go.
+    template <class TPacket, class TComplete, class TFinish>
+    void Send(TPacket& APacket, TComplete AComplete, TFinish AFinish,
+              void (TSiLogger::*ANotify)(TPacket&));
     template <class TPacket, class TComplete>
-    void Send(TPacket& APacket, TComplete AComplete, void (TSiLogger::*ANotify)(TPacket&));
+    void Send(TPacket& APacket, TComplete AComplete, void (TSiLogger::*ANotify)(TPacket&)) {
+        Send(
+            APacket, AComplete, [](TPacket&) noexcept {}, ANotify);
+    }
+    // Whether log entries are encoded before the core lock: some protocol formats them in the
+    // binary format as it writes them, none is asynchronous. Under the core lock.
+    void UpdatePreEncode();
+    // The application name changed (under the core lock).
+    void AppNameChanged() noexcept;
     std::unique_lock<std::recursive_mutex> LockForPacket();
     // No filter handler is set and DoFilter is this class's own: nothing can cancel a packet.
     bool NoFilterCanRun() const noexcept;
@@ -235,6 +247,15 @@ class TSiLogger : public ISiSessionHost {
     void ProtocolError(const std::exception& AException) { DoError(AException); }
 
     std::atomic<bool> FIsMultiThreaded{false};
+    // Whether SendLogEntry encodes an entry before it takes the core lock (UpdatePreEncode);
+    // written under the core lock, read before it and checked again under it.
+    std::atomic<bool> FPreEncode{false};
+    // Counts the changes of FAppName (written under the core lock), so that a thread may stamp
+    // and encode an entry before the lock with its own copy of the name and find out under the
+    // lock whether that copy is still the name.
+    std::atomic<std::uint64_t> FAppNameGeneration{1};
+    // Tells cores apart in the threads' copies of the application name.
+    const std::uint64_t FId;
     // The protocols in list order (TSiProtocolPtr, protocol.h: spelt out here so that this
     // header needs only the names).
     std::vector<std::unique_ptr<TSiProtocol, TSiProtocolDeleter>> FProtocols;

@@ -102,14 +102,23 @@ std::int32_t TSiBinaryFormatter::Compile(TSiPacket& APacket) {
         std::vector<std::uint8_t>().swap(FBuffer);
     }
     FSize = 0;
+    FEncoded = {};
 
     // Only the five final packet classes derive from TSiPacket, so the kind names the class.
     const TSiPacketType LType = APacket.GetPacketType();
     std::size_t LSize = 0;
     switch (LType) {
-        case ptLogEntry:
-            LSize = CompileLogEntry(static_cast<TSiLogEntry&>(APacket));
+        case ptLogEntry: {
+            auto& LEntry = static_cast<TSiLogEntry&>(APacket);
+            if (const auto LEncoded = LEntry.Encoded(); !LEncoded.empty()) {
+                // Encoded by the core before its lock: nothing left to do here.
+                FEncoded = LEncoded;
+                FSize = static_cast<std::int32_t>(LEncoded.size() - kSiPacketHeaderSize);
+                return static_cast<std::int32_t>(LEncoded.size());
+            }
+            LSize = CompileLogEntry(LEntry);
             break;
+        }
         case ptControlCommand:
             LSize = CompileControlCommand(static_cast<TSiControlCommand&>(APacket));
             break;
@@ -139,27 +148,56 @@ std::uint8_t* TSiBinaryFormatter::Reserve(std::uint64_t ABodySize) {
     return FBuffer.data() + kSiPacketHeaderSize;
 }
 
+namespace {
+
+// The body size of a log entry, its data excluded.
+std::uint64_t LogEntryTextSize(const TSiLogEntry& ALogEntry) noexcept {
+    return static_cast<std::uint64_t>(kSiLogEntryHeaderSize) + ALogEntry.AppName.size() +
+           ALogEntry.SessionName.size() + ALogEntry.Title.size() + ALogEntry.HostName.size();
+}
+
+// Writes a log entry's body up to its data, which is ADataSize bytes long.
+void WriteLogEntryBody(TByteWriter& ABody, const TSiLogEntry& ALogEntry,
+                       std::size_t ADataSize) noexcept {
+    ABody.Int32(SiLogEntryTypeCode(ALogEntry.LogEntryType));
+    ABody.Int32(SiViewerIdCode(ALogEntry.ViewerId));
+    ABody.Int32(Length(ALogEntry.AppName.size()));
+    ABody.Int32(Length(ALogEntry.SessionName.size()));
+    ABody.Int32(Length(ALogEntry.Title.size()));
+    ABody.Int32(Length(ALogEntry.HostName.size()));
+    ABody.Int32(Length(ADataSize));
+    ABody.UInt32(ALogEntry.ProcessId);
+    ABody.UInt32(ALogEntry.ThreadId);
+    ABody.Double(ALogEntry.Timestamp);
+    ABody.Int32(ALogEntry.Color);
+    ABody.Text(ALogEntry.AppName);
+    ABody.Text(ALogEntry.SessionName);
+    ABody.Text(ALogEntry.Title);
+    ABody.Text(ALogEntry.HostName);
+}
+
+}  // namespace
+
+std::size_t SiEncodeLogEntry(const TSiLogEntry& ALogEntry, std::span<std::uint8_t> AOut) noexcept {
+    if (ALogEntry.GetData() != nullptr) {
+        return 0;
+    }
+    const std::uint64_t LSize = LogEntryTextSize(ALogEntry);
+    if (kSiPacketHeaderSize + LSize > AOut.size()) {
+        return 0;
+    }
+    TByteWriter LWriter(AOut.data());
+    LWriter.UInt16(SiPacketTypeCode(ptLogEntry));
+    LWriter.Int32(Length(static_cast<std::size_t>(LSize)));
+    WriteLogEntryBody(LWriter, ALogEntry, 0);
+    return kSiPacketHeaderSize + static_cast<std::size_t>(LSize);
+}
+
 std::size_t TSiBinaryFormatter::CompileLogEntry(TSiLogEntry& ALogEntry) {
     const std::size_t LDataSize = DataSize(ALogEntry.GetData());
-    const std::uint64_t LSize = static_cast<std::uint64_t>(kSiLogEntryHeaderSize) +
-                                ALogEntry.AppName.size() + ALogEntry.SessionName.size() +
-                                ALogEntry.Title.size() + ALogEntry.HostName.size() + LDataSize;
+    const std::uint64_t LSize = LogEntryTextSize(ALogEntry) + LDataSize;
     TByteWriter LBody(Reserve(LSize));
-    LBody.Int32(SiLogEntryTypeCode(ALogEntry.LogEntryType));
-    LBody.Int32(SiViewerIdCode(ALogEntry.ViewerId));
-    LBody.Int32(Length(ALogEntry.AppName.size()));
-    LBody.Int32(Length(ALogEntry.SessionName.size()));
-    LBody.Int32(Length(ALogEntry.Title.size()));
-    LBody.Int32(Length(ALogEntry.HostName.size()));
-    LBody.Int32(Length(LDataSize));
-    LBody.UInt32(ALogEntry.ProcessId);
-    LBody.UInt32(ALogEntry.ThreadId);
-    LBody.Double(ALogEntry.Timestamp);
-    LBody.Int32(ALogEntry.Color);
-    LBody.Text(ALogEntry.AppName);
-    LBody.Text(ALogEntry.SessionName);
-    LBody.Text(ALogEntry.Title);
-    LBody.Text(ALogEntry.HostName);
+    WriteLogEntryBody(LBody, ALogEntry, LDataSize);
     if (LDataSize > 0) {
         WriteData(LBody, ALogEntry.GetData());
     }
@@ -228,7 +266,7 @@ void TSiBinaryFormatter::Write(TSiStream& AStream) {
         return;
     }
     // Header and body leave in one piece, large bodies in chunks.
-    const std::uint8_t* LBytes = FBuffer.data();
+    const std::uint8_t* LBytes = FEncoded.empty() ? FBuffer.data() : FEncoded.data();
     std::size_t LRemaining = kSiPacketHeaderSize + static_cast<std::size_t>(FSize);
     while (LRemaining > 0) {
         const std::size_t LChunk = std::min(LRemaining, kWriteChunkSize);
@@ -242,8 +280,9 @@ std::span<const std::uint8_t> TSiBinaryFormatter::Body() const noexcept {
     if (FSize <= 0) {
         return {};
     }
-    return std::span<const std::uint8_t>(FBuffer).subspan(kSiPacketHeaderSize,
-                                                          static_cast<std::size_t>(FSize));
+    const std::span<const std::uint8_t> LPacket =
+        FEncoded.empty() ? std::span<const std::uint8_t>(FBuffer) : FEncoded;
+    return LPacket.subspan(kSiPacketHeaderSize, static_cast<std::size_t>(FSize));
 }
 
 std::vector<std::uint8_t> SiFormatBinary(TSiPacket& APacket) {

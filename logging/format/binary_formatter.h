@@ -21,14 +21,17 @@ class TSiBinaryFormatter final : public TSiFormatter {
   public:
     // Builds the packet's body in the work buffer and returns the size of header and body.
     // The packet's data stream is read from its first byte and left at position 0. Raises
-    // ESiFormatError when the body would not fit the format's 32-bit size.
+    // ESiFormatError when the body would not fit the format's 32-bit size. A log entry that
+    // carries its encoded bytes (TSiLogEntry::Encoded) is not compiled again: Write then takes
+    // those bytes, which must stay valid until it returns.
     std::int32_t Compile(TSiPacket& APacket) override;
 
     // Writes the header and the body of the packet compiled last; nothing before the first
     // successful Compile. Raises ESiStreamError when AStream does not take every byte.
     void Write(TSiStream& AStream) override;
 
-    // The body compiled last (valid until the next Compile).
+    // The body compiled last (valid until the next Compile, or while an entry's encoded bytes
+    // live).
     std::span<const std::uint8_t> Body() const noexcept;
 
     // Memory held by the work buffer (for checking that large buffers are given back).
@@ -52,7 +55,14 @@ class TSiBinaryFormatter final : public TSiFormatter {
     // them are stale. Holding the finished bytes rather than the packet lets Write run safely
     // even when the packet was released after Compile.
     std::vector<std::uint8_t> FBuffer;
+    // The encoded bytes of the log entry compiled last, when it carried them; else empty and
+    // the work buffer holds the packet.
+    std::span<const std::uint8_t> FEncoded;
 };
+
+// Encodes ALogEntry's whole packet (header and body) into AOut, as Compile would; returns its
+// size, or 0 when it does not fit AOut or the entry has data (then it is compiled as usual).
+std::size_t SiEncodeLogEntry(const TSiLogEntry& ALogEntry, std::span<std::uint8_t> AOut) noexcept;
 
 // The complete bytes (header and body) of one packet, for tools and tests.
 std::vector<std::uint8_t> SiFormatBinary(TSiPacket& APacket);

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 
 #include "logging/base/datetime.h"
@@ -124,10 +125,19 @@ class TSiLogEntry final : public TSiPacket {
     // names at the time it stamped it. Not part of the packet's bytes.
     std::uint32_t SessionNameTag = 0;
 
+    // The entry's whole binary packet (header and body), encoded by the logger core before it
+    // takes its lock, so that the binary formatter only copies it out; empty otherwise. The
+    // core sets it, under its lock, only while it writes the entry to its protocols and clears
+    // it before it lets go of that lock: the bytes live in the core's caller, and an entry kept
+    // (a backlog) or reused (a session's spare) never carries them.
+    std::span<const std::uint8_t> Encoded() const noexcept { return FEncoded; }
+    void SetEncoded(std::span<const std::uint8_t> ABytes) noexcept { FEncoded = ABytes; }
+
   private:
     ~TSiLogEntry() override = default;
 
     std::unique_ptr<TSiMemoryStream> FData;
+    std::span<const std::uint8_t> FEncoded;
 };
 
 // An instruction to the log viewer, such as clearing its log.

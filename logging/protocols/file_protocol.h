@@ -52,6 +52,7 @@ class TSiFileProtocol : public TSiProtocol {
 
     std::string GetName() const override;
     bool WritesLocally() const noexcept override { return true; }
+    bool WritesBinary() const noexcept override { return true; }
 
   protected:
     void BuildOptions(TSiConnectionsBuilder& ABuilder) override;

@@ -58,6 +58,7 @@ class TSiPipeProtocol final : public TSiProtocol {
     TSiPipeProtocol();
 
     std::string GetName() const override { return "pipe"; }
+    bool WritesBinary() const noexcept override { return true; }
 
     // The banner exchange on a new connection: reads and discards the viewer's line up to and
     // including its LF (raising ESiError "Pipe connection has been unexpectedly closed" when a

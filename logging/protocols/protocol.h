@@ -99,6 +99,10 @@ class TSiProtocol : private TSiSchedulerTarget {
     // that may not read (a pipe, a socket): only such a protocol writes on the caller's thread
     // in WritePacketHere.
     virtual bool WritesLocally() const noexcept { return false; }
+    // Whether the protocol formats a log entry in the binary packet format (TSiBinaryFormatter)
+    // while it writes it, and so can take the entry's bytes encoded beforehand
+    // (TSiLogEntry::Encoded); not a protocol that keeps packets to format them later.
+    virtual bool WritesBinary() const noexcept { return false; }
     // Runs a custom action while connected; likewise takes its own reference when queueing.
     void Dispatch(TSiProtocolCommand& ACommand);
 

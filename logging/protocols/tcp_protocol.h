@@ -32,6 +32,7 @@ class TSiTcpProtocol final : public TSiProtocol {
     TSiTcpProtocol();
 
     std::string GetName() const override { return "tcp"; }
+    bool WritesBinary() const noexcept override { return true; }
 
     // The client the protocol connects with; it lives from option loading to the protocol's
     // end. For diagnostics: read it only while no other thread uses the protocol.

@@ -19,6 +19,7 @@ class TSiTextProtocol final : public TSiFileProtocol {
     TSiTextProtocol();
 
     std::string GetName() const override { return "text"; }
+    bool WritesBinary() const noexcept override { return false; }
 
   protected:
     void BuildOptions(TSiConnectionsBuilder& ABuilder) override;
