@@ -17,6 +17,7 @@
 #include "logging/core/version.h"
 #include "logging/format/binary_formatter.h"
 #include "logging/packets/packet.h"
+#include "logging/protocols/deferred_write.h"
 #include "logging/protocols/protocol.h"
 #include "logging/protocols/scheduler.h"
 #include "logging/system/system_info.h"
@@ -28,13 +29,19 @@ namespace {
 // Numbers the cores for the threads' copies of the application name (0: none).
 std::atomic<std::uint64_t> GLoggerIds{0};
 
+// The longest application name that a thread keeps a copy of; a core with a longer one has
+// its entries stamped and encoded under its lock.
+constexpr std::size_t kAppNameCopyCapacity = 120;
+
 // A thread's copy of one core's application name, as of one of its generations: a log entry
 // is stamped and encoded with it before the core lock, and the lock's holder only checks that
-// the generation still holds.
+// the generation still holds. Plain bytes, so that the thread's copy needs no destructor
+// (thread_exit.h tells why a DLL's thread_local objects have none).
 struct TSiAppNameCopy {
     std::uint64_t Logger = 0;
     std::uint64_t Generation = 0;
-    std::string AppName;
+    std::size_t Size = 0;
+    std::array<char, kAppNameCopyCapacity> Name;
 };
 thread_local TSiAppNameCopy GAppNameCopy;
 
@@ -325,6 +332,9 @@ void TSiLogger::Send(TPacket& APacket, TComplete AComplete, TFinish AFinish,
     };
     try {
         if (FIsMultiThreaded.load(std::memory_order_relaxed)) APacket.SetThreadSafe(true);
+        // A buffered file protocol hands a full buffer to this thread, to be written once the
+        // core lock is let go (before the lock's guard: it ends after the lock is released).
+        TSiDeferredWrites LDeferred;
         auto LLock = LockForPacket();
         if (!LLock) return;
         TFinishGuard LFinish(APacket, AFinish);
@@ -340,6 +350,7 @@ void TSiLogger::Send(TPacket& APacket, TComplete AComplete, TFinish AFinish,
         ProcessPacket(APacket);
         LFinish.Run();
         LLock.unlock();
+        TSiDeferredWrites::Run();
         (this->*ANotify)(APacket);
     } catch (const std::exception& LE) {
         DoError(LE);
@@ -380,7 +391,7 @@ void TSiLogger::SendLogEntry(TSiLogEntry& ALogEntry) {
         LGeneration = FAppNameGeneration.load(std::memory_order_acquire);
         const TSiAppNameCopy& LCopy = GAppNameCopy;
         if (LCopy.Logger == FId && LCopy.Generation == LGeneration) {
-            ALogEntry.AppName = LCopy.AppName;
+            ALogEntry.AppName.assign(LCopy.Name.data(), LCopy.Size);
             ALogEntry.HostName = FHostname;
             LSize = SiEncodeLogEntry(ALogEntry, LBytes);
         }
@@ -396,9 +407,10 @@ void TSiLogger::SendLogEntry(TSiLogEntry& ALogEntry) {
             }
             AEntry.AppName = FAppName;
             AEntry.HostName = FHostname;
-            if (LPreEncode) {
+            if (LPreEncode && FAppName.size() <= kAppNameCopyCapacity) {
                 TSiAppNameCopy& LCopy = GAppNameCopy;
-                LCopy.AppName = FAppName;
+                FAppName.copy(LCopy.Name.data(), FAppName.size());
+                LCopy.Size = FAppName.size();
                 LCopy.Generation = LNow;
                 LCopy.Logger = FId;
             }

@@ -54,6 +54,15 @@ class TSiBufferedStream final : public TSiStream {
     // Gives up the held bytes without writing them.
     void Discard() noexcept { FCount = 0; }
 
+    // Hands over the held bytes with the block that holds them, taking ABlock (a block of
+    // Capacity() bytes) in its place; returns how many bytes the handed block holds.
+    std::size_t Exchange(std::unique_ptr<std::uint8_t[]>& ABlock) noexcept {
+        FBuffer.swap(ABlock);
+        const std::size_t LCount = FCount;
+        FCount = 0;
+        return LCount;
+    }
+
     std::size_t Capacity() const noexcept { return FCapacity; }
     std::size_t Count() const noexcept { return FCount; }
 

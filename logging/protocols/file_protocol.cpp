@@ -30,6 +30,9 @@ constexpr std::array<std::string_view, 8> kFileOptions = {
 TSiFileProtocol::TSiFileProtocol() = default;
 
 TSiFileProtocol::~TSiFileProtocol() {
+    // The disconnect has waited for a deferred write; this only makes sure.
+    TSiDeferredWrites::Run();
+    { const std::lock_guard LGuard(FWriteLock); }
     ProtectClear(FKey.data(), FKey.size());
 }
 
@@ -162,6 +165,8 @@ void TSiFileProtocol::InternalDoConnect(bool AAppend) {
 
     FBuffer = std::make_unique<TSiBufferedStream>(*FStream, LCapacity);
     FIOBufferCounter = 0;
+    FDeferWrites = FIOBuffer > 0 && !FEncrypt && !IsRotating() && !FOwnStream &&
+                   OwnerSerialises() && !Asynchronous();
 
     InternalAfterConnect(LFileName);
 }
@@ -195,6 +200,19 @@ void TSiFileProtocol::InternalDisconnect() {
             }
         }
     };
+    // A deferred write of this thread runs first, one of another thread is waited for; what
+    // follows writes to the file under the write lock.
+    TSiDeferredWrites::Run();
+    std::unique_lock<std::mutex> LWriteLock(FWriteLock, std::defer_lock);
+    if (FDeferWrites) {
+        LWriteLock.lock();
+        LAttempt([this] {
+            if (FBuffer) {
+                RaiseWriteError();
+            }
+        });
+        FWriteFailed = false;
+    }
     bool LCutBack = FTorn;
     if (FBuffer) {
         if (FTorn) {
@@ -217,6 +235,7 @@ void TSiFileProtocol::InternalDisconnect() {
         LAttempt([this] { FFileStream->Truncate(FCommitted); });
     }
     FTorn = false;
+    FDeferWrites = false;
     FStream = nullptr;
     FOwnStream.reset();
     if (FCipherStream) {
@@ -261,6 +280,10 @@ void TSiFileProtocol::InternalWritePacket(TSiPacket& APacket) {
         }
     }
 
+    if (FDeferWrites) {
+        WriteDeferring(LFormatter, LSize);
+        return;
+    }
     try {
         if (FIOBuffer > 0) {
             LFormatter.Write(*FBuffer);
@@ -289,6 +312,86 @@ void TSiFileProtocol::FlushBuffers() {
     if (FCipherBuffer) {
         FCipherBuffer->Flush();
     }
+}
+
+// --- Deferred writes --------------------------------------------------------------------------
+
+void TSiFileProtocol::WriteDeferring(TSiFormatter& AFormatter, std::int64_t ASize) {
+    const auto LSize = static_cast<std::size_t>(ASize);
+    if (FBuffer->Count() > 0 && LSize > FBuffer->Capacity() - FBuffer->Count()) {
+        HandOff();
+    }
+    if (LSize < FBuffer->Capacity()) {
+        // Fits the buffer: only copied, nothing reaches the system here.
+        AFormatter.Write(*FBuffer);
+        return;
+    }
+    // A packet as large as the buffer goes straight to the file, in order after the others.
+    TSiDeferredWrites::Run();
+    const std::lock_guard LGuard(FWriteLock);
+    RaiseWriteError();
+    const std::size_t LHeld = FBuffer->Count();
+    try {
+        AFormatter.Write(*FBuffer);
+        FBuffer->Flush();
+    } catch (...) {
+        FTorn = true;
+        throw;
+    }
+    FCommitted += static_cast<std::int64_t>(LHeld + LSize);
+}
+
+void TSiFileProtocol::HandOff() {
+    // A write this thread still has pending may be this protocol's: it goes first, so that
+    // the lock below never waits for this very thread.
+    TSiDeferredWrites::Run();
+    std::unique_lock LGuard(FWriteLock);
+    RaiseWriteError();
+    if (!FPendingBlock) {
+        FPendingBlock = std::make_unique<std::uint8_t[]>(FBuffer->Capacity());
+    }
+    FPendingCount = FBuffer->Exchange(FPendingBlock);
+    if (TSiDeferredWrites::Defer(*this)) {
+        // RunDeferredWrite lets go of the lock.
+        LGuard.release();
+        return;
+    }
+    WritePending();
+    RaiseWriteError();
+}
+
+void TSiFileProtocol::RaiseWriteError() {
+    if (!FWriteFailed) {
+        return;
+    }
+    FWriteFailed = false;
+    // Part of the block may have reached the file: it is cut back when the file is closed.
+    FTorn = true;
+    RaiseException(FWriteError);
+}
+
+void TSiFileProtocol::WritePending() noexcept {
+    const std::size_t LCount = FPendingCount;
+    FPendingCount = 0;
+    try {
+        FFileStream->WriteBuffer(FPendingBlock.get(), LCount);
+        FCommitted += static_cast<std::int64_t>(LCount);
+    } catch (const std::exception& LAError) {
+        FWriteFailed = true;
+        try {
+            FWriteError = LAError.what();
+        } catch (...) {
+            FWriteError.clear();
+        }
+    } catch (...) {
+        FWriteFailed = true;
+        FWriteError.clear();
+    }
+}
+
+void TSiFileProtocol::RunDeferredWrite() noexcept {
+    const std::unique_lock LGuard(FWriteLock, std::adopt_lock);
+    WritePending();
 }
 
 // --- Encryption -------------------------------------------------------------------------------

@@ -19,14 +19,20 @@
 // and the header and footer (the protected virtual hooks below).
 //
 // Thread safety: as every protocol, serialised by the framework's lock; in asynchronous mode
-// all file work runs on the protocol's worker thread. Times come from the library's clock
-// (logging/system/clock.h): UTC for rotation and file names.
+// all file work runs on the protocol's worker thread. A synchronous, buffered protocol of an
+// owner that serialises its calls (the logger core), writing a plain file that neither
+// rotates nor has a stream of its own, hands each full write buffer to the calling thread to
+// be written after the owner's lock is let go (deferred_write.h) and fills a second buffer
+// meanwhile; its write lock orders the writes to the file, and a failed one is reported by the
+// protocol's next write or its disconnect, which cut the file back as after any failed write. Times
+// come from the library's clock (logging/system/clock.h): UTC for rotation and file names.
 // Ownership: the protocol owns its file, streams, formatter and cipher.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,6 +43,7 @@
 #include "logging/io/buffered_stream.h"
 #include "logging/io/file_rotater.h"
 #include "logging/io/file_stream.h"
+#include "logging/protocols/deferred_write.h"
 #include "logging/protocols/protocol.h"
 
 namespace deruz::logging {
@@ -45,7 +52,7 @@ namespace deruz::logging {
 inline constexpr std::array<std::uint8_t, 4> SiSILF = {'S', 'I', 'L', 'F'};
 inline constexpr std::array<std::uint8_t, 4> SiSILE = {'S', 'I', 'L', 'E'};
 
-class TSiFileProtocol : public TSiProtocol {
+class TSiFileProtocol : public TSiProtocol, private TSiDeferredWriter {
   public:
     TSiFileProtocol();
     ~TSiFileProtocol() override;
@@ -95,6 +102,18 @@ class TSiFileProtocol : public TSiProtocol {
     // Sends the write buffer, and with encryption the gathered ciphertext, to the system.
     void FlushBuffers();
 
+    // With deferred writes: writes the compiled packet of ASize bytes into the write buffer,
+    // handing the full buffer over first.
+    void WriteDeferring(TSiFormatter& AFormatter, std::int64_t ASize);
+    // Hands the held bytes to this thread's deferred writes (or writes them at once without a
+    // scope). Raises the error of an earlier deferred write.
+    void HandOff();
+    // Under FWriteLock: raises the error of a deferred write that failed, marking the file torn.
+    void RaiseWriteError();
+    // Under FWriteLock: writes the handed-off block; keeps an error for RaiseWriteError.
+    void WritePending() noexcept;
+    void RunDeferredWrite() noexcept override;
+
     // Present only while an encrypted file is open.
     std::unique_ptr<TRijndael> FCipher;
     std::unique_ptr<TEncryptStream> FCipherStream;
@@ -138,6 +157,20 @@ class TSiFileProtocol : public TSiProtocol {
 
     std::vector<std::uint8_t> FKey;
     bool FEncrypt = false;
+
+    // Whether full buffers are handed over to be written outside the owner's lock (set when
+    // the file is opened).
+    bool FDeferWrites = false;
+    // Held from a hand-off until its block is written, and by whatever else writes to the file
+    // or reads FCommitted meanwhile; guards FPendingBlock, FPendingCount, FCommitted and the
+    // write error while deferred writes are on.
+    std::mutex FWriteLock;
+    // The block handed over (being written or written), which the next hand-off swaps in again.
+    std::unique_ptr<std::uint8_t[]> FPendingBlock;
+    std::size_t FPendingCount = 0;
+    // A deferred write failed: its message, for the next write or the disconnect to report.
+    bool FWriteFailed = false;
+    std::string FWriteError;
 };
 
 }  // namespace deruz::logging

@@ -182,6 +182,9 @@ class TSiProtocol : private TSiSchedulerTarget {
     std::vector<std::uint8_t> GetBytesOption(const std::string& AKey, std::size_t ASize,
                                              const std::vector<std::uint8_t>& ADefault) const;
 
+    // Whether the owner serialises every call (SetOwnerSerialises).
+    bool OwnerSerialises() const noexcept { return FOwnerSerialises; }
+
     // Writes a log header with the application and host names straight through
     // InternalWritePacket (no level filter, no backlog).
     void InternalWriteLogHeader();
