@@ -211,7 +211,7 @@ void TSiFileProtocol::InternalDisconnect() {
                 RaiseWriteError();
             }
         });
-        FWriteFailed = false;
+        FWriteFailed.store(false, std::memory_order_relaxed);
     }
     bool LCutBack = FTorn;
     if (FBuffer) {
@@ -318,6 +318,12 @@ void TSiFileProtocol::FlushBuffers() {
 
 void TSiFileProtocol::WriteDeferring(TSiFormatter& AFormatter, std::int64_t ASize) {
     const auto LSize = static_cast<std::size_t>(ASize);
+    if (FWriteFailed.load(std::memory_order_acquire)) {
+        // An earlier buffer did not reach the file: reported before anything else is written.
+        TSiDeferredWrites::Run();
+        const std::lock_guard LGuard(FWriteLock);
+        RaiseWriteError();
+    }
     if (FBuffer->Count() > 0 && LSize > FBuffer->Capacity() - FBuffer->Count()) {
         HandOff();
     }
@@ -361,10 +367,10 @@ void TSiFileProtocol::HandOff() {
 }
 
 void TSiFileProtocol::RaiseWriteError() {
-    if (!FWriteFailed) {
+    if (!FWriteFailed.load(std::memory_order_relaxed)) {
         return;
     }
-    FWriteFailed = false;
+    FWriteFailed.store(false, std::memory_order_relaxed);
     // Part of the block may have reached the file: it is cut back when the file is closed.
     FTorn = true;
     RaiseException(FWriteError);
@@ -377,15 +383,15 @@ void TSiFileProtocol::WritePending() noexcept {
         FFileStream->WriteBuffer(FPendingBlock.get(), LCount);
         FCommitted += static_cast<std::int64_t>(LCount);
     } catch (const std::exception& LAError) {
-        FWriteFailed = true;
         try {
             FWriteError = LAError.what();
         } catch (...) {
             FWriteError.clear();
         }
+        FWriteFailed.store(true, std::memory_order_release);
     } catch (...) {
-        FWriteFailed = true;
         FWriteError.clear();
+        FWriteFailed.store(true, std::memory_order_release);
     }
 }
 

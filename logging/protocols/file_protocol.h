@@ -30,6 +30,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -168,8 +169,9 @@ class TSiFileProtocol : public TSiProtocol, private TSiDeferredWriter {
     // The block handed over (being written or written), which the next hand-off swaps in again.
     std::unique_ptr<std::uint8_t[]> FPendingBlock;
     std::size_t FPendingCount = 0;
-    // A deferred write failed: its message, for the next write or the disconnect to report.
-    bool FWriteFailed = false;
+    // A deferred write failed: its message, for the next write or the disconnect to report (the
+    // flag is read by each write without the write lock).
+    std::atomic<bool> FWriteFailed{false};
     std::string FWriteError;
 };
 
