@@ -22,6 +22,7 @@
 #include "logging/base/strings.h"
 #include "logging/crypto/cipher.h"
 #include "logging/format/binary_formatter.h"
+#include "logging/protocols/deferred_write.h"
 #include "logging/viewer/packet_reader.h"
 #include "tests/logging/fake_clock.h"
 #include "tests/logging/recording_protocol.h"
@@ -363,6 +364,57 @@ TEST_F(FileProtocolTest, AFailingWriteReportsStreamWriteErrorAndClosesTheFile) {
     // Closed: another writer may open the file now.
     auto LNext = Open("full.sil", "append=true");
     EXPECT_FALSE(LNext->Failed());
+}
+
+// A protocol of an owner that serialises its calls (the logger core) hands each full buffer to
+// the writing thread, to be written when its scope of deferred writes ends: a write that fails
+// there is reported by the protocol's next write, or by its disconnect when none follows, and
+// the file is cut back to its last complete packet either way.
+TEST_F(FileProtocolTest, AFailedDeferredWriteIsReportedLaterAndTheFileCutBack) {
+    for (const bool LByDisconnect : {false, true}) {
+        SCOPED_TRACE(LByDisconnect ? "reported by the disconnect" : "reported by the next write");
+        auto LProtocol = TSiProtocolFactory::GetProtocol(
+            "file", "filename=\"" + Path("full.sil") + "\", reconnect=true, buffer=1");
+        LProtocol->SetOwnerSerialises(true);
+        LProtocol->Connect();
+        const auto LWrite = [&](const std::string& ATitle) {
+            return ErrorOf([&] {
+                const TSiDeferredWrites LScope;
+                Write(*LProtocol, ATitle);
+            });
+        };
+        Titles LExpected;
+        for (int LIndex = 0; LIndex < 40; ++LIndex) {
+            LExpected.push_back("a" + std::to_string(LIndex));
+            EXPECT_EQ(LWrite(LExpected.back()), "");
+        }
+        LProtocol->Disconnect();
+        LProtocol->Connect();
+        const std::uintmax_t LSizeBefore = Size("full.sil");
+        if (!testing::TestLimitFileSize(static_cast<std::int64_t>(LSizeBefore) + 10)) {
+            GTEST_SKIP() << "no file-size limit on this system";
+        }
+        // Three of these fill the 1 KB buffer: the third hands the first two over.
+        const std::string LLarge = "b" + std::string(400, '.');
+        std::string LError;
+        for (int LIndex = 0; LIndex < 3; ++LIndex) {
+            EXPECT_EQ(LWrite(LLarge), "");
+        }
+        if (LByDisconnect) {
+            LError = ErrorOf([&] { LProtocol->Disconnect(); });
+        } else {
+            LError = LWrite(LLarge);
+        }
+        testing::TestUnlimitFileSize();
+        EXPECT_EQ(LError, "Stream write error");
+        EXPECT_EQ(Size("full.sil"), LSizeBefore);
+        LExpected.push_back("c");
+        LProtocol->Connect();
+        EXPECT_EQ(LWrite("c"), "");
+        LProtocol->Disconnect();
+        EXPECT_EQ(Decode(Read("full.sil")), LExpected);
+        fs::remove(FPath / "full.sil");
+    }
 }
 
 // A disk that fills and frees again, written unbuffered and through the write buffer: the

@@ -151,6 +151,65 @@ TEST_F(LoggerThreads, EveryThreadsEntriesArriveInOrderThroughSyncAndAsyncProtoco
     EXPECT_TRUE(FErrors.empty()) << FErrors.front();
 }
 
+// Four threads log into a buffered file (small, so that full buffers are handed to the threads
+// to be written after the core lock) while a fifth renames the application: entries are encoded
+// before the lock with each thread's copy of the name, and must still carry the name in force
+// when they were written, so that in file order the names never go back; none is lost and
+// every thread's order holds.
+TEST_F(LoggerThreads, EncodedEntriesCarryTheAppNameInForceWhenWritten) {
+    constexpr int LKThreads = 4;
+    constexpr int LEntries = 5000;
+    testing::TTempDir LDir;
+    const std::string LPath = LDir.File("names.sil");
+    FLogger.SetAppName("app0");
+    FLogger.SetConnections("file(filename=\"" + LPath + "\", buffer=1)");
+    FLogger.SetEnabled(true);
+    TSiSession* LSession = FLogger.AddSession("Shared");
+    std::atomic<int> LDone{0};
+    std::vector<std::thread> LThreads;
+    for (int LThread = 0; LThread < LKThreads; ++LThread) {
+        LThreads.emplace_back([&, LThread] {
+            for (int LIndex = 0; LIndex < LEntries; ++LIndex) {
+                LSession->LogMessage("%d %d", {LThread, LIndex});
+            }
+            ++LDone;
+        });
+    }
+    int LRenames = 0;
+    while (LDone.load() < LKThreads) {
+        FLogger.SetAppName("app" + std::to_string(++LRenames));
+        std::this_thread::yield();
+    }
+    for (std::thread& LThread : LThreads) LThread.join();
+    FLogger.SetEnabled(false);
+
+    std::ifstream LFile(LPath, std::ios::binary);
+    const std::vector<std::uint8_t> LBytes{std::istreambuf_iterator<char>(LFile),
+                                           std::istreambuf_iterator<char>()};
+    ASSERT_GT(LBytes.size(), 4u);
+    TSiBinaryPacketReader LReader(std::span<const std::uint8_t>(LBytes).subspan(4), 4);
+    std::vector<int> LNext(LKThreads, 0);
+    int LLastName = 0;
+    while (!LReader.AtEnd()) {
+        const TSiPacketPtr LPacket = LReader.ReadPacket();
+        ASSERT_EQ(LPacket->GetPacketType(), ptLogEntry);
+        const auto& LEntry = static_cast<const TSiLogEntry&>(*LPacket);
+        int LThread = -1;
+        int LIndex = -1;
+        ASSERT_EQ(std::sscanf(LEntry.Title.c_str(), "%d %d", &LThread, &LIndex), 2);
+        ASSERT_TRUE(LThread >= 0 && LThread < LKThreads) << LEntry.Title;
+        ASSERT_EQ(LIndex, LNext[LThread]) << "thread " << LThread << " out of order or lost";
+        ++LNext[LThread];
+        int LName = -1;
+        ASSERT_EQ(std::sscanf(LEntry.AppName.c_str(), "app%d", &LName), 1) << LEntry.AppName;
+        ASSERT_GE(LName, LLastName) << "an entry carries a name replaced before it was written";
+        ASSERT_LE(LName, LRenames);
+        LLastName = LName;
+    }
+    EXPECT_EQ(LNext, std::vector<int>(LKThreads, LEntries));
+    EXPECT_TRUE(FErrors.empty()) << FErrors.front();
+}
+
 // Every field of the log entries of a binary log file but the time, one line per entry.
 std::vector<std::string> ReadEntryLines(const std::string& APath) {
     std::ifstream LFile(APath, std::ios::binary);
