@@ -23,7 +23,20 @@
 //      packet is written to every protocol. A synchronous protocol writes under it alone: the
 //      core tells its protocols that it serialises every call (SetOwnerSerialises), so they
 //      take no lock of their own for a write. With a filter the lock is let go around the
-//      filter and taken again;
+//      filter and taken again. While no protocol is asynchronous, one formats the binary
+//      format as it writes (WritesBinary) and no filter can run, a log entry is stamped and
+//      encoded before the lock instead, with the thread's copy of the application name; under
+//      the lock the core only checks that the name's generation (FAppNameGeneration, counted
+//      under the lock) is still the copy's, else stamps the entry there and lets the protocols
+//      compile it, and hands the bytes to the protocols for that one hold of the lock
+//      (TSiLogEntry::Encoded);
+//   3a. a buffered file protocol that finds its write buffer full takes its own write lock
+//      (under the core lock), swaps in its second buffer and leaves the full one to this
+//      thread, which writes it to the file after the core lock is let go and then lets go of
+//      the write lock (deferred_write.h); the next full buffer, a flush or closing waits for
+//      that lock, so the file keeps the order of the packets. A thread that still holds a
+//      write lock writes its buffer on the spot before it takes any write lock again, and so
+//      never holds two;
 //   4. an asynchronous protocol's own lock and then its scheduler's queue lock, to queue the
 //      packet; the packet's own lock guards its fields once a worker may read them (a packet
 //      sent while any protocol is asynchronous is made thread-safe first);
@@ -42,7 +55,8 @@
 // (disabling, new connections, setting a filter or a log-entry handler) delivers everything queued
 // before it returns. Other orders: a session's lock before the session manager's (renaming), never
 // the reverse; the core lock before a session's lock, a protocol's or the asynchronous path's drain
-// lock; a protocol's before its scheduler's.
+// lock; a protocol's before its scheduler's; the core lock before a file protocol's write lock,
+// which a thread may go on holding after it let go of the core lock, only to write a buffer.
 #pragma once
 
 #include <atomic>
