@@ -13,6 +13,7 @@
 #endif
 
 #include "logging/system/clock.h"
+#include "logging/system/local_second.h"
 
 namespace deruz::logging {
 
@@ -167,53 +168,20 @@ TSiDateTimeParts SiLocalTimeParts() noexcept {
 }
 
 TDateTime SiSystemLocalNow() noexcept {
-    // The start of the last second read, encoded; the sum below is the one SiEncodeDateTime
-    // makes, so the value is the same to the last bit.
-    struct TSecond {
-        time_t Second = -1;
-        TSiDateTimeParts Parts;
-        TDateTime Day = 0;
-        std::int64_t SecondStart = 0;  // milliseconds of the day at the start of the second
-        // The value of the last millisecond read within that second: entries come in bursts.
-        int Millisecond = -1;
-        TDateTime Value = 0;
-    };
-    thread_local TSecond LLast;
+    thread_local TSiLocalSecond LLast;
     thread_local std::int64_t LLastNs = 0;
     std::int64_t LNs = RealtimeNs();
     // The cycle counter's readings, re-synchronised, may step back by a few microseconds: a
     // thread's timestamps never go back for that (a change of the system time still shows).
     if (LNs < LLastNs && LLastNs - LNs < 10'000'000) LNs = LLastNs;
     LLastNs = LNs;
-    timespec LNow{};
-    LNow.tv_sec = static_cast<time_t>(LNs / 1'000'000'000);
-    LNow.tv_nsec = static_cast<long>(LNs % 1'000'000'000);
-    const int LMillisecond = static_cast<int>(LNow.tv_nsec / 1'000'000);
-    if (LNow.tv_sec != LLast.Second) {
+    const auto LSecond = static_cast<time_t>(LNs / 1'000'000'000);
+    if (LSecond != LLast.Second) {
         struct tm LFields {};
-        localtime_r(&LNow.tv_sec, &LFields);
-        LLast.Parts = PartsOf(LFields, 0);
-        LLast.Day =
-            SiEncodeDateTime({LLast.Parts.Year, LLast.Parts.Month, LLast.Parts.Day, 0, 0, 0, 0});
-        LLast.SecondStart =
-            ((static_cast<std::int64_t>(LLast.Parts.Hour) * 60 + LLast.Parts.Minute) * 60 +
-             LLast.Parts.Second) *
-            1000;
-        LLast.Second = LNow.tv_sec;
-        LLast.Millisecond = -1;
-    } else if (LMillisecond == LLast.Millisecond) {
-        return LLast.Value;
+        localtime_r(&LSecond, &LFields);
+        LLast.Start(LSecond, PartsOf(LFields, 0));
     }
-    if (LLast.Day < 0) {
-        TSiDateTimeParts LParts = LLast.Parts;
-        LParts.Millisecond = LMillisecond;
-        LLast.Value = SiEncodeDateTime(LParts);
-    } else {
-        LLast.Value =
-            LLast.Day + static_cast<double>(LLast.SecondStart + LMillisecond) / 86'400'000.0;
-    }
-    LLast.Millisecond = LMillisecond;
-    return LLast.Value;
+    return LLast.At(static_cast<int>(LNs % 1'000'000'000 / 1'000'000));
 }
 
 TSiDateTimeParts SiUtcTimeParts() noexcept {

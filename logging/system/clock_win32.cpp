@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "logging/system/clock.h"
+#include "logging/system/local_second.h"
 
 namespace deruz::logging {
 
@@ -84,56 +85,24 @@ TSiDateTimeParts SiLocalTimeParts() noexcept {
 }
 
 TDateTime SiSystemLocalNow() noexcept {
-    // Per thread: the start of the last UTC second read, converted to local time and encoded
-    // (converted afresh at each new second, so a change of the time zone's offset shows within
-    // a second), and the value of the last millisecond read. The sum below is the one
-    // SiEncodeDateTime makes, so the value is the same to the last bit. Trivial types only:
-    // MinGW's emulated thread-local storage must run no destructor here.
-    struct TSecond {
-        std::int64_t Second;       // UTC seconds since 1601, or -1
-        TDateTime Day;             // the local day, encoded
-        TSiDateTimeParts Parts;    // the local date and time at the start of the second
-        std::int64_t SecondStart;  // milliseconds of the local day at the start of the second
-        int Millisecond;           // the last millisecond read within the second, or -1
-        TDateTime Value;
-        std::int64_t Last;  // the last reading, in 100 ns units
-    };
-    thread_local TSecond LLast{-1, 0, {}, 0, -1, 0, 0};
+    // Per thread: the last UTC second read, converted to local time afresh at each new second
+    // (so a change of the time zone's offset shows within a second), and the last reading.
+    thread_local TSiLocalSecond LLast;
+    thread_local std::int64_t LLastRead = 0;  // in 100 ns units
     std::int64_t LNow = SystemTime100ns();
     // A small step back of the system time (an adjustment) never takes a thread's timestamps
     // back; a real change of the time shows.
-    if (LNow < LLast.Last && LLast.Last - LNow < 10 * kTicksPerMillisecond) LNow = LLast.Last;
-    LLast.Last = LNow;
+    if (LNow < LLastRead && LLastRead - LNow < 10 * kTicksPerMillisecond) LNow = LLastRead;
+    LLastRead = LNow;
     const std::int64_t LSecond = LNow / kTicksPerSecond;
-    const int LMillisecond = static_cast<int>(LNow % kTicksPerSecond / kTicksPerMillisecond);
     if (LSecond != LLast.Second) {
         SYSTEMTIME LFields;
         if (!ToSystemTime(LSecond * kTicksPerSecond, true, LFields)) {
             return SiEncodeDateTime(SiLocalTimeParts());
         }
-        LLast.Parts = FromSystemTime(LFields);
-        LLast.Parts.Millisecond = 0;
-        LLast.Day =
-            SiEncodeDateTime({LLast.Parts.Year, LLast.Parts.Month, LLast.Parts.Day, 0, 0, 0, 0});
-        LLast.SecondStart =
-            ((static_cast<std::int64_t>(LLast.Parts.Hour) * 60 + LLast.Parts.Minute) * 60 +
-             LLast.Parts.Second) *
-            1000;
-        LLast.Second = LSecond;
-        LLast.Millisecond = -1;
-    } else if (LMillisecond == LLast.Millisecond) {
-        return LLast.Value;
+        LLast.Start(LSecond, FromSystemTime(LFields));
     }
-    if (LLast.Day < 0) {
-        TSiDateTimeParts LParts = LLast.Parts;
-        LParts.Millisecond = LMillisecond;
-        LLast.Value = SiEncodeDateTime(LParts);
-    } else {
-        LLast.Value =
-            LLast.Day + static_cast<double>(LLast.SecondStart + LMillisecond) / 86'400'000.0;
-    }
-    LLast.Millisecond = LMillisecond;
-    return LLast.Value;
+    return LLast.At(static_cast<int>(LNow % kTicksPerSecond / kTicksPerMillisecond));
 }
 
 TSiDateTimeParts SiUtcTimeParts() noexcept {
