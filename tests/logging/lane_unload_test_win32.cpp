@@ -16,6 +16,7 @@
 #include "logging/base/unique_handle_win32.h"
 #include "logging/packets/packet.h"
 #include "logging/viewer/packet_reader.h"
+#include "tests/logging/log_file_entries.h"
 #include "tests/logging/temp_dir.h"
 
 namespace deruz::logging {
@@ -51,18 +52,7 @@ DWORD RunHost(std::string ACommandLine) {
 }
 
 std::vector<std::string> Titles(const std::string& APath) {
-    std::ifstream LFile(APath, std::ios::binary);
-    const std::vector<std::uint8_t> LBytes{std::istreambuf_iterator<char>(LFile),
-                                           std::istreambuf_iterator<char>()};
-    std::vector<std::string> LResult;
-    if (LBytes.size() < 4) return LResult;
-    TSiBinaryPacketReader LReader(std::span<const std::uint8_t>(LBytes).subspan(4), 4);
-    while (!LReader.AtEnd()) {
-        const TSiPacketPtr LPacket = LReader.ReadPacket();
-        if (LPacket->GetPacketType() != ptLogEntry) continue;
-        LResult.push_back(static_cast<const TSiLogEntry&>(*LPacket).Title);
-    }
-    return LResult;
+    return SiLogFileEntries(APath, [](const TSiLogEntry& AEntry) { return AEntry.Title; });
 }
 
 TEST(LaneDllUnload, AThreadThatLoggedEndsAfterTheDllIsUnloaded) {

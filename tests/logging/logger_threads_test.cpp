@@ -20,6 +20,7 @@
 #include "logging/core/session.h"
 #include "logging/protocols/protocol.h"
 #include "logging/viewer/packet_reader.h"
+#include "tests/logging/log_file_entries.h"
 #include "tests/logging/temp_dir.h"
 
 namespace deruz::logging {
@@ -76,19 +77,9 @@ class LoggerThreads : public ::testing::Test {
 
 // The log entries of a binary log file, decoded.
 std::vector<TSeen> ReadEntries(const std::string& APath) {
-    std::ifstream LFile(APath, std::ios::binary);
-    const std::vector<std::uint8_t> LBytes{std::istreambuf_iterator<char>(LFile),
-                                           std::istreambuf_iterator<char>()};
-    std::vector<TSeen> LResult;
-    if (LBytes.size() < 4) return LResult;
-    TSiBinaryPacketReader LReader(std::span<const std::uint8_t>(LBytes).subspan(4), 4);
-    while (!LReader.AtEnd()) {
-        const TSiPacketPtr LPacket = LReader.ReadPacket();
-        if (LPacket->GetPacketType() != ptLogEntry) continue;
-        const auto& LEntry = static_cast<const TSiLogEntry&>(*LPacket);
-        LResult.push_back({LEntry.SessionName, LEntry.Title});
-    }
-    return LResult;
+    return SiLogFileEntries(APath, [](const TSiLogEntry& AEntry) {
+        return TSeen{AEntry.SessionName, AEntry.Title};
+    });
 }
 
 // Four threads log through a shared session and a session of their own, in turn; every
@@ -212,22 +203,12 @@ TEST_F(LoggerThreads, EncodedEntriesCarryTheAppNameInForceWhenWritten) {
 
 // Every field of the log entries of a binary log file but the time, one line per entry.
 std::vector<std::string> ReadEntryLines(const std::string& APath) {
-    std::ifstream LFile(APath, std::ios::binary);
-    const std::vector<std::uint8_t> LBytes{std::istreambuf_iterator<char>(LFile),
-                                           std::istreambuf_iterator<char>()};
-    std::vector<std::string> LResult;
-    if (LBytes.size() < 4) return LResult;
-    TSiBinaryPacketReader LReader(std::span<const std::uint8_t>(LBytes).subspan(4), 4);
-    while (!LReader.AtEnd()) {
-        const TSiPacketPtr LPacket = LReader.ReadPacket();
-        if (LPacket->GetPacketType() != ptLogEntry) continue;
-        const auto& LEntry = static_cast<const TSiLogEntry&>(*LPacket);
-        LResult.push_back(std::to_string(LEntry.LogEntryType) + "/" +
-                          std::to_string(LEntry.ViewerId) + "/" + std::to_string(LEntry.Color) +
-                          "/" + std::to_string(LEntry.ThreadId) + "/" + LEntry.AppName + "/" +
-                          LEntry.HostName + "/" + LEntry.SessionName + "/" + LEntry.Title);
-    }
-    return LResult;
+    return SiLogFileEntries(APath, [](const TSiLogEntry& AEntry) {
+        return std::to_string(AEntry.LogEntryType) + "/" + std::to_string(AEntry.ViewerId) + "/" +
+               std::to_string(AEntry.Color) + "/" + std::to_string(AEntry.ThreadId) + "/" +
+               AEntry.AppName + "/" + AEntry.HostName + "/" + AEntry.SessionName + "/" +
+               AEntry.Title;
+    });
 }
 
 // With every protocol asynchronous and throttled, plain and formatted entries are queued as
