@@ -117,6 +117,13 @@ class TSiFileHandle {
     bool Read(void* ABuffer, std::size_t ACount, std::size_t& ARead) noexcept;
     // Writes all ACount bytes; false on a write error.
     bool Write(const void* AData, std::size_t ACount) noexcept;
+    // Reads up to ACount bytes at AOffset (where the next Read or Write happens is then
+    // undefined); ARead is 0 at the end of the file. False on a read error.
+    bool ReadAt(std::int64_t AOffset, void* ABuffer, std::size_t ACount,
+                std::size_t& ARead) noexcept;
+    // Makes what was written reach the storage device (fdatasync, FlushFileBuffers), so that it
+    // survives a power loss; false on failure.
+    bool Sync() noexcept;
     // The file's size in bytes, -1 on failure.
     std::int64_t Size() const noexcept;
     // Whether the handle refers to a regular file (not a directory, device, pipe or socket).
@@ -152,6 +159,9 @@ bool SiFileOrDirExists(const std::string& AFileName);
 std::string SiGetUserName();
 // The process's current directory, or empty.
 std::string SiGetCurrentDirectory();
+// The code of the system's last error on this thread (errno, GetLastError), read right after
+// a failed call.
+std::uint32_t SiLastSystemError() noexcept;
 // The system's text for an error code, without trailing blanks, line breaks or dot; "" when
 // the system has none (callers with a fallback text of their own, such as "OLE error ...").
 std::string SiSystemMessage(std::uint32_t AError);

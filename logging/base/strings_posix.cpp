@@ -96,6 +96,30 @@ bool SiIsSpecialFile(const std::string& AFileName) {
     return ::stat(AFileName.c_str(), &LStat) == 0 && !S_ISREG(LStat.st_mode);
 }
 
+bool TSiFileHandle::ReadAt(std::int64_t AOffset, void* ABuffer, std::size_t ACount,
+                           std::size_t& ARead) noexcept {
+    ARead = 0;
+    for (;;) {
+        const ssize_t LRead =
+            ::pread(Descriptor(Native()), ABuffer, ACount, static_cast<off_t>(AOffset));
+        if (LRead >= 0) {
+            ARead = static_cast<std::size_t>(LRead);
+            return true;
+        }
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+bool TSiFileHandle::Sync() noexcept {
+    return ::fdatasync(Descriptor(Native())) == 0;
+}
+
+std::uint32_t SiLastSystemError() noexcept {
+    return static_cast<std::uint32_t>(errno);
+}
+
 bool TSiFileHandle::SeekToEnd() noexcept {
     return ::lseek(Descriptor(Native()), 0, SEEK_END) >= 0;
 }

@@ -74,6 +74,29 @@ bool TSiFileHandle::Write(const void* AData, std::size_t ACount) noexcept {
     return true;
 }
 
+bool TSiFileHandle::ReadAt(std::int64_t AOffset, void* ABuffer, std::size_t ACount,
+                           std::size_t& ARead) noexcept {
+    ARead = 0;
+    OVERLAPPED LAt{};
+    LAt.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(AOffset) & 0xFFFFFFFFu);
+    LAt.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(AOffset) >> 32);
+    const DWORD LCount = ACount > 0x40000000 ? 0x40000000 : static_cast<DWORD>(ACount);
+    DWORD LRead = 0;
+    if (!ReadFile(Handle(Native()), ABuffer, LCount, &LRead, &LAt)) {
+        return GetLastError() == ERROR_HANDLE_EOF;
+    }
+    ARead = LRead;
+    return true;
+}
+
+bool TSiFileHandle::Sync() noexcept {
+    return FlushFileBuffers(Handle(Native())) != 0;
+}
+
+std::uint32_t SiLastSystemError() noexcept {
+    return GetLastError();
+}
+
 std::int64_t TSiFileHandle::Size() const noexcept {
     LARGE_INTEGER LSize{};
     if (!GetFileSizeEx(Handle(Native()), &LSize)) {

@@ -1,6 +1,8 @@
 // The stream over a log file.
 #include "logging/io/file_stream.h"
 
+#include <utility>
+
 namespace deruz::logging {
 
 TSiFileStream::TSiFileStream(const std::string& AFileName, TSiFileAccess AAccess,
@@ -18,8 +20,20 @@ std::size_t TSiFileStream::Read(void* ABuffer, std::size_t ACount) {
     return FHandle.Read(ABuffer, ACount, LRead) ? LRead : 0;
 }
 
+namespace {
+thread_local std::uint32_t GSiFileWriteError = 0;
+}  // namespace
+
+std::uint32_t SiTakeFileWriteError() noexcept {
+    return std::exchange(GSiFileWriteError, 0u);
+}
+
 std::size_t TSiFileStream::Write(const void* ABuffer, std::size_t ACount) {
-    return FHandle.Write(ABuffer, ACount) ? ACount : 0;
+    if (FHandle.Write(ABuffer, ACount)) {
+        return ACount;
+    }
+    GSiFileWriteError = SiLastSystemError();
+    return 0;
 }
 
 std::int64_t TSiFileStream::Seek(std::int64_t AOffset, TSiSeekOrigin AOrigin) {

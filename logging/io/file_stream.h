@@ -51,12 +51,21 @@ class TSiFileStream final : public TSiStream {
     // truncate error") when the system refuses.
     void Truncate(std::int64_t ASize);
 
+    // Makes what was written reach the storage device; false (the reason in
+    // SiLastSystemError) on failure.
+    bool Sync() noexcept { return FHandle.Sync(); }
+
     const std::string& FileName() const noexcept { return FFileName; }
 
   private:
     TSiFileHandle FHandle;
     std::string FFileName;
 };
+
+// The system's code for the last write of a TSiFileStream on this thread that failed, and 0
+// from then on; 0 when none failed. A caller that gets "Stream write error" from a file
+// protocol asks it for the reason (a full disk, a lost share).
+std::uint32_t SiTakeFileWriteError() noexcept;
 
 // Moves the position of an open file and returns the new one, or -1 on failure (per platform).
 std::int64_t SiSeekFile(TSiFileHandle& AFile, std::int64_t AOffset, TSiSeekOrigin AOrigin) noexcept;

@@ -307,6 +307,38 @@ void TSiFileProtocol::InternalWritePacket(TSiPacket& APacket) {
     }
 }
 
+void TSiFileProtocol::InternalDispatch(TSiProtocolCommand& ACommand) {
+    if (ACommand.Action() != kSiFileSyncAction || !FFileStream) {
+        return;
+    }
+    if (FDeferWrites) {
+        // A buffer handed to a deferred write is written (or its failure raised) first; the
+        // bytes of the buffer being filled are counted in FCommitted already.
+        TSiDeferredWrites::Run();
+        const std::lock_guard LGuard(FWriteLock);
+        RaiseWriteError();
+        try {
+            FlushBuffers();
+        } catch (...) {
+            FTorn = true;
+            throw;
+        }
+    } else if (FBuffer) {
+        try {
+            FlushBuffers();
+        } catch (...) {
+            FTorn = true;
+            throw;
+        }
+        FCommitted += FIOBufferCounter;
+        FIOBufferCounter = 0;
+    }
+    if (!FFileStream->Sync()) {
+        throw ESiStreamError("Cannot write the file to the disk: " +
+                             SiSystemErrorText(SiLastSystemError()));
+    }
+}
+
 void TSiFileProtocol::FlushBuffers() {
     FBuffer->Flush();
     if (FCipherBuffer) {

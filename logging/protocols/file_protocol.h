@@ -53,6 +53,12 @@ namespace deruz::logging {
 inline constexpr std::array<std::uint8_t, 4> SiSILF = {'S', 'I', 'L', 'F'};
 inline constexpr std::array<std::uint8_t, 4> SiSILE = {'S', 'I', 'L', 'E'};
 
+// The action of a protocol command (Dispatch) that writes out what the file protocol holds
+// and makes its file reach the storage device, for a caller that must know its packets
+// survive a crash or a power loss (silog collect acknowledges only then). An encrypted file's
+// last, unpadded block stays in memory until the file is closed. Raises like a write.
+inline constexpr std::int32_t kSiFileSyncAction = 0x434E5953;
+
 class TSiFileProtocol : public TSiProtocol, private TSiDeferredWriter {
   public:
     TSiFileProtocol();
@@ -69,6 +75,8 @@ class TSiFileProtocol : public TSiProtocol, private TSiDeferredWriter {
     void InternalConnect() override;
     void InternalDisconnect() override;
     void InternalWritePacket(TSiPacket& APacket) override;
+    // kSiFileSyncAction; other actions are ignored.
+    void InternalDispatch(TSiProtocolCommand& ACommand) override;
 
     // The formatter that turns packets into file content, created on first use: binary here.
     virtual TSiFormatter& GetFormatter();

@@ -285,8 +285,12 @@ std::string TSiViewerServer::Serve(TSiViewerChannel& AChannel, TSiViewerConnecti
     // Acknowledgements of the packets decoded so far from the last read, not yet written.
     std::string LAcknowledgements;
     std::int64_t LUnwritten = 0;
-    // Writes acknowledgements, which the client must take within the packet's time.
+    // Writes acknowledgements, which the client must take within the packet's time, once the
+    // owner lets them go.
     const auto LAcknowledge = [&](const std::string& ABytes) {
+        if (OnAcknowledge) {
+            OnAcknowledge(AConnection);
+        }
         AChannel.SetDeadline(DeadlineIn(LOptions.PacketTimeout));
         AChannel.Write(ABytes.data(), ABytes.size());
     };

@@ -107,6 +107,10 @@ class TSiViewerServer {
     // server was stopped, else the reason.
     using TDisconnectEvent =
         std::function<void(const TSiViewerConnection&, const std::string& AError)>;
+    // Acknowledgements of the packets handed to OnPacket are about to be written (TCP). The
+    // callback may wait (until the packets are safe where the server's owner keeps them), and
+    // may raise to end the connection without acknowledging them: the client sends them again.
+    using TAcknowledgeEvent = std::function<void(const TSiViewerConnection&)>;
     // A listener failed and stopped serving its transport.
     using TListenErrorEvent =
         std::function<void(TSiViewerTransport ATransport, const std::string& AError)>;
@@ -120,6 +124,7 @@ class TSiViewerServer {
     TPacketEvent OnPacket;
     TDataEvent OnData;
     TDisconnectEvent OnDisconnect;
+    TAcknowledgeEvent OnAcknowledge;
     TListenErrorEvent OnListenError;
 
     // Starts listening; once it returns, clients can connect. Raises ESiError when a pipe or
