@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "logging/base/errors.h"
+#include "logging/io/file_stream.h"
+#include "logging/protocols/file_protocol.h"
+#include "tools/silog/text_escape.h"
 
 namespace deruz::silog::collect {
 
@@ -42,7 +45,8 @@ std::string StoreName(const std::string& AName) {
     return LName;
 }
 
-TCollectStore::TCollectStore(TStoreSettings ASettings) : FSettings(std::move(ASettings)) {
+TCollectStore::TCollectStore(TStoreSettings ASettings, TReport AReport)
+    : FSettings(std::move(ASettings)), FReport(std::move(AReport)) {
     std::error_code LError;
     fs::create_directories(FSettings.Folder, LError);
     if (LError) {
@@ -74,19 +78,81 @@ TSiProtocol& TCollectStore::SetFor(const TPacketSource& ASource) {
     LProtocol->SetHostName(ASource.HostName);
     LProtocol->Connect();
     TSiProtocol& LResult = *LProtocol;
+    FSetNames.emplace(&LResult, (LFolder / (LApp + "-*.sil")).string());
     FSets.emplace(LKey, std::move(LProtocol));
     return LResult;
 }
 
-void TCollectStore::Write(TSiProtocol& ASet, TSiPacket& APacket) {
+void TCollectStore::NoteError(const std::string& AError) {
+    ++FErrors;
+    bool LNew = false;
+    {
+        std::lock_guard LGuard(FLock);
+        LNew = FError.Note(AError);
+    }
+    if (LNew && FReport) FReport(AError);
+}
+
+void TCollectStore::NoteSetError(const TPacketSource& ASource, const std::string& AError) {
+    NoteError("cannot store for " + EscapeText(ASource.HostName) + "/" +
+              EscapeText(ASource.AppName) + " in " + FSettings.Folder.string() + ": " + AError);
+}
+
+// The text of a failed write of a set: the library's, the path, and the system's reason.
+namespace {
+std::string StoreErrorText(const std::string& AError, const std::string& APath) {
+    std::string LText = "cannot store in " + APath + ": " + AError;
+    if (const std::uint32_t LCode = SiTakeFileWriteError(); LCode != 0) {
+        LText += " (" + SiSystemErrorText(LCode) + ")";
+    }
+    return LText;
+}
+}  // namespace
+
+bool TCollectStore::Write(TSiProtocol& ASet, TSiPacket& APacket) {
     try {
+        SiTakeFileWriteError();
         ASet.WritePacket(APacket);
         ++FStored;
+        bool LWasFailing = false;
+        {
+            std::lock_guard LGuard(FLock);
+            LWasFailing = FError.Active();
+            FError.Clear();
+        }
+        if (LWasFailing && FReport) FReport("the store is written again");
+        return true;
     } catch (const std::exception& LError) {
-        ++FErrors;
-        std::lock_guard LGuard(FLock);
-        FLastError = LError.what();
+        std::string LPath;
+        {
+            std::lock_guard LGuard(FLock);
+            const auto LIt = FSetNames.find(&ASet);
+            if (LIt != FSetNames.end()) LPath = LIt->second;
+        }
+        NoteError(StoreErrorText(LError.what(), LPath));
+        return false;
     }
+}
+
+bool TCollectStore::Sync() {
+    std::vector<std::pair<TSiProtocol*, std::string>> LSets;
+    {
+        std::lock_guard LGuard(FLock);
+        for (auto& [LKey, LProtocol] : FSets) {
+            LSets.emplace_back(LProtocol.get(), FSetNames[LProtocol.get()]);
+        }
+    }
+    bool LOk = true;
+    for (auto& [LProtocol, LPath] : LSets) {
+        try {
+            const auto LCommand = SiMakeRef<TSiProtocolCommand>(kSiFileSyncAction, nullptr);
+            LProtocol->Dispatch(*LCommand);
+        } catch (const std::exception& LError) {
+            NoteError(StoreErrorText(LError.what(), LPath));
+            LOk = false;
+        }
+    }
+    return LOk;
 }
 
 std::size_t TCollectStore::Sets() {
@@ -96,7 +162,7 @@ std::size_t TCollectStore::Sets() {
 
 std::string TCollectStore::LastError() {
     std::lock_guard LGuard(FLock);
-    return FLastError;
+    return FError.Active() ? FError.Last() : std::string();
 }
 
 std::uint64_t TCollectStore::Sweep() {
@@ -131,6 +197,7 @@ std::uint64_t TCollectStore::Sweep() {
 
 void TCollectStore::Close() {
     std::lock_guard LGuard(FLock);
+    FSetNames.clear();
     FSets.clear();
 }
 

@@ -10,17 +10,25 @@
 // MaxParts files are kept (0: all), and files not written for KeepDays days are deleted by
 // Sweep (0: kept) — the newest file of a set never, since it may still be open.
 //
-// Thread safety: Write may be called from any thread (one file per set, written under the file
-// protocol's own lock); Sweep and Close by the owner.
+// Sync makes every file written since the last Sync reach the storage device (silog collect
+// acknowledges packets only once they are there). A failure to store or to sync is counted,
+// kept with its path and the system's reason, and told through the report callback once, then
+// again only when it changes; a file that failed is opened again for the next packet, so the
+// store works again once there is room.
+//
+// Thread safety: Write and Sync may be called from any thread (one file per set, written under
+// the file protocol's own lock); Sweep and Close by the owner.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "logging/packets/packet.h"
 #include "logging/protocols/protocol.h"
@@ -42,13 +50,20 @@ std::string StoreName(const std::string& AName);
 
 class TCollectStore {
   public:
-    explicit TCollectStore(TStoreSettings ASettings);
+    // Says a line about the store (its errors), from any thread.
+    using TReport = std::function<void(const std::string&)>;
+
+    explicit TCollectStore(TStoreSettings ASettings, TReport AReport = {});
     ~TCollectStore();
 
     // The file protocol of a source's set, opened on first use; it lives until Close.
     logging::TSiProtocol& SetFor(const TPacketSource& ASource);
-    // Writes a packet into a set's file; failures are counted (Errors, LastError).
-    void Write(logging::TSiProtocol& ASet, logging::TSiPacket& APacket);
+    // Writes a packet into a set's file; false when that failed (counted, see above).
+    bool Write(logging::TSiProtocol& ASet, logging::TSiPacket& APacket);
+    // Makes every set's file reach the storage device; false when one failed.
+    bool Sync();
+    // Counts and reports a failure to open a source's set.
+    void NoteSetError(const TPacketSource& ASource, const std::string& AError);
     // Deletes the files older than KeepDays; returns how many.
     std::uint64_t Sweep();
     // Closes every file.
@@ -60,10 +75,15 @@ class TCollectStore {
     std::string LastError();
 
   private:
+    void NoteError(const std::string& AError);
+
     TStoreSettings FSettings;
+    TReport FReport;
     std::mutex FLock;
     std::map<std::string, logging::TSiProtocolPtr> FSets;
-    std::string FLastError;
+    // The folder of each set's files, for error texts.
+    std::map<const logging::TSiProtocol*, std::string> FSetNames;
+    TErrorNote FError;
     std::atomic<std::uint64_t> FStored{0};
     std::atomic<std::uint64_t> FErrors{0};
 };

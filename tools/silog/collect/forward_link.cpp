@@ -1,4 +1,4 @@
-// TCP and UDP links of silog collect; TLS is in tls_link_*.cpp.
+// TCP and UDP links of silog collect; TLS is in tls_link_*.cpp, RELP in relp_link_*.cpp.
 #include "tools/silog/collect/forward_link.h"
 
 #include <stdexcept>
@@ -16,14 +16,18 @@ using namespace deruz::logging;
 class TTcpLink final : public TForwardLink {
   public:
     explicit TTcpLink(const TLinkSettings& ASettings)
-        : FSettings(ASettings), FClient(ASettings.Host, ASettings.Port) {}
+        : TForwardLink(ASettings.OctetCounting),
+          FSettings(ASettings),
+          FClient(ASettings.Host, ASettings.Port) {}
     void Connect() override {
         FClient.Connect(FSettings.Timeout);
         FClient.SetTimeout(FSettings.Timeout);
     }
     void Close() noexcept override { FClient.Disconnect(); }
-    void Send(std::string_view ABytes) override { FClient.Send(ABytes.data(), ABytes.size()); }
     bool PeerGone() override { return FClient.PeerGone(); }
+
+  protected:
+    void SendBytes(std::string_view ABytes) override { FClient.Send(ABytes.data(), ABytes.size()); }
 
   private:
     TLinkSettings FSettings;
@@ -32,7 +36,7 @@ class TTcpLink final : public TForwardLink {
 
 class TUdpLink final : public TForwardLink {
   public:
-    explicit TUdpLink(const TLinkSettings& ASettings) : FSettings(ASettings) {}
+    explicit TUdpLink(const TLinkSettings& ASettings) : TForwardLink(false), FSettings(ASettings) {}
     ~TUdpLink() override { Close(); }
     void Connect() override {
         Close();
@@ -58,14 +62,18 @@ class TUdpLink final : public TForwardLink {
             FSocket = kSiInvalidSocket;
         }
     }
-    void Send(std::string_view ABytes) override {
+    void SendMessages(const std::vector<std::string>& AMessages) override {
+        for (const std::string& LMessage : AMessages) SendBytes(LMessage);
+    }
+    // A datagram socket has no peer to lose; a refusal shows in the next send.
+    bool PeerGone() override { return false; }
+
+  protected:
+    void SendBytes(std::string_view ABytes) override {
         if (SiSocketSend(FSocket, ABytes.data(), ABytes.size()) == kSiSocketError) {
             throw ESiError(SiSocketErrorText(SiSocketLastError()));
         }
     }
-    // A datagram socket has no peer to lose; a refusal shows in the next send.
-    bool PeerGone() override { return false; }
-    bool Datagrams() const noexcept override { return true; }
 
   private:
     TLinkSettings FSettings;
@@ -74,10 +82,25 @@ class TUdpLink final : public TForwardLink {
 
 }  // namespace
 
+void TForwardLink::SendMessages(const std::vector<std::string>& AMessages) {
+    FWire.clear();
+    for (const std::string& LMessage : AMessages) {
+        if (FOctetCounting) {
+            FWire += std::to_string(LMessage.size());
+            FWire += ' ';
+        }
+        FWire += LMessage;
+    }
+    SendBytes(FWire);
+    // A large batch's buffer is not kept for the next one.
+    if (FWire.capacity() > (1u << 20)) std::string().swap(FWire);
+}
+
 std::unique_ptr<TForwardLink> MakeForwardLink(const TLinkSettings& ASettings) {
     if (ASettings.Transport == "tcp") return std::make_unique<TTcpLink>(ASettings);
     if (ASettings.Transport == "udp") return std::make_unique<TUdpLink>(ASettings);
     if (ASettings.Transport == "tls") return MakeTlsLink(ASettings);
+    if (ASettings.Transport == "relp") return MakeRelpLink(ASettings);
     throw std::runtime_error("unknown transport \"" + ASettings.Transport + "\" (tcp, udp or tls)");
 }
 

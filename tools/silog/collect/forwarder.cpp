@@ -1,4 +1,4 @@
-// One destination of silog collect: encoding, the sender thread, the queue; see forwarder.h.
+// One destination of silog collect: encoding, the queue, the sender thread; see forwarder.h.
 #include "tools/silog/collect/forwarder.h"
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include "logging/config/lookup_table.h"
 #include "logging/protocols/syslog_protocol.h"
 #include "tools/silog/packet_printer.h"
+#include "tools/silog/text_escape.h"
 
 namespace deruz::silog::collect {
 
@@ -19,12 +20,13 @@ namespace {
 using namespace deruz::logging;
 using TClock = std::chrono::steady_clock;
 
-// How long the sent messages are kept for a resend after a lost connection.
-constexpr auto kReplayWindow = std::chrono::seconds(1);
 // How often the sender looks at the receiver's side and at memory while idle or down.
 constexpr auto kIdleWait = std::chrono::milliseconds(100);
 // How long the sender lets messages gather after it was woken.
 constexpr auto kGatherWait = std::chrono::milliseconds(1);
+// How long a RELP connection may stay idle with messages not yet confirmed before it is
+// closed in order, which confirms them.
+constexpr auto kSettleAfter = std::chrono::seconds(1);
 
 // The collector's offset from UTC, read again every minute (daylight saving time changes it).
 // The workstations' timestamps are their local time and carry no zone: the collector takes
@@ -50,15 +52,18 @@ TDestinationSettings ParseDestination(const std::string& AText) {
     TDestinationSettings LSettings;
     LSettings.Text = AText;
     const std::string& LKind = LEntries[0].Protocol;
-    if (LKind != "syslog" && LKind != "json") {
-        throw ESiError("unknown destination \"" + LKind + "\" (syslog or json)");
+    if (LKind != "syslog" && LKind != "json" && LKind != "relp") {
+        throw ESiError("unknown destination \"" + LKind + "\" (syslog, relp or json)");
     }
     LSettings.Format = LKind == "json" ? TMessageFormat::Json : TMessageFormat::Syslog;
     static const std::set<std::string> LSyslogKeys = {
         "host", "port", "transport", "facility", "maxlength", "ca",       "servername",
         "cert", "key",  "queue",     "retry",    "timeout",   "hostname", "appname"};
+    static const std::set<std::string> LRelpKeys = {
+        "host", "port", "tls",   "facility", "maxlength", "ca",       "servername",
+        "cert", "key",  "queue", "retry",    "timeout",   "hostname", "appname"};
     static const std::set<std::string> LJsonKeys = {"host", "port", "queue", "retry", "timeout"};
-    const auto& LKeys = LSettings.Format == TMessageFormat::Json ? LJsonKeys : LSyslogKeys;
+    const auto& LKeys = LKind == "json" ? LJsonKeys : LKind == "relp" ? LRelpKeys : LSyslogKeys;
     TSiLookupTable LOptions;
     TSiOptionsParser::Parse(
         LKind, LEntries[0].Options,
@@ -71,15 +76,19 @@ TDestinationSettings ParseDestination(const std::string& AText) {
         });
     TLinkSettings& LLink = LSettings.Link;
     LLink.Host = LOptions.GetStringValue("host", "127.0.0.1");
-    LLink.Transport = LSettings.Format == TMessageFormat::Json
-                          ? "tcp"
-                          : SiLowerCase(LOptions.GetStringValue("transport", "tcp"));
-    if (LLink.Transport != "tcp" && LLink.Transport != "udp" && LLink.Transport != "tls") {
+    LLink.Transport = LKind == "json"   ? "tcp"
+                      : LKind == "relp" ? "relp"
+                                        : SiLowerCase(LOptions.GetStringValue("transport", "tcp"));
+    if (LLink.Transport != "tcp" && LLink.Transport != "udp" && LLink.Transport != "tls" &&
+        LLink.Transport != "relp") {
         throw ESiError("unknown transport \"" + LLink.Transport + "\" (tcp, udp or tls)");
     }
-    const std::int32_t LDefaultPort = LSettings.Format == TMessageFormat::Json ? 5170
-                                      : LLink.Transport == "tls"               ? 6514
-                                                                               : 514;
+    LLink.OctetCounting = LKind == "syslog";
+    LLink.RelpTls = LKind == "relp" && LOptions.GetBooleanValue("tls", false);
+    const std::int32_t LDefaultPort = LKind == "json"            ? 5170
+                                      : LKind == "relp"          ? 2514
+                                      : LLink.Transport == "tls" ? 6514
+                                                                 : 514;
     const std::int32_t LPort = LOptions.GetIntegerValue("port", LDefaultPort);
     if (LPort <= 0 || LPort > 65535) throw ESiError("port out of range: " + std::to_string(LPort));
     LLink.Port = static_cast<std::uint16_t>(LPort);
@@ -101,14 +110,47 @@ TDestinationSettings ParseDestination(const std::string& AText) {
     if (LLink.Transport == "tls" && !TlsAvailable()) {
         throw ESiError("TLS is not available in this build of silog");
     }
+    if (LLink.Transport == "relp" && !RelpAvailable()) {
+        // The text of the build without librelp.
+        MakeRelpLink(LLink);
+    }
     return LSettings;
 }
 
-TForwarder::TForwarder(TDestinationSettings ASettings, const std::filesystem::path& AQueueFolder)
+bool TErrorNote::Note(const std::string& AText) {
+    ++FCount;
+    const bool LNew = !FActive || AText != FLast;
+    FLast = AText;
+    FActive = true;
+    return LNew;
+}
+
+void TErrorNote::Clear() {
+    FActive = false;
+}
+
+TForwarder::TForwarder(TDestinationSettings ASettings, const std::filesystem::path& AQueueFolder,
+                       TReport AReport)
     : FSettings(std::move(ASettings)),
+      FReport(std::move(AReport)),
       FLink(MakeForwardLink(FSettings.Link)),
-      FDisk(AQueueFolder, FSettings.QueueBytes) {
-    FDiskRecords.store(FDisk.Records());
+      FQueue(AQueueFolder, FSettings.QueueBytes,
+             [Stream = FSettings.Format == TMessageFormat::Syslog &&
+                       FSettings.Link.Transport != "udp"](std::string_view ARecord) {
+                 // The earlier queue held syslog messages framed for a stream: the length and
+                 // a blank go.
+                 if (Stream) {
+                     const std::size_t LBlank = ARecord.find(' ');
+                     if (LBlank != std::string_view::npos && LBlank > 0 &&
+                         ARecord.substr(0, LBlank).find_first_not_of("0123456789") ==
+                             std::string_view::npos) {
+                         ARecord.remove_prefix(LBlank + 1);
+                     }
+                 }
+                 return std::string(ARecord);
+             }) {
+    std::lock_guard LGuard(FLock);
+    ReportQueueStateLocked();
 }
 
 TForwarder::~TForwarder() {
@@ -125,13 +167,27 @@ void TForwarder::Stop() {
         FStopping = true;
     }
     FWake.notify_all();
-    if (FThread.joinable()) FThread.join();
+    if (!FThread.joinable()) return;
+    FThread.join();
     std::lock_guard LGuard(FLock);
-    std::lock_guard LDisk(FDiskLock);
-    try {
-        SpillLocked();
-    } catch (const std::exception& LError) {
-        NoteError(LError.what());
+    FQueue.Sync();
+    ReportQueueStateLocked();
+}
+
+void TForwarder::ReportQueueStateLocked() {
+    if (FReport) {
+        for (const std::string& LFinding : FQueue.TakeFindings()) {
+            FReport(FSettings.Text + ": " + LFinding);
+        }
+    }
+    const std::string& LError = FQueue.LastError();
+    if (LError.empty()) {
+        if (FQueueError.Active() && FReport) {
+            FReport(FSettings.Text + ": the queue is written again");
+        }
+        FQueueError.Clear();
+    } else if (FQueueError.Note(LError) && FReport) {
+        FReport(FSettings.Text + ": " + LError);
     }
 }
 
@@ -149,71 +205,92 @@ std::string TForwarder::Encode(TSiPacket& APacket, const TPacketSource& ASource)
     LSettings.HostName = ASource.HostName;
     LSettings.AppName = ASource.AppName;
     std::string LMessage;
-    if (FLink->Datagrams()) {
-        SiFormatSyslog(APacket, LSettings, LMessage);
-        return LMessage;
-    }
-    // Octet counting: the length, a blank, the message.
     SiFormatSyslog(APacket, LSettings, LMessage);
-    return std::to_string(LMessage.size()) + ' ' + LMessage;
+    return LMessage;
 }
 
 void TForwarder::Push(TSiPacket& APacket, const TPacketSource& ASource) {
     const std::string LRecord = Encode(APacket, ASource);
     std::lock_guard LGuard(FLock);
-    FPending.Add(LRecord);
-    if (FPending.Bytes.size() >= kMemoryBytes) {
-        // The sender is behind (a slow or absent destination): the rest waits on disk, after
-        // everything already there, so that memory stays bounded and order is kept.
-        std::lock_guard LDisk(FDiskLock);
-        try {
-            SpillLocked();
-        } catch (const std::exception& LError) {
-            NoteError(LError.what());
-            FPending.Clear();
-        }
-    }
+    FQueue.Append(LRecord);
     if (FSenderWaiting) FWake.notify_one();
 }
 
-void TForwarder::SpillLocked() {
-    if (FPending.Empty()) return;
-    FDisk.Append(FPending);
-    FDiskRecords.store(FDisk.Records());
-    FPending.Clear();
+std::uint64_t TForwarder::Sync() {
+    TDiskQueue::TSyncTicket LTicket;
+    std::uint64_t LAppended = 0;
+    {
+        std::lock_guard LGuard(FLock);
+        LAppended = FQueue.Appended();
+        LTicket = FQueue.PrepareSync();
+    }
+    // The disk's part without the lock: clients go on pushing meanwhile.
+    TDiskQueue::SyncFiles(LTicket);
+    std::lock_guard LGuard(FLock);
+    FQueue.CompleteSync(LTicket);
+    ReportQueueStateLocked();
+    return LAppended;
+}
+
+bool TForwarder::DurableAt(std::uint64_t AMessages) {
+    std::lock_guard LGuard(FLock);
+    return FQueue.DurableThrough() >= AMessages;
 }
 
 std::uint64_t TForwarder::Queued() {
     std::lock_guard LGuard(FLock);
-    std::lock_guard LDisk(FDiskLock);
-    return FPending.Records + FDisk.Records();
+    return FQueue.Records();
 }
 
 std::uint64_t TForwarder::Dropped() {
-    std::lock_guard LDisk(FDiskLock);
-    return FDisk.Dropped();
+    std::lock_guard LGuard(FLock);
+    return FQueue.Dropped();
 }
 
 std::string TForwarder::Describe() {
     std::uint64_t LQueued = 0;
     std::uint64_t LBytes = 0;
     std::uint64_t LDropped = 0;
+    std::uint64_t LDamaged = 0;
+    std::uint64_t LErrors = 0;
+    std::string LQueueError;
     {
         std::lock_guard LGuard(FLock);
-        std::lock_guard LDisk(FDiskLock);
-        LQueued = FPending.Records + FDisk.Records();
-        LBytes = FPending.Bytes.size() + FDisk.Bytes();
-        LDropped = FDisk.Dropped();
+        LQueued = FQueue.Records();
+        LBytes = FQueue.Bytes();
+        LDropped = FQueue.Dropped();
+        LDamaged = FQueue.Damaged();
+        LErrors = FQueueError.Count();
+        LQueueError = FQueue.LastError();
+    }
+    std::string LLinkError;
+    {
+        std::lock_guard LErrorGuard(FErrorLock);
+        LErrors += FLinkError.Count();
+        if (FLinkError.Active()) LLinkError = FLinkError.Last();
     }
     std::string LLine =
         FSettings.Text + (FUp.load() ? " up" : " down") + " out=" + std::to_string(FSent.load()) +
-        " queued=" + std::to_string(LQueued) + " (" + std::to_string(LBytes) +
-        " bytes) dropped=" + std::to_string(LDropped) + " resent=" + std::to_string(FResent.load());
-    std::lock_guard LErrorGuard(FErrorLock);
-    if (!FLastError.empty() && !FUp.load()) {
-        LLine += " error=\"" + FLastError + "\"";
+        " confirmed=" + std::to_string(FConfirmed.load()) + " queued=" + std::to_string(LQueued) +
+        " (" + std::to_string(LBytes) + " bytes) dropped=" + std::to_string(LDropped) +
+        " resent=" + std::to_string(FResent.load()) + " damaged=" + std::to_string(LDamaged) +
+        " errors=" + std::to_string(LErrors);
+    if (!LLinkError.empty()) {
+        LLine += " error=\"" + EscapeText(LLinkError) + "\"";
+    }
+    if (!LQueueError.empty()) {
+        LLine += " queue-error=\"" + EscapeText(LQueueError) + "\"";
     }
     return LLine;
+}
+
+void TForwarder::NoteLinkError(const std::string& AError) {
+    bool LNew = false;
+    {
+        std::lock_guard LErrorGuard(FErrorLock);
+        LNew = FLinkError.Note(AError);
+    }
+    if (LNew && FReport) FReport(FSettings.Text + ": " + EscapeText(AError));
 }
 
 bool TForwarder::EnsureConnected() {
@@ -227,71 +304,56 @@ bool TForwarder::EnsureConnected() {
         FLink->Connect();
         FConnected = true;
         FUp.store(true);
+        bool LWasDown = false;
+        {
+            std::lock_guard LErrorGuard(FErrorLock);
+            LWasDown = FLinkError.Active();
+            FLinkError.Clear();
+        }
+        if (LWasDown && FReport) FReport(FSettings.Text + ": connected again");
         return true;
     } catch (const std::exception& LError) {
         FLink->Close();
         FNextAttempt = LNow + std::chrono::milliseconds(FSettings.RetryInterval);
         FUp.store(false);
-        NoteError(LError.what());
+        NoteLinkError(LError.what());
         return false;
     }
-}
-
-void TForwarder::NoteError(const std::string& AError) {
-    std::lock_guard LErrorGuard(FErrorLock);
-    FLastError = AError;
 }
 
 void TForwarder::ConnectionLost(const std::string& AError) {
     FLink->Close();
     FConnected = false;
     FUp.store(false);
-    NoteError(AError);
-    // What went out lately may not have been read: it goes back in front of the queue.
-    // (Only what went out within the window: after a quiet spell the receiver has read it all.)
-    TRecordBatch LBack;
-    const auto LNow = TClock::now();
-    for (auto& LEntry : FReplay) {
-        if (LNow - LEntry.first <= kReplayWindow) LBack.Append(LEntry.second);
-    }
-    FReplay.clear();
-    FReplayBytes = 0;
-    if (!LBack.Empty()) {
-        std::lock_guard LDisk(FDiskLock);
-        FDisk.Prepend(LBack);
-        FDiskRecords.store(FDisk.Records());
-        FResent += LBack.Records;
-        FSent -= std::min<std::uint64_t>(FSent.load(), LBack.Records);
-    }
+    NoteLinkError(AError);
+    // What went out and is not confirmed may not have arrived: it is sent again, in order,
+    // before anything newer.
+    FInFlight.clear();
+    FLinkCount = 0;
+    std::lock_guard LGuard(FLock);
+    FResent += FQueue.Rewind();
 }
 
-void TForwarder::RememberSent(TRecordBatch ABatch) {
-    if (FLink->Datagrams()) return;
+void TForwarder::ConfirmDelivered(bool AAll) {
+    if (FInFlight.empty()) return;
     const auto LNow = TClock::now();
-    FReplayBytes += ABatch.Bytes.size();
-    FReplay.emplace_back(LNow, std::move(ABatch));
-    while (!FReplay.empty() &&
-           (FReplayBytes > kReplayBytes || LNow - FReplay.front().first > kReplayWindow)) {
-        FReplayBytes -= FReplay.front().second.Bytes.size();
-        FReplay.pop_front();
+    const bool LAcknowledged = FLink->Acknowledges();
+    const std::uint64_t LLinkConfirmed = LAcknowledged ? FLink->Confirmed() : 0;
+    std::vector<TQueueMark> LMarks;
+    std::uint64_t LCount = 0;
+    while (!FInFlight.empty()) {
+        const TInFlight& LFront = FInFlight.front();
+        const bool LDone = AAll || (LAcknowledged ? LFront.LinkCount <= LLinkConfirmed
+                                                  : LNow - LFront.At >= kReplayWindow);
+        if (!LDone) break;
+        LMarks.insert(LMarks.end(), LFront.Marks.begin(), LFront.Marks.end());
+        for (const TQueueMark& LMark : LFront.Marks) LCount += LMark.Records;
+        FInFlight.pop_front();
     }
-}
-
-bool TForwarder::SendBatch(const TRecordBatch& ABatch, std::string& AError) {
-    try {
-        if (FLink->Datagrams()) {
-            ForEachRecord(ABatch.Bytes, [&](std::string_view ARecord) { FLink->Send(ARecord); });
-        } else {
-            std::string LWire;
-            LWire.reserve(ABatch.Bytes.size());
-            ForEachRecord(ABatch.Bytes, [&](std::string_view ARecord) { LWire += ARecord; });
-            FLink->Send(LWire);
-        }
-        return true;
-    } catch (const std::exception& LError) {
-        AError = LError.what();
-        return false;
-    }
+    if (LMarks.empty()) return;
+    FConfirmed += LCount;
+    std::lock_guard LGuard(FLock);
+    FQueue.Confirm(LMarks);
 }
 
 void TForwarder::Run() noexcept {
@@ -301,65 +363,78 @@ void TForwarder::Run() noexcept {
             {
                 std::unique_lock LGuard(FLock);
                 if (FStopping) break;
-                if (FPending.Empty() && FDiskRecords.load() == 0) {
+                if (FQueue.Empty()) {
                     FSenderWaiting = true;
                     LWoken = FWake.wait_for(LGuard, kIdleWait) == std::cv_status::no_timeout;
                     FSenderWaiting = false;
                     if (FStopping) break;
                 }
+                ReportQueueStateLocked();
+            }
+            if (FConnected) ConfirmDelivered(false);
+            bool LEmpty = false;
+            {
+                std::lock_guard LGuard(FLock);
+                LEmpty = FQueue.Empty();
+            }
+            if (LEmpty) {
+                // Idle: a RELP session with messages still open is closed in order, which
+                // confirms them (the next message opens a new one).
+                if (FConnected && FLink->Acknowledges() && !FInFlight.empty() &&
+                    TClock::now() - FLastSend >= kSettleAfter) {
+                    if (FLink->Settle()) {
+                        ConfirmDelivered(true);
+                        FConnected = false;
+                        FLinkCount = 0;
+                    }
+                }
+                continue;
+            }
+            if (!EnsureConnected()) {
+                std::unique_lock LGuard(FLock);
+                FWake.wait_for(LGuard, kIdleWait, [this] { return FStopping; });
+                continue;
             }
             // Woken by the first message after a pause: let the next ones of the burst join
             // it, so that a steady stream is sent in batches rather than a send per message.
-            if (LWoken && FConnected) std::this_thread::sleep_for(kGatherWait);
-            if (!EnsureConnected()) {
-                // Down: what waits in memory goes to disk, where it survives a restart.
-                std::unique_lock LGuard(FLock);
-                {
-                    std::lock_guard LDisk(FDiskLock);
-                    SpillLocked();
-                }
-                FWake.wait_for(LGuard, kIdleWait);
-                continue;
-            }
-            // The oldest first: the disk queue, and memory only when the disk queue is empty.
-            TRecordBatch LBatch;
-            bool LFromDisk = false;
+            if (LWoken) std::this_thread::sleep_for(kGatherWait);
+            TTakenBatch LBatch;
             {
                 std::lock_guard LGuard(FLock);
-                std::lock_guard LDisk(FDiskLock);
-                if (FDisk.Empty()) {
-                    std::swap(LBatch, FPending);
-                } else {
-                    LFromDisk = true;
-                }
-            }
-            if (LFromDisk) {
-                std::lock_guard LDisk(FDiskLock);
-                LBatch = FDisk.Peek(kBatchBytes);
+                LBatch = FQueue.Take(kBatchBytes);
             }
             if (LBatch.Empty()) continue;
-            std::string LError;
-            if (SendBatch(LBatch, LError)) {
-                if (LFromDisk) {
-                    std::lock_guard LDisk(FDiskLock);
-                    FDisk.Consume(LBatch);
-                    FDiskRecords.store(FDisk.Records());
-                }
-                FSent += LBatch.Records;
-                RememberSent(std::move(LBatch));
-            } else {
-                if (!LFromDisk) {
-                    // Not sent: back in front of the queue, ahead of anything spilled since.
-                    std::lock_guard LDisk(FDiskLock);
-                    FDisk.Prepend(LBatch);
-                    FDiskRecords.store(FDisk.Records());
-                }
-                // Then what was sent lately, in front of that.
-                ConnectionLost(LError);
+            try {
+                FLink->SendMessages(LBatch.Records);
+            } catch (const std::exception& LError) {
+                ConnectionLost(LError.what());
+                continue;
             }
+            const std::uint64_t LCount = LBatch.Records.size();
+            FSent += LCount;
+            FLinkCount += LCount;
+            FLastSend = TClock::now();
+            FInFlight.push_back({FLastSend, FLinkCount, std::move(LBatch.Marks)});
+            // A datagram is as delivered as it will ever be.
+            if (FSettings.Link.Transport == "udp") ConfirmDelivered(true);
         } catch (const std::exception& LError) {
-            NoteError(LError.what());
-            std::this_thread::sleep_for(kIdleWait);
+            // The queue could not be read: said once, tried again after a pause.
+            {
+                std::lock_guard LGuard(FLock);
+                ReportQueueStateLocked();
+            }
+            NoteLinkError(LError.what());
+            std::unique_lock LGuard(FLock);
+            FWake.wait_for(LGuard, kIdleWait, [this] { return FStopping; });
+        }
+    }
+    // Stopping: a connection closed in order has delivered what went out on it.
+    if (FConnected) {
+        if (FLink->Acknowledges()) {
+            if (FLink->Settle()) ConfirmDelivered(true);
+        } else if (FSettings.Link.Transport != "udp") {
+            FLink->Close();
+            ConfirmDelivered(true);
         }
     }
     FLink->Close();

@@ -34,7 +34,9 @@ bool IsIpAddress(const std::string& AText) {
 class TTlsLink final : public TForwardLink {
   public:
     explicit TTlsLink(const TLinkSettings& ASettings)
-        : FSettings(ASettings), FClient(ASettings.Host, ASettings.Port) {
+        : TForwardLink(ASettings.OctetCounting),
+          FSettings(ASettings),
+          FClient(ASettings.Host, ASettings.Port) {
         FContext = SSL_CTX_new(TLS_client_method());
         if (FContext == nullptr) throw std::runtime_error(OpenSslError("TLS context"));
         SSL_CTX_set_min_proto_version(FContext, TLS1_2_VERSION);
@@ -107,7 +109,7 @@ class TTlsLink final : public TForwardLink {
         FClient.Disconnect();
     }
 
-    void Send(std::string_view ABytes) override {
+    void SendBytes(std::string_view ABytes) override {
         if (FSsl == nullptr) throw std::runtime_error("No socket connection established");
         std::size_t LDone = 0;
         while (LDone < ABytes.size()) {
