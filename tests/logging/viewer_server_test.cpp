@@ -1,10 +1,16 @@
 // The viewer server: what it makes of malformed clients, serving clients one after another on
-// a pipe and TCP at once, stopping, and a pipe name that another viewer already serves.
+// a pipe and TCP at once, acknowledgements held back by the owner, stopping, and a pipe name
+// that another viewer already serves.
 #include "logging/viewer/viewer_server.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "logging/format/binary_formatter.h"
@@ -108,6 +114,49 @@ TEST(ViewerServerTest, ServesPipeAndTcpTogetherOneClientAfterAnother) {
          {"entry:pipe one", "entry:tcp one", "entry:pipe two", "entry:tcp two"}) {
         EXPECT_TRUE(LViewer.WaitEvent(LEvent)) << LEvent;
     }
+}
+
+// The owner (silog collect) lets acknowledgements go only once the packets are safe: until
+// OnAcknowledge returns, a client that waits for them is not answered, and when it raises the
+// connection ends unacknowledged, so that the client sends the packet again.
+TEST(ViewerServerTest, AcknowledgementsWaitForTheOwner) {
+    TSiViewerServer LServer(TcpViewer());
+    std::promise<void> LRelease;
+    std::shared_future<void> LReleased = LRelease.get_future().share();
+    std::atomic<int> LPackets{0};
+    std::atomic<bool> LRefuse{false};
+    LServer.OnPacket = [&](const TSiViewerConnection&, TSiPacket&) { ++LPackets; };
+    LServer.OnAcknowledge = [&](const TSiViewerConnection&) {
+        if (LRefuse) throw std::runtime_error("not kept");
+        LReleased.wait();
+    };
+    LServer.Start();
+    const std::string LOptions = "port=" + std::to_string(LServer.TcpPort()) + ", timeout=5000";
+    auto LTcp = MakeProtocol("tcp", LOptions);
+    std::atomic<bool> LAnswered{false};
+    std::thread LClient([&] {
+        LTcp->Connect();
+        Write(*LTcp, "held");
+        LAnswered = true;
+    });
+    // The log header has arrived, and waits for its acknowledgement with the client.
+    while (LPackets.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(LAnswered.load());
+    LRelease.set_value();
+    LClient.join();
+    EXPECT_TRUE(LAnswered.load());
+    EXPECT_EQ(LPackets.load(), 2);
+    LTcp->Disconnect();
+
+    LRefuse = true;
+    auto LRefused = MakeProtocol("tcp", LOptions);
+    EXPECT_NE(ProtocolErrorOf([&] {
+                  LRefused->Connect();
+                  Write(*LRefused, "not kept");
+              }),
+              "");
+    LServer.Stop();
 }
 
 TEST(ViewerServerTest, StopEndsAnIdleConnection) {

@@ -247,7 +247,10 @@ int RunCollect(const std::vector<std::string>& AArgs, TCommandIo& AIo) {
         if (GCurrent == nullptr || GCurrentNumber != AC.Number) {
             std::lock_guard LGuard(LStatesLock);
             auto& LSlot = LStates[AC.Number];
-            if (!LSlot) LSlot = std::make_unique<TClientState>(TClientState{AC.Number});
+            if (!LSlot) {
+                LSlot = std::make_unique<TClientState>();
+                LSlot->Connection = AC.Number;
+            }
             GCurrent = LSlot.get();
             GCurrentNumber = AC.Number;
         }
