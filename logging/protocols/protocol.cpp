@@ -459,8 +459,10 @@ void TSiProtocol::ImplWritePacket(TSiPacket& APacket) {
             HoldBack(APacket);
             return;
         }
-        // A burst: the backlog from oldest to newest, then the packet that flushes it. It ends
-        // once the peer has them all, and without keep-open closes its connection.
+        // A burst: the backlog from oldest to newest, then the packet that flushes it. Without
+        // keep-open it closes its connection, once the peer has them all; with keep-open what
+        // is still unacknowledged stays with the connection, and goes back into the backlog if
+        // that breaks.
         if (!ConnectForWrite()) {
             // No connection yet (a reconnect refused, or too early): the burst waits.
             HoldBack(APacket);
@@ -471,8 +473,8 @@ void TSiProtocol::ImplWritePacket(TSiPacket& APacket) {
         }
         LHandedOver = true;
         WriteLocked(APacket);
-        InternalAwaitDelivery();
         if (!FKeepOpen) {
+            InternalAwaitDelivery();
             FConnected = false;
             InternalDisconnect();
         }

@@ -174,9 +174,9 @@ class TSiProtocol : private TSiSchedulerTarget {
     // Runs a custom action; does nothing by default.
     virtual void InternalDispatch(TSiProtocolCommand& ACommand);
     // Waits until the peer has confirmed every packet written on the connection (a viewer's
-    // acknowledgements); raises when it cannot. Run before a disconnect closes the connection
-    // and at the end of a backlog burst. Nothing to wait for by default: a protocol whose
-    // packets are delivered once InternalWritePacket returns.
+    // acknowledgements); raises when it cannot. Run before a disconnect closes the connection,
+    // and before a backlog burst without keep-open closes its own. Nothing to wait for by
+    // default: a protocol whose packets are delivered once InternalWritePacket returns.
     virtual void InternalAwaitDelivery();
     // Hands over the packets written on the connection that is being torn down whose delivery
     // was not confirmed, in the order written, and forgets them: one entry each, holding the

@@ -13,11 +13,12 @@
 // acknowledgement that has arrived. The acknowledgements still come one per packet and in
 // order, so the protocol counts them; the bytes on the wire are the same for every window. A
 // packet counts as delivered once its acknowledgement has arrived: the connect waits for the log
-// header's, and a disconnect and the end of a backlog burst wait for all outstanding ones, at
-// most "timeout" milliseconds in all. When the connection breaks, the packets still
-// unacknowledged (at most the window) are handed back to the framework (protocol.h): with the
-// backlog enabled they go into it in front, to be sent again after the reconnect (the viewer may
-// then see up to a window of packets twice), without it they count as dropped.
+// header's, and a disconnect (also the end of a backlog burst without keep-open) waits for all
+// outstanding ones, at most "timeout" milliseconds in all. When the connection breaks, the
+// packets still unacknowledged (at most the window) are handed back to the framework
+// (protocol.h): with the backlog enabled they go into it in front, to be sent again after the
+// reconnect (the viewer may then see up to a window of packets twice), without it they count as
+// dropped.
 //
 // Errors (as ESiProtocolError through the framework): those of TSiTcpClient (tcp_client.h);
 // "Socket connection has been unexpectedly closed" when the viewer closes during its banner
