@@ -23,7 +23,6 @@ namespace {
 
 using std::chrono::milliseconds;
 using testing::Entry;
-using testing::ExpectedStream;
 using testing::MakeProtocol;
 using testing::ProtocolErrorOf;
 using testing::Text;
@@ -205,11 +204,11 @@ std::vector<std::string> ExpectedPackets(const Titles& ATitles) {
 TEST(TcpWindowTest, SlowViewerGetsEveryPacketInOrderAndNeverMoreThanTheWindow) {
     for (const char* LMode : {"async.enabled=false", "async.enabled=true"}) {
         SCOPED_TRACE(LMode);
-        constexpr int kWindow = 8;
+        constexpr int LWindow = 8;
         TScriptedViewer LViewer(
-            {TConnectionScript{.HoldUntil = kWindow, .Delay = milliseconds(1)}});
+            {TConnectionScript{.HoldUntil = LWindow, .Delay = milliseconds(1)}});
         auto LProtocol = MakeProtocol(
-            "tcp", LViewer.Options("window=" + std::to_string(kWindow) + ", " + LMode));
+            "tcp", LViewer.Options("window=" + std::to_string(LWindow) + ", " + LMode));
         LProtocol->Connect();
         const Titles LTitles = Numbered(1, 60);
         for (const std::string& LTitle : LTitles) {
@@ -228,7 +227,7 @@ TEST(TcpWindowTest, SlowViewerGetsEveryPacketInOrderAndNeverMoreThanTheWindow) {
 // With the backlog on, the four unacknowledged entries go again first on the next connection
 // (the window is all a reconnect can repeat); without it they count as dropped.
 TEST(TcpWindowTest, ConnectionCutWithAWindowInFlight) {
-    constexpr int kWindow = 4;
+    constexpr int LWindow = 4;
     struct Case {
         const char* Options;
         Titles Resent;
@@ -241,9 +240,9 @@ TEST(TcpWindowTest, ConnectionCutWithAWindowInFlight) {
     for (const Case& LCase : LCases) {
         SCOPED_TRACE(LCase.Options);
         TScriptedViewer LViewer(
-            {TConnectionScript{.Acknowledged = 3, .CloseAfter = 3 + kWindow}, TConnectionScript{}});
+            {TConnectionScript{.Acknowledged = 3, .CloseAfter = 3 + LWindow}, TConnectionScript{}});
         auto LProtocol = MakeProtocol(
-            "tcp", LViewer.Options("reconnect=true, window=" + std::to_string(kWindow) + ", " +
+            "tcp", LViewer.Options("reconnect=true, window=" + std::to_string(LWindow) + ", " +
                                    LCase.Options));
         LProtocol->Connect();
         for (const std::string& LTitle : Numbered(1, 5)) {
@@ -276,11 +275,11 @@ TEST(TcpWindowTest, ConnectionCutWithAWindowInFlight) {
 // order, so nothing is lost. What the client had not yet seen acknowledged when the connection
 // broke may come twice: at most the window.
 TEST(TcpWindowTest, ViewerClosesMidWindow) {
-    constexpr int kWindow = 16;
+    constexpr int LWindow = 16;
     TScriptedViewer LViewer(
         {TConnectionScript{.Acknowledged = 2, .CloseAfter = 3}, TConnectionScript{}});
     auto LProtocol =
-        MakeProtocol("tcp", LViewer.Options("reconnect=true, window=" + std::to_string(kWindow) +
+        MakeProtocol("tcp", LViewer.Options("reconnect=true, window=" + std::to_string(LWindow) +
                                             ", backlog.enabled=true, backlog.keepopen=true, "
                                             "backlog.flushon=debug"));
     LProtocol->Connect();
