@@ -22,15 +22,20 @@
 //   --judge-wall  judge every row on wall time (by default the synchronous one-thread rows are
 //                 judged on the logging thread's CPU time, which other load on a shared machine
 //                 disturbs far less)
+//   --silog PATH  the silog program: the tcp row logs into `silog listen` (without it the row
+//                 is not run)
+//   --tcp-window W  the window the tcp row compares with window=1 (default: the tcp protocol's)
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <spawn.h>
 #include <spdlog/async.h>
 #include <spdlog/async_logger.h>
 #include <spdlog/logger.h>
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/version.h>
 #include <sys/vfs.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -65,6 +70,7 @@
 #include "logging/core/logger.h"
 #include "logging/core/session.h"
 #include "logging/protocols/protocol.h"
+#include "logging/protocols/tcp_protocol.h"
 #include "logging/viewer/packet_reader.h"
 
 namespace {
@@ -81,6 +87,9 @@ int GReps = 5;
 bool GJudgeWall = false;
 fs::path GDir;
 std::string GDirNote;
+// The silog program for the tcp row (--silog), and the window that row compares with window=1.
+std::string GSilog;
+int GTcpWindow = TSiTcpProtocol::kDefaultWindow;
 
 constexpr int kThreads = 4;
 constexpr int kWarmUp = 10'000;
@@ -425,6 +434,104 @@ TSample OursThreads(const char* AFileName, const std::string& AOptions) {
     const TBinaryContent LContent = ReadBinaryLog(LPath);
     LSample.Delivered = LContent.Entries;
     LSample.Intact = LContent.Intact;
+    fs::remove(LPath);
+    return LSample;
+}
+
+// --- Over TCP into silog listen ------------------------------------------------------------------
+
+// Entries of a tcp run: a tenth of the other rows', as window=1 takes a round trip for each.
+int TcpEntries() {
+    return std::max(GEntries / 10, 1);
+}
+
+// `silog listen --tcp 0 --once`, printing to a file: its process and the port it took (0 when
+// it did not start). Its standard error stays open to this process until Finish.
+struct TListener {
+    pid_t Pid = -1;
+    int Errors = -1;
+    std::uint16_t Port = 0;
+
+    explicit TListener(const std::string& AOutput) {
+        int LPipe[2];
+        if (::pipe2(LPipe, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t LActions;
+        posix_spawn_file_actions_init(&LActions);
+        posix_spawn_file_actions_addopen(&LActions, 1, AOutput.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&LActions, LPipe[1], 2);
+        std::vector<std::string> LArgs = {GSilog, "listen", "--tcp", "0", "--once"};
+        std::vector<char*> LArgv;
+        for (std::string& LArg : LArgs) LArgv.push_back(LArg.data());
+        LArgv.push_back(nullptr);
+        if (posix_spawn(&Pid, GSilog.c_str(), &LActions, nullptr, LArgv.data(), environ) != 0) {
+            Pid = -1;
+        }
+        posix_spawn_file_actions_destroy(&LActions);
+        ::close(LPipe[1]);
+        Errors = LPipe[0];
+        // It says "silog: listening on TCP port N" once it serves.
+        std::string LLine;
+        char LChar = 0;
+        while (Pid > 0 && ::read(Errors, &LChar, 1) == 1) {
+            if (LChar != '\n') {
+                LLine += LChar;
+                continue;
+            }
+            const std::string_view LPrefix = "silog: listening on TCP port ";
+            if (LLine.rfind(LPrefix, 0) == 0) {
+                Port = static_cast<std::uint16_t>(std::stoi(LLine.substr(LPrefix.size())));
+                break;
+            }
+            LLine.clear();
+        }
+    }
+    TListener(const TListener&) = delete;
+    TListener& operator=(const TListener&) = delete;
+    // Waits until it has ended (--once: when its client has disconnected).
+    void Finish() {
+        if (Pid > 0) ::waitpid(Pid, nullptr, 0);
+        if (Errors >= 0) ::close(Errors);
+        Pid = -1;
+        Errors = -1;
+    }
+    ~TListener() { Finish(); }
+};
+
+// Lines of APath that print one of the run's entries ("message <i>").
+std::int64_t CountPrintedEntries(const std::string& APath) {
+    std::ifstream LFile(APath);
+    std::int64_t LCount = 0;
+    for (std::string LLine; std::getline(LFile, LLine);) {
+        if (LLine.find(": message ") != std::string::npos) ++LCount;
+    }
+    return LCount;
+}
+
+// One thread logs TcpEntries() entries over tcp with AWindow into `silog listen`; the time runs
+// from the first call until the core is disabled, which waits for every acknowledgement.
+TSample OursTcp(int AWindow) {
+    const std::string LPath = FilePath(("listen_" + std::to_string(AWindow) + ".txt").c_str());
+    TSample LSample;
+    {
+        TListener LListener(LPath);
+        if (LListener.Port == 0) {
+            std::fprintf(stderr, "log_table: silog listen did not start (%s)\n", GSilog.c_str());
+            std::exit(1);
+        }
+        TOurLogger LOurs("tcp(port=" + std::to_string(LListener.Port) +
+                         ", window=" + std::to_string(AWindow) + ")");
+        OnThread([&] {
+            const double LCpuStart = ThreadCpu();
+            const auto LStart = TClock::now();
+            LogEntries(*LOurs.Session, 0, TcpEntries());
+            LOurs.Logger.SetEnabled(false);
+            LSample.Seconds = LSample.Producer = Seconds(LStart, TClock::now());
+            LSample.Cpu = LSample.ProducerCpu = ThreadCpu() - LCpuStart;
+        });
+        LListener.Finish();
+    }
+    LSample.Delivered = CountPrintedEntries(LPath);
     fs::remove(LPath);
     return LSample;
 }
@@ -946,6 +1053,34 @@ void PrintTable() {
     }
 
     {
+        const int LEntries = TcpEntries();
+        const std::string LWorkload =
+            "one thread over tcp into `silog listen`, window=" + std::to_string(GTcpWindow) + " (" +
+            std::to_string(LEntries) + " entries a run): entries a second (ns/entry)";
+        const std::string LPeerName = "the same with window=1 (one round trip a packet)";
+        const TSummary LOurs = Summarize("ours/tcp_window");
+        const TSummary LPeer = Summarize("ours/tcp_window1");
+        const std::string LGoal = ">= 10x entries a second, 0 lost";
+        if (LOurs.Present && LPeer.Present) {
+            const double LRatio = LPeer.Seconds / LOurs.Seconds;
+            const bool LComplete = LOurs.MinDelivered == LEntries && LPeer.MinDelivered == LEntries;
+            Row(LWorkload,
+                Format("%.0f/s", LEntries / LOurs.Seconds) + " (" +
+                    NsPerEntry(LOurs.Seconds, LEntries) + ")",
+                LPeerName,
+                Format("%.0f/s", LEntries / LPeer.Seconds) + " (" +
+                    NsPerEntry(LPeer.Seconds, LEntries) + ")",
+                Format("%.2fx entries a second", LRatio),
+                "logging thread " + NsPerEntry(LOurs.Cpu, LEntries) + " / " +
+                    NsPerEntry(LPeer.Cpu, LEntries) + " ns",
+                LGoal, Verdict(LRatio >= 10.0 && LComplete),
+                Counted(LOurs) + " / " + Counted(LPeer));
+        } else {
+            Row(LWorkload, "-", LPeerName, "-", "-", "-", LGoal, "not run (no --silog)", "-");
+        }
+    }
+
+    {
         const std::string LWorkload =
             Format("encrypted minus plain per entry (buffer=64, encrypt=true; %.0f bytes/entry)",
                    static_cast<double>(GPlainFileSize) / GEntries);
@@ -1004,6 +1139,22 @@ bool ParseOptions(int& argc, char** argv) {
             GJudgeWall = true;
             continue;
         }
+        if (LArg == "--silog") {
+            if (LIndex + 1 >= argc) return false;
+            GSilog = argv[++LIndex];
+            continue;
+        }
+        if (LArg == "--tcp-window") {
+            if (LIndex + 1 >= argc) return false;
+            const std::string_view LValue = argv[++LIndex];
+            const auto LResult =
+                std::from_chars(LValue.data(), LValue.data() + LValue.size(), GTcpWindow);
+            if (LResult.ec != std::errc() || LResult.ptr != LValue.data() + LValue.size() ||
+                GTcpWindow < 1 || GTcpWindow > TSiTcpProtocol::kMaxWindow) {
+                return false;
+            }
+            continue;
+        }
         if (LArg == "--help" || LArg == "-h") return false;
         argv[LOut++] = argv[LIndex];
     }
@@ -1018,8 +1169,9 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv)) {
         std::fprintf(stderr,
                      "usage: log_table [--entries N (default 1000000, at least %d)] [--reps R "
-                     "(default 5)] [--judge-wall] [--benchmark_... options]\n",
-                     kThreads);
+                     "(default 5)] [--judge-wall] [--silog PATH] [--tcp-window W (1 to %d)] "
+                     "[--benchmark_... options]\n",
+                     kThreads, TSiTcpProtocol::kMaxWindow);
         return 2;
     }
     // The repetitions of all workloads run shuffled, so that a change of load on the machine
@@ -1077,6 +1229,10 @@ int main(int argc, char** argv) {
                                     std::string("buffer=64, encrypt=true, key=\"") + kKey + "\"",
                                     TReadBack::Encrypted));
     Register("openssl/cbc", OpenSslCbc);
+    if (!GSilog.empty()) {
+        Register("ours/tcp_window", [] { return OursTcp(GTcpWindow); });
+        Register("ours/tcp_window1", [] { return OursTcp(1); });
+    }
 
     TSilentReporter LReporter;
     benchmark::RunSpecifiedBenchmarks(&LReporter);

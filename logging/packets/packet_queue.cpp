@@ -20,6 +20,13 @@ void TSiPacketQueue::Push(TSiPacket& APacket) {
     Trim();
 }
 
+void TSiPacketQueue::PushFront(TSiPacket& APacket) {
+    const std::int64_t LCost = APacket.GetSize() + kItemOverhead;
+    FItems.push_front(TSiPacketQueueItem{TSiPacketPtr::Share(&APacket), LCost});
+    FSize += LCost;
+    Trim();
+}
+
 TSiPacketPtr TSiPacketQueue::Pop() {
     if (FItems.empty()) {
         return nullptr;

@@ -40,6 +40,10 @@ class TSiPacketQueue {
     // Appends APacket (taking a reference on it), then discards the oldest packets while the
     // queue exceeds its budget.
     void Push(TSiPacket& APacket);
+    // Puts APacket (taking a reference on it) in front of every queued packet, as the oldest:
+    // for a packet that was sent and has to go again before the queued ones. Then discards the
+    // oldest packets while the queue exceeds its budget, as Push does.
+    void PushFront(TSiPacket& APacket);
     // Removes the oldest packet and hands over the queue's reference; null when empty.
     TSiPacketPtr Pop();
     // Discards every packet.

@@ -415,7 +415,7 @@ void TSiProtocol::ImplConnect() {
         FConnected = true;
         FFailed.store(false, std::memory_order_release);
     } catch (const std::exception& LAError) {
-        ResetQuietly();
+        ResetQuietly(true);
         HandleException(LAError.what());
     }
 }
@@ -426,7 +426,15 @@ void TSiProtocol::ImplDisconnect() {
         return;
     }
     try {
-        Reset();
+        // What was written reaches the peer before the connection closes.
+        InternalAwaitDelivery();
+    } catch (const std::exception& LAError) {
+        ResetQuietly(false);
+        HandleException(LAError.what());
+        return;
+    }
+    try {
+        Reset(false);
     } catch (const std::exception& LAError) {
         HandleException(LAError.what());
     }
@@ -437,23 +445,44 @@ void TSiProtocol::ImplWritePacket(TSiPacket& APacket) {
         // A lost or failed connection stays down until the next Connect.
         return;
     }
+    // Whether APacket reached InternalWritePacket; one that did not waits in the backlog when
+    // its burst fails.
+    bool LHandedOver = false;
     try {
-        if (FBacklogEnabled) {
-            if (APacket.Level < FBacklogFlushOn || APacket.Level == lvControl) {
-                const std::uint64_t LTrimmed = FQueue.Trimmed();
-                FQueue.Push(APacket);
-                if (FQueue.Trimmed() != LTrimmed) {
-                    FDropped.fetch_add(FQueue.Trimmed() - LTrimmed, std::memory_order_relaxed);
-                }
-                return;
+        if (!FBacklogEnabled) {
+            if (ConnectForWrite()) {
+                WriteLocked(APacket);
             }
-            while (const TSiPacketPtr LQueued = FQueue.Pop()) {
-                ForwardPacket(*LQueued, false);
-            }
+            return;
         }
-        ForwardPacket(APacket, !FKeepOpen);
+        if (APacket.Level < FBacklogFlushOn || APacket.Level == lvControl) {
+            HoldBack(APacket);
+            return;
+        }
+        // A burst: the backlog from oldest to newest, then the packet that flushes it. Without
+        // keep-open it closes its connection, once the peer has them all; with keep-open what
+        // is still unacknowledged stays with the connection, and goes back into the backlog if
+        // that breaks.
+        if (!ConnectForWrite()) {
+            // No connection yet (a reconnect refused, or too early): the burst waits.
+            HoldBack(APacket);
+            return;
+        }
+        while (const TSiPacketPtr LQueued = FQueue.Pop()) {
+            WriteLocked(*LQueued);
+        }
+        LHandedOver = true;
+        WriteLocked(APacket);
+        if (!FKeepOpen) {
+            InternalAwaitDelivery();
+            FConnected = false;
+            InternalDisconnect();
+        }
     } catch (const std::exception& LAError) {
-        ResetQuietly();
+        ResetQuietly(true);
+        if (FBacklogEnabled && !LHandedOver) {
+            HoldBack(APacket);
+        }
         HandleException(LAError.what());
     }
 }
@@ -469,7 +498,7 @@ void TSiProtocol::ImplDispatch(TSiProtocolCommand& ACommand) {
     }
 }
 
-void TSiProtocol::ForwardPacket(TSiPacket& APacket, bool ADisconnect) {
+bool TSiProtocol::ConnectForWrite() {
     if (!FConnected) {
         if (!FKeepOpen) {
             InternalConnect();
@@ -479,18 +508,19 @@ void TSiProtocol::ForwardPacket(TSiPacket& APacket, bool ADisconnect) {
             Reconnect();
         }
     }
-    if (!FConnected) {
-        return;
-    }
-    {
-        // The same packet may be formatted by other protocols on other threads.
-        TSiPacketLock LLock(APacket);
-        InternalWritePacket(APacket);
-    }
-    if (ADisconnect) {
-        FConnected = false;
-        InternalDisconnect();
-    }
+    return FConnected;
+}
+
+void TSiProtocol::WriteLocked(TSiPacket& APacket) {
+    // The same packet may be formatted by other protocols on other threads.
+    TSiPacketLock LLock(APacket);
+    InternalWritePacket(APacket);
+}
+
+void TSiProtocol::HoldBack(TSiPacket& APacket) {
+    const std::uint64_t LTrimmed = FQueue.Trimmed();
+    FQueue.Push(APacket);
+    FDropped.fetch_add(FQueue.Trimmed() - LTrimmed, std::memory_order_relaxed);
 }
 
 void TSiProtocol::Reconnect() {
@@ -507,12 +537,32 @@ void TSiProtocol::Reconnect() {
     }
     FFailed.store(!FConnected, std::memory_order_release);
     if (!FConnected) {
-        ResetQuietly();
+        ResetQuietly(true);
     }
 }
 
-void TSiProtocol::Reset() {
-    FQueue.Clear();
+void TSiProtocol::Reset(bool AAfterFailure) {
+    std::vector<TSiPacketPtr> LUnacknowledged;
+    InternalTakeUnacknowledged(LUnacknowledged);
+    std::uint64_t LLost = 0;
+    if (AAfterFailure && FBacklogEnabled) {
+        // The peer may not have them: they go again, in their order, before anything the
+        // backlog holds, once there is a connection again.
+        const std::uint64_t LTrimmed = FQueue.Trimmed();
+        for (auto LPacket = LUnacknowledged.rbegin(); LPacket != LUnacknowledged.rend();
+             ++LPacket) {
+            if (*LPacket) {
+                FQueue.PushFront(**LPacket);
+            } else {
+                ++LLost;
+            }
+        }
+        LLost += FQueue.Trimmed() - LTrimmed;
+    } else {
+        LLost = LUnacknowledged.size();
+        FQueue.Clear();
+    }
+    FDropped.fetch_add(LLost, std::memory_order_relaxed);
     FConnected = false;
     // The reconnect interval counts from here, also when closing fails.
     try {
@@ -526,10 +576,10 @@ void TSiProtocol::Reset() {
     FReconnectTickValid = true;
 }
 
-void TSiProtocol::ResetQuietly() noexcept {
+void TSiProtocol::ResetQuietly(bool AAfterFailure) noexcept {
     // Used while another error is being reported: that one is the error that counts.
     try {
-        Reset();
+        Reset(AAfterFailure);
     } catch (...) {
     }
 }
@@ -540,6 +590,10 @@ bool TSiProtocol::InternalReconnect() {
 }
 
 void TSiProtocol::InternalDispatch(TSiProtocolCommand&) {}
+
+void TSiProtocol::InternalAwaitDelivery() {}
+
+void TSiProtocol::InternalTakeUnacknowledged(std::vector<TSiPacketPtr>&) {}
 
 void TSiProtocol::InternalWriteLogHeader() {
     const auto LHeader = SiMakeRef<TSiLogHeader>();

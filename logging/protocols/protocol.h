@@ -10,7 +10,9 @@
 //
 // Errors: in synchronous mode Connect, Disconnect, WritePacket and Dispatch raise
 // ESiProtocolError (errors.h) for a failing connection, write or dispatch, and leave the protocol
-// failed with an empty backlog. In asynchronous mode nothing reaches the calling thread: errors
+// failed. A failed connection keeps the backlog, with the packets it left unacknowledged back in
+// front and a burst's unsent packets still in it, for the next burst; only a disconnect empties
+// it. In asynchronous mode nothing reaches the calling thread: errors
 // arrive through OnError on the worker thread, and a command that the worker's queue refuses is
 // dropped without a report. Initialize and the factory raise ESiError for invalid options and
 // unknown names (and the options parser's syntax errors).
@@ -121,8 +123,10 @@ class TSiProtocol : private TSiSchedulerTarget {
     std::string Caption() const;
     bool Failed() const noexcept { return FFailed.load(std::memory_order_acquire); }
     // Packets this protocol has dropped since it was made: the oldest held back when the
-    // backlog overflowed, and asynchronous writes dropped because the queue was full (without
-    // throttling, or once failed) or a packet was larger than the whole queue. May be read at
+    // backlog overflowed, asynchronous writes dropped because the queue was full (without
+    // throttling, or once failed) or a packet was larger than the whole queue, and packets
+    // written to a peer that acknowledges them whose acknowledgement never came (the connection
+    // broke, or was closed without them), unless the backlog took them back. May be read at
     // any time.
     std::uint64_t DroppedPackets() const noexcept {
         return FDropped.load(std::memory_order_relaxed);
@@ -169,6 +173,16 @@ class TSiProtocol : private TSiSchedulerTarget {
     virtual void InternalWritePacket(TSiPacket& APacket) = 0;
     // Runs a custom action; does nothing by default.
     virtual void InternalDispatch(TSiProtocolCommand& ACommand);
+    // Waits until the peer has confirmed every packet written on the connection (a viewer's
+    // acknowledgements); raises when it cannot. Run before a disconnect closes the connection,
+    // and before a backlog burst without keep-open closes its own. Nothing to wait for by
+    // default: a protocol whose packets are delivered once InternalWritePacket returns.
+    virtual void InternalAwaitDelivery();
+    // Hands over the packets written on the connection that is being torn down whose delivery
+    // was not confirmed, in the order written, and forgets them: one entry each, holding the
+    // packet when the protocol kept it (it keeps them while BacklogEnabled) and null otherwise.
+    // The log header is never among them. None by default.
+    virtual void InternalTakeUnacknowledged(std::vector<TSiPacketPtr>& APackets);
 
     // Typed option readers; defaults in the option kind's bare unit (kilobytes for sizes,
     // seconds for time spans).
@@ -184,6 +198,9 @@ class TSiProtocol : private TSiSchedulerTarget {
 
     // Whether the owner serialises every call (SetOwnerSerialises).
     bool OwnerSerialises() const noexcept { return FOwnerSerialises; }
+    // Whether the backlog is enabled: packets whose delivery a broken connection leaves
+    // unconfirmed then go back into it (InternalTakeUnacknowledged).
+    bool BacklogEnabled() const noexcept { return FBacklogEnabled; }
 
     // Writes a log header with the application and host names straight through
     // InternalWritePacket (no level filter, no backlog).
@@ -211,10 +228,19 @@ class TSiProtocol : private TSiSchedulerTarget {
     void ImplDisconnect();
     void ImplWritePacket(TSiPacket& APacket);
     void ImplDispatch(TSiProtocolCommand& ACommand);
-    void ForwardPacket(TSiPacket& APacket, bool ADisconnect);
+    // Opens the connection for a write when there is none: a burst's own connection without
+    // keep-open, a reconnect with it. False when there is still none.
+    bool ConnectForWrite();
+    // InternalWritePacket under the packet's lock.
+    void WriteLocked(TSiPacket& APacket);
+    // Appends APacket to the backlog; what the budget then discards is counted as dropped.
+    void HoldBack(TSiPacket& APacket);
     void Reconnect();
-    void Reset();
-    void ResetQuietly() noexcept;
+    // Tears the connection down. After a failure (AAfterFailure) the backlog keeps what it
+    // holds and takes back, in front, the packets the connection left unacknowledged; a
+    // disconnect empties it. Unacknowledged packets the backlog does not take count as dropped.
+    void Reset(bool AAfterFailure);
+    void ResetQuietly(bool AAfterFailure) noexcept;
 
     // Takes FCriticalSection for a public operation; empty (not locked) when the caller is this
     // protocol's worker and the worker is being stopped.

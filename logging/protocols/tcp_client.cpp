@@ -170,6 +170,34 @@ std::size_t TSiTcpClient::Receive(void* ABuffer, std::size_t ACount) {
     return LReceived;
 }
 
+std::size_t TSiTcpClient::ReceiveSome(void* ABuffer, std::size_t ACount, TSiDeadline ADeadline) {
+    RequireConnection();
+    WaitReadable(ADeadline);
+    const std::ptrdiff_t LResult = SiSocketReceive(FSocket, ABuffer, ACount);
+    if (LResult == kSiSocketError) {
+        RaiseLastSocketError();
+    }
+    return static_cast<std::size_t>(LResult);
+}
+
+void TSiTcpClient::WaitReadable(TSiDeadline ADeadline) {
+    if (ADeadline == TSiDeadline::max()) {
+        return;
+    }
+    const auto LLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           ADeadline - std::chrono::steady_clock::now())
+                           .count();
+    if (LLeft <= 0) {
+        Reset();
+        throw ESiError(SiSocketErrorText(SiSocketTimedOutError()));
+    }
+    const auto LWait = static_cast<std::int32_t>(
+        std::min<std::int64_t>(LLeft, std::numeric_limits<std::int32_t>::max()));
+    if (!SiSocketWaitReadable(FSocket, LWait)) {
+        RaiseLastSocketError();
+    }
+}
+
 void TSiTcpClient::SendLn(const std::string& ALine) {
     std::string LLine = ALine;
     LLine += '\n';
@@ -185,20 +213,7 @@ std::string TSiTcpClient::ReceiveLn(TSiDeadline ADeadline) {
     for (;;) {
         // A peer that sends a byte now and then would renew the socket's receive timeout with
         // each one; the deadline bounds the line as a whole.
-        if (ADeadline != TSiDeadline::max()) {
-            const auto LLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   ADeadline - std::chrono::steady_clock::now())
-                                   .count();
-            if (LLeft <= 0) {
-                Reset();
-                throw ESiError(SiSocketErrorText(SiSocketTimedOutError()));
-            }
-            const auto LWait = static_cast<std::int32_t>(
-                std::min<std::int64_t>(LLeft, std::numeric_limits<std::int32_t>::max()));
-            if (!SiSocketWaitReadable(FSocket, LWait)) {
-                RaiseLastSocketError();
-            }
-        }
+        WaitReadable(ADeadline);
         // Whatever has arrived, at most one byte beyond the limit, is looked at without taking
         // it; then exactly the bytes up to the LF are taken, so that nothing after the line is
         // consumed.

@@ -54,6 +54,11 @@ class TSiTcpClient {
     // Receives until ACount bytes have arrived or the peer closes the connection; returns the
     // count received.
     std::size_t Receive(void* ABuffer, std::size_t ACount);
+    // Receives what has arrived, at least one byte and at most ACount, with one receive from the
+    // system; 0 when the peer has closed the connection. Once ADeadline has passed, the system's
+    // timeout error is raised and the connection closed.
+    std::size_t ReceiveSome(void* ABuffer, std::size_t ACount,
+                            TSiDeadline ADeadline = TSiDeadline::max());
     // Sends ALine and LF.
     void SendLn(const std::string& ALine);
     // Receives a line up to its LF; CR and LF are left out. A line that grows beyond
@@ -87,6 +92,9 @@ class TSiTcpClient {
     void InternalConnect(std::uint32_t AAddress, std::int32_t ATimeout);
     void WaitForConnect(std::int32_t ATimeout);
     void Reset() noexcept;
+    // Waits until bytes can be read or ADeadline passes (then raises the system's timeout
+    // error); returns at once for TSiDeadline::max().
+    void WaitReadable(TSiDeadline ADeadline);
     // Closes the socket and raises the system's text for the last socket error.
     [[noreturn]] void RaiseLastSocketError();
     void RequireConnection() const;

@@ -336,7 +336,10 @@ TEST(ProtocolTest, ReconnectWaitsOnlyAfterAResetAndWithAnInterval) {
               (Calls{"reconnect", "disconnect", "reconnect", "disconnect"}));
 }
 
-TEST(ProtocolTest, WriteErrorResetsAndEmptiesTheBacklog) {
+// A failed burst keeps what it had not yet handed to the protocol: the packet that flushed the
+// backlog goes out first in the next burst. The one whose write raised is the protocol's to
+// report (this protocol confirms nothing, so it is gone).
+TEST(ProtocolTest, WriteErrorKeepsWhatTheBurstHadNotSent) {
     const auto LProtocol = MakeRecording("backlog.enabled=true, backlog.keepopen=true");
     auto& LRecorder = LProtocol->Recorder();
     LProtocol->Connect();
@@ -350,7 +353,31 @@ TEST(ProtocolTest, WriteErrorResetsAndEmptiesTheBacklog) {
     LRecorder.ClearCalls();
     LProtocol->Connect();
     LProtocol->WritePacket(*Entry("e2", lvError));
-    EXPECT_EQ(LRecorder.Calls(), (Calls{"connect", "header:@", "write:e2"}));
+    EXPECT_EQ(LRecorder.Calls(), (Calls{"connect", "header:@", "write:e", "write:e2"}));
+    EXPECT_EQ(LProtocol->DroppedPackets(), 0u);
+}
+
+// A burst that finds no connection (the peer absent, or the reconnect interval not yet over)
+// waits in the backlog, whole and in order, for the next one.
+TEST(ProtocolTest, BurstWithoutConnectionWaitsInTheBacklog) {
+    const auto LProtocol =
+        MakeRecording("backlog.enabled=true, backlog.keepopen=true, reconnect=true");
+    auto& LRecorder = LProtocol->Recorder();
+    LRecorder.PeerAbsent = true;
+    LProtocol->WritePacket(*Entry("d1", lvDebug));
+    LProtocol->WritePacket(*Entry("d2", lvDebug));
+    LProtocol->WritePacket(*Entry("e1", lvError));
+    EXPECT_TRUE(LProtocol->Failed());
+    EXPECT_EQ(LRecorder.Calls(), (Calls{"reconnect", "disconnect"}));
+
+    LRecorder.PeerAbsent = false;
+    LRecorder.ClearCalls();
+    LProtocol->WritePacket(*Entry("d3", lvDebug));
+    LProtocol->WritePacket(*Entry("e2", lvError));
+    EXPECT_EQ(LRecorder.Calls(), (Calls{"reconnect", "header:@", "write:d1", "write:d2", "write:e1",
+                                        "write:d3", "write:e2"}));
+    EXPECT_FALSE(LProtocol->Failed());
+    EXPECT_EQ(LProtocol->DroppedPackets(), 0u);
 }
 
 TEST(ProtocolTest, DispatchAndDisconnectErrors) {
