@@ -128,7 +128,9 @@ class Rsyslog:
         if not os.path.exists(path):
             return []
         with open(path, encoding="utf-8", errors="replace") as f:
-            return f.read().splitlines()
+            text = f.read()
+        # A line that rsyslog is still writing is left for the next look.
+        return text[:text.rfind("\n") + 1].splitlines()
 
 
 class Collector:
