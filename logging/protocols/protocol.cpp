@@ -421,8 +421,22 @@ void TSiProtocol::ImplConnect() {
 }
 
 void TSiProtocol::ImplDisconnect() {
+    if (FBurstPending && FQueue.Count() > 0) {
+        // A burst that a lost connection held back goes out before the end, one attempt.
+        try {
+            if (ConnectForWrite()) {
+                while (const TSiPacketPtr LQueued = FQueue.Pop()) {
+                    WriteLocked(*LQueued);
+                }
+                FBurstPending = false;
+            }
+        } catch (const std::exception& LAError) {
+            ResetQuietly(true);
+            HandleException(LAError.what());
+        }
+    }
     if (!FConnected) {
-        FQueue.Clear();
+        DropBacklog();
         return;
     }
     try {
@@ -466,11 +480,13 @@ void TSiProtocol::ImplWritePacket(TSiPacket& APacket) {
         if (!ConnectForWrite()) {
             // No connection yet (a reconnect refused, or too early): the burst waits.
             HoldBack(APacket);
+            FBurstPending = true;
             return;
         }
         while (const TSiPacketPtr LQueued = FQueue.Pop()) {
             WriteLocked(*LQueued);
         }
+        FBurstPending = false;
         LHandedOver = true;
         WriteLocked(APacket);
         if (!FKeepOpen) {
@@ -482,6 +498,9 @@ void TSiProtocol::ImplWritePacket(TSiPacket& APacket) {
         ResetQuietly(true);
         if (FBacklogEnabled && !LHandedOver) {
             HoldBack(APacket);
+        }
+        if (FBacklogEnabled) {
+            FBurstPending = true;
         }
         HandleException(LAError.what());
     }
@@ -515,6 +534,14 @@ void TSiProtocol::WriteLocked(TSiPacket& APacket) {
     // The same packet may be formatted by other protocols on other threads.
     TSiPacketLock LLock(APacket);
     InternalWritePacket(APacket);
+}
+
+void TSiProtocol::DropBacklog() {
+    if (FBurstPending) {
+        FDropped.fetch_add(static_cast<std::uint64_t>(FQueue.Count()), std::memory_order_relaxed);
+    }
+    FBurstPending = false;
+    FQueue.Clear();
 }
 
 void TSiProtocol::HoldBack(TSiPacket& APacket) {
@@ -560,7 +587,7 @@ void TSiProtocol::Reset(bool AAfterFailure) {
         LLost += FQueue.Trimmed() - LTrimmed;
     } else {
         LLost = LUnacknowledged.size();
-        FQueue.Clear();
+        DropBacklog();
     }
     FDropped.fetch_add(LLost, std::memory_order_relaxed);
     FConnected = false;

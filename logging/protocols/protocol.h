@@ -235,6 +235,8 @@ class TSiProtocol : private TSiSchedulerTarget {
     void WriteLocked(TSiPacket& APacket);
     // Appends APacket to the backlog; what the budget then discards is counted as dropped.
     void HoldBack(TSiPacket& APacket);
+    // Empties the backlog; a burst it held for a lost connection counts as dropped.
+    void DropBacklog();
     void Reconnect();
     // Tears the connection down. After a failure (AAfterFailure) the backlog keeps what it
     // holds and takes back, in front, the packets the connection left unacknowledged; a
@@ -291,6 +293,10 @@ class TSiProtocol : private TSiSchedulerTarget {
 
     TSiLookupTable FOptions;
     TSiPacketQueue FQueue{2048 * 1024};
+    // The backlog holds packets that a lost connection kept from going out (a burst was due):
+    // a disconnect sends them first, when the peer can be reached, and counts them as dropped
+    // when it cannot, rather than clearing them unsaid.
+    bool FBurstPending = false;
     std::unique_ptr<TSiScheduler> FScheduler;
     std::unique_ptr<TSiScheduler> FRetiredScheduler;
 

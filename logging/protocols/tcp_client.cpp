@@ -28,6 +28,11 @@ void TSiTcpClient::Connect(std::int32_t ATimeout) {
     const std::uint32_t LAddress = BuildSocketAddress();
     BuildSocket();
     InternalConnect(LAddress, ATimeout);
+    if (SiSocketConnectedToItself(FSocket)) {
+        // Nothing listens there: a refusal, and the port is let go at once for the server.
+        Reset();
+        throw ESiError(SiSocketErrorText(SiSocketRefusedError()));
+    }
     FConnected = true;
 }
 

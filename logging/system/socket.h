@@ -28,6 +28,8 @@ int SiSocketLastError() noexcept;
 std::string SiSocketErrorText(int AError);
 // The system's error code for a socket call that ran out of time (ETIMEDOUT, WSAETIMEDOUT).
 int SiSocketTimedOutError() noexcept;
+// The system's code for a connection refused (ECONNREFUSED, WSAECONNREFUSED).
+int SiSocketRefusedError() noexcept;
 // Whether AError means that a non-blocking connect is under way.
 bool SiSocketConnectPending(int AError) noexcept;
 
@@ -66,6 +68,10 @@ bool SiSocketWaitReadable(TSiSocket ASocket, std::int32_t AMilliseconds) noexcep
 // without waiting: a peer that sends nothing (as a syslog receiver) and has not closed gives
 // false. Bytes the peer sent count as closed too, since the callers' peers never send any.
 bool SiSocketPeerGone(TSiSocket ASocket) noexcept;
+// Whether a connected socket is connected to itself: a connect to a port of this host where
+// nothing listens may pick that very port as its own and open the connection with itself
+// (TCP's simultaneous open), which also keeps the port from the server that comes back.
+bool SiSocketConnectedToItself(TSiSocket ASocket) noexcept;
 // The outcome of the connection attempt (SO_ERROR): 0 when connected, else the error code; the
 // error of getsockopt itself when that fails.
 int SiSocketPendingError(TSiSocket ASocket) noexcept;

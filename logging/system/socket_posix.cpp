@@ -59,6 +59,10 @@ int SiSocketTimedOutError() noexcept {
     return ETIMEDOUT;
 }
 
+int SiSocketRefusedError() noexcept {
+    return ECONNREFUSED;
+}
+
 bool SiSocketConnectPending(int AError) noexcept {
     return AError == EINPROGRESS || AError == EWOULDBLOCK || AError == EAGAIN;
 }
@@ -92,6 +96,18 @@ TSiSocket SiSocketCreate() noexcept {
 TSiSocket SiSocketCreateDatagram() noexcept {
     const int LSocket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     return LSocket < 0 ? kSiInvalidSocket : LSocket;
+}
+
+bool SiSocketConnectedToItself(TSiSocket ASocket) noexcept {
+    sockaddr_in LLocal{};
+    sockaddr_in LPeer{};
+    socklen_t LLocalSize = sizeof LLocal;
+    socklen_t LPeerSize = sizeof LPeer;
+    if (::getsockname(Native(ASocket), reinterpret_cast<sockaddr*>(&LLocal), &LLocalSize) != 0 ||
+        ::getpeername(Native(ASocket), reinterpret_cast<sockaddr*>(&LPeer), &LPeerSize) != 0) {
+        return false;
+    }
+    return LLocal.sin_port == LPeer.sin_port && LLocal.sin_addr.s_addr == LPeer.sin_addr.s_addr;
 }
 
 bool SiSocketPeerGone(TSiSocket ASocket) noexcept {

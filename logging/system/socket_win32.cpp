@@ -45,6 +45,10 @@ int SiSocketTimedOutError() noexcept {
     return WSAETIMEDOUT;
 }
 
+int SiSocketRefusedError() noexcept {
+    return WSAECONNREFUSED;
+}
+
 bool SiSocketConnectPending(int AError) noexcept {
     return AError == WSAEWOULDBLOCK;
 }
@@ -88,6 +92,18 @@ TSiSocket SiSocketCreateDatagram() noexcept {
     }
     SetHandleInformation(reinterpret_cast<HANDLE>(LSocket), HANDLE_FLAG_INHERIT, 0);
     return static_cast<TSiSocket>(LSocket);
+}
+
+bool SiSocketConnectedToItself(TSiSocket ASocket) noexcept {
+    sockaddr_in LLocal{};
+    sockaddr_in LPeer{};
+    int LLocalSize = sizeof LLocal;
+    int LPeerSize = sizeof LPeer;
+    if (getsockname(Native(ASocket), reinterpret_cast<sockaddr*>(&LLocal), &LLocalSize) != 0 ||
+        getpeername(Native(ASocket), reinterpret_cast<sockaddr*>(&LPeer), &LPeerSize) != 0) {
+        return false;
+    }
+    return LLocal.sin_port == LPeer.sin_port && LLocal.sin_addr.s_addr == LPeer.sin_addr.s_addr;
 }
 
 bool SiSocketPeerGone(TSiSocket ASocket) noexcept {

@@ -52,6 +52,21 @@ def free_port():
         return s.getsockname()[1]
 
 
+def free_fixed_port():
+    """A free port below the system's range for outgoing connections (32768 up), as the
+    collector's 4228 is: a collector restarted on a port in that range may find it taken by
+    a workstation's reconnect attempt, which the system gave that very port as its own."""
+    import random
+    while True:
+        port = random.randrange(20000, 32000)
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+                return port
+            except OSError:
+                continue
+
+
 def wait_for(what, predicate, timeout=10.0):
     end = time.monotonic() + timeout
     while time.monotonic() < end:
@@ -614,7 +629,7 @@ def case_kill9(tmp):
     destination and the store."""
     rs = Rsyslog(tmp)
     rs.start()
-    port = free_port()
+    port = free_fixed_port()
     collector = Collector(tmp, [f"syslog(port={rs.ports['tcp']}, retry=0)"], port=port)
     clients = []
     for c in range(3):

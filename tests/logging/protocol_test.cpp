@@ -380,6 +380,39 @@ TEST(ProtocolTest, BurstWithoutConnectionWaitsInTheBacklog) {
     EXPECT_EQ(LProtocol->DroppedPackets(), 0u);
 }
 
+// A burst that a lost connection held back is not cleared unsaid at the end: the disconnect
+// sends it when the peer is back, and counts it as dropped when the peer stays away. Packets
+// held only for their level (no burst was due) go as before, uncounted.
+TEST(ProtocolTest, DisconnectSendsAHeldBurstOrCountsIt) {
+    for (const bool LPeerBack : {true, false}) {
+        SCOPED_TRACE(LPeerBack ? "peer back" : "peer away");
+        const auto LProtocol = MakeRecording(
+            "backlog.enabled=true, backlog.keepopen=true, backlog.flushon=debug, reconnect=true");
+        auto& LRecorder = LProtocol->Recorder();
+        LRecorder.PeerAbsent = true;
+        LProtocol->WritePacket(*Entry("m1", lvMessage));
+        LProtocol->WritePacket(*Entry("m2", lvMessage));
+        LRecorder.PeerAbsent = !LPeerBack;
+        LRecorder.ClearCalls();
+        LProtocol->Disconnect();
+        if (LPeerBack) {
+            EXPECT_EQ(LRecorder.Calls(),
+                      (Calls{"reconnect", "header:@", "write:m1", "write:m2", "disconnect"}));
+            EXPECT_EQ(LProtocol->DroppedPackets(), 0u);
+        } else {
+            EXPECT_EQ(LProtocol->DroppedPackets(), 2u);
+        }
+    }
+    const auto LHeldForLevel =
+        MakeRecording("backlog.enabled=true, backlog.keepopen=true, reconnect=true");
+    LHeldForLevel->Connect();
+    LHeldForLevel->WritePacket(*Entry("context", lvDebug));
+    LHeldForLevel->Recorder().ClearCalls();
+    LHeldForLevel->Disconnect();
+    EXPECT_EQ(LHeldForLevel->Recorder().Calls(), (Calls{"disconnect"}));
+    EXPECT_EQ(LHeldForLevel->DroppedPackets(), 0u);
+}
+
 TEST(ProtocolTest, DispatchAndDisconnectErrors) {
     const auto LProtocol = MakeRecording("");
     auto& LRecorder = LProtocol->Recorder();

@@ -1,4 +1,5 @@
-// The "tcp" protocol against a viewer port that never answers a connection request.
+// The "tcp" protocol against a viewer port that never answers a connection request, and a
+// connection that the system opened with itself.
 //
 // A listening socket whose accept queue is full makes the system drop further requests
 // without a reply, so the client's connect stays pending until its own timeout: the case of
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "logging/system/socket.h"
 #include "tests/logging/viewer_peer.h"
 
 namespace deruz::logging {
@@ -74,6 +76,33 @@ TEST(TcpProtocolTest, ConnectTimesOutWhenTheViewerNeverAnswers) {
     EXPECT_TRUE(LProtocol->Failed());
     // With reconnecting off, later packets are dropped quietly.
     EXPECT_EQ(ProtocolErrorOf([&] { Write(*LProtocol, "dropped"); }), "");
+}
+
+// A connect to a port of this host where nothing listens may be given that very port as its
+// own and open the connection with itself (the system's simultaneous open); such a socket,
+// made here on purpose, is told apart from one connected to a server.
+TEST(TcpSelfConnect, ASocketConnectedToItselfIsRecognised) {
+    TFd LSelf(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in LAddress{};
+    LAddress.sin_family = AF_INET;
+    LAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(LSelf.Get(), reinterpret_cast<sockaddr*>(&LAddress), sizeof LAddress), 0);
+    socklen_t LSize = sizeof LAddress;
+    ASSERT_EQ(::getsockname(LSelf.Get(), reinterpret_cast<sockaddr*>(&LAddress), &LSize), 0);
+    ASSERT_EQ(::connect(LSelf.Get(), reinterpret_cast<sockaddr*>(&LAddress), sizeof LAddress), 0);
+    EXPECT_TRUE(SiSocketConnectedToItself(static_cast<TSiSocket>(LSelf.Get())));
+
+    TFd LServer(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in LListen{};
+    LListen.sin_family = AF_INET;
+    LListen.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(LServer.Get(), reinterpret_cast<sockaddr*>(&LListen), sizeof LListen), 0);
+    ASSERT_EQ(::listen(LServer.Get(), 1), 0);
+    LSize = sizeof LListen;
+    ASSERT_EQ(::getsockname(LServer.Get(), reinterpret_cast<sockaddr*>(&LListen), &LSize), 0);
+    TFd LClient(::socket(AF_INET, SOCK_STREAM, 0));
+    ASSERT_EQ(::connect(LClient.Get(), reinterpret_cast<sockaddr*>(&LListen), sizeof LListen), 0);
+    EXPECT_FALSE(SiSocketConnectedToItself(static_cast<TSiSocket>(LClient.Get())));
 }
 
 }  // namespace

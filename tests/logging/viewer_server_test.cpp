@@ -131,7 +131,9 @@ TEST(ViewerServerTest, AcknowledgementsWaitForTheOwner) {
         LReleased.wait();
     };
     LServer.Start();
-    const std::string LOptions = "port=" + std::to_string(LServer.TcpPort()) + ", timeout=5000";
+    // A window of one: each write waits for its own acknowledgement.
+    const std::string LOptions =
+        "port=" + std::to_string(LServer.TcpPort()) + ", timeout=5000, window=1";
     auto LTcp = MakeProtocol("tcp", LOptions);
     std::atomic<bool> LAnswered{false};
     std::thread LClient([&] {

@@ -529,6 +529,10 @@ bool TDiskQueue::Sync() noexcept {
     return CompleteSync(LTicket);
 }
 
+void TDiskQueue::SaveHeadIfMoved() noexcept {
+    if (FHeadDirty && FLock.IsOpen()) SaveHead();
+}
+
 std::uint64_t TDiskQueue::DurableThrough() const noexcept {
     return FSynced;
 }
@@ -689,6 +693,9 @@ TTakenBatch TDiskQueue::Take(std::size_t AMaxBytes) {
         if (FUntaken > 0) --FUntaken;
     }
     if (LMemoryMark.Records > 0) LBatch.Marks.push_back(LMemoryMark);
+    // Nothing found anywhere: nothing is left to take, whatever the count said (records
+    // damaged since they were counted), so that the sender waits instead of asking again.
+    if (LBatch.Empty()) FUntaken = 0;
     return LBatch;
 }
 

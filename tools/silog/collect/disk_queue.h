@@ -116,6 +116,9 @@ class TDiskQueue {
     void Confirm(const std::vector<TQueueMark>& AMarks);
     // The cursor back to the head; returns how many records will be taken again.
     std::uint64_t Rewind();
+    // Saves the head when it moved since it was last saved (Sync does too), so that a crash
+    // sends again no more than what was confirmed since; never raises (LastError).
+    void SaveHeadIfMoved() noexcept;
 
     // Records appended since the queue was opened, and how many of those are durable: written
     // and synced, or confirmed. Records are durable in the order they were appended.

@@ -24,6 +24,8 @@ using TClock = std::chrono::steady_clock;
 constexpr auto kIdleWait = std::chrono::milliseconds(100);
 // How long the sender lets messages gather after it was woken.
 constexpr auto kGatherWait = std::chrono::milliseconds(1);
+// How often the sender saves the queue's head while it confirms messages.
+constexpr auto kHeadSaveInterval = std::chrono::milliseconds(200);
 // How long a RELP connection may stay idle with messages not yet confirmed before it is
 // closed in order, which confirms them.
 constexpr auto kSettleAfter = std::chrono::seconds(1);
@@ -354,6 +356,12 @@ void TForwarder::ConfirmDelivered(bool AAll) {
     FConfirmed += LCount;
     std::lock_guard LGuard(FLock);
     FQueue.Confirm(LMarks);
+    // The head on disk follows a few times a second (syncs save it too): after a crash, what
+    // was confirmed before that is not sent again.
+    if (LNow - FHeadSaved >= kHeadSaveInterval) {
+        FQueue.SaveHeadIfMoved();
+        FHeadSaved = LNow;
+    }
 }
 
 void TForwarder::Run() noexcept {

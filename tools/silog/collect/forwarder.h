@@ -165,6 +165,7 @@ class TForwarder {
     // The sender's own.
     std::deque<TInFlight> FInFlight;
     std::uint64_t FLinkCount = 0;
+    std::chrono::steady_clock::time_point FHeadSaved{};
 
     std::atomic<std::uint64_t> FSent{0};
     std::atomic<std::uint64_t> FConfirmed{0};
