@@ -67,8 +67,8 @@ class DiskQueue : public ::testing::Test {
         for (const auto& LFile : fs::directory_iterator(FFolder)) {
             if (LFile.path().extension() == ".seg") LFiles.push_back(LFile.path());
         }
-        std::sort(LFiles.begin(), LFiles.end(), [](const fs::path& A, const fs::path& B) {
-            return std::stoull(A.stem().string()) < std::stoull(B.stem().string());
+        std::sort(LFiles.begin(), LFiles.end(), [](const fs::path& ALeft, const fs::path& ARight) {
+            return std::stoull(ALeft.stem().string()) < std::stoull(ARight.stem().string());
         });
         return LFiles;
     }
@@ -186,6 +186,17 @@ TEST_F(DiskQueue, RandomInterleavingNeverSkipsOrSticks) {
     EXPECT_EQ(LQueue.Damaged(), 0u);
 }
 
+// Flips the bits of AMask in the byte at AAt of a file.
+void Flip(const fs::path& APath, std::size_t AAt, unsigned char AMask) {
+    std::fstream LFile(APath, std::ios::in | std::ios::out | std::ios::binary);
+    LFile.seekg(static_cast<std::streamoff>(AAt));
+    char LByte = 0;
+    LFile.read(&LByte, 1);
+    LByte = static_cast<char>(LByte ^ AMask);
+    LFile.seekp(static_cast<std::streamoff>(AAt));
+    LFile.write(&LByte, 1);
+}
+
 // Damage as crashes and disks make it: each undamaged record arrives with its own content,
 // the damage is counted and its file named, and the queue goes on.
 TEST_F(DiskQueue, DamageIsFoundCountedNamedAndSkipped) {
@@ -196,25 +207,19 @@ TEST_F(DiskQueue, DamageIsFoundCountedNamedAndSkipped) {
         // Records of that segment still expected, at least.
         std::size_t MinKept;
     };
-    const auto LFlip = [](const fs::path& APath, std::size_t AAt, unsigned char AMask) {
-        std::fstream LFile(APath, std::ios::in | std::ios::out | std::ios::binary);
-        LFile.seekg(static_cast<std::streamoff>(AAt));
-        char LByte = 0;
-        LFile.read(&LByte, 1);
-        LByte = static_cast<char>(LByte ^ AMask);
-        LFile.seekp(static_cast<std::streamoff>(AAt));
-        LFile.write(&LByte, 1);
-    };
-    static const auto GFlip = LFlip;
     const TCase LCases[] = {
-        {"cut mid-record", [](const fs::path& A) { fs::resize_file(A, fs::file_size(A) - 25); },
+        {"cut mid-record",
+         [](const fs::path& ASegment) { fs::resize_file(ASegment, fs::file_size(ASegment) - 25); },
          98},
         // Record 150 begins at 50 * 90; its length at +2, its text at +10.
-        {"low bit of a length", [](const fs::path& A) { GFlip(A, 50 * 90 + 2, 0x01); }, 99},
-        {"high bit of a length", [](const fs::path& A) { GFlip(A, 50 * 90 + 4, 0x80); }, 99},
-        {"a bit of a text", [](const fs::path& A) { GFlip(A, 50 * 90 + 15, 0x04); }, 99},
-        {"a magic byte", [](const fs::path& A) { GFlip(A, 50 * 90, 0xFF); }, 99},
-        {"emptied", [](const fs::path& A) { fs::resize_file(A, 0); }, 0},
+        {"low bit of a length", [](const fs::path& ASegment) { Flip(ASegment, 50 * 90 + 2, 0x01); },
+         99},
+        {"high bit of a length",
+         [](const fs::path& ASegment) { Flip(ASegment, 50 * 90 + 4, 0x80); }, 99},
+        {"a bit of a text", [](const fs::path& ASegment) { Flip(ASegment, 50 * 90 + 15, 0x04); },
+         99},
+        {"a magic byte", [](const fs::path& ASegment) { Flip(ASegment, 50 * 90, 0xFF); }, 99},
+        {"emptied", [](const fs::path& ASegment) { fs::resize_file(ASegment, 0); }, 0},
     };
     for (const TCase& LCase : LCases) {
         SCOPED_TRACE(LCase.Name);
@@ -319,8 +324,9 @@ TEST_F(DiskQueue, EarlierFormatIsTakenOver) {
     }
     // The first record had been sent.
     std::ofstream(FFolder / "head") << "1099511627776 " << 4 + 11 << "\n";
-    TDiskQueue LQueue(FFolder, 1 << 20,
-                      [](std::string_view A) { return std::string(A.substr(A.find(' ') + 1)); });
+    TDiskQueue LQueue(FFolder, 1 << 20, [](std::string_view ARecord) {
+        return std::string(ARecord.substr(ARecord.find(' ') + 1));
+    });
     const TTakenBatch LBatch = LQueue.Take(1000);
     EXPECT_EQ(LBatch.Records, (std::vector<std::string>{"<14>1 x 1", "<14>1 x 2", "<14>1 x 3"}));
     EXPECT_FALSE(fs::exists(FFolder / "1099511627776.q"));

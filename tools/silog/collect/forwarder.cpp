@@ -137,11 +137,11 @@ TForwarder::TForwarder(TDestinationSettings ASettings, const std::filesystem::pa
       FReport(std::move(AReport)),
       FLink(MakeForwardLink(FSettings.Link)),
       FQueue(AQueueFolder, FSettings.QueueBytes,
-             [Stream = FSettings.Format == TMessageFormat::Syslog &&
-                       FSettings.Link.Transport != "udp"](std::string_view ARecord) {
+             [LStream = FSettings.Format == TMessageFormat::Syslog &&
+                        FSettings.Link.Transport != "udp"](std::string_view ARecord) {
                  // The earlier queue held syslog messages framed for a stream: the length and
                  // a blank go.
-                 if (Stream) {
+                 if (LStream) {
                      const std::size_t LBlank = ARecord.find(' ');
                      if (LBlank != std::string_view::npos && LBlank > 0 &&
                          ARecord.substr(0, LBlank).find_first_not_of("0123456789") ==
