@@ -337,15 +337,18 @@ TEST_F(DiskQueue, EarlierFormatIsTakenOver) {
 // began after its packet was numbered is exactly the fault of acknowledging too early.
 TEST(GroupCommit, ReleasesAWaiterOnlyAfterASyncThatCoveredIt) {
     for (const int LInterval : {0, 3}) {
+        // Packets written (each before it is numbered, as the collector does), and the most
+        // that a finished sync has covered: what was written when it began.
         std::atomic<std::uint64_t> LWritten{0};
         std::atomic<std::uint64_t> LSyncedThrough{0};
         std::atomic<int> LSyncs{0};
         TGroupCommit* LCommitPtr = nullptr;
         TGroupCommit LCommit(std::chrono::milliseconds(LInterval), [&] {
-            // What a sync covers: what was written when it began.
             const std::uint64_t LThrough = LWritten.load();
             std::this_thread::sleep_for(std::chrono::microseconds(200));
-            LSyncedThrough.store(std::max(LSyncedThrough.load(), LThrough));
+            std::uint64_t LBefore = LSyncedThrough.load();
+            while (LBefore < LThrough && !LSyncedThrough.compare_exchange_weak(LBefore, LThrough)) {
+            }
             ++LSyncs;
             return true;
         });
@@ -356,8 +359,8 @@ TEST(GroupCommit, ReleasesAWaiterOnlyAfterASyncThatCoveredIt) {
         for (int LT = 0; LT < 4; ++LT) {
             LClients.emplace_back([&] {
                 for (int LI = 0; LI < 300; ++LI) {
+                    ++LWritten;
                     const std::uint64_t LNumber = LCommitPtr->Written();
-                    LWritten.store(std::max(LWritten.load(), LNumber));
                     ASSERT_TRUE(LCommitPtr->WaitDurable(LNumber));
                     if (LSyncedThrough.load() < LNumber) ++LEarly;
                 }
