@@ -208,6 +208,11 @@ class Collector:
         start = max(i for i, l in enumerate(report) if "clients=" in l)
         return report[start:]
 
+    def wait_state(self, what, condition, timeout=10.0):
+        """Asks for reports until one satisfies condition (given its lines); returns it."""
+        return wait_for(what, lambda: (lambda s: s if condition(s) else None)(self.state()),
+                        timeout)
+
     def counter(self, line, name):
         match = re.search(r"\b" + re.escape(name) + r"=(\d+)", line)
         check(match, f"no {name} in {line!r}")
@@ -357,8 +362,7 @@ def case_restart(tmp):
     wait_for("first run", lambda: len(received_numbers(rs)) >= 500)
     rs.stop()
     collector.send(numbered(500, 500))
-    dest = wait_for("queued", lambda: (lambda s: s if collector.counter(s[1], "queued") >= 500
-                                       else None)(collector.state()))
+    dest = collector.wait_state("queued", lambda s: collector.counter(s[1], "queued") >= 500)
     check(" down " in dest[1], f"state while down: {dest[1]}")
     collector.stop()
     # The collector comes back before the destination: its queue is still on disk.
@@ -371,8 +375,7 @@ def case_restart(tmp):
     unique = list(dict.fromkeys(numbers))
     check(unique == list(range(1500)), "order")
     # What went out stays resendable for a second, then counts as delivered.
-    state = wait_for("confirmed", lambda: (lambda s: s if collector.counter(s[1], "queued") == 0
-                                           else None)(collector.state()))
+    state = collector.wait_state("confirmed", lambda s: collector.counter(s[1], "queued") == 0)
     check(collector.counter(state[1], "dropped") == 0, f"state {state}")
     print(f"restart: {len(numbers) - 1500} duplicates")
     collector.stop()
@@ -391,11 +394,10 @@ def case_full_queue(tmp):
     sent = 3000
     collector.send(numbered(0, sent, width=100))
     # Everything has arrived and gone from memory to the queue on disk, whose bound it passed.
-    state = wait_for("spilled", lambda: (lambda s: s if collector.counter(s[0], "in") >= sent + 1
-                                         and collector.counter(s[1], "queued") +
-                                         collector.counter(s[1], "dropped") >= sent + 1
-                                         and queued_bytes(s[1]) <= 64 * 1024
-                                         else None)(collector.state()))
+    state = collector.wait_state("spilled", lambda s: collector.counter(s[0], "in") >= sent + 1
+                                 and collector.counter(s[1], "queued") +
+                                 collector.counter(s[1], "dropped") >= sent + 1
+                                 and queued_bytes(s[1]) <= 64 * 1024)
     dropped = collector.counter(state[1], "dropped")
     check(dropped > 0, f"nothing dropped: {state}")
     rs.start()
@@ -425,8 +427,7 @@ def case_tls_verify(tmp):
         " retry=0)"])
     collector.start()
     collector.send(["secret patient 1~5"])
-    state = wait_for("errors", lambda: (lambda s: s if "error=" in s[1] and "error=" in s[2]
-                                        else None)(collector.state()))
+    state = collector.wait_state("errors", lambda s: "error=" in s[1] and "error=" in s[2])
     check("certificate" in state[1] and "certificate" in state[2], f"state {state}")
     check(collector.counter(state[1], "out") == 0 and collector.counter(state[2], "out") == 0,
           f"state {state}")
@@ -680,8 +681,8 @@ def case_relp(tmp):
     numbers = relp_numbers(rs)
     check(list(dict.fromkeys(numbers)) == list(range(1500)), "order")
     # Idle: the session is closed in order, which confirms every message.
-    state = wait_for("confirmed", lambda: (lambda s: s if collector.counter(s[1], "queued") == 0
-                                           else None)(collector.state()), 15)
+    state = collector.wait_state("confirmed", lambda s: collector.counter(s[1], "queued") == 0,
+                                 15)
     check(collector.counter(state[1], "confirmed") == collector.counter(state[0], "in"),
           f"state {state}")
     print(f"relp: {len(numbers) - 1500} duplicates")

@@ -86,7 +86,7 @@ struct TClientState {
     std::uint64_t Connection = 0;
     TPacketSource Header;
     std::string StoreKey;
-    TSiProtocol* Store = nullptr;
+    TStoreSet* Store = nullptr;
     // The number (group commit) of its last packet, and how many are not yet acknowledged.
     std::uint64_t LastNumber = 0;
     std::uint64_t Unacknowledged = 0;

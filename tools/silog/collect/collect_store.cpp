@@ -59,13 +59,13 @@ TCollectStore::~TCollectStore() {
     Close();
 }
 
-TSiProtocol& TCollectStore::SetFor(const TPacketSource& ASource) {
+TStoreSet& TCollectStore::SetFor(const TPacketSource& ASource) {
     const std::string LHost = StoreName(ASource.HostName);
     const std::string LApp = StoreName(ASource.AppName);
     const std::string LKey = LHost + '/' + LApp;
     std::lock_guard LGuard(FLock);
     auto LIt = FSets.find(LKey);
-    if (LIt != FSets.end()) return *LIt->second;
+    if (LIt != FSets.end()) return LIt->second;
     const fs::path LFolder = FSettings.Folder / LHost;
     std::error_code LError;
     fs::create_directories(LFolder, LError);
@@ -77,10 +77,7 @@ TSiProtocol& TCollectStore::SetFor(const TPacketSource& ASource) {
     LProtocol->SetAppName(ASource.AppName);
     LProtocol->SetHostName(ASource.HostName);
     LProtocol->Connect();
-    TSiProtocol& LResult = *LProtocol;
-    FSetNames.emplace(&LResult, (LFolder / (LApp + "-*.sil")).string());
-    FSets.emplace(LKey, std::move(LProtocol));
-    return LResult;
+    return FSets[LKey] = TStoreSet{std::move(LProtocol), (LFolder / (LApp + "-*.sil")).string()};
 }
 
 void TCollectStore::NoteError(const std::string& AError) {
@@ -89,6 +86,7 @@ void TCollectStore::NoteError(const std::string& AError) {
     {
         std::lock_guard LGuard(FLock);
         LNew = FError.Note(AError);
+        FFailing.store(true);
     }
     if (LNew && FReport) FReport(AError);
 }
@@ -109,46 +107,41 @@ std::string StoreErrorText(const std::string& AError, const std::string& APath) 
 }
 }  // namespace
 
-bool TCollectStore::Write(TSiProtocol& ASet, TSiPacket& APacket) {
+bool TCollectStore::Write(TStoreSet& ASet, TSiPacket& APacket) {
     try {
         SiTakeFileWriteError();
-        ASet.WritePacket(APacket);
+        ASet.Protocol->WritePacket(APacket);
         ++FStored;
-        bool LWasFailing = false;
-        {
-            std::lock_guard LGuard(FLock);
-            LWasFailing = FError.Active();
-            FError.Clear();
+        if (FFailing.load(std::memory_order_relaxed)) {
+            bool LWasFailing = false;
+            {
+                std::lock_guard LGuard(FLock);
+                LWasFailing = FError.Active();
+                FError.Clear();
+                FFailing.store(false);
+            }
+            if (LWasFailing && FReport) FReport("the store is written again");
         }
-        if (LWasFailing && FReport) FReport("the store is written again");
         return true;
     } catch (const std::exception& LError) {
-        std::string LPath;
-        {
-            std::lock_guard LGuard(FLock);
-            const auto LIt = FSetNames.find(&ASet);
-            if (LIt != FSetNames.end()) LPath = LIt->second;
-        }
-        NoteError(StoreErrorText(LError.what(), LPath));
+        NoteError(StoreErrorText(LError.what(), ASet.Files));
         return false;
     }
 }
 
 bool TCollectStore::Sync() {
-    std::vector<std::pair<TSiProtocol*, std::string>> LSets;
+    std::vector<TStoreSet*> LSets;
     {
         std::lock_guard LGuard(FLock);
-        for (auto& [LKey, LProtocol] : FSets) {
-            LSets.emplace_back(LProtocol.get(), FSetNames[LProtocol.get()]);
-        }
+        for (auto& [LKey, LSet] : FSets) LSets.push_back(&LSet);
     }
     bool LOk = true;
-    for (auto& [LProtocol, LPath] : LSets) {
+    for (TStoreSet* LSet : LSets) {
         try {
             const auto LCommand = SiMakeRef<TSiProtocolCommand>(kSiFileSyncAction, nullptr);
-            LProtocol->Dispatch(*LCommand);
+            LSet->Protocol->Dispatch(*LCommand);
         } catch (const std::exception& LError) {
-            NoteError(StoreErrorText(LError.what(), LPath));
+            NoteError(StoreErrorText(LError.what(), LSet->Files));
             LOk = false;
         }
     }
@@ -197,7 +190,6 @@ std::uint64_t TCollectStore::Sweep() {
 
 void TCollectStore::Close() {
     std::lock_guard LGuard(FLock);
-    FSetNames.clear();
     FSets.clear();
 }
 

@@ -48,6 +48,12 @@ struct TStoreSettings {
 // A host or application name as a file name (see above).
 std::string StoreName(const std::string& AName);
 
+// One set of files: the file protocol that writes them, and their names, for error texts.
+struct TStoreSet {
+    logging::TSiProtocolPtr Protocol;
+    std::string Files;
+};
+
 class TCollectStore {
   public:
     // Says a line about the store (its errors), from any thread.
@@ -56,10 +62,10 @@ class TCollectStore {
     explicit TCollectStore(TStoreSettings ASettings, TReport AReport = {});
     ~TCollectStore();
 
-    // The file protocol of a source's set, opened on first use; it lives until Close.
-    logging::TSiProtocol& SetFor(const TPacketSource& ASource);
+    // A source's set, opened on first use; it lives until Close.
+    TStoreSet& SetFor(const TPacketSource& ASource);
     // Writes a packet into a set's file; false when that failed (counted, see above).
-    bool Write(logging::TSiProtocol& ASet, logging::TSiPacket& APacket);
+    bool Write(TStoreSet& ASet, logging::TSiPacket& APacket);
     // Makes every set's file reach the storage device; false when one failed.
     bool Sync();
     // Counts and reports a failure to open a source's set.
@@ -80,10 +86,11 @@ class TCollectStore {
     TStoreSettings FSettings;
     TReport FReport;
     std::mutex FLock;
-    std::map<std::string, logging::TSiProtocolPtr> FSets;
-    // The folder of each set's files, for error texts.
-    std::map<const logging::TSiProtocol*, std::string> FSetNames;
+    // By "<host>/<application>"; a map keeps every set where it is while others are added.
+    std::map<std::string, TStoreSet> FSets;
     TErrorNote FError;
+    // FError.Active(), readable without FLock: a write that succeeds looks at it only.
+    std::atomic<bool> FFailing{false};
     std::atomic<std::uint64_t> FStored{0};
     std::atomic<std::uint64_t> FErrors{0};
 };

@@ -108,6 +108,36 @@ std::size_t NextValid(std::string_view AData, std::size_t APos) {
     return AData.size();
 }
 
+// The segment and offset that a head file holds; 0 and 0 when there is none or it is garbage
+// (then everything in the folder counts as unconfirmed).
+std::pair<std::uint64_t, std::uint64_t> ReadHead(const fs::path& APath) {
+    unsigned long long LNumber = 0;
+    unsigned long long LOffset = 0;
+    try {
+        if (std::sscanf(SiReadFile(APath.string()).c_str(), "%llu %llu", &LNumber, &LOffset) != 2) {
+            return {0, 0};
+        }
+    } catch (const std::exception&) {
+        return {0, 0};
+    }
+    return {LNumber, LOffset};
+}
+
+// The numbers of the files "<number><AExtension>" in AFolder, in order.
+std::vector<std::uint64_t> NumberedFiles(const fs::path& AFolder, std::string_view AExtension) {
+    std::vector<std::uint64_t> LNumbers;
+    std::error_code LError;
+    for (const auto& LEntry : fs::directory_iterator(AFolder, LError)) {
+        const std::string LStem = LEntry.path().stem().string();
+        if (LEntry.path().extension() == AExtension && !LStem.empty() && LStem.size() < 20 &&
+            LStem.find_first_not_of("0123456789") == std::string::npos) {
+            LNumbers.push_back(std::stoull(LStem));
+        }
+    }
+    std::sort(LNumbers.begin(), LNumbers.end());
+    return LNumbers;
+}
+
 std::string Reason(std::uint32_t ACode) {
     return ACode != 0 ? SiSystemErrorText(ACode) : std::string("unknown reason");
 }
@@ -173,33 +203,8 @@ void TDiskQueue::Open() {
         Note(FLastError + "; messages wait in memory");
     }
 
-    std::uint64_t LHeadNumber = 0;
-    std::uint64_t LHeadOffset = 0;
-    try {
-        const std::string LHead = SiReadFile((FFolder / kHeadName).string());
-        if (std::sscanf(LHead.c_str(), "%llu %llu",
-                        reinterpret_cast<unsigned long long*>(&LHeadNumber),
-                        reinterpret_cast<unsigned long long*>(&LHeadOffset)) != 2) {
-            LHeadNumber = LHeadOffset = 0;
-        }
-    } catch (const std::exception&) {
-        // No head yet: everything in the folder is unconfirmed.
-    }
-
-    std::vector<std::uint64_t> LNumbers;
-    bool LOldFormat = false;
-    for (const auto& LEntry : fs::directory_iterator(FFolder, LError)) {
-        const fs::path& LPath = LEntry.path();
-        const std::string LStem = LPath.stem().string();
-        const bool LNumbered = !LStem.empty() && LStem.size() < 20 &&
-                               LStem.find_first_not_of("0123456789") == std::string::npos;
-        if (LNumbered && LPath.extension() == kSegmentExtension) {
-            LNumbers.push_back(std::stoull(LStem));
-        } else if (LNumbered && LPath.extension() == ".q") {
-            LOldFormat = true;
-        }
-    }
-    std::sort(LNumbers.begin(), LNumbers.end());
+    const auto [LHeadNumber, LHeadOffset] = ReadHead(FFolder / kHeadName);
+    const std::vector<std::uint64_t> LNumbers = NumberedFiles(FFolder, kSegmentExtension);
     // New segments are numbered after the head too: one numbered below it would count as
     // confirmed when the folder is opened again.
     FNextNumber = std::max(FNextNumber, LHeadNumber);
@@ -227,34 +232,24 @@ void TDiskQueue::Open() {
         Note("queue " + FFolder.string() + ": " + std::to_string(FRecords) +
              " messages to send from an earlier run");
     }
-    if (LOldFormat) Upgrade();
+    if (!NumberedFiles(FFolder, ".q").empty()) Upgrade();
     Trim();
 }
 
 void TDiskQueue::Scan(TSegment& ASegment, std::uint64_t AFrom) {
     const fs::path LPath = SegmentPath(ASegment.Number);
-    std::uint32_t LCode = 0;
-    TSiFileHandle LFile = SiCreateFile(LPath.string(), faRead, fsReadWrite, fcOpenExisting, LCode);
-    const std::int64_t LSize = LFile.IsOpen() ? LFile.Size() : -1;
-    if (LSize < 0) {
-        Note("cannot read the queue file " + LPath.string() + ": " + Reason(LCode) +
+    std::string LBytes;
+    try {
+        LBytes = SiReadFile(LPath.string());
+    } catch (const std::exception& LAError) {
+        Note("cannot read the queue file " + LPath.string() + ": " + LAError.what() +
              "; its messages are lost");
         ASegment.Size = ASegment.HeadOffset = ASegment.ReadOffset = 0;
         return;
     }
-    if (LSize == 0) {
+    if (LBytes.empty()) {
         Note("queue file " + LPath.string() + ": empty, removed");
     }
-    std::string LBytes(static_cast<std::size_t>(LSize), '\0');
-    std::size_t LRead = 0;
-    std::size_t LTotal = 0;
-    while (LTotal < LBytes.size() &&
-           LFile.ReadAt(static_cast<std::int64_t>(LTotal), LBytes.data() + LTotal,
-                        LBytes.size() - LTotal, LRead) &&
-           LRead > 0) {
-        LTotal += LRead;
-    }
-    LBytes.resize(LTotal);
     const std::string_view LData(LBytes);
     ASegment.Size = LData.size();
     const std::size_t LStart =
@@ -297,29 +292,12 @@ void TDiskQueue::Scan(TSegment& ASegment, std::uint64_t AFrom) {
 
 void TDiskQueue::Upgrade() {
     std::error_code LError;
-    std::uint64_t LHeadNumber = 0;
-    std::uint64_t LHeadOffset = 0;
-    try {
-        const std::string LHead = SiReadFile((FFolder / "head").string());
-        if (std::sscanf(LHead.c_str(), "%llu %llu",
-                        reinterpret_cast<unsigned long long*>(&LHeadNumber),
-                        reinterpret_cast<unsigned long long*>(&LHeadOffset)) != 2) {
-            LHeadNumber = LHeadOffset = 0;
-        }
-    } catch (const std::exception&) {
-    }
-    std::vector<std::pair<std::uint64_t, fs::path>> LOld;
-    for (const auto& LEntry : fs::directory_iterator(FFolder, LError)) {
-        const std::string LStem = LEntry.path().stem().string();
-        if (LEntry.path().extension() == ".q" && !LStem.empty() && LStem.size() < 20 &&
-            LStem.find_first_not_of("0123456789") == std::string::npos) {
-            LOld.emplace_back(std::stoull(LStem), LEntry.path());
-        }
-    }
-    std::sort(LOld.begin(), LOld.end());
+    const auto [LHeadNumber, LHeadOffset] = ReadHead(FFolder / "head");
+    const std::vector<std::uint64_t> LOld = NumberedFiles(FFolder, ".q");
     std::uint64_t LCount = 0;
-    for (const auto& [LNumber, LPath] : LOld) {
+    for (const std::uint64_t LNumber : LOld) {
         if (LNumber < LHeadNumber) continue;
+        const fs::path LPath = FFolder / (std::to_string(LNumber) + ".q");
         std::string LBytes;
         try {
             LBytes = SiReadFile(LPath.string());
@@ -341,7 +319,9 @@ void TDiskQueue::Upgrade() {
         }
     }
     if (Sync()) {
-        for (const auto& LEntry : LOld) fs::remove(LEntry.second, LError);
+        for (const std::uint64_t LNumber : LOld) {
+            fs::remove(FFolder / (std::to_string(LNumber) + ".q"), LError);
+        }
         fs::remove(FFolder / "head", LError);
     }
     Note("queue " + FFolder.string() + ": " + std::to_string(LCount) +
